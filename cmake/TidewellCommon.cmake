@@ -1,0 +1,20 @@
+# Everything every target of ours shares: the language level, the warnings and the Qt defines.
+add_library(tidewell_common_cfg INTERFACE)
+target_compile_features(tidewell_common_cfg INTERFACE cxx_std_20)
+target_compile_definitions(tidewell_common_cfg INTERFACE
+    QT_NO_CAST_TO_ASCII
+    QT_NO_CAST_FROM_BYTEARRAY
+    QT_USE_QSTRINGBUILDER
+    QT_NO_KEYWORDS
+)
+target_compile_options(tidewell_common_cfg INTERFACE
+    -Wall -Wextra -Wpedantic -Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual
+)
+if(TIDEWELL_WERROR)
+    target_compile_options(tidewell_common_cfg INTERFACE -Werror)
+endif()
+if(TIDEWELL_SANITIZE)
+    target_compile_options(tidewell_common_cfg INTERFACE
+        -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(tidewell_common_cfg INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tw {
+
+// The site-wide values of the current copy. There is one job at a time; starting a job resets
+// what the next job must not inherit.
+struct SiteJob
+{
+    // Host of the start URL with every "www." removed: the same-site key.
+    std::string siteHost;
+    // The download root in system form ("\" separators), always ending with "\".
+    std::string outputDir;
+    // Every directory created during this job, each followed by "*", in order of creation.
+    std::string createdDirs;
+    // The wanted extensions, each lower case and enclosed in colons (":.html::.gif:").
+    std::string FileTypeFilter;
+    // Bytes received over all connections, headers included, and files saved, since the start.
+    std::int64_t aBytes = 0;
+    std::int64_t aFiles = 0;
+};
+
+} // namespace tw

@@ -1,0 +1,73 @@
+#include "extractor/stringops.h"
+
+#include "output/filesystem.h"
+
+#include <algorithm>
+
+namespace tw {
+
+std::string ReverseString(std::string_view text)
+{
+    return std::string(text.rbegin(), text.rend());
+}
+
+std::string GetExtension(std::string_view text)
+{
+    const auto dot = text.rfind('.');
+    if (dot == std::string_view::npos)
+        return std::string(text);
+    return std::string(text.substr(dot));
+}
+
+std::string Trim(std::string_view text)
+{
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(' ');
+    return std::string(text.substr(first, last - first + 1));
+}
+
+std::string ToLower(std::string_view text)
+{
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(), [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return result;
+}
+
+std::string LowerTrim(std::string_view text)
+{
+    return Trim(ToLower(text));
+}
+
+std::string LastChar(std::string_view text)
+{
+    if (Trim(text).empty())
+        return {};
+    return std::string(1, text.back());
+}
+
+bool FileExists(std::string_view path)
+{
+    return FileSystem::FileSize(path).has_value();
+}
+
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to)
+{
+    if (from.empty())
+        return std::string(text);
+    std::string result;
+    result.reserve(text.size());
+    std::size_t start = 0;
+    for (auto hit = text.find(from); hit != std::string_view::npos; hit = text.find(from, start)) {
+        result.append(text.substr(start, hit - start));
+        result.append(to);
+        start = hit + from.size();
+    }
+    result.append(text.substr(start));
+    return result;
+}
+
+} // namespace tw

@@ -1,0 +1,42 @@
+#pragma once
+
+// Text operations every part of the engine shares. All texts are byte strings, one character per
+// byte, as received from the network; positions are those of std::string (0-based). None of them
+// ever throws or reports an error: every input, the empty string included, has a defined result.
+
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+// The characters of text in reverse order.
+std::string ReverseString(std::string_view text);
+
+// The text from its last "." to its end, dot included; the whole text when it holds no ".".
+std::string GetExtension(std::string_view text);
+
+// Lower-cases A to Z, then trims leading and trailing spaces (only U+0020, never tabs or line breaks).
+std::string LowerTrim(std::string_view text);
+
+// The last character of text, or the empty text when text is empty or only spaces.
+std::string LastChar(std::string_view text);
+
+// True when the file named by path (system form, "\" separators) exists and its size can be read.
+bool FileExists(std::string_view path);
+
+// Removes leading and trailing spaces (U+0020) only.
+std::string Trim(std::string_view text);
+
+// A to Z become a to z; every other byte stays.
+std::string ToLower(std::string_view text);
+
+// Replaces every occurrence of from by to, in one left-to-right pass without overlaps: the
+// replacement text is never searched again. An empty from leaves text unchanged.
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
+
+inline bool Contains(std::string_view text, std::string_view part)
+{
+    return text.find(part) != std::string_view::npos;
+}
+
+} // namespace tw

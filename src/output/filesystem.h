@@ -1,0 +1,58 @@
+#pragma once
+
+// The only code that touches the disk. Every path it takes is in the system's own form: "\"
+// separates components (an output directory ends with "\"). On POSIX each "\" becomes "/" before
+// the system sees the path, and "." and ".." components are always resolved lexically, so a\b\..\c
+// names the same file as a\c whether or not a\b exists. No function here throws.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tw::FileSystem {
+
+// The path as the operating system wants it: native separators, dot components resolved.
+std::string NativePath(std::string_view systemPath);
+
+// The inverse for paths that come from the platform (home folder, program folder, a typed native
+// directory): native separators become "\".
+std::string SystemPath(std::string_view nativePath);
+
+// Creates one directory; true only when this call created it (false when it existed, when its
+// parent is missing, or when the name is refused).
+bool MakeDir(std::string_view dir);
+
+// Creates or truncates the file and writes bytes; false on any failure.
+bool WriteFile(std::string_view path, std::string_view bytes);
+
+// Appends bytes to the file, creating it when missing; false on any failure.
+bool AppendToFile(std::string_view path, std::string_view bytes);
+
+// The lines of a text file without their line ends (LF or CR LF); nullopt when it cannot be read.
+std::optional<std::vector<std::string>> ReadLines(std::string_view path);
+
+// Deletes one file; false when it could not be deleted (a missing file included).
+bool RemoveFile(std::string_view path);
+
+// Deletes every file directly in dir whose name ends in ".tmp"; errors are ignored.
+void RemoveTmpFiles(std::string_view dir);
+
+// The size of a regular file, or nullopt when it does not exist or cannot be examined.
+std::optional<std::int64_t> FileSize(std::string_view path);
+
+// True when path, with "." and ".." resolved lexically, is dir itself or lies below it.
+bool IsInsideDirectory(std::string_view path, std::string_view dir);
+
+// The program directory without a trailing "\": the executable's folder, or on POSIX the per-user
+// data folder when the executable's folder is not writable.
+std::string ProgramDirectory();
+
+// Replaces the program directory for this process (tests keep their files in a temporary folder).
+void SetProgramDirectory(std::string systemPath);
+
+// "C:\Websites\" on Windows; the folder Websites in the user's home on POSIX; ends with "\".
+std::string DefaultDownloadDirectory();
+
+} // namespace tw::FileSystem

@@ -1,0 +1,34 @@
+#pragma once
+
+// The file-type list file ("temp\filetypes.txt" under the program directory) and the
+// FileTypeFilter string made from it.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tw {
+
+// ProgramDirectory() + "\temp\filetypes.txt".
+std::string FileTypeListPath();
+
+// ".htm", ".html", ".php", ".asp", ".txt", ".gif", ".jpg", ".jpeg", ".png", ".pdf", ".zip", ".css".
+const std::vector<std::string> &DefaultFileTypes();
+
+// Writes the entries, each trimmed and followed by CR LF, over the list file. Fails silently.
+void SaveFileTypes(const std::vector<std::string> &entries);
+
+// Sets entries to the default list and writes it.
+void MakeFileTypesFile(std::vector<std::string> &entries);
+
+// The non-blank lines of the list file as they stand, or nullopt when it cannot be read.
+std::optional<std::vector<std::string>> ReadFileTypes();
+
+// ":" + LowerTrim(entry) + ":" for each non-blank entry, in order.
+std::string FileTypeFilterOf(const std::vector<std::string> &entries);
+
+// The filter from the list file; when the file cannot be read, the fallback entries
+// ":.htm::.html::.gif::.jpg::.txt::.css::.php:".
+std::string LoadFileTypeFilter();
+
+} // namespace tw

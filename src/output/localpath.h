@@ -1,0 +1,34 @@
+#pragma once
+
+// Maps the text of a mirror path (output directory + host + URL path, with "/" or "\") to a file
+// path of the system's form, and brings every directory along it into existence.
+
+#include "connections/sitejob.h"
+
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+// Removes or replaces the characters that may not stand in a file name, query characters
+// included: "*", "{", "}", "|" go; ">", "<", "?", "!", "&" become "_"; runs of "_" are halved
+// three times. Drive colons, slashes, dots, spaces and "%" stay.
+std::string SanitizePath(std::string_view text);
+
+// SanitizePath, and ".html" appended when the result holds no "." at all.
+std::string SanitizeSavePath(std::string_view text);
+
+// The prepared form of a path, without creating anything: trimmed, every "www." and a leading
+// "http://" removed, "/" turned into "\", and "\\" collapsed to "\" in one pass.
+std::string NormalizeLocalPath(std::string_view path);
+
+// Normalizes path in place (trimmed, every "www." and a leading "http://" removed, "\"
+// separators, "\\" collapsed once) and creates every directory along it: each prefix that ends
+// in "\" is passed to MakeDirectory, the last component is the file name and is not created.
+void PrepareLocalPath(std::string &path, SiteJob &job);
+
+// Creates one directory and, when this call really created it, records it in job.createdDirs
+// (followed by "*"; lower-cased only where file names ignore case). Never reports an error.
+void MakeDirectory(std::string_view dir, SiteJob &job);
+
+} // namespace tw

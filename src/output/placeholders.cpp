@@ -1,0 +1,64 @@
+#include "output/placeholders.h"
+
+#include "extractor/stringops.h"
+#include "output/filesystem.h"
+#include "output/localpath.h"
+
+namespace tw {
+
+bool AppendLine(std::string_view text, std::string &path, SiteJob &job)
+{
+    if (!job.outputDir.empty()
+        && !FileSystem::IsInsideDirectory(NormalizeLocalPath(path), job.outputDir))
+        return false;
+    PrepareLocalPath(path, job);
+    std::string line(text);
+    line += "\r\n";
+    return FileSystem::AppendToFile(path, line);
+}
+
+std::vector<std::string> SplitTokens(std::string_view list, char separator)
+{
+    const std::string trimmed = Trim(list);
+    std::vector<std::string> pieces(1);
+    for (char c : trimmed) {
+        if (c == separator)
+            pieces.emplace_back();
+        else
+            pieces.back() += c;
+    }
+    return pieces;
+}
+
+std::string NthToken(std::string_view list, std::size_t n, char separator)
+{
+    auto pieces = SplitTokens(list, separator);
+    if (n == 0 || n > pieces.size())
+        return {};
+    return std::move(pieces[n - 1]);
+}
+
+void SweepPlaceholders(const SiteJob &job)
+{
+    for (const std::string &entry : SplitTokens(job.createdDirs, '*')) {
+        if (entry.empty())
+            return;
+        std::string dir = ReplaceAll(entry, "/", "\\");
+        if (dir.size() <= 4)
+            continue;
+        if (dir.back() != '\\')
+            dir += '\\';
+        FileSystem::RemoveTmpFiles(dir);
+    }
+}
+
+bool DirectoryIsWritable(std::string &dir)
+{
+    dir = ReplaceAll(dir, "/", "\\");
+    if (LastChar(dir) != "\\")
+        dir += '\\';
+    const std::string testFile = dir + "test23893.txt";
+    return FileSystem::WriteFile(testFile, "sdkjlf\r\n") && FileSystem::RemoveFile(testFile);
+}
+
+} // namespace tw

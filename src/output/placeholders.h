@@ -1,0 +1,39 @@
+#pragma once
+
+// Placeholder files, the line appender the logs use, the sweep at the end of a job and the
+// directory test of the New Site Wizard.
+
+#include "connections/sitejob.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tw {
+
+// The line a placeholder file holds while its URL is queued or being fetched.
+inline constexpr std::string_view kPlaceholderText =
+    "This file is queued to be downloaded, or did not download correctly.";
+
+// Prepares path (PrepareLocalPath: the caller's variable receives the prepared form, every
+// directory on it is created) and appends text followed by CR LF. False when the file could not
+// be opened or written, and when the path lies outside job.outputDir (nothing is then created).
+[[nodiscard]] bool AppendLine(std::string_view text, std::string &path, SiteJob &job);
+
+// The pieces of the trimmed list between separators, the piece after the last separator
+// included: "a*b*" gives a, b and the empty piece.
+std::vector<std::string> SplitTokens(std::string_view list, char separator);
+
+// The n-th piece of the list (counted from 1), or the empty text when there is no such piece.
+std::string NthToken(std::string_view list, std::size_t n, char separator);
+
+// Deletes the *.tmp files directly in every directory the job created, up to the first empty
+// entry of job.createdDirs; entries of four characters or fewer (a drive root) are skipped.
+// Never reports an error.
+void SweepPlaceholders(const SiteJob &job);
+
+// Brings dir into the form "...\" (every "/" becomes "\", a final "\" added; the caller's variable
+// keeps it), then writes and deletes the test file "test23893.txt" in it. True when both worked.
+bool DirectoryIsWritable(std::string &dir);
+
+} // namespace tw

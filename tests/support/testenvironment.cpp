@@ -1,0 +1,57 @@
+#include "support/testenvironment.h"
+
+#include "output/filesystem.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace tw::test {
+
+namespace {
+
+QString &UserRoot()
+{
+    static QString root;
+    return root;
+}
+
+} // namespace
+
+void IsolateUserFolders()
+{
+    static QTemporaryDir dir;
+    UserRoot() = dir.path();
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"}) {
+        const QString sub = dir.path() + QLatin1Char('/') + QString::fromLatin1(name);
+        QDir().mkpath(sub);
+        QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        qputenv(name, sub.toLocal8Bit());
+    }
+}
+
+void IsolateProgramDirectory()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    const QString program = UserRoot() + QStringLiteral("/program");
+    QDir().mkpath(program);
+    FileSystem::SetProgramDirectory(FileSystem::SystemPath(program.toStdString()));
+}
+
+TempDir::TempDir()
+    : m_path(FileSystem::SystemPath(m_dir.path().toStdString()) + "\\")
+{
+}
+
+std::string ReadFileBytes(const std::string &systemPath)
+{
+    std::ifstream in(FileSystem::NativePath(systemPath), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+} // namespace tw::test
