@@ -1,0 +1,137 @@
+#pragma once
+
+// The download engine: one site job, 24 connection slots with their connections and timeout
+// timers, the download queue and the 20 ms scheduler. Everything runs on the thread that owns it;
+// handlers let the event loop run at fixed points so that the other slots go on meanwhile. The
+// engine shows nothing: it reports through signals what a window or a terminal shows.
+
+#include "connections/downloadqueue.h"
+#include "connections/sitejob.h"
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QTimer;
+
+namespace tw {
+
+class Connection;
+
+inline constexpr int kSlotCount = 24;
+inline constexpr int kDefaultConnectionCount = 3;
+inline constexpr int kDefaultTimeoutMs = 20000;
+inline constexpr int kSchedulerIntervalMs = 20;
+
+// One parallel connection's record. Slots are numbered 1 to 24 everywhere.
+struct ConnectionSlot
+{
+    std::string url;      // host + path, no scheme, as the scheduler received it after clean-up
+    std::string host;     // url before its first "/"
+    std::string path;     // url from its first "/" (at most 999 characters), "/" appended when dotless
+    std::string response; // the raw response as received, header included
+    std::int64_t contentLength = 0;
+    std::int64_t bytesReceived = 0;
+    int attempt = 0;
+};
+
+class Engine final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Engine(QObject *parent = nullptr);
+    ~Engine() override;
+
+    SiteJob &Job() { return m_job; }
+    const SiteJob &Job() const { return m_job; }
+    DownloadQueue &Queue() { return m_queue; }
+    const ConnectionSlot &Slot(int n) const;
+    Connection &Sock(int n);
+
+    // A job is running from ConnectNowNow until StopNOW.
+    bool IsRunning() const { return m_running; }
+
+    // Starts a job from the start URL as typed; job.outputDir must be set. Returns the start URL in
+    // the form the job uses (trimmed, "http://" removed, "www." added), for the URL box to show.
+    QString ConnectNowNow(const QString &startUrl);
+    // Ends the job unconditionally: scheduler off, placeholders swept, queue emptied, every slot
+    // closed and shown as "Not Connected.".
+    void StopNOW();
+    void CloseAllSockets();
+    bool AllSocketsClosed() const;
+
+    // The number of slots (1..N) that may be given new fetches; 0 when no number is chosen.
+    // Lowering it resets the rows above it; their fetches run to their end.
+    void SetConnectionCount(int count);
+    int ConnectionCount() const { return m_connectionCount; }
+
+    // The timeout of one fetch, the same for all 24 slots.
+    void SetTimeoutInterval(int milliseconds);
+    int TimeoutInterval() const;
+
+    // Pausing stops only the scheduler: running fetches go on, receive, time out and complete.
+    void SetSchedulerEnabled(bool enabled);
+    bool IsSchedulerEnabled() const;
+
+    // Where ConnectNowNow takes the FileTypeFilter from (default: the file-type list file).
+    void SetFileTypeFilterSource(std::function<std::string()> source);
+
+    // Sets the slot's row to "Not Connected.", "0 KB" and "0%".
+    void ResetSlotDisplay(int slot);
+
+Q_SIGNALS:
+    void slotStatusChanged(int slot, const QString &text);
+    void slotSizeChanged(int slot, const QString &text);
+    void slotPercentChanged(int slot, const QString &text);
+    void statusLineChanged(const QString &text);
+    void runningChanged(bool running);
+    // Every scheduler tick: time to refresh the counters.
+    void statsRefresh();
+    // The site is complete: the job has stopped, "Website Downloaded!" is shown, placeholders swept.
+    void siteCompleted();
+
+private:
+    void tmrMove_Timer();
+    void StartFetch(std::string url);
+    int FindFreeSlot() const;
+    void Sock_Connect(int index, quint64 generation);
+    void Sock_DataArrival(int index);
+    void ProcessChunk(std::size_t chunkStart, int slot, quint64 generation);
+    void CompleteFetch(int slot, quint64 generation);
+    void tmrOut_Timer(int index);
+    void SiteComplete();
+    void ConnectSlot(int index);
+    void SetSlotStatus(int slot, const QString &text);
+    // Lets the event loop run; false when the slot's connection was closed or reused meanwhile.
+    bool YieldFor(int slot, quint64 generation);
+    void Yield();
+    ConnectionSlot &SlotRecord(int n);
+
+    SiteJob m_job;
+    DownloadQueue m_queue;
+    std::array<ConnectionSlot, kSlotCount> m_slots;
+    std::array<std::unique_ptr<Connection>, kSlotCount> m_sockets;
+    std::array<QTimer *, kSlotCount> m_timeouts {};
+    QTimer *m_scheduler = nullptr;
+    std::function<std::string()> m_fileTypeFilterSource;
+    int m_connectionCount = kDefaultConnectionCount;
+    bool m_running = false;
+};
+
+// "532 bytes", "1.20 KB", "12.3 KB", "123 KB", "1.20 MB": three significant digits.
+QString FormatByteSize(std::int64_t bytes);
+
+// The host part of a URL: the text before the first of "#", "'", ">", "}", "?", " ", "/", "\".
+std::string HostOfUrl(std::string_view text);
+
+// The URL as the scheduler keeps it: trimmed, a leading "http://" (any case) removed with the rest
+// lower-cased, every "http:\\" removed, "\" turned into "/".
+std::string StripScheme(std::string_view url);
+
+} // namespace tw

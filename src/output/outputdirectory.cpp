@@ -1,0 +1,18 @@
+#include "output/outputdirectory.h"
+
+#include "extractor/stringops.h"
+#include "output/localpath.h"
+
+namespace tw {
+
+std::string SetOutputDirectory(std::string_view typed, SiteJob &job)
+{
+    std::string dir = ReplaceAll(SanitizePath(typed), "/", "\\");
+    if (LastChar(dir) != "\\")
+        dir += '\\';
+    job.outputDir = dir;
+    PrepareLocalPath(job.outputDir, job);
+    return dir;
+}
+
+} // namespace tw
