@@ -15,7 +15,8 @@ std::string ReverseString(std::string_view text);
 // The text from its last "." to its end, dot included; the whole text when it holds no ".".
 std::string GetExtension(std::string_view text);
 
-// Lower-cases A to Z, then trims leading and trailing spaces (only U+0020, never tabs or line breaks).
+// Lower-cases A to Z, then trims leading and trailing spaces (only U+0020, never tabs or line
+// breaks).
 std::string LowerTrim(std::string_view text);
 
 // The last character of text, or the empty text when text is empty or only spaces.

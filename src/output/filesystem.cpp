@@ -129,7 +129,8 @@ void RemoveTmpFiles(std::string_view dir)
     if (dir.empty())
         return;
     std::error_code error;
-    for (fs::directory_iterator it(ToPath(dir), error), end; !error && it != end; it.increment(error)) {
+    for (fs::directory_iterator it(ToPath(dir), error), end; !error && it != end;
+         it.increment(error)) {
         std::error_code entryError;
         if (it->path().extension() == ".tmp" && !it->is_directory(entryError))
             fs::remove(it->path(), entryError);

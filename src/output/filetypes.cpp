@@ -13,7 +13,18 @@ std::string FileTypeListPath()
 const std::vector<std::string> &DefaultFileTypes()
 {
     static const std::vector<std::string> defaults {
-        ".htm", ".html", ".php", ".asp", ".txt", ".gif", ".jpg", ".jpeg", ".png", ".pdf", ".zip", ".css",
+        ".htm",
+        ".html",
+        ".php",
+        ".asp",
+        ".txt",
+        ".gif",
+        ".jpg",
+        ".jpeg",
+        ".png",
+        ".pdf",
+        ".zip",
+        ".css",
     };
     return defaults;
 }

@@ -12,8 +12,8 @@
 namespace tw {
 
 // The line a placeholder file holds while its URL is queued or being fetched.
-inline constexpr std::string_view kPlaceholderText =
-    "This file is queued to be downloaded, or did not download correctly.";
+inline constexpr std::string_view kPlaceholderText
+    = "This file is queued to be downloaded, or did not download correctly.";
 
 // Prepares path (PrepareLocalPath: the caller's variable receives the prepared form, every
 // directory on it is created) and appends text followed by CR LF. False when the file could not

@@ -9,7 +9,7 @@ namespace {
 QSettings Store()
 {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tidewell"),
-                     QStringLiteral("Tidewell"));
+        QStringLiteral("Tidewell"));
 }
 
 QString GroupKey(const QString &key)

@@ -25,10 +25,12 @@ void IsolateUserFolders()
 {
     static QTemporaryDir dir;
     UserRoot() = dir.path();
-    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"}) {
+    for (const char *name :
+        {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"}) {
         const QString sub = dir.path() + QLatin1Char('/') + QString::fromLatin1(name);
         QDir().mkpath(sub);
-        QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(
+            sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         qputenv(name, sub.toLocal8Bit());
     }
 }

@@ -1,0 +1,134 @@
+#include "extractor/stringops.h"
+#include "output/filesystem.h"
+#include "output/placeholders.h"
+
+#include "support/testenvironment.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace tw {
+namespace {
+
+TEST(NthToken, CountsPiecesFromOneWithTheTrailingEmptyPiece)
+{
+    EXPECT_EQ(NthToken("a*b*", 1, '*'), "a");
+    EXPECT_EQ(NthToken("a*b*", 2, '*'), "b");
+    EXPECT_EQ(NthToken("a*b*", 3, '*'), "");
+    EXPECT_EQ(NthToken("a*b*", 4, '*'), "");
+    EXPECT_EQ(NthToken("", 1, '*'), "");
+    EXPECT_EQ(NthToken("abc", 1, '*'), "abc");
+    EXPECT_EQ(NthToken("abc", 2, '*'), "");
+    EXPECT_EQ(NthToken("  a*b  ", 2, '*'), "b");
+}
+
+TEST(NthToken, HasNoSixteenBitLimit)
+{
+    std::string list;
+    for (int i = 0; i < 5000; ++i)
+        list += "\\some\\long\\directory\\name\\" + std::to_string(i) + "\\*";
+    ASSERT_GT(list.size(), 32767u);
+    EXPECT_EQ(NthToken(list, 4999, '*'), "\\some\\long\\directory\\name\\4998\\");
+}
+
+class PlaceholderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { m_job.outputDir = m_root.Path(); }
+
+    std::string Queue(const std::string &relative)
+    {
+        std::string path = m_root.Path() + relative;
+        EXPECT_TRUE(AppendLine(kPlaceholderText, path, m_job));
+        return path;
+    }
+
+    test::TempDir m_root;
+    SiteJob m_job;
+};
+
+TEST_F(PlaceholderTest, EachQueuedUrlGetsItsOwnPlaceholderWithTheMessageOnce)
+{
+    const std::string a = Queue("host.com/dir/a.html.tmp");
+    const std::string b = Queue("host.com/dir/b.gif.tmp");
+    const std::string line = std::string(kPlaceholderText) + "\r\n";
+    EXPECT_EQ(test::ReadFileBytes(a), line);
+    EXPECT_EQ(test::ReadFileBytes(b), line);
+}
+
+TEST_F(PlaceholderTest, SweepDeletesOnlyInDirectoriesTheJobCreated)
+{
+    ASSERT_TRUE(FileSystem::MakeDir(m_root.Path() + "old"));
+    const std::string before = m_root.Path() + "old\\kept.html.tmp";
+    ASSERT_TRUE(FileSystem::WriteFile(before, "x"));
+    const std::string top = Queue("Host.com\\a.html.tmp");
+    const std::string deep = Queue("Host.com\\Sub\\b.html.tmp");
+    const std::string keep = Queue("Host.com\\Sub\\page.html");
+    const std::string inOld = Queue("old\\c.html.tmp");
+
+    SweepPlaceholders(m_job);
+
+    EXPECT_FALSE(FileExists(top));
+    EXPECT_FALSE(FileExists(deep));
+    EXPECT_TRUE(FileExists(keep));
+    EXPECT_TRUE(FileExists(before));
+    EXPECT_TRUE(FileExists(inOld));
+}
+
+TEST_F(PlaceholderTest, SweepReachesEveryOneOfThousandsOfDirectories)
+{
+    std::vector<std::string> placeholders;
+    for (int i = 0; i < 1500; ++i)
+        placeholders.push_back(
+            Queue("host.com\\directory-with-a-long-name-" + std::to_string(i) + "\\x.tmp"));
+    ASSERT_GT(m_job.createdDirs.size(), 32767u);
+    SweepPlaceholders(m_job);
+    for (const auto &path : placeholders)
+        ASSERT_FALSE(FileExists(path)) << path;
+}
+
+TEST_F(PlaceholderTest, AppendLineRefusesPathsOutsideTheOutputDirectory)
+{
+    std::string path = m_root.Path() + "host\\..\\..\\escaped\\x.tmp";
+    EXPECT_FALSE(AppendLine("x", path, m_job));
+    EXPECT_TRUE(m_job.createdDirs.empty());
+    EXPECT_FALSE(QDir(m_root.NativePath() + QStringLiteral("/../escaped")).exists());
+}
+
+TEST(DirectoryIsWritable, NormalizesTheCallersPathAndLeavesNoTestFile)
+{
+    test::TempDir root;
+    std::string dir = FileSystem::SystemPath(root.NativePath().toStdString()) + "/mirror";
+    ASSERT_TRUE(FileSystem::MakeDir(dir));
+    EXPECT_TRUE(DirectoryIsWritable(dir));
+    EXPECT_EQ(dir, root.Path() + "mirror\\");
+    EXPECT_FALSE(FileExists(dir + "test23893.txt"));
+
+    std::string missing = root.Path() + "missing";
+    EXPECT_FALSE(DirectoryIsWritable(missing));
+    EXPECT_EQ(missing, root.Path() + "missing\\");
+}
+
+TEST(DirectoryIsWritable, ReadOnlyDirectoryIsRefused)
+{
+#ifdef __linux__
+    // Refuses new files even to root, who ignores permission bits.
+    std::string proc = "\\proc";
+    EXPECT_FALSE(DirectoryIsWritable(proc));
+#endif
+    test::TempDir root;
+    std::string dir = root.Path() + "locked\\";
+    ASSERT_TRUE(FileSystem::MakeDir(dir));
+    const QString native = QString::fromStdString(FileSystem::NativePath(dir));
+    QFile::setPermissions(native, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    // Root ignores permission bits: then only the check above applies.
+    if (!FileSystem::WriteFile(dir + "probe", "x"))
+        EXPECT_FALSE(DirectoryIsWritable(dir));
+    QFile::setPermissions(
+        native, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+} // namespace
+} // namespace tw
