@@ -1,0 +1,615 @@
+#include "forms/frmmain.h"
+
+#include "connections/engine.h"
+#include "extractor/stringops.h"
+#include "forms/frmnew.h"
+#include "forms/frmpause.h"
+#include "forms/pictures.h"
+#include "forms/twips.h"
+#include "output/filesystem.h"
+#include "output/localpath.h"
+#include "output/placeholders.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+
+namespace tw {
+
+namespace {
+
+// The client area as designed, in twips.
+constexpr int kClientWidth = 11865;
+constexpr int kClientHeight = 8385;
+
+const QColor kOrange(255, 128, 0);
+const QColor kGreen(0, 255, 0);
+
+QString RowName(const char *array, int index)
+{
+    return QString::fromLatin1(array) + QLatin1Char('(') + QString::number(index)
+        + QLatin1Char(')');
+}
+
+QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text, const QFont &font,
+    const QColor &colour = Qt::black, Qt::Alignment alignment = Qt::AlignLeft)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setFont(font);
+    SetForeground(label, colour);
+    label->setAlignment(alignment | Qt::AlignTop);
+    return label;
+}
+
+// A new element of a control array: every property of element 0, but hidden.
+QLabel *CopyOf(const QLabel *element0, const QString &name)
+{
+    auto *label = new QLabel(element0->text(), element0->parentWidget());
+    label->setObjectName(name);
+    label->setFont(element0->font());
+    label->setPalette(element0->palette());
+    label->setAlignment(element0->alignment());
+    label->setGeometry(element0->geometry());
+    label->hide();
+    return label;
+}
+
+QString TrimSpaces(const QString &text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' '))
+        ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+
+QString FromSystemText(const std::string &text)
+{
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+int LeftOf(const QWidget *w)
+{
+    return Twips(w->x());
+}
+int TopOf(const QWidget *w)
+{
+    return Twips(w->y());
+}
+int WidthOf(const QWidget *w)
+{
+    return Twips(w->width());
+}
+int HeightOf(const QWidget *w)
+{
+    return Twips(w->height());
+}
+
+// Sizes the toolkit refuses (negative ones) are skipped; the other assignments still apply.
+void SetWidth(QWidget *w, int twips)
+{
+    if (twips >= 0)
+        w->resize(Px(twips), w->height());
+}
+void SetHeight(QWidget *w, int twips)
+{
+    if (twips >= 0)
+        w->resize(w->width(), Px(twips));
+}
+void SetLeft(QWidget *w, int twips)
+{
+    w->move(Px(twips), w->y());
+}
+void SetTop(QWidget *w, int twips)
+{
+    w->move(w->x(), Px(twips));
+}
+
+} // namespace
+
+std::string FormatThousands(std::string_view text)
+{
+    const std::string plain = LowerTrim(text);
+    if (plain.size() <= 3)
+        return plain;
+    const std::string reversed = ReverseString(plain);
+    std::string grouped;
+    const std::size_t n = reversed.size();
+    for (std::size_t i = 1; i <= n; ++i) {
+        grouped += reversed[i - 1];
+        if (i % 3 == 0 && i < n)
+            grouped += ',';
+    }
+    return ReverseString(grouped);
+}
+
+QString BrowserAddressOf(const QString &queuedUrl)
+{
+    if (queuedUrl.left(7).toLower() == QLatin1String("http://"))
+        return queuedUrl;
+    return QStringLiteral("http://") + TrimSpaces(queuedUrl);
+}
+
+frmMain::frmMain(Engine &engine, QWidget *parent)
+    : QMainWindow(parent)
+    , m_engine(engine)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Tidewell Website Copier 1.01"));
+    setWindowIcon(ProgramIcon());
+
+    CreateControls();
+    CreateMenus();
+
+    connect(&m_engine, &Engine::slotStatusChanged, this, [this](int slot, const QString &text) {
+        if (slot >= 1 && slot <= kSlotCount && l[slot])
+            l[slot]->setText(text);
+    });
+    connect(&m_engine, &Engine::slotSizeChanged, this, [this](int slot, const QString &text) {
+        if (slot >= 1 && slot <= kSlotCount && k[slot])
+            k[slot]->setText(text);
+    });
+    connect(&m_engine, &Engine::slotPercentChanged, this, [this](int slot, const QString &text) {
+        if (slot >= 1 && slot <= kSlotCount && k2[slot])
+            k2[slot]->setText(text);
+    });
+    connect(&m_engine, &Engine::statusLineChanged, Label6, &QLabel::setText);
+    connect(&m_engine, &Engine::runningChanged, this, &frmMain::SetRunning);
+    connect(&m_engine, &Engine::statsRefresh, this, &frmMain::UpdateStats);
+    connect(&m_engine, &Engine::siteCompleted, this, &frmMain::OnSiteCompleted);
+
+    resize(Px(kClientWidth), Px(kClientHeight) + menuBar()->sizeHint().height());
+    Load();
+    SetRunning(m_engine.IsRunning());
+    Text1->setFocus();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::CreateControls()
+{
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("client"));
+    m_client->setFont(VerdanaFont(8.25));
+    setCentralWidget(m_client);
+
+    const QFont regular = VerdanaFont(8.25);
+    const QFont bold = VerdanaFont(8.25, true);
+
+    Picture2 = new QWidget(m_client);
+    Picture2->setObjectName(QStringLiteral("Picture2"));
+    SetTwipsGeometry(Picture2, 8760, 120, 2175, 855);
+
+    Command2 = new QPushButton(Picture2);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->setIcon(StopPicture());
+    Command2->setIconSize(QSize(48, 42));
+    Command2->setToolTip(QStringLiteral("Stop"));
+    SetTwipsGeometry(Command2, 1080, 0, 1095, 855);
+    Command2->setEnabled(false);
+    connect(Command2, &QPushButton::clicked, this, &frmMain::AskStop);
+
+    Command1 = new QPushButton(Picture2);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setIcon(StartPicture());
+    Command1->setIconSize(QSize(48, 42));
+    Command1->setToolTip(QStringLiteral("Start"));
+    SetTwipsGeometry(Command1, 0, 0, 1095, 855);
+    connect(Command1, &QPushButton::clicked, this, &frmMain::ConnectNowNow);
+
+    txtMax = new QListWidget(m_client);
+    txtMax->setObjectName(QStringLiteral("txtMax"));
+    txtMax->setFont(bold);
+    SetBackground(txtMax, Qt::black);
+    SetForeground(txtMax, Qt::white);
+    txtMax->setSelectionMode(QAbstractItemView::SingleSelection);
+    txtMax->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    txtMax->setUniformItemSizes(true);
+    SetTwipsGeometry(txtMax, 11400, 1440, 375, 4905);
+    connect(txtMax, &QListWidget::itemSelectionChanged, this, &frmMain::txtMax_Click);
+
+    Picture1 = new QWidget(m_client);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    SetBackground(Picture1, QColor(34, 34, 34));
+    SetTwipsGeometry(Picture1, 120, 1440, 11175, 4935);
+
+    Picture3 = new QWidget(Picture1);
+    Picture3->setObjectName(QStringLiteral("Picture3"));
+    SetBackground(Picture3, Qt::black);
+    SetTwipsGeometry(Picture3, 9480, 0, 1695, 4935);
+
+    k2[0] = MakeLabel(Picture3, "k2(0)", QStringLiteral("0%"), bold, Qt::white);
+    SetTwipsGeometry(k2[0], 1080, -120, 735, 255);
+    k[0] = MakeLabel(Picture3, "k(0)", QStringLiteral("0 KB"), bold, kGreen, Qt::AlignRight);
+    SetTwipsGeometry(k[0], 0, -120, 975, 255);
+    x[0] = MakeLabel(Picture1, "x(0)", QStringLiteral("00"), bold, kOrange, Qt::AlignRight);
+    SetTwipsGeometry(x[0], 0, -120, 360, 195);
+    l[0] = MakeLabel(Picture1, "l(0)", QStringLiteral("Connections"), bold, Qt::white);
+    SetTwipsGeometry(l[0], 480, -120, 1185, 195);
+    for (QLabel *element0 : {k2[0], k[0], x[0], l[0]})
+        element0->hide();
+
+    List1 = new QListView(m_client);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setFont(bold);
+    SetBackground(List1, Qt::black);
+    SetForeground(List1, Qt::white);
+    // The queue can hold a very large number of URLs; equal rows keep the view fast.
+    List1->setUniformItemSizes(true);
+    List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1->setModel(&m_engine.Queue());
+    SetTwipsGeometry(List1, 120, 6720, 11655, 1200);
+    connect(List1, &QListView::doubleClicked, this, &frmMain::List1_DblClick);
+
+    Text1 = new QLineEdit(m_client);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setFont(VerdanaFont(9.75));
+    SetTwipsGeometry(Text1, 1080, 120, 7575, 360);
+    Text1->installEventFilter(this);
+    connect(Text1, &QLineEdit::returnPressed, this, &frmMain::ConnectNowNow);
+
+    Label8 = MakeLabel(m_client, "Label8", QStringLiteral("Queued Files"), bold);
+    SetTwipsGeometry(Label8, 120, 6480, 2415, 255);
+    Label7 = MakeLabel(m_client, "Label7", QStringLiteral("Max"), bold);
+    SetTwipsGeometry(Label7, 11400, 1200, 375, 255);
+    Label6
+        = MakeLabel(m_client, "Label6", QStringLiteral("Not Connected."), VerdanaFont(9.75, true));
+    SetTwipsGeometry(Label6, 120, 8100, 11175, 255);
+
+    Image1 = new QLabel(m_client);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(HttpPicture());
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    SetTwipsGeometry(Image1, 120, 120, 1185, 360);
+
+    Label5 = MakeLabel(m_client, "Label5", QStringLiteral("0 Files"), regular);
+    SetTwipsGeometry(Label5, 2400, 840, 3135, 255);
+    Label1 = MakeLabel(m_client, "Label1", QStringLiteral("Queued"), bold);
+    SetTwipsGeometry(Label1, 2400, 600, 975, 255);
+    Label4 = MakeLabel(m_client, "Label4", QStringLiteral("0 Bytes"), regular);
+    SetTwipsGeometry(Label4, 120, 1080, 2295, 255);
+    Label3 = MakeLabel(m_client, "Label3", QStringLiteral("0 Files"), regular);
+    SetTwipsGeometry(Label3, 120, 840, 1695, 255);
+    Label2 = MakeLabel(m_client, "Label2", QStringLiteral("Downloaded"), bold);
+    SetTwipsGeometry(Label2, 120, 600, 1935, 255);
+
+    setTabOrder(Text1, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, txtMax);
+    setTabOrder(txtMax, List1);
+}
+
+void frmMain::CreateMenus()
+{
+    auto action = [this](QMenu *menu, const char *name, const QString &caption,
+                      const QKeySequence &shortcut = {}) {
+        QAction *item = menu->addAction(caption);
+        item->setObjectName(QString::fromLatin1(name));
+        item->setShortcut(shortcut);
+        return item;
+    };
+    auto separator = [](QMenu *menu, const char *name) {
+        QAction *item = menu->addSeparator();
+        item->setObjectName(QString::fromLatin1(name));
+        return item;
+    };
+
+    mnufile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnufile->setObjectName(QStringLiteral("mnufile"));
+    mnunew = action(
+        mnufile, "mnunew", QStringLiteral("&New Site"), QKeySequence(Qt::CTRL | Qt::Key_N));
+    ksjdfn = separator(mnufile, "ksjdfn");
+    mnuexit = action(mnufile, "mnuexit", QStringLiteral("&Exit Tidewell"));
+
+    mnusites = menuBar()->addMenu(QStringLiteral("&Sites"));
+    mnusites->setObjectName(QStringLiteral("mnusites"));
+    mnupause
+        = action(mnusites, "mnupause", QStringLiteral("Pause Download"), QKeySequence(Qt::Key_F4));
+    mnupause->setEnabled(false);
+    jksdf = separator(mnusites, "jksdf");
+    mnuexplore = action(
+        mnusites, "mnuexplore", QStringLiteral("&Explore..."), QKeySequence(Qt::CTRL | Qt::Key_E));
+    dfgdg = separator(mnusites, "dfgdg");
+    mnupref = action(mnusites, "mnupref", QStringLiteral("&Preferences..."));
+
+    mnuhelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    mnuhelp->setObjectName(QStringLiteral("mnuhelp"));
+    mnuabout = action(mnuhelp, "mnuabout", QStringLiteral("&About"), QKeySequence(Qt::Key_F1));
+
+    connect(mnunew, &QAction::triggered, this, &frmMain::mnunew_Click);
+    connect(mnuexit, &QAction::triggered, this, &QWidget::close);
+    connect(mnupause, &QAction::triggered, this, &frmMain::mnupause_Click);
+    connect(mnuexplore, &QAction::triggered, this, &frmMain::mnuexplore_Click);
+    connect(mnupref, &QAction::triggered, this, &frmMain::mnunew_Click);
+    connect(mnuabout, &QAction::triggered, this, &frmMain::mnuabout_Click);
+}
+
+void frmMain::Load()
+{
+    MakeRows();
+    FillConnectionCounts();
+    MakeDirectory(FileSystem::ProgramDirectory() + "\\dldata", m_engine.Job());
+    wizardPending = true;
+}
+
+void frmMain::MakeRows()
+{
+    for (int i = 1; i <= kSlotCount; ++i) {
+        l[i] = CopyOf(l[0], RowName("l", i));
+        x[i] = CopyOf(x[0], RowName("x", i));
+        k[i] = CopyOf(k[0], RowName("k", i));
+        k2[i] = CopyOf(k2[0], RowName("k2", i));
+        SetTop(l[i], TopOf(l[i - 1]) + HeightOf(l[0]));
+        for (QLabel *column : {x[i], k[i], k2[i]})
+            SetTop(column, TopOf(l[i]));
+        x[i]->setText(QString::number(i));
+        l[i]->setText(QStringLiteral("Not Connected."));
+        for (QLabel *column : {l[i], x[i], k[i], k2[i]})
+            column->show();
+    }
+    // The status texts are wider than their design width: they run on to the right-hand strip.
+    for (int i = 1; i <= kSlotCount; ++i)
+        l[i]->resize(std::max(l[0]->width(), Picture3->x() - l[i]->x()), l[i]->height());
+    Picture3->raise();
+}
+
+void frmMain::DeleteRows()
+{
+    for (int i = 1; i <= kSlotCount; ++i) {
+        for (auto *column : {&l, &x, &k, &k2}) {
+            delete (*column)[i];
+            (*column)[i] = nullptr;
+        }
+    }
+}
+
+void frmMain::FillConnectionCounts()
+{
+    txtMax->clear();
+    for (int i = 1; i <= kSlotCount; ++i)
+        txtMax->addItem(QString::number(i));
+    // Selecting through the list has the effect of a click: the engine takes the count too.
+    txtMax->setCurrentRow(kDefaultConnectionCount - 1);
+}
+
+void frmMain::Refresh()
+{
+    DeleteRows();
+    Text1->clear();
+    Label3->setText(QStringLiteral("0 Files"));
+    Label4->setText(QStringLiteral("0 Bytes"));
+    Label5->setText(QStringLiteral("0 Files"));
+    Label6->setText(QStringLiteral("Not Connected."));
+    mnupause->setEnabled(false);
+    SetRunning(m_engine.IsRunning());
+    if (isMaximized() || isMinimized())
+        showNormal();
+    resize(Px(kClientWidth), Px(kClientHeight) + menuBar()->sizeHint().height());
+    if (isVisible())
+        CentreOnScreen();
+    Load();
+    ApplyResizeRules();
+}
+
+void frmMain::CentreOnScreen()
+{
+    const QScreen *target = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!target)
+        return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(target->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+void frmMain::ConnectNowNow()
+{
+    Text1->setText(m_engine.ConnectNowNow(Text1->text()));
+    mnupause->setEnabled(true);
+}
+
+void frmMain::AskStop()
+{
+    QMessageBox question(QMessageBox::Information, QStringLiteral("Stop Download"),
+        QStringLiteral("Are you sure you want to cancel downloading the current website?"),
+        QMessageBox::Yes | QMessageBox::No, this);
+    if (question.exec() != QMessageBox::Yes)
+        return;
+    m_engine.StopNOW();
+    justRefreshing = true;
+    // The wizard comes back only once the stop has been reported, so that a job started from it
+    // keeps its own status line and pause item.
+    m_wizardOpen = true;
+    Refresh();
+    QCoreApplication::processEvents();
+    Label6->setText(QStringLiteral("Operation Cancelled."));
+    mnupause->setEnabled(false);
+    m_wizardOpen = false;
+    QMetaObject::invokeMethod(this, &frmMain::ShowPendingWizard, Qt::QueuedConnection);
+}
+
+void frmMain::UpdateStats()
+{
+    const SiteJob &job = m_engine.Job();
+    Label5->setText(QString::number(m_engine.Queue().Count()) + QStringLiteral(" Files"));
+    Label3->setText(
+        FromSystemText(FormatThousands(std::to_string(job.aFiles))) + QStringLiteral(" Files"));
+    Label4->setText(
+        FromSystemText(FormatThousands(std::to_string(job.aBytes))) + QStringLiteral(" Bytes"));
+}
+
+void frmMain::ShowWizard()
+{
+    wizardPending = false;
+    m_wizardOpen = true;
+    frmNew wizard(m_engine, *this);
+    wizard.exec();
+    m_wizardOpen = false;
+    justRefreshing = false;
+}
+
+void frmMain::ShowPendingWizard()
+{
+    if (!wizardPending || m_wizardOpen || !isVisible())
+        return;
+    ShowWizard();
+}
+
+void frmMain::SetRunning(bool running)
+{
+    Command1->setEnabled(!running);
+    Command2->setEnabled(running);
+    Text1->setEnabled(!running);
+    if (!running)
+        Text1->setFocus();
+}
+
+void frmMain::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && wizardPending
+        && !m_wizardOpen)
+        QMetaObject::invokeMethod(this, &frmMain::ShowPendingWizard, Qt::QueuedConnection);
+}
+
+void frmMain::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    ApplyResizeRules();
+}
+
+void frmMain::ApplyResizeRules()
+{
+    const QRect frame = frameGeometry();
+    const int W = Twips(frame.width());
+    const int H = Twips(frame.height());
+
+    SetWidth(Picture1, W - 360 - WidthOf(txtMax) - 120);
+    SetWidth(List1, W - 360);
+    SetLeft(txtMax, LeftOf(Picture1) + WidthOf(Picture1) + 120);
+    SetLeft(Label7, LeftOf(txtMax));
+    SetHeight(List1, H - 2280 - HeightOf(Picture1) - 480);
+    SetWidth(Text1, W - WidthOf(Picture2) - 1440);
+    SetLeft(Picture2, LeftOf(Text1) + WidthOf(Text1) + 120);
+    SetTop(Label6, TopOf(List1) + HeightOf(List1) + 40);
+    SetLeft(Picture3, WidthOf(Picture1) - WidthOf(Picture3));
+
+    for (int i = 1; i <= kSlotCount; ++i) {
+        if (l[i])
+            l[i]->resize(std::max(l[0]->width(), Picture3->x() - l[i]->x()), l[i]->height());
+    }
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    if (justRefreshing) {
+        event->accept();
+        return;
+    }
+    QMessageBox question(QMessageBox::Information, QStringLiteral("Exit Tidewell"),
+        QStringLiteral("Are you sure you want to exit?"), QMessageBox::Yes | QMessageBox::No, this);
+    if (question.exec() != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    if (m_engine.IsRunning())
+        m_engine.StopNOW();
+    SweepPlaceholders(m_engine.Job());
+    QCoreApplication::processEvents();
+    m_engine.SetSchedulerEnabled(false);
+    m_engine.CloseAllSockets();
+    event->accept();
+    Q_EMIT exitConfirmed();
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    // Selected after the click that gave the focus has placed the cursor, so typing replaces all.
+    if (watched == Text1 && event->type() == QEvent::FocusIn)
+        QTimer::singleShot(0, Text1, &QLineEdit::selectAll);
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::txtMax_Click()
+{
+    const QList<QListWidgetItem *> selected = txtMax->selectedItems();
+    if (selected.isEmpty())
+        return;
+    bool numeric = false;
+    const int count = selected.first()->text().trimmed().toInt(&numeric);
+    if (numeric)
+        m_engine.SetConnectionCount(count);
+}
+
+void frmMain::List1_DblClick(const QModelIndex &index)
+{
+    const QString text = index.data(Qt::DisplayRole).toString();
+    QDesktopServices::openUrl(QUrl(BrowserAddressOf(text)));
+}
+
+void frmMain::mnunew_Click()
+{
+    if (m_engine.IsRunning())
+        AskStop();
+    if (!m_engine.IsRunning())
+        ShowWizard();
+}
+
+void frmMain::mnupause_Click()
+{
+    m_engine.SetSchedulerEnabled(false);
+    frmPause pause(m_engine, this);
+    pause.exec();
+}
+
+void frmMain::mnuexplore_Click()
+{
+    OpenOutputDirectory();
+}
+
+void frmMain::mnuabout_Click()
+{
+    const QString crlf = QStringLiteral("\r\n");
+    const QString text = QStringLiteral("Tidewell Complete Website Copier 1.01") + crlf + crlf
+        + QStringLiteral("Need Custom Features in your Website Copier?") + crlf
+        + QStringLiteral("Let us know what you need.") + crlf + crlf
+        + QStringLiteral("support@tidewell.invalid") + crlf
+        + QStringLiteral("https://tidewell.invalid/");
+    QMessageBox about(
+        QMessageBox::Information, QStringLiteral("About"), text, QMessageBox::Ok, this);
+    about.exec();
+}
+
+void frmMain::OnSiteCompleted()
+{
+    QMessageBox question(QMessageBox::Information, QStringLiteral("Done."),
+        QStringLiteral("The website has been downloaded.\r\n\r\n"
+                       "Would you like to browse the download directory?"),
+        QMessageBox::Yes | QMessageBox::No, this);
+    if (question.exec() == QMessageBox::Yes)
+        OpenOutputDirectory();
+}
+
+void frmMain::OpenOutputDirectory()
+{
+    const std::string native = FileSystem::NativePath(m_engine.Job().outputDir);
+    if (native.empty())
+        return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(FromSystemText(native)));
+}
+
+} // namespace tw

@@ -1,0 +1,135 @@
+#pragma once
+
+// The main window: the URL box with the start and stop buttons, one row per connection, the
+// counters, the queue and the status line. It shows what the engine reports and turns the user's
+// clicks into engine calls; every question and message box of a running job is asked here.
+
+#include <QMainWindow>
+
+#include <array>
+#include <string>
+#include <string_view>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QListWidget;
+class QMenu;
+class QPushButton;
+
+namespace tw {
+
+class Engine;
+class frmNew;
+
+// Digit grouping of a counter: the text lower-cased and trimmed, then a "," after every third
+// character from the right ("1234567" gives "1,234,567"; three characters or fewer stay as they
+// are). Every character counts, a sign included.
+std::string FormatThousands(std::string_view text);
+
+// The address that opens a queued URL in the web browser: the text as it is when it starts with
+// "http://" in any case, otherwise "http://" followed by the trimmed text.
+QString BrowserAddressOf(const QString &queuedUrl);
+
+class frmMain final : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit frmMain(Engine &engine, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // Starts a job from the URL box; the box then shows the URL as the job uses it.
+    void ConnectNowNow();
+    // Asks before stopping the job; on Yes stops it and shows the window afresh, wizard included.
+    void AskStop();
+    // Refreshes the counters of queued files, downloaded files and bytes.
+    void UpdateStats();
+    // Brings the window back to its state after start-up: rows made afresh, "3" connections,
+    // counters and URL box cleared, and the wizard shown again once the window is active.
+    void Refresh();
+    // Shows the New Site Wizard as a modal dialog.
+    void ShowWizard();
+    // Places the window in the middle of its screen.
+    void CentreOnScreen();
+
+    // True while the window is being shown afresh after a user stop: closing then asks nothing.
+    bool justRefreshing = false;
+    // True from start-up until the wizard has been shown once on activation.
+    bool wizardPending = false;
+
+Q_SIGNALS:
+    // The user confirmed leaving the program and the job has been cleaned up.
+    void exitConfirmed();
+
+protected:
+    void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    friend class frmNew;
+
+    void CreateControls();
+    void CreateMenus();
+    void Load();
+    void MakeRows();
+    void DeleteRows();
+    void FillConnectionCounts();
+    void ApplyResizeRules();
+    void ShowPendingWizard();
+    void SetRunning(bool running);
+
+    void txtMax_Click();
+    void List1_DblClick(const QModelIndex &index);
+    void mnunew_Click();
+    void mnupause_Click();
+    void mnuexplore_Click();
+    void mnuabout_Click();
+    void OnSiteCompleted();
+    void OpenOutputDirectory();
+
+    Engine &m_engine;
+    bool m_wizardOpen = false;
+
+    QWidget *m_client = nullptr;
+    QWidget *Picture2 = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QListWidget *txtMax = nullptr;
+    QWidget *Picture1 = nullptr;
+    QWidget *Picture3 = nullptr;
+    // Index 0 of each row array is the hidden template; rows 1 to 24 are made from it.
+    std::array<QLabel *, 25> k2 {};
+    std::array<QLabel *, 25> k {};
+    std::array<QLabel *, 25> x {};
+    std::array<QLabel *, 25> l {};
+    QListView *List1 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QLabel *Label8 = nullptr;
+    QLabel *Label7 = nullptr;
+    QLabel *Label6 = nullptr;
+    QLabel *Image1 = nullptr;
+    QLabel *Label5 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label2 = nullptr;
+
+    QMenu *mnufile = nullptr;
+    QAction *mnunew = nullptr;
+    QAction *ksjdfn = nullptr;
+    QAction *mnuexit = nullptr;
+    QMenu *mnusites = nullptr;
+    QAction *mnupause = nullptr;
+    QAction *jksdf = nullptr;
+    QAction *mnuexplore = nullptr;
+    QAction *dfgdg = nullptr;
+    QAction *mnupref = nullptr;
+    QMenu *mnuhelp = nullptr;
+    QAction *mnuabout = nullptr;
+};
+
+} // namespace tw

@@ -1,0 +1,368 @@
+#include "forms/frmnew.h"
+
+#include "connections/engine.h"
+#include "extractor/stringops.h"
+#include "forms/frmmain.h"
+#include "forms/pictures.h"
+#include "forms/twips.h"
+#include "output/filesystem.h"
+#include "output/filetypes.h"
+#include "output/outputdirectory.h"
+#include "output/placeholders.h"
+#include "output/settings.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace tw {
+
+namespace {
+
+QString FromLocal(const std::string &text)
+{
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToLocal(const QString &text)
+{
+    return text.toLocal8Bit().toStdString();
+}
+
+QLabel *Heading(QWidget *parent, const char *name, const QString &text)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setFont(VerdanaFont(8.25, true));
+    return label;
+}
+
+QLabel *Notice(QWidget *parent, const char *name, const QString &text)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setWordWrap(true);
+    return label;
+}
+
+QPushButton *Button(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+int Answer(QWidget *parent, const QString &title, const QString &text,
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+    QMessageBox::Icon icon = QMessageBox::Information)
+{
+    QMessageBox box(icon, title, text, buttons, parent);
+    return box.exec();
+}
+
+} // namespace
+
+frmNew::frmNew(Engine &engine, frmMain &main)
+    : QDialog(&main,
+        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , m_engine(engine)
+    , m_main(main)
+{
+    setObjectName(QStringLiteral("frmNew"));
+    setWindowTitle(QStringLiteral("New Site Wizard"));
+    setWindowIcon(ProgramIcon());
+    setFont(VerdanaFont(8.25));
+    setModal(true);
+    CreateControls();
+
+    connect(txtURL, &QLineEdit::textChanged, this,
+        [](const QString &text) { WriteSetting(QStringLiteral("LastURL"), text); });
+    connect(txtDir, &QLineEdit::textChanged, this,
+        [](const QString &text) { WriteSetting(QStringLiteral("InDir"), text); });
+
+    FillFileTypes();
+    txtURL->setText(ReadSetting(QStringLiteral("LastURL"), QStringLiteral("http://")));
+    const QString defaultDir
+        = FromLocal(FileSystem::NativePath(FileSystem::DefaultDownloadDirectory()));
+    txtDir->setText(ReadSetting(QStringLiteral("InDir"), defaultDir));
+
+    const QString timeout = ReadSetting(QStringLiteral("Timeout"), QStringLiteral("20"));
+    for (const char *seconds : {"5", "10", "20", "30", "45"})
+        List2->addItem(QString::fromLatin1(seconds));
+    const QList<QListWidgetItem *> matches = List2->findItems(timeout, Qt::MatchExactly);
+    if (!matches.isEmpty())
+        List2->setCurrentItem(matches.first());
+
+    setFixedSize(Px(8070), sizeHint().height());
+    txtURL->setFocus();
+}
+
+void frmNew::CreateControls()
+{
+    auto *picture = new QLabel(this);
+    picture->setObjectName(QStringLiteral("Image1"));
+    picture->setPixmap(ProgramIcon().pixmap(48, 48));
+    picture->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    picture->setFixedWidth(64);
+
+    Label1 = Heading(this, "Label1", QStringLiteral("Website to Download"));
+    txtURL = new QLineEdit(this);
+    txtURL->setObjectName(QStringLiteral("txtURL"));
+    txtURL->setText(QStringLiteral("http://"));
+    Label4 = Heading(this, "Label4", QStringLiteral("Save to this Directory"));
+    txtDir = new QLineEdit(this);
+    txtDir->setObjectName(QStringLiteral("txtDir"));
+    for (QLineEdit *box : {txtURL, txtDir})
+        box->installEventFilter(this);
+
+    auto *line = new QFrame(this);
+    line->setObjectName(QStringLiteral("Line1"));
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+
+    Label3 = Heading(this, "Label3", QStringLiteral("Get These File Types"));
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1->setFixedSize(150, 132);
+    Command3 = Button(this, "Command3", QStringLiteral("Add"));
+    Command4 = Button(this, "Command4", QStringLiteral("Del"));
+    Command5 = Button(this, "Command5", QStringLiteral("Set to Default"));
+
+    Label5 = Heading(this, "Label5", QStringLiteral("Timeout"));
+    List2 = new QListWidget(this);
+    List2->setObjectName(QStringLiteral("List2"));
+    List2->setSelectionMode(QAbstractItemView::SingleSelection);
+    List2->setFixedSize(56, 92);
+    Label6 = new QLabel(QStringLiteral("Seconds"), this);
+    Label6->setObjectName(QStringLiteral("Label6"));
+
+    Label8 = Notice(this, "Label8",
+        QStringLiteral("If you have previously downloaded this website, make sure the "
+                       "directory is different to last time, or the website may not be "
+                       "downloaded correctly."));
+    Label7 = Notice(this, "Label7",
+        QStringLiteral("The number of multiple connections can be changed while the "
+                       "website is downloading by clicking on a number in the 'Max' "
+                       "list."));
+
+    Command1 = Button(this, "Command1", QStringLiteral("Download Website Now!"));
+    Command1->setFont(VerdanaFont(8.25, true));
+    Command1->setDefault(true);
+    Command2 = Button(this, "Command2", QStringLiteral("Close"));
+
+    auto *site = new QVBoxLayout;
+    site->setSpacing(4);
+    site->addWidget(Label1);
+    site->addWidget(txtURL);
+    site->addSpacing(6);
+    site->addWidget(Label4);
+    site->addWidget(txtDir);
+    auto *top = new QHBoxLayout;
+    top->addWidget(picture);
+    top->addLayout(site, 1);
+
+    auto *typeButtons = new QVBoxLayout;
+    typeButtons->addWidget(Command3);
+    typeButtons->addWidget(Command4);
+    typeButtons->addWidget(Command5);
+    typeButtons->addStretch(1);
+    auto *timeoutRow = new QHBoxLayout;
+    timeoutRow->addWidget(List2, 0, Qt::AlignTop);
+    timeoutRow->addWidget(Label6, 0, Qt::AlignTop);
+    timeoutRow->addStretch(1);
+
+    auto *choices = new QGridLayout;
+    choices->setHorizontalSpacing(8);
+    choices->addWidget(Label3, 0, 0, 1, 2);
+    choices->addWidget(List1, 1, 0);
+    choices->addLayout(typeButtons, 1, 1);
+    choices->addWidget(Label5, 0, 3);
+    choices->addLayout(timeoutRow, 1, 3);
+    choices->setColumnMinimumWidth(2, 24);
+    choices->setColumnStretch(2, 1);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(Command1);
+    buttons->addWidget(Command2);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->addLayout(top);
+    layout->addSpacing(4);
+    layout->addWidget(line);
+    layout->addLayout(choices);
+    layout->addSpacing(4);
+    layout->addWidget(Label8);
+    layout->addWidget(Label7);
+    layout->addSpacing(4);
+    layout->addLayout(buttons);
+
+    connect(Command1, &QPushButton::clicked, this, &frmNew::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmNew::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &frmNew::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &frmNew::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &frmNew::Command5_Click);
+}
+
+void frmNew::FillFileTypes()
+{
+    FileSystem::MakeDir(FileSystem::ProgramDirectory() + "\\temp");
+    if (!FileExists(FileTypeListPath())) {
+        MakeFileTypesFile();
+        return;
+    }
+    // A list file that exists but cannot be read leaves the defaults on screen, file untouched.
+    const auto entries = ReadFileTypes();
+    ShowFileTypes(entries ? *entries : DefaultFileTypes());
+}
+
+void frmNew::ShowFileTypes(const std::vector<std::string> &entries)
+{
+    List1->clear();
+    for (const std::string &entry : entries)
+        List1->addItem(FromLocal(entry));
+}
+
+std::vector<std::string> frmNew::FileTypeEntries() const
+{
+    std::vector<std::string> entries;
+    for (int row = 0; row < List1->count(); ++row)
+        entries.push_back(ToLocal(List1->item(row)->text()));
+    return entries;
+}
+
+void frmNew::SaveFileTypes()
+{
+    ::tw::SaveFileTypes(FileTypeEntries());
+}
+
+void frmNew::MakeFileTypesFile()
+{
+    std::vector<std::string> entries;
+    ::tw::MakeFileTypesFile(entries);
+    ShowFileTypes(entries);
+}
+
+void frmNew::SetToInDIR()
+{
+    const std::string typed = FileSystem::SystemPath(ToLocal(txtDir->text()));
+    const std::string cleaned = SetOutputDirectory(typed, m_engine.Job());
+    txtDir->setText(FromLocal(FileSystem::NativePath(cleaned)));
+}
+
+bool frmNew::LeaveWithDirectory()
+{
+    SetToInDIR();
+    if (!DirectoryIsWritable(m_engine.Job().outputDir)) {
+        ShowInvalidDirectory();
+        return false;
+    }
+    SaveFileTypes();
+    return true;
+}
+
+void frmNew::ShowInvalidDirectory()
+{
+    Answer(this, QStringLiteral("Eror"),
+        QStringLiteral("That is an invalid directory. Check it has no invalid characters."),
+        QMessageBox::Ok, QMessageBox::Critical);
+}
+
+void frmNew::Command1_Click()
+{
+    if (!LeaveWithDirectory())
+        return;
+    m_main.Text1->setText(txtURL->text());
+    m_main.ConnectNowNow();
+    accept();
+}
+
+void frmNew::Command2_Click()
+{
+    if (LeaveWithDirectory())
+        accept();
+}
+
+void frmNew::Command3_Click()
+{
+    const QString typed = QInputDialog::getText(
+        this, QString(), QStringLiteral("Enter a file extension (e.g. .html)"));
+    std::string extension = LowerTrim(ToLocal(typed));
+    if (extension.empty())
+        return;
+    if (extension.front() != '.')
+        extension.insert(extension.begin(), '.');
+    const QString entry = FromLocal(extension);
+    if (entry.size() > 5) {
+        Answer(this, QStringLiteral("Error"),
+            QStringLiteral("That file extension is too long! (max 4 characters)"));
+        return;
+    }
+    List1->addItem(entry);
+}
+
+void frmNew::Command4_Click()
+{
+    const QList<QListWidgetItem *> selected = List1->selectedItems();
+    if (selected.isEmpty() || Trim(ToLocal(selected.first()->text())).empty()) {
+        Answer(this, QStringLiteral("Error"),
+            QStringLiteral("You must select a list item to delete."));
+        return;
+    }
+    QListWidgetItem *item = selected.first();
+    const QString question
+        = QStringLiteral("Are you sure you want to remove this list item?\r\n\r\n") + item->text();
+    if (Answer(this, QStringLiteral("Delete"), question, QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes)
+        delete item;
+}
+
+void frmNew::Command5_Click()
+{
+    if (Answer(this, QStringLiteral("Default"),
+            QStringLiteral("Are you sure you want to set the file types list to default?"),
+            QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::No)
+        MakeFileTypesFile();
+}
+
+void frmNew::done(int result)
+{
+    if (!m_closed) {
+        m_closed = true;
+        const QList<QListWidgetItem *> selected = List2->selectedItems();
+        const QString timeout
+            = selected.isEmpty() ? QString() : FromLocal(Trim(ToLocal(selected.first()->text())));
+        WriteSetting(QStringLiteral("Timeout"), timeout);
+        if (!timeout.isEmpty()) {
+            bool numeric = false;
+            const int seconds = timeout.toInt(&numeric);
+            m_engine.SetTimeoutInterval(
+                numeric && seconds > 0 ? seconds * 1000 : kDefaultTimeoutMs);
+        }
+    }
+    QDialog::done(result);
+}
+
+bool frmNew::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        if (auto *box = qobject_cast<QLineEdit *>(watched))
+            QTimer::singleShot(0, box, &QLineEdit::selectAll);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace tw
