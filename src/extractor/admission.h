@@ -1,0 +1,38 @@
+#pragma once
+
+// Queue admission: whether one raw link found on a page becomes a new entry of the download
+// queue. A URL is known when its stored file or its placeholder file exists in the mirror tree;
+// the queue itself is never searched.
+
+#include "connections/downloadqueue.h"
+#include "connections/sitejob.h"
+
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+enum class Admission {
+    Rejected, // nothing was changed
+    Queued, // on top of the queue, with its placeholder file and its line in "log.txt"
+    Failed, // a file append failed part-way; what was done before it stays done
+};
+
+// True when ":" + the URL's extension (lower-cased, trimmed, dot included) + ":" occurs in
+// filter. A query string is part of the extension: page.php?id=1 has ".php?id=1".
+bool IsWantedType(std::string_view url, std::string_view filter);
+
+// The local path of a site URL: job.outputDir + its relative path, sanitized. Directory
+// components are not resolved here; the file system resolves "." and ".." lexically.
+std::string LocalPathOf(std::string_view url, const SiteJob &job);
+
+// Normalizes rawLink against base (the page's directory, ending in "/") and queues it when it is
+// on the site, unknown, of a wanted type and does not climb above its host. Then it writes the
+// placeholder file and the line in "log.txt"; a URL that had "/../" also gets its record in
+// "transdd.txt". A link whose local path would lie outside job.outputDir is rejected before
+// anything is written. Never yields to the event loop, so the known test and the placeholder
+// that marks the URL as known cannot be separated by another scan.
+Admission AdmitLink(
+    std::string_view rawLink, std::string_view base, SiteJob &job, DownloadQueue &queue);
+
+} // namespace tw

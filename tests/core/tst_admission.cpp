@@ -1,0 +1,143 @@
+#include "extractor/admission.h"
+
+#include "extractor/stringops.h"
+#include "output/filesystem.h"
+#include "output/placeholders.h"
+#include "support/testenvironment.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+namespace tw {
+namespace {
+
+class AdmissionTest : public testing::Test
+{
+protected:
+    // The mirror sits one level below the temporary folder, so writes beside it would show.
+    test::TempDir m_temp;
+    SiteJob m_job = [this] {
+        SiteJob job;
+        job.siteHost = "host.com";
+        job.outputDir = m_temp.Path() + "out\\";
+        job.FileTypeFilter = ":.html::.gif::.php?id=1::.html?:";
+        return job;
+    }();
+    DownloadQueue m_queue;
+
+    Admission Admit(const std::string &raw, const std::string &base = "host.com/dir/")
+    {
+        return AdmitLink(raw, base, m_job, m_queue);
+    }
+    std::string Read(const std::string &name)
+    {
+        return test::ReadFileBytes(m_job.outputDir + name);
+    }
+    QStringList Entries(const QString &sub = {})
+    {
+        return QDir(m_temp.NativePath() + sub).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
+};
+
+TEST_F(AdmissionTest, QueuesWantedSiteLinksInTheirSiteForm)
+{
+    const struct
+    {
+        const char *raw;
+        const char *queued; // nullptr: rejected
+    } cases[] = {
+        {"page.html", "host.com/dir/page.html"},
+        {"sub/", "host.com/dir/sub/index.html"},
+        {"./b.html", "host.com/dir/b.html"},
+        {"//c.html", "host.com/dir//c.html"},
+        {"http://www.host.com/w.html", "www.host.com/w.html"},
+        {"http://host.com/w.html", nullptr}, // the same file as with "www."
+        {"p.php?id=1", "host.com/dir/p.php?id=1"},
+        {"p.php?id=2", nullptr},
+        {"q.html?", "host.com/dir/q.html"},
+        {"about", nullptr},
+        {"a.jpg", nullptr},
+        {"http://other.org/x.html", nullptr},
+        {"page.html", nullptr},
+    };
+    for (const auto &c : cases) {
+        const std::size_t before = m_queue.Count();
+        const Admission result = Admit(c.raw);
+        EXPECT_EQ(result, c.queued ? Admission::Queued : Admission::Rejected) << c.raw;
+        if (c.queued && result == Admission::Queued) {
+            EXPECT_EQ(m_queue.At(0), c.queued);
+        } else if (!c.queued) {
+            EXPECT_EQ(m_queue.Count(), before) << c.raw;
+        }
+    }
+    EXPECT_EQ(Read("host.com\\dir\\page.html.tmp"), std::string(kPlaceholderText) + "\r\n");
+    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\dir\\p.php_id=1.tmp"));
+    EXPECT_EQ(Read("log.txt"),
+        "host.com/dir/page.html\r\nhost.com/dir/sub/index.html\r\nhost.com/dir/b.html\r\n"
+        "host.com/dir//c.html\r\nwww.host.com/w.html\r\nhost.com/dir/p.php?id=1\r\n"
+        "host.com/dir/q.html\r\n");
+    EXPECT_FALSE(FileExists(m_job.outputDir + "transdd.txt"));
+}
+
+TEST_F(AdmissionTest, ParentLinksAreRecordedAndClimbsAboveTheHostRejected)
+{
+    EXPECT_EQ(Admit("../up.html"), Admission::Queued);
+    EXPECT_EQ(m_queue.At(0), "host.com/up.html");
+    EXPECT_EQ(Read("transdd.txt"), "host.com/dir/../up.html\r\nhost.com/up.html\r\n\r\n");
+    EXPECT_EQ(Admit("http://host.com/../x.html"), Admission::Rejected);
+    EXPECT_EQ(Read("transdd.txt"), "host.com/dir/../up.html\r\nhost.com/up.html\r\n\r\n");
+}
+
+TEST_F(AdmissionTest, AFileStoredEarlierIsKnown)
+{
+    ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + "/out/host.com/dir"));
+    for (const char *name : {"stored.php_id=1.html", "kept.gif"})
+        ASSERT_TRUE(FileSystem::WriteFile(m_job.outputDir + "host.com\\dir\\" + name, "x"));
+    EXPECT_EQ(Admit("stored.php?id=1"), Admission::Rejected);
+    EXPECT_EQ(Admit("kept.gif"), Admission::Rejected);
+    EXPECT_TRUE(m_queue.IsEmpty());
+}
+
+TEST_F(AdmissionTest, ALinkLeadingOutsideTheOutputDirectoryWritesNothing)
+{
+    const struct
+    {
+        const char *host;
+        const char *raw;
+        const char *base;
+    } cases[] = {
+        {"host.com", "http://../host.com/x.html", "host.com/"},
+        {"host.xyz", "../../../x.html", "host.xyz/"},
+        {"host.xyz", "a/../../../out2/x.html", "host.xyz/"},
+        {"out", "http://../out/new/../../x.html", "out/"},
+    };
+    for (const auto &c : cases) {
+        m_job.siteHost = c.host;
+        EXPECT_EQ(Admit(c.raw, c.base), Admission::Rejected) << c.raw;
+    }
+    EXPECT_TRUE(m_queue.IsEmpty());
+    EXPECT_EQ(Entries(), QStringList());
+}
+
+TEST_F(AdmissionTest, AFailedAppendEndsAdmissionAfterTheQueueEntry)
+{
+    ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + "/out/log.txt"));
+    EXPECT_EQ(Admit("a.html"), Admission::Failed);
+    EXPECT_EQ(m_queue.Count(), 1u);
+    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\dir\\a.html.tmp"));
+}
+
+TEST(IsWantedType, ComparesTheLowerCaseExtensionWithColons)
+{
+    const char *filter = ":.html::.gif::.php?id=1:";
+    EXPECT_TRUE(IsWantedType("host.com/A.HTML", filter));
+    EXPECT_TRUE(IsWantedType("host.com/p.php?id=1", filter));
+    EXPECT_FALSE(IsWantedType("host.com/p.php?id=2", filter));
+    EXPECT_FALSE(IsWantedType("host.com/p.php?a=1.5", filter));
+    EXPECT_FALSE(IsWantedType("host.com/about", filter));
+    EXPECT_FALSE(IsWantedType("host.com/x.htm", filter));
+}
+
+} // namespace
+} // namespace tw
