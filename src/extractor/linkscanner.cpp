@@ -1,0 +1,258 @@
+#include "extractor/linkscanner.h"
+
+#include "extractor/stringops.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tw {
+
+namespace {
+
+// Replaced by "href=" in this order; an earlier spelling may consume the front of a later one
+// ("href =" leaves the space of "href = ", removed later by the trim of the value).
+// clang-format off
+constexpr std::array<std::string_view, 38> kAttributeSpellings = {
+    "href =", "href = ",
+    "HREF=", "HREF = ", "HREF =", "HREF= ",
+    "hRef=", "hRef = ", "hRef =", "hRef= ",
+    "Href=", "Href = ", "Href =", "Href= ",
+    "hREF=", "hREF = ", "hREF =", "hREF= ",
+    "background =", "background=", "background = ", "background= ",
+    "BACKGROUND =", "BACKGROUND=", "BACKGROUND = ", "BACKGROUND= ",
+    "BackGround =", "BackGround=", "BackGround = ", "BackGround= ",
+    " SRC=", " src=", " SRC =", " src =", " SRC = ", " src = ", " SRC= ", " src= ",
+};
+// clang-format on
+constexpr std::string_view kHref = "href=";
+
+// Each spelling holds exactly one "=", so every occurrence lies within a fixed reach of an "=".
+// No replacement can be part of a later spelling's match, so the passes over a window around
+// such an "=" give what the passes over the whole text give there.
+constexpr bool HasOneEquals(std::string_view spelling)
+{
+    return std::count(spelling.begin(), spelling.end(), '=') == 1;
+}
+static_assert(std::all_of(kAttributeSpellings.begin(), kAttributeSpellings.end(), HasOneEquals));
+
+constexpr std::size_t MostBeforeEquals()
+{
+    std::size_t most = 0;
+    for (std::string_view spelling : kAttributeSpellings)
+        most = std::max(most, spelling.find('='));
+    return most;
+}
+constexpr std::size_t MostAfterEquals()
+{
+    std::size_t most = 0;
+    for (std::string_view spelling : kAttributeSpellings)
+        most = std::max(most, spelling.size() - spelling.find('=') - 1);
+    return most;
+}
+constexpr std::size_t kBeforeEquals = MostBeforeEquals();
+constexpr std::size_t kAfterEquals = MostAfterEquals();
+
+constexpr std::array<std::string_view, 4> kRefreshSpellings
+    = {"; url=", ";url=", "; URL=", ";URL="};
+constexpr std::string_view kRefreshLink = "a href='http://";
+
+constexpr std::array<std::string_view, 4> kSkippedParts = {"https", "irc:", "ftp:", "@"};
+
+constexpr bool EndsAttributeName(char c)
+{
+    return c == 'f' || c == 'F' || c == 'd' || c == 'D' || c == 'c' || c == 'C';
+}
+
+// The quick test of IsSpellingAt: the name's last letter stands right before "=" or one space
+// before it.
+constexpr bool NameEndsBefore(char oneBefore, char twoBefore)
+{
+    return EndsAttributeName(oneBefore) || (oneBefore == ' ' && EndsAttributeName(twoBefore));
+}
+constexpr char CharBefore(std::string_view text, std::size_t at, std::size_t distance)
+{
+    return at >= distance ? text[at - distance] : '\0';
+}
+constexpr bool HasNameBeforeEquals(std::string_view spelling)
+{
+    const std::size_t equals = spelling.find('=');
+    return NameEndsBefore(CharBefore(spelling, equals, 1), CharBefore(spelling, equals, 2));
+}
+static_assert(
+    std::all_of(kAttributeSpellings.begin(), kAttributeSpellings.end(), HasNameBeforeEquals));
+
+// True when the "=" at position equals belongs to an occurrence of some spelling.
+bool IsSpellingAt(std::string_view text, std::size_t equals)
+{
+    if (!NameEndsBefore(CharBefore(text, equals, 1), CharBefore(text, equals, 2)))
+        return false;
+    for (std::string_view spelling : kAttributeSpellings) {
+        const std::size_t offset = spelling.find('=');
+        if (equals >= offset && text.substr(equals - offset).starts_with(spelling))
+            return true;
+    }
+    return false;
+}
+
+// Writes text[from, to) to text[out, ...) with quotes turned into apostrophes and CR and LF
+// dropped (the net effect of removing CR LF pairs, then LF, then CR). Never writes past to.
+std::size_t CopyAsOneLine(std::string &text, std::size_t from, std::size_t to, std::size_t out)
+{
+    for (std::size_t i = from; i < to; ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n')
+            continue;
+        text[out++] = c == '"' ? '\'' : c;
+    }
+    return out;
+}
+
+// Attribute spellings, quotes and line breaks, in one forward pass that compacts the text in
+// place (no replacement is longer than what it replaces). Only short windows around an "=" that
+// starts a spelling get the replacement passes; windows are merged while they could share an
+// occurrence, so each window gives what the passes over the whole text give there.
+void RewriteAttributes(std::string &text)
+{
+    std::size_t out = 0;
+    std::size_t done = 0;
+    std::size_t equals = text.find('=');
+    while (equals != std::string::npos) {
+        if (!IsSpellingAt(text, equals)) {
+            equals = text.find('=', equals + 1);
+            continue;
+        }
+        const std::size_t windowStart = equals >= kBeforeEquals ? equals - kBeforeEquals : 0;
+        std::size_t windowEnd = equals + kAfterEquals + 1;
+        for (equals = text.find('=', equals + 1);
+             equals != std::string::npos && equals < windowEnd + kBeforeEquals;
+             equals = text.find('=', equals + 1)) {
+            if (IsSpellingAt(text, equals))
+                windowEnd = equals + kAfterEquals + 1;
+        }
+        windowEnd = std::min(windowEnd, text.size());
+
+        out = CopyAsOneLine(text, done, windowStart, out);
+        std::string window = text.substr(windowStart, windowEnd - windowStart);
+        for (std::string_view spelling : kAttributeSpellings)
+            window = ReplaceAll(window, spelling, kHref);
+        std::copy(window.begin(), window.end(), text.begin() + static_cast<std::ptrdiff_t>(out));
+        out = CopyAsOneLine(text, out, out + window.size(), out);
+        done = windowEnd;
+    }
+    out = CopyAsOneLine(text, done, text.size(), out);
+    text.resize(out);
+}
+
+std::size_t RefreshSpellingAt(std::string_view text, std::size_t semicolon)
+{
+    for (std::string_view spelling : kRefreshSpellings) {
+        if (text.substr(semicolon).starts_with(spelling))
+            return spelling.size();
+    }
+    return 0;
+}
+
+// Every refresh spelling begins with its only ";" and the replacement holds none, so one pass
+// gives what the four passes give.
+void RewriteRefreshTargets(std::string &text)
+{
+    std::string result;
+    std::size_t copied = 0;
+    for (auto semicolon = text.find(';'); semicolon != std::string::npos;
+         semicolon = text.find(';', semicolon + 1)) {
+        const std::size_t length = RefreshSpellingAt(text, semicolon);
+        if (length == 0)
+            continue;
+        if (copied == 0)
+            result.reserve(text.size() + 64);
+        result.append(text, copied, semicolon - copied);
+        result += kRefreshLink;
+        copied = semicolon + length;
+        semicolon = copied - 1;
+    }
+    if (copied == 0)
+        return;
+    result.append(text, copied);
+    text = std::move(result);
+}
+
+// Steps from the "href" at hit to the verdict on its raw link; values that can never be
+// fetched are skipped without asking admit.
+Admission OfferLink(std::string_view text, std::size_t hit, const LinkSink &admit)
+{
+    const std::size_t valueStart = std::min(hit + kHref.size(), text.size());
+    std::string raw = Trim(text.substr(valueStart, 300));
+    if (raw.starts_with('\''))
+        raw.erase(0, 1);
+    if (raw.starts_with('#'))
+        return Admission::Rejected;
+    raw = Trim(CutAtDelimiter(raw));
+    for (std::string_view part : kSkippedParts) {
+        if (Contains(raw, part))
+            return Admission::Rejected;
+    }
+    return admit(raw);
+}
+
+} // namespace
+
+std::string CutAtDelimiter(std::string_view text)
+{
+    return std::string(text.substr(0, text.find_first_of("#'>} ;")));
+}
+
+void RewriteForScan(std::string &text)
+{
+    RewriteAttributes(text);
+    RewriteRefreshTargets(text);
+}
+
+void ScanLinks(std::string &pageText, const LinkSink &admit, const std::function<void()> &yield)
+{
+    RewriteForScan(pageText);
+
+    // The scan keeps where the rest of the text starts instead of cutting the text after every
+    // link, and cuts once at the end. Only a stop changes the text under the scan: it empties it.
+    std::size_t start = 0;
+    std::size_t knownRest = pageText.size();
+    const auto yieldAndGoOn = [&](int times) {
+        for (int i = 0; i < times; ++i) {
+            yield();
+            start = std::min(start, pageText.size());
+            const std::size_t rest = pageText.size() - start;
+            if (rest < knownRest)
+                return false;
+            knownRest = rest;
+        }
+        return true;
+    };
+
+    for (auto hit = pageText.find("href", start); hit != std::string::npos;
+         hit = pageText.find("href", start)) {
+        if (!yieldAndGoOn(3))
+            return;
+        const Admission verdict = OfferLink(pageText, hit, admit);
+        if (verdict == Admission::Failed)
+            break;
+        if (verdict == Admission::Queued && !yieldAndGoOn(1))
+            return;
+        // Ten, not five: an "href" within the first five characters of this value is passed over.
+        start = std::min(hit + 10, pageText.size());
+        knownRest = pageText.size() - start;
+        if (!yieldAndGoOn(2))
+            return;
+    }
+    pageText.erase(0, start);
+}
+
+void ExtractLinks(std::string &pageText, DownloadQueue &queue, std::string base, SiteJob &job,
+    const std::function<void()> &yield)
+{
+    if (base.empty() || base.back() != '/')
+        base += '/';
+    ScanLinks(
+        pageText, [&](const std::string &rawLink) { return AdmitLink(rawLink, base, job, queue); },
+        yield);
+}
+
+} // namespace tw

@@ -1,0 +1,210 @@
+#include "extractor/linkscanner.h"
+
+#include "core/plainlinkscanner.h"
+#include "support/testenvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace tw {
+namespace {
+
+struct ScanRecord
+{
+    std::vector<std::string> links;
+    int yields = 0;
+    std::string rest;
+};
+
+// Scans text with a sink that answers verdict(link) and a yield hook that empties the text at
+// yield number stopAt (never when 0).
+template <typename Scanner>
+ScanRecord Scan(Scanner scanner, std::string text,
+    const std::function<Admission(const std::string &)> &verdict, int stopAt = 0)
+{
+    ScanRecord record;
+    scanner(
+        text,
+        [&](const std::string &link) {
+            record.links.push_back(link);
+            return verdict(link);
+        },
+        [&] {
+            if (++record.yields == stopAt)
+                text.clear();
+        });
+    record.rest = text;
+    return record;
+}
+
+const auto kRejectAll = [](const std::string &) { return Admission::Rejected; };
+const auto kQueueAll = [](const std::string &) { return Admission::Queued; };
+
+std::vector<std::string> LinksOf(const std::string &page)
+{
+    return Scan(ScanLinks, page, kRejectAll).links;
+}
+
+TEST(LinkScanner, EveryKnownSpellingYieldsItsValue)
+{
+    for (const char *spelling : {"href=", "href =", "href = ", "HREF=", "HREF = ", "HREF =",
+             "HREF= ", "hRef=", "hRef = ", "hRef =", "hRef= ", "Href=", "Href = ", "Href =",
+             "Href= ", "hREF=", "hREF = ", "hREF =", "hREF= ", "background =", "background=",
+             "background = ", "background= ", "BACKGROUND =", "BACKGROUND=", "BACKGROUND = ",
+             "BACKGROUND= ", "BackGround =", "BackGround=", "BackGround = ", "BackGround= ",
+             " SRC=", " src=", " SRC =", " src =", " SRC = ", " src = ", " SRC= ", " src= "}) {
+        EXPECT_EQ(LinksOf(std::string("<x") + spelling + "\"v.html\">"),
+            std::vector<std::string> {"v.html"})
+            << spelling;
+    }
+}
+
+TEST(LinkScanner, CutsFiltersAndSkipsValues)
+{
+    const std::string longValue(400, 'a');
+    const struct
+    {
+        std::string page;
+        std::vector<std::string> links;
+    } cases[] = {
+        {"<img\tsrc=a.gif><img\nsrc=b.gif><a HREF  =c.html><a hreF=d.html>", {}},
+        {"<a href=a.html>x</a> <a href=b c> href=d}eee href=f;g", {"a.html", "b", "d", "f"}},
+        {"<a href='#top'> <a href=\"p.html#top\">", {"p.html"}},
+        {"href='mailto:a@b.c' href=https://h/x href=ftp://h href=irc://h href=HTTPS://h/x",
+            {"HTTPS://h/x"}},
+        {"href=" + longValue, {std::string(300, 'a')}},
+        {"href=\"" + longValue + "\"", {std::string(299, 'a')}},
+        {"<a href=''>", {""}},
+        {"the last word is href", {""}},
+        {"<meta content=\"0; URL=http://host.com/x.html\">", {"http://http://host.com/x.html"}},
+        {"href=ab href=c.html href=abcde href=f.html", {"ab", "abcde", "f.html"}},
+        {"no links, just text", {}},
+        {std::string("GIF89a\0\xff", 8) + " src=\x01\x02.gif", {"\x01\x02.gif"}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(LinksOf(c.page), c.links) << c.page;
+}
+
+TEST(LinkScanner, YieldsAtTheNamedPointsAndStopsWhenTheTextIsEmptied)
+{
+    const std::string page = "href=a.html href=b.html href=c.html";
+    const auto queueB = [](const std::string &link) {
+        return link == "b.html" ? Admission::Queued : Admission::Rejected;
+    };
+    EXPECT_EQ(Scan(ScanLinks, page, queueB).yields, 5 + 6 + 5);
+    EXPECT_EQ(Scan(ScanLinks, page, kQueueAll).yields, 18);
+
+    // Each link takes six yields: three before it, one after queueing, two after the advance.
+    const struct
+    {
+        int stopAt;
+        std::size_t links;
+    } stops[] = {{1, 0}, {3, 0}, {4, 1}, {6, 1}, {7, 1}, {10, 2}, {18, 3}};
+    for (const auto &stop : stops) {
+        const ScanRecord record = Scan(ScanLinks, page, kQueueAll, stop.stopAt);
+        EXPECT_EQ(record.links.size(), stop.links) << stop.stopAt;
+        EXPECT_EQ(record.yields, stop.stopAt);
+        EXPECT_EQ(record.rest, "");
+    }
+
+    const auto failFirst = [](const std::string &) { return Admission::Failed; };
+    const ScanRecord failed = Scan(ScanLinks, page, failFirst);
+    EXPECT_EQ(failed.links.size(), 1u);
+    EXPECT_EQ(failed.yields, 3);
+}
+
+// Pages from fragments that sit on the scanner's edges: spellings, quotes, line breaks, refresh
+// targets, delimiters and values close to the next "href".
+std::string RandomPage(std::mt19937 &random)
+{
+    static const char *fragments[] = {
+        "href",
+        "HREF = ",
+        "href =",
+        "Href= ",
+        " src=",
+        " SRC = ",
+        "background=",
+        "BackGround =",
+        "=",
+        "'",
+        "\"",
+        "#",
+        " ",
+        "\r\n",
+        "\n",
+        "\r",
+        "; url=",
+        ";URL=",
+        ";",
+        ">",
+        "}",
+        "@",
+        "https",
+        "a.html",
+        "../",
+        "x",
+        "ftp:",
+        "hre",
+        "f=",
+        "c=",
+        "d =",
+        "\t",
+    };
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(fragments) - 1);
+    std::uniform_int_distribution<int> length(0, 60);
+    std::string page;
+    for (int n = length(random); n > 0; --n)
+        page += fragments[pick(random)];
+    if (random() % 8 == 0)
+        page += std::string(350, 'v');
+    return page;
+}
+
+TEST(LinkScanner, FastScanEqualsThePlainScan)
+{
+    std::mt19937 random(20240607);
+    // Verdicts depend on the link only, so both scanners see the same answers.
+    const auto verdict = [](const std::string &link) {
+        const std::size_t h = std::hash<std::string> {}(link) % 7;
+        return h == 0 ? Admission::Failed : h < 4 ? Admission::Queued : Admission::Rejected;
+    };
+    const std::vector<std::string> odd = {"", "href", "href=", "hrefhrefhref",
+        "==", std::string(20, '=') + "HREF = ", " src =  src = x"};
+    for (int round = 0; round < 4000; ++round) {
+        const std::string page
+            = round < static_cast<int>(odd.size()) ? odd[round] : RandomPage(random);
+        const int stopAt = round % 3 == 0 ? static_cast<int>(random() % 40) : 0;
+        const ScanRecord fast = Scan(ScanLinks, page, verdict, stopAt);
+        const ScanRecord plain = Scan(test::PlainScanLinks, page, verdict, stopAt);
+        ASSERT_EQ(fast.links, plain.links) << page;
+        ASSERT_EQ(fast.yields, plain.yields) << page;
+        ASSERT_EQ(fast.rest, plain.rest) << page;
+
+        std::string rewritten = page;
+        std::string plainRewritten = page;
+        RewriteForScan(rewritten);
+        test::PlainRewriteForScan(plainRewritten);
+        ASSERT_EQ(rewritten, plainRewritten) << page;
+    }
+}
+
+TEST(LinkScanner, ExtractLinksQueuesSiteLinksAgainstTheBase)
+{
+    test::TempDir dir;
+    SiteJob job;
+    job.siteHost = "host.com";
+    job.outputDir = dir.Path();
+    job.FileTypeFilter = ":.html::.gif:";
+    DownloadQueue queue;
+    std::string page = "HTTP/1.0 200 OK\r\n\r\n<a href=\"a.html\"><img src=\"../i.gif\">"
+                       "<a href=\"http://other.org/x.html\"><a href=\"a.html\">";
+    ExtractLinks(page, queue, "host.com/dir", job, [] {});
+    ASSERT_EQ(queue.Count(), 2u);
+    EXPECT_EQ(queue.At(0), "host.com/i.gif");
+    EXPECT_EQ(queue.At(1), "host.com/dir/a.html");
+}
+
+} // namespace
+} // namespace tw
