@@ -1,0 +1,172 @@
+#include "output/pagesaver.h"
+
+#include "extractor/stringops.h"
+#include "output/filesystem.h"
+#include "output/localpath.h"
+#include "output/mirrorbounds.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tw {
+
+namespace {
+
+// Links to names that are stored with ".html" added, and query marks that the stored name
+// spells "_". Every find text begins with its only "." and no replacement can start another
+// match, so rows applied at each "." in turn give what the row-by-row passes give.
+struct Rewrite
+{
+    std::string_view find;
+    std::string_view replace;
+};
+constexpr std::array<Rewrite, 8> kRewriteTable = {{
+    {".php'", ".php.html'"},
+    {".php\"", ".php.html\""},
+    {".php>", ".php.html>"},
+    {".asp'", ".asp.html'"},
+    {".asp\"", ".asp.html\""},
+    {".asp>", ".asp.html>"},
+    {".php?", ".php_"},
+    {".PHP?", ".PHP_"},
+}};
+
+// In a root page, href spelling + quote + "../" loses the "../". Each begins with its only "href"
+// and removing "../" cannot complete another, so one pass equals the eight passes.
+constexpr std::array<std::string_view, 4> kHrefSpellings = {"href=", "href =", "href = ", "href= "};
+constexpr std::array<char, 2> kQuotes = {'"', '\''};
+
+bool IsCancelMarker(std::string_view response)
+{
+    const auto first = response.find_first_not_of(' ');
+    if (first == std::string_view::npos)
+        return false;
+    const auto last = response.find_last_not_of(' ');
+    // A body of any size is never copied to be compared.
+    return last - first + 1 == 6 && ToLower(response.substr(first, 6)) == "cancel";
+}
+
+std::string_view BodyOf(std::string_view response)
+{
+    const auto blankLine = response.find("\r\n\r\n");
+    return blankLine == std::string_view::npos ? response : response.substr(blankLine + 4);
+}
+
+bool IsStyleSheetPath(std::string_view savePath)
+{
+    return ToLower(savePath).ends_with(".css");
+}
+
+// The length of the parent-link prefix at text[at...] that keeps its spelling and quote, or 0.
+std::size_t ParentLinkAt(std::string_view text, std::size_t at)
+{
+    const std::string_view rest = text.substr(at);
+    for (char quote : kQuotes) {
+        for (std::string_view spelling : kHrefSpellings) {
+            if (rest.starts_with(spelling) && rest.size() >= spelling.size() + 4
+                && rest[spelling.size()] == quote
+                && rest.substr(spelling.size() + 1).starts_with("../"))
+                return spelling.size() + 1;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+bool IsPagePath(std::string_view savePath)
+{
+    for (std::string_view mark : {".htm", ".php", ".shtm", ".asp", ".txt"}) {
+        if (Contains(savePath, mark))
+            return true;
+    }
+    return false;
+}
+
+std::string RewriteStoredBody(std::string_view body, bool page, bool inSiteRoot)
+{
+    std::string result;
+    result.reserve(body.size() + body.size() / 16 + 2);
+    for (std::size_t i = 0; i < body.size();) {
+        const char c = body[i];
+        if (page && c == '\r') {
+            result += "\r\n";
+            ++i;
+            continue;
+        }
+        if (page && c == '\n') {
+            result += "\r\n\n";
+            ++i;
+            continue;
+        }
+        if (c == '.') {
+            const std::string_view rest = body.substr(i);
+            const auto row = std::find_if(kRewriteTable.begin(), kRewriteTable.end(),
+                [&](const Rewrite &r) { return rest.starts_with(r.find); });
+            if (row != kRewriteTable.end()) {
+                result += row->replace;
+                i += row->find.size();
+                continue;
+            }
+        }
+        if (inSiteRoot && c == 'h') {
+            if (const std::size_t keep = ParentLinkAt(body, i)) {
+                result.append(body.substr(i, keep));
+                i += keep + 3;
+                continue;
+            }
+        }
+        result += c;
+        ++i;
+    }
+    return result;
+}
+
+void SaveDownloadedFile(std::string_view response, std::string_view relativePath, SiteJob &job)
+{
+    if (IsCancelMarker(response))
+        return;
+    const std::string relative = SanitizeSavePath(relativePath);
+    const std::string_view body = BodyOf(response);
+
+    std::string savePath = job.outputDir + Trim(relative);
+    if (!StaysInOutputDir(savePath, job))
+        return;
+    PrepareLocalPath(savePath, job);
+    if (LastChar(savePath) == "\\")
+        savePath += "index.html";
+    // A URL path ending in "/" on a host without a dot was named ".html" by SanitizeSavePath.
+    savePath = ReplaceAll(savePath, "\\.html", "\\index.html");
+
+    const bool page = IsPagePath(savePath);
+    const std::string placeholderBase = savePath;
+    if (Contains(savePath, ".php") && !Contains(savePath, ".html"))
+        savePath += ".html";
+    if (Contains(savePath, ".asp") && !Contains(savePath, ".html"))
+        savePath += ".html";
+    savePath = ReplaceAll(savePath, "\\\\", "\\");
+
+    if (page || IsStyleSheetPath(savePath)) {
+        std::string stored = RewriteStoredBody(body, page, IsInSiteRoot(savePath, job.siteHost));
+        stored += "\r\n";
+        FileSystem::WriteFile(savePath, stored);
+    } else {
+        // Images, archives and the like keep their exact bytes.
+        FileSystem::WriteFile(savePath, body);
+    }
+    FileSystem::RemoveFile(placeholderBase + ".tmp");
+    job.aFiles += 1;
+}
+
+bool IsInSiteRoot(std::string_view savePath, std::string_view siteHost)
+{
+    const std::string path = LowerTrim(ReplaceAll(savePath, "/", "\\"));
+    const std::string host = ToLower(siteHost) + '\\';
+    const auto found = path.find(host);
+    // Counted as the original does: one character past the host's "\" is not looked at, and a
+    // missing host skips the path's first characters instead.
+    const std::size_t from = found == std::string::npos ? host.size() : found + host.size() + 1;
+    return from >= path.size() || !Contains(std::string_view(path).substr(from), "\\");
+}
+
+} // namespace tw

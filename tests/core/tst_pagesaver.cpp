@@ -1,0 +1,146 @@
+#include "output/pagesaver.h"
+
+#include "extractor/stringops.h"
+#include "output/filesystem.h"
+#include "support/testenvironment.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace tw {
+namespace {
+
+class PageSaverTest : public testing::Test
+{
+protected:
+    test::TempDir m_temp;
+    SiteJob m_job = [this] {
+        SiteJob job;
+        job.siteHost = "host.com";
+        job.outputDir = m_temp.Path() + "out\\";
+        return job;
+    }();
+
+    std::string Read(const std::string &name)
+    {
+        return test::ReadFileBytes(m_job.outputDir + name);
+    }
+};
+
+TEST_F(PageSaverTest, StoresEachKindOfFileUnderItsLocalName)
+{
+    static constexpr char kGif[] = "GIF89a\0\r\n\n.php'href=\"../x\"\xff";
+    const std::string binary(kGif, sizeof kGif - 1);
+    const struct
+    {
+        const char *relative;
+        std::string response;
+        const char *stored;
+        std::string bytes;
+    } cases[] = {
+        {"\\host.com/t.html", "Timed out", "host.com\\t.html", "Timed out\r\n"},
+        {"\\www.host.com/dir/", "HTTP/1.0 200 OK\r\nA: b\r\n\r\nbody", "host.com\\dir\\index.html",
+            "body\r\n"},
+        {"\\localhost/dir/", "H\r\n\r\nx", "localhost\\dir\\index.html", "x\r\n"},
+        {"\\host.com/page.php?id=3", "H\r\n\r\n<a href=\"q.php?x=1\">",
+            "host.com\\page.php_id=3.html", "<a href=\"q.php_x=1\">\r\n"},
+        {"\\host.com/p.asp", "H\r\n\r\n<a href='r.asp'>", "host.com\\p.asp.html",
+            "<a href='r.asp.html'>\r\n"},
+        {"\\host.com/PAGE.PHP?id=3", "H\r\n\r\na\r\nb.php'", "host.com\\PAGE.PHP_id=3",
+            "a\r\nb.php'"},
+        {"\\host.com/img/a.gif", "H\r\n\r\n" + binary, "host.com\\img\\a.gif", binary},
+        {"\\host.com/s.css", "H\r\n\r\nurl(x.php\")\nhref='../a'", "host.com\\s.css",
+            "url(x.php.html\")\nhref='a'\r\n"},
+        {"\\host.com/index.html",
+            "H\r\n\r\n<a href=\"../a\"><a href='../b'><a href =\"../c\"><a "
+            "HREF=\"../d\">\r\nx\ny\rz",
+            "host.com\\index.html",
+            "<a href=\"a\"><a href='b'><a href =\"c\"><a "
+            "HREF=\"../d\">\r\n\r\n\nx\r\n\ny\r\nz\r\n"},
+        {"\\host.com/sub/p.html", "H\r\n\r\n<a href=\"../a\">", "host.com\\sub\\p.html",
+            "<a href=\"../a\">\r\n"},
+        {"\\host.com/notes.txt.d/x.bin", "H\r\n\r\na\n", "host.com\\notes.txt.d\\x.bin",
+            "a\r\n\n\r\n"},
+    };
+    std::int64_t count = 0;
+    for (const auto &c : cases) {
+        SaveDownloadedFile(c.response, c.relative, m_job);
+        EXPECT_EQ(Read(c.stored), c.bytes) << c.relative;
+        EXPECT_EQ(m_job.aFiles, ++count);
+    }
+}
+
+TEST_F(PageSaverTest, DeletesThePlaceholderAndCountsEverySave)
+{
+    ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + "/out/host.com"));
+    ASSERT_TRUE(FileSystem::WriteFile(m_job.outputDir + "host.com\\p.php_id=3.tmp", "q\r\n"));
+    SaveDownloadedFile("H\r\n\r\none", "\\host.com/p.php?id=3", m_job);
+    SaveDownloadedFile("H\r\n\r\ntwo", "\\host.com/p.php?id=3", m_job);
+    EXPECT_FALSE(FileExists(m_job.outputDir + "host.com\\p.php_id=3.tmp"));
+    EXPECT_EQ(Read("host.com\\p.php_id=3.html"), "two\r\n");
+    EXPECT_EQ(m_job.aFiles, 2);
+
+    SaveDownloadedFile(" CanCel ", "\\host.com/p.php?id=3", m_job);
+    EXPECT_EQ(Read("host.com\\p.php_id=3.html"), "two\r\n");
+    EXPECT_EQ(m_job.aFiles, 2);
+}
+
+TEST_F(PageSaverTest, APathLeadingOutsideTheOutputDirectoryIsRefused)
+{
+    ASSERT_TRUE(FileSystem::WriteFile(m_temp.Path() + "victim.tmp", "keep"));
+    for (const char *relative : {"\\..\\victim", "\\host.com/../../evil.html", "\\../out2/x.html",
+             "\\new/../../evil.html", "\\host.com/.."}) {
+        SaveDownloadedFile("H\r\n\r\nx", relative, m_job);
+        EXPECT_EQ(m_job.aFiles, 0) << relative;
+    }
+    EXPECT_EQ(QDir(m_temp.NativePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        QStringList {QStringLiteral("victim.tmp")});
+}
+
+TEST(IsInSiteRoot, LooksBehindTheFirstHostDirectory)
+{
+    EXPECT_TRUE(IsInSiteRoot("C:\\out\\host.com\\index.html", "host.com"));
+    EXPECT_TRUE(IsInSiteRoot("C:\\out\\Host.COM/a.html", "HOST.com"));
+    EXPECT_FALSE(IsInSiteRoot("C:\\out\\host.com\\dir\\a.html", "host.com"));
+    EXPECT_FALSE(IsInSiteRoot("C:\\out\\host.com\\d\\a.html", "host.com"));
+    EXPECT_FALSE(IsInSiteRoot("C:\\out\\other.org\\a.html", "host.com"));
+}
+
+TEST(RewriteStoredBody, EqualsTheReplacementsInTurn)
+{
+    const auto inTurn = [](std::string body, bool page, bool root) {
+        if (page)
+            body = ReplaceAll(ReplaceAll(body, "\n", "\r\n"), "\r", "\r\n");
+        for (const auto &[find, replace] :
+            std::initializer_list<std::pair<const char *, const char *>> {{".php'", ".php.html'"},
+                {".php\"", ".php.html\""}, {".php>", ".php.html>"}, {".asp'", ".asp.html'"},
+                {".asp\"", ".asp.html\""}, {".asp>", ".asp.html>"}, {".php?", ".php_"},
+                {".PHP?", ".PHP_"}})
+            body = ReplaceAll(body, find, replace);
+        for (const char *quote : {"\"", "'"}) {
+            for (const char *spelling : {"href=", "href =", "href = ", "href= "}) {
+                if (root)
+                    body = ReplaceAll(
+                        body, std::string(spelling) + quote + "../", std::string(spelling) + quote);
+            }
+        }
+        return body;
+    };
+    const char *fragments[] = {"\r", "\n", ".php", ".PHP", ".asp", "'", "\"", ">", "?", "href", "=",
+        " ", "../", "..", "x", "h"};
+    std::mt19937 random(7);
+    for (int round = 0; round < 3000; ++round) {
+        std::string body;
+        for (int n = static_cast<int>(random() % 40); n > 0; --n)
+            body += fragments[random() % std::size(fragments)];
+        const bool page = round % 2 != 0;
+        const bool root = round % 3 != 0;
+        ASSERT_EQ(RewriteStoredBody(body, page, root), inTurn(body, page, root)) << body;
+    }
+}
+
+} // namespace
+} // namespace tw
