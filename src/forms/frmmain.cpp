@@ -20,6 +20,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -64,6 +65,15 @@ QLabel *CopyOf(const QLabel *element0, const QString &name)
     label->setGeometry(element0->geometry());
     label->hide();
     return label;
+}
+
+// White or green on black for the lists; the scroll bars keep the system's colours.
+void SetListColours(QWidget *view, const QColor &text, const QColor &ground)
+{
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Base, ground);
+    palette.setColor(QPalette::Text, text);
+    view->setPalette(palette);
 }
 
 QString TrimSpaces(const QString &text)
@@ -214,8 +224,7 @@ void frmMain::CreateControls()
     txtMax = new QListWidget(m_client);
     txtMax->setObjectName(QStringLiteral("txtMax"));
     txtMax->setFont(bold);
-    SetBackground(txtMax, Qt::black);
-    SetForeground(txtMax, Qt::white);
+    SetListColours(txtMax, Qt::white, Qt::black);
     txtMax->setSelectionMode(QAbstractItemView::SingleSelection);
     txtMax->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtMax->setUniformItemSizes(true);
@@ -246,8 +255,7 @@ void frmMain::CreateControls()
     List1 = new QListView(m_client);
     List1->setObjectName(QStringLiteral("List1"));
     List1->setFont(bold);
-    SetBackground(List1, Qt::black);
-    SetForeground(List1, Qt::white);
+    SetListColours(List1, Qt::white, Qt::black);
     // The queue can hold a very large number of URLs; equal rows keep the view fast.
     List1->setUniformItemSizes(true);
     List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -276,6 +284,8 @@ void frmMain::CreateControls()
     Image1->setPixmap(HttpPicture());
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     SetTwipsGeometry(Image1, 120, 120, 1185, 360);
+    // The picture is wider than the gap before the URL box; the box covers its right-hand end.
+    Image1->stackUnder(Text1);
 
     Label5 = MakeLabel(m_client, "Label5", QStringLiteral("0 Files"), regular);
     SetTwipsGeometry(Label5, 2400, 840, 3135, 255);
