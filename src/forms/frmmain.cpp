@@ -208,7 +208,7 @@ void frmMain::CreateControls()
     Command2->setObjectName(QStringLiteral("Command2"));
     Command2->setIcon(StopPicture());
     Command2->setIconSize(QSize(48, 42));
-    Command2->setToolTip(QStringLiteral("Stop"));
+    Command2->setAccessibleName(QStringLiteral("Stop"));
     SetTwipsGeometry(Command2, 1080, 0, 1095, 855);
     Command2->setEnabled(false);
     connect(Command2, &QPushButton::clicked, this, &frmMain::AskStop);
@@ -217,7 +217,7 @@ void frmMain::CreateControls()
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setIcon(StartPicture());
     Command1->setIconSize(QSize(48, 42));
-    Command1->setToolTip(QStringLiteral("Start"));
+    Command1->setAccessibleName(QStringLiteral("Start"));
     SetTwipsGeometry(Command1, 0, 0, 1095, 855);
     connect(Command1, &QPushButton::clicked, this, &frmMain::ConnectNowNow);
 
