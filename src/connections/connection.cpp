@@ -1,0 +1,421 @@
+#include "connections/connection.h"
+
+#include <QHash>
+#include <QHostInfo>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tw {
+
+namespace {
+
+// Reading stops after this many bytes per wake-up so that one fast connection cannot starve the
+// other slots, the timers and the window.
+constexpr std::size_t kReadPerWakeUp = 4 * 1024 * 1024;
+// Bytes nobody has taken yet are never allowed to grow past this: reading pauses until TakeAll().
+constexpr std::size_t kMaxUntaken = 2 * kReadPerWakeUp;
+// Smallest read, so that a wake-up with nothing counted yet still sees the close or an error.
+constexpr std::size_t kMinRead = 16 * 1024;
+// Buffers that grew past this for one big block are given back once they are empty.
+constexpr std::size_t kKeepCapacity = 256 * 1024;
+
+struct Target
+{
+    QString address;
+    quint16 port = 0;
+};
+
+QHash<QString, Target> &ConnectToMap()
+{
+    static QHash<QString, Target> map;
+    return map;
+}
+
+struct Endpoint
+{
+    QString name;
+    quint16 port = 0;
+    bool valid = true;
+};
+
+// Splits "name:port" and "[v6]:port"; a bare IPv6 literal has several colons and no port. An
+// empty port keeps the one given; a port that is not a number from 1 to 65535 makes it invalid.
+Endpoint SplitHostPort(const QString &host, quint16 port)
+{
+    Endpoint e {host, port};
+    QString digits;
+    if (host.startsWith(QLatin1Char('['))) {
+        const qsizetype close = host.indexOf(QLatin1Char(']'));
+        const QString rest = host.mid(close + 1);
+        if (close < 0 || (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':'))))
+            return {host, port, false};
+        e.name = host.mid(1, close - 1);
+        digits = rest.mid(1);
+    } else {
+        const qsizetype colon = host.indexOf(QLatin1Char(':'));
+        if (colon < 0 || host.lastIndexOf(QLatin1Char(':')) != colon)
+            return e;
+        e.name = host.left(colon);
+        digits = host.mid(colon + 1);
+    }
+    if (digits.isEmpty())
+        return e;
+    bool ok = false;
+    const uint value = digits.toUInt(&ok, 10);
+    if (!ok || value == 0 || value > 65535 || !digits.front().isDigit())
+        return {host, port, false};
+    e.port = static_cast<quint16>(value);
+    return e;
+}
+
+// Opens a non-blocking socket and starts connecting it. Returns the descriptor, or -1 when the
+// attempt failed at once (refused, unreachable, out of descriptors).
+int StartConnect(const QHostAddress &address, quint16 port)
+{
+    sockaddr_storage storage {};
+    socklen_t length = 0;
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto *in = reinterpret_cast<sockaddr_in *>(&storage);
+        in->sin_family = AF_INET;
+        in->sin_port = qToBigEndian(port);
+        in->sin_addr.s_addr = qToBigEndian(address.toIPv4Address());
+        length = sizeof(sockaddr_in);
+    } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = qToBigEndian(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&in6->sin6_addr, &bytes, sizeof(bytes));
+        in6->sin6_scope_id = address.scopeId().toUInt();
+        length = sizeof(sockaddr_in6);
+    } else {
+        return -1;
+    }
+    const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&storage), length) == 0
+        || errno == EINPROGRESS || errno == EINTR)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+// Closes without a lingering close: unsent bytes are dropped and the peer sees a reset if it
+// still has something to say, so the descriptor and port are free at once.
+void AbortSocket(int fd)
+{
+    const linger abortive {1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
+    ::close(fd);
+}
+
+} // namespace
+
+Connection::Connection(QObject *parent)
+    : QObject(parent)
+    , m_readNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
+    , m_writeNotifier(new QSocketNotifier(QSocketNotifier::Write, this))
+{
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &Connection::OnReadable);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &Connection::OnWritable);
+}
+
+Connection::~Connection()
+{
+    if (m_lookupId >= 0)
+        QHostInfo::abortHostLookup(m_lookupId);
+    ReleaseSocket();
+}
+
+void Connection::SetConnectTo(const QString &host, const QString &address, quint16 port)
+{
+    ConnectToMap().insert(host.toLower(), Target {address, port});
+}
+
+void Connection::ClearConnectTo()
+{
+    ConnectToMap().clear();
+}
+
+void Connection::Connect(const QString &host, quint16 port)
+{
+    Close();
+    ++m_generation;
+    Endpoint endpoint = SplitHostPort(host, port);
+    if (!endpoint.valid || endpoint.name.isEmpty()) {
+        m_state = Error;
+        return;
+    }
+    const auto mapped = ConnectToMap().constFind(endpoint.name.toLower());
+    if (mapped != ConnectToMap().cend()) {
+        endpoint.name = mapped->address;
+        endpoint.port = mapped->port;
+    }
+    m_port = endpoint.port;
+
+    // A literal address would otherwise be looked up in reverse by QHostInfo.
+    QHostAddress literal;
+    if (literal.setAddress(endpoint.name)) {
+        m_addresses = {literal};
+        TryNextAddress();
+        return;
+    }
+    m_state = Resolving;
+    const quint64 generation = m_generation;
+    m_lookupId = QHostInfo::lookupHost(endpoint.name, this,
+        [this, generation](const QHostInfo &info) { OnLookedUp(generation, info); });
+}
+
+void Connection::OnLookedUp(quint64 generation, const QHostInfo &info)
+{
+    if (generation != m_generation || m_state != Resolving)
+        return;
+    m_lookupId = -1;
+    m_addresses = info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>();
+    TryNextAddress();
+}
+
+// Tries the resolved addresses in order (a name often has an IPv6 and an IPv4 address and the
+// server may listen on one only); when none is left the connect has failed, silently.
+void Connection::TryNextAddress()
+{
+    while (m_nextAddress < m_addresses.size()) {
+        const int fd = StartConnect(m_addresses.at(m_nextAddress++), m_port);
+        if (fd >= 0) {
+            m_fd = fd;
+            m_readNotifier->setSocket(fd);
+            m_writeNotifier->setSocket(fd);
+            m_state = Connecting;
+            UpdateNotifiers();
+            return;
+        }
+    }
+    m_addresses.clear();
+    m_state = Error;
+}
+
+void Connection::OnWritable()
+{
+    if (m_state == Connecting)
+        FinishConnect();
+    else
+        FlushOutbox();
+}
+
+void Connection::FinishConnect()
+{
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0)
+        error = errno;
+    if (error == EINPROGRESS || error == EINTR)
+        return;
+    if (error != 0) {
+        ReleaseSocket();
+        TryNextAddress();
+        return;
+    }
+    m_addresses.clear();
+    m_state = Connected;
+    FlushOutbox();
+    if (m_state == Connected)
+        Q_EMIT connected();
+}
+
+void Connection::Send(std::string_view bytes)
+{
+    if (bytes.empty() || m_state == Closed || m_state == Error)
+        return;
+    m_outbox.append(bytes);
+    if (m_state == Connected || m_state == Closing)
+        FlushOutbox();
+}
+
+void Connection::FlushOutbox()
+{
+    while (m_outboxSent < m_outbox.size()) {
+        const ssize_t n = ::send(
+            m_fd, m_outbox.data() + m_outboxSent, m_outbox.size() - m_outboxSent, MSG_NOSIGNAL);
+        if (n > 0) {
+            m_outboxSent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        // The peer is gone. The kernel has now handed its error to the send, so a later read
+        // would report an orderly end: remember that it was not.
+        m_sendFailed = true;
+        m_outboxSent = m_outbox.size();
+    }
+    if (m_outboxSent == m_outbox.size()) {
+        m_outbox.clear();
+        m_outboxSent = 0;
+        if (m_outbox.capacity() > kKeepCapacity)
+            std::string().swap(m_outbox);
+    }
+    UpdateNotifiers();
+}
+
+void Connection::OnReadable()
+{
+    if (m_state != Connected)
+        return;
+    const bool news = ReadFromSocket();
+    UpdateNotifiers();
+    if (news)
+        Announce();
+}
+
+bool Connection::ReadFromSocket()
+{
+    if (m_inbox.size() >= kMaxUntaken)
+        return false;
+    std::size_t budget = std::min(kReadPerWakeUp, kMaxUntaken - m_inbox.size());
+    bool gotBytes = false;
+    while (budget > 0) {
+        int queued = 0;
+        if (::ioctl(m_fd, FIONREAD, &queued) < 0)
+            queued = 0;
+        const std::size_t want
+            = std::min(std::max(static_cast<std::size_t>(std::max(queued, 0)), kMinRead), budget);
+        const std::size_t old = m_inbox.size();
+        m_inbox.resize(old + want);
+        const ssize_t n = ::recv(m_fd, m_inbox.data() + old, want, 0);
+        m_inbox.resize(old + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (n > 0) {
+            gotBytes = true;
+            budget -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            if (m_sendFailed) {
+                m_state = Error;
+                ReleaseSocket();
+                return gotBytes;
+            }
+            m_state = Closing;
+            return true;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        // A reset (or any other failure) is not an end of data: the response is incomplete.
+        m_state = Error;
+        ReleaseSocket();
+        return gotBytes;
+    }
+    return gotBytes;
+}
+
+std::size_t Connection::TakeAll(std::string &out)
+{
+    const std::size_t count = m_inbox.size();
+    if (count == 0)
+        return 0;
+    if (out.empty()) {
+        out.swap(m_inbox);
+        m_inbox.clear();
+    } else {
+        out.append(m_inbox);
+        m_inbox.clear();
+    }
+    if (m_inbox.capacity() > kKeepCapacity)
+        std::string().swap(m_inbox);
+    UpdateNotifiers();
+    return count;
+}
+
+void Connection::Close()
+{
+    ++m_generation;
+    if (m_lookupId >= 0) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    ReleaseSocket();
+    m_addresses.clear();
+    m_nextAddress = 0;
+    std::string().swap(m_inbox);
+    std::string().swap(m_outbox);
+    m_outboxSent = 0;
+    m_sendFailed = false;
+    m_announcePending = false;
+    m_state = Closed;
+}
+
+void Connection::ReleaseSocket()
+{
+    // The notifiers let go of the descriptor before it is closed, so that the event dispatcher
+    // never watches a number the system may hand out again.
+    m_readNotifier->setSocket(-1);
+    m_writeNotifier->setSocket(-1);
+    if (m_fd >= 0) {
+        AbortSocket(m_fd);
+        m_fd = -1;
+    }
+}
+
+void Connection::UpdateNotifiers()
+{
+    if (m_fd < 0)
+        return;
+    const bool reading = m_state == Connected && m_inbox.size() < kMaxUntaken;
+    const bool writing = m_state == Connecting
+        || ((m_state == Connected || m_state == Closing) && m_outboxSent < m_outbox.size());
+    m_readNotifier->setEnabled(reading);
+    m_writeNotifier->setEnabled(writing);
+}
+
+void Connection::Announce()
+{
+    if (m_inHandler) {
+        m_announcePending = true;
+        return;
+    }
+    EmitDataArrival();
+}
+
+void Connection::EmitDataArrival()
+{
+    QPointer<Connection> alive(this);
+    const quint64 generation = m_generation;
+    m_inHandler = true;
+    do {
+        m_announcePending = false;
+        Q_EMIT dataArrival();
+        if (!alive)
+            return;
+    } while (m_announcePending && m_generation == generation);
+    m_inHandler = false;
+
+    // What is pending now belongs to a connection opened while the old handler was on the stack.
+    // Its handler must not run inside the old one's caller, so it waits for the event loop.
+    if (m_announcePending && !m_announceQueued) {
+        m_announceQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_announceQueued = false;
+                if (m_announcePending && !m_inHandler)
+                    EmitDataArrival();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+} // namespace tw

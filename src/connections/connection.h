@@ -1,0 +1,117 @@
+#pragma once
+
+// The engine's TCP client, one per connection slot, driven by the thread's event loop.
+//
+// It is built on a native non-blocking socket rather than QTcpSocket, because the engine needs
+// what QTcpSocket hides: a reset must read as an error and not as an orderly close, the peer's
+// close must be visible in the same event that hands over the last bytes, and bytes that a nested
+// processEvents() reads must not sit in a buffer without an event announcing them.
+//
+// Promises, relied on by the engine's handlers:
+// - State() is Closed only before the first Connect() and after Close(). A failed connect (name not
+//   found, refused, unreachable) leaves Error until Close() and raises no event.
+// - dataArrival() is raised for every block read from the socket and once more when the peer's
+//   close is seen; at that moment State() already reads Closing, even if no bytes are left.
+// - dataArrival() never nests for the same Connection. If its handler is on the stack when bytes
+//   or the close arrive, the event is raised again as soon as that handler returns, so no byte
+//   waits unannounced.
+// - A reset by the peer reads as Error, never as Closing; bytes received before it are still
+//   handed over.
+// - Close() and Connect() bump Generation(). A handler that yields with processEvents() compares it
+//   afterwards to notice that its connection was closed or reused under it. Data of a connection
+//   opened while an older handler is still on the stack is announced later from the event loop.
+// All calls are made from the thread that owns the object.
+
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+class QHostInfo;
+class QSocketNotifier;
+
+namespace tw {
+
+class Connection final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Connection)
+
+public:
+    enum State : int {
+        Closed = 0,
+        Resolving = 4,
+        Connecting = 6,
+        Connected = 7,
+        Closing = 8,
+        Error = 9
+    };
+
+    explicit Connection(QObject *parent = nullptr);
+    ~Connection() override;
+
+    // Starts connecting and returns at once; success is reported by connected(), failure only by
+    // State() reading Error. A host written "name:port" with a numeric port overrides port. A
+    // connection that is still open is aborted first.
+    void Connect(const QString &host, quint16 port);
+    // Queues bytes and writes all of them, however many calls the socket needs to take them.
+    // Bytes sent before the connection is established go out once it is; on a closed or failed
+    // connection they are dropped.
+    void Send(std::string_view bytes);
+    // Appends every received byte not taken yet to out and returns how many there were.
+    std::size_t TakeAll(std::string &out);
+    // Aborts the connection at once (the peer sees a reset if it still sends) and drops whatever
+    // was received and not taken. Nothing is read afterwards. Harmless on a closed connection.
+    void Close();
+
+    int State() const { return m_state; }
+    quint64 Generation() const { return m_generation; }
+    // Bytes received and not taken yet.
+    std::size_t BytesAvailable() const { return m_inbox.size(); }
+
+    // A process-wide override: connecting to host (compared case-insensitively, without any
+    // ":port" suffix) goes to address and port instead, whatever port was asked for. address may
+    // be a literal address or a name.
+    static void SetConnectTo(const QString &host, const QString &address, quint16 port);
+    static void ClearConnectTo();
+
+Q_SIGNALS:
+    void connected();
+    void dataArrival();
+
+private:
+    void OnLookedUp(quint64 generation, const QHostInfo &info);
+    void TryNextAddress();
+    void OnReadable();
+    void OnWritable();
+    void FinishConnect();
+    // Reads what the kernel holds, up to a per-call budget; reports whether anything new was seen.
+    bool ReadFromSocket();
+    void FlushOutbox();
+    void ReleaseSocket();
+    void UpdateNotifiers();
+    void Announce();
+    void EmitDataArrival();
+
+    int m_state = Closed;
+    quint64 m_generation = 0;
+    int m_fd = -1;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    int m_lookupId = -1;
+    QList<QHostAddress> m_addresses;
+    qsizetype m_nextAddress = 0;
+    quint16 m_port = 0;
+    std::string m_inbox;
+    std::string m_outbox;
+    std::size_t m_outboxSent = 0;
+    bool m_sendFailed = false;
+    bool m_inHandler = false;
+    bool m_announcePending = false;
+    bool m_announceQueued = false;
+};
+
+} // namespace tw
