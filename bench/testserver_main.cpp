@@ -1,0 +1,60 @@
+// tidewell-testserver: the tests' HTTP/1.0 server as a program, for benchmarks and manual runs.
+// Prints the port it listens on (127.0.0.1) on the first line of stdout, then serves until killed.
+
+#include "support/testhttpserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tidewell-testserver"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Serves a directory over HTTP/1.0 on 127.0.0.1."));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"),
+        QStringLiteral("Port to listen on (default: any free port)."), QStringLiteral("N"),
+        QStringLiteral("0"));
+    const QCommandLineOption rootOption(QStringLiteral("root"),
+        QStringLiteral("Directory to serve (default: none, every path is 404)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption latencyOption(QStringLiteral("latency-ms"),
+        QStringLiteral("Pause before every answer."), QStringLiteral("N"), QStringLiteral("0"));
+    parser.addOptions({portOption, rootOption, latencyOption});
+    parser.process(app);
+
+    bool portOk = false;
+    const uint port = parser.value(portOption).toUInt(&portOk);
+    bool latencyOk = false;
+    const int latency = parser.value(latencyOption).toInt(&latencyOk);
+    if (!portOk || port > 65535 || !latencyOk || latency < 0) {
+        std::fprintf(stderr,
+            "tidewell-testserver: --port needs 0 to 65535 and --latency-ms a "
+            "whole number from 0\n");
+        return 2;
+    }
+
+    tw::test::TestHttpServer server;
+    if (parser.isSet(rootOption)) {
+        const QString root = parser.value(rootOption);
+        if (!QFileInfo(root).isDir()) {
+            std::fprintf(stderr, "tidewell-testserver: %s is not a directory\n", qPrintable(root));
+            return 2;
+        }
+        server.ServeDirectory(root);
+    }
+    server.SetLatency(latency);
+    if (!server.Listen(static_cast<quint16>(port))) {
+        std::fprintf(stderr, "tidewell-testserver: cannot listen on 127.0.0.1:%u\n", port);
+        return 1;
+    }
+    std::printf("%u\n", static_cast<unsigned>(server.Port()));
+    std::fflush(stdout);
+    return app.exec();
+}
