@@ -1,7 +1,26 @@
-#include <cstdio>
+// The desktop program: the engine and its main window. It takes no command-line options.
 
-int main()
+#include "connections/engine.h"
+#include "forms/frmmain.h"
+#include "forms/pictures.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
 {
-    std::puts("Tidewell: the desktop windows are not built yet.");
-    return 0;
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Tidewell"));
+    QApplication::setApplicationName(QStringLiteral("Tidewell"));
+    QApplication::setWindowIcon(tw::ProgramIcon());
+
+    tw::Engine engine;
+    tw::frmMain window(engine);
+    // The main window asks before it lets the program end; once confirmed, nothing else may stay.
+    QObject::connect(
+        &window, &tw::frmMain::exitConfirmed, &app, &QApplication::quit, Qt::QueuedConnection);
+    window.CentreOnScreen();
+    // The New Site Wizard opens over it as soon as it is first activated.
+    window.show();
+    window.activateWindow();
+    return app.exec();
 }
