@@ -68,18 +68,6 @@ TEST(FormatThousands, GroupsDigitsInThrees)
         EXPECT_EQ(FormatThousands(text), grouped) << "for \"" << text << '"';
 }
 
-TEST(BrowserAddress, AddsTheSchemeOnlyWhenMissing)
-{
-    EXPECT_EQ(BrowserAddressOf(QStringLiteral("HTTP://Example.com/A.html")),
-        QStringLiteral("HTTP://Example.com/A.html"));
-    EXPECT_EQ(BrowserAddressOf(QStringLiteral("hTtP://example.com/")),
-        QStringLiteral("hTtP://example.com/"));
-    EXPECT_EQ(BrowserAddressOf(QStringLiteral("  example.com/dir/page.html ")),
-        QStringLiteral("http://example.com/dir/page.html"));
-    EXPECT_EQ(BrowserAddressOf(QStringLiteral("https://example.com/")),
-        QStringLiteral("http://https://example.com/"));
-}
-
 TEST_F(MainWindowTest, StartsWithTwentyFourIdleRowsAndThreeConnections)
 {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tidewell Website Copier 1.01"));
@@ -116,23 +104,6 @@ TEST_F(MainWindowTest, StartsWithTwentyFourIdleRowsAndThreeConnections)
     EXPECT_TRUE(QFileInfo(
         QString::fromStdString(FileSystem::NativePath(FileSystem::ProgramDirectory() + "\\dldata")))
                     .isDir());
-}
-
-TEST_F(MainWindowTest, MenuShortcutsAreTheDocumentedKeys)
-{
-    const std::pair<const char *, QKeySequence> shortcuts[] = {
-        {"mnunew", QKeySequence(Qt::CTRL | Qt::Key_N)},
-        {"mnupause", QKeySequence(Qt::Key_F4)},
-        {"mnuexplore", QKeySequence(Qt::CTRL | Qt::Key_E)},
-        {"mnuabout", QKeySequence(Qt::Key_F1)},
-        {"mnuexit", QKeySequence()},
-        {"mnupref", QKeySequence()},
-    };
-    for (const auto &[name, keys] : shortcuts) {
-        auto *action = Child<QAction>(window.get(), name);
-        ASSERT_NE(action, nullptr) << name;
-        EXPECT_EQ(action->shortcut(), keys) << name;
-    }
 }
 
 TEST_F(MainWindowTest, CountersGroupFilesAndBytesButNotTheQueue)
@@ -422,15 +393,18 @@ TEST_F(MainWindowTest, PauseHoldsTheSchedulerUntilTheDialogCloses)
     ASSERT_TRUE(engine.IsSchedulerEnabled());
 
     bool schedulerWhilePaused = true;
+    QSize pauseSize;
     ModalDriver driver;
     driver.Then([&](QWidget *pause) {
         schedulerWhilePaused = engine.IsSchedulerEnabled();
+        pauseSize = pause->size();
         pause->close(); // the title bar's close button
     });
     Child<QAction>(window.get(), "mnupause")->trigger();
     ASSERT_TRUE(driver.WaitDone());
     EXPECT_EQ(driver.Seen()[0].className, QStringLiteral("tw::frmPause"));
     EXPECT_EQ(driver.Seen()[0].title, QStringLiteral("Paused"));
+    EXPECT_EQ(pauseSize, QSize(5790 / 15, 2055 / 15));
     EXPECT_FALSE(schedulerWhilePaused);
     EXPECT_TRUE(engine.IsSchedulerEnabled());
     EXPECT_TRUE(engine.IsRunning());
@@ -443,19 +417,6 @@ TEST_F(MainWindowTest, PauseHoldsTheSchedulerUntilTheDialogCloses)
     ASSERT_TRUE(driver.WaitDone());
     EXPECT_FALSE(schedulerWhilePaused);
     EXPECT_TRUE(engine.IsSchedulerEnabled());
-}
-
-TEST_F(MainWindowTest, AboutNamesTheProgramAndItsMaker)
-{
-    ModalDriver driver;
-    driver.Answer(QMessageBox::Ok);
-    Child<QAction>(window.get(), "mnuabout")->trigger();
-    ASSERT_EQ(driver.Seen().size(), 1u);
-    EXPECT_EQ(driver.Seen()[0].title, QStringLiteral("About"));
-    EXPECT_TRUE(driver.Seen()[0].text.startsWith(
-        QStringLiteral("Tidewell Complete Website Copier 1.01\r\n\r\nNeed Custom Features in your "
-                       "Website Copier?\r\nLet us know what you need.\r\n\r\n")));
-    EXPECT_EQ(driver.Seen()[0].buttons, QMessageBox::Ok);
 }
 
 } // namespace

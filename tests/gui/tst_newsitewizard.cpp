@@ -116,15 +116,6 @@ TEST_F(WizardTest, OpensWithTheStoredValuesAndTypes)
     EXPECT_TRUE(Child<QListWidget>(&again, "List2")->selectedItems().isEmpty());
 }
 
-TEST_F(WizardTest, EveryChangeOfTheBoxesIsStored)
-{
-    txtURL->setText(QStringLiteral("http://www.example.org/start.html"));
-    txtDir->setText(QStringLiteral("/somewhere/else/"));
-    EXPECT_EQ(ReadSetting(QStringLiteral("LastURL"), {}),
-        QStringLiteral("http://www.example.org/start.html"));
-    EXPECT_EQ(ReadSetting(QStringLiteral("InDir"), {}), QStringLiteral("/somewhere/else/"));
-}
-
 TEST_F(WizardTest, RefusesAFolderThatCannotBeWritten)
 {
     QFile blocker(output.NativePath() + QStringLiteral("/afile"));
@@ -288,16 +279,6 @@ TEST_F(WizardTest, DownloadStartsTheJobInTheMainWindow)
     EXPECT_EQ(saved->size(), 11u);
     EXPECT_EQ(std::count(saved->begin(), saved->end(), ".asp"), 0);
     EXPECT_TRUE(server->WaitForRequest("/"));
-}
-
-TEST_F(WizardTest, FocusSelectsTheWholeBox)
-{
-    wizard->show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(wizard.get()));
-    txtDir->setFocus();
-    EXPECT_TRUE(WaitUntil([&] { return txtDir->selectedText() == txtDir->text(); }, 2000));
-    txtURL->setFocus();
-    EXPECT_TRUE(WaitUntil([&] { return txtURL->selectedText() == txtURL->text(); }, 2000));
 }
 
 } // namespace
