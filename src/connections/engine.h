@@ -31,9 +31,9 @@ inline constexpr int kSchedulerIntervalMs = 20;
 // One parallel connection's record. Slots are numbered 1 to 24 everywhere.
 struct ConnectionSlot
 {
-    std::string url;      // host + path, no scheme, as the scheduler received it after clean-up
-    std::string host;     // url before its first "/"
-    std::string path;     // url from its first "/" (at most 999 characters), "/" appended when dotless
+    std::string url; // host + path, no scheme, as the scheduler received it after clean-up
+    std::string host; // url before its first "/"
+    std::string path; // url from its first "/" (at most 999 characters), "/" appended when dotless
     std::string response; // the raw response as received, header included
     std::int64_t contentLength = 0;
     std::int64_t bytesReceived = 0;
@@ -53,6 +53,7 @@ public:
     DownloadQueue &Queue() { return m_queue; }
     const ConnectionSlot &Slot(int n) const;
     Connection &Sock(int n);
+    QTimer &tmrOut(int n);
 
     // A job is running from ConnectNowNow until StopNOW.
     bool IsRunning() const { return m_running; }
@@ -65,6 +66,8 @@ public:
     void StopNOW();
     void CloseAllSockets();
     bool AllSocketsClosed() const;
+    // The number of slots whose connection is not closed.
+    int BusyConnections() const;
 
     // The number of slots (1..N) that may be given new fetches; 0 when no number is chosen.
     // Lowering it resets the rows above it; their fetches run to their end.
@@ -93,14 +96,17 @@ Q_SIGNALS:
     void runningChanged(bool running);
     // Every scheduler tick: time to refresh the counters.
     void statsRefresh();
-    // The site is complete: the job has stopped, "Website Downloaded!" is shown, placeholders swept.
+    // A fetch timed out for the third time; its file holds the timeout text.
+    void fetchFailed(const QString &url);
+    // The site is complete: the job has stopped, "Website Downloaded!" is shown, placeholders
+    // swept.
     void siteCompleted();
 
 private:
     void tmrMove_Timer();
     void StartFetch(std::string url);
     int FindFreeSlot() const;
-    void Sock_Connect(int index, quint64 generation);
+    void Sock_Connect(int index);
     void Sock_DataArrival(int index);
     void ProcessChunk(std::size_t chunkStart, int slot, quint64 generation);
     void CompleteFetch(int slot, quint64 generation);

@@ -124,8 +124,9 @@ TEST(DirectoryIsWritable, ReadOnlyDirectoryIsRefused)
     const QString native = QString::fromStdString(FileSystem::NativePath(dir));
     QFile::setPermissions(native, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     // Root ignores permission bits: then only the check above applies.
-    if (!FileSystem::WriteFile(dir + "probe", "x"))
+    if (!FileSystem::WriteFile(dir + "probe", "x")) {
         EXPECT_FALSE(DirectoryIsWritable(dir));
+    }
     QFile::setPermissions(
         native, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }

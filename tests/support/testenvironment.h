@@ -3,9 +3,17 @@
 // Keeps every test run away from the user's real settings, data and program folders: settings,
 // per-user data and the program directory all live in one temporary folder per test process.
 
+#include <QString>
 #include <QTemporaryDir>
 
+#include <ostream>
 #include <string>
+
+// Lets GoogleTest print QStrings readably in failure messages.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace tw::test {
 

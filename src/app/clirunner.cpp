@@ -1,0 +1,279 @@
+#include "app/clirunner.h"
+
+#include "connections/connection.h"
+#include "connections/engine.h"
+#include "extractor/stringops.h"
+#include "output/filesystem.h"
+#include "output/filetypes.h"
+#include "output/outputdirectory.h"
+#include "output/placeholders.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <optional>
+#include <variant>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace tw {
+
+namespace {
+
+std::atomic<bool> g_stopRequested {false};
+
+constexpr int kPollIntervalMs = 50;
+constexpr int kProgressIntervalMs = 250;
+
+struct CliOptions
+{
+    QString url;
+    QString output;
+    int connections = kDefaultConnectionCount;
+    int timeoutSeconds = kDefaultTimeoutMs / 1000;
+    std::optional<std::vector<std::string>> types;
+    bool quiet = false;
+};
+
+struct Rejection
+{
+    QString message;
+};
+
+std::optional<int> WholeNumber(const QString &text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+std::vector<std::string> ParseTypes(const QString &list)
+{
+    std::vector<std::string> entries;
+    for (const QString &item : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        std::string entry = LowerTrim(item.toLatin1().toStdString());
+        if (entry.empty())
+            continue;
+        if (entry.front() != '.')
+            entry.insert(entry.begin(), '.');
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+// HOST:ADDRESS:PORT; the address may itself hold colons (IPv6).
+std::optional<Rejection> AddConnectTo(const QString &spec)
+{
+    const auto first = spec.indexOf(QLatin1Char(':'));
+    const auto last = spec.lastIndexOf(QLatin1Char(':'));
+    const auto port = WholeNumber(spec.mid(last + 1), 1, 65535);
+    if (first <= 0 || last <= first + 1 || !port)
+        return Rejection {
+            QStringLiteral("--connect-to takes HOST:ADDRESS:PORT, not \"%1\"").arg(spec)};
+    QString address = spec.mid(first + 1, last - first - 1);
+    if (address.startsWith(QLatin1Char('[')) && address.endsWith(QLatin1Char(']')))
+        address = address.mid(1, address.size() - 2);
+    Connection::SetConnectTo(spec.left(first), address, static_cast<quint16>(*port));
+    return std::nullopt;
+}
+
+std::variant<CliOptions, Rejection, int> ParseArguments(
+    const QStringList &arguments, QTextStream &out)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Copies a website over HTTP/1.0 into a folder that browses from disk."));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Download folder (default: %1)."), QStringLiteral("DIR"));
+    const QCommandLineOption connections({QStringLiteral("c"), QStringLiteral("connections")},
+        QStringLiteral("Parallel connections, 1 to 24 (default 3)."), QStringLiteral("N"));
+    const QCommandLineOption timeout({QStringLiteral("t"), QStringLiteral("timeout")},
+        QStringLiteral("Seconds without data before a fetch is retried "
+                       "(default 20)."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption types(QStringLiteral("types"),
+        QStringLiteral("Wanted extensions, such as .html,.gif (default: "
+                       "the desktop program's file-type list)."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption connectTo(QStringLiteral("connect-to"),
+        QStringLiteral("Connect to ADDRESS:PORT whenever HOST is "
+                       "asked for (repeatable)."),
+        QStringLiteral("HOST:ADDRESS:PORT"));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+        QStringLiteral("Print nothing but errors."));
+    const QCommandLineOption help(
+        {QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption version(
+        QStringLiteral("version"), QStringLiteral("Show the version."));
+    const QString defaultDir
+        = QString::fromStdString(FileSystem::NativePath(FileSystem::DefaultDownloadDirectory()));
+    QCommandLineOption outputWithDefault = output;
+    outputWithDefault.setDescription(output.description().arg(defaultDir));
+    parser.addOptions(
+        {outputWithDefault, connections, timeout, types, connectTo, quiet, help, version});
+    parser.addPositionalArgument(QStringLiteral("URL"),
+        QStringLiteral("The start page, such as "
+                       "http://example.com/."));
+
+    if (!parser.parse(arguments))
+        return Rejection {parser.errorText()};
+    if (parser.isSet(help)) {
+        out << parser.helpText();
+        return int(CliCompleted);
+    }
+    if (parser.isSet(version)) {
+        out << "tidewell-cli " << QCoreApplication::applicationVersion() << '\n';
+        return int(CliCompleted);
+    }
+
+    CliOptions options;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1)
+        return Rejection {QStringLiteral("name exactly one start URL (see --help)")};
+    options.url = positional.front().trimmed();
+    const QString scheme = options.url.section(QStringLiteral("://"), 0, 0).toLower();
+    if (options.url.contains(QStringLiteral("://")) && scheme != QStringLiteral("http"))
+        return Rejection {
+            QStringLiteral("only http:// sites can be copied, not \"%1\"").arg(options.url)};
+    if (options.url.isEmpty()
+        || options.url.compare(QStringLiteral("http://"), Qt::CaseInsensitive) == 0)
+        return Rejection {QStringLiteral("the start URL names no host")};
+
+    options.output = parser.isSet(output) ? parser.value(output) : defaultDir;
+    if (parser.isSet(connections)) {
+        const auto count = WholeNumber(parser.value(connections), 1, kSlotCount);
+        if (!count)
+            return Rejection {QStringLiteral("--connections takes a whole number from 1 to 24")};
+        options.connections = *count;
+    }
+    if (parser.isSet(timeout)) {
+        const auto seconds = WholeNumber(parser.value(timeout), 1, 24 * 60 * 60);
+        if (!seconds)
+            return Rejection {QStringLiteral("--timeout takes a whole number of seconds from 1")};
+        options.timeoutSeconds = *seconds;
+    }
+    if (parser.isSet(types)) {
+        options.types = ParseTypes(parser.value(types));
+        if (options.types->empty())
+            return Rejection {QStringLiteral("--types names no extension")};
+    }
+    for (const QString &spec : parser.values(connectTo)) {
+        if (auto rejection = AddConnectTo(spec))
+            return *rejection;
+    }
+    options.quiet = parser.isSet(quiet);
+    return options;
+}
+
+bool IsTerminal(QTextStream &stream)
+{
+#ifndef _WIN32
+    auto *file = qobject_cast<QFile *>(stream.device());
+    return file && isatty(file->handle());
+#else
+    Q_UNUSED(stream);
+    return false;
+#endif
+}
+
+void ShowProgress(QTextStream &out, Engine &engine)
+{
+    out << "\r\033[K" << engine.Queue().Count() << " queued, " << engine.Job().aFiles
+        << " downloaded, " << engine.Job().aBytes << " bytes, " << engine.BusyConnections()
+        << " connections busy" << Qt::flush;
+}
+
+} // namespace
+
+void RequestCliStop()
+{
+    g_stopRequested = true;
+}
+
+int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    const auto parsed = ParseArguments(arguments, out);
+    if (const auto *code = std::get_if<int>(&parsed))
+        return *code;
+    if (const auto *rejection = std::get_if<Rejection>(&parsed)) {
+        err << "tidewell-cli: " << rejection->message << '\n' << Qt::flush;
+        return CliBadArguments;
+    }
+    const auto &options = std::get<CliOptions>(parsed);
+
+    Engine engine;
+    const std::string typed = FileSystem::SystemPath(
+        QDir::toNativeSeparators(QDir::cleanPath(QDir::current().absoluteFilePath(options.output)))
+            .toLocal8Bit()
+            .toStdString());
+    SetOutputDirectory(typed, engine.Job());
+    std::string testDir = engine.Job().outputDir;
+    if (!DirectoryIsWritable(testDir)) {
+        err << "tidewell-cli: cannot write to the download folder " << options.output << '\n'
+            << Qt::flush;
+        return CliUnusableDirectory;
+    }
+    engine.SetConnectionCount(options.connections);
+    engine.SetTimeoutInterval(options.timeoutSeconds * 1000);
+    if (options.types) {
+        const std::string filter = FileTypeFilterOf(*options.types);
+        engine.SetFileTypeFilterSource([filter] { return filter; });
+    }
+
+    int failures = 0;
+    QEventLoop loop;
+    QObject::connect(&engine, &Engine::siteCompleted, &loop, [&loop] { loop.exit(CliCompleted); });
+    QObject::connect(&engine, &Engine::fetchFailed, &loop, [&](const QString &url) {
+        ++failures;
+        if (!options.quiet)
+            err << "\r\033[Ktimed out three times: " << url << '\n' << Qt::flush;
+    });
+
+    QTimer stopPoll;
+    g_stopRequested = false;
+    QObject::connect(&stopPoll, &QTimer::timeout, &loop, [&] {
+        if (g_stopRequested && engine.IsRunning()) {
+            engine.StopNOW();
+            loop.exit(CliInterrupted);
+        }
+    });
+    stopPoll.start(kPollIntervalMs);
+
+    const bool live = !options.quiet && IsTerminal(out);
+    QTimer progress;
+    QObject::connect(&progress, &QTimer::timeout, &loop, [&] { ShowProgress(out, engine); });
+    if (live)
+        progress.start(kProgressIntervalMs);
+
+    QElapsedTimer clock;
+    clock.start();
+    const QString startUrl = engine.ConnectNowNow(options.url);
+    if (!options.quiet)
+        out << "Copying " << startUrl << " into "
+            << QString::fromStdString(FileSystem::NativePath(engine.Job().outputDir)) << '\n'
+            << Qt::flush;
+    const int code = engine.IsRunning() ? loop.exec() : int(CliCompleted);
+
+    if (live)
+        out << "\r\033[K";
+    if (!options.quiet) {
+        out << (code == CliInterrupted ? "Stopped: " : "Done: ") << engine.Job().aFiles
+            << " files, " << engine.Job().aBytes << " bytes in "
+            << QString::number(static_cast<double>(clock.elapsed()) / 1000.0, 'f', 1) << " s, "
+            << failures << (failures == 1 ? " failure" : " failures") << '\n'
+            << Qt::flush;
+    }
+    return code;
+}
+
+} // namespace tw

@@ -1,0 +1,24 @@
+#pragma once
+
+// tidewell-cli's whole work, apart from main(), so that tests can run it in-process: parses the
+// arguments, runs one job with the engine on the current thread's event loop, shows progress and
+// a summary, and returns the exit code. A QCoreApplication must exist.
+
+#include <QStringList>
+#include <QTextStream>
+
+namespace tw {
+
+enum CliExit : int {
+    CliCompleted = 0,
+    CliBadArguments = 2,
+    CliUnusableDirectory = 3,
+    CliInterrupted = 130,
+};
+
+int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err);
+
+// Makes the running job stop as a user stop does (Ctrl-C). Safe to call from a signal handler.
+void RequestCliStop();
+
+} // namespace tw

@@ -1,0 +1,490 @@
+#include "connections/engine.h"
+
+#include "connections/connection.h"
+#include "extractor/linkscanner.h"
+#include "extractor/stringops.h"
+#include "output/filetypes.h"
+#include "output/pagesaver.h"
+#include "output/placeholders.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cmath>
+#include <new>
+
+namespace tw {
+
+namespace {
+
+constexpr quint16 kHttpPort = 80;
+constexpr std::size_t kMaxRequestPath = 999;
+constexpr std::int64_t kMaxReservation = std::int64_t(2) << 30;
+constexpr std::string_view kTimeoutText = "Unable to download this file. (Timeout)";
+
+QString Latin1(std::string_view text)
+{
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string Bytes(const QString &text)
+{
+    return text.toLatin1().toStdString();
+}
+
+// The number a header value starts with (leading spaces, then decimal digits), or nullopt when
+// it is too large to hold.
+std::optional<std::int64_t> LeadingNumber(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value > (INT64_MAX - 9) / 10)
+            return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+std::optional<std::int64_t> ContentLengthIn(std::string_view chunk)
+{
+    const auto p = chunk.find("Content-Length:");
+    if (p == std::string_view::npos)
+        return std::nullopt;
+    // The character right after the colon is skipped: it is normally the space.
+    const auto start = std::min(chunk.size(), p + 16);
+    std::string value = Trim(chunk.substr(start, 12));
+    if (const auto lineEnd = value.find("\r\n"); lineEnd != std::string::npos)
+        value = ReplaceAll(ReplaceAll(value.substr(0, lineEnd), "\r", ""), "\n", "");
+    return LeadingNumber(value);
+}
+
+int Percent(std::int64_t received, std::int64_t announced)
+{
+    if (announced == 0)
+        return 0;
+    const double exact = static_cast<double>(received) / static_cast<double>(announced) * 100.0;
+    const double rounded = std::nearbyint(exact);
+    if (rounded > 32767.0 || rounded < -32768.0)
+        return 0;
+    return std::min(100, static_cast<int>(rounded));
+}
+
+// The directory of the page a link was found in: the URL up to its last "/", of which only the
+// last 999 characters are kept.
+std::string BaseOf(const std::string &url)
+{
+    if (url.back() == '/')
+        return url;
+    std::string base = url.substr(0, url.rfind('/') + 1);
+    if (base.size() > kMaxRequestPath)
+        base.erase(0, base.size() - kMaxRequestPath);
+    return base;
+}
+
+std::string RequestFor(const ConnectionSlot &slot)
+{
+    const std::string host = Trim(ReplaceAll(slot.host, "/", ""));
+    std::string request = "GET " + ReplaceAll(slot.path, "//", "/") + " HTTP/1.0\r\n";
+    request += "Host: " + host + "\r\n";
+    request += "Referrer: " + host + "\r\n";
+    request += "User-Agent: Internet Explorer 6.01\r\n";
+    request += "\r\n";
+    return request;
+}
+
+} // namespace
+
+Engine::Engine(QObject *parent)
+    : QObject(parent)
+    , m_queue(this)
+    , m_scheduler(new QTimer(this))
+    , m_fileTypeFilterSource(&LoadFileTypeFilter)
+{
+    m_scheduler->setInterval(kSchedulerIntervalMs);
+    m_scheduler->setTimerType(Qt::PreciseTimer);
+    connect(m_scheduler, &QTimer::timeout, this, &Engine::tmrMove_Timer);
+
+    for (int n = 1; n <= kSlotCount; ++n) {
+        auto &socket = m_sockets[n - 1];
+        socket = std::make_unique<Connection>();
+        connect(socket.get(), &Connection::connected, this, [this, n] { Sock_Connect(n); });
+        connect(socket.get(), &Connection::dataArrival, this, [this, n] { Sock_DataArrival(n); });
+
+        auto *timer = new QTimer(this);
+        timer->setInterval(kDefaultTimeoutMs);
+        connect(timer, &QTimer::timeout, this, [this, n] { tmrOut_Timer(n); });
+        m_timeouts[n - 1] = timer;
+    }
+}
+
+Engine::~Engine() = default;
+
+const ConnectionSlot &Engine::Slot(int n) const
+{
+    return m_slots.at(static_cast<std::size_t>(n - 1));
+}
+
+ConnectionSlot &Engine::SlotRecord(int n)
+{
+    return m_slots.at(static_cast<std::size_t>(n - 1));
+}
+
+Connection &Engine::Sock(int n)
+{
+    return *m_sockets.at(static_cast<std::size_t>(n - 1));
+}
+
+QTimer &Engine::tmrOut(int n)
+{
+    return *m_timeouts.at(static_cast<std::size_t>(n - 1));
+}
+
+QString Engine::ConnectNowNow(const QString &startUrl)
+{
+    CloseAllSockets();
+    m_queue.Clear();
+    m_job.aBytes = 0;
+    m_job.aFiles = 0;
+    m_job.createdDirs.clear();
+
+    std::string text = Trim(Bytes(startUrl));
+    if (ToLower(text.substr(0, 7)) == "http://")
+        text.erase(0, 7);
+    if (!Contains(ToLower(text), "www."))
+        text = "www." + text;
+    m_job.siteHost = Trim(ReplaceAll(HostOfUrl(text), "www.", ""));
+    m_job.FileTypeFilter = m_fileTypeFilterSource();
+
+    m_running = true;
+    Q_EMIT runningChanged(true);
+    StartFetch(text);
+    m_scheduler->start();
+    Q_EMIT statusLineChanged(
+        QStringLiteral("Downloading Site [") + Latin1(text) + QStringLiteral("]"));
+    return Latin1(text);
+}
+
+void Engine::StopNOW()
+{
+    m_scheduler->stop();
+    SweepPlaceholders(m_job);
+    m_queue.Clear();
+    CloseAllSockets();
+    for (int n = 1; n <= kSlotCount; ++n) {
+        SetSlotStatus(n, QStringLiteral("Not Connected."));
+        ConnectionSlot &slot = SlotRecord(n);
+        slot.path.clear();
+        slot.url.clear();
+        slot.host.clear();
+        slot.response.clear();
+        Sock(n).Close();
+        tmrOut(n).stop();
+    }
+    m_running = false;
+    Q_EMIT runningChanged(false);
+}
+
+void Engine::CloseAllSockets()
+{
+    for (int n = 1; n <= kSlotCount; ++n)
+        Sock(n).Close();
+}
+
+bool Engine::AllSocketsClosed() const
+{
+    return std::all_of(m_sockets.begin(), m_sockets.end(),
+        [](const auto &socket) { return socket->State() == Connection::Closed; });
+}
+
+int Engine::BusyConnections() const
+{
+    return static_cast<int>(std::count_if(m_sockets.begin(), m_sockets.end(),
+        [](const auto &socket) { return socket->State() != Connection::Closed; }));
+}
+
+void Engine::SetConnectionCount(int count)
+{
+    m_connectionCount = std::clamp(count, 0, kSlotCount);
+    if (count < 1 || count >= kSlotCount)
+        return;
+    for (int n = count + 1; n <= kSlotCount; ++n)
+        ResetSlotDisplay(n);
+}
+
+void Engine::SetTimeoutInterval(int milliseconds)
+{
+    for (QTimer *timer : m_timeouts)
+        timer->setInterval(milliseconds);
+}
+
+int Engine::TimeoutInterval() const
+{
+    return m_timeouts.front()->interval();
+}
+
+void Engine::SetSchedulerEnabled(bool enabled)
+{
+    if (enabled)
+        m_scheduler->start();
+    else
+        m_scheduler->stop();
+}
+
+bool Engine::IsSchedulerEnabled() const
+{
+    return m_scheduler->isActive();
+}
+
+void Engine::SetFileTypeFilterSource(std::function<std::string()> source)
+{
+    m_fileTypeFilterSource = std::move(source);
+}
+
+void Engine::SetSlotStatus(int slot, const QString &text)
+{
+    Q_EMIT slotStatusChanged(slot, text);
+}
+
+void Engine::ResetSlotDisplay(int slot)
+{
+    Q_EMIT slotStatusChanged(slot, QStringLiteral("Not Connected."));
+    Q_EMIT slotSizeChanged(slot, QStringLiteral("0 KB"));
+    Q_EMIT slotPercentChanged(slot, QStringLiteral("0%"));
+}
+
+void Engine::Yield()
+{
+    QCoreApplication::processEvents();
+}
+
+bool Engine::YieldFor(int slot, quint64 generation)
+{
+    Yield();
+    return Sock(slot).Generation() == generation;
+}
+
+void Engine::tmrMove_Timer()
+{
+    if (!m_queue.IsEmpty())
+        StartFetch(m_queue.Bottom());
+    Q_EMIT statsRefresh();
+}
+
+void Engine::StartFetch(std::string url)
+{
+    if (!m_running)
+        return;
+    url = ReplaceAll(StripScheme(url), ".jpeg", ".jpg");
+    const int n = FindFreeSlot();
+    if (n == 0)
+        return;
+    if (!m_queue.IsEmpty())
+        m_queue.RemoveBottom();
+
+    ConnectionSlot &slot = SlotRecord(n);
+    slot.url = url;
+    if (const auto slash = url.find('/'); slash != std::string::npos) {
+        slot.path = url.substr(slash, kMaxRequestPath);
+        slot.host = url.substr(0, slash);
+    } else {
+        slot.host = url;
+        slot.path = "/";
+    }
+    if (!Contains(slot.path, "."))
+        slot.path += '/';
+    slot.response.clear();
+    slot.response.shrink_to_fit();
+    slot.bytesReceived = 0;
+    slot.contentLength = 0;
+    slot.attempt = 1;
+
+    Sock(n).Close();
+    tmrOut(n).start();
+    ConnectSlot(n);
+}
+
+int Engine::FindFreeSlot() const
+{
+    for (int n = 1; n <= m_connectionCount; ++n) {
+        if (m_sockets[static_cast<std::size_t>(n - 1)]->State() == Connection::Closed)
+            return n;
+    }
+    return 0;
+}
+
+void Engine::ConnectSlot(int index)
+{
+    const ConnectionSlot &slot = Slot(index);
+    SetSlotStatus(index, QStringLiteral("Connecting to ") + Latin1(slot.host));
+    Sock(index).Connect(Latin1(slot.host), kHttpPort);
+}
+
+void Engine::Sock_Connect(int index)
+{
+    ConnectionSlot &slot = SlotRecord(index);
+    if (slot.url.empty()) {
+        Sock(index).Close();
+        SetSlotStatus(index, QStringLiteral("Not Connected."));
+        return;
+    }
+    slot.path = ReplaceAll(slot.path, "/index.html", "/");
+    const std::string request = RequestFor(slot);
+    if (Contains(request, "GET /..") || Contains(request, "GET \\..")) {
+        slot.response = "CANCEL";
+        Sock(index).Close();
+        return;
+    }
+    Sock(index).Send(request);
+}
+
+void Engine::Sock_DataArrival(int index)
+{
+    tmrOut(index).start();
+    ConnectionSlot &slot = SlotRecord(index);
+    const std::size_t chunkStart = slot.response.size();
+    const auto received = static_cast<std::int64_t>(Sock(index).TakeAll(slot.response));
+    m_job.aBytes += received;
+    slot.bytesReceived += received;
+
+    ProcessChunk(chunkStart, index, Sock(index).Generation());
+
+    if (Trim(slot.url).empty()) {
+        Sock(index).Close();
+        SetSlotStatus(index, QStringLiteral("Not Connected."));
+        return;
+    }
+    if (m_connectionCount < index)
+        ResetSlotDisplay(index);
+    else
+        SetSlotStatus(index, QStringLiteral("Downloading ") + Latin1(slot.url));
+}
+
+void Engine::ProcessChunk(std::size_t chunkStart, int index, quint64 generation)
+{
+    ConnectionSlot &slot = SlotRecord(index);
+    // The chunk is searched before the yield: a stop during the yield empties the response.
+    const auto announced = ContentLengthIn(std::string_view(slot.response).substr(chunkStart));
+    if (!YieldFor(index, generation))
+        return;
+
+    if (announced) {
+        slot.contentLength = *announced;
+        if (slot.contentLength > 0 && slot.contentLength < kMaxReservation) {
+            try {
+                slot.response.reserve(
+                    slot.response.size() + static_cast<std::size_t>(slot.contentLength));
+            } catch (const std::bad_alloc &) {
+                // Growing chunk by chunk still works; the reservation only saves copies.
+            }
+        }
+    }
+
+    if (m_connectionCount < index) {
+        ResetSlotDisplay(index);
+    } else {
+        Q_EMIT slotSizeChanged(index, FormatByteSize(slot.contentLength));
+        Q_EMIT slotPercentChanged(index,
+            QString::number(Percent(slot.bytesReceived, slot.contentLength)) + QLatin1Char('%'));
+    }
+
+    if (Sock(index).State() == Connection::Closing)
+        CompleteFetch(index, generation);
+}
+
+void Engine::CompleteFetch(int index, quint64 generation)
+{
+    ConnectionSlot &slot = SlotRecord(index);
+    tmrOut(index).stop();
+    SaveDownloadedFile(slot.response, "\\" + slot.host + slot.path, m_job);
+    if (!YieldFor(index, generation))
+        return;
+
+    std::string base = slot.url;
+    if (Contains(base, "/")) {
+        base = BaseOf(base);
+        ResetSlotDisplay(index);
+    }
+    SetSlotStatus(index, QString());
+    if (!YieldFor(index, generation))
+        return;
+
+    ExtractLinks(slot.response, m_queue, base, m_job, [this] { Yield(); });
+    Sock(index).Close();
+    Yield();
+    if (m_queue.IsEmpty() && AllSocketsClosed())
+        SiteComplete();
+}
+
+void Engine::tmrOut_Timer(int index)
+{
+    ConnectionSlot &slot = SlotRecord(index);
+    SaveDownloadedFile(kTimeoutText, "\\" + slot.host + slot.path, m_job);
+    Yield();
+    if (!m_running)
+        return;
+    Sock(index).Close();
+    ResetSlotDisplay(index);
+    if (slot.attempt == 1 || slot.attempt == 2) {
+        ++slot.attempt;
+        slot.response.clear();
+        slot.contentLength = 0;
+        slot.bytesReceived = 0;
+        ConnectSlot(index);
+        return;
+    }
+    // The third try failed: the timeout text stays as the file, written and counted once.
+    tmrOut(index).stop();
+    Q_EMIT fetchFailed(Latin1(slot.url));
+    if (m_queue.IsEmpty() && AllSocketsClosed())
+        SiteComplete();
+}
+
+void Engine::SiteComplete()
+{
+    if (!m_running)
+        return;
+    StopNOW();
+    Q_EMIT statusLineChanged(QStringLiteral("Website Downloaded!"));
+    SweepPlaceholders(m_job);
+    Yield();
+    Q_EMIT siteCompleted();
+}
+
+QString FormatByteSize(std::int64_t bytes)
+{
+    if (bytes < 1024)
+        return QString::number(bytes) + QStringLiteral(" bytes");
+    static const char *const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    std::size_t unit = 0;
+    while (value >= 1024.0 && unit + 1 < std::size(units)) {
+        value /= 1024.0;
+        ++unit;
+    }
+    // Three significant digits, cut rather than rounded, so 1023.9 KB never reads "1024 KB".
+    const int decimals = value < 10.0 ? 2 : value < 100.0 ? 1 : 0;
+    const double scale = std::pow(10.0, decimals);
+    const double cut = std::floor(value * scale) / scale;
+    return QString::number(cut, 'f', decimals) + QLatin1Char(' ') + QLatin1String(units[unit]);
+}
+
+std::string HostOfUrl(std::string_view text)
+{
+    const auto end = text.find_first_of("#'>}? /\\");
+    return std::string(text.substr(0, end));
+}
+
+std::string StripScheme(std::string_view url)
+{
+    std::string result = Trim(url);
+    const std::string lowered = LowerTrim(result);
+    if (lowered.starts_with("http://"))
+        result = lowered.substr(7);
+    result = ReplaceAll(result, "http:\\\\", "");
+    return ReplaceAll(result, "\\", "/");
+}
+
+} // namespace tw

@@ -1,0 +1,334 @@
+#include "connections/connection.h"
+#include "connections/engine.h"
+#include "output/filetypes.h"
+#include "output/outputdirectory.h"
+#include "output/placeholders.h"
+
+#include "support/mirrortree.h"
+#include "support/testenvironment.h"
+#include "support/testhttpserver.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace tw {
+namespace {
+
+using test::Behaviour;
+using test::Route;
+
+const std::string kTimeoutFile = "Unable to download this file. (Timeout)";
+
+// One engine copying "www.site.test", served by the in-process test server, into a fresh folder.
+class EngineTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_server.Listen());
+        Connection::SetConnectTo(
+            QStringLiteral("www.site.test"), test::TestHttpServer::Address(), m_server.Port());
+        SetOutputDirectory(m_root.Path() + "mirror\\", m_engine.Job());
+        m_engine.SetTimeoutInterval(300);
+        m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()); });
+        QObject::connect(
+            &m_engine, &Engine::slotStatusChanged, [this](int slot, const QString &text) {
+                m_status[slot] = text;
+                m_statusHistory[slot].push_back(text);
+            });
+        QObject::connect(&m_engine, &Engine::slotSizeChanged,
+            [this](int slot, const QString &text) { m_size[slot] = text; });
+        QObject::connect(&m_engine, &Engine::slotPercentChanged,
+            [this](int slot, const QString &text) { m_percent[slot] = text; });
+        QObject::connect(&m_engine, &Engine::siteCompleted, [this] { ++m_completions; });
+    }
+
+    void TearDown() override
+    {
+        if (m_engine.IsRunning())
+            m_engine.StopNOW();
+        Connection::ClearConnectTo();
+    }
+
+    void Page(
+        const std::string &path, const std::string &body, std::vector<Behaviour> behaviours = {})
+    {
+        Route route = Route::Page(body);
+        route.behaviours = std::move(behaviours);
+        m_server.SetRoute(path, std::move(route));
+    }
+
+    bool Run(const QString &url, int timeoutMs = 10000)
+    {
+        m_engine.ConnectNowNow(url);
+        return test::WaitUntil([this] { return m_completions > 0; }, timeoutMs);
+    }
+
+    QString Mirror() const { return m_root.NativePath() + QStringLiteral("/mirror"); }
+    std::map<std::string, std::string> Tree() const { return test::ReadTree(Mirror()); }
+
+    // A page is stored with CR LF line ends and a final CR LF.
+    static std::string Stored(const std::string &body) { return body + "\r\n"; }
+
+    test::TempDir m_root;
+    test::TestHttpServer m_server;
+    Engine m_engine;
+    std::map<int, QString> m_status, m_size, m_percent;
+    std::map<int, std::vector<QString>> m_statusHistory;
+    int m_completions = 0;
+};
+
+TEST_F(EngineTest, SendsTheExactRequestBytes)
+{
+    Page("/docs/", "<p>docs</p>");
+    ASSERT_TRUE(Run(QStringLiteral("  http://www.site.test/docs/index.html  ")));
+    ASSERT_EQ(m_server.Requests().size(), 1u);
+    EXPECT_EQ(m_server.Requests()[0].raw,
+        "GET /docs/ HTTP/1.0\r\nHost: www.site.test\r\nReferrer: www.site.test\r\n"
+        "User-Agent: Internet Explorer 6.01\r\n\r\n");
+}
+
+TEST_F(EngineTest, MirrorsAWholeSiteOnceWithLinksRewritten)
+{
+    Page("/",
+        "<a href='a.html'>a</a><img src='img/logo.gif'><a href=\"shop.php?id=3\">s</a>"
+        "<a href='http://elsewhere.test/x.html'>x</a>");
+    Page(
+        "/a.html", "<a href='index.html'>home</a><a href='sub/b.html'>b</a><a href='a.html'>a</a>");
+    Page("/sub/b.html", "<a href='../a.html'>a</a><a href='../img/logo.gif'>logo</a>");
+    Page("/shop.php?id=3", "<p>shop</p>");
+    const std::string gif = std::string("GIF89a\r\n\0\x01\n", 11) + "binary.php'";
+    m_server.SetRoute("/img/logo.gif", Route::Page(gif, "image/gif"));
+
+    ASSERT_TRUE(Run(QStringLiteral("http://www.site.test/")));
+
+    const std::map<std::string, std::string> expected {
+        {"site.test/index.html",
+            Stored("<a href='a.html'>a</a><img src='img/logo.gif'><a "
+                   "href=\"shop.php_id=3\">s</a><a "
+                   "href='http://elsewhere.test/x.html'>x</a>")},
+        {"site.test/a.html",
+            Stored("<a href='index.html'>home</a><a href='sub/b.html'>b</a><a "
+                   "href='a.html'>a</a>")},
+        {"site.test/sub/b.html",
+            Stored("<a href='../a.html'>a</a><a href='../img/logo.gif'>logo</a>")},
+        {"site.test/img/logo.gif", gif},
+        {"log.txt",
+            "www.site.test/a.html\r\nwww.site.test/img/logo.gif\r\n"
+            "www.site.test/sub/b.html\r\n"},
+    };
+    auto tree = Tree();
+    EXPECT_EQ(tree, expected);
+    for (const auto &path : {"/", "/a.html", "/sub/b.html", "/img/logo.gif"})
+        EXPECT_EQ(m_server.RequestCount(path), 1u) << path;
+    // A query string is part of the extension, so ".php?id=3" is not a wanted type.
+    EXPECT_EQ(m_server.RequestCount("/shop.php?id=3"), 0u);
+    EXPECT_EQ(m_engine.Job().aFiles, 4);
+    EXPECT_EQ(m_completions, 1);
+    EXPECT_FALSE(m_engine.IsRunning());
+}
+
+TEST_F(EngineTest, FetchesQueuedUrlsInTheOrderTheyWereAdmitted)
+{
+    m_engine.SetConnectionCount(1);
+    Page("/", "<a href='c.html'></a><a href='a.html'></a><a href='b.html'></a>");
+    for (const auto *path : {"/a.html", "/b.html", "/c.html"})
+        Page(path, "x");
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test")));
+    std::vector<std::string> order;
+    for (const auto &request : m_server.Requests())
+        order.push_back(request.path);
+    EXPECT_EQ(order, (std::vector<std::string> {"/", "/c.html", "/a.html", "/b.html"}));
+}
+
+TEST_F(EngineTest, ThreeTriesThenTheTimeoutTextWrittenAndCountedOnce)
+{
+    Page("/", "<a href='slow.html'></a>");
+    Page("/slow.html", "never", {Behaviour::Stall(0)});
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+    EXPECT_EQ(m_server.RequestCount("/slow.html"), 3u);
+    EXPECT_EQ(
+        test::ReadFileBytes(m_root.Path() + "mirror\\site.test\\slow.html"), Stored(kTimeoutFile));
+    EXPECT_EQ(m_engine.Job().aFiles, 4); // the start page, then the timeout text of each try
+
+    // The slot's timer has stopped: nothing is written or counted again afterwards.
+    QSignalSpy failed(&m_engine, &Engine::fetchFailed);
+    EXPECT_FALSE(failed.wait(1000));
+    EXPECT_EQ(m_engine.Job().aFiles, 4);
+}
+
+TEST_F(EngineTest, StallAfterHalfAResponseIsRetriedFromScratch)
+{
+    const std::string body(4000, 'b');
+    Page("/", "<a href='half.txt'></a>");
+    Page("/half.txt", body, {Behaviour::Stall(2000).FromBody(), Behaviour::Whole()});
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+    EXPECT_EQ(m_server.RequestCount("/half.txt"), 2u);
+    EXPECT_EQ(test::ReadFileBytes(m_root.Path() + "mirror\\site.test\\half.txt"), Stored(body));
+}
+
+TEST_F(EngineTest, AResetIsRetriedNotTakenForTheEnd)
+{
+    const std::string body(6000, 'r');
+    Page("/", "<a href='cut.txt'></a>");
+    Page("/cut.txt", body, {Behaviour::Reset(3000).FromBody(), Behaviour::Whole()});
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+    EXPECT_EQ(m_server.RequestCount("/cut.txt"), 2u);
+    EXPECT_EQ(test::ReadFileBytes(m_root.Path() + "mirror\\site.test\\cut.txt"), Stored(body));
+}
+
+TEST_F(EngineTest, CompletesWithoutContentLengthAndInPieces)
+{
+    const std::string body(20000, 'p');
+    Page("/", "<a href='nolength.txt'></a><a href='pieces.txt'></a>");
+    Page("/nolength.txt", body, {Behaviour::NoContentLength()});
+    Page("/pieces.txt", body, {Behaviour::InPieces({1, 7, 500, 3000})});
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+    // A response that is not seen to end would time out and be fetched again.
+    EXPECT_EQ(m_server.RequestCount("/nolength.txt"), 1u);
+    EXPECT_EQ(m_server.RequestCount("/pieces.txt"), 1u);
+    EXPECT_EQ(test::ReadFileBytes(m_root.Path() + "mirror\\site.test\\nolength.txt"), Stored(body));
+    EXPECT_EQ(test::ReadFileBytes(m_root.Path() + "mirror\\site.test\\pieces.txt"), Stored(body));
+}
+
+TEST_F(EngineTest, RowsShowSizeAndPercentWhileAFetchRuns)
+{
+    const std::string body(10000, 'd');
+    Page("/", "<a href='drip.txt'></a>");
+    Page("/drip.txt", body, {Behaviour::InPieces({2500}, 30)});
+    m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+    ASSERT_TRUE(test::WaitUntil(
+        [this] { return m_status[1] == QStringLiteral("Downloading www.site.test/drip.txt"); },
+        5000));
+    EXPECT_EQ(m_size[1], FormatByteSize(10000));
+    EXPECT_NE(m_percent[1], QStringLiteral("0%"));
+    ASSERT_TRUE(test::WaitUntil([this] { return m_completions > 0; }, 5000));
+    EXPECT_TRUE(std::count(m_statusHistory[1].begin(), m_statusHistory[1].end(),
+                    QStringLiteral("Connecting to www.site.test"))
+        >= 2);
+}
+
+TEST_F(EngineTest, ContentLengthBeyondThirtyTwoBitsIsKept)
+{
+    m_server.SetRoute(
+        "/", Route::Raw("HTTP/1.0 200 OK\r\nContent-Length: 3000000000\r\n\r\nshort"));
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+    EXPECT_EQ(m_engine.Slot(1).contentLength, 3000000000);
+    EXPECT_EQ(m_size[1], QStringLiteral("0 KB")); // the finished row is reset
+}
+
+TEST_F(EngineTest, RefusedParentPathSendsNothingAndWritesNothingOutside)
+{
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/../../../../escape.html")));
+    EXPECT_TRUE(m_server.Requests().empty());
+    for (const auto &[path, bytes] : test::ReadTree(m_root.NativePath()))
+        EXPECT_TRUE(path.starts_with("mirror/")) << path;
+}
+
+TEST_F(EngineTest, StopInTheMiddleEmptiesTheQueueAndSweepsPlaceholders)
+{
+    std::string links;
+    for (int i = 0; i < 20; ++i) {
+        links += "<a href='dir/p" + std::to_string(i) + ".html'></a>";
+        Page("/dir/p" + std::to_string(i) + ".html", "x", {Behaviour::Stall(0)});
+    }
+    Page("/", links);
+    m_engine.SetTimeoutInterval(10000);
+    m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+    ASSERT_TRUE(m_server.WaitForRequests(4, 5000));
+    m_engine.StopNOW();
+
+    EXPECT_TRUE(m_engine.Queue().IsEmpty());
+    EXPECT_TRUE(m_engine.AllSocketsClosed());
+    for (int n = 1; n <= kSlotCount; ++n) {
+        EXPECT_EQ(m_status[n], QStringLiteral("Not Connected.")) << n;
+        EXPECT_TRUE(m_engine.Slot(n).url.empty());
+    }
+    for (const auto &[path, bytes] : Tree())
+        EXPECT_FALSE(path.ends_with(".tmp")) << path;
+    EXPECT_EQ(m_completions, 0);
+}
+
+TEST_F(EngineTest, ConnectionCountChangesWhileRunning)
+{
+    std::string links;
+    for (int i = 0; i < 12; ++i) {
+        links += "<a href='p" + std::to_string(i) + ".html'></a>";
+        Page("/p" + std::to_string(i) + ".html", std::string(3000, 'x'),
+            {Behaviour::InPieces({500}, 40)});
+    }
+    Page("/", links);
+    m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+    ASSERT_TRUE(test::WaitUntil([this] { return m_engine.BusyConnections() == 3; }, 5000));
+
+    m_engine.SetConnectionCount(1);
+    for (int n = 2; n <= kSlotCount; ++n)
+        EXPECT_EQ(m_status[n], QStringLiteral("Not Connected.")) << n;
+    m_statusHistory.clear();
+    ASSERT_TRUE(test::WaitUntil(
+        [this] { return m_engine.BusyConnections() == 1 && m_statusHistory.count(1); }, 5000));
+    for (int n = 2; n <= kSlotCount; ++n) {
+        for (const QString &text : m_statusHistory[n])
+            EXPECT_FALSE(text.startsWith(QStringLiteral("Connecting"))) << n;
+    }
+
+    m_engine.SetConnectionCount(5);
+    ASSERT_TRUE(
+        test::WaitUntil([this] { return m_engine.BusyConnections() >= 4 || m_completions; }, 5000));
+    ASSERT_TRUE(test::WaitUntil([this] { return m_completions > 0; }, 10000));
+}
+
+TEST_F(EngineTest, PauseHoldsBackNewFetchesWhileRunningOnesFinish)
+{
+    std::string links;
+    for (int i = 0; i < 6; ++i) {
+        links += "<a href='p" + std::to_string(i) + ".html'></a>";
+        Page("/p" + std::to_string(i) + ".html", std::string(2000, 'x'),
+            {Behaviour::InPieces({500}, 30)});
+    }
+    Page("/", links);
+    m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+    ASSERT_TRUE(test::WaitUntil([this] { return m_engine.BusyConnections() == 3; }, 5000));
+    m_engine.SetSchedulerEnabled(false);
+    const auto queued = m_engine.Queue().Count();
+    ASSERT_TRUE(test::WaitUntil([this] { return m_engine.BusyConnections() == 0; }, 5000));
+    EXPECT_EQ(m_engine.Queue().Count(), queued);
+    EXPECT_EQ(m_server.Requests().size(), 6 + 1 - queued);
+    EXPECT_TRUE(m_engine.IsRunning());
+
+    m_engine.SetSchedulerEnabled(true);
+    ASSERT_TRUE(test::WaitUntil([this] { return m_completions > 0; }, 10000));
+    EXPECT_EQ(m_server.Requests().size(), 7u);
+}
+
+TEST_F(EngineTest, TwentyFourConnectionsNestingInEachOtherStayByteExact)
+{
+    m_engine.SetConnectionCount(24);
+    std::string links;
+    std::map<std::string, std::string> bodies;
+    for (int i = 0; i < 60; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".txt";
+        std::string body;
+        for (int j = 0; j < 2000 + i * 37; ++j)
+            body += static_cast<char>('a' + (i * 7 + j) % 26);
+        links += "<a href='" + name + "'></a>";
+        Page("/" + name, body, {Behaviour::InPieces({97, 1, 1500}, 2)});
+        bodies[name] = body;
+    }
+    Page("/", links);
+    m_engine.SetTimeoutInterval(5000);
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/"), 30000));
+    const auto tree = Tree();
+    for (const auto &[name, body] : bodies) {
+        EXPECT_EQ(m_server.RequestCount("/" + name), 1u) << name;
+        const auto stored = tree.find("site.test/" + name);
+        ASSERT_NE(stored, tree.end()) << name;
+        EXPECT_EQ(stored->second, Stored(body)) << name;
+    }
+}
+
+} // namespace
+} // namespace tw
