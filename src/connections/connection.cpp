@@ -274,10 +274,11 @@ void Connection::OnReadable()
 {
     if (m_state != Connected)
         return;
+    const std::size_t before = m_inbox.size();
     const bool news = ReadFromSocket();
     UpdateNotifiers();
     if (news)
-        Announce();
+        Announce(m_inbox.size() > before);
 }
 
 bool Connection::ReadFromSocket()
@@ -336,6 +337,7 @@ std::size_t Connection::TakeAll(std::string &out)
     }
     if (m_inbox.capacity() > kKeepCapacity)
         std::string().swap(m_inbox);
+    m_unannounced = false;
     UpdateNotifiers();
     return count;
 }
@@ -355,6 +357,7 @@ void Connection::Close()
     m_outboxSent = 0;
     m_sendFailed = false;
     m_announcePending = false;
+    m_unannounced = false;
     m_state = Closed;
 }
 
@@ -381,10 +384,11 @@ void Connection::UpdateNotifiers()
     m_writeNotifier->setEnabled(writing);
 }
 
-void Connection::Announce()
+void Connection::Announce(bool withBytes)
 {
     if (m_inHandler) {
         m_announcePending = true;
+        m_unannounced = m_unannounced || withBytes;
         return;
     }
     EmitDataArrival();
@@ -397,6 +401,7 @@ void Connection::EmitDataArrival()
     m_inHandler = true;
     do {
         m_announcePending = false;
+        m_unannounced = false;
         Q_EMIT dataArrival();
         if (!alive)
             return;

@@ -14,7 +14,9 @@
 //   close is seen; at that moment State() already reads Closing, even if no bytes are left.
 // - dataArrival() never nests for the same Connection. If its handler is on the stack when bytes
 //   or the close arrive, the event is raised again as soon as that handler returns, so no byte
-//   waits unannounced.
+//   waits unannounced. While bytes that arrived that way are waiting for their event, State()
+//   reads Connected rather than Closing: a handler that yielded must not take the close for the
+//   end of a response whose last bytes it has not seen.
 // - A reset by the peer reads as Error, never as Closing; bytes received before it are still
 //   handed over.
 // - Close() and Connect() bump Generation(). A handler that yields with processEvents() compares it
@@ -67,7 +69,7 @@ public:
     // was received and not taken. Nothing is read afterwards. Harmless on a closed connection.
     void Close();
 
-    int State() const { return m_state; }
+    int State() const { return m_state == Closing && m_unannounced ? Connected : m_state; }
     quint64 Generation() const { return m_generation; }
     // Bytes received and not taken yet.
     std::size_t BytesAvailable() const { return m_inbox.size(); }
@@ -93,7 +95,7 @@ private:
     void FlushOutbox();
     void ReleaseSocket();
     void UpdateNotifiers();
-    void Announce();
+    void Announce(bool withBytes);
     void EmitDataArrival();
 
     int m_state = Closed;
@@ -111,6 +113,7 @@ private:
     bool m_sendFailed = false;
     bool m_inHandler = false;
     bool m_announcePending = false;
+    bool m_unannounced = false;
     bool m_announceQueued = false;
 };
 

@@ -56,6 +56,8 @@ struct Client
     std::string received;
     std::vector<Event> events;
     bool yieldInHandler = false;
+    // Also waits up to this long inside the handler for more bytes of its own connection.
+    int waitForOwnBytesMs = 0;
     int depth = 0;
     int deepest = 0;
     // Counts handlers of all connections on the stack, when given.
@@ -87,6 +89,14 @@ struct Client
         events.push_back({connection.TakeAll(received), connection.State()});
         if (yieldInHandler)
             QCoreApplication::processEvents();
+        if (waitForOwnBytesMs > 0) {
+            WaitUntil(
+                [this] {
+                    return connection.BytesAvailable() > 0
+                        || connection.State() != Connection::Connected;
+                },
+                waitForOwnBytesMs);
+        }
         if (connection.Generation() == generation && connection.State() == Connection::Closing) {
             EXPECT_FALSE(complete) << "completed twice";
             complete = true;
@@ -283,9 +293,11 @@ TEST_F(ConnectionTest, ReuseUnderARunningHandlerAnnouncesOnlyTheNewConnectionLat
             connection.Close();
             request = Request("/new");
             connection.Connect(QStringLiteral("site.test"), 80);
-            // Yield until the new connection's bytes and close have been read under us.
+            // Yield until the new connection's bytes have been read under us.
             EXPECT_TRUE(
-                WaitUntil([&] { return connection.State() == Connection::Closing; }, kWaitMs));
+                WaitUntil([&] { return connection.BytesAvailable() == fresh.size(); }, kWaitMs));
+            EXPECT_EQ(connection.State(), Connection::Connected)
+                << "a close may not show before the last bytes have had their event";
             sawGenerationChange = connection.Generation() != generation;
         }
         --depth;
@@ -329,6 +341,7 @@ TEST_F(ConnectionTest, TwentyFourYieldingHandlersNestAndGetEveryByte)
         clients.push_back(std::make_unique<Client>());
         Client &client = *clients.back();
         client.yieldInHandler = true;
+        client.waitForOwnBytesMs = i % 2 == 0 ? 0 : 3;
         client.allDepth = &depth;
         client.allDeepest = &deepest;
         client.Open("/f" + std::to_string(i));
