@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -230,8 +229,7 @@ void Connection::FinishConnect()
     m_addresses.clear();
     m_state = Connected;
     FlushOutbox();
-    if (m_state == Connected)
-        Q_EMIT connected();
+    Q_EMIT connected();
 }
 
 void Connection::Send(std::string_view bytes)

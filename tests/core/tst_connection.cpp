@@ -126,9 +126,9 @@ TEST_F(ConnectionTest, ConnectsLaterThenCarriesARequestAndItsResponse)
 {
     server.SetRoute("/hello", Route::Page("Hello"));
     Client client;
+    QSignalSpy connected(&client.connection, &Connection::connected);
     client.Open("/hello");
     EXPECT_EQ(client.connection.State(), Connection::Connecting);
-    QSignalSpy connected(&client.connection, &Connection::connected);
     EXPECT_EQ(connected.count(), 0) << "connected() must come from the event loop";
 
     ASSERT_TRUE(WaitUntil([&] { return client.complete; }, kWaitMs));
