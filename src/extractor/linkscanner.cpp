@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <vector>
 
 namespace tw {
 
@@ -88,24 +90,71 @@ bool IsSpellingAt(std::string_view text, std::size_t equals)
         return false;
     for (std::string_view spelling : kAttributeSpellings) {
         const std::size_t offset = spelling.find('=');
-        if (equals >= offset && text.substr(equals - offset).starts_with(spelling))
+        // The letter in front of "=" tells most spellings apart before a full comparison.
+        if (equals >= offset && text[equals - 1] == spelling[offset - 1]
+            && text.substr(equals - offset).starts_with(spelling))
             return true;
     }
     return false;
 }
 
-// Writes text[from, to) to text[out, ...) with quotes turned into apostrophes and CR and LF
-// dropped (the net effect of removing CR LF pairs, then LF, then CR). Never writes past to.
-std::size_t CopyAsOneLine(std::string &text, std::size_t from, std::size_t to, std::size_t out)
+// Copies the text forward onto itself with double quotes turned into apostrophes and CR and LF
+// dropped: the net effect of removing CR LF pairs, then LF, then CR. Writes never pass reads.
+// Runs free of those characters move as blocks, and each of the three is searched for once over
+// the whole text, so the cost stays linear however the copies are cut up.
+class LineJoiner
 {
-    for (std::size_t i = from; i < to; ++i) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n')
-            continue;
-        text[out++] = c == '"' ? '\'' : c;
+public:
+    explicit LineJoiner(std::string &text)
+        : m_text(text)
+    {
     }
-    return out;
-}
+
+    // Copies text[from, to) to position out; returns the position after the last byte written.
+    std::size_t Copy(std::size_t from, std::size_t to, std::size_t out)
+    {
+        while (from < to) {
+            const std::size_t special = std::min({Next(m_nextCr, '\r', from),
+                Next(m_nextLf, '\n', from), Next(m_nextQuote, '"', from)});
+            const std::size_t runEnd = std::min(special, to);
+            if (out != from)
+                std::memmove(m_text.data() + out, m_text.data() + from, runEnd - from);
+            out += runEnd - from;
+            from = runEnd;
+            if (from < to) {
+                if (m_text[from] == '"')
+                    m_text[out++] = '\'';
+                ++from;
+            }
+        }
+        return out;
+    }
+
+    // Writes piece, a rewritten copy of text that ended before position out + piece.size().
+    std::size_t Write(std::string_view piece, std::size_t out)
+    {
+        for (const char c : piece) {
+            if (c != '\r' && c != '\n')
+                m_text[out++] = c == '"' ? '\'' : c;
+        }
+        return out;
+    }
+
+private:
+    // The first position at or after from that holds c (the text's size when there is none).
+    std::size_t Next(std::size_t &known, char c, std::size_t from)
+    {
+        if (known < from || known == kUnknown)
+            known = std::min(m_text.find(c, from), m_text.size());
+        return known;
+    }
+
+    static constexpr std::size_t kUnknown = std::string::npos;
+    std::string &m_text;
+    std::size_t m_nextCr = kUnknown;
+    std::size_t m_nextLf = kUnknown;
+    std::size_t m_nextQuote = kUnknown;
+};
 
 // Attribute spellings, quotes and line breaks, in one forward pass that compacts the text in
 // place (no replacement is longer than what it replaces). Only short windows around an "=" that
@@ -113,6 +162,7 @@ std::size_t CopyAsOneLine(std::string &text, std::size_t from, std::size_t to, s
 // occurrence, so each window gives what the passes over the whole text give there.
 void RewriteAttributes(std::string &text)
 {
+    LineJoiner joiner(text);
     std::size_t out = 0;
     std::size_t done = 0;
     std::size_t equals = text.find('=');
@@ -131,15 +181,16 @@ void RewriteAttributes(std::string &text)
         }
         windowEnd = std::min(windowEnd, text.size());
 
-        out = CopyAsOneLine(text, done, windowStart, out);
+        out = joiner.Copy(done, windowStart, out);
         std::string window = text.substr(windowStart, windowEnd - windowStart);
-        for (std::string_view spelling : kAttributeSpellings)
-            window = ReplaceAll(window, spelling, kHref);
-        std::copy(window.begin(), window.end(), text.begin() + static_cast<std::ptrdiff_t>(out));
-        out = CopyAsOneLine(text, out, out + window.size(), out);
+        for (std::string_view spelling : kAttributeSpellings) {
+            if (Contains(window, spelling))
+                window = ReplaceAll(window, spelling, kHref);
+        }
+        out = joiner.Write(window, out);
         done = windowEnd;
     }
-    out = CopyAsOneLine(text, done, text.size(), out);
+    out = joiner.Copy(done, text.size(), out);
     text.resize(out);
 }
 
@@ -153,27 +204,34 @@ std::size_t RefreshSpellingAt(std::string_view text, std::size_t semicolon)
 }
 
 // Every refresh spelling begins with its only ";" and the replacement holds none, so one pass
-// gives what the four passes give.
+// gives what the four passes give. The text grows in place, moved from its end backwards.
 void RewriteRefreshTargets(std::string &text)
 {
-    std::string result;
-    std::size_t copied = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> hits; // position and length of each
     for (auto semicolon = text.find(';'); semicolon != std::string::npos;
          semicolon = text.find(';', semicolon + 1)) {
-        const std::size_t length = RefreshSpellingAt(text, semicolon);
-        if (length == 0)
-            continue;
-        if (copied == 0)
-            result.reserve(text.size() + 64);
-        result.append(text, copied, semicolon - copied);
-        result += kRefreshLink;
-        copied = semicolon + length;
-        semicolon = copied - 1;
+        if (const std::size_t length = RefreshSpellingAt(text, semicolon)) {
+            hits.emplace_back(semicolon, length);
+            semicolon += length - 1;
+        }
     }
-    if (copied == 0)
+    if (hits.empty())
         return;
-    result.append(text, copied);
-    text = std::move(result);
+    std::size_t grown = text.size();
+    for (const auto &hit : hits)
+        grown += kRefreshLink.size() - hit.second;
+
+    std::size_t unmoved = text.size();
+    text.resize(grown);
+    std::size_t write = grown;
+    for (auto hit = hits.rbegin(); hit != hits.rend(); ++hit) {
+        const std::size_t after = hit->first + hit->second;
+        write -= unmoved - after;
+        std::memmove(text.data() + write, text.data() + after, unmoved - after);
+        write -= kRefreshLink.size();
+        std::memcpy(text.data() + write, kRefreshLink.data(), kRefreshLink.size());
+        unmoved = hit->first;
+    }
 }
 
 // Steps from the "href" at hit to the verdict on its raw link; values that can never be

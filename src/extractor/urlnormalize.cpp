@@ -77,7 +77,8 @@ std::string ResolveDotDot(std::string_view url)
                 up = segment;
             }
         }
-        result.replace(up, 4, "/");
+        // "/../" becomes "/".
+        result.erase(up + 1, 3);
     }
     return result;
 }
