@@ -138,16 +138,20 @@ void SaveDownloadedFile(std::string_view response, std::string_view relativePath
     // A URL path ending in "/" on a host without a dot was named ".html" by SanitizeSavePath.
     savePath = ReplaceAll(savePath, "\\.html", "\\index.html");
 
-    const bool page = IsPagePath(savePath);
+    // The names and kinds of files are told from the part below the download folder, so that a
+    // folder named like "notes.txt" or "site.com" cannot turn images into pages.
+    const std::size_t mirrorStart = savePath.starts_with(job.outputDir) ? job.outputDir.size() : 0;
+    const auto inMirror = [&] { return std::string_view(savePath).substr(mirrorStart); };
+    const bool page = IsPagePath(inMirror());
     const std::string placeholderBase = savePath;
-    if (Contains(savePath, ".php") && !Contains(savePath, ".html"))
+    if (Contains(inMirror(), ".php") && !Contains(inMirror(), ".html"))
         savePath += ".html";
-    if (Contains(savePath, ".asp") && !Contains(savePath, ".html"))
+    if (Contains(inMirror(), ".asp") && !Contains(inMirror(), ".html"))
         savePath += ".html";
     savePath = ReplaceAll(savePath, "\\\\", "\\");
 
     if (page || IsStyleSheetPath(savePath)) {
-        std::string stored = RewriteStoredBody(body, page, IsInSiteRoot(savePath, job.siteHost));
+        std::string stored = RewriteStoredBody(body, page, IsInSiteRoot(inMirror(), job.siteHost));
         stored += "\r\n";
         FileSystem::WriteFile(savePath, stored);
     } else {

@@ -100,6 +100,22 @@ TEST_F(PageSaverTest, APathLeadingOutsideTheOutputDirectoryIsRefused)
         QStringList {QStringLiteral("victim.tmp")});
 }
 
+TEST_F(PageSaverTest, TheDownloadFolderNameDoesNotDecideWhatAFileIs)
+{
+    // A folder whose name looks like a page, a ".html" name or the host must not turn images into
+    // pages, keep ".php" pages from their ".html" name, or hide the site's root.
+    m_job.outputDir = m_temp.Path() + "notes.txt\\host.com\\";
+    const std::string gif("GIF89a\r\n\n", 9);
+    SaveDownloadedFile("H\r\n\r\n" + gif, "\\host.com/logo.gif", m_job);
+    EXPECT_EQ(Read("host.com\\logo.gif"), gif);
+    SaveDownloadedFile("H\r\n\r\n<a href='../up.html'>", "\\host.com/index.html", m_job);
+    EXPECT_EQ(Read("host.com\\index.html"), "<a href='up.html'>\r\n");
+
+    m_job.outputDir = m_temp.Path() + "site.html\\";
+    SaveDownloadedFile("H\r\n\r\nx", "\\host.com/list.php", m_job);
+    EXPECT_EQ(Read("host.com\\list.php.html"), "x\r\n");
+}
+
 TEST(IsInSiteRoot, LooksBehindTheFirstHostDirectory)
 {
     EXPECT_TRUE(IsInSiteRoot("C:\\out\\host.com\\index.html", "host.com"));
