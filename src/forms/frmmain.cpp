@@ -428,6 +428,12 @@ void frmMain::CentreOnScreen()
 
 void frmMain::ConnectNowNow()
 {
+    // Until a download folder has been chosen there is nowhere to copy to: choosing one comes
+    // first.
+    if (m_engine.Job().outputDir.empty()) {
+        ShowWizard();
+        return;
+    }
     Text1->setText(m_engine.ConnectNowNow(Text1->text()));
     mnupause->setEnabled(true);
 }

@@ -8,8 +8,7 @@ namespace tw {
 
 bool AppendLine(std::string_view text, std::string &path, SiteJob &job)
 {
-    if (!job.outputDir.empty()
-        && !FileSystem::IsInsideDirectory(NormalizeLocalPath(path), job.outputDir))
+    if (!FileSystem::IsInsideDirectory(NormalizeLocalPath(path), job.outputDir))
         return false;
     PrepareLocalPath(path, job);
     std::string line(text);
