@@ -422,8 +422,9 @@ void Engine::tmrOut_Timer(int index)
 {
     ConnectionSlot &slot = SlotRecord(index);
     SaveDownloadedFile(kTimeoutText, "\\" + slot.host + slot.path, m_job);
-    Yield();
-    if (!m_running)
+    // A stop, or a new fetch given to this slot meanwhile (a refused request leaves it free),
+    // ends the retry.
+    if (!YieldFor(index, Sock(index).Generation()) || !m_running)
         return;
     Sock(index).Close();
     ResetSlotDisplay(index);
