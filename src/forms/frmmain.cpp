@@ -612,6 +612,8 @@ void frmMain::mnuabout_Click()
 
 void frmMain::OnSiteCompleted()
 {
+    // The scheduler, whose ticks refresh the counters, has stopped: show the final figures.
+    UpdateStats();
     QMessageBox question(QMessageBox::Information, QStringLiteral("Done."),
         QStringLiteral("The website has been downloaded.\r\n\r\n"
                        "Would you like to browse the download directory?"),

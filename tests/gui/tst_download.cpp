@@ -75,6 +75,7 @@ TEST_F(DownloadTest, JobStartedFromTheWizardEndsWithTheCompletionQuestion)
     EXPECT_EQ(done.buttons, QMessageBox::Yes | QMessageBox::No);
 
     EXPECT_EQ(Child<QLabel>(window.get(), "Label6")->text(), QStringLiteral("Website Downloaded!"));
+    EXPECT_EQ(Child<QLabel>(window.get(), "Label3")->text(), QStringLiteral("3 Files"));
     EXPECT_FALSE(engine.IsRunning());
     EXPECT_TRUE(Child<QWidget>(window.get(), "Command1")->isEnabled());
     EXPECT_EQ(server->RequestCount("/a.html"), 1u);
