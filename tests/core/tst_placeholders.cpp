@@ -97,6 +97,14 @@ TEST_F(PlaceholderTest, AppendLineRefusesPathsOutsideTheOutputDirectory)
     EXPECT_FALSE(QDir(m_root.NativePath() + QStringLiteral("/../escaped")).exists());
 }
 
+TEST(AppendLine, WritesNothingWhileNoOutputDirectoryIsChosen)
+{
+    SiteJob job;
+    std::string path = "relative\\x.tmp";
+    EXPECT_FALSE(AppendLine("x", path, job));
+    EXPECT_FALSE(QDir(QStringLiteral("relative")).exists());
+}
+
 TEST(DirectoryIsWritable, NormalizesTheCallersPathAndLeavesNoTestFile)
 {
     test::TempDir root;
