@@ -291,7 +291,8 @@ void Engine::StartFetch(std::string url)
         slot.host = url.substr(0, slash);
     } else {
         slot.host = url;
-        slot.path = "/";
+        // Not assigned from a literal: GCC 12 at -O3 warns falsely (-Wrestrict) about that.
+        slot.path.assign(1, '/');
     }
     if (!Contains(slot.path, "."))
         slot.path += '/';

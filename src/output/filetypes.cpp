@@ -56,8 +56,11 @@ std::string FileTypeFilterOf(const std::vector<std::string> &entries)
 {
     std::string filter;
     for (const auto &entry : entries) {
-        if (!Trim(entry).empty())
-            filter += ":" + LowerTrim(entry) + ":";
+        if (Trim(entry).empty())
+            continue;
+        filter += ':';
+        filter += LowerTrim(entry);
+        filter += ':';
     }
     return filter;
 }
