@@ -38,6 +38,16 @@ std::string FromQString(const QString &text)
     return text.toLocal8Bit().toStdString();
 }
 
+bool WriteBytes(std::string_view path, std::string_view bytes, std::ios::openmode mode)
+{
+    if (path.empty())
+        return false;
+    std::ofstream out(ToPath(path), std::ios::binary | mode);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return !out.fail();
+}
+
 bool IsWritableDirectory(const QString &dir)
 {
     const QFileInfo info(dir);
@@ -73,22 +83,12 @@ bool MakeDir(std::string_view dir)
 
 bool WriteFile(std::string_view path, std::string_view bytes)
 {
-    if (path.empty())
-        return false;
-    std::ofstream out(ToPath(path), std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return !out.fail();
+    return WriteBytes(path, bytes, std::ios::trunc);
 }
 
 bool AppendToFile(std::string_view path, std::string_view bytes)
 {
-    if (path.empty())
-        return false;
-    std::ofstream out(ToPath(path), std::ios::binary | std::ios::app);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return !out.fail();
+    return WriteBytes(path, bytes, std::ios::app);
 }
 
 std::optional<std::vector<std::string>> ReadLines(std::string_view path)
