@@ -190,7 +190,7 @@ void ShowProgress(QTextStream &out, Engine &engine)
 {
     out << "\r\033[K" << engine.Queue().Count() << " queued, " << engine.Job().aFiles
         << " downloaded, " << engine.Job().aBytes << " bytes, " << engine.BusyConnections()
-        << " connections busy" << Qt::flush;
+        << " of " << engine.ConnectionCount() << " connections busy" << Qt::flush;
 }
 
 } // namespace
