@@ -71,8 +71,15 @@ std::vector<std::string> ParseTypes(const QString &list)
     return entries;
 }
 
+struct ConnectTo
+{
+    QString host;
+    QString address;
+    quint16 port = 0;
+};
+
 // HOST:ADDRESS:PORT; the address may itself hold colons (IPv6).
-std::optional<Rejection> AddConnectTo(const QString &spec)
+std::variant<ConnectTo, Rejection> ParseConnectTo(const QString &spec)
 {
     const auto first = spec.indexOf(QLatin1Char(':'));
     const auto last = spec.lastIndexOf(QLatin1Char(':'));
@@ -83,8 +90,20 @@ std::optional<Rejection> AddConnectTo(const QString &spec)
     QString address = spec.mid(first + 1, last - first - 1);
     if (address.startsWith(QLatin1Char('[')) && address.endsWith(QLatin1Char(']')))
         address = address.mid(1, address.size() - 2);
-    Connection::SetConnectTo(spec.left(first), address, static_cast<quint16>(*port));
-    return std::nullopt;
+    return ConnectTo {spec.left(first), address, static_cast<quint16>(*port)};
+}
+
+// The copier puts "www." in front of a start URL that has none, so a host named without it also
+// stands for its "www." form, unless that form is named on its own.
+void ApplyConnectTo(const std::vector<ConnectTo> &entries)
+{
+    const QString www = QStringLiteral("www.");
+    for (const ConnectTo &entry : entries) {
+        if (!entry.host.startsWith(www, Qt::CaseInsensitive))
+            Connection::SetConnectTo(www + entry.host, entry.address, entry.port);
+    }
+    for (const ConnectTo &entry : entries)
+        Connection::SetConnectTo(entry.host, entry.address, entry.port);
 }
 
 std::variant<CliOptions, Rejection, int> ParseArguments(
@@ -167,10 +186,14 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
         if (options.types->empty())
             return Rejection {QStringLiteral("--types names no extension")};
     }
+    std::vector<ConnectTo> entries;
     for (const QString &spec : parser.values(connectTo)) {
-        if (auto rejection = AddConnectTo(spec))
+        auto entry = ParseConnectTo(spec);
+        if (const auto *rejection = std::get_if<Rejection>(&entry))
             return *rejection;
+        entries.push_back(std::get<ConnectTo>(entry));
     }
+    ApplyConnectTo(entries);
     options.quiet = parser.isSet(quiet);
     return options;
 }
