@@ -5,7 +5,11 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QMimeDatabase>
+#include <QUrl>
 
 #include <cstdio>
 
@@ -47,7 +51,22 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "tidewell-testserver: %s is not a directory\n", qPrintable(root));
             return 2;
         }
-        server.ServeDirectory(root);
+        // Files below root ("/" and ".../" mean index.html); paths that climb out of it: 403.
+        server.SetFallback([base = QDir(root).absolutePath()](const std::string &target) {
+            const QString path = QUrl::fromPercentEncoding(
+                QByteArray::fromStdString(target.substr(0, target.find_first_of("?#"))));
+            if (path.split(QLatin1Char('/')).contains(QStringLiteral("..")))
+                return tw::test::Route::Status(403);
+            QString file = base + path;
+            if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
+                file += QStringLiteral("index.html");
+            QFile f(file);
+            if (QFileInfo(file).isDir() || !f.open(QIODevice::ReadOnly))
+                return tw::test::Route::Status(404);
+            const QString type
+                = QMimeDatabase().mimeTypeForFile(file, QMimeDatabase::MatchExtension).name();
+            return tw::test::Route::Page(f.readAll().toStdString(), type.toStdString());
+        });
     }
     server.SetLatency(latency);
     if (!server.Listen(static_cast<quint16>(port))) {
