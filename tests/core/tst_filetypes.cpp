@@ -7,45 +7,28 @@
 namespace tw {
 namespace {
 
-class FileTypeListTest : public ::testing::Test
+TEST(FileTypeList, FileContentsGiveTheFilter)
 {
-protected:
-    void SetUp() override
-    {
-        FileSystem::MakeDir(FileSystem::ProgramDirectory() + "\\temp");
-        FileSystem::RemoveFile(FileTypeListPath());
+    FileSystem::MakeDir(FileSystem::ProgramDirectory() + "\\temp");
+    FileSystem::RemoveFile(FileTypeListPath());
+    EXPECT_EQ(LoadFileTypeFilter(), ":.htm::.html::.gif::.jpg::.txt::.css::.php:"); // missing
+    const std::pair<const char *, const char *> cases[] = {
+        {"  .HTML \r\n\r\n   \r\nhtml\r\n.gif\n.gif\r\n", ":.html::html::.gif::.gif:"},
+        {"\r\n  \r\n", ""},
+    };
+    for (const auto &[contents, filter] : cases) {
+        ASSERT_TRUE(FileSystem::WriteFile(FileTypeListPath(), contents));
+        EXPECT_EQ(LoadFileTypeFilter(), filter);
     }
-    void TearDown() override { FileSystem::RemoveFile(FileTypeListPath()); }
-};
 
-TEST_F(FileTypeListTest, MissingFileGivesTheFallbackEntries)
-{
-    EXPECT_EQ(LoadFileTypeFilter(), ":.htm::.html::.gif::.jpg::.txt::.css::.php:");
-}
-
-TEST_F(FileTypeListTest, BlankPaddedAndUpperCaseLines)
-{
-    ASSERT_TRUE(
-        FileSystem::WriteFile(FileTypeListPath(), "  .HTML \r\n\r\n   \r\nhtml\r\n.gif\n.gif\r\n"));
-    EXPECT_EQ(LoadFileTypeFilter(), ":.html::html::.gif::.gif:");
-}
-
-TEST_F(FileTypeListTest, EmptyFileWantsNothing)
-{
-    ASSERT_TRUE(FileSystem::WriteFile(FileTypeListPath(), "\r\n  \r\n"));
-    EXPECT_EQ(LoadFileTypeFilter(), "");
-}
-
-TEST_F(FileTypeListTest, DefaultListRoundTripsInOrder)
-{
     std::vector<std::string> entries {"stale"};
     MakeFileTypesFile(entries);
     EXPECT_EQ(entries, DefaultFileTypes());
     EXPECT_EQ(LoadFileTypeFilter(),
         ":.htm::.html::.php::.asp::.txt::.gif::.jpg::.jpeg::.png::.pdf::.zip::.css:");
-
     SaveFileTypes({" .Html ", ".gif"});
     EXPECT_EQ(ReadFileTypes(), (std::vector<std::string> {".Html", ".gif"}));
+    FileSystem::RemoveFile(FileTypeListPath());
 }
 
 TEST(SettingsStore, MissingKeyGivesTheDefaultAndValuesPersist)

@@ -38,12 +38,9 @@ ScanRecord Scan(Scanner scanner, std::string text,
     return record;
 }
 
-const auto kRejectAll = [](const std::string &) { return Admission::Rejected; };
-const auto kQueueAll = [](const std::string &) { return Admission::Queued; };
-
 std::vector<std::string> LinksOf(const std::string &page)
 {
-    return Scan(ScanLinks, page, kRejectAll).links;
+    return Scan(ScanLinks, page, [](const std::string &) { return Admission::Rejected; }).links;
 }
 
 TEST(LinkScanner, EveryKnownSpellingYieldsItsValue)
@@ -84,34 +81,6 @@ TEST(LinkScanner, CutsFiltersAndSkipsValues)
     };
     for (const auto &c : cases)
         EXPECT_EQ(LinksOf(c.page), c.links) << c.page;
-}
-
-TEST(LinkScanner, YieldsAtTheNamedPointsAndStopsWhenTheTextIsEmptied)
-{
-    const std::string page = "href=a.html href=b.html href=c.html";
-    const auto queueB = [](const std::string &link) {
-        return link == "b.html" ? Admission::Queued : Admission::Rejected;
-    };
-    EXPECT_EQ(Scan(ScanLinks, page, queueB).yields, 5 + 6 + 5);
-    EXPECT_EQ(Scan(ScanLinks, page, kQueueAll).yields, 18);
-
-    // Each link takes six yields: three before it, one after queueing, two after the advance.
-    const struct
-    {
-        int stopAt;
-        std::size_t links;
-    } stops[] = {{1, 0}, {3, 0}, {4, 1}, {6, 1}, {7, 1}, {10, 2}, {18, 3}};
-    for (const auto &stop : stops) {
-        const ScanRecord record = Scan(ScanLinks, page, kQueueAll, stop.stopAt);
-        EXPECT_EQ(record.links.size(), stop.links) << stop.stopAt;
-        EXPECT_EQ(record.yields, stop.stopAt);
-        EXPECT_EQ(record.rest, "");
-    }
-
-    const auto failFirst = [](const std::string &) { return Admission::Failed; };
-    const ScanRecord failed = Scan(ScanLinks, page, failFirst);
-    EXPECT_EQ(failed.links.size(), 1u);
-    EXPECT_EQ(failed.yields, 3);
 }
 
 // Pages from fragments that sit on the scanner's edges: spellings, quotes, line breaks, refresh

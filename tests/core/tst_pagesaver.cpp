@@ -116,15 +116,6 @@ TEST_F(PageSaverTest, TheDownloadFolderNameDoesNotDecideWhatAFileIs)
     EXPECT_EQ(Read("host.com\\list.php.html"), "x\r\n");
 }
 
-TEST(IsInSiteRoot, LooksBehindTheFirstHostDirectory)
-{
-    EXPECT_TRUE(IsInSiteRoot("C:\\out\\host.com\\index.html", "host.com"));
-    EXPECT_TRUE(IsInSiteRoot("C:\\out\\Host.COM/a.html", "HOST.com"));
-    EXPECT_FALSE(IsInSiteRoot("C:\\out\\host.com\\dir\\a.html", "host.com"));
-    EXPECT_FALSE(IsInSiteRoot("C:\\out\\host.com\\d\\a.html", "host.com"));
-    EXPECT_FALSE(IsInSiteRoot("C:\\out\\other.org\\a.html", "host.com"));
-}
-
 TEST(RewriteStoredBody, EqualsTheReplacementsInTurn)
 {
     const auto inTurn = [](std::string body, bool page, bool root) {
