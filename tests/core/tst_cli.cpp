@@ -2,7 +2,6 @@
 #include "connections/connection.h"
 #include "output/filesystem.h"
 
-#include "support/mirrortree.h"
 #include "support/testenvironment.h"
 #include "support/testhttpserver.h"
 
@@ -16,6 +15,11 @@ namespace {
 
 using test::Behaviour;
 using test::Route;
+
+QStringList Words(const char *text)
+{
+    return QString::fromLatin1(text).split(u' ', Qt::SkipEmptyParts);
+}
 
 class CliTest : public ::testing::Test
 {
@@ -54,39 +58,27 @@ protected:
     QString m_out, m_err;
 };
 
-TEST_F(CliTest, RefusesBadArgumentsWithAMessage)
+TEST_F(CliTest, RefusesBadArgumentsAndUnwritableFoldersWithAMessage)
 {
-    const QStringList bad[] = {
-        {QStringLiteral("tidewell-cli")},
-        {QStringLiteral("tidewell-cli"), QStringLiteral("-c"), QStringLiteral("25"),
-            QStringLiteral("x.com")},
-        {QStringLiteral("tidewell-cli"), QStringLiteral("-c"), QStringLiteral("two"),
-            QStringLiteral("x.com")},
-        {QStringLiteral("tidewell-cli"), QStringLiteral("-t"), QStringLiteral("0"),
-            QStringLiteral("x.com")},
-        {QStringLiteral("tidewell-cli"), QStringLiteral("https://x.com/")},
-        {QStringLiteral("tidewell-cli"), QStringLiteral("--types"), QStringLiteral(","),
-            QStringLiteral("x.com")},
-        {QStringLiteral("tidewell-cli"), QStringLiteral("--connect-to"), QStringLiteral("x.com:80"),
-            QStringLiteral("x.com")},
-        {QStringLiteral("tidewell-cli"), QStringLiteral("--no-such-option"),
-            QStringLiteral("x.com")},
+    const std::pair<const char *, int> cases[] = {
+        {"", CliBadArguments},
+        {"-c 25 x.com", CliBadArguments},
+        {"-c two x.com", CliBadArguments},
+        {"-t 0 x.com", CliBadArguments},
+        {"https://x.com/", CliBadArguments},
+        {"--types , x.com", CliBadArguments},
+        {"--connect-to x.com:80 x.com", CliBadArguments},
+        {"--no-such-option x.com", CliBadArguments},
+        {"-o /proc/tidewell www.site.test", CliUnusableDirectory},
     };
-    for (const QStringList &arguments : bad) {
+    for (const auto &[arguments, code] : cases) {
         m_err.clear();
-        EXPECT_EQ(Run(arguments), CliBadArguments)
-            << arguments.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(Run(QStringList {QStringLiteral("tidewell-cli")} + Words(arguments)), code)
+            << arguments;
         EXPECT_TRUE(m_err.startsWith(QStringLiteral("tidewell-cli: "))) << m_err.toStdString();
     }
-    EXPECT_TRUE(m_server.Requests().empty());
-}
-
-TEST_F(CliTest, RefusesAFolderItCannotWriteTo)
-{
-    QStringList arguments {QStringLiteral("tidewell-cli"), QStringLiteral("-o"),
-        QStringLiteral("/proc/tidewell"), QStringLiteral("www.site.test")};
-    EXPECT_EQ(Run(arguments), CliUnusableDirectory);
     EXPECT_TRUE(m_err.contains(QStringLiteral("/proc/tidewell")));
+    EXPECT_TRUE(m_server.Requests().empty());
 }
 
 TEST_F(CliTest, MirrorsTheSiteWithTheChosenTypes)
@@ -96,12 +88,8 @@ TEST_F(CliTest, MirrorsTheSiteWithTheChosenTypes)
             QStringLiteral("24"), QStringLiteral("http://www.site.test/")})),
         CliCompleted);
     const auto tree = test::ReadTree(Output());
-    std::vector<std::string> files;
-    for (const auto &[path, bytes] : tree)
-        files.push_back(path);
-    EXPECT_EQ(files,
-        (std::vector<std::string> {
-            "log.txt", "site.test/a.html", "site.test/img/b.gif", "site.test/index.html"}));
+    EXPECT_EQ(tree.size(), 4u); // log.txt, index.html, a.html and the image
+    EXPECT_TRUE(tree.count("site.test/a.html") && tree.count("site.test/index.html"));
     EXPECT_EQ(tree.at("site.test/img/b.gif"), std::string("GIF89a\0\r\n", 9));
     EXPECT_TRUE(m_out.contains(QStringLiteral("Done: 3 files")));
     EXPECT_TRUE(m_out.contains(QStringLiteral("0 failures")));
@@ -109,11 +97,7 @@ TEST_F(CliTest, MirrorsTheSiteWithTheChosenTypes)
 
 TEST_F(CliTest, InterruptStopsLikeAUserStop)
 {
-    m_server.SetRoute("/a.html", [] {
-        Route route = Route::Page("x");
-        route.behaviours = {Behaviour::Stall(0)};
-        return route;
-    }());
+    m_server.SetRoute("/a.html", Route::Page("x")).behaviours = {Behaviour::Stall(0)};
     QTimer::singleShot(300, [] { RequestCliStop(); });
     EXPECT_EQ(Run(Arguments({QStringLiteral("www.site.test")})), CliInterrupted);
     EXPECT_TRUE(m_out.contains(QStringLiteral("Stopped: ")));
@@ -125,9 +109,7 @@ TEST_F(CliTest, TheProgramItselfMirrorsAndExitsZero)
 {
     QProcess process;
     process.start(QStringLiteral(TIDEWELL_CLI_PATH),
-        Arguments({QStringLiteral("-q"), QStringLiteral("--types"),
-                      QStringLiteral(".html,.gif,.zip"), QStringLiteral("www.site.test")})
-            .mid(1));
+        Arguments(Words("-q --types .html,.gif,.zip www.site.test")).mid(1));
     ASSERT_TRUE(test::WaitUntil([&] { return process.state() == QProcess::NotRunning; }, 20000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();

@@ -8,13 +8,14 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QDir>
-#include <QDirIterator>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QUrl>
 
 namespace tw::test {
 namespace {
 
+// Receives what the window hands to the file browser.
 class FileBrowser : public QObject
 {
     Q_OBJECT
@@ -28,16 +29,6 @@ public:
 public Q_SLOTS:
     void Open(const QUrl &url) { opened.append(url); }
 };
-
-QStringList FilesBelow(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(QDir(root).relativeFilePath(it.next()));
-    files.sort();
-    return files;
-}
 
 using DownloadTest = WindowTest;
 
@@ -57,7 +48,8 @@ TEST_F(DownloadTest, JobStartedFromTheWizardEndsWithTheCompletionQuestion)
         .Then([&](QWidget *wizard) {
             wizardName = wizard->objectName();
             Child<QLineEdit>(wizard, "txtURL")->setText(QStringLiteral("http://www.site.test/"));
-            Child<QLineEdit>(wizard, "txtDir")->setText(output.NativePath());
+            Child<QLineEdit>(wizard, "txtDir")->setText(output.NativePath() + "/m");
+            Child<QListWidget>(wizard, "List2")->setCurrentRow(0); // 5 seconds
             ClickLater(wizard, "Command1");
         })
         .Answer(QMessageBox::Yes);
@@ -66,6 +58,8 @@ TEST_F(DownloadTest, JobStartedFromTheWizardEndsWithTheCompletionQuestion)
 
     EXPECT_EQ(wizardName, QStringLiteral("frmNew"));
     EXPECT_FALSE(window->wizardPending);
+    EXPECT_EQ(engine.Job().outputDir, output.Path() + "m\\");
+    EXPECT_EQ(engine.TimeoutInterval(), 5000);
     const SeenModal &done = driver.Seen().at(1);
     EXPECT_EQ(done.title, QStringLiteral("Done."));
     EXPECT_EQ(done.text,
@@ -74,19 +68,17 @@ TEST_F(DownloadTest, JobStartedFromTheWizardEndsWithTheCompletionQuestion)
     EXPECT_EQ(done.icon, QMessageBox::Information);
     EXPECT_EQ(done.buttons, QMessageBox::Yes | QMessageBox::No);
 
-    EXPECT_EQ(Child<QLabel>(window.get(), "Label6")->text(), QStringLiteral("Website Downloaded!"));
-    EXPECT_EQ(Child<QLabel>(window.get(), "Label3")->text(), QStringLiteral("3 Files"));
+    EXPECT_EQ(Text("Label6"), QStringLiteral("Website Downloaded!"));
+    EXPECT_EQ(Text("Label3"), QStringLiteral("3 Files"));
     EXPECT_FALSE(engine.IsRunning());
     EXPECT_TRUE(Child<QWidget>(window.get(), "Command1")->isEnabled());
     EXPECT_EQ(server->RequestCount("/a.html"), 1u);
     EXPECT_EQ(server->RequestCount("/img/logo.gif"), 1u);
-    const QStringList files = FilesBelow(output.NativePath());
-    EXPECT_TRUE(files.contains(QStringLiteral("site.test/a.html")))
-        << files.join(u' ').toStdString();
-    EXPECT_TRUE(files.contains(QStringLiteral("site.test/img/logo.gif")))
-        << files.join(u' ').toStdString();
+    const auto files = ReadTree(output.NativePath() + "/m");
+    EXPECT_TRUE(files.count("site.test/a.html"));
+    EXPECT_EQ(files.at("site.test/img/logo.gif"), "GIF89a");
     ASSERT_EQ(browser.opened.size(), 1);
-    EXPECT_EQ(QDir(browser.opened[0].toLocalFile()), QDir(output.NativePath()));
+    EXPECT_EQ(QDir(browser.opened[0].toLocalFile()), QDir(output.NativePath() + "/m"));
     EXPECT_TRUE(driver.Unexpected().empty());
 }
 
@@ -102,8 +94,7 @@ TEST_F(DownloadTest, RowShowsConnectingThenDownloadingWithSizeAndPercentage)
     driver.Answer(QMessageBox::No);
     StartJob();
     EXPECT_EQ(Row("l", 1)->text(), QStringLiteral("Connecting to www.site.test"));
-    EXPECT_EQ(Child<QLabel>(window.get(), "Label6")->text(),
-        QStringLiteral("Downloading Site [www.site.test/]"));
+    EXPECT_EQ(Text("Label6"), QStringLiteral("Downloading Site [www.site.test/]"));
 
     QString size;
     int percent = -1;
@@ -121,9 +112,9 @@ TEST_F(DownloadTest, RowShowsConnectingThenDownloadingWithSizeAndPercentage)
 
     ASSERT_TRUE(driver.WaitDone(10000));
     EXPECT_EQ(driver.Seen()[0].title, QStringLiteral("Done."));
-    EXPECT_EQ(Child<QLabel>(window.get(), "Label6")->text(), QStringLiteral("Website Downloaded!"));
+    EXPECT_EQ(Text("Label6"), QStringLiteral("Website Downloaded!"));
     // A completed job leaves the pause item available.
-    EXPECT_TRUE(window->findChild<QAction *>(QStringLiteral("mnupause"))->isEnabled());
+    EXPECT_TRUE(Child<QAction>(window.get(), "mnupause")->isEnabled());
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "output/filesystem.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QStandardPaths>
 
 #include <cstdlib>
@@ -54,6 +55,19 @@ std::string ReadFileBytes(const std::string &systemPath)
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
+}
+
+std::map<std::string, std::string> ReadTree(const QString &root)
+{
+    std::map<std::string, std::string> tree;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            tree[QDir(root).relativeFilePath(path).toStdString()] = file.readAll().toStdString();
+    }
+    return tree;
 }
 
 } // namespace tw::test

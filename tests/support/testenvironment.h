@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <map>
 #include <ostream>
 #include <string>
 
@@ -41,5 +42,8 @@ private:
 
 // The contents of a file given in system form, or an empty string when it cannot be read.
 std::string ReadFileBytes(const std::string &systemPath);
+
+// Every file below root, by its path relative to root with "/" separators, with its bytes.
+std::map<std::string, std::string> ReadTree(const QString &root);
 
 } // namespace tw::test
