@@ -39,8 +39,9 @@ protected:
     QStringList Arguments(const QStringList &extra) const
     {
         return QStringList {QStringLiteral("tidewell-cli"), QStringLiteral("-o"), Output(),
+                   // The bare host also maps the "www." form the copier asks for.
                    QStringLiteral("--connect-to"),
-                   QStringLiteral("www.site.test:127.0.0.1:%1").arg(m_server.Port())}
+                   QStringLiteral("site.test:127.0.0.1:%1").arg(m_server.Port())}
         + extra;
     }
 
