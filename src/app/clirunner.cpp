@@ -256,10 +256,13 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     int failures = 0;
     QEventLoop loop;
     QObject::connect(&engine, &Engine::siteCompleted, &loop, [&loop] { loop.exit(CliCompleted); });
+    // A live progress line is rewritten in place, so other lines first clear it.
+    const bool live = !options.quiet && IsTerminal(out);
+    const char *clearLine = live ? "\r\033[K" : "";
     QObject::connect(&engine, &Engine::fetchFailed, &loop, [&](const QString &url) {
         ++failures;
         if (!options.quiet)
-            err << "\r\033[Ktimed out three times: " << url << '\n' << Qt::flush;
+            err << clearLine << "timed out three times: " << url << '\n' << Qt::flush;
     });
 
     QTimer stopPoll;
@@ -272,7 +275,6 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     });
     stopPoll.start(kPollIntervalMs);
 
-    const bool live = !options.quiet && IsTerminal(out);
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, &loop, [&] { ShowProgress(out, engine); });
     if (live)
@@ -287,8 +289,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
             << Qt::flush;
     const int code = engine.IsRunning() ? loop.exec() : int(CliCompleted);
 
-    if (live)
-        out << "\r\033[K";
+    out << clearLine;
     if (!options.quiet) {
         out << (code == CliInterrupted ? "Stopped: " : "Done: ") << engine.Job().aFiles
             << " files, " << engine.Job().aBytes << " bytes in "
