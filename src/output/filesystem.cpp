@@ -22,6 +22,13 @@ constexpr bool kPosix = false;
 constexpr bool kPosix = true;
 #endif
 
+// A name with a NUL byte would reach the system cut short, naming another file than the one
+// checked; such names, and the empty one, are refused outright.
+bool Usable(std::string_view path)
+{
+    return !path.empty() && path.find('\0') == std::string_view::npos;
+}
+
 std::optional<std::string> &programDirectoryOverride()
 {
     static std::optional<std::string> value;
@@ -40,7 +47,7 @@ std::string FromQString(const QString &text)
 
 bool WriteBytes(std::string_view path, std::string_view bytes, std::ios::openmode mode)
 {
-    if (path.empty())
+    if (!Usable(path))
         return false;
     std::ofstream out(ToPath(path), std::ios::binary | mode);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -61,7 +68,7 @@ std::string NativePath(std::string_view systemPath)
     std::string path(systemPath);
     if (kPosix)
         std::replace(path.begin(), path.end(), '\\', '/');
-    if (path.empty())
+    if (!Usable(path))
         return path;
     return fs::path(path).lexically_normal().string();
 }
@@ -75,7 +82,7 @@ std::string SystemPath(std::string_view nativePath)
 
 bool MakeDir(std::string_view dir)
 {
-    if (dir.empty())
+    if (!Usable(dir))
         return false;
     std::error_code error;
     return fs::create_directory(ToPath(dir), error) && !error;
@@ -93,7 +100,7 @@ bool AppendToFile(std::string_view path, std::string_view bytes)
 
 std::optional<std::vector<std::string>> ReadLines(std::string_view path)
 {
-    if (path.empty())
+    if (!Usable(path))
         return std::nullopt;
     std::error_code error;
     const fs::path native = ToPath(path);
@@ -115,7 +122,7 @@ std::optional<std::vector<std::string>> ReadLines(std::string_view path)
 
 bool RemoveFile(std::string_view path)
 {
-    if (path.empty())
+    if (!Usable(path))
         return false;
     std::error_code error;
     const fs::path native = ToPath(path);
@@ -126,7 +133,7 @@ bool RemoveFile(std::string_view path)
 
 void RemoveTmpFiles(std::string_view dir)
 {
-    if (dir.empty())
+    if (!Usable(dir))
         return;
     std::error_code error;
     for (fs::directory_iterator it(ToPath(dir), error), end; !error && it != end;
@@ -139,7 +146,7 @@ void RemoveTmpFiles(std::string_view dir)
 
 std::optional<std::int64_t> FileSize(std::string_view path)
 {
-    if (path.empty())
+    if (!Usable(path))
         return std::nullopt;
     std::error_code error;
     const auto size = fs::file_size(ToPath(path), error);
@@ -150,7 +157,7 @@ std::optional<std::int64_t> FileSize(std::string_view path)
 
 bool IsInsideDirectory(std::string_view path, std::string_view dir)
 {
-    if (path.empty() || dir.empty())
+    if (!Usable(path) || !Usable(dir))
         return false;
     const fs::path base = ToPath(dir);
     const fs::path target = ToPath(path);

@@ -83,6 +83,13 @@ TEST(LocalPath, ContainmentResolvesDotSegmentsLexically)
     EXPECT_FALSE(FileSystem::ReadLines(root.Path() + "nothing.txt"));
     EXPECT_TRUE(FileSystem::RemoveFile(root.Path() + "a.txt"));
     EXPECT_FALSE(FileSystem::RemoveFile(root.Path() + "a.txt"));
+
+    // A NUL byte would cut the name short at the system: "x\0..\..\y" must not become "x".
+    const std::string cut = root.Path() + "x" + '\0' + "\\..\\..\\y";
+    EXPECT_FALSE(FileSystem::IsInsideDirectory(cut, root.Path()));
+    EXPECT_FALSE(FileSystem::WriteFile(cut, "x"));
+    EXPECT_FALSE(FileSystem::MakeDir(cut));
+    EXPECT_FALSE(FileSystem::FileSize(root.Path() + "x"));
 }
 
 } // namespace
