@@ -19,7 +19,6 @@ namespace {
 
 constexpr quint16 kHttpPort = 80;
 constexpr std::size_t kMaxRequestPath = 999;
-constexpr std::int64_t kMaxReservation = std::int64_t(2) << 30;
 constexpr std::string_view kTimeoutText = "Unable to download this file. (Timeout)";
 
 QString Latin1(std::string_view text)
@@ -199,6 +198,14 @@ bool Engine::AllSocketsClosed() const
         [](const auto &socket) { return socket->State() == Connection::Closed; });
 }
 
+std::int64_t Engine::HeldResponseBytes() const
+{
+    std::int64_t held = 0;
+    for (const ConnectionSlot &slot : m_slots)
+        held += static_cast<std::int64_t>(slot.response.size());
+    return held;
+}
+
 int Engine::BusyConnections() const
 {
     return static_cast<int>(std::count_if(m_sockets.begin(), m_sockets.end(),
@@ -349,6 +356,12 @@ void Engine::Sock_DataArrival(int index)
     const auto received = static_cast<std::int64_t>(Sock(index).TakeAll(slot.response));
     m_job.aBytes += received;
     slot.bytesReceived += received;
+    if (HeldResponseBytes() > m_responseMemoryLimit) {
+        slot.response.clear();
+        slot.response.shrink_to_fit();
+        tmrOut_Timer(index);
+        return;
+    }
 
     ProcessChunk(chunkStart, index, Sock(index).Generation());
 
@@ -373,7 +386,8 @@ void Engine::ProcessChunk(std::size_t chunkStart, int index, quint64 generation)
 
     if (announced) {
         slot.contentLength = *announced;
-        if (slot.contentLength > 0 && slot.contentLength < kMaxReservation) {
+        if (slot.contentLength > 0
+            && slot.contentLength <= m_responseMemoryLimit - HeldResponseBytes()) {
             try {
                 slot.response.reserve(
                     slot.response.size() + static_cast<std::size_t>(slot.contentLength));
@@ -413,6 +427,10 @@ void Engine::CompleteFetch(int index, quint64 generation)
         return;
 
     ExtractLinks(slot.response, m_queue, base, m_job, [this] { Yield(); });
+    // Nothing reads the response after its scan: a big file need not stay in memory until the
+    // slot is given its next fetch.
+    slot.response.clear();
+    slot.response.shrink_to_fit();
     Sock(index).Close();
     Yield();
     if (m_queue.IsEmpty() && AllSocketsClosed())

@@ -27,6 +27,8 @@ inline constexpr int kSlotCount = 24;
 inline constexpr int kDefaultConnectionCount = 3;
 inline constexpr int kDefaultTimeoutMs = 20000;
 inline constexpr int kSchedulerIntervalMs = 20;
+// Responses are held whole in memory while they arrive; together they may not outgrow this.
+inline constexpr std::int64_t kDefaultResponseMemoryLimit = std::int64_t(4) << 30;
 
 // One parallel connection's record. Slots are numbered 1 to 24 everywhere.
 struct ConnectionSlot
@@ -82,6 +84,11 @@ public:
     void SetSchedulerEnabled(bool enabled);
     bool IsSchedulerEnabled() const;
 
+    // The most memory the responses in flight may hold together. A response that would take more
+    // counts as a failed try, as a timeout does, so that no site can exhaust memory by sending
+    // without end.
+    void SetResponseMemoryLimit(std::int64_t bytes) { m_responseMemoryLimit = bytes; }
+
     // Where ConnectNowNow takes the FileTypeFilter from (default: the file-type list file).
     void SetFileTypeFilterSource(std::function<std::string()> source);
 
@@ -118,6 +125,7 @@ private:
     bool YieldFor(int slot, quint64 generation);
     void Yield();
     ConnectionSlot &SlotRecord(int n);
+    std::int64_t HeldResponseBytes() const;
 
     SiteJob m_job;
     DownloadQueue m_queue;
@@ -126,6 +134,7 @@ private:
     std::array<QTimer *, kSlotCount> m_timeouts {};
     QTimer *m_scheduler = nullptr;
     std::function<std::string()> m_fileTypeFilterSource;
+    std::int64_t m_responseMemoryLimit = kDefaultResponseMemoryLimit;
     int m_connectionCount = kDefaultConnectionCount;
     bool m_running = false;
 };

@@ -173,6 +173,21 @@ TEST_F(EngineTest, ThreeTriesThenTheTimeoutTextWrittenAndCountedOnce)
     EXPECT_EQ(m_engine.Job().aFiles, 4);
 }
 
+TEST_F(EngineTest, AResponseTooBigToHoldCountsAsAFailedTry)
+{
+    m_engine.SetResponseMemoryLimit(64 * 1024);
+    Page("/", "<a href='endless.zip'></a><a href='small.zip'></a>");
+    Page("/endless.zip", std::string(1 << 20, 'e'), {Behaviour::InPieces({16 * 1024}, 1)});
+    Page("/small.zip", std::string(20000, 's'));
+    QSignalSpy failed(&m_engine, &Engine::fetchFailed);
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+    EXPECT_EQ(m_server.RequestCount("/endless.zip"), 3u);
+    EXPECT_EQ(File("endless.zip"), kTimeoutFile);
+    EXPECT_EQ(File("small.zip"), std::string(20000, 's'));
+    ASSERT_EQ(failed.count(), 1);
+    EXPECT_EQ(failed[0][0].toString(), QStringLiteral("www.site.test/endless.zip"));
+}
+
 TEST_F(EngineTest, InterruptedResponsesAreRetriedFromScratchAndOddOnesComplete)
 {
     const std::string body(20000, 'p');
