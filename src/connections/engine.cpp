@@ -206,6 +206,17 @@ std::int64_t Engine::HeldResponseBytes() const
     return held;
 }
 
+bool Engine::OutgrowsMemoryLimit(int index) const
+{
+    if (HeldResponseBytes() <= m_responseMemoryLimit)
+        return false;
+    // Only the biggest response gives way, so that a site sending without end cannot make the
+    // small responses beside it fail.
+    const std::size_t held = Slot(index).response.size();
+    return std::all_of(m_slots.begin(), m_slots.end(),
+        [held](const ConnectionSlot &other) { return other.response.size() <= held; });
+}
+
 int Engine::BusyConnections() const
 {
     return static_cast<int>(std::count_if(m_sockets.begin(), m_sockets.end(),
@@ -356,7 +367,7 @@ void Engine::Sock_DataArrival(int index)
     const auto received = static_cast<std::int64_t>(Sock(index).TakeAll(slot.response));
     m_job.aBytes += received;
     slot.bytesReceived += received;
-    if (HeldResponseBytes() > m_responseMemoryLimit) {
+    if (OutgrowsMemoryLimit(index)) {
         slot.response.clear();
         slot.response.shrink_to_fit();
         tmrOut_Timer(index);

@@ -84,7 +84,7 @@ public:
     void SetSchedulerEnabled(bool enabled);
     bool IsSchedulerEnabled() const;
 
-    // The most memory the responses in flight may hold together. A response that would take more
+    // The most memory the responses in flight may hold together. Past it, the biggest response
     // counts as a failed try, as a timeout does, so that no site can exhaust memory by sending
     // without end.
     void SetResponseMemoryLimit(std::int64_t bytes) { m_responseMemoryLimit = bytes; }
@@ -126,6 +126,8 @@ private:
     void Yield();
     ConnectionSlot &SlotRecord(int n);
     std::int64_t HeldResponseBytes() const;
+    // True when the responses together hold more than the limit and this slot's is the biggest.
+    bool OutgrowsMemoryLimit(int index) const;
 
     SiteJob m_job;
     DownloadQueue m_queue;
