@@ -1,5 +1,7 @@
 #include "connections/downloadqueue.h"
 
+#include "extractor/textconversion.h"
+
 namespace tw {
 
 DownloadQueue::DownloadQueue(QObject *parent)
@@ -16,8 +18,7 @@ QVariant DownloadQueue::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole)
         return {};
-    const std::string &url = m_urls[static_cast<std::size_t>(index.row())];
-    return QString::fromLatin1(url.data(), static_cast<qsizetype>(url.size()));
+    return FromNetworkText(m_urls[static_cast<std::size_t>(index.row())]);
 }
 
 void DownloadQueue::InsertTop(std::string url)

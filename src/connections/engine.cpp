@@ -3,6 +3,7 @@
 #include "connections/connection.h"
 #include "extractor/linkscanner.h"
 #include "extractor/stringops.h"
+#include "extractor/textconversion.h"
 #include "output/filetypes.h"
 #include "output/pagesaver.h"
 #include "output/placeholders.h"
@@ -20,16 +21,6 @@ namespace {
 constexpr quint16 kHttpPort = 80;
 constexpr std::size_t kMaxRequestPath = 999;
 constexpr std::string_view kTimeoutText = "Unable to download this file. (Timeout)";
-
-QString Latin1(std::string_view text)
-{
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string Bytes(const QString &text)
-{
-    return text.toLatin1().toStdString();
-}
 
 // The number a header value starts with (leading spaces, then decimal digits), or nullopt when
 // it is too large to hold.
@@ -149,7 +140,7 @@ QString Engine::ConnectNowNow(const QString &startUrl)
     m_job.aFiles = 0;
     m_job.createdDirs.clear();
 
-    std::string text = Trim(Bytes(startUrl));
+    std::string text = Trim(ToNetworkText(startUrl));
     if (ToLower(text.substr(0, 7)) == "http://")
         text.erase(0, 7);
     if (!Contains(ToLower(text), "www."))
@@ -162,8 +153,8 @@ QString Engine::ConnectNowNow(const QString &startUrl)
     StartFetch(text);
     m_scheduler->start();
     Q_EMIT statusLineChanged(
-        QStringLiteral("Downloading Site [") + Latin1(text) + QStringLiteral("]"));
-    return Latin1(text);
+        QStringLiteral("Downloading Site [") + FromNetworkText(text) + QStringLiteral("]"));
+    return FromNetworkText(text);
 }
 
 void Engine::StopNOW()
@@ -337,8 +328,8 @@ int Engine::FindFreeSlot() const
 void Engine::ConnectSlot(int index)
 {
     const ConnectionSlot &slot = Slot(index);
-    SetSlotStatus(index, QStringLiteral("Connecting to ") + Latin1(slot.host));
-    Sock(index).Connect(Latin1(slot.host), kHttpPort);
+    SetSlotStatus(index, QStringLiteral("Connecting to ") + FromNetworkText(slot.host));
+    Sock(index).Connect(FromNetworkText(slot.host), kHttpPort);
 }
 
 void Engine::Sock_Connect(int index)
@@ -384,7 +375,7 @@ void Engine::Sock_DataArrival(int index)
     if (m_connectionCount < index)
         ResetSlotDisplay(index);
     else
-        SetSlotStatus(index, QStringLiteral("Downloading ") + Latin1(slot.url));
+        SetSlotStatus(index, QStringLiteral("Downloading ") + FromNetworkText(slot.url));
 }
 
 void Engine::ProcessChunk(std::size_t chunkStart, int index, quint64 generation)
@@ -468,7 +459,7 @@ void Engine::tmrOut_Timer(int index)
     }
     // The third try failed: the timeout text stays as the file, written and counted once.
     tmrOut(index).stop();
-    Q_EMIT fetchFailed(Latin1(slot.url));
+    Q_EMIT fetchFailed(FromNetworkText(slot.url));
     if (m_queue.IsEmpty() && AllSocketsClosed())
         SiteComplete();
 }

@@ -2,6 +2,7 @@
 
 #include "connections/engine.h"
 #include "extractor/stringops.h"
+#include "extractor/textconversion.h"
 #include "forms/frmnew.h"
 #include "forms/frmpause.h"
 #include "forms/pictures.h"
@@ -85,11 +86,6 @@ QString TrimSpaces(const QString &text)
     while (last > first && text.at(last - 1) == QLatin1Char(' '))
         --last;
     return text.mid(first, last - first);
-}
-
-QString FromSystemText(const std::string &text)
-{
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 int LeftOf(const QWidget *w)
@@ -463,9 +459,9 @@ void frmMain::UpdateStats()
     const SiteJob &job = m_engine.Job();
     Label5->setText(QString::number(m_engine.Queue().Count()) + QStringLiteral(" Files"));
     Label3->setText(
-        FromSystemText(FormatThousands(std::to_string(job.aFiles))) + QStringLiteral(" Files"));
+        FromLocalText(FormatThousands(std::to_string(job.aFiles))) + QStringLiteral(" Files"));
     Label4->setText(
-        FromSystemText(FormatThousands(std::to_string(job.aBytes))) + QStringLiteral(" Bytes"));
+        FromLocalText(FormatThousands(std::to_string(job.aBytes))) + QStringLiteral(" Bytes"));
 }
 
 void frmMain::ShowWizard()
@@ -627,7 +623,7 @@ void frmMain::OpenOutputDirectory()
     const std::string native = FileSystem::NativePath(m_engine.Job().outputDir);
     if (native.empty())
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(FromSystemText(native)));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(FromLocalText(native)));
 }
 
 } // namespace tw

@@ -1,5 +1,7 @@
 #include "output/filesystem.h"
 
+#include "extractor/textconversion.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -38,11 +40,6 @@ std::optional<std::string> &programDirectoryOverride()
 fs::path ToPath(std::string_view systemPath)
 {
     return fs::path(NativePath(systemPath));
-}
-
-std::string FromQString(const QString &text)
-{
-    return text.toLocal8Bit().toStdString();
 }
 
 bool WriteBytes(std::string_view path, std::string_view bytes, std::ios::openmode mode)
@@ -179,7 +176,7 @@ std::string ProgramDirectory()
         dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
         QDir().mkpath(dir);
     }
-    std::string result = SystemPath(FromQString(QDir::toNativeSeparators(dir)));
+    std::string result = SystemPath(ToLocalText(QDir::toNativeSeparators(dir)));
     while (result.size() > 1 && result.back() == '\\')
         result.pop_back();
     return result;
@@ -194,7 +191,7 @@ std::string DefaultDownloadDirectory()
 {
     if (!kPosix)
         return "C:\\Websites\\";
-    return SystemPath(FromQString(QDir::homePath())) + "\\Websites\\";
+    return SystemPath(ToLocalText(QDir::homePath())) + "\\Websites\\";
 }
 
 } // namespace tw::FileSystem

@@ -1,0 +1,33 @@
+#pragma once
+
+// Where byte strings meet Qt's text. Network text (URLs, responses) has one character per byte
+// and is Latin-1; file names are in the local 8-bit encoding the system uses for paths.
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+inline QString FromNetworkText(std::string_view text)
+{
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+inline std::string ToNetworkText(const QString &text)
+{
+    return text.toLatin1().toStdString();
+}
+
+inline QString FromLocalText(std::string_view text)
+{
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+inline std::string ToLocalText(const QString &text)
+{
+    return text.toLocal8Bit().toStdString();
+}
+
+} // namespace tw
