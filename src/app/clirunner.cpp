@@ -3,6 +3,7 @@
 #include "connections/connection.h"
 #include "connections/engine.h"
 #include "extractor/stringops.h"
+#include "extractor/textconversion.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
 #include "output/outputdirectory.h"
@@ -61,12 +62,8 @@ std::vector<std::string> ParseTypes(const QString &list)
 {
     std::vector<std::string> entries;
     for (const QString &item : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        std::string entry = LowerTrim(item.toLatin1().toStdString());
-        if (entry.empty())
-            continue;
-        if (entry.front() != '.')
-            entry.insert(entry.begin(), '.');
-        entries.push_back(entry);
+        if (std::string entry = FileTypeEntry(ToLocalText(item)); !entry.empty())
+            entries.push_back(std::move(entry));
     }
     return entries;
 }
@@ -235,10 +232,8 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const auto &options = std::get<CliOptions>(parsed);
 
     Engine engine;
-    const std::string typed = FileSystem::SystemPath(
-        QDir::toNativeSeparators(QDir::cleanPath(QDir::current().absoluteFilePath(options.output)))
-            .toLocal8Bit()
-            .toStdString());
+    const std::string typed = FileSystem::SystemPath(ToLocalText(QDir::toNativeSeparators(
+        QDir::cleanPath(QDir::current().absoluteFilePath(options.output)))));
     SetOutputDirectory(typed, engine.Job());
     std::string testDir = engine.Job().outputDir;
     if (!DirectoryIsWritable(testDir)) {

@@ -2,6 +2,7 @@
 
 #include "connections/engine.h"
 #include "extractor/stringops.h"
+#include "extractor/textconversion.h"
 #include "forms/frmmain.h"
 #include "forms/pictures.h"
 #include "forms/twips.h"
@@ -27,16 +28,6 @@
 namespace tw {
 
 namespace {
-
-QString FromLocal(const std::string &text)
-{
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string ToLocal(const QString &text)
-{
-    return text.toLocal8Bit().toStdString();
-}
 
 QLabel *Heading(QWidget *parent, const char *name, const QString &text)
 {
@@ -93,7 +84,7 @@ frmNew::frmNew(Engine &engine, frmMain &main)
     FillFileTypes();
     txtURL->setText(ReadSetting(QStringLiteral("LastURL"), QStringLiteral("http://")));
     const QString defaultDir
-        = FromLocal(FileSystem::NativePath(FileSystem::DefaultDownloadDirectory()));
+        = FromLocalText(FileSystem::NativePath(FileSystem::DefaultDownloadDirectory()));
     txtDir->setText(ReadSetting(QStringLiteral("InDir"), defaultDir));
 
     const QString timeout = ReadSetting(QStringLiteral("Timeout"), QStringLiteral("20"));
@@ -232,14 +223,14 @@ void frmNew::ShowFileTypes(const std::vector<std::string> &entries)
 {
     List1->clear();
     for (const std::string &entry : entries)
-        List1->addItem(FromLocal(entry));
+        List1->addItem(FromLocalText(entry));
 }
 
 std::vector<std::string> frmNew::FileTypeEntries() const
 {
     std::vector<std::string> entries;
     for (int row = 0; row < List1->count(); ++row)
-        entries.push_back(ToLocal(List1->item(row)->text()));
+        entries.push_back(ToLocalText(List1->item(row)->text()));
     return entries;
 }
 
@@ -257,9 +248,9 @@ void frmNew::MakeFileTypesFile()
 
 void frmNew::SetToInDIR()
 {
-    const std::string typed = FileSystem::SystemPath(ToLocal(txtDir->text()));
+    const std::string typed = FileSystem::SystemPath(ToLocalText(txtDir->text()));
     const std::string cleaned = SetOutputDirectory(typed, m_engine.Job());
-    txtDir->setText(FromLocal(FileSystem::NativePath(cleaned)));
+    txtDir->setText(FromLocalText(FileSystem::NativePath(cleaned)));
 }
 
 bool frmNew::LeaveWithDirectory()
@@ -299,12 +290,10 @@ void frmNew::Command3_Click()
 {
     const QString typed = QInputDialog::getText(
         this, QString(), QStringLiteral("Enter a file extension (e.g. .html)"));
-    std::string extension = LowerTrim(ToLocal(typed));
+    const std::string extension = FileTypeEntry(ToLocalText(typed));
     if (extension.empty())
         return;
-    if (extension.front() != '.')
-        extension.insert(extension.begin(), '.');
-    const QString entry = FromLocal(extension);
+    const QString entry = FromLocalText(extension);
     if (entry.size() > 5) {
         Answer(this, QStringLiteral("Error"),
             QStringLiteral("That file extension is too long! (max 4 characters)"));
@@ -316,7 +305,7 @@ void frmNew::Command3_Click()
 void frmNew::Command4_Click()
 {
     const QList<QListWidgetItem *> selected = List1->selectedItems();
-    if (selected.isEmpty() || Trim(ToLocal(selected.first()->text())).empty()) {
+    if (selected.isEmpty() || Trim(ToLocalText(selected.first()->text())).empty()) {
         Answer(this, QStringLiteral("Error"),
             QStringLiteral("You must select a list item to delete."));
         return;
@@ -343,8 +332,9 @@ void frmNew::done(int result)
     if (!m_closed) {
         m_closed = true;
         const QList<QListWidgetItem *> selected = List2->selectedItems();
-        const QString timeout
-            = selected.isEmpty() ? QString() : FromLocal(Trim(ToLocal(selected.first()->text())));
+        const QString timeout = selected.isEmpty()
+            ? QString()
+            : FromLocalText(Trim(ToLocalText(selected.first()->text())));
         WriteSetting(QStringLiteral("Timeout"), timeout);
         if (!timeout.isEmpty()) {
             bool numeric = false;

@@ -52,6 +52,14 @@ std::optional<std::vector<std::string>> ReadFileTypes()
     return lines;
 }
 
+std::string FileTypeEntry(std::string_view typed)
+{
+    std::string entry = LowerTrim(typed);
+    if (!entry.empty() && entry.front() != '.')
+        entry.insert(entry.begin(), '.');
+    return entry;
+}
+
 std::string FileTypeFilterOf(const std::vector<std::string> &entries)
 {
     std::string filter;

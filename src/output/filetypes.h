@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tw {
@@ -23,6 +24,10 @@ void MakeFileTypesFile(std::vector<std::string> &entries);
 
 // The non-blank lines of the list file as they stand, or nullopt when it cannot be read.
 std::optional<std::vector<std::string>> ReadFileTypes();
+
+// A typed extension as the list keeps it: lower case, trimmed, with its leading dot ("HTML"
+// gives ".html"); a blank one gives the empty text.
+std::string FileTypeEntry(std::string_view typed);
 
 // ":" + LowerTrim(entry) + ":" for each non-blank entry, in order.
 std::string FileTypeFilterOf(const std::vector<std::string> &entries);
