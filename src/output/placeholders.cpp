@@ -3,12 +3,13 @@
 #include "extractor/stringops.h"
 #include "output/filesystem.h"
 #include "output/localpath.h"
+#include "output/mirrorbounds.h"
 
 namespace tw {
 
 bool AppendLine(std::string_view text, std::string &path, SiteJob &job)
 {
-    if (!FileSystem::IsInsideDirectory(NormalizeLocalPath(path), job.outputDir))
+    if (!StaysInOutputDir(path, job))
         return false;
     PrepareLocalPath(path, job);
     std::string line(text);
