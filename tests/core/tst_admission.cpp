@@ -15,12 +15,9 @@ namespace {
 class AdmissionTest : public testing::Test
 {
 protected:
-    // The mirror sits one level below the temporary folder, so writes beside it would show.
     test::TempDir m_temp;
     SiteJob m_job = [this] {
-        SiteJob job;
-        job.siteHost = "host.com";
-        job.outputDir = m_temp.Path() + "out\\";
+        SiteJob job = test::MirrorJob(m_temp);
         job.FileTypeFilter = ":.html::.gif::.php?id=1::.html?:";
         return job;
     }();

@@ -17,12 +17,7 @@ class PageSaverTest : public testing::Test
 {
 protected:
     test::TempDir m_temp;
-    SiteJob m_job = [this] {
-        SiteJob job;
-        job.siteHost = "host.com";
-        job.outputDir = m_temp.Path() + "out\\";
-        return job;
-    }();
+    SiteJob m_job = test::MirrorJob(m_temp);
 
     std::string Read(const std::string &name)
     {

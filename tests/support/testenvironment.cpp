@@ -49,6 +49,14 @@ TempDir::TempDir()
 {
 }
 
+SiteJob MirrorJob(const TempDir &dir)
+{
+    SiteJob job;
+    job.siteHost = "host.com";
+    job.outputDir = dir.Path() + "out\\";
+    return job;
+}
+
 std::string ReadFileBytes(const std::string &systemPath)
 {
     std::ifstream in(FileSystem::NativePath(systemPath), std::ios::binary);

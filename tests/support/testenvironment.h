@@ -3,6 +3,8 @@
 // Keeps every test run away from the user's real settings, data and program folders: settings,
 // per-user data and the program directory all live in one temporary folder per test process.
 
+#include "connections/sitejob.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -39,6 +41,10 @@ private:
     QTemporaryDir m_dir;
     std::string m_path;
 };
+
+// A job for the site "host.com" whose mirror lies one level below dir ("out\\"), so that a write
+// beside the mirror would show in dir.
+SiteJob MirrorJob(const TempDir &dir);
 
 // The contents of a file given in system form, or an empty string when it cannot be read.
 std::string ReadFileBytes(const std::string &systemPath);
