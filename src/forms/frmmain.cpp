@@ -5,6 +5,7 @@
 #include "extractor/textconversion.h"
 #include "forms/frmnew.h"
 #include "forms/frmpause.h"
+#include "forms/messagebox.h"
 #include "forms/pictures.h"
 #include "forms/twips.h"
 #include "output/filesystem.h"
@@ -20,7 +21,6 @@
 #include <QListView>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
 #include <QScreen>
@@ -436,10 +436,8 @@ void frmMain::ConnectNowNow()
 
 void frmMain::AskStop()
 {
-    QMessageBox question(QMessageBox::Information, QStringLiteral("Stop Download"),
-        QStringLiteral("Are you sure you want to cancel downloading the current website?"),
-        QMessageBox::Yes | QMessageBox::No, this);
-    if (question.exec() != QMessageBox::Yes)
+    if (!AnswerIsYes(this, QStringLiteral("Stop Download"),
+            QStringLiteral("Are you sure you want to cancel downloading the current website?")))
         return;
     m_engine.StopNOW();
     justRefreshing = true;
@@ -532,9 +530,8 @@ void frmMain::closeEvent(QCloseEvent *event)
         event->accept();
         return;
     }
-    QMessageBox question(QMessageBox::Information, QStringLiteral("Exit Tidewell"),
-        QStringLiteral("Are you sure you want to exit?"), QMessageBox::Yes | QMessageBox::No, this);
-    if (question.exec() != QMessageBox::Yes) {
+    if (!AnswerIsYes(this, QStringLiteral("Exit Tidewell"),
+            QStringLiteral("Are you sure you want to exit?"))) {
         event->ignore();
         return;
     }
@@ -601,20 +598,16 @@ void frmMain::mnuabout_Click()
         + QStringLiteral("Let us know what you need.") + crlf + crlf
         + QStringLiteral("support@tidewell.invalid") + crlf
         + QStringLiteral("https://tidewell.invalid/");
-    QMessageBox about(
-        QMessageBox::Information, QStringLiteral("About"), text, QMessageBox::Ok, this);
-    about.exec();
+    Answer(this, QStringLiteral("About"), text);
 }
 
 void frmMain::OnSiteCompleted()
 {
     // The scheduler, whose ticks refresh the counters, has stopped: show the final figures.
     UpdateStats();
-    QMessageBox question(QMessageBox::Information, QStringLiteral("Done."),
-        QStringLiteral("The website has been downloaded.\r\n\r\n"
-                       "Would you like to browse the download directory?"),
-        QMessageBox::Yes | QMessageBox::No, this);
-    if (question.exec() == QMessageBox::Yes)
+    if (AnswerIsYes(this, QStringLiteral("Done."),
+            QStringLiteral("The website has been downloaded.\r\n\r\n"
+                           "Would you like to browse the download directory?")))
         OpenOutputDirectory();
 }
 

@@ -4,6 +4,7 @@
 #include "extractor/stringops.h"
 #include "extractor/textconversion.h"
 #include "forms/frmmain.h"
+#include "forms/messagebox.h"
 #include "forms/pictures.h"
 #include "forms/twips.h"
 #include "output/filesystem.h"
@@ -51,14 +52,6 @@ QPushButton *Button(QWidget *parent, const char *name, const QString &caption)
     button->setObjectName(QString::fromLatin1(name));
     button->setAutoDefault(false);
     return button;
-}
-
-int Answer(QWidget *parent, const QString &title, const QString &text,
-    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-    QMessageBox::Icon icon = QMessageBox::Information)
-{
-    QMessageBox box(icon, title, text, buttons, parent);
-    return box.exec();
 }
 
 } // namespace
@@ -313,8 +306,7 @@ void frmNew::Command4_Click()
     QListWidgetItem *item = selected.first();
     const QString question
         = QStringLiteral("Are you sure you want to remove this list item?\r\n\r\n") + item->text();
-    if (Answer(this, QStringLiteral("Delete"), question, QMessageBox::Yes | QMessageBox::No)
-        == QMessageBox::Yes)
+    if (AnswerIsYes(this, QStringLiteral("Delete"), question))
         delete item;
 }
 
