@@ -54,8 +54,6 @@ public:
     const SiteJob &Job() const { return m_job; }
     DownloadQueue &Queue() { return m_queue; }
     const ConnectionSlot &Slot(int n) const;
-    Connection &Sock(int n);
-    QTimer &tmrOut(int n);
 
     // A job is running from ConnectNowNow until StopNOW.
     bool IsRunning() const { return m_running; }
@@ -125,6 +123,8 @@ private:
     bool YieldFor(int slot, quint64 generation);
     void Yield();
     ConnectionSlot &SlotRecord(int n);
+    Connection &Sock(int n);
+    QTimer &tmrOut(int n);
     std::int64_t HeldResponseBytes() const;
     // True when the responses together hold more than the limit and this slot's is the biggest.
     bool OutgrowsMemoryLimit(int index) const;
