@@ -28,6 +28,15 @@ protected:
     SiteJob m_job;
 };
 
+TEST(NthToken, CountsPiecesFromOneWithTheTrailingEmptyPiece)
+{
+    const std::tuple<const char *, std::size_t, const char *> cases[]
+        = {{"a*b*", 1, "a"}, {"a*b*", 2, "b"}, {"a*b*", 3, ""}, {"a*b*", 4, ""}, {"", 1, ""},
+            {"abc", 1, "abc"}, {"abc", 2, ""}, {"  a*b  ", 2, "b"}};
+    for (const auto &[list, n, piece] : cases)
+        EXPECT_EQ(NthToken(list, n, '*'), piece) << list << ' ' << n;
+}
+
 TEST_F(PlaceholderTest, SweepDeletesOnlyInDirectoriesTheJobCreated)
 {
     ASSERT_TRUE(FileSystem::MakeDir(m_root.Path() + "old"));
