@@ -148,15 +148,18 @@ void Connection::ClearConnectTo()
     ConnectToMap().clear();
 }
 
-void Connection::Connect(const QString &host, quint16 port)
+void Connection::Connect(const QString &host, quint16 port, Security security)
 {
     Close();
     ++m_generation;
+    m_security = security;
+    m_failure = ConnectFailure::None;
     Endpoint endpoint = SplitHostPort(host, port);
     if (!endpoint.valid || endpoint.name.isEmpty()) {
-        m_state = Error;
+        Fail(ConnectFailure::NameNotFound);
         return;
     }
+    m_peerName = endpoint.name.toStdString();
     const auto mapped = ConnectToMap().constFind(endpoint.name.toLower());
     if (mapped != ConnectToMap().cend()) {
         endpoint.name = mapped->address;
@@ -183,11 +186,14 @@ void Connection::OnLookedUp(quint64 generation, const QHostInfo &info)
         return;
     m_lookupId = -1;
     m_addresses = info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>();
-    TryNextAddress();
+    if (m_addresses.isEmpty())
+        Fail(ConnectFailure::NameNotFound);
+    else
+        TryNextAddress();
 }
 
 // Tries the resolved addresses in order (a name often has an IPv6 and an IPv4 address and the
-// server may listen on one only); when none is left the connect has failed, silently.
+// server may listen on one only); when none is left the connect has failed.
 void Connection::TryNextAddress()
 {
     while (m_nextAddress < m_addresses.size()) {
@@ -201,16 +207,40 @@ void Connection::TryNextAddress()
             return;
         }
     }
+    Fail(ConnectFailure::Refused);
+}
+
+void Connection::Fail(ConnectFailure failure)
+{
+    m_failure = failure;
     m_addresses.clear();
+    ReleaseSocket();
     m_state = Error;
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (generation == m_generation && m_state == Error)
+                Q_EMIT failed();
+        },
+        Qt::QueuedConnection);
 }
 
 void Connection::OnWritable()
 {
-    if (m_state == Connecting)
+    if (m_state == Connecting && m_tls) {
+        ContinueHandshake();
+        return;
+    }
+    if (m_state == Connecting) {
         FinishConnect();
-    else
-        FlushOutbox();
+        return;
+    }
+    if (m_tlsWaitsFor == TlsSession::Io::WantWrite) {
+        m_tlsWaitsFor = TlsSession::Io::Done;
+        OnReadable();
+    }
+    FlushOutbox();
 }
 
 void Connection::FinishConnect()
@@ -227,9 +257,95 @@ void Connection::FinishConnect()
         return;
     }
     m_addresses.clear();
+    if (m_security == Security::Tls) {
+        m_tls = std::make_unique<TlsSession>(m_fd, m_peerName);
+        ContinueHandshake();
+        return;
+    }
+    BecomeConnected();
+}
+
+void Connection::ContinueHandshake()
+{
+    const TlsSession::Io io = m_tls->Handshake();
+    if (io == TlsSession::Io::Failed || io == TlsSession::Io::Closed) {
+        Fail(m_tls->Failure());
+        return;
+    }
+    if (io != TlsSession::Io::Done) {
+        m_tlsWaitsFor = io;
+        UpdateNotifiers();
+        return;
+    }
+    m_tlsWaitsFor = TlsSession::Io::Done;
+    BecomeConnected();
+}
+
+void Connection::BecomeConnected()
+{
     m_state = Connected;
     FlushOutbox();
     Q_EMIT connected();
+}
+
+std::ptrdiff_t Connection::ReceiveSome(char *out, std::size_t size)
+{
+    if (!m_tls)
+        return ::recv(m_fd, out, size, 0);
+    std::size_t moved = 0;
+    switch (m_tls->Read(out, size, moved)) {
+    case TlsSession::Io::Done:
+        return static_cast<std::ptrdiff_t>(moved);
+    case TlsSession::Io::Closed:
+        return 0;
+    case TlsSession::Io::WantWrite:
+        m_tlsWaitsFor = TlsSession::Io::WantWrite;
+        errno = EAGAIN;
+        return -1;
+    case TlsSession::Io::WantRead:
+        errno = EAGAIN;
+        return -1;
+    case TlsSession::Io::Failed:
+        break;
+    }
+    errno = EPROTO;
+    return -1;
+}
+
+std::ptrdiff_t Connection::SendSome(const char *data, std::size_t size)
+{
+    if (!m_tls)
+        return ::send(m_fd, data, size, MSG_NOSIGNAL);
+    std::size_t moved = 0;
+    switch (m_tls->Write(data, size, moved)) {
+    case TlsSession::Io::Done:
+        return static_cast<std::ptrdiff_t>(moved);
+    case TlsSession::Io::WantRead:
+    case TlsSession::Io::WantWrite:
+        errno = EAGAIN;
+        return -1;
+    case TlsSession::Io::Closed:
+    case TlsSession::Io::Failed:
+        break;
+    }
+    errno = EPIPE;
+    return -1;
+}
+
+void Connection::ScheduleReadIfPending()
+{
+    if (m_readScheduled || !m_tls || !m_tls->HasPending() || m_state != Connected)
+        return;
+    m_readScheduled = true;
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            m_readScheduled = false;
+            if (generation == m_generation)
+                OnReadable();
+        },
+        Qt::QueuedConnection);
 }
 
 void Connection::Send(std::string_view bytes)
@@ -244,8 +360,8 @@ void Connection::Send(std::string_view bytes)
 void Connection::FlushOutbox()
 {
     while (m_outboxSent < m_outbox.size()) {
-        const ssize_t n = ::send(
-            m_fd, m_outbox.data() + m_outboxSent, m_outbox.size() - m_outboxSent, MSG_NOSIGNAL);
+        const std::ptrdiff_t n
+            = SendSome(m_outbox.data() + m_outboxSent, m_outbox.size() - m_outboxSent);
         if (n > 0) {
             m_outboxSent += static_cast<std::size_t>(n);
             continue;
@@ -270,11 +386,16 @@ void Connection::FlushOutbox()
 
 void Connection::OnReadable()
 {
+    if (m_state == Connecting && m_tls) {
+        ContinueHandshake();
+        return;
+    }
     if (m_state != Connected)
         return;
     const std::size_t before = m_inbox.size();
     const bool news = ReadFromSocket();
     UpdateNotifiers();
+    ScheduleReadIfPending();
     if (news)
         Announce(m_inbox.size() > before);
 }
@@ -293,8 +414,8 @@ bool Connection::ReadFromSocket()
             = std::min(std::max(static_cast<std::size_t>(std::max(queued, 0)), kMinRead), budget);
         const std::size_t old = m_inbox.size();
         m_inbox.resize(old + want);
-        const ssize_t n = ::recv(m_fd, m_inbox.data() + old, want, 0);
-        m_inbox.resize(old + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        const std::ptrdiff_t n = ReceiveSome(m_inbox.data() + old, want);
+        m_inbox.resize(old + static_cast<std::size_t>(std::max<std::ptrdiff_t>(n, 0)));
         if (n > 0) {
             gotBytes = true;
             budget -= static_cast<std::size_t>(n);
@@ -337,6 +458,7 @@ std::size_t Connection::TakeAll(std::string &out)
         std::string().swap(m_inbox);
     m_unannounced = false;
     UpdateNotifiers();
+    ScheduleReadIfPending();
     return count;
 }
 
@@ -365,6 +487,8 @@ void Connection::ReleaseSocket()
     // never watches a number the system may hand out again.
     m_readNotifier->setSocket(-1);
     m_writeNotifier->setSocket(-1);
+    m_tls.reset();
+    m_tlsWaitsFor = TlsSession::Io::Done;
     if (m_fd >= 0) {
         AbortSocket(m_fd);
         m_fd = -1;
@@ -375,9 +499,12 @@ void Connection::UpdateNotifiers()
 {
     if (m_fd < 0)
         return;
-    const bool reading = m_state == Connected && m_inbox.size() < kMaxUntaken;
-    const bool writing = m_state == Connecting
-        || ((m_state == Connected || m_state == Closing) && m_outboxSent < m_outbox.size());
+    const bool open = m_state == Connecting || m_state == Connected;
+    const bool reading = (m_state == Connected && m_inbox.size() < kMaxUntaken)
+        || (open && m_tlsWaitsFor == TlsSession::Io::WantRead);
+    const bool writing = (m_state == Connecting && !m_tls)
+        || ((m_state == Connected || m_state == Closing) && m_outboxSent < m_outbox.size())
+        || (open && m_tlsWaitsFor == TlsSession::Io::WantWrite);
     m_readNotifier->setEnabled(reading);
     m_writeNotifier->setEnabled(writing);
 }

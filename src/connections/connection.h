@@ -9,7 +9,8 @@
 //
 // Promises, relied on by the engine's handlers:
 // - State() is Closed only before the first Connect() and after Close(). A failed connect (name not
-//   found, refused, unreachable) leaves Error until Close() and raises no event.
+//   found, refused, unreachable, a TLS handshake or certificate refused) leaves Error until Close()
+//   and raises failed() from the event loop, never connected() or dataArrival().
 // - dataArrival() is raised for every block read from the socket and once more when the peer's
 //   close is seen; at that moment State() already reads Closing, even if no bytes are left.
 // - dataArrival() never nests for the same Connection. If its handler is on the stack when bytes
@@ -19,16 +20,23 @@
 //   end of a response whose last bytes it has not seen.
 // - A reset by the peer reads as Error, never as Closing; bytes received before it are still
 //   handed over.
+// - A secure connection keeps every promise above for the decrypted bytes: the end of the stream,
+//   with or without the server's close_notify, is seen with its last bytes, and bytes decrypted
+//   ahead are announced even when the socket itself has nothing more to read. connected() is
+//   raised once the handshake is complete and the certificate verified.
 // - Close() and Connect() bump Generation(). A handler that yields with processEvents() compares it
 //   afterwards to notice that its connection was closed or reused under it. Data of a connection
 //   opened while an older handler is still on the stack is announced later from the event loop.
 // All calls are made from the thread that owns the object.
+
+#include "connections/tlssession.h"
 
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -52,13 +60,16 @@ public:
         Error = 9
     };
 
+    enum class Security { Plain, Tls };
+
     explicit Connection(QObject *parent = nullptr);
     ~Connection() override;
 
     // Starts connecting and returns at once; success is reported by connected(), failure only by
     // State() reading Error. A host written "name:port" with a numeric port overrides port. A
-    // connection that is still open is aborted first.
-    void Connect(const QString &host, quint16 port);
+    // connection that is still open is aborted first. With Tls, the certificate is checked for
+    // the host as given, before any connect-to override.
+    void Connect(const QString &host, quint16 port, Security security = Security::Plain);
     // Queues bytes and writes all of them, however many calls the socket needs to take them.
     // Bytes sent before the connection is established go out once it is; on a closed or failed
     // connection they are dropped.
@@ -71,6 +82,8 @@ public:
 
     int State() const { return m_state == Closing && m_unannounced ? Connected : m_state; }
     quint64 Generation() const { return m_generation; }
+    // Why the last connect failed; None while nothing failed.
+    ConnectFailure Failure() const { return m_failure; }
     // Bytes received and not taken yet.
     std::size_t BytesAvailable() const { return m_inbox.size(); }
 
@@ -83,6 +96,7 @@ public:
 Q_SIGNALS:
     void connected();
     void dataArrival();
+    void failed();
 
 private:
     void OnLookedUp(quint64 generation, const QHostInfo &info);
@@ -90,6 +104,15 @@ private:
     void OnReadable();
     void OnWritable();
     void FinishConnect();
+    void ContinueHandshake();
+    void BecomeConnected();
+    void Fail(ConnectFailure failure);
+    // One receive: the number of bytes, 0 at the end of the stream, -1 with errno set otherwise.
+    std::ptrdiff_t ReceiveSome(char *out, std::size_t size);
+    // One send, the same way.
+    std::ptrdiff_t SendSome(const char *data, std::size_t size);
+    // Reads again from the event loop: decrypted bytes may wait where no socket event sees them.
+    void ScheduleReadIfPending();
     // Reads what the kernel holds, up to a per-call budget; reports whether anything new was seen.
     bool ReadFromSocket();
     void FlushOutbox();
@@ -107,6 +130,12 @@ private:
     QList<QHostAddress> m_addresses;
     qsizetype m_nextAddress = 0;
     quint16 m_port = 0;
+    Security m_security = Security::Plain;
+    std::string m_peerName;
+    std::unique_ptr<TlsSession> m_tls;
+    TlsSession::Io m_tlsWaitsFor = TlsSession::Io::Done;
+    bool m_readScheduled = false;
+    ConnectFailure m_failure = ConnectFailure::None;
     std::string m_inbox;
     std::string m_outbox;
     std::size_t m_outboxSent = 0;

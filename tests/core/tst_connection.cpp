@@ -79,7 +79,7 @@ TEST_F(ConnectionTest, AResetIsAnErrorWhileAnOrderlyCloseEndsWithAClosingEvent)
     EXPECT_EQ(whole.received, body);
 }
 
-TEST_F(ConnectionTest, FailedConnectsStayInErrorSilentlyUntilClosed)
+TEST_F(ConnectionTest, FailedConnectsStayInErrorUntilClosedAndSayWhy)
 {
     QTcpServer gone;
     ASSERT_TRUE(gone.listen(QHostAddress::LocalHost));
@@ -89,17 +89,31 @@ TEST_F(ConnectionTest, FailedConnectsStayInErrorSilentlyUntilClosed)
     // A name the resolver rejects without asking any name server.
     Connection::SetConnectTo(QStringLiteral("unknown.test"), QStringLiteral("no..such..host"), 80);
 
-    for (const QString &host : {QStringLiteral("refused.test"), QStringLiteral("unknown.test")}) {
-        SCOPED_TRACE(host.toStdString());
+    const struct
+    {
+        QString host;
+        ConnectFailure failure;
+    } cases[] = {
+        {QStringLiteral("refused.test"), ConnectFailure::Refused},
+        {QStringLiteral("unknown.test"), ConnectFailure::NameNotFound},
+        {QStringLiteral("bad:port:"), ConnectFailure::NameNotFound},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.host.toStdString());
         Connection connection;
         EXPECT_EQ(connection.State(), Connection::Closed);
         QSignalSpy connected(&connection, &Connection::connected);
         QSignalSpy data(&connection, &Connection::dataArrival);
-        connection.Connect(host, 80);
-        ASSERT_TRUE(WaitUntil([&] { return connection.State() == Connection::Error; }, kWaitMs));
+        QSignalSpy failed(&connection, &Connection::failed);
+        connection.Connect(c.host, 80);
+        EXPECT_EQ(failed.count(), 0)
+            << "failed() is raised from the event loop, not inside Connect()";
+        ASSERT_TRUE(WaitUntil([&] { return failed.count() == 1; }, kWaitMs));
         WaitUntil([] { return false; }, 50);
         EXPECT_EQ(connection.State(), Connection::Error);
+        EXPECT_EQ(connection.Failure(), c.failure);
         EXPECT_EQ(connected.count() + data.count(), 0);
+        EXPECT_EQ(failed.count(), 1);
 
         const quint64 generation = connection.Generation();
         connection.Close();

@@ -1,9 +1,13 @@
 #include "support/testhttpserver.h"
 
+#include "support/testcertificates.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -21,7 +25,66 @@ namespace {
 // A peer that never reads gets the reset after this long anyway.
 constexpr int kResetWaitMs = 2000;
 
+const char *ReasonOf(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 403:
+        return "Forbidden";
+    default:
+        return "Not Found";
+    }
+}
+
 } // namespace
+
+// Accepts plain connections, or TLS ones once a certificate is given.
+class TestHttpServer::Listener final : public QTcpServer
+{
+public:
+    using QTcpServer::QTcpServer;
+
+    void UseTls(const TestCertificate &certificate)
+    {
+        m_certificate = QSslCertificate(QByteArray::fromStdString(certificate.certificatePem));
+        m_key = QSslKey(QByteArray::fromStdString(certificate.keyPem), QSsl::Ec);
+        m_secure = true;
+    }
+    bool IsSecure() const { return m_secure; }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        if (!m_secure)
+            return QTcpServer::incomingConnection(descriptor);
+        auto *socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        socket->setLocalCertificate(m_certificate);
+        socket->setPrivateKey(m_key);
+        socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+        addPendingConnection(socket);
+        socket->startServerEncryption();
+    }
+
+private:
+    bool m_secure = false;
+    QSslCertificate m_certificate;
+    QSslKey m_key;
+};
 
 bool WaitUntil(const std::function<bool()> &done, int timeoutMs)
 {
@@ -97,11 +160,11 @@ private:
         if (m_how.kind == Behaviour::Kind::Pieces)
             return SendNextPiece();
         WriteUpTo(m_limit);
-        if (m_how.kind == Behaviour::Kind::Whole)
+        if (m_how.kind == Behaviour::Kind::Whole && m_how.closeNotify)
             m_socket->disconnectFromHost();
-        if (m_how.kind == Behaviour::Kind::Reset) {
+        if (m_how.kind == Behaviour::Kind::Reset || !m_how.closeNotify) {
             m_resetWait.start();
-            ResetWhenDelivered();
+            EndWhenDelivered();
         }
     }
 
@@ -116,8 +179,9 @@ private:
             m_socket->disconnectFromHost();
     }
 
-    // The reset waits until the peer has acknowledged every byte, so it cannot overtake them.
-    void ResetWhenDelivered()
+    // The end waits until the peer has acknowledged every byte, so a reset cannot overtake them.
+    // It is a reset, or a bare close that sends no close_notify.
+    void EndWhenDelivered()
     {
         const int fd = static_cast<int>(m_socket->socketDescriptor());
         int unacknowledged = 0;
@@ -126,10 +190,10 @@ private:
         if ((m_socket->bytesToWrite() > 0 || unacknowledged > 0)
             && m_resetWait.elapsed() < kResetWaitMs) {
             m_socket->flush();
-            QTimer::singleShot(1, this, &Exchange::ResetWhenDelivered);
+            QTimer::singleShot(1, this, &Exchange::EndWhenDelivered);
             return;
         }
-        if (fd >= 0) {
+        if (fd >= 0 && m_how.kind == Behaviour::Kind::Reset) {
             const linger abortive {1, 0};
             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
         }
@@ -161,7 +225,7 @@ private:
 
 TestHttpServer::TestHttpServer(QObject *parent)
     : QObject(parent)
-    , m_server(new QTcpServer(this))
+    , m_server(new Listener(this))
 {
     // Hundreds of peers may connect at once; a short backlog would delay some by a second.
     m_server->setListenBacklogSize(1024);
@@ -177,6 +241,11 @@ TestHttpServer::~TestHttpServer()
     m_connections.clear();
     for (Exchange *exchange : open)
         delete exchange;
+}
+
+void TestHttpServer::UseTls(const TestCertificate &certificate)
+{
+    m_server->UseTls(certificate);
 }
 
 bool TestHttpServer::Listen(quint16 port)
@@ -225,11 +294,8 @@ void TestHttpServer::Answer(Exchange &exchange, Request request)
     std::string response = route.body;
     std::size_t headLength = 0;
     if (!route.raw) {
-        const char *reason = route.status == 200 ? "OK"
-            : route.status == 403                ? "Forbidden"
-                                                 : "Not Found";
-        std::string head = "HTTP/1.0 " + std::to_string(route.status) + ' ' + reason
-            + "\r\nContent-Type: " + route.contentType + "\r\n";
+        std::string head = "HTTP/1.0 " + std::to_string(route.status) + ' ' + ReasonOf(route.status)
+            + "\r\nContent-Type: " + route.contentType + "\r\n" + route.extraHeaders;
         if (how.contentLength)
             head += "Content-Length: " + std::to_string(route.body.size()) + "\r\n";
         head += "\r\n";

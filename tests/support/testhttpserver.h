@@ -1,7 +1,7 @@
 #pragma once
 
-// The HTTP/1.0 server of the tests and benchmarks, on 127.0.0.1. It answers from exact-path
-// routes, then from a fallback, else 404, and records every request. It runs on the
+// The HTTP/1.0 server of the tests and benchmarks, on 127.0.0.1, plain or over TLS. It answers
+// from exact-path routes, then from a fallback, else 404, and records every request. It runs on the
 // event loop of its thread, so it answers inside the engine's own processEvents() calls too.
 
 #include <QObject>
@@ -16,8 +16,11 @@
 #include <vector>
 
 class QTcpServer;
+class QTcpSocket;
 
 namespace tw::test {
+
+struct TestCertificate;
 
 // How one answer goes out. Byte counts include the status line and header unless FromBody().
 struct Behaviour
@@ -36,6 +39,8 @@ struct Behaviour
     int latencyMs = 0;
     bool contentLength = true;
     bool fromBody = false;
+    // Over TLS, an answer sent whole ends with close_notify unless this is off.
+    bool closeNotify = true;
 
     static Behaviour Whole() { return {}; }
     static Behaviour NoContentLength() { return Whole().With(&Behaviour::contentLength, false); }
@@ -51,6 +56,7 @@ struct Behaviour
     // A pause between the request and the first byte of the answer.
     Behaviour WithLatency(int ms) const { return With(&Behaviour::latencyMs, ms); }
     Behaviour FromBody() const { return With(&Behaviour::fromBody, true); }
+    Behaviour WithoutCloseNotify() const { return With(&Behaviour::closeNotify, false); }
 
 private:
     static Behaviour Of(Kind kind, std::size_t bytes)
@@ -79,6 +85,8 @@ struct Route
     int status = 200;
     std::string contentType = "text/html";
     std::string body;
+    // Header lines after Content-Type, each ending with "\r\n".
+    std::string extraHeaders;
     // Sent exactly as the body says, without a status line or header.
     bool raw = false;
     // The behaviour of each request to this path in turn; the last one repeats. None: Whole.
@@ -86,12 +94,19 @@ struct Route
 
     static Route Page(std::string body, std::string contentType = "text/html")
     {
-        return {200, std::move(contentType), std::move(body), false, {}};
+        return {200, std::move(contentType), std::move(body), {}, false, {}};
     }
-    static Route Raw(std::string bytes) { return {200, {}, std::move(bytes), true, {}}; }
+    static Route Raw(std::string bytes) { return {200, {}, std::move(bytes), {}, true, {}}; }
     static Route Status(int status)
     {
-        return {status, "text/html", "<html>" + std::to_string(status) + "</html>\n", false, {}};
+        return {
+            status, "text/html", "<html>" + std::to_string(status) + "</html>\n", {}, false, {}};
+    }
+    static Route Redirect(int status, const std::string &location)
+    {
+        Route route = Status(status);
+        route.extraHeaders = "Location: " + location + "\r\n";
+        return route;
     }
 };
 
@@ -109,6 +124,8 @@ public:
 
     // Port 0 lets the system choose.
     bool Listen(quint16 port = 0);
+    // Every connection accepted from now on speaks TLS with this certificate.
+    void UseTls(const TestCertificate &certificate);
     quint16 Port() const;
     static QString Address() { return QStringLiteral("127.0.0.1"); }
 
@@ -133,7 +150,9 @@ private:
     void Answer(Exchange &exchange, Request request);
     void Finished(Exchange *exchange);
 
-    QTcpServer *m_server = nullptr;
+    class Listener;
+
+    Listener *m_server = nullptr;
     std::map<std::string, Route, std::less<>> m_routes;
     std::map<std::string, std::size_t, std::less<>> m_served;
     std::function<Route(const std::string &path)> m_fallback;

@@ -1,0 +1,202 @@
+#include "connections/tlssession.h"
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+
+namespace tw {
+
+namespace {
+
+struct ContextFree
+{
+    void operator()(SSL_CTX *context) const { SSL_CTX_free(context); }
+};
+using ContextPtr = std::unique_ptr<SSL_CTX, ContextFree>;
+
+// Sessions keep their own reference, so a context replaced by new trust outlives them.
+ContextPtr &CurrentContext()
+{
+    static ContextPtr context;
+    return context;
+}
+
+bool AddAuthorities(SSL_CTX *context, const std::string &pem)
+{
+    BIO *input = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    if (input == nullptr)
+        return false;
+    X509_STORE *store = SSL_CTX_get_cert_store(context);
+    int added = 0;
+    while (X509 *certificate = PEM_read_bio_X509(input, nullptr, nullptr, nullptr)) {
+        if (X509_STORE_add_cert(store, certificate) == 1)
+            ++added;
+        X509_free(certificate);
+    }
+    BIO_free(input);
+    // Reading stops with an end-of-file error on the queue; it must not be seen by later calls.
+    ERR_clear_error();
+    return added > 0;
+}
+
+ContextPtr MakeContext(const TlsTrust &trust)
+{
+    ContextPtr context(SSL_CTX_new(TLS_client_method()));
+    if (!context)
+        return nullptr;
+    SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+    SSL_CTX_set_mode(
+        context.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // Many servers end an HTTP/1.0 answer by closing without close_notify; that is still its end.
+    SSL_CTX_set_options(context.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+    SSL_CTX_set_default_verify_paths(context.get());
+    if (!trust.extraAuthorities.empty() && !AddAuthorities(context.get(), trust.extraAuthorities))
+        return nullptr;
+    SSL_CTX_set_verify(context.get(), trust.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+    return context;
+}
+
+SSL_CTX *Context()
+{
+    ContextPtr &context = CurrentContext();
+    if (!context)
+        context = MakeContext(TlsTrust {});
+    return context.get();
+}
+
+bool IsAddress(const std::string &name)
+{
+    unsigned char buffer[sizeof(in6_addr)];
+    return inet_pton(AF_INET, name.c_str(), buffer) == 1
+        || inet_pton(AF_INET6, name.c_str(), buffer) == 1;
+}
+
+ConnectFailure FailureOfVerification(long result)
+{
+    switch (result) {
+    case X509_V_OK:
+        return ConnectFailure::HandshakeFailed;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return ConnectFailure::CertificateWrongHost;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return ConnectFailure::CertificateExpired;
+    default:
+        return ConnectFailure::CertificateUntrusted;
+    }
+}
+
+int ClampedSize(std::size_t size)
+{
+    return static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+}
+
+} // namespace
+
+bool SetTlsTrust(const TlsTrust &trust)
+{
+    ContextPtr context = MakeContext(trust);
+    if (!context)
+        return false;
+    CurrentContext() = std::move(context);
+    return true;
+}
+
+TlsSession::TlsSession(int fd, const std::string &peerName)
+{
+    SSL_CTX *context = Context();
+    m_ssl = context != nullptr ? SSL_new(context) : nullptr;
+    if (m_ssl == nullptr || SSL_set_fd(m_ssl, fd) != 1) {
+        m_failure = ConnectFailure::HandshakeFailed;
+        return;
+    }
+    if (IsAddress(peerName)) {
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), peerName.c_str());
+    } else {
+        // What SSL_set_tlsext_host_name() does, without its casts.
+        SSL_ctrl(m_ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+            const_cast<char *>(peerName.c_str()));
+        SSL_set1_host(m_ssl, peerName.c_str());
+    }
+    SSL_set_connect_state(m_ssl);
+}
+
+TlsSession::~TlsSession()
+{
+    // No close_notify: a connection is only ever dropped, never ended politely.
+    SSL_free(m_ssl);
+}
+
+TlsSession::Io TlsSession::Handshake()
+{
+    if (m_ssl == nullptr)
+        return Io::Failed;
+    ERR_clear_error();
+    errno = 0;
+    const int result = SSL_do_handshake(m_ssl);
+    if (result == 1)
+        return Io::Done;
+    const Io io = Outcome(result);
+    if (io == Io::Failed || io == Io::Closed) {
+        m_failure = FailureOfVerification(SSL_get_verify_result(m_ssl));
+        return Io::Failed;
+    }
+    return io;
+}
+
+TlsSession::Io TlsSession::Read(char *out, std::size_t size, std::size_t &moved)
+{
+    moved = 0;
+    ERR_clear_error();
+    errno = 0;
+    const int result = SSL_read(m_ssl, out, ClampedSize(size));
+    if (result > 0) {
+        moved = static_cast<std::size_t>(result);
+        return Io::Done;
+    }
+    return Outcome(result);
+}
+
+TlsSession::Io TlsSession::Write(const char *data, std::size_t size, std::size_t &moved)
+{
+    moved = 0;
+    ERR_clear_error();
+    errno = 0;
+    const int result = SSL_write(m_ssl, data, ClampedSize(size));
+    if (result > 0) {
+        moved = static_cast<std::size_t>(result);
+        return Io::Done;
+    }
+    return Outcome(result);
+}
+
+bool TlsSession::HasPending() const
+{
+    return m_ssl != nullptr && SSL_has_pending(m_ssl) == 1;
+}
+
+TlsSession::Io TlsSession::Outcome(int result)
+{
+    switch (SSL_get_error(m_ssl, result)) {
+    case SSL_ERROR_WANT_READ:
+        return Io::WantRead;
+    case SSL_ERROR_WANT_WRITE:
+        return Io::WantWrite;
+    case SSL_ERROR_ZERO_RETURN:
+        return Io::Closed;
+    case SSL_ERROR_SYSCALL:
+        // errno 0: the stream ended; anything else, a reset among them, breaks it.
+        return errno == 0 ? Io::Closed : Io::Failed;
+    default:
+        return Io::Failed;
+    }
+}
+
+} // namespace tw
