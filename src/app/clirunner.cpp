@@ -42,6 +42,7 @@ struct CliOptions
     int timeoutSeconds = kDefaultTimeoutMs / 1000;
     std::optional<std::vector<std::string>> types;
     bool quiet = false;
+    bool checkCertificates = true;
 };
 
 struct Rejection
@@ -103,12 +104,32 @@ void ApplyConnectTo(const std::vector<ConnectTo> &entries)
         Connection::SetConnectTo(entry.host, entry.address, entry.port);
 }
 
+// The trust of secure connections: the system's certificates, those in caFile (PEM) if named,
+// or none at all.
+std::optional<Rejection> ApplyTrust(const QString &caFile, bool check)
+{
+    TlsTrust trust;
+    trust.verify = check;
+    if (!caFile.isEmpty()) {
+        const auto lines = FileSystem::ReadLines(FileSystem::SystemPath(ToLocalText(caFile)));
+        if (!lines)
+            return Rejection {QStringLiteral("cannot read --ca-certificate %1").arg(caFile)};
+        for (const std::string &line : *lines)
+            trust.extraAuthorities += line + '\n';
+    }
+    if (!SetTlsTrust(trust))
+        return Rejection {
+            QStringLiteral("--ca-certificate %1 holds no PEM certificate").arg(caFile)};
+    return std::nullopt;
+}
+
 std::variant<CliOptions, Rejection, int> ParseArguments(
     const QStringList &arguments, QTextStream &out)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Copies a website over HTTP/1.0 into a folder that browses from disk."));
+        QStringLiteral("Copies a website over HTTP/1.0, plain or over TLS, into a folder that "
+                       "browses from disk."));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
         QStringLiteral("Download folder (default: %1)."), QStringLiteral("DIR"));
     const QCommandLineOption connections({QStringLiteral("c"), QStringLiteral("connections")},
@@ -125,6 +146,11 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
         QStringLiteral("Connect to ADDRESS:PORT whenever HOST is "
                        "asked for (repeatable)."),
         QStringLiteral("HOST:ADDRESS:PORT"));
+    const QCommandLineOption caCertificate(QStringLiteral("ca-certificate"),
+        QStringLiteral("Trust the certificates in FILE (PEM) besides the system's."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption noCheckCertificate(QStringLiteral("no-check-certificate"),
+        QStringLiteral("Accept any certificate of a secure site, for any host."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
         QStringLiteral("Print nothing but errors."));
     const QCommandLineOption help(
@@ -135,11 +161,11 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
         = QString::fromStdString(FileSystem::NativePath(FileSystem::DefaultDownloadDirectory()));
     QCommandLineOption outputWithDefault = output;
     outputWithDefault.setDescription(output.description().arg(defaultDir));
-    parser.addOptions(
-        {outputWithDefault, connections, timeout, types, connectTo, quiet, help, version});
+    parser.addOptions({outputWithDefault, connections, timeout, types, connectTo, caCertificate,
+        noCheckCertificate, quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("URL"),
-        QStringLiteral("The start page, such as "
-                       "http://example.com/."));
+        QStringLiteral("The start page, such as http://example.com/ or "
+                       "https://localhost:8443/."));
 
     if (!parser.parse(arguments))
         return Rejection {parser.errorText()};
@@ -158,11 +184,12 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
         return Rejection {QStringLiteral("name exactly one start URL (see --help)")};
     options.url = positional.front().trimmed();
     const QString scheme = options.url.section(QStringLiteral("://"), 0, 0).toLower();
-    if (options.url.contains(QStringLiteral("://")) && scheme != QStringLiteral("http"))
+    if (options.url.contains(QStringLiteral("://")) && scheme != QStringLiteral("http")
+        && scheme != QStringLiteral("https"))
         return Rejection {
-            QStringLiteral("only http:// sites can be copied, not \"%1\"").arg(options.url)};
-    if (options.url.isEmpty()
-        || options.url.compare(QStringLiteral("http://"), Qt::CaseInsensitive) == 0)
+            QStringLiteral("only http:// and https:// sites can be copied, not \"%1\"")
+                .arg(options.url)};
+    if (options.url.section(QStringLiteral("://"), -1).isEmpty())
         return Rejection {QStringLiteral("the start URL names no host")};
 
     options.output = parser.isSet(output) ? parser.value(output) : defaultDir;
@@ -191,6 +218,9 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
         entries.push_back(std::get<ConnectTo>(entry));
     }
     ApplyConnectTo(entries);
+    options.checkCertificates = !parser.isSet(noCheckCertificate);
+    if (auto rejection = ApplyTrust(parser.value(caCertificate), options.checkCertificates))
+        return *rejection;
     options.quiet = parser.isSet(quiet);
     return options;
 }
@@ -254,10 +284,16 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     // A live progress line is rewritten in place, so other lines first clear it.
     const bool live = !options.quiet && IsTerminal(out);
     const char *clearLine = live ? "\r\033[K" : "";
-    QObject::connect(&engine, &Engine::fetchFailed, &loop, [&](const QString &url) {
-        ++failures;
-        if (!options.quiet)
-            err << clearLine << "timed out three times: " << url << '\n' << Qt::flush;
+    QObject::connect(
+        &engine, &Engine::fetchFailed, &loop, [&](const QString &url, const QString &reason) {
+            ++failures;
+            if (!options.quiet)
+                err << clearLine << reason << ": " << url << '\n' << Qt::flush;
+        });
+    QString siteFailure;
+    QObject::connect(&engine, &Engine::siteFailed, &loop, [&](const QString &reason) {
+        siteFailure = reason;
+        loop.exit(CliSiteFailed);
     });
 
     QTimer stopPoll;
@@ -277,7 +313,14 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
 
     QElapsedTimer clock;
     clock.start();
-    const QString startUrl = engine.ConnectNowNow(options.url);
+    if (!options.checkCertificates)
+        err << "tidewell-cli: warning: certificates are not checked; anyone on the way can read "
+               "and change what is copied\n"
+            << Qt::flush;
+    QString startUrl;
+    QObject::connect(
+        &engine, &Engine::startUrlChanged, &loop, [&](const QString &url) { startUrl = url; });
+    startUrl = engine.ConnectNowNow(options.url);
     if (!options.quiet)
         out << "Copying " << startUrl << " into "
             << QString::fromStdString(FileSystem::NativePath(engine.Job().outputDir)) << '\n'
@@ -285,6 +328,11 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const int code = engine.IsRunning() ? loop.exec() : int(CliCompleted);
 
     out << clearLine;
+    if (code == CliSiteFailed) {
+        err << "tidewell-cli: could not copy " << startUrl << ": " << siteFailure << '\n'
+            << Qt::flush;
+        return code;
+    }
     if (!options.quiet) {
         out << (code == CliInterrupted ? "Stopped: " : "Done: ") << engine.Job().aFiles
             << " files, " << engine.Job().aBytes << " bytes in "

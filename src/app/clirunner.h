@@ -13,6 +13,7 @@ enum CliExit : int {
     CliCompleted = 0,
     CliBadArguments = 2,
     CliUnusableDirectory = 3,
+    CliSiteFailed = 4,
     CliInterrupted = 130,
 };
 

@@ -41,6 +41,12 @@ QHash<QString, Target> &ConnectToMap()
     return map;
 }
 
+QString ConnectToKey(const QString &host, quint16 fromPort)
+{
+    return fromPort == 0 ? host.toLower()
+                         : host.toLower() + QLatin1Char(':') + QString::number(fromPort);
+}
+
 struct Endpoint
 {
     QString name;
@@ -138,9 +144,10 @@ Connection::~Connection()
     ReleaseSocket();
 }
 
-void Connection::SetConnectTo(const QString &host, const QString &address, quint16 port)
+void Connection::SetConnectTo(
+    const QString &host, const QString &address, quint16 port, quint16 fromPort)
 {
-    ConnectToMap().insert(host.toLower(), Target {address, port});
+    ConnectToMap().insert(ConnectToKey(host, fromPort), Target {address, port});
 }
 
 void Connection::ClearConnectTo()
@@ -160,7 +167,9 @@ void Connection::Connect(const QString &host, quint16 port, Security security)
         return;
     }
     m_peerName = endpoint.name.toStdString();
-    const auto mapped = ConnectToMap().constFind(endpoint.name.toLower());
+    auto mapped = ConnectToMap().constFind(ConnectToKey(endpoint.name, endpoint.port));
+    if (mapped == ConnectToMap().cend())
+        mapped = ConnectToMap().constFind(ConnectToKey(endpoint.name, 0));
     if (mapped != ConnectToMap().cend()) {
         endpoint.name = mapped->address;
         endpoint.port = mapped->port;

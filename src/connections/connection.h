@@ -88,9 +88,11 @@ public:
     std::size_t BytesAvailable() const { return m_inbox.size(); }
 
     // A process-wide override: connecting to host (compared case-insensitively, without any
-    // ":port" suffix) goes to address and port instead, whatever port was asked for. address may
-    // be a literal address or a name.
-    static void SetConnectTo(const QString &host, const QString &address, quint16 port);
+    // ":port" suffix) goes to address and port instead, whatever port was asked for, or only
+    // when fromPort was asked for if it is not 0 (that entry comes first). address may be a
+    // literal address or a name.
+    static void SetConnectTo(
+        const QString &host, const QString &address, quint16 port, quint16 fromPort = 0);
     static void ClearConnectTo();
 
 Q_SIGNALS:

@@ -1,6 +1,7 @@
 #include "connections/engine.h"
 
 #include "connections/connection.h"
+#include "connections/httpresponse.h"
 #include "extractor/linkscanner.h"
 #include "extractor/stringops.h"
 #include "extractor/textconversion.h"
@@ -18,38 +19,8 @@ namespace tw {
 
 namespace {
 
-constexpr quint16 kHttpPort = 80;
 constexpr std::size_t kMaxRequestPath = 999;
 constexpr std::string_view kTimeoutText = "Unable to download this file. (Timeout)";
-
-// The number a header value starts with (leading spaces, then decimal digits), or nullopt when
-// it is too large to hold.
-std::optional<std::int64_t> LeadingNumber(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ')
-        ++i;
-    std::int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value > (INT64_MAX - 9) / 10)
-            return std::nullopt;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
-
-std::optional<std::int64_t> ContentLengthIn(std::string_view chunk)
-{
-    const auto p = chunk.find("Content-Length:");
-    if (p == std::string_view::npos)
-        return std::nullopt;
-    // The character right after the colon is skipped: it is normally the space.
-    const auto start = std::min(chunk.size(), p + 16);
-    std::string value = Trim(chunk.substr(start, 12));
-    if (const auto lineEnd = value.find("\r\n"); lineEnd != std::string::npos)
-        value = ReplaceAll(ReplaceAll(value.substr(0, lineEnd), "\r", ""), "\n", "");
-    return LeadingNumber(value);
-}
 
 int Percent(std::int64_t received, std::int64_t announced)
 {
@@ -102,6 +73,7 @@ Engine::Engine(QObject *parent)
         socket = std::make_unique<Connection>();
         connect(socket.get(), &Connection::connected, this, [this, n] { Sock_Connect(n); });
         connect(socket.get(), &Connection::dataArrival, this, [this, n] { Sock_DataArrival(n); });
+        connect(socket.get(), &Connection::failed, this, [this, n] { Sock_Failed(n); });
 
         auto *timer = new QTimer(this);
         timer->setInterval(kDefaultTimeoutMs);
@@ -130,31 +102,6 @@ Connection &Engine::Sock(int n)
 QTimer &Engine::tmrOut(int n)
 {
     return *m_timeouts.at(static_cast<std::size_t>(n - 1));
-}
-
-QString Engine::ConnectNowNow(const QString &startUrl)
-{
-    CloseAllSockets();
-    m_queue.Clear();
-    m_job.aBytes = 0;
-    m_job.aFiles = 0;
-    m_job.createdDirs.clear();
-
-    std::string text = Trim(ToNetworkText(startUrl));
-    if (ToLower(text.substr(0, 7)) == "http://")
-        text.erase(0, 7);
-    if (!Contains(ToLower(text), "www."))
-        text = "www." + text;
-    m_job.siteHost = Trim(ReplaceAll(HostOfUrl(text), "www.", ""));
-    m_job.FileTypeFilter = m_fileTypeFilterSource();
-
-    m_running = true;
-    Q_EMIT runningChanged(true);
-    StartFetch(text);
-    m_scheduler->start();
-    Q_EMIT statusLineChanged(
-        QStringLiteral("Downloading Site [") + FromNetworkText(text) + QStringLiteral("]"));
-    return FromNetworkText(text);
 }
 
 void Engine::StopNOW()
@@ -282,7 +229,7 @@ void Engine::tmrMove_Timer()
     Q_EMIT statsRefresh();
 }
 
-void Engine::StartFetch(std::string url)
+void Engine::StartFetch(std::string url, FetchKind kind)
 {
     if (!m_running)
         return;
@@ -310,6 +257,8 @@ void Engine::StartFetch(std::string url)
     slot.bytesReceived = 0;
     slot.contentLength = 0;
     slot.attempt = 1;
+    slot.startPage = kind == FetchKind::StartPage;
+    slot.lastFailure = ConnectFailure::None;
 
     Sock(n).Close();
     tmrOut(n).start();
@@ -329,7 +278,8 @@ void Engine::ConnectSlot(int index)
 {
     const ConnectionSlot &slot = Slot(index);
     SetSlotStatus(index, QStringLiteral("Connecting to ") + FromNetworkText(slot.host));
-    Sock(index).Connect(FromNetworkText(slot.host), kHttpPort);
+    Sock(index).Connect(FromNetworkText(slot.host), m_job.secure ? kHttpsPort : kHttpPort,
+        m_job.secure ? Connection::Security::Tls : Connection::Security::Plain);
 }
 
 void Engine::Sock_Connect(int index)
@@ -345,6 +295,8 @@ void Engine::Sock_Connect(int index)
     if (Contains(request, "GET /..") || Contains(request, "GET \\..")) {
         slot.response = "CANCEL";
         Sock(index).Close();
+        if (slot.startPage)
+            FailFetch(index, QStringLiteral("request refused: its path climbs above the site"));
         return;
     }
     Sock(index).Send(request);
@@ -415,7 +367,15 @@ void Engine::CompleteFetch(int index, quint64 generation)
 {
     ConnectionSlot &slot = SlotRecord(index);
     tmrOut(index).stop();
-    SaveDownloadedFile(slot.response, "\\" + slot.host + slot.path, m_job);
+    const std::optional<std::string> location = RedirectLocation(slot.response);
+    if (location && slot.startPage) {
+        FollowStartMove(index, *location);
+        return;
+    }
+    const std::optional<std::string> stub
+        = location ? RedirectStub(index, *location) : std::nullopt;
+    if (!location || stub)
+        SaveDownloadedFile(stub ? *stub : slot.response, "\\" + slot.host + slot.path, m_job);
     if (!YieldFor(index, generation))
         return;
 
@@ -459,7 +419,14 @@ void Engine::tmrOut_Timer(int index)
     }
     // The third try failed: the timeout text stays as the file, written and counted once.
     tmrOut(index).stop();
-    Q_EMIT fetchFailed(FromNetworkText(slot.url));
+    const QString reason = slot.lastFailure == ConnectFailure::None
+        ? QStringLiteral("timed out three times")
+        : FailureText(slot.lastFailure);
+    if (slot.startPage) {
+        FailJob(index, reason);
+        return;
+    }
+    Q_EMIT fetchFailed(FromNetworkText(slot.url), reason);
     if (m_queue.IsEmpty() && AllSocketsClosed())
         SiteComplete();
 }
@@ -491,12 +458,6 @@ QString FormatByteSize(std::int64_t bytes)
     const double scale = std::pow(10.0, decimals);
     const double cut = std::floor(value * scale) / scale;
     return QString::number(cut, 'f', decimals) + QLatin1Char(' ') + QLatin1String(units[unit]);
-}
-
-std::string HostOfUrl(std::string_view text)
-{
-    const auto end = text.find_first_of("#'>}? /\\");
-    return std::string(text.substr(0, end));
 }
 
 std::string StripScheme(std::string_view url)

@@ -6,7 +6,9 @@
 // engine shows nothing: it reports through signals what a window or a terminal shows.
 
 #include "connections/downloadqueue.h"
+#include "connections/siteaddress.h"
 #include "connections/sitejob.h"
+#include "connections/tlssession.h"
 
 #include <QObject>
 #include <QString>
@@ -15,7 +17,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class QTimer;
 
@@ -27,6 +31,8 @@ inline constexpr int kSlotCount = 24;
 inline constexpr int kDefaultConnectionCount = 3;
 inline constexpr int kDefaultTimeoutMs = 20000;
 inline constexpr int kSchedulerIntervalMs = 20;
+// A start page that moved is followed this many times at most.
+inline constexpr int kMaxStartMoves = 10;
 // Responses are held whole in memory while they arrive; together they may not outgrow this.
 inline constexpr std::int64_t kDefaultResponseMemoryLimit = std::int64_t(4) << 30;
 
@@ -40,6 +46,10 @@ struct ConnectionSlot
     std::int64_t contentLength = 0;
     std::int64_t bytesReceived = 0;
     int attempt = 0;
+    // The fetch of the job's start page: its failure is the job's.
+    bool startPage = false;
+    // Why the last try could not connect.
+    ConnectFailure lastFailure = ConnectFailure::None;
 };
 
 class Engine final : public QObject
@@ -59,7 +69,8 @@ public:
     bool IsRunning() const { return m_running; }
 
     // Starts a job from the start URL as typed; job.outputDir must be set. Returns the start URL in
-    // the form the job uses (trimmed, "http://" removed, "www." added), for the URL box to show.
+    // the form the job uses (trimmed, "http://" removed, "www." added where the host takes it;
+    // "https://" kept for a secure job), for the URL box to show.
     QString ConnectNowNow(const QString &startUrl);
     // Ends the job unconditionally: scheduler off, placeholders swept, queue emptied, every slot
     // closed and shown as "Not Connected.".
@@ -101,15 +112,32 @@ Q_SIGNALS:
     void runningChanged(bool running);
     // Every scheduler tick: time to refresh the counters.
     void statsRefresh();
-    // A fetch timed out for the third time; its file holds the timeout text.
-    void fetchFailed(const QString &url);
+    // A fetch failed for good: it timed out for the third time (its file holds the timeout text)
+    // or its server's certificate failed. reason says which, in words.
+    void fetchFailed(const QString &url, const QString &reason);
+    // The start page could not be fetched: the job has stopped, nothing is complete.
+    void siteFailed(const QString &reason);
+    // The job goes on from another start URL (the site moved, or its "www." form does not
+    // resolve), in the form ConnectNowNow returns.
+    void startUrlChanged(const QString &url);
     // The site is complete: the job has stopped, "Website Downloaded!" is shown, placeholders
     // swept.
     void siteCompleted();
 
 private:
     void tmrMove_Timer();
-    void StartFetch(std::string url);
+    enum class FetchKind { Link, StartPage };
+    void StartFetch(std::string url, FetchKind kind = FetchKind::Link);
+    // Starts the job's fetches at address: the start page, and the site key and scheme with it.
+    void StartSiteAt(const SiteAddress &address);
+    QString DisplayUrl(const SiteAddress &address) const;
+    void Sock_Failed(int index);
+    // Ends the fetch at once, for the reason given; a start page takes the job with it.
+    void FailFetch(int index, const QString &reason);
+    void FailJob(int index, const QString &reason);
+    void FollowStartMove(int index, const std::string &location);
+    // The response to store in place of an in-site redirect; its target is admitted as a link.
+    std::optional<std::string> RedirectStub(int index, const std::string &location);
     int FindFreeSlot() const;
     void Sock_Connect(int index);
     void Sock_DataArrival(int index);
@@ -137,6 +165,9 @@ private:
     QTimer *m_scheduler = nullptr;
     std::function<std::string()> m_fileTypeFilterSource;
     std::int64_t m_responseMemoryLimit = kDefaultResponseMemoryLimit;
+    bool m_startWwwAdded = false;
+    // The start URLs of this job so far, absolute: a move to one of them is a loop.
+    std::vector<std::string> m_startUrls;
     int m_connectionCount = kDefaultConnectionCount;
     bool m_running = false;
 };
@@ -144,8 +175,8 @@ private:
 // "532 bytes", "1.20 KB", "12.3 KB", "123 KB", "1.20 MB": three significant digits.
 QString FormatByteSize(std::int64_t bytes);
 
-// The host part of a URL: the text before the first of "#", "'", ">", "}", "?", " ", "/", "\".
-std::string HostOfUrl(std::string_view text);
+// The reason for a failure, in words ("certificate not trusted").
+QString FailureText(ConnectFailure failure);
 
 // The URL as the scheduler keeps it: trimmed, a leading "http://" (any case) removed with the rest
 // lower-cased, every "http:\\" removed, "\" turned into "/".

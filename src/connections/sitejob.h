@@ -11,6 +11,8 @@ struct SiteJob
 {
     // Host of the start URL with every "www." removed: the same-site key.
     std::string siteHost;
+    // Every fetch of the job runs over TLS.
+    bool secure = false;
     // The download root in system form ("\" separators), always ending with "\".
     std::string outputDir;
     // Every directory created during this job, each followed by "*", in order of creation.

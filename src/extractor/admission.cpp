@@ -26,13 +26,13 @@ bool IsWantedType(std::string_view url, std::string_view filter)
 
 std::string LocalPathOf(std::string_view url, const SiteJob &job)
 {
-    return SanitizePath(Trim(job.outputDir + UrlToRelativePath(url)));
+    return SanitizePath(Trim(job.outputDir + WithHostFolder(UrlToRelativePath(url))));
 }
 
 Admission AdmitLink(
     std::string_view rawLink, std::string_view base, SiteJob &job, DownloadQueue &queue)
 {
-    std::optional<std::string> normalized = NormalizeLink(rawLink, base, job.siteHost);
+    std::optional<std::string> normalized = NormalizeLink(rawLink, base, job.siteHost, job.secure);
     if (!normalized)
         return Admission::Rejected;
     std::string url = std::move(*normalized);

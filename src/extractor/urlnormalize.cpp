@@ -9,13 +9,16 @@ namespace tw {
 namespace {
 
 constexpr std::string_view kScheme = "http://";
+constexpr std::string_view kSecureScheme = "https://";
 
 } // namespace
 
 std::optional<std::string> NormalizeLink(
-    std::string_view rawLink, std::string_view base, std::string_view siteHost)
+    std::string_view rawLink, std::string_view base, std::string_view siteHost, bool secureJob)
 {
     std::string link = ReplaceAll(rawLink, "\\", "/");
+    if (secureJob && ToLower(link.substr(0, kSecureScheme.size())) == kSecureScheme)
+        link.replace(0, kSecureScheme.size(), kScheme);
     if (!link.starts_with(kScheme))
         link = std::string(base) + link;
 

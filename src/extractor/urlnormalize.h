@@ -12,9 +12,11 @@ namespace tw {
 
 // The site URL for rawLink found on a page whose directory is base (a site URL ending in "/").
 // Every link that does not begin with "http://" is taken relative to base, a leading "/"
-// included. nullopt when the result does not contain siteHost (case ignored): not on the site.
-std::optional<std::string> NormalizeLink(
-    std::string_view rawLink, std::string_view base, std::string_view siteHost);
+// included. In a secure job a link that begins with "https://" (any case) is as absolute as one
+// that begins with "http://": the job has one scheme. nullopt when the result does not contain
+// siteHost (case ignored): not on the site.
+std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_view base,
+    std::string_view siteHost, bool secureJob = false);
 
 // The first seven characters stay; the rest is trimmed and every "//" in it becomes "/" in one
 // pass (so "///" leaves "//").

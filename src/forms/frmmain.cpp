@@ -143,11 +143,13 @@ std::string FormatThousands(std::string_view text)
     return ReverseString(grouped);
 }
 
-QString BrowserAddressOf(const QString &queuedUrl)
+QString BrowserAddressOf(const QString &queuedUrl, bool secure)
 {
-    if (queuedUrl.left(7).toLower() == QLatin1String("http://"))
+    if (queuedUrl.left(7).toLower() == QLatin1String("http://")
+        || queuedUrl.left(8).toLower() == QLatin1String("https://"))
         return queuedUrl;
-    return QStringLiteral("http://") + TrimSpaces(queuedUrl);
+    return (secure ? QStringLiteral("https://") : QStringLiteral("http://"))
+        + TrimSpaces(queuedUrl);
 }
 
 frmMain::frmMain(Engine &engine, QWidget *parent)
@@ -177,6 +179,8 @@ frmMain::frmMain(Engine &engine, QWidget *parent)
     connect(&m_engine, &Engine::runningChanged, this, &frmMain::SetRunning);
     connect(&m_engine, &Engine::statsRefresh, this, &frmMain::UpdateStats);
     connect(&m_engine, &Engine::siteCompleted, this, &frmMain::OnSiteCompleted);
+    connect(&m_engine, &Engine::siteFailed, this, &frmMain::OnSiteFailed);
+    connect(&m_engine, &Engine::startUrlChanged, Text1, &QLineEdit::setText);
 
     resize(Px(kClientWidth), Px(kClientHeight) + menuBar()->sizeHint().height());
     Load();
@@ -567,7 +571,7 @@ void frmMain::txtMax_Click()
 void frmMain::List1_DblClick(const QModelIndex &index)
 {
     const QString text = index.data(Qt::DisplayRole).toString();
-    QDesktopServices::openUrl(QUrl(BrowserAddressOf(text)));
+    QDesktopServices::openUrl(QUrl(BrowserAddressOf(text, m_engine.Job().secure)));
 }
 
 void frmMain::mnunew_Click()
@@ -609,6 +613,14 @@ void frmMain::OnSiteCompleted()
             QStringLiteral("The website has been downloaded.\r\n\r\n"
                            "Would you like to browse the download directory?")))
         OpenOutputDirectory();
+}
+
+void frmMain::OnSiteFailed(const QString &reason)
+{
+    UpdateStats();
+    Answer(this, QStringLiteral("Not Downloaded"),
+        QStringLiteral("The website could not be downloaded:\r\n\r\n") + Text1->text()
+            + QStringLiteral("\r\n") + reason);
 }
 
 void frmMain::OpenOutputDirectory()

@@ -29,8 +29,8 @@ class frmNew;
 std::string FormatThousands(std::string_view text);
 
 // The address that opens a queued URL in the web browser: the text as it is when it starts with
-// "http://" in any case, otherwise "http://" followed by the trimmed text.
-QString BrowserAddressOf(const QString &queuedUrl);
+// "http://" or "https://" in any case, otherwise the job's scheme followed by the trimmed text.
+QString BrowserAddressOf(const QString &queuedUrl, bool secure);
 
 class frmMain final : public QMainWindow
 {
@@ -89,6 +89,7 @@ private:
     void mnuexplore_Click();
     void mnuabout_Click();
     void OnSiteCompleted();
+    void OnSiteFailed(const QString &reason);
     void OpenOutputDirectory();
 
     Engine &m_engine;

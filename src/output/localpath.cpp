@@ -3,6 +3,8 @@
 #include "extractor/stringops.h"
 #include "output/filesystem.h"
 
+#include <algorithm>
+
 namespace tw {
 
 std::string SanitizePath(std::string_view text)
@@ -19,6 +21,21 @@ std::string SanitizePath(std::string_view text)
     for (int pass = 0; pass < 3; ++pass)
         path = ReplaceAll(path, "__", "_");
     return path;
+}
+
+std::string HostFolderName(std::string_view host)
+{
+    return ReplaceAll(host, ":", "+");
+}
+
+std::string WithHostFolder(std::string_view relative)
+{
+    const std::size_t start = relative.find_first_not_of("\\/");
+    if (start == std::string_view::npos)
+        return std::string(relative);
+    const std::size_t end = std::min(relative.find_first_of("\\/", start), relative.size());
+    return std::string(relative.substr(0, start))
+        + HostFolderName(relative.substr(start, end - start)) + std::string(relative.substr(end));
 }
 
 std::string SanitizeSavePath(std::string_view text)

@@ -15,6 +15,12 @@ namespace tw {
 // three times. Drive colons, slashes, dots, spaces and "%" stay.
 std::string SanitizePath(std::string_view text);
 
+// The folder a host is stored under: every ":" (a port, an IPv6 address) becomes "+", a
+// character no file system refuses and no host name holds: "localhost:8080" is "localhost+8080".
+std::string HostFolderName(std::string_view host);
+// relative ("host/path" or "\host\path") with its host part named by HostFolderName.
+std::string WithHostFolder(std::string_view relative);
+
 // SanitizePath, and ".html" appended when the result holds no "." at all.
 std::string SanitizeSavePath(std::string_view text);
 

@@ -122,17 +122,11 @@ std::string RewriteStoredBody(std::string_view body, bool page, bool inSiteRoot)
     return result;
 }
 
-void SaveDownloadedFile(std::string_view response, std::string_view relativePath, SiteJob &job)
+StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &job)
 {
-    if (IsCancelMarker(response))
-        return;
-    const std::string relative = SanitizeSavePath(relativePath);
-    const std::string_view body = BodyOf(response);
-
-    std::string savePath = job.outputDir + Trim(relative);
-    if (!StaysInOutputDir(savePath, job))
-        return;
-    PrepareLocalPath(savePath, job);
+    StoredLocation location;
+    location.unprepared = job.outputDir + Trim(SanitizeSavePath(WithHostFolder(relativePath)));
+    std::string savePath = NormalizeLocalPath(location.unprepared);
     if (LastChar(savePath) == "\\")
         savePath += "index.html";
     // A URL path ending in "/" on a host without a dot was named ".html" by SanitizeSavePath.
@@ -140,25 +134,39 @@ void SaveDownloadedFile(std::string_view response, std::string_view relativePath
 
     // The names and kinds of files are told from the part below the download folder, so that a
     // folder named like "notes.txt" or "site.com" cannot turn images into pages.
-    const std::size_t mirrorStart = savePath.starts_with(job.outputDir) ? job.outputDir.size() : 0;
-    const auto inMirror = [&] { return std::string_view(savePath).substr(mirrorStart); };
-    const bool page = IsPagePath(inMirror());
-    const std::string placeholderBase = savePath;
-    if (Contains(inMirror(), ".php") && !Contains(inMirror(), ".html"))
+    location.mirrorStart = savePath.starts_with(job.outputDir) ? job.outputDir.size() : 0;
+    const std::string_view inMirror = std::string_view(savePath).substr(location.mirrorStart);
+    location.page = IsPagePath(inMirror);
+    location.placeholderBase = savePath;
+    if ((Contains(inMirror, ".php") || Contains(inMirror, ".asp")) && !Contains(inMirror, ".html"))
         savePath += ".html";
-    if (Contains(inMirror(), ".asp") && !Contains(inMirror(), ".html"))
-        savePath += ".html";
-    savePath = ReplaceAll(savePath, "\\\\", "\\");
+    location.file = ReplaceAll(savePath, "\\\\", "\\");
+    return location;
+}
 
-    if (page || IsStyleSheetPath(savePath)) {
-        std::string stored = RewriteStoredBody(body, page, IsInSiteRoot(inMirror(), job.siteHost));
+void SaveDownloadedFile(std::string_view response, std::string_view relativePath, SiteJob &job)
+{
+    if (IsCancelMarker(response))
+        return;
+    StoredLocation location = StoredLocationOf(relativePath, job);
+    if (!StaysInOutputDir(location.unprepared, job))
+        return;
+    PrepareLocalPath(location.unprepared, job);
+
+    const std::string_view body = BodyOf(response);
+    const std::string &savePath = location.file;
+    if (location.page || IsStyleSheetPath(savePath)) {
+        const std::string_view inMirror
+            = std::string_view(location.placeholderBase).substr(location.mirrorStart);
+        std::string stored = RewriteStoredBody(
+            body, location.page, IsInSiteRoot(inMirror, HostFolderName(job.siteHost)));
         stored += "\r\n";
         FileSystem::WriteFile(savePath, stored);
     } else {
         // Images, archives and the like keep their exact bytes.
         FileSystem::WriteFile(savePath, body);
     }
-    FileSystem::RemoveFile(placeholderBase + ".tmp");
+    FileSystem::RemoveFile(location.placeholderBase + ".tmp");
     job.aFiles += 1;
 }
 

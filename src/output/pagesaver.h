@@ -21,6 +21,23 @@ bool IsPagePath(std::string_view savePath);
 // leading "../". The result equals applying each replacement in its turn, in one pass.
 std::string RewriteStoredBody(std::string_view body, bool page, bool inSiteRoot);
 
+// Where a fetch saved under relativePath ("\" + host + URL path) is stored.
+struct StoredLocation
+{
+    // The path as named, before normalization: what must stay inside the output directory.
+    std::string unprepared;
+    // The file written.
+    std::string file;
+    // The name before ".html" is added to ".php" and ".asp" names; the placeholder's is this
+    // name with ".tmp".
+    std::string placeholderBase;
+    // Where the part below the download folder begins.
+    std::size_t mirrorStart = 0;
+    // A page (IsPagePath of the part below the download folder).
+    bool page = false;
+};
+StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &job);
+
 // Saves response under relativePath ("\" + host + URL path) below job.outputDir. "cancel" in any
 // case, spaces around, means there is nothing to save. A body without a header blank line is
 // saved whole. Files that are neither pages nor style sheets (".css") are stored exactly as

@@ -1,0 +1,28 @@
+#pragma once
+
+// Reading the head of a raw HTTP response as received (status line, header lines, blank line).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+// The Content-Length announced in chunk: the number its value starts with (leading spaces,
+// then decimal digits), 0 when there is none; nothing without the header, or when the number is
+// too large to hold.
+std::optional<std::int64_t> ContentLengthIn(std::string_view chunk);
+
+// The status code of the status line ("HTTP/1.x NNN ..."), or 0 when there is none.
+int StatusCodeOf(std::string_view response);
+
+// The value of the first header line called name (case ignored), spaces trimmed; nothing when
+// the head has no such line.
+std::optional<std::string> HeaderValue(std::string_view response, std::string_view name);
+
+// Where a redirect (301, 302, 303, 307 or 308) points: its non-empty Location. Nothing for
+// other answers, and for a redirect without one.
+std::optional<std::string> RedirectLocation(std::string_view response);
+
+} // namespace tw

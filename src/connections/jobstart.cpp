@@ -1,0 +1,199 @@
+// The engine's job start and everything that decides where the job fetches from: the start URL,
+// a start page that moved, a "www." form that does not resolve, redirects inside the site, and
+// a start page that could not be fetched at all.
+
+#include "connections/engine.h"
+
+#include "connections/connection.h"
+#include "extractor/admission.h"
+#include "extractor/stringops.h"
+#include "extractor/textconversion.h"
+#include "output/pagesaver.h"
+#include "output/redirectpage.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace tw {
+
+namespace {
+
+constexpr std::string_view kStubHead = "HTTP/1.0 200 OK\r\n\r\n";
+
+bool IsCertificateFailure(ConnectFailure failure)
+{
+    return failure == ConnectFailure::CertificateUntrusted
+        || failure == ConnectFailure::CertificateWrongHost
+        || failure == ConnectFailure::CertificateExpired
+        || failure == ConnectFailure::HandshakeFailed;
+}
+
+// host and path as a fetch of url requests them: a path without a dot names a directory.
+SiteAddress FetchAddressOf(const std::string &url, bool secure)
+{
+    const std::size_t slash = url.find('/');
+    SiteAddress address {secure, url.substr(0, slash), {}};
+    address.path = slash == std::string::npos ? "/" : url.substr(slash);
+    if (!Contains(address.path, "."))
+        address.path += '/';
+    return address;
+}
+
+} // namespace
+
+QString Engine::ConnectNowNow(const QString &startUrl)
+{
+    CloseAllSockets();
+    m_queue.Clear();
+    m_job.aBytes = 0;
+    m_job.aFiles = 0;
+    m_job.createdDirs.clear();
+    m_job.FileTypeFilter = m_fileTypeFilterSource();
+
+    const StartAddress start = ParseStartUrl(ToNetworkText(startUrl));
+    m_startWwwAdded = start.wwwAdded;
+    m_startUrls.clear();
+
+    m_running = true;
+    Q_EMIT runningChanged(true);
+    StartSiteAt(start.address);
+    m_scheduler->start();
+    return DisplayUrl(start.address);
+}
+
+void Engine::StartSiteAt(const SiteAddress &address)
+{
+    m_job.secure = address.secure;
+    m_job.siteHost = Trim(ReplaceAll(address.host, "www.", ""));
+    StartFetch(address.Url(), FetchKind::StartPage);
+    Q_EMIT statusLineChanged(
+        QStringLiteral("Downloading Site [") + DisplayUrl(address) + QStringLiteral("]"));
+}
+
+QString Engine::DisplayUrl(const SiteAddress &address) const
+{
+    return FromNetworkText(address.secure ? AbsoluteUrl(address) : address.Url());
+}
+
+void Engine::Sock_Failed(int index)
+{
+    ConnectionSlot &slot = SlotRecord(index);
+    const ConnectFailure failure = Sock(index).Failure();
+    slot.lastFailure = failure;
+    if (slot.startPage && failure == ConnectFailure::NameNotFound && m_startWwwAdded) {
+        // The "www." form was our guess; the host as typed is used for the whole job.
+        m_startWwwAdded = false;
+        Sock(index).Close();
+        SiteAddress typed = FetchAddressOf(slot.url, m_job.secure);
+        typed.host.erase(0, 4);
+        StartSiteAt(typed);
+        Q_EMIT startUrlChanged(DisplayUrl(typed));
+        return;
+    }
+    // A name that does not resolve keeps the slot busy until its timeout, as a refused connect
+    // does; only the start page cannot wait for a name that will not come.
+    if (IsCertificateFailure(failure)
+        || (slot.startPage && failure == ConnectFailure::NameNotFound))
+        FailFetch(index, FailureText(failure));
+}
+
+void Engine::FailFetch(int index, const QString &reason)
+{
+    ConnectionSlot &slot = SlotRecord(index);
+    tmrOut(index).stop();
+    Sock(index).Close();
+    if (slot.startPage) {
+        FailJob(index, reason);
+        return;
+    }
+    const QString url = FromNetworkText(slot.url);
+    ResetSlotDisplay(index);
+    SetSlotStatus(index, reason);
+    Q_EMIT statusLineChanged(reason + QStringLiteral(": ") + url);
+    Q_EMIT fetchFailed(url, reason);
+    if (m_queue.IsEmpty() && AllSocketsClosed())
+        SiteComplete();
+}
+
+void Engine::FailJob(int index, const QString &reason)
+{
+    StopNOW();
+    SetSlotStatus(index, reason);
+    Q_EMIT statusLineChanged(QStringLiteral("Site not downloaded: ") + reason);
+    Q_EMIT siteFailed(reason);
+}
+
+void Engine::FollowStartMove(int index, const std::string &location)
+{
+    const ConnectionSlot &slot = Slot(index);
+    const SiteAddress from {m_job.secure, slot.host, slot.path};
+    const std::optional<SiteAddress> to = ResolveLocation(location, from);
+    Sock(index).Close();
+    if (!to || !SameSite(to->host, from.host)) {
+        const std::string named = to ? AbsoluteUrl(*to) : location;
+        FailJob(index, QStringLiteral("the site moved to ") + FromNetworkText(named));
+        return;
+    }
+    m_startUrls.push_back(AbsoluteUrl(from));
+    if (std::find(m_startUrls.begin(), m_startUrls.end(), AbsoluteUrl(*to)) != m_startUrls.end()) {
+        FailJob(index, QStringLiteral("redirect loop at ") + FromNetworkText(AbsoluteUrl(*to)));
+        return;
+    }
+    if (m_startUrls.size() > static_cast<std::size_t>(kMaxStartMoves)) {
+        FailJob(index, QStringLiteral("more than %1 redirects").arg(kMaxStartMoves));
+        return;
+    }
+    m_startWwwAdded = false;
+    StartSiteAt(*to);
+    Q_EMIT startUrlChanged(DisplayUrl(*to));
+}
+
+std::optional<std::string> Engine::RedirectStub(int index, const std::string &location)
+{
+    const ConnectionSlot &slot = Slot(index);
+    const std::optional<SiteAddress> to
+        = ResolveLocation(location, SiteAddress {m_job.secure, slot.host, slot.path});
+    // A site link written "http://" is fetched over TLS in a secure job; "https://" in a plain
+    // job is another site.
+    const bool onSite = to && (!to->secure || m_job.secure)
+        && ToLower(ReplaceAll(to->host, "www.", "")) == ToLower(m_job.siteHost);
+    std::string href = to ? AbsoluteUrl(*to) : location;
+    if (onSite) {
+        const SiteAddress target = FetchAddressOf(to->Url(), m_job.secure);
+        const StoredLocation here = StoredLocationOf("\\" + slot.host + slot.path, m_job);
+        const StoredLocation there = StoredLocationOf("\\" + target.Url(), m_job);
+        if (here.file == there.file)
+            return std::nullopt;
+        std::string base = slot.url;
+        base = base.substr(0, base.rfind('/') + 1);
+        const Admission verdict = AdmitLink("http://" + to->Url(), base, m_job, m_queue);
+        if (verdict == Admission::Queued || FileExists(there.file)
+            || FileExists(there.placeholderBase + ".tmp"))
+            href = RelativeHref(here.file, there.file);
+    }
+    return std::string(kStubHead) + RedirectPage(href);
+}
+
+QString FailureText(ConnectFailure failure)
+{
+    switch (failure) {
+    case ConnectFailure::None:
+        break;
+    case ConnectFailure::NameNotFound:
+        return QStringLiteral("name not found");
+    case ConnectFailure::Refused:
+        return QStringLiteral("connection refused");
+    case ConnectFailure::CertificateUntrusted:
+        return QStringLiteral("certificate not trusted");
+    case ConnectFailure::CertificateWrongHost:
+        return QStringLiteral("certificate is for another host");
+    case ConnectFailure::CertificateExpired:
+        return QStringLiteral("certificate expired");
+    case ConnectFailure::HandshakeFailed:
+        return QStringLiteral("TLS handshake failed");
+    }
+    return {};
+}
+
+} // namespace tw

@@ -1,0 +1,102 @@
+#include "output/redirectpage.h"
+
+#include <vector>
+
+namespace tw {
+
+namespace {
+
+std::vector<std::string_view> Components(std::string_view path)
+{
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find('\\', start), path.size());
+        parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+// Characters that would end or change a URL read from a file name.
+std::string EscapeForUrl(std::string_view name)
+{
+    std::string escaped;
+    for (const char c : name) {
+        switch (c) {
+        case '%':
+            escaped += "%25";
+            break;
+        case ' ':
+            escaped += "%20";
+            break;
+        case '#':
+            escaped += "%23";
+            break;
+        case '?':
+            escaped += "%3F";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::string EscapeForHtml(std::string_view text)
+{
+    std::string escaped;
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        case '\'':
+            escaped += "&#39;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+} // namespace
+
+std::string RedirectPage(std::string_view href)
+{
+    const std::string target = EscapeForHtml(href);
+    return "<html><head><meta http-equiv=\"refresh\" content=\"0; url=" + target
+        + "\"><title>Moved</title></head>\n<body><a href=\"" + target + "\">" + target
+        + "</a></body></html>\n";
+}
+
+std::string RelativeHref(std::string_view from, std::string_view to)
+{
+    const std::vector<std::string_view> source = Components(from);
+    const std::vector<std::string_view> target = Components(to);
+    // The last component of each is its file name.
+    std::size_t shared = 0;
+    while (shared + 1 < source.size() && shared + 1 < target.size()
+        && source[shared] == target[shared])
+        ++shared;
+    std::string href;
+    for (std::size_t i = shared; i + 1 < source.size(); ++i)
+        href += "../";
+    for (std::size_t i = shared; i < target.size(); ++i) {
+        href += EscapeForUrl(target[i]);
+        if (i + 1 < target.size())
+            href += '/';
+    }
+    return href;
+}
+
+} // namespace tw

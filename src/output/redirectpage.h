@@ -1,0 +1,19 @@
+#pragma once
+
+// The page stored where the site answered with a redirect, so that links to the old address
+// still lead somewhere when the copy is browsed from disk.
+
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+// A page that sends a browser on to href at once (a refresh) and shows a plain link to it for
+// those that do not follow refreshes. href is escaped for its attributes and text.
+std::string RedirectPage(std::string_view href);
+
+// The link from the stored file from to the stored file to, both system paths ("\" separators)
+// below the same download folder: relative, with "/" separators, each name escaped for a URL.
+std::string RelativeHref(std::string_view from, std::string_view to);
+
+} // namespace tw
