@@ -131,6 +131,8 @@ private:
     // Starts the job's fetches at address: the start page, and the site key and scheme with it.
     void StartSiteAt(const SiteAddress &address);
     QString DisplayUrl(const SiteAddress &address) const;
+    // The address the slot's request asks for.
+    SiteAddress RequestedAddress(const ConnectionSlot &slot) const;
     void Sock_Failed(int index);
     // Ends the fetch at once, for the reason given; a start page takes the job with it.
     void FailFetch(int index, const QString &reason);

@@ -42,6 +42,11 @@ SiteAddress FetchAddressOf(const std::string &url, bool secure)
 
 } // namespace
 
+SiteAddress Engine::RequestedAddress(const ConnectionSlot &slot) const
+{
+    return {m_job.secure, slot.host, ReplaceAll(slot.path, "//", "/")};
+}
+
 QString Engine::ConnectNowNow(const QString &startUrl)
 {
     CloseAllSockets();
@@ -85,8 +90,9 @@ void Engine::Sock_Failed(int index)
         // The "www." form was our guess; the host as typed is used for the whole job.
         m_startWwwAdded = false;
         Sock(index).Close();
-        SiteAddress typed = FetchAddressOf(slot.url, m_job.secure);
-        typed.host.erase(0, 4);
+        const std::string url = slot.url.substr(4);
+        const std::string host = HostOfUrl(url);
+        const SiteAddress typed {m_job.secure, host, url.substr(host.size())};
         StartSiteAt(typed);
         Q_EMIT startUrlChanged(DisplayUrl(typed));
         return;
@@ -127,7 +133,7 @@ void Engine::FailJob(int index, const QString &reason)
 void Engine::FollowStartMove(int index, const std::string &location)
 {
     const ConnectionSlot &slot = Slot(index);
-    const SiteAddress from {m_job.secure, slot.host, slot.path};
+    const SiteAddress from = RequestedAddress(slot);
     const std::optional<SiteAddress> to = ResolveLocation(location, from);
     Sock(index).Close();
     if (!to || !SameSite(to->host, from.host)) {
@@ -152,8 +158,7 @@ void Engine::FollowStartMove(int index, const std::string &location)
 std::optional<std::string> Engine::RedirectStub(int index, const std::string &location)
 {
     const ConnectionSlot &slot = Slot(index);
-    const std::optional<SiteAddress> to
-        = ResolveLocation(location, SiteAddress {m_job.secure, slot.host, slot.path});
+    const std::optional<SiteAddress> to = ResolveLocation(location, RequestedAddress(slot));
     // A site link written "http://" is fetched over TLS in a secure job; "https://" in a plain
     // job is another site.
     const bool onSite = to && (!to->secure || m_job.secure)
