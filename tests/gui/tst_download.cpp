@@ -4,6 +4,9 @@
 #include "gui/windowtest.h"
 
 #include "connections/engine.h"
+#include "connections/tlssession.h"
+
+#include "support/testcertificates.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -115,6 +118,43 @@ TEST_F(DownloadTest, RowShowsConnectingThenDownloadingWithSizeAndPercentage)
     EXPECT_EQ(Text("Label6"), QStringLiteral("Website Downloaded!"));
     // A completed job leaves the pause item available.
     EXPECT_TRUE(Child<QAction>(window.get(), "mnupause")->isEnabled());
+}
+
+TEST_F(DownloadTest, ASecureSiteIsCopiedAndAFailedStartPageIsNotReportedAsDone)
+{
+    const TestAuthority authority;
+    ASSERT_TRUE(SetTlsTrust({authority.Pem(), true}));
+    ServeSite();
+    server->UseTls(authority.Issue({"www.site.test"}));
+    server->SetRoute("/", Route::Page("<a href='https://www.site.test/a.html'>a</a>"));
+    server->SetRoute("/a.html", Route::Page("a"));
+    ShowQuietly();
+
+    {
+        ModalDriver done;
+        done.Answer(QMessageBox::No);
+        StartJob(QStringLiteral("https://www.site.test/"));
+        ASSERT_TRUE(done.WaitDone(10000));
+        EXPECT_EQ(done.Seen().at(0).title, QStringLiteral("Done."));
+        EXPECT_EQ(Child<QLineEdit>(window.get(), "Text1")->text(),
+            QStringLiteral("https://www.site.test/"));
+        EXPECT_EQ(ReadTree(output.NativePath()).count("site.test/a.html"), 1U);
+    }
+
+    ASSERT_TRUE(SetTlsTrust({}));
+    ModalDriver failed;
+    failed.Answer(QMessageBox::Ok);
+    StartJob(QStringLiteral("https://www.site.test/"));
+    ASSERT_TRUE(failed.WaitDone(10000));
+    const SeenModal &message = failed.Seen().at(0);
+    EXPECT_EQ(message.title, QStringLiteral("Not Downloaded"));
+    EXPECT_TRUE(
+        message.text.endsWith(QStringLiteral("https://www.site.test/\r\ncertificate not trusted")))
+        << message.text.toStdString();
+    EXPECT_EQ(Text("Label6"), QStringLiteral("Site not downloaded: certificate not trusted"));
+    EXPECT_EQ(Row("l", 1)->text(), QStringLiteral("certificate not trusted"));
+    EXPECT_FALSE(engine.IsRunning());
+    EXPECT_TRUE(failed.Unexpected().empty());
 }
 
 } // namespace
