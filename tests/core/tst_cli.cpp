@@ -2,6 +2,9 @@
 #include "connections/connection.h"
 #include "output/filesystem.h"
 
+#include "connections/tlssession.h"
+
+#include "support/testcertificates.h"
 #include "support/testenvironment.h"
 #include "support/testhttpserver.h"
 
@@ -34,7 +37,11 @@ protected:
         m_server.SetRoute("/c.zip", Route::Page("zip"));
     }
 
-    void TearDown() override { Connection::ClearConnectTo(); }
+    void TearDown() override
+    {
+        Connection::ClearConnectTo();
+        SetTlsTrust({});
+    }
 
     QStringList Arguments(const QStringList &extra) const
     {
@@ -97,6 +104,49 @@ TEST_F(CliTest, MirrorsTheSiteWithTheChosenTypes)
     EXPECT_EQ(tree.at("site.test/img/b.gif"), std::string("GIF89a\0\r\n", 9));
     EXPECT_TRUE(m_out.contains(QStringLiteral("Done: 3 files")));
     EXPECT_TRUE(m_out.contains(QStringLiteral("0 failures")));
+}
+
+TEST_F(CliTest, SecureSitesAreCheckedAgainstTheCertificatesTrusted)
+{
+    const test::TestAuthority authority;
+    const std::string caFile = m_root.Path() + "ca.pem";
+    ASSERT_TRUE(FileSystem::WriteFile(caFile, authority.Pem()));
+    const QString caPath = QString::fromStdString(FileSystem::NativePath(caFile));
+    test::TestHttpServer secure;
+    secure.UseTls(authority.Issue({"www.site.test"}));
+    ASSERT_TRUE(secure.Listen());
+    secure.SetRoute("/", Route::Page("<a href='https://www.site.test/a.html'>a</a>"));
+    secure.SetRoute("/a.html", Route::Page("a"));
+    const QString connectTo = QStringLiteral("site.test:127.0.0.1:%1").arg(secure.Port());
+    const QString warning = QStringLiteral("warning: certificates are not checked");
+
+    const struct
+    {
+        QStringList options;
+        int code;
+        QString said; // on stderr
+    } cases[] = {
+        {{QStringLiteral("--ca-certificate"), caPath}, CliCompleted, {}},
+        {{}, CliSiteFailed,
+            QStringLiteral(
+                "tidewell-cli: could not copy https://www.site.test/: certificate not trusted\n")},
+        {{QStringLiteral("--no-check-certificate")}, CliCompleted, warning},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.options.join(u' ').toStdString());
+        m_err.clear();
+        const QString output = Output() + QString::number(&c - cases);
+        const QStringList arguments
+            = QStringList {QStringLiteral("tidewell-cli"), QStringLiteral("-o"), output,
+                  QStringLiteral("--connect-to"), connectTo}
+            + c.options + QStringList {QStringLiteral("https://www.site.test/")};
+        EXPECT_EQ(Run(arguments), c.code) << m_err.toStdString();
+        EXPECT_EQ(m_err.count(warning), c.said == warning ? 1 : 0);
+        if (c.code == CliCompleted)
+            EXPECT_EQ(test::ReadTree(output).count("site.test/a.html"), 1U);
+        else
+            EXPECT_TRUE(m_err.endsWith(c.said)) << m_err.toStdString();
+    }
 }
 
 TEST_F(CliTest, InterruptStopsLikeAUserStop)
