@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Measures the engine through tidewell-cli against tidewell-testserver, with wget -r (one
-connection) as the baseline on the same site in the same run, and writes the figures as Markdown.
+"""Measures the engine through tidewell-cli against tidewell-testserver, plain and over TLS, with
+wget -r (one connection) as the baseline on the same site in the same run, and writes the figures
+as Markdown.
 
 Usage: bench/run_engine_bench.py BUILD_DIR [--pages N --images N --big-mb N]
 BUILD_DIR must be configured with -DTIDEWELL_BENCH=ON and built.
@@ -38,10 +39,14 @@ def count_files(root, logs=("log.txt", "transdd.txt")):
 
 
 class Server:
-    def __init__(self, build, root, latency_ms):
-        self.process = subprocess.Popen(
-            [os.path.join(build, "bench", "tidewell-testserver"), "--root", root,
-             "--latency-ms", str(latency_ms)], stdout=subprocess.PIPE, text=True)
+    """tidewell-testserver on root; with ca_file, over TLS, its authority written to ca_file."""
+
+    def __init__(self, build, root, latency_ms, ca_file=None):
+        command = [os.path.join(build, "bench", "tidewell-testserver"), "--root", root,
+                   "--latency-ms", str(latency_ms)]
+        if ca_file:
+            command += ["--tls", ca_file]
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
         self.port = int(self.process.stdout.readline())
 
     def stop(self):
@@ -49,15 +54,19 @@ class Server:
         self.process.wait()
 
 
-def copy_with_tidewell(build, port, out, types, connections=24):
+def copy_with_tidewell(build, port, out, types, connections=24, ca_file=None):
+    secure = ["--ca-certificate", ca_file] if ca_file else []
+    scheme = "https" if ca_file else "http"
     return run_measured([os.path.join(build, "src", "app", "tidewell-cli"), "-q", "-c", str(connections),
                          "-t", "20", "--types", types, "--connect-to", f"www.site.test:127.0.0.1:{port}",
-                         "-o", out, "http://www.site.test/"])
+                         *secure, "-o", out, f"{scheme}://www.site.test/"])
 
 
-def copy_with_wget(port, out):
-    return run_measured(["wget", "-q", "-r", "-l", "inf", "-np", "-e", "robots=off", "-P", out,
-                         f"http://127.0.0.1:{port}/"])
+def copy_with_wget(port, out, ca_file=None):
+    secure = [f"--ca-certificate={ca_file}"] if ca_file else []
+    scheme = "https" if ca_file else "http"
+    return run_measured(["wget", "-q", "-r", "-l", "inf", "-np", "-e", "robots=off", *secure, "-P", out,
+                         f"{scheme}://127.0.0.1:{port}/"])
 
 
 def main():
@@ -75,16 +84,20 @@ def main():
     total = count_files(site)
 
     rows = []
-    for latency in (0, 50):
-        server = Server(args.build, site, latency)
+    ca_file = os.path.join(work, "ca.pem")
+    for latency, secure in ((0, False), (50, False), (50, True)):
+        server = Server(args.build, site, latency, ca_file if secure else None)
+        kind = "TLS" if secure else "plain"
         try:
-            out = os.path.join(work, f"tidewell-{latency}")
-            wall, cpu, rss = copy_with_tidewell(args.build, server.port, out, ".html,.gif")
-            rows.append((f"tidewell-cli, 24 connections, {latency} ms latency", count_files(out),
+            out = os.path.join(work, f"tidewell-{latency}-{kind}")
+            wall, cpu, rss = copy_with_tidewell(args.build, server.port, out, ".html,.gif",
+                                                ca_file=ca_file if secure else None)
+            rows.append((f"tidewell-cli, {kind}, 24 connections, {latency} ms latency", count_files(out),
                          wall, cpu, rss))
-            out = os.path.join(work, f"wget-{latency}")
-            wall, cpu, rss = copy_with_wget(server.port, out)
-            rows.append((f"wget -r, one connection, {latency} ms latency", count_files(out), wall, cpu, rss))
+            out = os.path.join(work, f"wget-{latency}-{kind}")
+            wall, cpu, rss = copy_with_wget(server.port, out, ca_file if secure else None)
+            rows.append((f"wget -r, {kind}, one connection, {latency} ms latency", count_files(out),
+                         wall, cpu, rss))
         finally:
             server.stop()
 
@@ -113,15 +126,19 @@ def main():
         f"`bench/run_engine_bench.py BUILD_DIR --pages {args.pages} --images {args.images} "
         f"--big-mb {args.big_mb}`. The scheduler starts at most one fetch per 20 ms tick (50 files/s).",
         "",
-        "| run | files | seconds | files/s | CPU s | peak RSS MiB |",
-        "|---|---|---|---|---|---|",
+        "| run | files | seconds | files/s | CPU s | CPU ms per file | peak RSS MiB |",
+        "|---|---|---|---|---|---|---|",
     ]
     for name, files, wall, cpu, rss in rows:
-        lines.append(f"| {name} | {files} | {wall:.1f} | {files / wall:.1f} | {cpu:.2f} | {rss:.0f} |")
+        lines.append(f"| {name} | {files} | {wall:.1f} | {files / wall:.1f} | {cpu:.2f} | "
+                     f"{1000 * cpu / max(files, 1):.2f} | {rss:.0f} |")
     lines.append("")
     for tidewell, wget in zip(rows[0::2], rows[1::2]):
         lines.append(f"- {tidewell[0]} against {wget[0]}: files/s x{(tidewell[1] / tidewell[2]) / (wget[1] / wget[2]):.2f}, "
                      f"CPU s x{tidewell[3] / wget[3]:.2f}, peak RSS x{tidewell[4] / wget[4]:.2f}.")
+    plain, secure = rows[2], rows[4]
+    lines.append(f"- {secure[0]} against {plain[0]}: files/s x{(secure[1] / secure[2]) / (plain[1] / plain[2]):.2f}, "
+                 f"CPU per file x{(secure[3] / secure[1]) / (plain[3] / plain[1]):.2f}.")
     lines += [
         "",
         "## Engine: one big file",

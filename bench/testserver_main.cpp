@@ -1,6 +1,7 @@
 // tidewell-testserver: the tests' HTTP/1.0 server as a program, for benchmarks and manual runs.
 // Prints the port it listens on (127.0.0.1) on the first line of stdout, then serves until killed.
 
+#include "support/testcertificates.h"
 #include "support/testhttpserver.h"
 
 #include <QCommandLineParser>
@@ -30,7 +31,12 @@ int main(int argc, char **argv)
         QStringLiteral("DIR"));
     const QCommandLineOption latencyOption(QStringLiteral("latency-ms"),
         QStringLiteral("Pause before every answer."), QStringLiteral("N"), QStringLiteral("0"));
-    parser.addOptions({portOption, rootOption, latencyOption});
+    const QCommandLineOption tlsOption(QStringLiteral("tls"),
+        QStringLiteral("Serve over TLS with a certificate for www.site.test, site.test, "
+                       "localhost and 127.0.0.1, issued by a new authority whose certificate "
+                       "is written to FILE."),
+        QStringLiteral("FILE"));
+    parser.addOptions({portOption, rootOption, latencyOption, tlsOption});
     parser.process(app);
 
     bool portOk = false;
@@ -69,6 +75,17 @@ int main(int argc, char **argv)
         });
     }
     server.SetLatency(latency);
+    if (parser.isSet(tlsOption)) {
+        const tw::test::TestAuthority authority;
+        QFile caFile(parser.value(tlsOption));
+        if (!caFile.open(QIODevice::WriteOnly)
+            || caFile.write(QByteArray::fromStdString(authority.Pem())) < 0) {
+            std::fprintf(
+                stderr, "tidewell-testserver: cannot write %s\n", qPrintable(caFile.fileName()));
+            return 2;
+        }
+        server.UseTls(authority.Issue({"www.site.test", "site.test", "localhost", "127.0.0.1"}));
+    }
     if (!server.Listen(static_cast<quint16>(port))) {
         std::fprintf(stderr, "tidewell-testserver: cannot listen on 127.0.0.1:%u\n", port);
         return 1;

@@ -32,6 +32,9 @@ std::string LocalPathOf(std::string_view url, const SiteJob &job)
 Admission AdmitLink(
     std::string_view rawLink, std::string_view base, SiteJob &job, DownloadQueue &queue)
 {
+    // A plain job has one scheme: links to secure pages are not its own.
+    if (!job.secure && Contains(rawLink, "https"))
+        return Admission::Rejected;
     std::optional<std::string> normalized = NormalizeLink(rawLink, base, job.siteHost, job.secure);
     if (!normalized)
         return Admission::Rejected;

@@ -58,7 +58,7 @@ constexpr std::array<std::string_view, 4> kRefreshSpellings
     = {"; url=", ";url=", "; URL=", ";URL="};
 constexpr std::string_view kRefreshLink = "a href='http://";
 
-constexpr std::string_view kSecurePart = "https";
+// A link that holds "https" is skipped too, unless the job is secure: queue admission knows.
 constexpr std::array<std::string_view, 3> kSkippedParts = {"irc:", "ftp:", "@"};
 
 constexpr bool EndsAttributeName(char c)
@@ -237,7 +237,7 @@ void RewriteRefreshTargets(std::string &text)
 
 // Steps from the "href" at hit to the verdict on its raw link; values that can never be
 // fetched are skipped without asking admit.
-Admission OfferLink(std::string_view text, std::size_t hit, const LinkSink &admit, bool secureJob)
+Admission OfferLink(std::string_view text, std::size_t hit, const LinkSink &admit)
 {
     const std::size_t valueStart = std::min(hit + kHref.size(), text.size());
     std::string raw = Trim(text.substr(valueStart, 300));
@@ -246,8 +246,6 @@ Admission OfferLink(std::string_view text, std::size_t hit, const LinkSink &admi
     if (raw.starts_with('#'))
         return Admission::Rejected;
     raw = Trim(CutAtDelimiter(raw));
-    if (!secureJob && Contains(raw, kSecurePart))
-        return Admission::Rejected;
     for (std::string_view part : kSkippedParts) {
         if (Contains(raw, part))
             return Admission::Rejected;
@@ -268,8 +266,7 @@ void RewriteForScan(std::string &text)
     RewriteRefreshTargets(text);
 }
 
-void ScanLinks(std::string &pageText, const LinkSink &admit, const std::function<void()> &yield,
-    bool secureJob)
+void ScanLinks(std::string &pageText, const LinkSink &admit, const std::function<void()> &yield)
 {
     RewriteForScan(pageText);
 
@@ -293,7 +290,7 @@ void ScanLinks(std::string &pageText, const LinkSink &admit, const std::function
          hit = pageText.find("href", start)) {
         if (!yieldAndGoOn(3))
             return;
-        const Admission verdict = OfferLink(pageText, hit, admit, secureJob);
+        const Admission verdict = OfferLink(pageText, hit, admit);
         if (verdict == Admission::Failed)
             break;
         if (verdict == Admission::Queued && !yieldAndGoOn(1))
@@ -314,7 +311,7 @@ void ExtractLinks(std::string &pageText, DownloadQueue &queue, std::string base,
         base += '/';
     ScanLinks(
         pageText, [&](const std::string &rawLink) { return AdmitLink(rawLink, base, job, queue); },
-        yield, job.secure);
+        yield);
 }
 
 } // namespace tw

@@ -28,13 +28,12 @@ std::string CutAtDelimiter(std::string_view text);
 void RewriteForScan(std::string &text);
 
 // Rewrites pageText (RewriteForScan) and walks it from one "href" to the next, handing each
-// raw link to admit; a link that holds "https" is skipped unless the job is secure. It calls yield
-// three times before each raw link, once after each link that admit queued and twice after each
-// advance. pageText stays the caller's: a yield may add to its end, or empty it (a stop), which
-// ends the scan at once unless nothing was left to scan. A Failed verdict ends the scan too.
-// Otherwise pageText is left as the part after the last advance. Linear in the length of the text.
-void ScanLinks(std::string &pageText, const LinkSink &admit, const std::function<void()> &yield,
-    bool secureJob = false);
+// raw link to admit. It calls yield three times before each raw link, once after each link that
+// admit queued and twice after each advance. pageText stays the caller's: a yield may add to its
+// end, or empty it (a stop), which ends the scan at once unless nothing was left to scan. A
+// Failed verdict ends the scan too. Otherwise pageText is left as the part after the last
+// advance. Linear in the length of the text.
+void ScanLinks(std::string &pageText, const LinkSink &admit, const std::function<void()> &yield);
 
 // Scans pageText (the slot's response, rewritten in place) and admits its links against base,
 // the directory of the page ("/" is added when missing, so an empty base becomes "/").

@@ -50,8 +50,7 @@ inline void PlainScanLinks(
             raw = raw.substr(1);
         if (!raw.starts_with('#')) {
             raw = Trim(CutAtDelimiter(raw));
-            if (!Contains(raw, "https") && !Contains(raw, "irc:") && !Contains(raw, "ftp:")
-                && !Contains(raw, "@")) {
+            if (!Contains(raw, "irc:") && !Contains(raw, "ftp:") && !Contains(raw, "@")) {
                 const Admission verdict = admit(raw);
                 if (verdict == Admission::Failed)
                     return;

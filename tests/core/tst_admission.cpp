@@ -78,6 +78,31 @@ TEST_F(AdmissionTest, QueuesWantedSiteLinksInTheirSiteForm)
     EXPECT_FALSE(FileExists(m_job.outputDir + "transdd.txt"));
 }
 
+TEST_F(AdmissionTest, SecureLinksBelongToSecureJobsOnly)
+{
+    const struct
+    {
+        bool secure;
+        const char *raw;
+        const char *queued; // nullptr: rejected
+    } cases[] = {
+        {false, "https://www.host.com/s.html", nullptr},
+        {false, "page-about-https.html", nullptr},
+        {true, "HTTPS://www.host.com/s.html", "www.host.com/s.html"},
+        {true, "http://www.host.com/t.html", "www.host.com/t.html"},
+        {true, "page-about-https.html", "host.com/dir/page-about-https.html"},
+        {true, "https://other.org/x.html", nullptr},
+    };
+    for (const auto &c : cases) {
+        m_job.secure = c.secure;
+        const Admission result = Admit(c.raw);
+        EXPECT_EQ(result, c.queued ? Admission::Queued : Admission::Rejected) << c.raw;
+        if (c.queued && result == Admission::Queued) {
+            EXPECT_EQ(m_queue.At(0), c.queued);
+        }
+    }
+}
+
 TEST_F(AdmissionTest, ParentLinksAreRecordedAndClimbsAboveTheHostRejected)
 {
     EXPECT_EQ(Admit("../up.html"), Admission::Queued);
