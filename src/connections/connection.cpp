@@ -1,19 +1,16 @@
 #include "connections/connection.h"
 
-#include <QHash>
+#include "connections/nativesocket.h"
+
 #include <QHostInfo>
 #include <QPointer>
 #include <QSocketNotifier>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
-#include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace tw {
 
@@ -28,103 +25,6 @@ constexpr std::size_t kMaxUntaken = 2 * kReadPerWakeUp;
 constexpr std::size_t kMinRead = 16 * 1024;
 // Buffers that grew past this for one big block are given back once they are empty.
 constexpr std::size_t kKeepCapacity = 256 * 1024;
-
-struct Target
-{
-    QString address;
-    quint16 port = 0;
-};
-
-QHash<QString, Target> &ConnectToMap()
-{
-    static QHash<QString, Target> map;
-    return map;
-}
-
-QString ConnectToKey(const QString &host, quint16 fromPort)
-{
-    return fromPort == 0 ? host.toLower()
-                         : host.toLower() + QLatin1Char(':') + QString::number(fromPort);
-}
-
-struct Endpoint
-{
-    QString name;
-    quint16 port = 0;
-    bool valid = true;
-};
-
-// Splits "name:port" and "[v6]:port"; a bare IPv6 literal has several colons and no port. An
-// empty port keeps the one given; a port that is not a number from 1 to 65535 makes it invalid.
-Endpoint SplitHostPort(const QString &host, quint16 port)
-{
-    Endpoint e {host, port};
-    QString digits;
-    if (host.startsWith(QLatin1Char('['))) {
-        const qsizetype close = host.indexOf(QLatin1Char(']'));
-        const QString rest = host.mid(close + 1);
-        if (close < 0 || (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':'))))
-            return {host, port, false};
-        e.name = host.mid(1, close - 1);
-        digits = rest.mid(1);
-    } else {
-        const qsizetype colon = host.indexOf(QLatin1Char(':'));
-        if (colon < 0 || host.lastIndexOf(QLatin1Char(':')) != colon)
-            return e;
-        e.name = host.left(colon);
-        digits = host.mid(colon + 1);
-    }
-    if (digits.isEmpty())
-        return e;
-    bool ok = false;
-    const uint value = digits.toUInt(&ok, 10);
-    if (!ok || value == 0 || value > 65535 || !digits.front().isDigit())
-        return {host, port, false};
-    e.port = static_cast<quint16>(value);
-    return e;
-}
-
-// Opens a non-blocking socket and starts connecting it. Returns the descriptor, or -1 when the
-// attempt failed at once (refused, unreachable, out of descriptors).
-int StartConnect(const QHostAddress &address, quint16 port)
-{
-    sockaddr_storage storage {};
-    socklen_t length = 0;
-    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-        auto *in = reinterpret_cast<sockaddr_in *>(&storage);
-        in->sin_family = AF_INET;
-        in->sin_port = qToBigEndian(port);
-        in->sin_addr.s_addr = qToBigEndian(address.toIPv4Address());
-        length = sizeof(sockaddr_in);
-    } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_port = qToBigEndian(port);
-        const Q_IPV6ADDR bytes = address.toIPv6Address();
-        std::memcpy(&in6->sin6_addr, &bytes, sizeof(bytes));
-        in6->sin6_scope_id = address.scopeId().toUInt();
-        length = sizeof(sockaddr_in6);
-    } else {
-        return -1;
-    }
-    const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&storage), length) == 0
-        || errno == EINPROGRESS || errno == EINTR)
-        return fd;
-    ::close(fd);
-    return -1;
-}
-
-// Closes without a lingering close: unsent bytes are dropped and the peer sees a reset if it
-// still has something to say, so the descriptor and port are free at once.
-void AbortSocket(int fd)
-{
-    const linger abortive {1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
-    ::close(fd);
-}
 
 } // namespace
 
@@ -147,12 +47,12 @@ Connection::~Connection()
 void Connection::SetConnectTo(
     const QString &host, const QString &address, quint16 port, quint16 fromPort)
 {
-    ConnectToMap().insert(ConnectToKey(host, fromPort), Target {address, port});
+    AddConnectTo(host, fromPort, Endpoint {address, port});
 }
 
 void Connection::ClearConnectTo()
 {
-    ConnectToMap().clear();
+    ClearConnectToMap();
 }
 
 void Connection::Connect(const QString &host, quint16 port, Security security)
@@ -167,13 +67,8 @@ void Connection::Connect(const QString &host, quint16 port, Security security)
         return;
     }
     m_peerName = endpoint.name.toStdString();
-    auto mapped = ConnectToMap().constFind(ConnectToKey(endpoint.name, endpoint.port));
-    if (mapped == ConnectToMap().cend())
-        mapped = ConnectToMap().constFind(ConnectToKey(endpoint.name, 0));
-    if (mapped != ConnectToMap().cend()) {
-        endpoint.name = mapped->address;
-        endpoint.port = mapped->port;
-    }
+    if (const std::optional<Endpoint> mapped = ConnectToTarget(endpoint.name, endpoint.port))
+        endpoint = *mapped;
     m_port = endpoint.port;
 
     // A literal address would otherwise be looked up in reverse by QHostInfo.
