@@ -620,7 +620,8 @@ void frmMain::OnSiteFailed(const QString &reason)
     UpdateStats();
     Answer(this, QStringLiteral("Not Downloaded"),
         QStringLiteral("The website could not be downloaded:\r\n\r\n") + Text1->text()
-            + QStringLiteral("\r\n") + reason);
+            + QStringLiteral("\r\n") + reason,
+        QMessageBox::Ok, QMessageBox::Warning);
 }
 
 void frmMain::OpenOutputDirectory()

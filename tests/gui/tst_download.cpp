@@ -148,6 +148,7 @@ TEST_F(DownloadTest, ASecureSiteIsCopiedAndAFailedStartPageIsNotReportedAsDone)
     ASSERT_TRUE(failed.WaitDone(10000));
     const SeenModal &message = failed.Seen().at(0);
     EXPECT_EQ(message.title, QStringLiteral("Not Downloaded"));
+    EXPECT_EQ(message.icon, QMessageBox::Warning);
     EXPECT_TRUE(
         message.text.endsWith(QStringLiteral("https://www.site.test/\r\ncertificate not trusted")))
         << message.text.toStdString();
