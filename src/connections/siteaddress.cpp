@@ -87,6 +87,11 @@ StartAddress ParseStartUrl(std::string_view typed)
     return start;
 }
 
+bool NamesAHost(std::string_view typed)
+{
+    return !Trim(ReplaceAll(ParseStartUrl(typed).address.host, "www.", "")).empty();
+}
+
 bool SameSite(std::string_view host, std::string_view otherHost)
 {
     return SiteKey(host) == SiteKey(otherHost);

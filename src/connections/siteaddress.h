@@ -46,6 +46,10 @@ std::string WithoutDefaultPort(std::string_view host, bool secure);
 // anywhere; the scheme's own port goes.
 StartAddress ParseStartUrl(std::string_view typed);
 
+// True when the start URL as typed names a host to copy: not empty, spaces, a scheme or "www."
+// alone.
+bool NamesAHost(std::string_view typed);
+
 // The same site: the hosts are equal once case, every "www." and any port are ignored.
 bool SameSite(std::string_view host, std::string_view otherHost);
 

@@ -434,6 +434,8 @@ void frmMain::ConnectNowNow()
         ShowWizard();
         return;
     }
+    if (!AcceptStartUrl(this, Text1->text()))
+        return;
     Text1->setText(m_engine.ConnectNowNow(Text1->text()));
     mnupause->setEnabled(true);
 }
@@ -506,9 +508,25 @@ void frmMain::resizeEvent(QResizeEvent *event)
     ApplyResizeRules();
 }
 
+// Many window systems tell the frame around a window only once it is shown, and a frame that
+// arrives changes the outer size without a resize: the layout follows it then.
+void frmMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    QMetaObject::invokeMethod(this, &frmMain::ApplyResizeRules, Qt::QueuedConnection);
+}
+
+void frmMain::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    if (frameGeometry().size() != m_laidOutFrame)
+        ApplyResizeRules();
+}
+
 void frmMain::ApplyResizeRules()
 {
     const QRect frame = frameGeometry();
+    m_laidOutFrame = frame.size();
     const int W = Twips(frame.width());
     const int H = Twips(frame.height());
 

@@ -66,6 +66,8 @@ Q_SIGNALS:
 protected:
     void changeEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -94,6 +96,8 @@ private:
 
     Engine &m_engine;
     bool m_wizardOpen = false;
+    // The outer size the controls were last laid out for.
+    QSize m_laidOutFrame;
 
     QWidget *m_client = nullptr;
     QWidget *Picture2 = nullptr;

@@ -266,7 +266,7 @@ void frmNew::ShowInvalidDirectory()
 
 void frmNew::Command1_Click()
 {
-    if (!LeaveWithDirectory())
+    if (!AcceptStartUrl(this, txtURL->text()) || !LeaveWithDirectory())
         return;
     m_main.Text1->setText(txtURL->text());
     m_main.ConnectNowNow();
@@ -281,8 +281,9 @@ void frmNew::Command2_Click()
 
 void frmNew::Command3_Click()
 {
+    // Qt gives a window whose title is empty the program's name; a space shows nothing.
     const QString typed = QInputDialog::getText(
-        this, QString(), QStringLiteral("Enter a file extension (e.g. .html)"));
+        this, QStringLiteral(" "), QStringLiteral("Enter a file extension (e.g. .html)"));
     const std::string extension = FileTypeEntry(ToLocalText(typed));
     if (extension.empty())
         return;

@@ -1,5 +1,8 @@
 #include "forms/messagebox.h"
 
+#include "connections/siteaddress.h"
+#include "extractor/textconversion.h"
+
 namespace tw {
 
 int Answer(QWidget *parent, const QString &title, const QString &text,
@@ -7,6 +10,16 @@ int Answer(QWidget *parent, const QString &title, const QString &text,
 {
     QMessageBox box(icon, title, text, buttons, parent);
     return box.exec();
+}
+
+bool AcceptStartUrl(QWidget *parent, const QString &url)
+{
+    if (NamesAHost(ToNetworkText(url)))
+        return true;
+    Answer(parent, QStringLiteral("Error"),
+        QStringLiteral("Enter the address of the website to download, such as http://example.com/"),
+        QMessageBox::Ok, QMessageBox::Critical);
+    return false;
 }
 
 bool AnswerIsYes(QWidget *parent, const QString &title, const QString &text)

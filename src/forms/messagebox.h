@@ -11,6 +11,9 @@ int Answer(QWidget *parent, const QString &title, const QString &text,
     QMessageBox::StandardButtons buttons = QMessageBox::Ok,
     QMessageBox::Icon icon = QMessageBox::Information);
 
+// True when url names a host to copy; otherwise says so in a message box and returns false.
+bool AcceptStartUrl(QWidget *parent, const QString &url);
+
 // Asks a Yes/No question with the information icon; true when the answer is Yes.
 bool AnswerIsYes(QWidget *parent, const QString &title, const QString &text);
 

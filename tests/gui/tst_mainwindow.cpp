@@ -12,6 +12,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <array>
+#include <map>
+
 namespace tw::test {
 namespace {
 
@@ -24,6 +27,77 @@ TEST(FormatThousands, GroupsDigitsInThrees)
             {"-1234", "-1,234"}, {"-123", "-,123"}, {"123456", "123,456"}};
     for (const auto &[text, grouped] : cases)
         EXPECT_EQ(FormatThousands(text), grouped) << '"' << text << '"';
+}
+
+// Where the design and the resize rules put each control for an outer size of W x H twips, in
+// pixels. Each rule's result is stored in whole pixels and read back by the rules after it.
+std::map<std::string, QRect> DesignedGeometry(int W, int H)
+{
+    const auto px = [](int twips) { return Twips(Px(twips)); };
+    const int picture1Width = px(W - 360 - 375 - 120);
+    const int list1Height = px(H - 2280 - 4935 - 480);
+    const int text1Width = px(W - 2175 - 1440);
+    const int txtMaxLeft = 120 + picture1Width + 120;
+    const std::map<std::string, std::array<int, 4>> twips = {
+        {"Picture1", {120, 1440, picture1Width, 4935}},
+        {"List1", {120, 6720, W - 360, list1Height}},
+        {"txtMax", {txtMaxLeft, 1440, 375, 4905}},
+        {"Label7", {txtMaxLeft, 1200, 375, 255}},
+        {"Text1", {1080, 120, text1Width, 360}},
+        {"Picture2", {1080 + text1Width + 120, 120, 2175, 855}},
+        {"Label6", {120, 6720 + list1Height + 40, 11175, 255}},
+        {"Picture3", {picture1Width - 1695, 0, 1695, 4935}},
+        {"Label8", {120, 6480, 2415, 255}},
+        {"Image1", {120, 120, 1185, 360}},
+        {"Label3", {120, 840, 1695, 255}},
+        {"Label4", {120, 1080, 2295, 255}},
+        {"Label5", {2400, 840, 3135, 255}},
+    };
+    std::map<std::string, QRect> pixels;
+    for (const auto &[name, r] : twips)
+        pixels[name] = QRect(Px(r[0]), Px(r[1]), Px(r[2]), Px(r[3]));
+    return pixels;
+}
+
+TEST_F(MainWindowTest, ControlsSitWhereTheResizeRulesPutThemForTheOuterSize)
+{
+    ShowQuietly();
+    QTest::qWait(50);
+    const QSize start = window->size();
+    const auto check = [&](const char *when) {
+        SCOPED_TRACE(when);
+        const QRect frame = window->frameGeometry();
+        for (const auto &[name, expected] :
+            DesignedGeometry(Twips(frame.width()), Twips(frame.height()))) {
+            EXPECT_EQ(Child<QWidget>(window.get(), name.c_str())->geometry(), expected) << name;
+        }
+    };
+    check("at start");
+    const std::map<std::string, QRect> atStart = DesignedGeometry(
+        Twips(window->frameGeometry().width()), Twips(window->frameGeometry().height()));
+
+    const std::pair<const char *, QSize> sizes[] = {
+        {"larger", start + QSize(240, 120)},
+        {"smaller", start - QSize(80, 60)},
+        {"back", start},
+    };
+    for (const auto &[when, size] : sizes) {
+        window->resize(size);
+        QTest::qWait(20);
+        check(when);
+    }
+
+    ModalDriver driver;
+    driver.Answer(QMessageBox::Yes);
+    ServeSite(true);
+    StartJob();
+    window->AskStop();
+    ASSERT_TRUE(driver.WaitDone());
+    QTest::qWait(20);
+    EXPECT_EQ(window->size(), start) << "Stop gives the window its design size";
+    check("after Stop");
+    for (const auto &[name, expected] : atStart)
+        EXPECT_EQ(Child<QWidget>(window.get(), name.c_str())->geometry(), expected) << name;
 }
 
 TEST_F(MainWindowTest, StartsWithTwentyFourIdleRowsAndCountsWithGrouping)

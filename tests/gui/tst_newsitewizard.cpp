@@ -107,6 +107,32 @@ TEST_F(WizardTest, RefusesAFolderThatCannotBeWritten)
     EXPECT_FALSE(engine.IsRunning());
 }
 
+TEST_F(WizardTest, AStartUrlWithoutAHostStartsNothingAndWritesNothing)
+{
+    ServeSite();
+    txtDir->setText(output.NativePath() + QStringLiteral("/copy/"));
+    wizard->show();
+    const QStringList typed = {QString(), QStringLiteral("   "), QStringLiteral("http://"),
+        QStringLiteral(" HTTPS:// "), QStringLiteral("http://www.")};
+    for (const QString &url : typed) {
+        SCOPED_TRACE(url.toStdString());
+        txtURL->setText(url);
+        driver.Answer(QMessageBox::Ok);
+        Click("Command1"); // Download
+        ASSERT_TRUE(driver.WaitDone());
+        const SeenModal &seen = driver.Seen().back();
+        EXPECT_EQ(seen.title, QStringLiteral("Error"));
+        EXPECT_EQ(seen.text,
+            QStringLiteral("Enter the address of the website to download, such as "
+                           "http://example.com/"));
+        EXPECT_TRUE(wizard->isVisible());
+        EXPECT_FALSE(engine.IsRunning());
+    }
+    EXPECT_TRUE(server->Requests().empty());
+    EXPECT_TRUE(ReadTree(output.NativePath()).empty());
+    EXPECT_TRUE(driver.Unexpected().empty());
+}
+
 TEST_F(WizardTest, CloseCleansTheFolderNameAndCreatesTheFolder)
 {
     txtDir->setText(output.NativePath() + QStringLiteral("/we?ird*\\name"));
@@ -139,6 +165,9 @@ TEST_F(WizardTest, TheTypeListIsEditedWithQuestionsAndChecks)
     const std::vector<SeenModal> &seen = driver.Seen();
     ASSERT_EQ(seen.size(), 8u);
     EXPECT_EQ(seen[0].text, QStringLiteral("Enter a file extension (e.g. .html)"));
+    // Blank, but not empty: an empty title would show the program's name.
+    EXPECT_FALSE(seen[0].title.isEmpty());
+    EXPECT_TRUE(seen[0].title.trimmed().isEmpty());
     for (int refusal : {1, 3}) {
         EXPECT_EQ(seen[refusal].title, QStringLiteral("Error"));
         EXPECT_EQ(seen[refusal].text,

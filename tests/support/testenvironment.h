@@ -5,6 +5,7 @@
 
 #include "connections/sitejob.h"
 
+#include <QRect>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -16,6 +17,11 @@
 inline void PrintTo(const QString &text, std::ostream *out)
 {
     *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QRect &rect, std::ostream *out)
+{
+    *out << rect.x() << ',' << rect.y() << ' ' << rect.width() << 'x' << rect.height();
 }
 
 namespace tw::test {
