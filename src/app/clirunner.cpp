@@ -77,18 +77,18 @@ struct ConnectTo
 };
 
 // HOST:ADDRESS:PORT; the address may itself hold colons (IPv6).
-std::variant<ConnectTo, Rejection> ParseConnectTo(const QString &spec)
+std::variant<ConnectTo, Rejection> ParseConnectTo(const QString &entry)
 {
-    const auto first = spec.indexOf(QLatin1Char(':'));
-    const auto last = spec.lastIndexOf(QLatin1Char(':'));
-    const auto port = WholeNumber(spec.mid(last + 1), 1, 65535);
+    const auto first = entry.indexOf(QLatin1Char(':'));
+    const auto last = entry.lastIndexOf(QLatin1Char(':'));
+    const auto port = WholeNumber(entry.mid(last + 1), 1, 65535);
     if (first <= 0 || last <= first + 1 || !port)
         return Rejection {
-            QStringLiteral("--connect-to takes HOST:ADDRESS:PORT, not \"%1\"").arg(spec)};
-    QString address = spec.mid(first + 1, last - first - 1);
+            QStringLiteral("--connect-to takes HOST:ADDRESS:PORT, not \"%1\"").arg(entry)};
+    QString address = entry.mid(first + 1, last - first - 1);
     if (address.startsWith(QLatin1Char('[')) && address.endsWith(QLatin1Char(']')))
         address = address.mid(1, address.size() - 2);
-    return ConnectTo {spec.left(first), address, static_cast<quint16>(*port)};
+    return ConnectTo {entry.left(first), address, static_cast<quint16>(*port)};
 }
 
 // The copier puts "www." in front of a start URL that has none, so a host named without it also
@@ -211,8 +211,8 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
             return Rejection {QStringLiteral("--types names no extension")};
     }
     std::vector<ConnectTo> entries;
-    for (const QString &spec : parser.values(connectTo)) {
-        auto entry = ParseConnectTo(spec);
+    for (const QString &value : parser.values(connectTo)) {
+        auto entry = ParseConnectTo(value);
         if (const auto *rejection = std::get_if<Rejection>(&entry))
             return *rejection;
         entries.push_back(std::get<ConnectTo>(entry));

@@ -133,26 +133,6 @@ TEST_F(TlsConnectionTest, CertificatesThatFailVerificationFailTheConnectAtOnceWi
     }
 }
 
-TEST_F(TlsConnectionTest, WithoutVerificationAnyCertificateIsAccepted)
-{
-    const TestAuthority stranger;
-    Serve(stranger.Issue({"other.test"}, -30, -1));
-    ASSERT_TRUE(SetTlsTrust({{}, false}));
-    server->SetRoute("/", Route::Raw("hello"));
-    Client client("/");
-    ASSERT_TRUE(WaitUntil([&] { return client.Ended(); }, kWaitMs));
-    EXPECT_EQ(client.received, "hello");
-}
-
-TEST_F(TlsConnectionTest, UnreadableExtraAuthoritiesAreRefusedAndTheTrustBeforeStays)
-{
-    EXPECT_FALSE(SetTlsTrust({"not a certificate", true}));
-    server->SetRoute("/", Route::Raw("still trusted"));
-    Client client("/");
-    ASSERT_TRUE(WaitUntil([&] { return client.Ended(); }, kWaitMs));
-    EXPECT_EQ(client.received, "still trusted");
-}
-
 TEST_F(TlsConnectionTest, TheEndIsSeenWithTheLastBytesWithOrWithoutCloseNotify)
 {
     const std::string body = Pattern(3 * 1024 * 1024 + 17);
