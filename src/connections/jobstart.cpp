@@ -170,9 +170,8 @@ std::optional<std::string> Engine::RedirectStub(int index, const std::string &lo
         const StoredLocation there = StoredLocationOf("\\" + target.Url(), m_job);
         if (here.file == there.file)
             return std::nullopt;
-        std::string base = slot.url;
-        base = base.substr(0, base.rfind('/') + 1);
-        const Admission verdict = AdmitLink("http://" + to->Url(), base, m_job, m_queue);
+        // An absolute link needs no base.
+        const Admission verdict = AdmitLink("http://" + to->Url(), {}, m_job, m_queue);
         if (verdict == Admission::Queued || FileExists(there.file)
             || FileExists(there.placeholderBase + ".tmp"))
             href = RelativeHref(here.file, there.file);
