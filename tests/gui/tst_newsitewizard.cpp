@@ -91,6 +91,7 @@ TEST_F(WizardTest, RefusesAFolderThatCannotBeWritten)
 {
     ASSERT_TRUE(FileSystem::WriteFile(output.Path() + "afile", "x"));
     txtDir->setText(output.NativePath() + QStringLiteral("/afile/sub"));
+    txtURL->setText(QStringLiteral("http://www.site.test/"));
     wizard->show();
     driver.Answer(QMessageBox::Ok).Answer(QMessageBox::Ok);
     Click("Command1"); // Download
