@@ -11,16 +11,43 @@ namespace {
 constexpr std::string_view kScheme = "http://";
 constexpr std::string_view kSecureScheme = "https://";
 
+// The host of a site URL as the site test compares it: lower case, without any "www." and
+// without a port.
+std::string HostKey(std::string_view url)
+{
+    std::string host = ReplaceAll(ToLower(url.substr(0, url.find_first_of("/?#"))), "www.", "");
+    const std::size_t close = host.rfind(']');
+    return host.substr(0, host.find(':', close == std::string::npos ? 0 : close));
+}
+
+bool OnSite(std::string_view url, std::string_view siteHost)
+{
+    const std::string host = HostKey(url);
+    const std::string site = HostKey(siteHost);
+    return host == site || host.ends_with('.' + site);
+}
+
 } // namespace
 
 std::optional<std::string> NormalizeLink(
     std::string_view rawLink, std::string_view base, std::string_view siteHost, bool secureJob)
 {
     std::string link = ReplaceAll(rawLink, "\\", "/");
-    if (secureJob && ToLower(link.substr(0, kSecureScheme.size())) == kSecureScheme)
+    const std::string scheme = ToLower(link.substr(0, kSecureScheme.size()));
+    if (scheme == kSecureScheme) {
+        // The job has one scheme: a secure link is its own only in a secure job.
+        if (!secureJob)
+            return std::nullopt;
         link.replace(0, kSecureScheme.size(), kScheme);
-    if (!link.starts_with(kScheme))
+    } else if (scheme.starts_with(kScheme)) {
+        link.replace(0, kScheme.size(), kScheme);
+    } else if (link.starts_with("//")) {
+        link.replace(0, 2, kScheme);
+    } else if (link.starts_with('/')) {
+        link = std::string(kScheme) + std::string(base.substr(0, base.find('/'))) + link;
+    } else {
         link = std::string(base) + link;
+    }
 
     // A doubled slash after a host ending in .com, .net or .org, even inside the scheme's part
     // that CollapseSlashes leaves alone.
@@ -33,7 +60,7 @@ std::optional<std::string> NormalizeLink(
 
     if (LowerTrim(link).starts_with(kScheme))
         link.erase(0, kScheme.size());
-    if (!Contains(ToLower(link), ToLower(siteHost)))
+    if (!OnSite(link, siteHost))
         return std::nullopt;
     if (LastChar(link) == "/")
         link += "index.html";

@@ -10,11 +10,12 @@
 
 namespace tw {
 
-// The site URL for rawLink found on a page whose directory is base (a site URL ending in "/").
-// Every link that does not begin with "http://" is taken relative to base, a leading "/"
-// included. In a secure job a link that begins with "https://" (any case) is as absolute as one
-// that begins with "http://": the job has one scheme. nullopt when the result does not contain
-// siteHost (case ignored): not on the site.
+// The site URL for rawLink found on a page whose directory is base (a site URL ending in "/"),
+// resolved as a browser does: "http://" in any case is absolute, and so is "https://" in a secure
+// job (the job has one scheme; in a plain job such a link is not the site's); "//" is absolute
+// with the job's scheme; a single "/" is taken from base's host; anything else is joined to base.
+// nullopt when the link's host is not the site's: hosts are compared in lower case, without any
+// "www." and without a port, and a sub-domain of the site counts as the site.
 std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_view base,
     std::string_view siteHost, bool secureJob = false);
 

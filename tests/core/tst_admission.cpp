@@ -47,7 +47,7 @@ TEST_F(AdmissionTest, QueuesWantedSiteLinksInTheirSiteForm)
         {"page.html", "host.com/dir/page.html"},
         {"sub/", "host.com/dir/sub/index.html"},
         {"./b.html", "host.com/dir/b.html"},
-        {"//c.html", "host.com/dir//c.html"},
+        {"//host.com/c.html", "host.com/c.html"},
         {"http://www.host.com/w.html", "www.host.com/w.html"},
         {"http://host.com/w.html", nullptr}, // the same file as with "www."
         {"p.php?id=1", "host.com/dir/p.php?id=1"},
@@ -73,7 +73,7 @@ TEST_F(AdmissionTest, QueuesWantedSiteLinksInTheirSiteForm)
     EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\dir\\p.php_id=1.tmp"));
     EXPECT_EQ(Read("log.txt"),
         "host.com/dir/page.html\r\nhost.com/dir/sub/index.html\r\nhost.com/dir/b.html\r\n"
-        "host.com/dir//c.html\r\nwww.host.com/w.html\r\nhost.com/dir/p.php?id=1\r\n"
+        "host.com/c.html\r\nwww.host.com/w.html\r\nhost.com/dir/p.php?id=1\r\n"
         "host.com/dir/q.html\r\nhost.com/dir/UP.HTML\r\n");
     EXPECT_FALSE(FileExists(m_job.outputDir + "transdd.txt"));
 }

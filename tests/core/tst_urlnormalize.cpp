@@ -17,8 +17,16 @@ TEST(NormalizeLink, GivesSiteUrlsOrRejects)
         {"page.html", "host.com/dir/", "host.com/dir/page.html"},
         {"../a.html", "host.com/dir/", "host.com/dir/../a.html"},
         {"./a.html", "host.com/dir/", "host.com/dir/./a.html"},
-        {"/b.html", "host.com/a/", "host.com/a/b.html"},
-        {"//b.html", "host.com/a/", "host.com/a//b.html"},
+        {"/b.html", "host.com/a/", "host.com/b.html"},
+        {"/img/b.gif", "host.com/a/b/", "host.com/img/b.gif"},
+        {"//b.html", "host.com/a/", nullptr}, // the host "b.html"
+        {"//www.host.com/c.html", "host.com/a/", "www.host.com/c.html"},
+        {"HTTP://Host.com:8080/d.html", "host.com/a/", "Host.com:8080/d.html"},
+        {"https://host.com/s.html", "host.com/a/", nullptr}, // a plain job's links are http
+        {"http://docs.host.com/x.html", "host.com/", "docs.host.com/x.html"},
+        {"http://WWW.HOST.COM/x.html", "host.com/", "WWW.HOST.COM/x.html"},
+        {"http://nothost.com/x.html", "host.com/", nullptr},
+        {"http://host.com.evil.org/x.html", "host.com/", nullptr},
         {"dir\\b.html", "host.com/", "host.com/dir/b.html"},
         {"sub/", "host.com/", "host.com/sub/index.html"},
         {"", "host.com/dir/", "host.com/dir/index.html"},
@@ -27,7 +35,7 @@ TEST(NormalizeLink, GivesSiteUrlsOrRejects)
         {"http://host.de//x//y.html", "host.de/", "host.de/x/y.html", "host.de"},
         {"http://http://host.com/r.html", "host.com/", "host.com/r.html"},
         {"http://other.org/x.html", "host.com/", nullptr},
-        {"http://other.org/host.com/x.html", "host.com/", "other.org/host.com/x.html"},
+        {"http://other.org/host.com/x.html", "host.com/", nullptr},
         {"mailto:me", "other.org/", nullptr},
         {"y.html", "a//b/", "a//b/y.html", "a"}, // inside the first seven characters
     };
