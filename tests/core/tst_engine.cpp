@@ -149,6 +149,27 @@ TEST_F(EngineTest, MirrorsAWholeSiteOnceWithLinksRewritten)
     EXPECT_FALSE(m_engine.IsRunning());
 }
 
+TEST_F(EngineTest, LinksResolveAgainstTheHostAsABrowserResolvesThem)
+{
+    Page("/", "<a href='docs/guide/page.html'>guide</a>");
+    Page("/docs/guide/page.html",
+        "<img src='/img/a.gif'><a href='//www.site.test/b.html'>b</a>"
+        "<a href='HTTP://www.site.test/c.html'>c</a>"
+        "<a href='http://other.test/www.site.test/d.html'>d</a>");
+    m_server.SetRoute("/img/a.gif", Route::Page("GIF89a", "image/gif"));
+    for (const char *path : {"/b.html", "/c.html"})
+        Page(path, "x");
+
+    ASSERT_TRUE(Run(QStringLiteral("http://www.site.test/")));
+
+    for (const char *path : {"/img/a.gif", "/b.html", "/c.html"})
+        EXPECT_EQ(m_server.RequestCount(path), 1U) << path;
+    for (const auto &request : m_server.Requests())
+        EXPECT_EQ(request.path.find("/docs/guide/img"), std::string::npos) << request.path;
+    EXPECT_EQ(m_server.Requests().size(), 5U) << "nothing off the site";
+    EXPECT_EQ(File("img/a.gif"), "GIF89a");
+}
+
 TEST_F(EngineTest, FetchesQueuedUrlsInTheOrderTheyWereAdmitted)
 {
     m_engine.SetConnectionCount(1);
