@@ -93,6 +93,13 @@ ConnectFailure FailureOfVerification(long result)
     }
 }
 
+// SSL_get_error() reads the error queue and errno of the call just made.
+void ClearErrors()
+{
+    ERR_clear_error();
+    errno = 0;
+}
+
 int ClampedSize(std::size_t size)
 {
     return static_cast<int>(std::min<std::size_t>(size, INT_MAX));
@@ -138,8 +145,7 @@ TlsSession::Io TlsSession::Handshake()
 {
     if (m_ssl == nullptr)
         return Io::Failed;
-    ERR_clear_error();
-    errno = 0;
+    ClearErrors();
     const int result = SSL_do_handshake(m_ssl);
     if (result == 1)
         return Io::Done;
@@ -153,28 +159,20 @@ TlsSession::Io TlsSession::Handshake()
 
 TlsSession::Io TlsSession::Read(char *out, std::size_t size, std::size_t &moved)
 {
-    moved = 0;
-    ERR_clear_error();
-    errno = 0;
-    const int result = SSL_read(m_ssl, out, ClampedSize(size));
-    if (result > 0) {
-        moved = static_cast<std::size_t>(result);
-        return Io::Done;
-    }
-    return Outcome(result);
+    ClearErrors();
+    return Moved(SSL_read(m_ssl, out, ClampedSize(size)), moved);
 }
 
 TlsSession::Io TlsSession::Write(const char *data, std::size_t size, std::size_t &moved)
 {
-    moved = 0;
-    ERR_clear_error();
-    errno = 0;
-    const int result = SSL_write(m_ssl, data, ClampedSize(size));
-    if (result > 0) {
-        moved = static_cast<std::size_t>(result);
-        return Io::Done;
-    }
-    return Outcome(result);
+    ClearErrors();
+    return Moved(SSL_write(m_ssl, data, ClampedSize(size)), moved);
+}
+
+TlsSession::Io TlsSession::Moved(int result, std::size_t &moved)
+{
+    moved = result > 0 ? static_cast<std::size_t>(result) : 0;
+    return result > 0 ? Io::Done : Outcome(result);
 }
 
 bool TlsSession::HasPending() const

@@ -66,6 +66,8 @@ public:
 
 private:
     Io Outcome(int result);
+    // The outcome of a read or write that returned result, with the bytes it moved.
+    Io Moved(int result, std::size_t &moved);
 
     ssl_st *m_ssl = nullptr;
     ConnectFailure m_failure = ConnectFailure::None;

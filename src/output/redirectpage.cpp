@@ -1,5 +1,7 @@
 #include "output/redirectpage.h"
 
+#include <algorithm>
+#include <initializer_list>
 #include <vector>
 
 namespace tw {
@@ -17,56 +19,36 @@ std::vector<std::string_view> Components(std::string_view path)
     return parts;
 }
 
-// Characters that would end or change a URL read from a file name.
-std::string EscapeForUrl(std::string_view name)
+struct Escape
+{
+    char character;
+    std::string_view replacement;
+};
+
+std::string Escaped(std::string_view text, std::initializer_list<Escape> table)
 {
     std::string escaped;
-    for (const char c : name) {
-        switch (c) {
-        case '%':
-            escaped += "%25";
-            break;
-        case ' ':
-            escaped += "%20";
-            break;
-        case '#':
-            escaped += "%23";
-            break;
-        case '?':
-            escaped += "%3F";
-            break;
-        default:
+    for (const char c : text) {
+        const auto row = std::find_if(
+            table.begin(), table.end(), [c](const Escape &e) { return e.character == c; });
+        if (row != table.end())
+            escaped += row->replacement;
+        else
             escaped += c;
-        }
     }
     return escaped;
 }
 
+// Characters that would end or change a URL read from a file name.
+std::string EscapeForUrl(std::string_view name)
+{
+    return Escaped(name, {{'%', "%25"}, {' ', "%20"}, {'#', "%23"}, {'?', "%3F"}});
+}
+
 std::string EscapeForHtml(std::string_view text)
 {
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        case '\'':
-            escaped += "&#39;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
+    return Escaped(
+        text, {{'&', "&amp;"}, {'"', "&quot;"}, {'\'', "&#39;"}, {'<', "&lt;"}, {'>', "&gt;"}});
 }
 
 } // namespace
