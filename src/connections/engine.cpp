@@ -5,6 +5,7 @@
 #include "extractor/linkscanner.h"
 #include "extractor/stringops.h"
 #include "extractor/textconversion.h"
+#include "extractor/urlnormalize.h"
 #include "output/filetypes.h"
 #include "output/pagesaver.h"
 #include "output/placeholders.h"
@@ -19,7 +20,6 @@ namespace tw {
 
 namespace {
 
-constexpr std::size_t kMaxRequestPath = 999;
 constexpr std::string_view kTimeoutText = "Unable to download this file. (Timeout)";
 
 int Percent(std::int64_t received, std::int64_t announced)
@@ -233,7 +233,6 @@ void Engine::StartFetch(std::string url, FetchKind kind)
 {
     if (!m_running)
         return;
-    url = ReplaceAll(StripScheme(url), ".jpeg", ".jpg");
     const int n = FindFreeSlot();
     if (n == 0)
         return;
@@ -241,17 +240,10 @@ void Engine::StartFetch(std::string url, FetchKind kind)
         m_queue.RemoveBottom();
 
     ConnectionSlot &slot = SlotRecord(n);
-    slot.url = url;
-    if (const auto slash = url.find('/'); slash != std::string::npos) {
-        slot.path = url.substr(slash, kMaxRequestPath);
-        slot.host = url.substr(0, slash);
-    } else {
-        slot.host = url;
-        // Not assigned from a literal: GCC 12 at -O3 warns falsely (-Wrestrict) about that.
-        slot.path.assign(1, '/');
-    }
-    if (!Contains(slot.path, "."))
-        slot.path += '/';
+    FetchTarget target = FetchTargetOf(url);
+    slot.url = std::move(target.url);
+    slot.host = std::move(target.host);
+    slot.path = std::move(target.path);
     slot.response.clear();
     slot.response.shrink_to_fit();
     slot.bytesReceived = 0;
@@ -458,16 +450,6 @@ QString FormatByteSize(std::int64_t bytes)
     const double scale = std::pow(10.0, decimals);
     const double cut = std::floor(value * scale) / scale;
     return QString::number(cut, 'f', decimals) + QLatin1Char(' ') + QLatin1String(units[unit]);
-}
-
-std::string StripScheme(std::string_view url)
-{
-    std::string result = Trim(url);
-    const std::string lowered = LowerTrim(result);
-    if (lowered.starts_with("http://"))
-        result = lowered.substr(7);
-    result = ReplaceAll(result, "http:\\\\", "");
-    return ReplaceAll(result, "\\", "/");
 }
 
 } // namespace tw

@@ -180,8 +180,4 @@ QString FormatByteSize(std::int64_t bytes);
 // The reason for a failure, in words ("certificate not trusted").
 QString FailureText(ConnectFailure failure);
 
-// The URL as the scheduler keeps it: trimmed, a leading "http://" (any case) removed with the rest
-// lower-cased, every "http:\\" removed, "\" turned into "/".
-std::string StripScheme(std::string_view url);
-
 } // namespace tw

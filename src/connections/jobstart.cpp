@@ -8,6 +8,7 @@
 #include "extractor/admission.h"
 #include "extractor/stringops.h"
 #include "extractor/textconversion.h"
+#include "extractor/urlnormalize.h"
 #include "output/pagesaver.h"
 #include "output/redirectpage.h"
 
@@ -27,17 +28,6 @@ bool IsCertificateFailure(ConnectFailure failure)
         || failure == ConnectFailure::CertificateWrongHost
         || failure == ConnectFailure::CertificateExpired
         || failure == ConnectFailure::HandshakeFailed;
-}
-
-// host and path as a fetch of url requests them: a path without a dot names a directory.
-SiteAddress FetchAddressOf(const std::string &url, bool secure)
-{
-    const std::size_t slash = url.find('/');
-    SiteAddress address {secure, url.substr(0, slash), {}};
-    address.path = slash == std::string::npos ? "/" : url.substr(slash);
-    if (!Contains(address.path, "."))
-        address.path += '/';
-    return address;
 }
 
 } // namespace
@@ -165,9 +155,9 @@ std::optional<std::string> Engine::RedirectStub(int index, const std::string &lo
         && ToLower(ReplaceAll(to->host, "www.", "")) == ToLower(m_job.siteHost);
     std::string href = to ? AbsoluteUrl(*to) : location;
     if (onSite) {
-        const SiteAddress target = FetchAddressOf(to->Url(), m_job.secure);
+        const FetchTarget target = FetchTargetOf(to->Url());
         const StoredLocation here = StoredLocationOf("\\" + slot.host + slot.path, m_job);
-        const StoredLocation there = StoredLocationOf("\\" + target.Url(), m_job);
+        const StoredLocation there = StoredLocationOf("\\" + target.host + target.path, m_job);
         if (here.file == there.file)
             return std::nullopt;
         // An absolute link needs no base.

@@ -29,48 +29,61 @@ std::string LocalPathOf(std::string_view url, const SiteJob &job)
     return SanitizePath(Trim(job.outputDir + WithHostFolder(UrlToRelativePath(url))));
 }
 
-Admission AdmitLink(
-    std::string_view rawLink, std::string_view base, SiteJob &job, DownloadQueue &queue)
+bool IsSkippedLink(std::string_view rawLink)
+{
+    return Contains(rawLink, "irc:") || Contains(rawLink, "ftp:") || Contains(rawLink, "@");
+}
+
+std::optional<LinkTarget> LinkTargetOf(
+    std::string_view rawLink, std::string_view base, const SiteJob &job)
 {
     // A plain job has one scheme: links to secure pages are not its own.
     if (!job.secure && Contains(rawLink, "https"))
-        return Admission::Rejected;
+        return std::nullopt;
     std::optional<std::string> normalized = NormalizeLink(rawLink, base, job.siteHost, job.secure);
-    if (!normalized)
-        return Admission::Rejected;
-    std::string url = std::move(*normalized);
+    if (!normalized || !IsWantedType(*normalized, job.FileTypeFilter))
+        return std::nullopt;
+    LinkTarget target;
+    // Computed before "?" and "/../" are touched: for a URL with "/../" the lexical resolution of
+    // ".." names the file of the resolved URL.
+    target.localPath = LocalPathOf(*normalized, job);
+    if (!StaysInOutputDir(target.localPath, job))
+        return std::nullopt;
+    target.normalized = std::move(*normalized);
+    if (target.normalized.ends_with('?'))
+        target.normalized.pop_back();
+    if (ClimbsAboveHost(target.normalized))
+        return std::nullopt;
+    target.resolved = Contains(target.normalized, "/../") ? ResolveDotDot(target.normalized)
+                                                          : target.normalized;
+    target.queued = TidyLink(target.resolved);
+    return target;
+}
 
-    // Computed once, before "?" and "/../" are touched: for a URL with "/../" the lexical
-    // resolution of ".." names the file of the resolved URL.
-    const std::string localPath = LocalPathOf(url, job);
-    if (!StaysInOutputDir(localPath, job))
+Admission AdmitLink(
+    std::string_view rawLink, std::string_view base, SiteJob &job, DownloadQueue &queue)
+{
+    const std::optional<LinkTarget> target = LinkTargetOf(rawLink, base, job);
+    if (!target)
         return Admission::Rejected;
-
     // A page may have been stored with ".html" added to its name.
+    const std::string &localPath = target->localPath;
     if (FileExists(localPath + ".html") || FileExists(localPath) || FileExists(localPath + ".tmp"))
         return Admission::Rejected;
-    if (!IsWantedType(url, job.FileTypeFilter))
-        return Admission::Rejected;
-    if (url.ends_with('?'))
-        url.pop_back();
-    if (ClimbsAboveHost(url))
-        return Admission::Rejected;
 
-    if (Contains(url, "/../")) {
-        if (!AppendTo("transdd.txt", url, job))
+    if (Contains(target->normalized, "/../")) {
+        if (!AppendTo("transdd.txt", target->normalized, job))
             return Admission::Failed;
-        url = ResolveDotDot(url);
         // The record ends with an empty line.
-        if (!AppendTo("transdd.txt", url + "\r\n", job))
+        if (!AppendTo("transdd.txt", target->resolved + "\r\n", job))
             return Admission::Failed;
     }
-    url = TidyLink(url);
-    queue.InsertTop(url);
+    queue.InsertTop(target->queued);
 
     std::string placeholder = localPath + ".tmp";
     if (!AppendLine(kPlaceholderText, placeholder, job))
         return Admission::Failed;
-    if (!AppendTo("log.txt", url, job))
+    if (!AppendTo("log.txt", target->queued, job))
         return Admission::Failed;
     return Admission::Queued;
 }

@@ -7,6 +7,7 @@
 #include "connections/downloadqueue.h"
 #include "connections/sitejob.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,29 @@ bool IsWantedType(std::string_view url, std::string_view filter);
 // The local path of a site URL: job.outputDir + its relative path, sanitized. Directory
 // components are not resolved here; the file system resolves "." and ".." lexically.
 std::string LocalPathOf(std::string_view url, const SiteJob &job);
+
+// True for a raw link the scanner never offers: one that names an IRC or FTP address or holds an
+// "@" (a mail address).
+bool IsSkippedLink(std::string_view rawLink);
+
+// What the copy fetches for a raw link found on a page whose directory is base, whether or not the
+// URL is known yet.
+struct LinkTarget
+{
+    // The URL as normalized, before any "/../" in it is resolved.
+    std::string normalized;
+    // normalized with its "/../" resolved.
+    std::string resolved;
+    // The URL as queued.
+    std::string queued;
+    // The local path that tells whether the URL is known.
+    std::string localPath;
+};
+
+// The target of rawLink when it is on the site, of a wanted type, does not climb above its host
+// and names a local path inside job.outputDir; nullopt otherwise. Pure: nothing is read or written.
+std::optional<LinkTarget> LinkTargetOf(
+    std::string_view rawLink, std::string_view base, const SiteJob &job);
 
 // Normalizes rawLink against base (the page's directory, ending in "/") and queues it when it is
 // on the site, unknown, of a wanted type and does not climb above its host. Then it writes the

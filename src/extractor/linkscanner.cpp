@@ -58,9 +58,6 @@ constexpr std::array<std::string_view, 4> kRefreshSpellings
     = {"; url=", ";url=", "; URL=", ";URL="};
 constexpr std::string_view kRefreshLink = "a href='http://";
 
-// A link that holds "https" is skipped too, unless the job is secure: queue admission knows.
-constexpr std::array<std::string_view, 3> kSkippedParts = {"irc:", "ftp:", "@"};
-
 constexpr bool EndsAttributeName(char c)
 {
     return c == 'f' || c == 'F' || c == 'd' || c == 'D' || c == 'c' || c == 'C';
@@ -246,10 +243,8 @@ Admission OfferLink(std::string_view text, std::size_t hit, const LinkSink &admi
     if (raw.starts_with('#'))
         return Admission::Rejected;
     raw = Trim(CutAtDelimiter(raw));
-    for (std::string_view part : kSkippedParts) {
-        if (Contains(raw, part))
-            return Admission::Rejected;
-    }
+    if (IsSkippedLink(raw))
+        return Admission::Rejected;
     return admit(raw);
 }
 

@@ -129,4 +129,31 @@ std::string UrlToRelativePath(std::string_view url)
     return Trim(ReplaceAll(path, "/", "\\"));
 }
 
+std::string StripScheme(std::string_view url)
+{
+    std::string result = Trim(url);
+    const std::string lowered = LowerTrim(result);
+    if (lowered.starts_with(kScheme))
+        result = lowered.substr(kScheme.size());
+    result = ReplaceAll(result, "http:\\\\", "");
+    return ReplaceAll(result, "\\", "/");
+}
+
+FetchTarget FetchTargetOf(std::string_view queuedUrl)
+{
+    FetchTarget target;
+    target.url = ReplaceAll(StripScheme(queuedUrl), ".jpeg", ".jpg");
+    if (const auto slash = target.url.find('/'); slash != std::string::npos) {
+        target.path = target.url.substr(slash, kMaxRequestPath);
+        target.host = target.url.substr(0, slash);
+    } else {
+        target.host = target.url;
+        // Not assigned from a literal: GCC 12 at -O3 warns falsely (-Wrestrict) about that.
+        target.path.assign(1, '/');
+    }
+    if (!Contains(target.path, "."))
+        target.path += '/';
+    return target;
+}
+
 } // namespace tw

@@ -37,4 +37,22 @@ std::string TidyLink(std::string_view url);
 // url as a path relative to the output directory: no scheme, no "www.", "\" separators, trimmed.
 std::string UrlToRelativePath(std::string_view url);
 
+// The URL as the scheduler keeps it: trimmed, a leading "http://" (any case) removed with the rest
+// lower-cased, every "http:\\" removed, "\" turned into "/".
+std::string StripScheme(std::string_view url);
+
+// The longest request path sent; a longer one is cut.
+constexpr std::size_t kMaxRequestPath = 999;
+
+// What a fetch of a queued URL asks for and where it is saved: url is the URL as fetched (its
+// scheme stripped, ".jpeg" spelled ".jpg"), host and path its parts; a path without a dot names a
+// directory and ends in "/".
+struct FetchTarget
+{
+    std::string url;
+    std::string host;
+    std::string path;
+};
+FetchTarget FetchTargetOf(std::string_view queuedUrl);
+
 } // namespace tw
