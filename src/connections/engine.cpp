@@ -3,6 +3,7 @@
 #include "connections/connection.h"
 #include "connections/httpresponse.h"
 #include "extractor/linkscanner.h"
+#include "extractor/localreferences.h"
 #include "extractor/stringops.h"
 #include "extractor/textconversion.h"
 #include "extractor/urlnormalize.h"
@@ -366,21 +367,26 @@ void Engine::CompleteFetch(int index, quint64 generation)
     }
     const std::optional<std::string> stub
         = location ? RedirectStub(index, *location) : std::nullopt;
-    if (!location || stub)
-        SaveDownloadedFile(stub ? *stub : slot.response, "\\" + slot.host + slot.path, m_job);
+    const bool inFolder = Contains(slot.url, "/");
+    const std::string base = inFolder ? BaseOf(slot.url) : slot.url + '/';
+    const std::string savedAs = "\\" + slot.host + slot.path;
+    if (!location || stub) {
+        SaveDownloadedFile(stub ? *stub : slot.response, savedAs, m_job,
+            [&](std::string_view body, DocumentKind kind, std::string_view storedFile) {
+                return LocalReferenceEdits(body, kind, base, storedFile, m_job);
+            });
+    }
     if (!YieldFor(index, generation))
         return;
 
-    std::string base = slot.url;
-    if (Contains(base, "/")) {
-        base = BaseOf(base);
+    if (inFolder)
         ResetSlotDisplay(index);
-    }
     SetSlotStatus(index, QString());
     if (!YieldFor(index, generation))
         return;
 
-    ExtractLinks(slot.response, m_queue, base, m_job, [this] { Yield(); });
+    ExtractLinks(slot.response, StoredLocationOf(savedAs, m_job).Kind(), m_queue, base, m_job,
+        [this] { Yield(); });
     // Nothing reads the response after its scan: a big file need not stay in memory until the
     // slot is given its next fetch.
     slot.response.clear();

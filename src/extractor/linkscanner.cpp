@@ -1,5 +1,6 @@
 #include "extractor/linkscanner.h"
 
+#include "extractor/references.h"
 #include "extractor/stringops.h"
 
 #include <algorithm>
@@ -299,11 +300,15 @@ void ScanLinks(std::string &pageText, const LinkSink &admit, const std::function
     pageText.erase(0, start);
 }
 
-void ExtractLinks(std::string &pageText, DownloadQueue &queue, std::string base, SiteJob &job,
-    const std::function<void()> &yield)
+void ExtractLinks(std::string &pageText, DocumentKind kind, DownloadQueue &queue, std::string base,
+    SiteJob &job, const std::function<void()> &yield)
 {
     if (base.empty() || base.back() != '/')
         base += '/';
+    for (const std::string &link : AddedLinks(BodyOf(pageText), kind)) {
+        if (AdmitLink(link, base, job, queue) == Admission::Failed)
+            return;
+    }
     ScanLinks(
         pageText, [&](const std::string &rawLink) { return AdmitLink(rawLink, base, job, queue); },
         yield);

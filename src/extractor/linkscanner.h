@@ -7,6 +7,7 @@
 #include "connections/downloadqueue.h"
 #include "connections/sitejob.h"
 #include "extractor/admission.h"
+#include "output/pagesaver.h"
 
 #include <functional>
 #include <string>
@@ -36,8 +37,10 @@ void RewriteForScan(std::string &text);
 void ScanLinks(std::string &pageText, const LinkSink &admit, const std::function<void()> &yield);
 
 // Scans pageText (the slot's response, rewritten in place) and admits its links against base,
-// the directory of the page ("/" is added when missing, so an empty base becomes "/").
-void ExtractLinks(std::string &pageText, DownloadQueue &queue, std::string base, SiteJob &job,
-    const std::function<void()> &yield);
+// the directory of the page ("/" is added when missing, so an empty base becomes "/"). The
+// references of a page or style sheet that the scan does not see (srcset, style sheets' url()
+// and the like) are admitted first, before anything can yield.
+void ExtractLinks(std::string &pageText, DocumentKind kind, DownloadQueue &queue, std::string base,
+    SiteJob &job, const std::function<void()> &yield);
 
 } // namespace tw

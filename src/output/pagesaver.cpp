@@ -46,21 +46,10 @@ bool IsCancelMarker(std::string_view response)
     return last - first + 1 == 6 && ToLower(response.substr(first, 6)) == "cancel";
 }
 
-std::string_view BodyOf(std::string_view response)
+// The length of the parent-link prefix at the start of rest that keeps its spelling and quote,
+// or 0.
+std::size_t ParentLinkAt(std::string_view rest)
 {
-    const auto blankLine = response.find("\r\n\r\n");
-    return blankLine == std::string_view::npos ? response : response.substr(blankLine + 4);
-}
-
-bool IsStyleSheetPath(std::string_view savePath)
-{
-    return ToLower(savePath).ends_with(".css");
-}
-
-// The length of the parent-link prefix at text[at...] that keeps its spelling and quote, or 0.
-std::size_t ParentLinkAt(std::string_view text, std::size_t at)
-{
-    const std::string_view rest = text.substr(at);
     for (char quote : kQuotes) {
         for (std::string_view spelling : kHrefSpellings) {
             if (rest.starts_with(spelling) && rest.size() >= spelling.size() + 4
@@ -83,11 +72,20 @@ bool IsPagePath(std::string_view savePath)
     return false;
 }
 
-std::string RewriteStoredBody(std::string_view body, bool page, bool inSiteRoot)
+std::string RewriteStoredBody(
+    std::string_view body, bool page, bool inSiteRoot, const std::vector<TextEdit> &edits)
 {
     std::string result;
     result.reserve(body.size() + body.size() / 16 + 2);
+    auto edit = edits.begin();
+    const auto nextEditAt = [&] { return edit == edits.end() ? body.size() : edit->at; };
     for (std::size_t i = 0; i < body.size();) {
+        if (i == nextEditAt()) {
+            result += edit->text;
+            i += edit->length;
+            ++edit;
+            continue;
+        }
         const char c = body[i];
         if (page && c == '\r') {
             result += "\r\n";
@@ -99,8 +97,9 @@ std::string RewriteStoredBody(std::string_view body, bool page, bool inSiteRoot)
             ++i;
             continue;
         }
+        // Neither rewrite below may reach into an edited span.
+        const std::string_view rest = body.substr(i, nextEditAt() - i);
         if (c == '.') {
-            const std::string_view rest = body.substr(i);
             const auto row = std::find_if(kRewriteTable.begin(), kRewriteTable.end(),
                 [&](const Rewrite &r) { return rest.starts_with(r.find); });
             if (row != kRewriteTable.end()) {
@@ -110,8 +109,8 @@ std::string RewriteStoredBody(std::string_view body, bool page, bool inSiteRoot)
             }
         }
         if (inSiteRoot && c == 'h') {
-            if (const std::size_t keep = ParentLinkAt(body, i)) {
-                result.append(body.substr(i, keep));
+            if (const std::size_t keep = ParentLinkAt(rest)) {
+                result.append(rest.substr(0, keep));
                 i += keep + 3;
                 continue;
             }
@@ -120,6 +119,19 @@ std::string RewriteStoredBody(std::string_view body, bool page, bool inSiteRoot)
         ++i;
     }
     return result;
+}
+
+std::string_view BodyOf(std::string_view response)
+{
+    const auto blankLine = response.find("\r\n\r\n");
+    return blankLine == std::string_view::npos ? response : response.substr(blankLine + 4);
+}
+
+DocumentKind StoredLocation::Kind() const
+{
+    if (page)
+        return DocumentKind::Page;
+    return ToLower(file).ends_with(".css") ? DocumentKind::StyleSheet : DocumentKind::Other;
 }
 
 StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &job)
@@ -144,7 +156,8 @@ StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &jo
     return location;
 }
 
-void SaveDownloadedFile(std::string_view response, std::string_view relativePath, SiteJob &job)
+void SaveDownloadedFile(std::string_view response, std::string_view relativePath, SiteJob &job,
+    const ReferenceEditor &editReferences)
 {
     if (IsCancelMarker(response))
         return;
@@ -155,11 +168,13 @@ void SaveDownloadedFile(std::string_view response, std::string_view relativePath
 
     const std::string_view body = BodyOf(response);
     const std::string &savePath = location.file;
-    if (location.page || IsStyleSheetPath(savePath)) {
+    if (const DocumentKind kind = location.Kind(); kind != DocumentKind::Other) {
         const std::string_view inMirror
             = std::string_view(location.placeholderBase).substr(location.mirrorStart);
+        const std::vector<TextEdit> edits
+            = editReferences ? editReferences(body, kind, savePath) : std::vector<TextEdit>();
         std::string stored = RewriteStoredBody(
-            body, location.page, IsInSiteRoot(inMirror, HostFolderName(job.siteHost)));
+            body, location.page, IsInSiteRoot(inMirror, HostFolderName(job.siteHost)), edits);
         stored += "\r\n";
         FileSystem::WriteFile(savePath, stored);
     } else {

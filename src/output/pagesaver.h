@@ -6,8 +6,10 @@
 
 #include "connections/sitejob.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tw {
 
@@ -15,11 +17,32 @@ namespace tw {
 // (exact lower case) anywhere.
 bool IsPagePath(std::string_view savePath);
 
-// The body of a page or style sheet as it is stored: for a page each CR becomes CR LF and each LF
-// becomes CR LF LF; links to ".php" and ".asp" names point at the stored ".html" names and
-// query marks become "_"; in a file of the site's root directory, a quoted href value loses one
-// leading "../". The result equals applying each replacement in its turn, in one pass.
-std::string RewriteStoredBody(std::string_view body, bool page, bool inSiteRoot);
+// What a stored file holds, as far as its rewriting goes.
+enum class DocumentKind {
+    Page,
+    StyleSheet,
+    Other, // stored exactly as received
+};
+
+// The replacement of the text [at, at + length) of a body by text.
+struct TextEdit
+{
+    std::size_t at = 0;
+    std::size_t length = 0;
+    std::string text;
+};
+
+// The body of a page or style sheet as it is stored: first each edit (in order of position, none
+// overlapping) replaces its span; then, outside the edited spans, for a page each CR becomes CR
+// LF and each LF becomes CR LF LF; links to ".php" and ".asp" names point at the stored ".html"
+// names and query marks become "_"; in a file of the site's root directory, a quoted href value
+// loses one leading "../" unless an edit begins with it. Without edits the result equals applying
+// each replacement in its turn, in one pass.
+std::string RewriteStoredBody(
+    std::string_view body, bool page, bool inSiteRoot, const std::vector<TextEdit> &edits = {});
+
+// The part of a response after its header's blank line; all of it when there is none.
+std::string_view BodyOf(std::string_view response);
 
 // Where a fetch saved under relativePath ("\" + host + URL path) is stored.
 struct StoredLocation
@@ -35,17 +58,26 @@ struct StoredLocation
     std::size_t mirrorStart = 0;
     // A page (IsPagePath of the part below the download folder).
     bool page = false;
+
+    DocumentKind Kind() const;
 };
 StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &job);
+
+// The edits that make the references of a page or style sheet (body, stored as storedFile) point
+// at the copy.
+using ReferenceEditor = std::function<std::vector<TextEdit>(
+    std::string_view body, DocumentKind kind, std::string_view storedFile)>;
 
 // Saves response under relativePath ("\" + host + URL path) below job.outputDir. "cancel" in any
 // case, spaces around, means there is nothing to save. A body without a header blank line is
 // saved whole. Files that are neither pages nor style sheets (".css") are stored exactly as
-// received; pages and style sheets are rewritten and end with CR LF. A path that would lead
+// received; pages and style sheets are rewritten (with the edits of editReferences, when given)
+// and end with CR LF. A path that would lead
 // outside the output directory is refused before any directory is made: then nothing is written,
 // deleted or counted. Otherwise the placeholder is deleted and job.aFiles counts the file even
 // when the write failed.
-void SaveDownloadedFile(std::string_view response, std::string_view relativePath, SiteJob &job);
+void SaveDownloadedFile(std::string_view response, std::string_view relativePath, SiteJob &job,
+    const ReferenceEditor &editReferences = {});
 
 // True when savePath lies directly in the site's directory: the text after the first
 // "siteHost\" (case ignored), less its first character, holds no "\".

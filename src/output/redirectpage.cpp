@@ -39,10 +39,13 @@ std::string Escaped(std::string_view text, std::initializer_list<Escape> table)
     return escaped;
 }
 
-// Characters that would end or change a URL read from a file name.
+// Characters that would end or change a URL read from a file name, or end the quoted value or
+// the url() that holds it.
 std::string EscapeForUrl(std::string_view name)
 {
-    return Escaped(name, {{'%', "%25"}, {' ', "%20"}, {'#', "%23"}, {'?', "%3F"}});
+    return Escaped(name,
+        {{'%', "%25"}, {' ', "%20"}, {'#', "%23"}, {'?', "%3F"}, {'"', "%22"}, {'\'', "%27"},
+            {'(', "%28"}, {')', "%29"}});
 }
 
 std::string EscapeForHtml(std::string_view text)

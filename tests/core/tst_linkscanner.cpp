@@ -141,11 +141,16 @@ TEST(LinkScanner, ExtractLinksQueuesSiteLinksAgainstTheBase)
     job.FileTypeFilter = ":.html::.gif:";
     DownloadQueue queue;
     std::string page = "HTTP/1.0 200 OK\r\n\r\n<a href=\"a.html\"><img src=\"../i.gif\">"
-                       "<a href=\"http://other.org/x.html\"><a href=\"a.html\">";
-    ExtractLinks(page, queue, "host.com/dir", job, [] {});
-    ASSERT_EQ(queue.Count(), 2u);
-    EXPECT_EQ(queue.At(0), "host.com/i.gif");
-    EXPECT_EQ(queue.At(1), "host.com/dir/a.html");
+                       "<a href=\"http://other.org/x.html\"><a href=\"a.html\">"
+                       "<img srcset=\"s.gif 2x, a.html\"><p style=\"background:url(/bg.gif)\">";
+    ExtractLinks(page, DocumentKind::Page, queue, "host.com/dir", job, [] {});
+    // Row 0 is the newest; the sources the scan does not see were queued first.
+    std::vector<std::string> queued;
+    for (std::size_t row = 0; row < queue.Count(); ++row)
+        queued.push_back(queue.At(row));
+    EXPECT_EQ(queued,
+        (std::vector<std::string> {
+            "host.com/i.gif", "host.com/bg.gif", "host.com/dir/a.html", "host.com/dir/s.gif"}));
 }
 
 } // namespace

@@ -132,8 +132,7 @@ TEST_F(SitesTest, ASecureJobFetchesEverySiteLinkOverTls)
     EXPECT_TRUE(plain.Requests().empty());
     const std::map<std::string, std::string> expected {
         {"site.test/index.html",
-            Stored("<a href='a.html'>a</a><a href='HTTPS://www.site.test/b.html'>b</a>"
-                   "<a href='http://www.site.test/c.html'>c</a>"
+            Stored("<a href='a.html'>a</a><a href='b.html'>b</a><a href='c.html'>c</a>"
                    "<a href='https://elsewhere.test/x.html'>x</a>")},
         {"site.test/a.html", Stored("a")},
         {"site.test/b.html", Stored(std::string(3000, 'b'))},
@@ -145,6 +144,59 @@ TEST_F(SitesTest, ASecureJobFetchesEverySiteLinkOverTls)
     EXPECT_EQ(secure.Requests().front().raw,
         "GET / HTTP/1.0\r\nHost: www.site.test\r\nReferrer: www.site.test\r\n"
         "User-Agent: Internet Explorer 6.01\r\n\r\n");
+}
+
+TEST_F(SitesTest, ACopyBrowsesFromDiskWithItsStyleSheetsAndImages)
+{
+    m_engine.SetFileTypeFilterSource(
+        [] { return FileTypeFilterOf(DefaultFileTypes()) + ":.woff2:"; });
+    TestHttpServer &server = Serve("www.site.test", 80);
+    server.SetRoute("/",
+        Route::Page("<a href=\"/docs/guide/page.html\">g</a>"
+                    "<a href=\"//www.site.test/docs/\">d</a>"));
+    server.SetRoute("/docs/", Route::Page("<a href=\"guide/page.html#end\">g</a>"));
+    server.SetRoute("/docs/guide/page.html",
+        Route::Page(
+            "<link rel=stylesheet href=\"/css/site.css\"><img src=\"/img/a.gif\">"
+            "<img srcset=\"/img/s1.png 1x, http://www.site.test/img/s2.png 2x\">"
+            "<div style=\"background:url(/img/bg.png)\"></div>"
+            "<a href=\"http://www.site.test/#top\">home</a><a href=\"/cgi-bin/f.cgi\">f</a>"));
+    server.SetRoute("/css/site.css",
+        Route::Page("@import url(\"base.css\");\nbody{background:url(/img/bg2.png)}\n"
+                    "@font-face{src:url('../fonts/f.woff2')}",
+            "text/css"));
+    server.SetRoute("/css/base.css", Route::Page("p{}", "text/css"));
+    for (const char *image : {"/img/a.gif", "/img/s1.png", "/img/s2.png", "/img/bg.png",
+             "/img/bg2.png", "/fonts/f.woff2"})
+        server.SetRoute(image, Route::Page(std::string("bytes of ") + image, "image/png"));
+
+    ASSERT_TRUE(Run(QStringLiteral("http://www.site.test/")));
+
+    std::map<std::string, std::string> tree = Tree();
+    tree.erase("log.txt");
+    tree.erase("transdd.txt");
+    std::vector<std::string> files;
+    for (const auto &entry : tree)
+        files.push_back(entry.first);
+    EXPECT_EQ(files,
+        (std::vector<std::string> {"site.test/css/base.css", "site.test/css/site.css",
+            "site.test/docs/guide/page.html", "site.test/docs/index.html",
+            "site.test/fonts/f.woff2", "site.test/img/a.gif", "site.test/img/bg.png",
+            "site.test/img/bg2.png", "site.test/img/s1.png", "site.test/img/s2.png",
+            "site.test/index.html"}));
+    EXPECT_EQ(tree["site.test/index.html"],
+        Stored("<a href=\"docs/guide/page.html\">g</a><a href=\"docs/index.html\">d</a>"));
+    EXPECT_EQ(tree["site.test/docs/index.html"], Stored("<a href=\"guide/page.html#end\">g</a>"));
+    EXPECT_EQ(tree["site.test/docs/guide/page.html"],
+        Stored("<link rel=stylesheet href=\"../../css/site.css\"><img src=\"../../img/a.gif\">"
+               "<img srcset=\"../../img/s1.png 1x, ../../img/s2.png 2x\">"
+               "<div style=\"background:url(../../img/bg.png)\"></div>"
+               "<a href=\"../../index.html#top\">home</a>"
+               "<a href=\"http://www.site.test/cgi-bin/f.cgi\">f</a>"));
+    EXPECT_EQ(tree["site.test/css/site.css"],
+        Stored("@import url(\"base.css\");\nbody{background:url(../img/bg2.png)}\n"
+               "@font-face{src:url('../fonts/f.woff2')}"));
+    EXPECT_EQ(server.RequestCount("/docs/img/a.gif"), 0U) << "a root-relative link is the host's";
 }
 
 TEST_F(SitesTest, ACertificateThatFailsEndsTheJobAtOnceWithItsReason)

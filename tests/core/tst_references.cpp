@@ -1,0 +1,179 @@
+// Where the references of pages and style sheets are found, and how a saved page comes to point
+// at the copy.
+
+#include "extractor/localreferences.h"
+#include "extractor/references.h"
+#include "extractor/urlnormalize.h"
+#include "output/filetypes.h"
+
+#include <gtest/gtest.h>
+
+namespace tw {
+namespace {
+
+struct Found
+{
+    std::string text;
+    ReferenceOrigin origin;
+    bool operator==(const Found &) const = default;
+};
+
+void PrintTo(const Found &found, std::ostream *out)
+{
+    *out << '"' << found.text << (found.origin == ReferenceOrigin::Scanned ? "\" scanned" : "\"");
+}
+
+std::vector<Found> FoundIn(std::string_view text, DocumentKind kind)
+{
+    std::vector<Found> found;
+    for (const Reference &reference : FindReferences(text, kind))
+        found.push_back(
+            {std::string(text.substr(reference.at, reference.length)), reference.origin});
+    return found;
+}
+
+constexpr ReferenceOrigin S = ReferenceOrigin::Scanned;
+constexpr ReferenceOrigin A = ReferenceOrigin::Added;
+
+TEST(References, AreFoundWhereABrowserReadsThem)
+{
+    struct Case
+    {
+        const char *text;
+        DocumentKind kind;
+        std::vector<Found> found;
+    };
+    const std::vector<Case> cases = {
+        {"<a href=\"a.html#top\"><A HREF = 'b.html'><img src=c.gif>", DocumentKind::Page,
+            {{"a.html", S}, {"b.html", S}, {"c.gif", S}}},
+        {"<body background=\"bg.gif\"><img\n src='x.gif'>", DocumentKind::Page,
+            {{"bg.gif", S}, {"x.gif", S}}},
+        // The scanner reads these otherwise than a browser: they are not its references.
+        {"<a href=\"a b.html\"><a href=\" c.html\"><img\tsrc=d.gif><a HrEf=e.html><a href=''>",
+            DocumentKind::Page, {}},
+        {"<img srcset=\"a.png 1x, b.png 2x,c.png\" data-src=d.png data-srcset='e.png 100w'>",
+            DocumentKind::Page,
+            {{"a.png", A}, {"b.png", A}, {"c.png", A}, {"d.png", A}, {"e.png", A}}},
+        {"<source srcset=\"a.png,, b.png 2x (x, y), c.png\"><video POSTER=\"v.jpg\">",
+            DocumentKind::Page, {{"a.png", A}, {"b.png", A}, {"c.png", A}, {"v.jpg", A}}},
+        {"<div style=\"background:url('bg.png') ; x:URL( b.png )\">", DocumentKind::Page,
+            {{"bg.png", A}, {"b.png", A}}},
+        {"<style>@import \"a.css\"; @import url(b.css); /* url(c.png) */ p{background:url(d.png)}"
+         "</style><p>url(text.png)</p>",
+            DocumentKind::Page, {{"a.css", A}, {"b.css", A}, {"d.png", A}}},
+        // Nothing inside another attribute's value is taken for an attribute.
+        {"<img alt=\"x src=y.gif href=z.html\" title='srcset=w.png'>", DocumentKind::Page, {}},
+        {"<a href=\"open.html", DocumentKind::Page, {}},
+        {"@import 'a.css';\n.x{background:url(\"b.png\")}\n@font-face{src:url(f.woff2) "
+         "format('woff2')}"
+         "\n/* url(no.png) */ .y{background:url(c.png?v=1#i)}",
+            DocumentKind::StyleSheet,
+            {{"a.css", A}, {"b.png", A}, {"f.woff2", A}, {"c.png?v=1#i", A}}},
+        {"<a href=\"a.html\">", DocumentKind::StyleSheet, {}},
+        {"url(a.png) href=b.html", DocumentKind::Other, {}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(FoundIn(c.text, c.kind), c.found) << c.text;
+}
+
+TEST(References, NameALinkOnlyWhenTheCopyCouldFetchIt)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"a.png#x", "a.png"},
+        {"#x", ""},
+        {"data:image/png;base64,AAAA", ""},
+        {"javascript:void(0)", ""},
+        {"mailto:me@site.com", ""},
+        {"ftp://site.com/a.zip", ""},
+        {"HTTP://site.com/a.png", "HTTP://site.com/a.png"},
+        {"a:b.png", ""},
+    };
+    for (const auto &[value, link] : cases)
+        EXPECT_EQ(LinkOf(value, {0, value.size(), ReferenceOrigin::Added}), link) << value;
+}
+
+// Pages of www.site.com saved into \out\, with the wanted types.
+std::string Saved(std::string_view body, std::string_view pageUrl, bool secure = false)
+{
+    SiteJob job;
+    job.siteHost = "site.com";
+    job.secure = secure;
+    job.outputDir = "\\out\\";
+    // A query is part of a URL's type.
+    job.FileTypeFilter = FileTypeFilterOf(DefaultFileTypes()) + ":.woff2::.css?v=2::.php?id=1:";
+    const std::string base(pageUrl.substr(0, pageUrl.rfind('/') + 1));
+    const FetchTarget target = FetchTargetOf(pageUrl);
+    const StoredLocation page = StoredLocationOf("\\" + target.host + target.path, job);
+    const std::vector<TextEdit> edits
+        = LocalReferenceEdits(body, page.Kind(), base, page.file, job);
+    const std::string inMirror = page.placeholderBase.substr(page.mirrorStart);
+    std::string stored
+        = RewriteStoredBody(body, page.page, IsInSiteRoot(inMirror, job.siteHost), edits);
+    // Line ends as stored are not what these cases look at.
+    for (auto at = stored.find("\r\n\n"); at != std::string::npos; at = stored.find("\r\n\n"))
+        stored.replace(at, 3, "\n");
+    return stored;
+}
+
+TEST(References, PointSavedPagesAtTheCopy)
+{
+    struct Case
+    {
+        const char *body;
+        const char *pageUrl;
+        const char *stored;
+    };
+    const std::vector<Case> cases = {
+        // Root-relative from two folders deep, absolute in any case, protocol-relative.
+        {"<img src=\"/img/a(1).gif\"><a href='http://www.site.com/a/b/c.html#part'>"
+         "<a href=\"HTTP://www.site.com/d.html\"><a href=\"//site.com/x.php?id=1#f\">",
+            "www.site.com/a/b/page.html",
+            "<img src=\"../../img/a%281%29.gif\"><a href='c.html#part'><a href=\"../../d.html\">"
+            "<a href=\"../../x.php_id=1.html#f\">"},
+        // Relative links whose stored name differs; those that name their file stay as written.
+        {"<a href=\"sub/\"><link href=\"style.css?v=2\"><a href=\"x.php\"><img src=\"p.jpeg\">"
+         "<a href=\"a.html\"><a href=\"./a.html\"><a href=\"../up.html#x\"><a href=\"a%20b.html\">",
+            "www.site.com/dir/page.html",
+            "<a href=\"sub/index.html\"><link href=\"style.css_v=2\"><a href=\"x.php.html\">"
+            "<img src=\"p.jpg\"><a href=\"a.html\"><a href=\"./a.html\"><a href=\"../up.html#x\">"
+            "<a href=\"a%20b.html\">"},
+        // Not fetched: root- and protocol-relative links become absolute, the rest stays.
+        {"<a href=\"/cgi/x.cgi\"><script src=\"//cdn.other.org/x.js\"></script>"
+         "<a href=\"http://other.org/site.com/x.html\"><a href=\"mailto:me@site.com\">"
+         "<a href=\"https://site.com/s.html\"><a href=\"#top\">",
+            "www.site.com/dir/page.html",
+            "<a href=\"http://www.site.com/cgi/x.cgi\"><script src=\"http://cdn.other.org/x.js\">"
+            "</script><a href=\"http://other.org/site.com/x.html\"><a href=\"mailto:me@site.com\">"
+            "<a href=\"https://site.com/s.html\"><a href=\"#top\">"},
+        // A sub-domain is stored beside the site's folder; in the root folder, only links as
+        // written lose their climb.
+        {"<a href=\"http://docs.site.com/x.html\">", "www.site.com/a/page.html",
+            "<a href=\"../../docs.site.com/x.html\">"},
+        {"<a href=\"http://docs.site.com/x.html\"><a href=\"../x.html\"><a href=\"../x.cgi\">",
+            "www.site.com/page.html",
+            "<a href=\"../docs.site.com/x.html\"><a href=\"x.html\"><a href=\"x.cgi\">"},
+        {"<img srcset=\"/i/a.png 1x, http://site.com/i/b.png 2x\" data-src=\"/i/c.png\">"
+         "<div style=\"background:url('/i/d.png')\"><style>p{background:url(/i/e.png)}</style>",
+            "www.site.com/a/page.html",
+            "<img srcset=\"../i/a.png 1x, ../i/b.png 2x\" data-src=\"../i/c.png\">"
+            "<div style=\"background:url('../i/d.png')\"><style>p{background:url(../i/e.png)}"
+            "</style>"},
+        {"@import \"/css/base.css\";\n@font-face{src:url(/fonts/f.woff2)}\n"
+         ".x{background:url(\"../img/bg.png\")}",
+            "www.site.com/css/site.css",
+            "@import \"base.css\";\n@font-face{src:url(../fonts/f.woff2)}\n"
+            ".x{background:url(\"../img/bg.png\")}"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(Saved(c.body, c.pageUrl), c.stored) << c.body;
+}
+
+TEST(References, FollowTheJobsScheme)
+{
+    EXPECT_EQ(Saved("<a href=\"https://site.com/s.html\"><a href=\"/cgi/x.cgi\">",
+                  "www.site.com/page.html", true),
+        "<a href=\"s.html\"><a href=\"https://www.site.com/cgi/x.cgi\">");
+}
+
+} // namespace
+} // namespace tw
