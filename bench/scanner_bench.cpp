@@ -7,6 +7,8 @@
 
 #include "core/plainlinkscanner.h"
 #include "extractor/linkscanner.h"
+#include "extractor/localreferences.h"
+#include "extractor/references.h"
 
 #include <chrono>
 #include <cmath>
@@ -22,8 +24,10 @@ using Clock = std::chrono::steady_clock;
 
 // A page of about `bytes` bytes holding `links` links in the spellings the scanner meets on real
 // sites: quoted and unquoted, upper case, src and background, anchors, mail links, refresh
-// targets, CR LF line breaks and plenty of other attributes with "=".
-std::string GeneratePage(std::size_t bytes, std::size_t links)
+// targets, CR LF line breaks and plenty of other attributes with "=". A modern page has srcset
+// candidates, root-relative and absolute links and style attributes with url() in place of the
+// mail links and refresh targets.
+std::string GeneratePage(std::size_t bytes, std::size_t links, bool modern = false)
 {
     static const char *const words[] = {"lorem ", "ipsum ", "dolor ", "sit ", "amet, ",
         "consectetur ", "adipiscing ", "elit. ", "sed ", "do "};
@@ -49,13 +53,17 @@ std::string GeneratePage(std::size_t bytes, std::size_t links)
             page += "<td width=10 background=bg" + n + ".gif>";
             break;
         case 4:
-            page += "<a href=\"mailto:me" + n + "@host.com\">";
+            page += modern
+                ? "<img srcset=\"/img/s" + n + ".gif 1x, http://host.com/img/t" + n + ".gif 2x\">"
+                : "<a href=\"mailto:me" + n + "@host.com\">";
             break;
         case 5:
             page += "<a href=../up" + n + ".html>";
             break;
         case 6:
-            page += "<meta http-equiv=\"refresh\" content=\"0; url=http://host.com/r.html\">";
+            page += modern
+                ? "<div style=\"background:url(/bg/" + n + ".gif)\">"
+                : "<meta http-equiv=\"refresh\" content=\"0; url=http://host.com/r.html\">";
             break;
         default:
             page += "<a Href=\"#top\"><a href=\"page.php?id=" + n + "\">";
@@ -123,6 +131,39 @@ double SecondsOf(const std::function<void()> &work)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The work a page's references cost beside the scan: finding them, the added links that
+// admission is offered, and the page as saved with its references pointed at the copy.
+void TimeReferences(const std::string &page)
+{
+    tw::SiteJob job;
+    job.siteHost = "host.com";
+    job.outputDir = "\\out\\";
+    job.FileTypeFilter = ":.html::.gif::.php:";
+    const std::string_view body = tw::BodyOf(page);
+    const double size = Megabytes(page.size());
+    std::size_t found = 0;
+    const double find
+        = SecondsOf([&] { found = tw::FindReferences(body, tw::DocumentKind::Page).size(); });
+    std::size_t added = 0;
+    const double offer
+        = SecondsOf([&] { added = tw::AddedLinks(body, tw::DocumentKind::Page).size(); });
+    std::size_t edits = 0;
+    std::size_t stored = 0;
+    const double save = SecondsOf([&] {
+        const std::vector<tw::TextEdit> pointed = tw::LocalReferenceEdits(
+            body, tw::DocumentKind::Page, "host.com/dir/", "\\out\\host.com\\dir\\page.html", job);
+        edits = pointed.size();
+        stored = tw::RewriteStoredBody(body, true, false, pointed).size();
+    });
+    const double unpointed
+        = SecondsOf([&] { stored = tw::RewriteStoredBody(body, true, false).size(); });
+    std::printf(
+        "references of %.1f MB: found %zu in %.3f s (%.0f MB/s); added links %zu in %.3f s; "
+        "saved with %zu edits in %.3f s (%.0f MB/s; without pointing references at the copy %.3f "
+        "s)\n",
+        size, found, find, size / find, added, offer, edits, save, size / save, unpointed);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -143,6 +184,12 @@ int main(int argc, char **argv)
         fast.seconds = std::min(fast.seconds, Run(tw::ScanLinks, page).seconds);
     std::printf("fast scanner:  %.3f s = %.1f MB/s (%zu raw links, %zu yields; rewriting %.3f s)\n",
         fast.seconds, size / fast.seconds, fast.links, fast.yields, fastRewrite);
+
+    // Linear: the same throughput on the page and on a tenth of it.
+    TimeReferences(page);
+    TimeReferences(GeneratePage(bytes / 10, links / 10));
+    TimeReferences(GeneratePage(bytes, links, true));
+    TimeReferences(GeneratePage(bytes / 10, links / 10, true));
 
     for (const std::size_t part : {50, 25}) {
         const std::string slice = GeneratePage(bytes / part, links / part);
