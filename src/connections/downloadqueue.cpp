@@ -18,7 +18,7 @@ QVariant DownloadQueue::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole)
         return {};
-    return FromNetworkText(m_urls[static_cast<std::size_t>(index.row())]);
+    return DisplayText(m_urls[static_cast<std::size_t>(index.row())]);
 }
 
 void DownloadQueue::InsertTop(std::string url)

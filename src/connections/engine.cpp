@@ -270,7 +270,7 @@ int Engine::FindFreeSlot() const
 void Engine::ConnectSlot(int index)
 {
     const ConnectionSlot &slot = Slot(index);
-    SetSlotStatus(index, QStringLiteral("Connecting to ") + FromNetworkText(slot.host));
+    SetSlotStatus(index, QStringLiteral("Connecting to ") + DisplayText(slot.host));
     Sock(index).Connect(FromNetworkText(slot.host), m_job.secure ? kHttpsPort : kHttpPort,
         m_job.secure ? Connection::Security::Tls : Connection::Security::Plain);
 }
@@ -306,7 +306,7 @@ void Engine::Sock_DataArrival(int index)
     if (OutgrowsMemoryLimit(index)) {
         slot.response.clear();
         slot.response.shrink_to_fit();
-        tmrOut_Timer(index);
+        FailTry(index, TryFailure::TooLarge);
         return;
     }
 
@@ -320,7 +320,7 @@ void Engine::Sock_DataArrival(int index)
     if (m_connectionCount < index)
         ResetSlotDisplay(index);
     else
-        SetSlotStatus(index, QStringLiteral("Downloading ") + FromNetworkText(slot.url));
+        SetSlotStatus(index, QStringLiteral("Downloading ") + DisplayText(slot.url));
 }
 
 void Engine::ProcessChunk(std::size_t chunkStart, int index, quint64 generation)
@@ -360,6 +360,11 @@ void Engine::CompleteFetch(int index, quint64 generation)
 {
     ConnectionSlot &slot = SlotRecord(index);
     tmrOut(index).stop();
+    if (const ResponseFault fault = FaultOf(slot.response); fault != ResponseFault::None) {
+        FailTry(index,
+            fault == ResponseFault::BrokenHead ? TryFailure::BrokenHead : TryFailure::ShortBody);
+        return;
+    }
     const std::optional<std::string> location = RedirectLocation(slot.response);
     if (location && slot.startPage) {
         FollowStartMove(index, *location);
@@ -371,10 +376,14 @@ void Engine::CompleteFetch(int index, quint64 generation)
     const std::string base = inFolder ? BaseOf(slot.url) : slot.url + '/';
     const std::string savedAs = "\\" + slot.host + slot.path;
     if (!location || stub) {
-        SaveDownloadedFile(stub ? *stub : slot.response, savedAs, m_job,
+        const SaveOutcome saved = SaveDownloadedFile(stub ? *stub : slot.response, savedAs, m_job,
             [&](std::string_view body, DocumentKind kind, std::string_view storedFile) {
                 return LocalReferenceEdits(body, kind, base, storedFile, m_job);
             });
+        if (saved.kind == SaveOutcome::Kind::Stored)
+            ++m_job.aFiles;
+        else if (saved.kind == SaveOutcome::Kind::Failed)
+            ReportFailure(index, QStringLiteral("not stored: ") + FromLocalText(saved.reason));
     }
     if (!YieldFor(index, generation))
         return;
@@ -399,34 +408,67 @@ void Engine::CompleteFetch(int index, quint64 generation)
 
 void Engine::tmrOut_Timer(int index)
 {
+    FailTry(index, TryFailure::Timeout);
+}
+
+void Engine::FailTry(int index, TryFailure failure)
+{
     ConnectionSlot &slot = SlotRecord(index);
-    SaveDownloadedFile(kTimeoutText, "\\" + slot.host + slot.path, m_job);
+    const bool lastTry = slot.attempt >= kTries;
+    // What arrived of a body cut short is kept after the last try; otherwise the timeout text
+    // stands in for the file until a try succeeds.
+    const bool keepsWhatArrived = lastTry && failure == TryFailure::ShortBody;
+    SaveDownloadedFile(keepsWhatArrived ? std::string_view(slot.response) : kTimeoutText,
+        "\\" + slot.host + slot.path, m_job);
+    const QString reason = TryFailureText(failure, slot);
     // A stop, or a new fetch given to this slot meanwhile (a refused request leaves it free),
     // ends the retry.
     if (!YieldFor(index, Sock(index).Generation()) || !m_running)
         return;
     Sock(index).Close();
     ResetSlotDisplay(index);
-    if (slot.attempt == 1 || slot.attempt == 2) {
+    if (!lastTry) {
         ++slot.attempt;
         slot.response.clear();
         slot.contentLength = 0;
         slot.bytesReceived = 0;
+        tmrOut(index).start();
         ConnectSlot(index);
         return;
     }
-    // The third try failed: the timeout text stays as the file, written and counted once.
+    // The last try failed: what it left stays as the file, written once and not counted.
     tmrOut(index).stop();
-    const QString reason = slot.lastFailure == ConnectFailure::None
-        ? QStringLiteral("timed out three times")
-        : FailureText(slot.lastFailure);
     if (slot.startPage) {
         FailJob(index, reason);
         return;
     }
-    Q_EMIT fetchFailed(FromNetworkText(slot.url), reason);
+    ReportFailure(index, reason);
     if (m_queue.IsEmpty() && AllSocketsClosed())
         SiteComplete();
+}
+
+QString Engine::TryFailureText(TryFailure failure, const ConnectionSlot &slot) const
+{
+    switch (failure) {
+    case TryFailure::Timeout:
+        break;
+    case TryFailure::BrokenHead:
+        return QStringLiteral("no complete response header");
+    case TryFailure::ShortBody:
+        return QStringLiteral("incomplete: %1 of %2 bytes")
+            .arg(BodyAfterHead(slot.response).size())
+            .arg(AnnouncedLength(slot.response).value_or(0));
+    case TryFailure::TooLarge:
+        return QStringLiteral("too large");
+    }
+    return slot.lastFailure == ConnectFailure::None ? QStringLiteral("timed out three times")
+                                                    : FailureText(slot.lastFailure);
+}
+
+void Engine::ReportFailure(int index, const QString &reason)
+{
+    ++m_job.aFailures;
+    Q_EMIT fetchFailed(DisplayText(Slot(index).url), reason);
 }
 
 void Engine::SiteComplete()

@@ -31,6 +31,8 @@ inline constexpr int kSlotCount = 24;
 inline constexpr int kDefaultConnectionCount = 3;
 inline constexpr int kDefaultTimeoutMs = 20000;
 inline constexpr int kSchedulerIntervalMs = 20;
+// A fetch is tried this many times before it counts as failed.
+inline constexpr int kTries = 3;
 // A start page that moved is followed this many times at most.
 inline constexpr int kMaxStartMoves = 10;
 // Responses are held whole in memory while they arrive; together they may not outgrow this.
@@ -112,8 +114,9 @@ Q_SIGNALS:
     void runningChanged(bool running);
     // Every scheduler tick: time to refresh the counters.
     void statsRefresh();
-    // A fetch failed for good: it timed out for the third time (its file holds the timeout text)
-    // or its server's certificate failed. reason says which, in words.
+    // A fetch failed for good: its last try timed out, broke off or outgrew the memory limit (its
+    // file holds the timeout text, or what arrived of a body cut short), its server's
+    // certificate failed, or its file could not be stored. reason says which, in words.
     void fetchFailed(const QString &url, const QString &reason);
     // The start page could not be fetched: the job has stopped, nothing is complete.
     void siteFailed(const QString &reason);
@@ -146,6 +149,13 @@ private:
     void ProcessChunk(std::size_t chunkStart, int slot, quint64 generation);
     void CompleteFetch(int slot, quint64 generation);
     void tmrOut_Timer(int index);
+    // Why a try failed; all are retried alike.
+    enum class TryFailure { Timeout, BrokenHead, ShortBody, TooLarge };
+    // Tries again, or after the last try stores what is left and reports the failure.
+    void FailTry(int index, TryFailure failure);
+    QString TryFailureText(TryFailure failure, const ConnectionSlot &slot) const;
+    // Counts the slot's URL as failed, once, and reports it.
+    void ReportFailure(int index, const QString &reason);
     void SiteComplete();
     void ConnectSlot(int index);
     void SetSlotStatus(int slot, const QString &text);

@@ -88,4 +88,29 @@ std::optional<std::string> RedirectLocation(std::string_view response)
     return location;
 }
 
+std::optional<std::int64_t> AnnouncedLength(std::string_view response)
+{
+    const std::optional<std::string> value = HeaderValue(response, "Content-Length");
+    if (!value || value->empty() || value->front() < '0' || value->front() > '9')
+        return std::nullopt;
+    return LeadingNumber(*value);
+}
+
+std::string_view BodyAfterHead(std::string_view response)
+{
+    const std::size_t blankLine = response.find("\r\n\r\n");
+    return blankLine == std::string_view::npos ? std::string_view()
+                                               : response.substr(blankLine + 4);
+}
+
+ResponseFault FaultOf(std::string_view response)
+{
+    if (!response.starts_with("HTTP/") || !Contains(response, "\r\n\r\n"))
+        return ResponseFault::BrokenHead;
+    const std::optional<std::int64_t> announced = AnnouncedLength(response);
+    if (announced && static_cast<std::int64_t>(BodyAfterHead(response).size()) < *announced)
+        return ResponseFault::ShortBody;
+    return ResponseFault::None;
+}
+
 } // namespace tw

@@ -25,4 +25,15 @@ std::optional<std::string> HeaderValue(std::string_view response, std::string_vi
 // other answers, and for a redirect without one.
 std::optional<std::string> RedirectLocation(std::string_view response);
 
+// What makes a response as received unusable: a head without its status line or blank line
+// (the server closed before the end of its header), or a body shorter than its Content-Length.
+enum class ResponseFault { None, BrokenHead, ShortBody };
+ResponseFault FaultOf(std::string_view response);
+
+// The Content-Length of the head (case ignored), when it has one that can be held.
+std::optional<std::int64_t> AnnouncedLength(std::string_view response);
+
+// The part after the head's blank line; empty when there is no blank line.
+std::string_view BodyAfterHead(std::string_view response);
+
 } // namespace tw

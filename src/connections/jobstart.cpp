@@ -43,6 +43,7 @@ QString Engine::ConnectNowNow(const QString &startUrl)
     m_queue.Clear();
     m_job.aBytes = 0;
     m_job.aFiles = 0;
+    m_job.aFailures = 0;
     m_job.createdDirs.clear();
     m_job.FileTypeFilter = m_fileTypeFilterSource();
 
@@ -68,7 +69,7 @@ void Engine::StartSiteAt(const SiteAddress &address)
 
 QString Engine::DisplayUrl(const SiteAddress &address) const
 {
-    return FromNetworkText(address.secure ? AbsoluteUrl(address) : address.Url());
+    return DisplayText(address.secure ? AbsoluteUrl(address) : address.Url());
 }
 
 void Engine::Sock_Failed(int index)
@@ -103,11 +104,10 @@ void Engine::FailFetch(int index, const QString &reason)
         FailJob(index, reason);
         return;
     }
-    const QString url = FromNetworkText(slot.url);
     ResetSlotDisplay(index);
     SetSlotStatus(index, reason);
-    Q_EMIT statusLineChanged(reason + QStringLiteral(": ") + url);
-    Q_EMIT fetchFailed(url, reason);
+    Q_EMIT statusLineChanged(reason + QStringLiteral(": ") + DisplayText(slot.url));
+    ReportFailure(index, reason);
     if (m_queue.IsEmpty() && AllSocketsClosed())
         SiteComplete();
 }
@@ -128,12 +128,12 @@ void Engine::FollowStartMove(int index, const std::string &location)
     Sock(index).Close();
     if (!to || !SameSite(to->host, from.host)) {
         const std::string named = to ? AbsoluteUrl(*to) : location;
-        FailJob(index, QStringLiteral("the site moved to ") + FromNetworkText(named));
+        FailJob(index, QStringLiteral("the site moved to ") + DisplayText(named));
         return;
     }
     m_startUrls.push_back(AbsoluteUrl(from));
     if (std::find(m_startUrls.begin(), m_startUrls.end(), AbsoluteUrl(*to)) != m_startUrls.end()) {
-        FailJob(index, QStringLiteral("redirect loop at ") + FromNetworkText(AbsoluteUrl(*to)));
+        FailJob(index, QStringLiteral("redirect loop at ") + DisplayText(AbsoluteUrl(*to)));
         return;
     }
     if (m_startUrls.size() > static_cast<std::size_t>(kMaxStartMoves)) {

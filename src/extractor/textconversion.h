@@ -15,6 +15,10 @@ inline QString FromNetworkText(std::string_view text)
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Network text as it may be shown: every control character (C0, DEL and C1) written as \xHH, so
+// that no server can move a terminal's cursor or hide text in a window.
+QString DisplayText(std::string_view text);
+
 inline std::string ToNetworkText(const QString &text)
 {
     return text.toLatin1().toStdString();

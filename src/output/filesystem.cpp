@@ -8,6 +8,9 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -42,14 +45,102 @@ fs::path ToPath(std::string_view systemPath)
     return fs::path(NativePath(systemPath));
 }
 
-bool WriteBytes(std::string_view path, std::string_view bytes, std::ios::openmode mode)
+bool WriteBytes(
+    std::string_view path, std::string_view bytes, std::ios::openmode mode, std::string *error)
 {
-    if (!Usable(path))
+    if (!Usable(path)) {
+        if (error)
+            *error = "invalid file name";
         return false;
+    }
+    errno = 0;
     std::ofstream out(ToPath(path), std::ios::binary | mode);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    return !out.fail();
+    if (!out.fail())
+        return true;
+    if (error)
+        *error = errno != 0 ? std::strerror(errno) : "write failed";
+    return false;
+}
+
+// 16 hexadecimal digits of the FNV-1a hash of text: stable across runs and systems.
+std::string HashDigits(std::string_view text)
+{
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string digits(16, '0');
+    for (int i = 15; i >= 0; --i, hash >>= 4)
+        digits[static_cast<std::size_t>(i)] = kDigits[hash & 15];
+    return digits;
+}
+
+// name with "~" and the hash of all of it before its extension, cut to fit kMaxNameBytes.
+std::string HashedName(std::string_view name)
+{
+    const std::size_t dot = name.rfind('.');
+    const std::string_view extension
+        = dot != std::string_view::npos && dot > 0 && name.size() - dot <= 16 ? name.substr(dot)
+                                                                              : std::string_view();
+    const std::string mark = '~' + HashDigits(name);
+    const std::size_t keep
+        = std::min(name.size() - extension.size(), kMaxNameBytes - mark.size() - extension.size());
+    return std::string(name.substr(0, keep)) + mark + std::string(extension);
+}
+
+std::string FitName(std::string_view name)
+{
+    return name.size() <= kMaxNameBytes ? std::string(name) : HashedName(name);
+}
+
+struct FittedPath
+{
+    std::string path;
+    bool folded = false;
+};
+
+// path (native separators, normalized) with every name fitted, folded when still too long.
+FittedPath Fit(std::string_view path)
+{
+    const char separator = kPosix ? '/' : '\\';
+    std::vector<std::string> names;
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find(separator, start), path.size());
+        names.push_back(FitName(path.substr(start, end - start)));
+        start = end + 1;
+    }
+    FittedPath fitted;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        fitted.path.append(i == 0 ? "" : std::string(1, separator)).append(names[i]);
+    if (fitted.path.size() <= kMaxPathBytes)
+        return fitted;
+
+    std::string kept;
+    std::size_t i = 0;
+    for (;
+         i + 1 < names.size() && kept.size() + names[i].size() + 2 + kMaxNameBytes <= kMaxPathBytes;
+         ++i)
+        kept.append(names[i]).push_back(separator);
+    std::string rest;
+    for (std::size_t j = i; j < names.size(); ++j)
+        rest.append(j == i ? "" : "_").append(names[j]);
+    fitted.path = kept + HashedName(rest);
+    fitted.folded = true;
+    return fitted;
+}
+
+FittedPath FittedNativePath(std::string_view systemPath)
+{
+    std::string path(systemPath);
+    if (kPosix)
+        std::replace(path.begin(), path.end(), '\\', '/');
+    if (!Usable(path))
+        return {path};
+    return Fit(fs::path(path).lexically_normal().string());
 }
 
 bool IsWritableDirectory(const QString &dir)
@@ -62,12 +153,12 @@ bool IsWritableDirectory(const QString &dir)
 
 std::string NativePath(std::string_view systemPath)
 {
-    std::string path(systemPath);
-    if (kPosix)
-        std::replace(path.begin(), path.end(), '\\', '/');
-    if (!Usable(path))
-        return path;
-    return fs::path(path).lexically_normal().string();
+    return FittedNativePath(systemPath).path;
+}
+
+std::string StoredPath(std::string_view systemPath)
+{
+    return SystemPath(NativePath(systemPath));
 }
 
 std::string SystemPath(std::string_view nativePath)
@@ -79,20 +170,21 @@ std::string SystemPath(std::string_view nativePath)
 
 bool MakeDir(std::string_view dir)
 {
-    if (!Usable(dir))
+    const FittedPath fitted = FittedNativePath(dir);
+    if (!Usable(dir) || fitted.folded)
         return false;
     std::error_code error;
-    return fs::create_directory(ToPath(dir), error) && !error;
+    return fs::create_directory(fs::path(fitted.path), error) && !error;
 }
 
-bool WriteFile(std::string_view path, std::string_view bytes)
+bool WriteFile(std::string_view path, std::string_view bytes, std::string *error)
 {
-    return WriteBytes(path, bytes, std::ios::trunc);
+    return WriteBytes(path, bytes, std::ios::trunc, error);
 }
 
-bool AppendToFile(std::string_view path, std::string_view bytes)
+bool AppendToFile(std::string_view path, std::string_view bytes, std::string *error)
 {
-    return WriteBytes(path, bytes, std::ios::app);
+    return WriteBytes(path, bytes, std::ios::app, error);
 }
 
 std::optional<std::vector<std::string>> ReadLines(std::string_view path)

@@ -13,22 +13,34 @@
 
 namespace tw::FileSystem {
 
-// The path as the operating system wants it: native separators, dot components resolved.
+// The longest name and path the system stores.
+inline constexpr std::size_t kMaxNameBytes = 255;
+inline constexpr std::size_t kMaxPathBytes = 4095;
+
+// The path as the operating system wants it: native separators, dot components resolved, and
+// fitted to the system's limits in a stable way. A name longer than kMaxNameBytes keeps its
+// beginning and its extension (up to 16 bytes), with "~" and 16 hexadecimal digits of a hash of
+// the whole name in place of the cut. A path still longer than kMaxPathBytes keeps its folders
+// while they fit with room for one name, and the rest of it becomes one name the same way.
 std::string NativePath(std::string_view systemPath);
+
+// The path (system form) of the file that NativePath names: what is really stored.
+std::string StoredPath(std::string_view systemPath);
 
 // The inverse for paths that come from the platform (home folder, program folder, a typed native
 // directory): native separators become "\".
 std::string SystemPath(std::string_view nativePath);
 
 // Creates one directory; true only when this call created it (false when it existed, when its
-// parent is missing, or when the name is refused).
+// parent is missing, when the name is refused, or when the path is too long for a folder).
 bool MakeDir(std::string_view dir);
 
-// Creates or truncates the file and writes bytes; false on any failure.
-bool WriteFile(std::string_view path, std::string_view bytes);
+// Creates or truncates the file and writes bytes; false on any failure, with the system's reason
+// in error when given.
+bool WriteFile(std::string_view path, std::string_view bytes, std::string *error = nullptr);
 
 // Appends bytes to the file, creating it when missing; false on any failure.
-bool AppendToFile(std::string_view path, std::string_view bytes);
+bool AppendToFile(std::string_view path, std::string_view bytes, std::string *error = nullptr);
 
 // The lines of a text file without their line ends (LF or CR LF); nullopt when it cannot be read.
 std::optional<std::vector<std::string>> ReadLines(std::string_view path);

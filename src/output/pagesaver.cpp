@@ -152,22 +152,24 @@ StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &jo
     location.placeholderBase = savePath;
     if ((Contains(inMirror, ".php") || Contains(inMirror, ".asp")) && !Contains(inMirror, ".html"))
         savePath += ".html";
-    location.file = ReplaceAll(savePath, "\\\\", "\\");
+    location.file = FileSystem::StoredPath(ReplaceAll(savePath, "\\\\", "\\"));
     return location;
 }
 
-void SaveDownloadedFile(std::string_view response, std::string_view relativePath, SiteJob &job,
-    const ReferenceEditor &editReferences)
+SaveOutcome SaveDownloadedFile(std::string_view response, std::string_view relativePath,
+    SiteJob &job, const ReferenceEditor &editReferences)
 {
     if (IsCancelMarker(response))
-        return;
+        return {};
     StoredLocation location = StoredLocationOf(relativePath, job);
     if (!StaysInOutputDir(location.unprepared, job))
-        return;
+        return {SaveOutcome::Kind::Failed, "its name leads outside the download folder"};
     PrepareLocalPath(location.unprepared, job);
 
     const std::string_view body = BodyOf(response);
     const std::string &savePath = location.file;
+    std::string error;
+    bool written = false;
     if (const DocumentKind kind = location.Kind(); kind != DocumentKind::Other) {
         const std::string_view inMirror
             = std::string_view(location.placeholderBase).substr(location.mirrorStart);
@@ -176,13 +178,15 @@ void SaveDownloadedFile(std::string_view response, std::string_view relativePath
         std::string stored = RewriteStoredBody(
             body, location.page, IsInSiteRoot(inMirror, HostFolderName(job.siteHost)), edits);
         stored += "\r\n";
-        FileSystem::WriteFile(savePath, stored);
+        written = FileSystem::WriteFile(savePath, stored, &error);
     } else {
         // Images, archives and the like keep their exact bytes.
-        FileSystem::WriteFile(savePath, body);
+        written = FileSystem::WriteFile(savePath, body, &error);
     }
     FileSystem::RemoveFile(location.placeholderBase + ".tmp");
-    job.aFiles += 1;
+    if (!written)
+        return {SaveOutcome::Kind::Failed, error};
+    return {SaveOutcome::Kind::Stored, {}};
 }
 
 bool IsInSiteRoot(std::string_view savePath, std::string_view siteHost)

@@ -49,7 +49,7 @@ struct StoredLocation
 {
     // The path as named, before normalization: what must stay inside the output directory.
     std::string unprepared;
-    // The file written.
+    // The file written, as stored (fitted to the system's limits).
     std::string file;
     // The name before ".html" is added to ".php" and ".asp" names; the placeholder's is this
     // name with ".tmp".
@@ -68,16 +68,28 @@ StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &jo
 using ReferenceEditor = std::function<std::vector<TextEdit>(
     std::string_view body, DocumentKind kind, std::string_view storedFile)>;
 
+// What became of a save.
+struct SaveOutcome
+{
+    enum class Kind {
+        Stored,
+        Nothing, // a cancel marker: there was nothing to save
+        Failed, // nothing could be stored; reason says why
+    };
+    Kind kind = Kind::Nothing;
+    std::string reason;
+};
+
 // Saves response under relativePath ("\" + host + URL path) below job.outputDir. "cancel" in any
 // case, spaces around, means there is nothing to save. A body without a header blank line is
 // saved whole. Files that are neither pages nor style sheets (".css") are stored exactly as
 // received; pages and style sheets are rewritten (with the edits of editReferences, when given)
-// and end with CR LF. A path that would lead
-// outside the output directory is refused before any directory is made: then nothing is written,
-// deleted or counted. Otherwise the placeholder is deleted and job.aFiles counts the file even
-// when the write failed.
-void SaveDownloadedFile(std::string_view response, std::string_view relativePath, SiteJob &job,
-    const ReferenceEditor &editReferences = {});
+// and end with CR LF. A path that would lead outside the output directory is refused before any
+// directory is made: then nothing is written or deleted. Otherwise the placeholder is deleted,
+// whether or not the file could be written. Nothing is counted: the caller knows what the file
+// was.
+SaveOutcome SaveDownloadedFile(std::string_view response, std::string_view relativePath,
+    SiteJob &job, const ReferenceEditor &editReferences = {});
 
 // True when savePath lies directly in the site's directory: the text after the first
 // "siteHost\" (case ignored), less its first character, holds no "\".

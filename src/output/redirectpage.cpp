@@ -1,5 +1,7 @@
 #include "output/redirectpage.h"
 
+#include "output/filesystem.h"
+
 #include <algorithm>
 #include <initializer_list>
 #include <vector>
@@ -66,8 +68,10 @@ std::string RedirectPage(std::string_view href)
 
 std::string RelativeHref(std::string_view from, std::string_view to)
 {
-    const std::vector<std::string_view> source = Components(from);
-    const std::vector<std::string_view> target = Components(to);
+    const std::string storedFrom = FileSystem::StoredPath(from);
+    const std::string storedTo = FileSystem::StoredPath(to);
+    const std::vector<std::string_view> source = Components(storedFrom);
+    const std::vector<std::string_view> target = Components(storedTo);
     // The last component of each is its file name.
     std::size_t shared = 0;
     while (shared + 1 < source.size() && shared + 1 < target.size()

@@ -13,7 +13,8 @@ namespace tw {
 std::string RedirectPage(std::string_view href);
 
 // The link from the stored file from to the stored file to, both system paths ("\" separators)
-// below the same download folder: relative, with "/" separators, each name escaped for a URL.
+// below the same download folder, as they are stored: relative, with "/" separators, each name
+// escaped for a URL.
 std::string RelativeHref(std::string_view from, std::string_view to);
 
 } // namespace tw

@@ -1,5 +1,6 @@
 #include "connections/connection.h"
 #include "connections/engine.h"
+#include "extractor/textconversion.h"
 #include "output/filetypes.h"
 #include "output/outputdirectory.h"
 #include "output/placeholders.h"
@@ -183,19 +184,20 @@ TEST_F(EngineTest, FetchesQueuedUrlsInTheOrderTheyWereAdmitted)
     EXPECT_EQ(order, (std::vector<std::string> {"/", "/c.html", "/a.html", "/b.html"}));
 }
 
-TEST_F(EngineTest, ThreeTriesThenTheTimeoutTextWrittenAndCountedOnce)
+TEST_F(EngineTest, ThreeTriesThenTheTimeoutTextWrittenAndCountedOnceAsAFailure)
 {
     Page("/", "<a href='slow.html'></a>");
     Page("/slow.html", "never", {Behaviour::Stall(0)});
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
     EXPECT_EQ(m_server.RequestCount("/slow.html"), 3u);
     EXPECT_EQ(File("slow.html"), Stored(kTimeoutFile));
-    EXPECT_EQ(m_engine.Job().aFiles, 4); // the start page, then the timeout text of each try
+    EXPECT_EQ(m_engine.Job().aFiles, 1) << "only the start page was stored";
+    EXPECT_EQ(m_engine.Job().aFailures, 1);
 
     // The slot's timer has stopped: nothing is written or counted again afterwards.
     QSignalSpy failed(&m_engine, &Engine::fetchFailed);
     EXPECT_FALSE(failed.wait(1000));
-    EXPECT_EQ(m_engine.Job().aFiles, 4);
+    EXPECT_EQ(m_engine.Job().aFailures, 1);
 }
 
 TEST_F(EngineTest, AResponseTooBigToHoldCountsAsAFailedTry)
@@ -211,6 +213,62 @@ TEST_F(EngineTest, AResponseTooBigToHoldCountsAsAFailedTry)
     EXPECT_EQ(File("small.zip"), std::string(20000, 's'));
     ASSERT_EQ(failed.count(), 1);
     EXPECT_EQ(failed[0][0].toString(), QStringLiteral("www.site.test/endless.zip"));
+    EXPECT_EQ(failed[0][1].toString(), QStringLiteral("too large"));
+}
+
+TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
+{
+    struct Case
+    {
+        std::string path;
+        Route route;
+        std::size_t requests;
+        std::string stored;
+        const char *reason; // nullptr: stored whole, no failure
+    };
+    const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n";
+    Route recovering = Route::Page(std::string(100, 'r'), "application/zip");
+    recovering.behaviours = {Behaviour::Cut(20), Behaviour::Cut(60), Behaviour::Whole()};
+    const std::vector<Case> cases = {
+        {"/closed.html", Route::Raw(""), 3, Stored(kTimeoutFile), "no complete response header"},
+        {"/halfhead.html", Route::Raw("HTTP/1.0 200 OK\r\nContent-Ty"), 3, Stored(kTimeoutFile),
+            "no complete response header"},
+        {"/nohead.zip", Route::Raw("raw bytes"), 3, kTimeoutFile, "no complete response header"},
+        {"/headonly.zip", Route::Raw(head), 3, "", "incomplete: 0 of 100 bytes"},
+        {"/short.zip", Route::Raw(head + "forty"), 3, "forty", "incomplete: 5 of 100 bytes"},
+        {"/huge.zip", Route::Raw("HTTP/1.0 200 OK\r\nContent-Length: 3000000000\r\n\r\nx"), 3, "x",
+            "incomplete: 1 of 3000000000 bytes"},
+        {"/recovers.zip", recovering, 3, std::string(100, 'r'), nullptr},
+        {"/ctl\x1b[2J\x9b.zip", Route::Raw(""), 3, kTimeoutFile, "no complete response header"},
+    };
+    std::string links;
+    for (const Case &c : cases) {
+        links += "<a href='" + c.path.substr(1) + "'></a>";
+        m_server.SetRoute(c.path, c.route);
+    }
+    Page("/", links);
+    std::map<QString, QString> failures;
+    QObject::connect(&m_engine, &Engine::fetchFailed,
+        [&](const QString &url, const QString &reason) { failures[url] = reason; });
+
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+
+    std::int64_t failed = 0;
+    for (const Case &c : cases) {
+        EXPECT_EQ(m_server.RequestCount(c.path), c.requests) << c.path;
+        EXPECT_EQ(File(c.path.substr(1)), c.stored) << c.path;
+        const QString url = QStringLiteral("www.site.test") + DisplayText(c.path);
+        if (c.reason) {
+            ++failed;
+            EXPECT_EQ(failures[url], QString::fromLatin1(c.reason)) << c.path;
+        } else {
+            EXPECT_FALSE(failures.count(url)) << c.path;
+        }
+    }
+    EXPECT_EQ(failures.count(QStringLiteral("www.site.test/ctl\\x1B[2J\\x9B.zip")), 1U)
+        << "control characters are shown escaped";
+    EXPECT_EQ(m_engine.Job().aFailures, failed);
+    EXPECT_EQ(m_engine.Job().aFiles, 2) << "the start page and the one that recovered";
 }
 
 TEST_F(EngineTest, InterruptedResponsesAreRetriedFromScratchAndOddOnesComplete)
@@ -232,15 +290,6 @@ TEST_F(EngineTest, InterruptedResponsesAreRetriedFromScratchAndOddOnesComplete)
         EXPECT_EQ(m_server.RequestCount("/" + name), count) << name;
         EXPECT_EQ(File(name), Stored(body)) << name;
     }
-}
-
-TEST_F(EngineTest, ContentLengthBeyondThirtyTwoBitsIsKept)
-{
-    m_server.SetRoute(
-        "/", Route::Raw("HTTP/1.0 200 OK\r\nContent-Length: 3000000000\r\n\r\nshort"));
-    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
-    EXPECT_EQ(m_engine.Slot(1).contentLength, 3000000000);
-    EXPECT_EQ(m_size[1], QStringLiteral("0 KB")); // the finished row is reset
 }
 
 TEST_F(EngineTest, RefusedParentPathSendsNothingAndWritesNothingOutside)

@@ -60,15 +60,14 @@ TEST_F(PageSaverTest, StoresEachKindOfFileUnderItsLocalName)
         {"\\host.com/notes.txt.d/x.bin", "H\r\n\r\na\n", "host.com\\notes.txt.d\\x.bin",
             "a\r\n\n\r\n"},
     };
-    std::int64_t count = 0;
     for (const auto &c : cases) {
-        SaveDownloadedFile(c.response, c.relative, m_job);
+        EXPECT_EQ(
+            SaveDownloadedFile(c.response, c.relative, m_job).kind, SaveOutcome::Kind::Stored);
         EXPECT_EQ(Read(c.stored), c.bytes) << c.relative;
-        EXPECT_EQ(m_job.aFiles, ++count);
     }
 }
 
-TEST_F(PageSaverTest, DeletesThePlaceholderAndCountsEverySave)
+TEST_F(PageSaverTest, DeletesThePlaceholderAndSaysWhatBecameOfTheSave)
 {
     ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + "/out/host.com"));
     ASSERT_TRUE(FileSystem::WriteFile(m_job.outputDir + "host.com\\p.php_id=3.tmp", "q\r\n"));
@@ -76,11 +75,15 @@ TEST_F(PageSaverTest, DeletesThePlaceholderAndCountsEverySave)
     SaveDownloadedFile("H\r\n\r\ntwo", "\\host.com/p.php?id=3", m_job);
     EXPECT_FALSE(FileExists(m_job.outputDir + "host.com\\p.php_id=3.tmp"));
     EXPECT_EQ(Read("host.com\\p.php_id=3.html"), "two\r\n");
-    EXPECT_EQ(m_job.aFiles, 2);
 
-    SaveDownloadedFile(" CanCel ", "\\host.com/p.php?id=3", m_job);
+    EXPECT_EQ(SaveDownloadedFile(" CanCel ", "\\host.com/p.php?id=3", m_job).kind,
+        SaveOutcome::Kind::Nothing);
     EXPECT_EQ(Read("host.com\\p.php_id=3.html"), "two\r\n");
-    EXPECT_EQ(m_job.aFiles, 2);
+
+    ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + "/out/host.com/taken.html"));
+    const SaveOutcome failed = SaveDownloadedFile("H\r\n\r\nx", "\\host.com/taken.html", m_job);
+    EXPECT_EQ(failed.kind, SaveOutcome::Kind::Failed);
+    EXPECT_EQ(failed.reason, "Is a directory");
 }
 
 TEST_F(PageSaverTest, APathLeadingOutsideTheOutputDirectoryIsRefused)

@@ -125,7 +125,7 @@ public:
         m_response = std::move(response);
         m_how = how;
         m_limit = m_response.size();
-        if (how.kind == Behaviour::Kind::Stall || how.kind == Behaviour::Kind::Reset)
+        if (how.kind != Behaviour::Kind::Whole && how.kind != Behaviour::Kind::Pieces)
             m_limit = std::min(m_limit, (how.fromBody ? headLength : 0) + how.bytes);
         if (latencyMs > 0)
             QTimer::singleShot(latencyMs, this, &Exchange::Start);
@@ -160,7 +160,8 @@ private:
         if (m_how.kind == Behaviour::Kind::Pieces)
             return SendNextPiece();
         WriteUpTo(m_limit);
-        if (m_how.kind == Behaviour::Kind::Whole && m_how.closeNotify)
+        if ((m_how.kind == Behaviour::Kind::Whole || m_how.kind == Behaviour::Kind::Cut)
+            && m_how.closeNotify)
             m_socket->disconnectFromHost();
         if (m_how.kind == Behaviour::Kind::Reset || !m_how.closeNotify) {
             m_resetWait.start();

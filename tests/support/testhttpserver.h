@@ -29,7 +29,8 @@ struct Behaviour
         Whole, // everything, then close
         Pieces, // pieces of the given sizes (the last repeats), intervalMs apart, then close
         Stall, // `bytes` bytes, then silence with the connection left open
-        Reset // `bytes` bytes, then a reset once the peer has them
+        Reset, // `bytes` bytes, then a reset once the peer has them
+        Cut // `bytes` bytes, then an orderly close
     };
 
     Kind kind = Kind::Whole;
@@ -53,6 +54,7 @@ struct Behaviour
     }
     static Behaviour Stall(std::size_t bytes) { return Of(Kind::Stall, bytes); }
     static Behaviour Reset(std::size_t bytes) { return Of(Kind::Reset, bytes); }
+    static Behaviour Cut(std::size_t bytes) { return Of(Kind::Cut, bytes); }
     // A pause between the request and the first byte of the answer.
     Behaviour WithLatency(int ms) const { return With(&Behaviour::latencyMs, ms); }
     Behaviour FromBody() const { return With(&Behaviour::fromBody, true); }
