@@ -2,6 +2,7 @@
 
 #include "connections/connection.h"
 #include "connections/engine.h"
+#include "connections/memorylimit.h"
 #include "extractor/stringops.h"
 #include "extractor/textconversion.h"
 #include "output/filesystem.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <atomic>
@@ -32,6 +34,8 @@ namespace {
 std::atomic<bool> g_stopRequested {false};
 
 constexpr int kPollIntervalMs = 50;
+// Less would leave no room for one ordinary page.
+constexpr std::int64_t kMinMaxMemory = 64 * 1024;
 constexpr int kProgressIntervalMs = 250;
 
 struct CliOptions
@@ -43,6 +47,7 @@ struct CliOptions
     std::optional<std::vector<std::string>> types;
     bool quiet = false;
     bool checkCertificates = true;
+    std::int64_t maxMemory = DefaultResponseMemoryLimit();
 };
 
 struct Rejection
@@ -57,6 +62,23 @@ std::optional<int> WholeNumber(const QString &text, int low, int high)
     if (!ok || value < low || value > high)
         return std::nullopt;
     return value;
+}
+
+// A number of bytes, with K, M or G (any case, an optional "iB" or "B" after it) for binary
+// multiples: "512M", "1GiB", "100000".
+std::optional<std::int64_t> ByteSize(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,15})\\s*([kmg]?)(i?b)?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QString unit = match.captured(2).toLower();
+    const int shift = unit.isEmpty() ? 0 : int(QStringLiteral("kmg").indexOf(unit)) + 1;
+    const std::int64_t value = match.captured(1).toLongLong();
+    if (shift > 0 && value > (std::int64_t(1) << (62 - 10 * shift)))
+        return std::nullopt;
+    return shift > 0 ? value << (10 * shift) : value;
 }
 
 std::vector<std::string> ParseTypes(const QString &list)
@@ -151,6 +173,10 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
         QStringLiteral("FILE"));
     const QCommandLineOption noCheckCertificate(QStringLiteral("no-check-certificate"),
         QStringLiteral("Accept any certificate of a secure site, for any host."));
+    const QCommandLineOption maxMemory(QStringLiteral("max-memory"),
+        QStringLiteral("Most memory the responses in flight may hold together, such as 512M "
+                       "(default: the smaller of 1G and a quarter of this machine's memory)."),
+        QStringLiteral("SIZE"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
         QStringLiteral("Print nothing but errors."));
     const QCommandLineOption help(
@@ -162,7 +188,7 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
     QCommandLineOption outputWithDefault = output;
     outputWithDefault.setDescription(output.description().arg(defaultDir));
     parser.addOptions({outputWithDefault, connections, timeout, types, connectTo, caCertificate,
-        noCheckCertificate, quiet, help, version});
+        noCheckCertificate, maxMemory, quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
                        "https://localhost:8443/."));
@@ -209,6 +235,14 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
         options.types = ParseTypes(parser.value(types));
         if (options.types->empty())
             return Rejection {QStringLiteral("--types names no extension")};
+    }
+    if (parser.isSet(maxMemory)) {
+        const auto bytes = ByteSize(parser.value(maxMemory));
+        if (!bytes || *bytes < kMinMaxMemory)
+            return Rejection {QStringLiteral("--max-memory takes a size of at least 64K, such as "
+                                             "512M or 1G, not \"%1\"")
+                                  .arg(parser.value(maxMemory))};
+        options.maxMemory = *bytes;
     }
     std::vector<ConnectTo> entries;
     for (const QString &value : parser.values(connectTo)) {
@@ -272,13 +306,13 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return CliUnusableDirectory;
     }
     engine.SetConnectionCount(options.connections);
+    engine.SetResponseMemoryLimit(options.maxMemory);
     engine.SetTimeoutInterval(options.timeoutSeconds * 1000);
     if (options.types) {
         const std::string filter = FileTypeFilterOf(*options.types);
         engine.SetFileTypeFilterSource([filter] { return filter; });
     }
 
-    int failures = 0;
     QEventLoop loop;
     QObject::connect(&engine, &Engine::siteCompleted, &loop, [&loop] { loop.exit(CliCompleted); });
     // A live progress line is rewritten in place, so other lines first clear it.
@@ -286,7 +320,6 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const char *clearLine = live ? "\r\033[K" : "";
     QObject::connect(
         &engine, &Engine::fetchFailed, &loop, [&](const QString &url, const QString &reason) {
-            ++failures;
             if (!options.quiet)
                 err << clearLine << reason << ": " << url << '\n' << Qt::flush;
         });
@@ -333,12 +366,19 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
             << Qt::flush;
         return code;
     }
+    const std::int64_t failures = engine.Job().aFailures;
     if (!options.quiet) {
         out << (code == CliInterrupted ? "Stopped: " : "Done: ") << engine.Job().aFiles
             << " files, " << engine.Job().aBytes << " bytes in "
             << QString::number(static_cast<double>(clock.elapsed()) / 1000.0, 'f', 1) << " s, "
             << failures << (failures == 1 ? " failure" : " failures") << '\n'
             << Qt::flush;
+    }
+    if (code == CliCompleted && failures > 0) {
+        err << "tidewell-cli: " << failures
+            << (failures == 1 ? " file was not stored whole\n" : " files were not stored whole\n")
+            << Qt::flush;
+        return CliIncomplete;
     }
     return code;
 }

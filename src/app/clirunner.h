@@ -14,6 +14,8 @@ enum CliExit : int {
     CliBadArguments = 2,
     CliUnusableDirectory = 3,
     CliSiteFailed = 4,
+    CliIncomplete = 5, // the copy ended, but some files failed
+
     CliInterrupted = 130,
 };
 

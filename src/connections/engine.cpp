@@ -2,6 +2,7 @@
 
 #include "connections/connection.h"
 #include "connections/httpresponse.h"
+#include "connections/memorylimit.h"
 #include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
 #include "extractor/stringops.h"
@@ -64,6 +65,7 @@ Engine::Engine(QObject *parent)
     , m_queue(this)
     , m_scheduler(new QTimer(this))
     , m_fileTypeFilterSource(&LoadFileTypeFilter)
+    , m_responseMemoryLimit(DefaultResponseMemoryLimit())
 {
     m_scheduler->setInterval(kSchedulerIntervalMs);
     m_scheduler->setTimerType(Qt::PreciseTimer);

@@ -35,8 +35,6 @@ inline constexpr int kSchedulerIntervalMs = 20;
 inline constexpr int kTries = 3;
 // A start page that moved is followed this many times at most.
 inline constexpr int kMaxStartMoves = 10;
-// Responses are held whole in memory while they arrive; together they may not outgrow this.
-inline constexpr std::int64_t kDefaultResponseMemoryLimit = std::int64_t(4) << 30;
 
 // One parallel connection's record. Slots are numbered 1 to 24 everywhere.
 struct ConnectionSlot
@@ -95,9 +93,9 @@ public:
     void SetSchedulerEnabled(bool enabled);
     bool IsSchedulerEnabled() const;
 
-    // The most memory the responses in flight may hold together. Past it, the biggest response
-    // counts as a failed try, as a timeout does, so that no site can exhaust memory by sending
-    // without end.
+    // The most memory the responses in flight may hold together (by default
+    // DefaultResponseMemoryLimit()). Past it, the biggest response counts as a failed try, as a
+    // timeout does, so that no site can exhaust memory by sending without end.
     void SetResponseMemoryLimit(std::int64_t bytes) { m_responseMemoryLimit = bytes; }
 
     // Where ConnectNowNow takes the FileTypeFilter from (default: the file-type list file).
@@ -176,7 +174,7 @@ private:
     std::array<QTimer *, kSlotCount> m_timeouts {};
     QTimer *m_scheduler = nullptr;
     std::function<std::string()> m_fileTypeFilterSource;
-    std::int64_t m_responseMemoryLimit = kDefaultResponseMemoryLimit;
+    std::int64_t m_responseMemoryLimit;
     bool m_startWwwAdded = false;
     // The start URLs of this job so far, absolute: a move to one of them is a loop.
     std::vector<std::string> m_startUrls;

@@ -15,7 +15,7 @@ namespace {
 constexpr std::size_t kMaxNameLength = 16;
 constexpr std::size_t kMaxGapBeforeEquals = 8;
 // The scanner reads at most this many characters after "href=".
-constexpr std::size_t kScannedValueReach = 290;
+constexpr std::size_t kScannedValueReach = 300;
 
 // The spellings the link scanner rewrites to "href=", by name; "src" only after a space.
 constexpr std::array<std::string_view, 10> kScannedNames = {
@@ -194,7 +194,7 @@ void AddScannedValue(std::string_view text, const Attribute &a, Collector &found
     while (browserEnd > a.valueStart && IsSpace(text[browserEnd - 1]))
         --browserEnd;
     const bool sameValue = cut == browserEnd || (cut < browserEnd && text[cut] == '#');
-    if (sameValue && cut > a.valueStart && cut - a.equals < kScannedValueReach)
+    if (sameValue && cut > a.valueStart && cut - a.equals <= kScannedValueReach)
         found.Add(a.valueStart, cut, ReferenceOrigin::Scanned);
 }
 

@@ -80,6 +80,9 @@ TEST_F(CliTest, RefusesBadArgumentsAndUnwritableFoldersWithAMessage)
         {"--types , x.com", CliBadArguments},
         {"--connect-to x.com:80 x.com", CliBadArguments},
         {"--no-such-option x.com", CliBadArguments},
+        {"--max-memory 1000 x.com", CliBadArguments},
+        {"--max-memory lots x.com", CliBadArguments},
+        {"--max-memory 99999999999G x.com", CliBadArguments},
         {"-o /proc/tidewell www.site.test", CliUnusableDirectory},
     };
     for (const auto &[arguments, code] : cases) {
@@ -104,6 +107,24 @@ TEST_F(CliTest, MirrorsTheSiteWithTheChosenTypes)
     EXPECT_EQ(tree.at("site.test/img/b.gif"), std::string("GIF89a\0\r\n", 9));
     EXPECT_TRUE(m_out.contains(QStringLiteral("Done: 3 files")));
     EXPECT_TRUE(m_out.contains(QStringLiteral("0 failures")));
+}
+
+TEST_F(CliTest, ACopyWithFailuresSaysSoAndExitsFive)
+{
+    m_server.SetRoute("/",
+        Route::Page("<a href='a.html'>a</a><a href='c.zip'>c</a>"
+                    "<a href='bad\x1b[1m\x07.zip'>d</a>"));
+    m_server.SetRoute("/c.zip", Route::Raw("HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nzi"));
+    m_server.SetRoute("/bad\x1b[1m\x07.zip", Route::Raw(""));
+    EXPECT_EQ(Run(Arguments(Words("-t 1 --max-memory 1M --types .html,.zip www.site.test"))),
+        CliIncomplete);
+    EXPECT_TRUE(m_out.contains(QStringLiteral("Done: 2 files")));
+    EXPECT_TRUE(m_out.contains(QStringLiteral("2 failures")));
+    EXPECT_TRUE(m_err.contains(QStringLiteral("incomplete: 2 of 9 bytes: www.site.test/c.zip\n")));
+    EXPECT_TRUE(m_err.contains(
+        QStringLiteral("no complete response header: www.site.test/bad\\x1B[1m\\x07.zip\n")));
+    EXPECT_FALSE(m_err.contains(QChar(0x1b)));
+    EXPECT_TRUE(m_err.endsWith(QStringLiteral("tidewell-cli: 2 files were not stored whole\n")));
 }
 
 TEST_F(CliTest, SecureSitesAreCheckedAgainstTheCertificatesTrusted)
@@ -155,6 +176,20 @@ TEST_F(CliTest, InterruptStopsLikeAUserStop)
     QTimer::singleShot(300, [] { RequestCliStop(); });
     EXPECT_EQ(Run(Arguments({QStringLiteral("www.site.test")})), CliInterrupted);
     EXPECT_TRUE(m_out.contains(QStringLiteral("Stopped: ")));
+    for (const auto &[path, bytes] : test::ReadTree(Output()))
+        EXPECT_FALSE(path.ends_with(".tmp")) << path;
+}
+
+TEST_F(CliTest, TheProgramItselfStopsOnATerminateAsOnAnInterrupt)
+{
+    m_server.SetRoute("/a.html", Route::Page("x")).behaviours = {Behaviour::Stall(0)};
+    QProcess process;
+    process.start(QStringLiteral(TIDEWELL_CLI_PATH), Arguments(Words("-q www.site.test")).mid(1));
+    ASSERT_TRUE(m_server.WaitForRequest("/a.html", 10000));
+    process.terminate();
+    ASSERT_TRUE(test::WaitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), CliInterrupted);
     for (const auto &[path, bytes] : test::ReadTree(Output()))
         EXPECT_FALSE(path.ends_with(".tmp")) << path;
 }

@@ -1,6 +1,7 @@
 #include "connections/connection.h"
 #include "connections/engine.h"
 #include "extractor/textconversion.h"
+#include "output/filesystem.h"
 #include "output/filetypes.h"
 #include "output/outputdirectory.h"
 #include "output/placeholders.h"
@@ -8,6 +9,7 @@
 #include "support/testenvironment.h"
 #include "support/testhttpserver.h"
 
+#include <QDir>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -269,6 +271,39 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
         << "control characters are shown escaped";
     EXPECT_EQ(m_engine.Job().aFailures, failed);
     EXPECT_EQ(m_engine.Job().aFiles, 2) << "the start page and the one that recovered";
+}
+
+TEST_F(EngineTest, NamesTheSystemCannotStoreAreShortenedAndLinkedTo)
+{
+    // A download folder so deep that a link of 300 bytes below it passes the path limit.
+    QString deep = m_root.NativePath();
+    while (deep.size() < 3800)
+        deep += QLatin1Char('/')
+            + QString(std::min<qsizetype>(250, 3800 - deep.size()), QLatin1Char('f'));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    SetOutputDirectory(FileSystem::SystemPath(deep.toStdString()), m_engine.Job());
+    const std::string longName = std::string(270, 'n') + ".html";
+    const std::string deepLink = std::string(250, 'd') + "/" + std::string(40, 'e') + ".gif";
+    Page("/", "<a href='" + longName + "'>n</a><img src='" + deepLink + "'>");
+    Page("/" + longName, "long");
+    m_server.SetRoute("/" + deepLink, Route::Page("GIF89a", "image/gif"));
+
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+
+    EXPECT_EQ(m_engine.Job().aFailures, 0);
+    EXPECT_EQ(m_engine.Job().aFiles, 3);
+    const std::string site = FileSystem::SystemPath(deep.toStdString()) + "\\site.test\\";
+    const std::string index = test::ReadFileBytes(site + "index.html");
+    std::vector<std::string> targets;
+    for (auto at = index.find("='"); at != std::string::npos; at = index.find("='", at + 2))
+        targets.push_back(index.substr(at + 2, index.find('\'', at + 2) - at - 2));
+    ASSERT_EQ(targets.size(), 2U) << index;
+    EXPECT_EQ(test::ReadFileBytes(site + targets[0]), Stored("long"));
+    EXPECT_EQ(test::ReadFileBytes(site + targets[1]), "GIF89a");
+    for (const std::string &target : targets) {
+        EXPECT_NE(target.find('~'), std::string::npos) << target;
+        EXPECT_LE(FileSystem::NativePath(site + target).size(), FileSystem::kMaxPathBytes);
+    }
 }
 
 TEST_F(EngineTest, InterruptedResponsesAreRetriedFromScratchAndOddOnesComplete)
