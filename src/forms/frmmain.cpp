@@ -125,6 +125,12 @@ void SetTop(QWidget *w, int twips)
     w->move(w->x(), Px(twips));
 }
 
+QString FailureCount(std::int64_t failures)
+{
+    return failures == 1 ? QStringLiteral("1 file failed")
+                         : QString::number(failures) + QStringLiteral(" files failed");
+}
+
 } // namespace
 
 std::string FormatThousands(std::string_view text)
@@ -180,6 +186,7 @@ frmMain::frmMain(Engine &engine, QWidget *parent)
     connect(&m_engine, &Engine::statsRefresh, this, &frmMain::UpdateStats);
     connect(&m_engine, &Engine::siteCompleted, this, &frmMain::OnSiteCompleted);
     connect(&m_engine, &Engine::siteFailed, this, &frmMain::OnSiteFailed);
+    connect(&m_engine, &Engine::fetchFailed, this, &frmMain::OnFetchFailed);
     connect(&m_engine, &Engine::startUrlChanged, Text1, &QLineEdit::setText);
 
     resize(Px(kClientWidth), Px(kClientHeight) + menuBar()->sizeHint().height());
@@ -487,6 +494,8 @@ void frmMain::ShowPendingWizard()
 
 void frmMain::SetRunning(bool running)
 {
+    if (running)
+        m_lastFailure.clear();
     Command1->setEnabled(!running);
     Command2->setEnabled(running);
     Text1->setEnabled(!running);
@@ -627,10 +636,23 @@ void frmMain::OnSiteCompleted()
 {
     // The scheduler, whose ticks refresh the counters, has stopped: show the final figures.
     UpdateStats();
+    const std::int64_t failures = m_engine.Job().aFailures;
+    if (failures > 0)
+        Label6->setText(QStringLiteral("Website Downloaded! ") + FailureCount(failures)
+            + QStringLiteral(", the last: ") + m_lastFailure);
+    const QString done = failures == 0 ? QStringLiteral("The website has been downloaded.")
+                                       : QStringLiteral("The website has been downloaded, but ")
+            + FailureCount(failures) + QStringLiteral(":\r\n") + m_lastFailure;
     if (AnswerIsYes(this, QStringLiteral("Done."),
-            QStringLiteral("The website has been downloaded.\r\n\r\n"
-                           "Would you like to browse the download directory?")))
+            done + QStringLiteral("\r\n\r\nWould you like to browse the download directory?")))
         OpenOutputDirectory();
+}
+
+void frmMain::OnFetchFailed(const QString &url, const QString &reason)
+{
+    m_lastFailure = reason + QStringLiteral(": ") + url;
+    Label6->setText(
+        FailureCount(m_engine.Job().aFailures) + QStringLiteral(", the last: ") + m_lastFailure);
 }
 
 void frmMain::OnSiteFailed(const QString &reason)

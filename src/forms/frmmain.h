@@ -91,11 +91,14 @@ private:
     void mnuexplore_Click();
     void mnuabout_Click();
     void OnSiteCompleted();
+    void OnFetchFailed(const QString &url, const QString &reason);
     void OnSiteFailed(const QString &reason);
     void OpenOutputDirectory();
 
     Engine &m_engine;
     bool m_wizardOpen = false;
+    // The last URL that failed, with its reason, as shown.
+    QString m_lastFailure;
     // The outer size the controls were last laid out for.
     QSize m_laidOutFrame;
 

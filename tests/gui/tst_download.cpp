@@ -120,6 +120,28 @@ TEST_F(DownloadTest, RowShowsConnectingThenDownloadingWithSizeAndPercentage)
     EXPECT_TRUE(Child<QAction>(window.get(), "mnupause")->isEnabled());
 }
 
+TEST_F(DownloadTest, FilesThatFailAreShownAndCountedAndTheEndSaysSo)
+{
+    ServeSite();
+    server->SetRoute("/", Route::Page("<a href='a.html'>a</a><a href='b\x1b[2J.html'>b</a>"));
+    server->SetRoute("/a.html", Route::Page("a"));
+    server->SetRoute("/b\x1b[2J.html", Route::Raw(""));
+    ShowQuietly();
+
+    ModalDriver done;
+    done.Answer(QMessageBox::No);
+    StartJob();
+    ASSERT_TRUE(done.WaitDone(10000));
+    const QString failure
+        = QStringLiteral("no complete response header: www.site.test/b\\x1B[2J.html");
+    EXPECT_EQ(
+        Text("Label6"), QStringLiteral("Website Downloaded! 1 file failed, the last: ") + failure);
+    EXPECT_EQ(done.Seen().at(0).text,
+        QStringLiteral("The website has been downloaded, but 1 file failed:\r\n") + failure
+            + QStringLiteral("\r\n\r\nWould you like to browse the download directory?"));
+    EXPECT_EQ(Text("Label3"), QStringLiteral("2 Files")) << "the start page and a.html";
+}
+
 TEST_F(DownloadTest, ASecureSiteIsCopiedAndAFailedStartPageIsNotReportedAsDone)
 {
     const TestAuthority authority;
