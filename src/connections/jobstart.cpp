@@ -45,6 +45,7 @@ QString Engine::ConnectNowNow(const QString &startUrl)
     m_job.aFiles = 0;
     m_job.aFailures = 0;
     m_job.createdDirs.clear();
+    m_job.placeholderDirs.clear();
     m_job.FileTypeFilter = m_fileTypeFilterSource();
 
     const StartAddress start = ParseStartUrl(ToNetworkText(startUrl));

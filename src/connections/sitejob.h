@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 namespace tw {
@@ -17,6 +18,9 @@ struct SiteJob
     std::string outputDir;
     // Every directory created during this job, each followed by "*", in order of creation.
     std::string createdDirs;
+    // Every directory a placeholder was written to during this job, whether or not it was made
+    // by it.
+    std::set<std::string> placeholderDirs;
     // The wanted extensions, each lower case and enclosed in colons (":.html::.gif:").
     std::string FileTypeFilter;
     // Bytes received over all connections, headers included, and files saved, since the start.

@@ -83,6 +83,7 @@ Admission AdmitLink(
     std::string placeholder = localPath + ".tmp";
     if (!AppendLine(kPlaceholderText, placeholder, job))
         return Admission::Failed;
+    job.placeholderDirs.insert(placeholder.substr(0, placeholder.rfind('\\') + 1));
     if (!AppendTo("log.txt", target->queued, job))
         return Admission::Failed;
     return Admission::Queued;

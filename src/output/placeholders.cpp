@@ -42,7 +42,7 @@ void SweepPlaceholders(const SiteJob &job)
 {
     for (const std::string &entry : SplitTokens(job.createdDirs, '*')) {
         if (entry.empty())
-            return;
+            break;
         std::string dir = ReplaceAll(entry, "/", "\\");
         if (dir.size() <= 4)
             continue;
@@ -50,6 +50,8 @@ void SweepPlaceholders(const SiteJob &job)
             dir += '\\';
         FileSystem::RemoveTmpFiles(dir);
     }
+    for (const std::string &dir : job.placeholderDirs)
+        FileSystem::RemoveTmpFiles(dir);
 }
 
 bool DirectoryIsWritable(std::string &dir)

@@ -29,8 +29,8 @@ std::vector<std::string> SplitTokens(std::string_view list, char separator);
 std::string NthToken(std::string_view list, std::size_t n, char separator);
 
 // Deletes the *.tmp files directly in every directory the job created, up to the first empty
-// entry of job.createdDirs; entries of four characters or fewer (a drive root) are skipped.
-// Never reports an error.
+// entry of job.createdDirs (entries of four characters or fewer, a drive root, are skipped), and
+// in every directory the job wrote a placeholder to. Never reports an error.
 void SweepPlaceholders(const SiteJob &job);
 
 // Brings dir into the form "...\" (every "/" becomes "\", a final "\" added; the caller's variable

@@ -338,7 +338,11 @@ TEST_F(EngineTest, RefusedParentPathSendsNothingAndWritesNothingOutside)
 
 TEST_F(EngineTest, StopInTheMiddleEmptiesTheQueueAndSweepsPlaceholders)
 {
-    Page("/", Pages("dir/p", 20, 1, {Behaviour::Stall(0)}));
+    // One folder from an earlier copy, one made by this one.
+    ASSERT_TRUE(QDir().mkpath(m_root.NativePath() + QStringLiteral("/mirror/site.test/old")));
+    Page("/",
+        Pages("old/p", 10, 1, {Behaviour::Stall(0)})
+            + Pages("new/p", 10, 1, {Behaviour::Stall(0)}));
     m_engine.SetTimeoutInterval(10000);
     m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
     ASSERT_TRUE(m_server.WaitForRequests(4, 5000));
