@@ -396,8 +396,12 @@ void Engine::CompleteFetch(int index, quint64 generation)
     if (!YieldFor(index, generation))
         return;
 
-    ExtractLinks(slot.response, StoredLocationOf(savedAs, m_job).Kind(), m_queue, base, m_job,
-        [this] { Yield(); });
+    if (!ExtractLinks(slot.response, StoredLocationOf(savedAs, m_job).Kind(), m_queue, base, m_job,
+            [this] { Yield(); })
+        && Sock(index).Generation() == generation) {
+        ReportFailure(index,
+            QStringLiteral("links not all followed: ") + FromLocalText(m_job.lastWriteError));
+    }
     // Nothing reads the response after its scan: a big file need not stay in memory until the
     // slot is given its next fetch.
     slot.response.clear();

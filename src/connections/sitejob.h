@@ -26,6 +26,8 @@ struct SiteJob
     // Bytes received over all connections, headers included, and files saved, since the start.
     std::int64_t aBytes = 0;
     std::int64_t aFiles = 0;
+    // Why the last append to a log or placeholder file failed, in the system's words.
+    std::string lastWriteError;
     // URLs that failed for good, each counted once.
     std::int64_t aFailures = 0;
 };

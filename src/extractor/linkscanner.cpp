@@ -300,18 +300,23 @@ void ScanLinks(std::string &pageText, const LinkSink &admit, const std::function
     pageText.erase(0, start);
 }
 
-void ExtractLinks(std::string &pageText, DocumentKind kind, DownloadQueue &queue, std::string base,
+bool ExtractLinks(std::string &pageText, DocumentKind kind, DownloadQueue &queue, std::string base,
     SiteJob &job, const std::function<void()> &yield)
 {
     if (base.empty() || base.back() != '/')
         base += '/';
+    bool failed = false;
+    const auto admit = [&](const std::string &rawLink) {
+        const Admission verdict = AdmitLink(rawLink, base, job, queue);
+        failed = failed || verdict == Admission::Failed;
+        return verdict;
+    };
     for (const std::string &link : AddedLinks(BodyOf(pageText), kind)) {
-        if (AdmitLink(link, base, job, queue) == Admission::Failed)
-            return;
+        if (admit(link) == Admission::Failed)
+            return false;
     }
-    ScanLinks(
-        pageText, [&](const std::string &rawLink) { return AdmitLink(rawLink, base, job, queue); },
-        yield);
+    ScanLinks(pageText, admit, yield);
+    return !failed;
 }
 
 } // namespace tw

@@ -184,8 +184,11 @@ SaveOutcome SaveDownloadedFile(std::string_view response, std::string_view relat
         written = FileSystem::WriteFile(savePath, body, &error);
     }
     FileSystem::RemoveFile(location.placeholderBase + ".tmp");
-    if (!written)
+    if (!written) {
+        // A file cut short would pass for the real one, and a later copy would take it as known.
+        FileSystem::RemoveFile(savePath);
         return {SaveOutcome::Kind::Failed, error};
+    }
     return {SaveOutcome::Kind::Stored, {}};
 }
 

@@ -86,8 +86,8 @@ struct SaveOutcome
 // received; pages and style sheets are rewritten (with the edits of editReferences, when given)
 // and end with CR LF. A path that would lead outside the output directory is refused before any
 // directory is made: then nothing is written or deleted. Otherwise the placeholder is deleted,
-// whether or not the file could be written. Nothing is counted: the caller knows what the file
-// was.
+// and so is what a write that failed left of the file. Nothing is counted: the caller knows what
+// the file was.
 SaveOutcome SaveDownloadedFile(std::string_view response, std::string_view relativePath,
     SiteJob &job, const ReferenceEditor &editReferences = {});
 

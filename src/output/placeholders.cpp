@@ -14,7 +14,7 @@ bool AppendLine(std::string_view text, std::string &path, SiteJob &job)
     PrepareLocalPath(path, job);
     std::string line(text);
     line += "\r\n";
-    return FileSystem::AppendToFile(path, line);
+    return FileSystem::AppendToFile(path, line, &job.lastWriteError);
 }
 
 std::vector<std::string> SplitTokens(std::string_view list, char separator)

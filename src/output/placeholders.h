@@ -17,8 +17,8 @@ inline constexpr std::string_view kPlaceholderText
 
 // Prepares path (PrepareLocalPath: the caller's variable receives the prepared form, every
 // directory on it is created) and appends text followed by CR LF. False when the file could not
-// be opened or written, and when the path lies outside job.outputDir or no output directory is
-// set (nothing is then created).
+// be opened or written (job.lastWriteError then says why), and when the path lies outside
+// job.outputDir or no output directory is set (nothing is then created).
 [[nodiscard]] bool AppendLine(std::string_view text, std::string &path, SiteJob &job);
 
 // The pieces of the trimmed list between separators, the piece after the last separator

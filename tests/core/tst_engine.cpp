@@ -10,11 +10,14 @@
 #include "support/testhttpserver.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
 #include <set>
+
+#include <sys/mount.h>
 
 namespace tw {
 namespace {
@@ -304,6 +307,46 @@ TEST_F(EngineTest, NamesTheSystemCannotStoreAreShortenedAndLinkedTo)
         EXPECT_NE(target.find('~'), std::string::npos) << target;
         EXPECT_LE(FileSystem::NativePath(site + target).size(), FileSystem::kMaxPathBytes);
     }
+}
+
+TEST_F(EngineTest, AFullDiskReportsEveryFileItCouldNotStoreAndKeepsNoneCutShort)
+{
+    const QString small = m_root.NativePath() + QStringLiteral("/small");
+    ASSERT_TRUE(QDir().mkpath(small));
+    if (::mount("tmpfs", small.toLocal8Bit().constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "a tmpfs cannot be mounted here";
+    const auto unmount = qScopeGuard([&] { ::umount(small.toLocal8Bit().constData()); });
+    SetOutputDirectory(FileSystem::SystemPath(small.toStdString()), m_engine.Job());
+    const std::string body(6000, 'z');
+    std::string links;
+    for (int i = 0; i < 30; ++i) {
+        links += "<a href='f" + std::to_string(i) + ".zip'></a>";
+        Page("/f" + std::to_string(i) + ".zip", body);
+    }
+    Page("/", links);
+    std::vector<QString> reasons;
+    QObject::connect(&m_engine, &Engine::fetchFailed,
+        [&](const QString &, const QString &reason) { reasons.push_back(reason); });
+
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+
+    const SiteJob &job = m_engine.Job();
+    EXPECT_GT(job.aFailures, 0);
+    EXPECT_EQ(reasons.size(), static_cast<std::size_t>(job.aFailures));
+    for (const QString &reason : reasons) {
+        EXPECT_TRUE(reason == QStringLiteral("not stored: No space left on device")
+            || reason == QStringLiteral("links not all followed: No space left on device"))
+            << reason.toStdString();
+    }
+    std::int64_t whole = 0;
+    for (const auto &[path, bytes] : test::ReadTree(small)) {
+        if (path.ends_with(".zip")) {
+            EXPECT_EQ(bytes, body) << path;
+            ++whole;
+        }
+        EXPECT_FALSE(path.ends_with(".tmp")) << path;
+    }
+    EXPECT_EQ(whole, job.aFiles - 1);
 }
 
 TEST_F(EngineTest, InterruptedResponsesAreRetriedFromScratchAndOddOnesComplete)
