@@ -205,22 +205,6 @@ TEST_F(EngineTest, ThreeTriesThenTheTimeoutTextWrittenAndCountedOnceAsAFailure)
     EXPECT_EQ(m_engine.Job().aFailures, 1);
 }
 
-TEST_F(EngineTest, AResponseTooBigToHoldCountsAsAFailedTry)
-{
-    m_engine.SetResponseMemoryLimit(64 * 1024);
-    Page("/", "<a href='endless.zip'></a><a href='small.zip'></a>");
-    Page("/endless.zip", std::string(1 << 20, 'e'), {Behaviour::InPieces({16 * 1024}, 1)});
-    Page("/small.zip", std::string(20000, 's'));
-    QSignalSpy failed(&m_engine, &Engine::fetchFailed);
-    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
-    EXPECT_EQ(m_server.RequestCount("/endless.zip"), 3u);
-    EXPECT_EQ(File("endless.zip"), kTimeoutFile);
-    EXPECT_EQ(File("small.zip"), std::string(20000, 's'));
-    ASSERT_EQ(failed.count(), 1);
-    EXPECT_EQ(failed[0][0].toString(), QStringLiteral("www.site.test/endless.zip"));
-    EXPECT_EQ(failed[0][1].toString(), QStringLiteral("too large"));
-}
-
 TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
 {
     struct Case
@@ -232,6 +216,9 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
         const char *reason; // nullptr: stored whole, no failure
     };
     const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n";
+    m_engine.SetResponseMemoryLimit(64 * 1024);
+    Route endless = Route::Page(std::string(1 << 20, 'e'), "application/zip");
+    endless.behaviours = {Behaviour::InPieces({16 * 1024}, 1)};
     Route recovering = Route::Page(std::string(100, 'r'), "application/zip");
     recovering.behaviours = {Behaviour::Cut(20), Behaviour::Cut(60), Behaviour::Whole()};
     const std::vector<Case> cases = {
@@ -245,6 +232,9 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
             "incomplete: 1 of 3000000000 bytes"},
         {"/recovers.zip", recovering, 3, std::string(100, 'r'), nullptr},
         {"/ctl\x1b[2J\x9b.zip", Route::Raw(""), 3, kTimeoutFile, "no complete response header"},
+        {"/endless.zip", endless, 3, kTimeoutFile, "too large"},
+        {"/" + std::string(270, 'n') + ".zip", Route::Page("long", "application/zip"), 1, "long",
+            nullptr},
     };
     std::string links;
     for (const Case &c : cases) {
@@ -273,7 +263,7 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
     EXPECT_EQ(failures.count(QStringLiteral("www.site.test/ctl\\x1B[2J\\x9B.zip")), 1U)
         << "control characters are shown escaped";
     EXPECT_EQ(m_engine.Job().aFailures, failed);
-    EXPECT_EQ(m_engine.Job().aFiles, 2) << "the start page and the one that recovered";
+    EXPECT_EQ(m_engine.Job().aFiles, 3) << "the start page and the files stored whole";
 }
 
 TEST_F(EngineTest, NamesTheSystemCannotStoreAreShortenedAndLinkedTo)
