@@ -34,6 +34,8 @@ namespace {
 std::atomic<bool> g_stopRequested {false};
 
 constexpr int kPollIntervalMs = 50;
+// More than one fetch a millisecond is no limit at all: use 0.
+constexpr int kMaxStartRate = 1000000;
 // Less would leave no room for one ordinary page.
 constexpr std::int64_t kMinMaxMemory = 64 * 1024;
 constexpr int kProgressIntervalMs = 250;
@@ -48,6 +50,7 @@ struct CliOptions
     bool quiet = false;
     bool checkCertificates = true;
     std::int64_t maxMemory = DefaultResponseMemoryLimit();
+    int rate = kDefaultStartRate;
 };
 
 struct Rejection
@@ -177,6 +180,10 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
         QStringLiteral("Most memory the responses in flight may hold together, such as 512M "
                        "(default: the smaller of 1G and a quarter of this machine's memory)."),
         QStringLiteral("SIZE"));
+    const QCommandLineOption rate(QStringLiteral("rate"),
+        QStringLiteral("At most N new fetches a second (default 50); 0 starts as many as there "
+                       "are free connections."),
+        QStringLiteral("N"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
         QStringLiteral("Print nothing but errors."));
     const QCommandLineOption help(
@@ -188,7 +195,7 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
     QCommandLineOption outputWithDefault = output;
     outputWithDefault.setDescription(output.description().arg(defaultDir));
     parser.addOptions({outputWithDefault, connections, timeout, types, connectTo, caCertificate,
-        noCheckCertificate, maxMemory, quiet, help, version});
+        noCheckCertificate, maxMemory, rate, quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
                        "https://localhost:8443/."));
@@ -235,6 +242,13 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
         options.types = ParseTypes(parser.value(types));
         if (options.types->empty())
             return Rejection {QStringLiteral("--types names no extension")};
+    }
+    if (parser.isSet(rate)) {
+        const auto perSecond = WholeNumber(parser.value(rate), 0, kMaxStartRate);
+        if (!perSecond)
+            return Rejection {
+                QStringLiteral("--rate takes a whole number from 0 to %1").arg(kMaxStartRate)};
+        options.rate = *perSecond;
     }
     if (parser.isSet(maxMemory)) {
         const auto bytes = ByteSize(parser.value(maxMemory));
@@ -307,6 +321,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     }
     engine.SetConnectionCount(options.connections);
     engine.SetResponseMemoryLimit(options.maxMemory);
+    engine.SetStartRate(options.rate);
     engine.SetTimeoutInterval(options.timeoutSeconds * 1000);
     if (options.types) {
         const std::string filter = FileTypeFilterOf(*options.types);

@@ -216,7 +216,12 @@ void Engine::ResetSlotDisplay(int slot)
 
 void Engine::Yield()
 {
+    // Each pass over the event loop asks the system for every socket's state; more than one a
+    // fraction of a millisecond only costs time, and the windows stay as quick to answer.
+    if (m_sinceEvents.isValid() && m_sinceEvents.nsecsElapsed() < kEventPassIntervalNs)
+        return;
     QCoreApplication::processEvents();
+    m_sinceEvents.start();
 }
 
 bool Engine::YieldFor(int slot, quint64 generation)
@@ -225,10 +230,23 @@ bool Engine::YieldFor(int slot, quint64 generation)
     return Sock(slot).Generation() == generation;
 }
 
+void Engine::SetStartRate(int perSecond)
+{
+    m_startRate = std::max(0, perSecond);
+    m_startCredit = 0;
+}
+
 void Engine::tmrMove_Timer()
 {
-    if (!m_queue.IsEmpty())
+    // A rate below one a tick saves its fractions up to one fetch; above, no tick starts more than
+    // its share, so an idle spell never lets a burst out.
+    const double share = m_startRate * kSchedulerIntervalMs / 1000.0;
+    m_startCredit = std::min(m_startCredit + share, std::max(1.0, share));
+    while (m_running && (m_startRate == 0 || m_startCredit >= 1.0) && !m_queue.IsEmpty()
+        && FindFreeSlot() != 0) {
         StartFetch(m_queue.Bottom());
+        m_startCredit -= 1.0;
+    }
     Q_EMIT statsRefresh();
 }
 

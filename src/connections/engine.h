@@ -10,6 +10,7 @@
 #include "connections/sitejob.h"
 #include "connections/tlssession.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -31,6 +32,10 @@ inline constexpr int kSlotCount = 24;
 inline constexpr int kDefaultConnectionCount = 3;
 inline constexpr int kDefaultTimeoutMs = 20000;
 inline constexpr int kSchedulerIntervalMs = 20;
+// A yield lets the event loop run at most this often.
+inline constexpr qint64 kEventPassIntervalNs = 250'000;
+// New fetches a second by default: one a scheduler tick.
+inline constexpr int kDefaultStartRate = 1000 / kSchedulerIntervalMs;
 // A fetch is tried this many times before it counts as failed.
 inline constexpr int kTries = 3;
 // A start page that moved is followed this many times at most.
@@ -88,6 +93,10 @@ public:
     // The timeout of one fetch, the same for all 24 slots.
     void SetTimeoutInterval(int milliseconds);
     int TimeoutInterval() const;
+
+    // At most perSecond new fetches a second (by default one a tick); 0 starts, every tick, as many
+    // fetches as there are free connections and queued URLs.
+    void SetStartRate(int perSecond);
 
     // Pausing stops only the scheduler: running fetches go on, receive, time out and complete.
     void SetSchedulerEnabled(bool enabled);
@@ -175,6 +184,11 @@ private:
     QTimer *m_scheduler = nullptr;
     std::function<std::string()> m_fileTypeFilterSource;
     std::int64_t m_responseMemoryLimit;
+    int m_startRate = kDefaultStartRate;
+    // Since the event loop last ran from a yield.
+    QElapsedTimer m_sinceEvents;
+    // The fetches this tick may start, fractions of one carried over from earlier ticks.
+    double m_startCredit = 0;
     bool m_startWwwAdded = false;
     // The start URLs of this job so far, absolute: a move to one of them is a loop.
     std::vector<std::string> m_startUrls;

@@ -46,6 +46,8 @@ QString Engine::ConnectNowNow(const QString &startUrl)
     m_job.aFailures = 0;
     m_job.createdDirs.clear();
     m_job.placeholderDirs.clear();
+    m_job.preparedDirs.clear();
+    m_startCredit = 0;
     m_job.FileTypeFilter = m_fileTypeFilterSource();
 
     const StartAddress start = ParseStartUrl(ToNetworkText(startUrl));

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <unordered_set>
 
 namespace tw {
 
@@ -18,6 +19,9 @@ struct SiteJob
     std::string outputDir;
     // Every directory created during this job, each followed by "*", in order of creation.
     std::string createdDirs;
+    // Every directory this job has asked to be made, whether or not it existed; a failed write
+    // empties it, so that a folder removed meanwhile is made again.
+    std::unordered_set<std::string> preparedDirs;
     // Every directory a placeholder was written to during this job, whether or not it was made
     // by it.
     std::set<std::string> placeholderDirs;

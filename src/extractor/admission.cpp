@@ -68,7 +68,7 @@ Admission AdmitLink(
         return Admission::Rejected;
     // A page may have been stored with ".html" added to its name.
     const std::string &localPath = target->localPath;
-    if (FileExists(localPath + ".html") || FileExists(localPath) || FileExists(localPath + ".tmp"))
+    if (FileExists(localPath) || FileExists(localPath + ".tmp") || FileExists(localPath + ".html"))
         return Admission::Rejected;
 
     if (Contains(target->normalized, "/../")) {

@@ -133,6 +133,30 @@ FittedPath Fit(std::string_view path)
     return fitted;
 }
 
+// What lexically_normal would change in a POSIX path: "." or ".." components, doubled slashes.
+bool HasDotsOrDoubleSlashes(std::string_view path)
+{
+    return path == "." || path == ".." || path.starts_with("./") || path.starts_with("../")
+        || path.ends_with("/.") || path.ends_with("/..")
+        || path.find("/./") != std::string_view::npos || path.find("/../") != std::string_view::npos
+        || path.find("//") != std::string_view::npos;
+}
+
+bool FitsAsItIs(std::string_view path, char separator)
+{
+    if (path.size() > kMaxPathBytes)
+        return false;
+    for (std::size_t start = 0; start < path.size();) {
+        const std::size_t end = std::min(path.find(separator, start), path.size());
+        if (end - start > kMaxNameBytes)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// Every file operation names its path through here, so the common case is kept free of
+// std::filesystem's parsing.
 FittedPath FittedNativePath(std::string_view systemPath)
 {
     std::string path(systemPath);
@@ -140,7 +164,11 @@ FittedPath FittedNativePath(std::string_view systemPath)
         std::replace(path.begin(), path.end(), '\\', '/');
     if (!Usable(path))
         return {path};
-    return Fit(fs::path(path).lexically_normal().string());
+    if (!kPosix || HasDotsOrDoubleSlashes(path))
+        path = fs::path(path).lexically_normal().string();
+    if (FitsAsItIs(path, kPosix ? '/' : '\\'))
+        return {path};
+    return Fit(path);
 }
 
 bool IsWritableDirectory(const QString &dir)
@@ -180,6 +208,28 @@ bool MakeDir(std::string_view dir)
 bool WriteFile(std::string_view path, std::string_view bytes, std::string *error)
 {
     return WriteBytes(path, bytes, std::ios::trunc, error);
+}
+
+bool WriteFileInPlaceOf(
+    std::string_view standIn, std::string_view path, std::string_view bytes, std::string *error)
+{
+    if (!Usable(standIn) || !Usable(path))
+        return WriteFile(path, bytes, error);
+    std::error_code code;
+    const fs::path from = ToPath(standIn);
+    if (!fs::is_regular_file(from, code))
+        return WriteFile(path, bytes, error);
+    if (!WriteBytes(standIn, bytes, std::ios::trunc, error)) {
+        fs::remove(from, code);
+        return false;
+    }
+    fs::rename(from, ToPath(path), code);
+    if (!code)
+        return true;
+    if (error)
+        *error = code.message();
+    fs::remove(from, code);
+    return false;
 }
 
 bool AppendToFile(std::string_view path, std::string_view bytes, std::string *error)

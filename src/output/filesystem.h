@@ -39,6 +39,13 @@ bool MakeDir(std::string_view dir);
 // in error when given.
 bool WriteFile(std::string_view path, std::string_view bytes, std::string *error = nullptr);
 
+// Writes bytes as the file path in place of the file stand-in: the stand-in, when it exists, is
+// overwritten and renamed to path (no new file is made, and path never holds a part of bytes);
+// otherwise path is written as WriteFile writes it. The stand-in is gone afterwards either way.
+// False on any failure, with the system's reason in error when given.
+bool WriteFileInPlaceOf(std::string_view standIn, std::string_view path, std::string_view bytes,
+    std::string *error = nullptr);
+
 // Appends bytes to the file, creating it when missing; false on any failure.
 bool AppendToFile(std::string_view path, std::string_view bytes, std::string *error = nullptr);
 

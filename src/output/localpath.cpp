@@ -61,8 +61,12 @@ void PrepareLocalPath(std::string &path, SiteJob &job)
     const std::string &prepared = path;
 
     for (auto separator = prepared.find('\\'); separator != std::string::npos;
-         separator = prepared.find('\\', separator + 1))
-        MakeDirectory(std::string_view(prepared).substr(0, separator + 1), job);
+         separator = prepared.find('\\', separator + 1)) {
+        const std::string_view dir = std::string_view(prepared).substr(0, separator + 1);
+        // A folder this job has made or found once is not asked for again.
+        if (job.preparedDirs.insert(std::string(dir)).second)
+            MakeDirectory(dir, job);
+    }
 }
 
 void MakeDirectory(std::string_view dir, SiteJob &job)

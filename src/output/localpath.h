@@ -30,7 +30,8 @@ std::string NormalizeLocalPath(std::string_view path);
 
 // Normalizes path in place (trimmed, every "www." and a leading "http://" removed, "\"
 // separators, "\\" collapsed once) and creates every directory along it: each prefix that ends
-// in "\" is passed to MakeDirectory, the last component is the file name and is not created.
+// in "\" is passed to MakeDirectory, once a job (job.preparedDirs), the last component is the file
+// name and is not created.
 void PrepareLocalPath(std::string &path, SiteJob &job);
 
 // Creates one directory and, when this call really created it, records it in job.createdDirs

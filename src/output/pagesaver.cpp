@@ -168,25 +168,25 @@ SaveOutcome SaveDownloadedFile(std::string_view response, std::string_view relat
 
     const std::string_view body = BodyOf(response);
     const std::string &savePath = location.file;
-    std::string error;
-    bool written = false;
+    std::string stored;
     if (const DocumentKind kind = location.Kind(); kind != DocumentKind::Other) {
         const std::string_view inMirror
             = std::string_view(location.placeholderBase).substr(location.mirrorStart);
         const std::vector<TextEdit> edits
             = editReferences ? editReferences(body, kind, savePath) : std::vector<TextEdit>();
-        std::string stored = RewriteStoredBody(
+        stored = RewriteStoredBody(
             body, location.page, IsInSiteRoot(inMirror, HostFolderName(job.siteHost)), edits);
         stored += "\r\n";
-        written = FileSystem::WriteFile(savePath, stored, &error);
-    } else {
-        // Images, archives and the like keep their exact bytes.
-        written = FileSystem::WriteFile(savePath, body, &error);
     }
-    FileSystem::RemoveFile(location.placeholderBase + ".tmp");
+    // Images, archives and the like keep their exact bytes. The placeholder becomes the file: a
+    // file system makes a new file and deletes another at a much higher cost.
+    std::string error;
+    const bool written = FileSystem::WriteFileInPlaceOf(location.placeholderBase + ".tmp", savePath,
+        location.Kind() == DocumentKind::Other ? body : std::string_view(stored), &error);
     if (!written) {
         // A file cut short would pass for the real one, and a later copy would take it as known.
         FileSystem::RemoveFile(savePath);
+        job.preparedDirs.clear();
         return {SaveOutcome::Kind::Failed, error};
     }
     return {SaveOutcome::Kind::Stored, {}};

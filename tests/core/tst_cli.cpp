@@ -81,6 +81,8 @@ TEST_F(CliTest, RefusesBadArgumentsAndUnwritableFoldersWithAMessage)
         {"--connect-to x.com:80 x.com", CliBadArguments},
         {"--no-such-option x.com", CliBadArguments},
         {"--max-memory 1000 x.com", CliBadArguments},
+        {"--rate -1 x.com", CliBadArguments},
+        {"--rate fast x.com", CliBadArguments},
         {"--max-memory lots x.com", CliBadArguments},
         {"--max-memory 99999999999G x.com", CliBadArguments},
         {"-o /proc/tidewell www.site.test", CliUnusableDirectory},

@@ -392,6 +392,36 @@ TEST_F(EngineTest, StopInTheMiddleEmptiesTheQueueAndSweepsPlaceholders)
     EXPECT_EQ(m_completions, 0);
 }
 
+TEST_F(EngineTest, TheStartRateSetsHowManyFetchesATickStarts)
+{
+    const struct
+    {
+        int rate;
+        int busyAfterOneTick;
+    } cases[] = {{kDefaultStartRate, 1}, {0, kSlotCount}, {100, 2}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.rate);
+        SetOutputDirectory(m_root.Path() + "rate" + std::to_string(c.rate) + "\\", m_engine.Job());
+        m_engine.SetConnectionCount(kSlotCount);
+        m_engine.SetStartRate(c.rate);
+        Page("/", Pages("p", 30, 1, {Behaviour::Stall(0)}));
+        m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+        // No tick runs until every link is queued.
+        m_engine.SetSchedulerEnabled(false);
+        ASSERT_TRUE(test::WaitUntil([this] { return m_engine.Queue().Count() == 30; }, 5000));
+        ASSERT_TRUE(test::WaitUntil([this] { return m_engine.BusyConnections() == 0; }, 5000));
+
+        QSignalSpy ticks(&m_engine, &Engine::statsRefresh);
+        m_engine.SetSchedulerEnabled(true);
+        ASSERT_TRUE(ticks.wait(1000));
+        EXPECT_EQ(m_engine.BusyConnections(), c.busyAfterOneTick);
+        EXPECT_EQ(m_engine.Queue().Count(), 30U - c.busyAfterOneTick);
+        for (int n = 1; n <= c.busyAfterOneTick; ++n)
+            EXPECT_EQ(m_engine.Slot(n).url, "www.site.test/p" + std::to_string(n - 1) + ".html");
+        m_engine.StopNOW();
+    }
+}
+
 TEST_F(EngineTest, ConnectionCountChangesWhileRunning)
 {
     Page("/", Pages("p", 12, 3000, {Behaviour::InPieces({500}, 40)}));

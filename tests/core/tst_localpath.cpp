@@ -92,5 +92,46 @@ TEST(LocalPath, ContainmentResolvesDotSegmentsLexically)
     EXPECT_FALSE(FileSystem::FileSize(root.Path() + "x"));
 }
 
+TEST(LocalPath, NamesAndPathsAreFittedToTheSystemsLimitsInAStableWay)
+{
+    const std::string longName = std::string(300, 'n') + ".html";
+    std::string deep;
+    for (int i = 0; i < 17; ++i)
+        deep += "\\" + std::string(250, static_cast<char>('a' + i));
+    deep += "\\file.gif";
+    struct Case
+    {
+        std::string path;
+        std::size_t names; // names of the fitted path, the empty one before its first "/" included
+        std::string ends; // how the fitted path ends
+    };
+    const std::vector<Case> cases = {
+        {"\\out\\a\\.\\b\\..\\c.html", 4, "/out/a/c.html"},
+        {"\\out\\" + longName, 3, ".html"},
+        {"\\out\\" + std::string(300, 'x'), 3, ""},
+        {"\\out\\" + std::string(255, 'k') + "\\k.html", 4, "k.html"},
+        // The folders that fit with room for one name, and the rest folded into that name.
+        {deep, 17, ".gif"},
+    };
+    for (const Case &c : cases) {
+        const std::string fitted = FileSystem::NativePath(c.path);
+        SCOPED_TRACE(fitted.substr(0, 40));
+        EXPECT_LE(fitted.size(), FileSystem::kMaxPathBytes);
+        EXPECT_TRUE(fitted.ends_with(c.ends));
+        std::size_t names = 0;
+        for (std::size_t start = 0; start <= fitted.size(); ++names) {
+            const std::size_t end = std::min(fitted.find('/', start), fitted.size());
+            EXPECT_LE(end - start, FileSystem::kMaxNameBytes);
+            start = end + 1;
+        }
+        EXPECT_EQ(names, c.names);
+        EXPECT_EQ(FileSystem::NativePath(c.path), fitted) << "stable";
+        EXPECT_EQ(FileSystem::NativePath(FileSystem::SystemPath(fitted)), fitted) << "fitted once";
+    }
+    // Names that differ only past the cut stay apart.
+    EXPECT_NE(FileSystem::NativePath("\\out\\" + longName),
+        FileSystem::NativePath("\\out\\" + std::string(299, 'n') + "m.html"));
+}
+
 } // namespace
 } // namespace tw
