@@ -396,17 +396,25 @@ void Engine::CompleteFetch(int index, quint64 generation)
     const std::string base = inFolder ? BaseOf(slot.url) : slot.url + '/';
     const std::string savedAs = "\\" + slot.host + slot.path;
     if (!location || stub) {
-        const SaveOutcome saved = SaveDownloadedFile(stub ? *stub : slot.response, savedAs, m_job,
+        // The pointing of a big page's references at the copy lets the event loop run; the
+        // response is the save's own meanwhile, and goes back to the slot for the scan.
+        std::string response = stub ? *stub : std::move(slot.response);
+        const SaveOutcome saved = SaveDownloadedFile(response, savedAs, m_job,
             [&](std::string_view body, DocumentKind kind, std::string_view storedFile) {
-                return LocalReferenceEdits(body, kind, base, storedFile, m_job);
+                return LocalReferenceEdits(
+                    body, kind, base, storedFile, m_job, [this] { Yield(); });
             });
+        if (!YieldFor(index, generation))
+            return;
+        if (!stub)
+            slot.response = std::move(response);
         if (saved.kind == SaveOutcome::Kind::Stored)
             ++m_job.aFiles;
         else if (saved.kind == SaveOutcome::Kind::Failed)
             ReportFailure(index, QStringLiteral("not stored: ") + FromLocalText(saved.reason));
-    }
-    if (!YieldFor(index, generation))
+    } else if (!YieldFor(index, generation)) {
         return;
+    }
 
     if (inFolder)
         ResetSlotDisplay(index);

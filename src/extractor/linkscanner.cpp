@@ -1,5 +1,6 @@
 #include "extractor/linkscanner.h"
 
+#include "extractor/localreferences.h"
 #include "extractor/references.h"
 #include "extractor/stringops.h"
 
@@ -311,8 +312,16 @@ bool ExtractLinks(std::string &pageText, DocumentKind kind, DownloadQueue &queue
         failed = failed || verdict == Admission::Failed;
         return verdict;
     };
-    for (const std::string &link : AddedLinks(BodyOf(pageText), kind)) {
-        if (admit(link) == Admission::Failed)
+    const std::vector<std::string> added = AddedLinks(BodyOf(pageText), kind);
+    const std::size_t size = pageText.size();
+    for (std::size_t i = 0; i < added.size(); ++i) {
+        if (i > 0 && i % kReferencesPerYield == 0) {
+            yield();
+            // A stop empties the text.
+            if (pageText.size() < size)
+                return true;
+        }
+        if (admit(added[i]) == Admission::Failed)
             return false;
     }
     ScanLinks(pageText, admit, yield);

@@ -39,8 +39,9 @@ void ScanLinks(std::string &pageText, const LinkSink &admit, const std::function
 // Scans pageText (the slot's response, rewritten in place) and admits its links against base,
 // the directory of the page ("/" is added when missing, so an empty base becomes "/"). The
 // references of a page or style sheet that the scan does not see (srcset, style sheets' url()
-// and the like) are admitted first, before anything can yield. False when a file append failed
-// and the links after it were not offered (job.lastWriteError says why).
+// and the like) are admitted first, with a yield after every kReferencesPerYield of them. False
+// when a file append failed and the links after it were not offered (job.lastWriteError says
+// why).
 bool ExtractLinks(std::string &pageText, DocumentKind kind, DownloadQueue &queue, std::string base,
     SiteJob &job, const std::function<void()> &yield);
 

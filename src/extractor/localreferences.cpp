@@ -60,12 +60,16 @@ std::string StoredFileOf(std::string_view queuedUrl, const SiteJob &job)
 }
 
 std::vector<TextEdit> LocalReferenceEdits(std::string_view body, DocumentKind kind,
-    std::string_view pageBase, std::string_view storedFile, const SiteJob &job)
+    std::string_view pageBase, std::string_view storedFile, const SiteJob &job,
+    const std::function<void()> &yield)
 {
     const std::string scheme = job.secure ? "https://" : "http://";
     const std::string_view pageHost = pageBase.substr(0, pageBase.find('/'));
     std::vector<TextEdit> edits;
+    std::size_t seen = 0;
     for (const Reference &reference : FindReferences(body, kind)) {
+        if (yield && ++seen % kReferencesPerYield == 0)
+            yield();
         const std::string_view link = LinkOf(body, reference);
         if (link.empty())
             continue;

@@ -8,6 +8,7 @@
 #include "connections/sitejob.h"
 #include "output/pagesaver.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,8 +20,11 @@ std::string StoredFileOf(std::string_view queuedUrl, const SiteJob &job);
 
 // The edits for body (a page or style sheet found at a URL whose directory is pageBase, stored
 // as storedFile), in order of position. A relative reference that already names its stored file
-// is left as written, and so is every reference off the site.
+// is left as written, and so is every reference off the site. yield, when given, is called after
+// every kReferencesPerYield references; body must stay valid through it.
+inline constexpr std::size_t kReferencesPerYield = 1000;
 std::vector<TextEdit> LocalReferenceEdits(std::string_view body, DocumentKind kind,
-    std::string_view pageBase, std::string_view storedFile, const SiteJob &job);
+    std::string_view pageBase, std::string_view storedFile, const SiteJob &job,
+    const std::function<void()> &yield = {});
 
 } // namespace tw

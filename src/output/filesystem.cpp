@@ -298,15 +298,17 @@ bool IsInsideDirectory(std::string_view path, std::string_view dir)
 {
     if (!Usable(path) || !Usable(dir))
         return false;
-    const fs::path base = ToPath(dir);
-    const fs::path target = ToPath(path);
-    if (base.is_absolute() != target.is_absolute())
+    // Both are normalized, so inside means: the directory's components lead the path's.
+    const char separator = kPosix ? '/' : '\\';
+    std::string base = NativePath(dir);
+    const std::string target = NativePath(path);
+    if (base.empty() || (base.front() == separator) != (target.front() == separator))
         return false;
-    const fs::path relative = target.lexically_relative(base);
-    if (relative.empty())
-        return false;
-    const auto first = relative.begin()->string();
-    return first != "..";
+    if (base.back() != separator)
+        base += separator;
+    if (target.size() + 1 == base.size())
+        return base.starts_with(target);
+    return target.starts_with(base);
 }
 
 std::string ProgramDirectory()
