@@ -216,12 +216,7 @@ void Engine::ResetSlotDisplay(int slot)
 
 void Engine::Yield()
 {
-    // Each pass over the event loop asks the system for every socket's state; more than one a
-    // fraction of a millisecond only costs time, and the windows stay as quick to answer.
-    if (m_sinceEvents.isValid() && m_sinceEvents.nsecsElapsed() < kEventPassIntervalNs)
-        return;
     QCoreApplication::processEvents();
-    m_sinceEvents.start();
 }
 
 bool Engine::YieldFor(int slot, quint64 generation)
@@ -321,6 +316,10 @@ void Engine::Sock_DataArrival(int index)
     ConnectionSlot &slot = SlotRecord(index);
     const std::size_t chunkStart = slot.response.size();
     const auto received = static_cast<std::int64_t>(Sock(index).TakeAll(slot.response));
+    // The whole response is here: no timeout may fire while its handling waits behind other
+    // slots' handlers, or a complete answer would be taken for a failed try.
+    if (Sock(index).State() == Connection::Closing)
+        tmrOut(index).stop();
     m_job.aBytes += received;
     slot.bytesReceived += received;
     if (OutgrowsMemoryLimit(index)) {

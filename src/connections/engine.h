@@ -10,7 +10,6 @@
 #include "connections/sitejob.h"
 #include "connections/tlssession.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -32,8 +31,6 @@ inline constexpr int kSlotCount = 24;
 inline constexpr int kDefaultConnectionCount = 3;
 inline constexpr int kDefaultTimeoutMs = 20000;
 inline constexpr int kSchedulerIntervalMs = 20;
-// A yield lets the event loop run at most this often.
-inline constexpr qint64 kEventPassIntervalNs = 250'000;
 // New fetches a second by default: one a scheduler tick.
 inline constexpr int kDefaultStartRate = 1000 / kSchedulerIntervalMs;
 // A fetch is tried this many times before it counts as failed.
@@ -185,8 +182,6 @@ private:
     std::function<std::string()> m_fileTypeFilterSource;
     std::int64_t m_responseMemoryLimit;
     int m_startRate = kDefaultStartRate;
-    // Since the event loop last ran from a yield.
-    QElapsedTimer m_sinceEvents;
     // The fetches this tick may start, fractions of one carried over from earlier ticks.
     double m_startCredit = 0;
     bool m_startWwwAdded = false;
