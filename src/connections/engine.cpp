@@ -487,7 +487,7 @@ QString Engine::TryFailureText(TryFailure failure, const ConnectionSlot &slot) c
         return QStringLiteral("no complete response header");
     case TryFailure::ShortBody:
         return QStringLiteral("incomplete: %1 of %2 bytes")
-            .arg(BodyAfterHead(slot.response).size())
+            .arg(BodyOf(slot.response).size())
             .arg(AnnouncedLength(slot.response).value_or(0));
     case TryFailure::TooLarge:
         return QStringLiteral("too large");

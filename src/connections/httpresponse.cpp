@@ -1,6 +1,7 @@
 #include "connections/httpresponse.h"
 
 #include "extractor/stringops.h"
+#include "output/pagesaver.h"
 
 #include <algorithm>
 #include <array>
@@ -96,19 +97,12 @@ std::optional<std::int64_t> AnnouncedLength(std::string_view response)
     return LeadingNumber(*value);
 }
 
-std::string_view BodyAfterHead(std::string_view response)
-{
-    const std::size_t blankLine = response.find("\r\n\r\n");
-    return blankLine == std::string_view::npos ? std::string_view()
-                                               : response.substr(blankLine + 4);
-}
-
 ResponseFault FaultOf(std::string_view response)
 {
     if (!response.starts_with("HTTP/") || !Contains(response, "\r\n\r\n"))
         return ResponseFault::BrokenHead;
     const std::optional<std::int64_t> announced = AnnouncedLength(response);
-    if (announced && static_cast<std::int64_t>(BodyAfterHead(response).size()) < *announced)
+    if (announced && static_cast<std::int64_t>(BodyOf(response).size()) < *announced)
         return ResponseFault::ShortBody;
     return ResponseFault::None;
 }

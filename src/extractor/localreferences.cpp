@@ -12,19 +12,6 @@ namespace tw {
 
 namespace {
 
-enum class LinkForm { Absolute, ProtocolRelative, RootRelative, Relative };
-
-LinkForm FormOf(std::string_view link)
-{
-    const std::string lowered = ToLower(link.substr(0, 8));
-    if (lowered.starts_with("http://") || lowered.starts_with("https://"))
-        return LinkForm::Absolute;
-    const std::string slashes = ReplaceAll(link.substr(0, 2), "\\", "/");
-    if (slashes == "//")
-        return LinkForm::ProtocolRelative;
-    return slashes.starts_with('/') ? LinkForm::RootRelative : LinkForm::Relative;
-}
-
 // True when a browser that opens storedFile from disk reads the relative link as file: its
 // segments joined to the page's folder, "." and ".." resolved, the query left out.
 bool NamesFile(std::string_view storedFile, std::string_view link, std::string_view file)
@@ -73,7 +60,7 @@ std::vector<TextEdit> LocalReferenceEdits(std::string_view body, DocumentKind ki
         const std::string_view link = LinkOf(body, reference);
         if (link.empty())
             continue;
-        const LinkForm form = FormOf(link);
+        const LinkForm form = FormOfLink(ReplaceAll(link, "\\", "/"));
         std::string replacement;
         if (const std::optional<LinkTarget> target = LinkTargetOf(link, pageBase, job)) {
             const std::string file = StoredFileOf(target->queued, job);

@@ -29,24 +29,41 @@ bool OnSite(std::string_view url, std::string_view siteHost)
 
 } // namespace
 
+LinkForm FormOfLink(std::string_view link)
+{
+    const std::string scheme = ToLower(link.substr(0, kSecureScheme.size()));
+    if (scheme == kSecureScheme)
+        return LinkForm::Secure;
+    if (scheme.starts_with(kScheme))
+        return LinkForm::Plain;
+    if (link.starts_with("//"))
+        return LinkForm::ProtocolRelative;
+    return link.starts_with('/') ? LinkForm::RootRelative : LinkForm::Relative;
+}
+
 std::optional<std::string> NormalizeLink(
     std::string_view rawLink, std::string_view base, std::string_view siteHost, bool secureJob)
 {
     std::string link = ReplaceAll(rawLink, "\\", "/");
-    const std::string scheme = ToLower(link.substr(0, kSecureScheme.size()));
-    if (scheme == kSecureScheme) {
+    switch (FormOfLink(link)) {
+    case LinkForm::Secure:
         // The job has one scheme: a secure link is its own only in a secure job.
         if (!secureJob)
             return std::nullopt;
         link.replace(0, kSecureScheme.size(), kScheme);
-    } else if (scheme.starts_with(kScheme)) {
+        break;
+    case LinkForm::Plain:
         link.replace(0, kScheme.size(), kScheme);
-    } else if (link.starts_with("//")) {
+        break;
+    case LinkForm::ProtocolRelative:
         link.replace(0, 2, kScheme);
-    } else if (link.starts_with('/')) {
+        break;
+    case LinkForm::RootRelative:
         link = std::string(kScheme) + std::string(base.substr(0, base.find('/'))) + link;
-    } else {
+        break;
+    case LinkForm::Relative:
         link = std::string(base) + link;
+        break;
     }
 
     // A doubled slash after a host ending in .com, .net or .org, even inside the scheme's part

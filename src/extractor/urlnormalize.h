@@ -10,6 +10,11 @@
 
 namespace tw {
 
+// How a link (with "/" separators) is written: with a scheme in any case, "https://" or
+// "http://", as "//host...", as "/path..." from the host, or relative to its page's folder.
+enum class LinkForm { Secure, Plain, ProtocolRelative, RootRelative, Relative };
+LinkForm FormOfLink(std::string_view link);
+
 // The site URL for rawLink found on a page whose directory is base (a site URL ending in "/"),
 // resolved as a browser does: "http://" in any case is absolute, and so is "https://" in a secure
 // job (the job has one scheme; in a plain job such a link is not the site's); "//" is absolute
