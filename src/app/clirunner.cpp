@@ -1,10 +1,10 @@
 #include "app/clirunner.h"
 
+#include "common/stringops.h"
+#include "common/textconversion.h"
 #include "connections/connection.h"
 #include "connections/engine.h"
 #include "connections/memorylimit.h"
-#include "extractor/stringops.h"
-#include "extractor/textconversion.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
 #include "output/outputdirectory.h"

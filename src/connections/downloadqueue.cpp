@@ -1,6 +1,6 @@
 #include "connections/downloadqueue.h"
 
-#include "extractor/textconversion.h"
+#include "common/textconversion.h"
 
 namespace tw {
 

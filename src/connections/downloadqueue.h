@@ -4,6 +4,8 @@
 // scheduler takes from the bottom, so URLs are fetched in the order they were admitted. Both ends
 // are constant time, whatever the length of the queue.
 
+#include "extractor/queuesink.h"
+
 #include <QAbstractListModel>
 
 #include <deque>
@@ -11,7 +13,7 @@
 
 namespace tw {
 
-class DownloadQueue final : public QAbstractListModel
+class DownloadQueue final : public QAbstractListModel, public QueueSink
 {
     Q_OBJECT
 
@@ -28,7 +30,7 @@ public:
     // The oldest entry; the queue must not be empty.
     const std::string &Bottom() const { return m_urls.back(); }
 
-    void InsertTop(std::string url);
+    void InsertTop(std::string url) override;
     void RemoveBottom();
     void Clear();
 

@@ -5,9 +5,9 @@
 // handlers let the event loop run at fixed points so that the other slots go on meanwhile. The
 // engine shows nothing: it reports through signals what a window or a terminal shows.
 
+#include "common/sitejob.h"
 #include "connections/downloadqueue.h"
 #include "connections/siteaddress.h"
-#include "connections/sitejob.h"
 #include "connections/tlssession.h"
 
 #include <QObject>

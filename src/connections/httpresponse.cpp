@@ -1,6 +1,6 @@
 #include "connections/httpresponse.h"
 
-#include "extractor/stringops.h"
+#include "common/stringops.h"
 #include "output/pagesaver.h"
 
 #include <algorithm>

@@ -4,11 +4,12 @@
 
 #include "connections/engine.h"
 
+#include "common/stringops.h"
+#include "common/textconversion.h"
 #include "connections/connection.h"
 #include "extractor/admission.h"
-#include "extractor/stringops.h"
-#include "extractor/textconversion.h"
 #include "extractor/urlnormalize.h"
+#include "output/filesystem.h"
 #include "output/pagesaver.h"
 #include "output/redirectpage.h"
 

@@ -1,6 +1,6 @@
 #include "connections/siteaddress.h"
 
-#include "extractor/stringops.h"
+#include "common/stringops.h"
 
 #include <QHostAddress>
 #include <QString>

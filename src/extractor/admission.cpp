@@ -1,7 +1,8 @@
 #include "extractor/admission.h"
 
-#include "extractor/stringops.h"
+#include "common/stringops.h"
 #include "extractor/urlnormalize.h"
+#include "output/filesystem.h"
 #include "output/localpath.h"
 #include "output/mirrorbounds.h"
 #include "output/placeholders.h"
@@ -60,8 +61,7 @@ std::optional<LinkTarget> LinkTargetOf(
     return target;
 }
 
-Admission AdmitLink(
-    std::string_view rawLink, std::string_view base, SiteJob &job, DownloadQueue &queue)
+Admission AdmitLink(std::string_view rawLink, std::string_view base, SiteJob &job, QueueSink &queue)
 {
     const std::optional<LinkTarget> target = LinkTargetOf(rawLink, base, job);
     if (!target)

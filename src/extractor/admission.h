@@ -4,8 +4,8 @@
 // queue. A URL is known when its stored file or its placeholder file exists in the mirror tree;
 // the queue itself is never searched.
 
-#include "connections/downloadqueue.h"
-#include "connections/sitejob.h"
+#include "common/sitejob.h"
+#include "extractor/queuesink.h"
 
 #include <optional>
 #include <string>
@@ -57,6 +57,6 @@ std::optional<LinkTarget> LinkTargetOf(
 // anything is written. Never yields to the event loop, so the known test and the placeholder
 // that marks the URL as known cannot be separated by another scan.
 Admission AdmitLink(
-    std::string_view rawLink, std::string_view base, SiteJob &job, DownloadQueue &queue);
+    std::string_view rawLink, std::string_view base, SiteJob &job, QueueSink &queue);
 
 } // namespace tw

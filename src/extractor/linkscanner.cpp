@@ -1,8 +1,8 @@
 #include "extractor/linkscanner.h"
 
+#include "common/stringops.h"
 #include "extractor/localreferences.h"
 #include "extractor/references.h"
-#include "extractor/stringops.h"
 
 #include <algorithm>
 #include <array>
@@ -301,7 +301,7 @@ void ScanLinks(std::string &pageText, const LinkSink &admit, const std::function
     pageText.erase(0, start);
 }
 
-bool ExtractLinks(std::string &pageText, DocumentKind kind, DownloadQueue &queue, std::string base,
+bool ExtractLinks(std::string &pageText, DocumentKind kind, QueueSink &queue, std::string base,
     SiteJob &job, const std::function<void()> &yield)
 {
     if (base.empty() || base.back() != '/')

@@ -4,9 +4,9 @@
 // HTML parser: it rewrites every link attribute it knows to "href=", then walks from one "href"
 // to the next and hands each value that could be fetched to queue admission.
 
-#include "connections/downloadqueue.h"
-#include "connections/sitejob.h"
+#include "common/sitejob.h"
 #include "extractor/admission.h"
+#include "extractor/queuesink.h"
 #include "output/pagesaver.h"
 
 #include <functional>
@@ -42,7 +42,7 @@ void ScanLinks(std::string &pageText, const LinkSink &admit, const std::function
 // and the like) are admitted first, with a yield after every kReferencesPerYield of them. False
 // when a file append failed and the links after it were not offered (job.lastWriteError says
 // why).
-bool ExtractLinks(std::string &pageText, DocumentKind kind, DownloadQueue &queue, std::string base,
+bool ExtractLinks(std::string &pageText, DocumentKind kind, QueueSink &queue, std::string base,
     SiteJob &job, const std::function<void()> &yield);
 
 } // namespace tw

@@ -1,8 +1,8 @@
 #include "extractor/localreferences.h"
 
+#include "common/stringops.h"
 #include "extractor/admission.h"
 #include "extractor/references.h"
-#include "extractor/stringops.h"
 #include "extractor/urlnormalize.h"
 #include "output/redirectpage.h"
 

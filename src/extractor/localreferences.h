@@ -5,7 +5,7 @@
 // the target's stored file; a root-relative or protocol-relative one whose target it does not
 // fetch becomes absolute, so that it still leads to the site.
 
-#include "connections/sitejob.h"
+#include "common/sitejob.h"
 #include "output/pagesaver.h"
 
 #include <functional>

@@ -1,7 +1,7 @@
 #include "extractor/references.h"
 
+#include "common/stringops.h"
 #include "extractor/admission.h"
-#include "extractor/stringops.h"
 
 #include <algorithm>
 #include <array>

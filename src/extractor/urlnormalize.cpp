@@ -1,6 +1,6 @@
 #include "extractor/urlnormalize.h"
 
-#include "extractor/stringops.h"
+#include "common/stringops.h"
 
 #include <array>
 

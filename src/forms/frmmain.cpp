@@ -1,8 +1,8 @@
 #include "forms/frmmain.h"
 
+#include "common/stringops.h"
+#include "common/textconversion.h"
 #include "connections/engine.h"
-#include "extractor/stringops.h"
-#include "extractor/textconversion.h"
 #include "forms/frmnew.h"
 #include "forms/frmpause.h"
 #include "forms/messagebox.h"

@@ -1,8 +1,8 @@
 #include "forms/frmnew.h"
 
+#include "common/stringops.h"
+#include "common/textconversion.h"
 #include "connections/engine.h"
-#include "extractor/stringops.h"
-#include "extractor/textconversion.h"
 #include "forms/frmmain.h"
 #include "forms/messagebox.h"
 #include "forms/pictures.h"

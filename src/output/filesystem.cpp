@@ -1,6 +1,6 @@
 #include "output/filesystem.h"
 
-#include "extractor/textconversion.h"
+#include "common/textconversion.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -75,3 +75,13 @@ void SetProgramDirectory(std::string systemPath);
 std::string DefaultDownloadDirectory();
 
 } // namespace tw::FileSystem
+
+namespace tw {
+
+// True when the file named by path exists and its size can be read.
+inline bool FileExists(std::string_view path)
+{
+    return FileSystem::FileSize(path).has_value();
+}
+
+} // namespace tw

@@ -1,6 +1,6 @@
 #include "output/filetypes.h"
 
-#include "extractor/stringops.h"
+#include "common/stringops.h"
 #include "output/filesystem.h"
 
 namespace tw {

@@ -3,7 +3,7 @@
 // Maps the text of a mirror path (output directory + host + URL path, with "/" or "\") to a file
 // path of the system's form, and brings every directory along it into existence.
 
-#include "connections/sitejob.h"
+#include "common/sitejob.h"
 
 #include <string>
 #include <string_view>

@@ -3,7 +3,7 @@
 // The fence around the mirror: whatever a page or a server sends, files are created, written,
 // appended and deleted only below the output directory.
 
-#include "connections/sitejob.h"
+#include "common/sitejob.h"
 
 #include <string_view>
 

@@ -1,6 +1,6 @@
 #include "output/outputdirectory.h"
 
-#include "extractor/stringops.h"
+#include "common/stringops.h"
 #include "output/localpath.h"
 
 namespace tw {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "connections/sitejob.h"
+#include "common/sitejob.h"
 
 #include <string>
 #include <string_view>

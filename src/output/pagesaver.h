@@ -4,7 +4,7 @@
 // chosen, pages get their line endings and links rewritten for browsing from disk, the URL's
 // placeholder goes and the file is counted.
 
-#include "connections/sitejob.h"
+#include "common/sitejob.h"
 
 #include <functional>
 #include <string>

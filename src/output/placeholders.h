@@ -3,7 +3,7 @@
 // Placeholder files, the line appender the logs use, the sweep at the end of a job and the
 // directory test of the New Site Wizard.
 
-#include "connections/sitejob.h"
+#include "common/sitejob.h"
 
 #include <string>
 #include <string_view>

@@ -4,8 +4,8 @@
 // search from the start of what is left, every advance a copy of the rest. The fast scanner must
 // give exactly what this gives.
 
+#include "common/stringops.h"
 #include "extractor/linkscanner.h"
-#include "extractor/stringops.h"
 
 #include <string>
 

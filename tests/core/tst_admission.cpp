@@ -1,6 +1,7 @@
 #include "extractor/admission.h"
 
-#include "extractor/stringops.h"
+#include "common/stringops.h"
+#include "connections/downloadqueue.h"
 #include "output/filesystem.h"
 #include "output/placeholders.h"
 #include "support/testenvironment.h"

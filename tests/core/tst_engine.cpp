@@ -1,6 +1,6 @@
+#include "common/textconversion.h"
 #include "connections/connection.h"
 #include "connections/engine.h"
-#include "extractor/textconversion.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
 #include "output/outputdirectory.h"

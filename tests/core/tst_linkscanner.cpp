@@ -1,5 +1,6 @@
 #include "extractor/linkscanner.h"
 
+#include "connections/downloadqueue.h"
 #include "core/plainlinkscanner.h"
 #include "support/testenvironment.h"
 

@@ -1,6 +1,6 @@
 #include "output/pagesaver.h"
 
-#include "extractor/stringops.h"
+#include "common/stringops.h"
 #include "output/filesystem.h"
 #include "support/testenvironment.h"
 

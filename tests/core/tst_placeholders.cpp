@@ -1,4 +1,4 @@
-#include "extractor/stringops.h"
+#include "common/stringops.h"
 #include "output/filesystem.h"
 #include "output/placeholders.h"
 

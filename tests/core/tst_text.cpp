@@ -1,7 +1,8 @@
 // The small text helpers whose quirks the rest of the program builds on.
 
+#include "common/stringops.h"
 #include "connections/engine.h"
-#include "extractor/stringops.h"
+#include "output/filesystem.h"
 
 #include "support/testenvironment.h"
 

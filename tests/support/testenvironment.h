@@ -3,7 +3,7 @@
 // Keeps every test run away from the user's real settings, data and program folders: settings,
 // per-user data and the program directory all live in one temporary folder per test process.
 
-#include "connections/sitejob.h"
+#include "common/sitejob.h"
 
 #include <QRect>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "extractor/textconversion.h"
+#include "common/textconversion.h"
 
 namespace tw {
 

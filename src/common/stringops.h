@@ -22,9 +22,6 @@ std::string LowerTrim(std::string_view text);
 // The last character of text, or the empty text when text is empty or only spaces.
 std::string LastChar(std::string_view text);
 
-// True when the file named by path (system form, "\" separators) exists and its size can be read.
-bool FileExists(std::string_view path);
-
 // Removes leading and trailing spaces (U+0020) only.
 std::string Trim(std::string_view text);
 

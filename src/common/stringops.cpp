@@ -1,6 +1,4 @@
-#include "extractor/stringops.h"
-
-#include "output/filesystem.h"
+#include "common/stringops.h"
 
 #include <algorithm>
 
@@ -46,11 +44,6 @@ std::string LastChar(std::string_view text)
     if (Trim(text).empty())
         return {};
     return std::string(1, text.back());
-}
-
-bool FileExists(std::string_view path)
-{
-    return FileSystem::FileSize(path).has_value();
 }
 
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to)
