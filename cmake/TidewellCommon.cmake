@@ -9,6 +9,8 @@ target_compile_definitions(tidewell_common_cfg INTERFACE
 )
 target_compile_options(tidewell_common_cfg INTERFACE
     -Wall -Wextra -Wpedantic -Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual
+    # A designated initializer leaves the members it does not name to their defaults, on purpose.
+    -Wno-missing-field-initializers
 )
 if(TIDEWELL_WERROR)
     target_compile_options(tidewell_common_cfg INTERFACE -Werror)

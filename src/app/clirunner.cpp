@@ -334,13 +334,14 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const bool live = !options.quiet && IsTerminal(out);
     const char *clearLine = live ? "\r\033[K" : "";
     QObject::connect(
-        &engine, &Engine::fetchFailed, &loop, [&](const QString &url, const QString &reason) {
+        &engine, &Engine::fetchFailed, &loop, [&](const std::string &url, const Failure &failure) {
             if (!options.quiet)
-                err << clearLine << reason << ": " << url << '\n' << Qt::flush;
+                err << clearLine << FailureText(failure) << ": " << DisplayText(url) << '\n'
+                    << Qt::flush;
         });
     QString siteFailure;
-    QObject::connect(&engine, &Engine::siteFailed, &loop, [&](const QString &reason) {
-        siteFailure = reason;
+    QObject::connect(&engine, &Engine::siteFailed, &loop, [&](const Failure &failure) {
+        siteFailure = FailureText(failure);
         loop.exit(CliSiteFailed);
     });
 

@@ -1,4 +1,5 @@
 #include "app/clirunner.h"
+#include "common/version.h"
 
 #include <QCoreApplication>
 
@@ -9,7 +10,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Tidewell"));
     QCoreApplication::setApplicationName(QStringLiteral("Tidewell"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.01"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(tw::kVersion));
     std::signal(SIGINT, [](int) { tw::RequestCliStop(); });
     std::signal(SIGTERM, [](int) { tw::RequestCliStop(); });
 

@@ -24,17 +24,6 @@ namespace {
 
 constexpr std::string_view kTimeoutText = "Unable to download this file. (Timeout)";
 
-int Percent(std::int64_t received, std::int64_t announced)
-{
-    if (announced == 0)
-        return 0;
-    const double exact = static_cast<double>(received) / static_cast<double>(announced) * 100.0;
-    const double rounded = std::nearbyint(exact);
-    if (rounded > 32767.0 || rounded < -32768.0)
-        return 0;
-    return std::min(100, static_cast<int>(rounded));
-}
-
 // The directory of the page a link was found in: the URL up to its last "/", of which only the
 // last 999 characters are kept.
 std::string BaseOf(const std::string &url)
@@ -87,6 +76,14 @@ Engine::Engine(QObject *parent)
 
 Engine::~Engine() = default;
 
+void ConnectionSlot::ForgetResponse()
+{
+    response.clear();
+    response.shrink_to_fit();
+    contentLength = 0;
+    bytesReceived = 0;
+}
+
 const ConnectionSlot &Engine::Slot(int n) const
 {
     return m_slots.at(static_cast<std::size_t>(n - 1));
@@ -114,12 +111,8 @@ void Engine::StopNOW()
     m_queue.Clear();
     CloseAllSockets();
     for (int n = 1; n <= kSlotCount; ++n) {
-        SetSlotStatus(n, QStringLiteral("Not Connected."));
-        ConnectionSlot &slot = SlotRecord(n);
-        slot.path.clear();
-        slot.url.clear();
-        slot.host.clear();
-        slot.response.clear();
+        SetSlotState(n, SlotState::NotConnected);
+        SlotRecord(n) = ConnectionSlot();
         Sock(n).Close();
         tmrOut(n).stop();
     }
@@ -202,16 +195,24 @@ void Engine::SetFileTypeFilterSource(std::function<std::string()> source)
     m_fileTypeFilterSource = std::move(source);
 }
 
-void Engine::SetSlotStatus(int slot, const QString &text)
+void Engine::SetSlotState(int slot, SlotState state)
 {
-    Q_EMIT slotStatusChanged(slot, text);
+    Q_EMIT slotStateChanged(slot, state);
 }
 
 void Engine::ResetSlotDisplay(int slot)
 {
-    Q_EMIT slotStatusChanged(slot, QStringLiteral("Not Connected."));
-    Q_EMIT slotSizeChanged(slot, QStringLiteral("0 KB"));
-    Q_EMIT slotPercentChanged(slot, QStringLiteral("0%"));
+    Q_EMIT slotReset(slot);
+}
+
+void Engine::ShutDown()
+{
+    if (m_running)
+        StopNOW();
+    SweepPlaceholders(m_job);
+    Yield();
+    SetSchedulerEnabled(false);
+    CloseAllSockets();
 }
 
 void Engine::Yield()
@@ -260,10 +261,7 @@ void Engine::StartFetch(std::string url, FetchKind kind)
     slot.url = std::move(target.url);
     slot.host = std::move(target.host);
     slot.path = std::move(target.path);
-    slot.response.clear();
-    slot.response.shrink_to_fit();
-    slot.bytesReceived = 0;
-    slot.contentLength = 0;
+    slot.ForgetResponse();
     slot.attempt = 1;
     slot.startPage = kind == FetchKind::StartPage;
     slot.lastFailure = ConnectFailure::None;
@@ -285,7 +283,7 @@ int Engine::FindFreeSlot() const
 void Engine::ConnectSlot(int index)
 {
     const ConnectionSlot &slot = Slot(index);
-    SetSlotStatus(index, QStringLiteral("Connecting to ") + DisplayText(slot.host));
+    SetSlotState(index, SlotState::Connecting);
     Sock(index).Connect(FromNetworkText(slot.host), m_job.secure ? kHttpsPort : kHttpPort,
         m_job.secure ? Connection::Security::Tls : Connection::Security::Plain);
 }
@@ -295,7 +293,7 @@ void Engine::Sock_Connect(int index)
     ConnectionSlot &slot = SlotRecord(index);
     if (slot.url.empty()) {
         Sock(index).Close();
-        SetSlotStatus(index, QStringLiteral("Not Connected."));
+        SetSlotState(index, SlotState::NotConnected);
         return;
     }
     slot.path = ReplaceAll(slot.path, "/index.html", "/");
@@ -304,7 +302,7 @@ void Engine::Sock_Connect(int index)
         slot.response = "CANCEL";
         Sock(index).Close();
         if (slot.startPage)
-            FailFetch(index, QStringLiteral("request refused: its path climbs above the site"));
+            FailFetch(index, {.kind = Failure::Kind::PathClimbsAboveSite});
         return;
     }
     Sock(index).Send(request);
@@ -323,8 +321,7 @@ void Engine::Sock_DataArrival(int index)
     m_job.aBytes += received;
     slot.bytesReceived += received;
     if (OutgrowsMemoryLimit(index)) {
-        slot.response.clear();
-        slot.response.shrink_to_fit();
+        slot.ForgetResponse();
         FailTry(index, TryFailure::TooLarge);
         return;
     }
@@ -333,13 +330,13 @@ void Engine::Sock_DataArrival(int index)
 
     if (Trim(slot.url).empty()) {
         Sock(index).Close();
-        SetSlotStatus(index, QStringLiteral("Not Connected."));
+        SetSlotState(index, SlotState::NotConnected);
         return;
     }
     if (m_connectionCount < index)
         ResetSlotDisplay(index);
     else
-        SetSlotStatus(index, QStringLiteral("Downloading ") + DisplayText(slot.url));
+        SetSlotState(index, SlotState::Downloading);
 }
 
 void Engine::ProcessChunk(std::size_t chunkStart, int index, quint64 generation)
@@ -366,9 +363,7 @@ void Engine::ProcessChunk(std::size_t chunkStart, int index, quint64 generation)
     if (m_connectionCount < index) {
         ResetSlotDisplay(index);
     } else {
-        Q_EMIT slotSizeChanged(index, FormatByteSize(slot.contentLength));
-        Q_EMIT slotPercentChanged(index,
-            QString::number(Percent(slot.bytesReceived, slot.contentLength)) + QLatin1Char('%'));
+        Q_EMIT slotProgressChanged(index, slot.bytesReceived, slot.contentLength);
     }
 
     if (Sock(index).State() == Connection::Closing)
@@ -410,22 +405,22 @@ void Engine::CompleteFetch(int index, quint64 generation)
         if (saved.kind == SaveOutcome::Kind::Stored)
             ++m_job.aFiles;
         else if (saved.kind == SaveOutcome::Kind::Failed)
-            ReportFailure(index, QStringLiteral("not stored: ") + FromLocalText(saved.reason));
+            ReportFailure(index, {.kind = Failure::Kind::NotStored, .detail = saved.reason});
     } else if (!YieldFor(index, generation)) {
         return;
     }
 
     if (inFolder)
         ResetSlotDisplay(index);
-    SetSlotStatus(index, QString());
+    SetSlotState(index, SlotState::Finished);
     if (!YieldFor(index, generation))
         return;
 
     if (!ExtractLinks(slot.response, StoredLocationOf(savedAs, m_job).Kind(), m_queue, base, m_job,
             [this] { Yield(); })
         && Sock(index).Generation() == generation) {
-        ReportFailure(index,
-            QStringLiteral("links not all followed: ") + FromLocalText(m_job.lastWriteError));
+        ReportFailure(
+            index, {.kind = Failure::Kind::LinksNotFollowed, .detail = m_job.lastWriteError});
     }
     // Nothing reads the response after its scan: a big file need not stay in memory until the
     // slot is given its next fetch.
@@ -451,7 +446,7 @@ void Engine::FailTry(int index, TryFailure failure)
     const bool keepsWhatArrived = lastTry && failure == TryFailure::ShortBody;
     SaveDownloadedFile(keepsWhatArrived ? std::string_view(slot.response) : kTimeoutText,
         "\\" + slot.host + slot.path, m_job);
-    const QString reason = TryFailureText(failure, slot);
+    const Failure reason = FailureOf(failure, slot);
     // A stop, or a new fetch given to this slot meanwhile (a refused request leaves it free),
     // ends the retry.
     if (!YieldFor(index, Sock(index).Generation()) || !m_running)
@@ -460,9 +455,7 @@ void Engine::FailTry(int index, TryFailure failure)
     ResetSlotDisplay(index);
     if (!lastTry) {
         ++slot.attempt;
-        slot.response.clear();
-        slot.contentLength = 0;
-        slot.bytesReceived = 0;
+        slot.ForgetResponse();
         tmrOut(index).start();
         ConnectSlot(index);
         return;
@@ -478,28 +471,29 @@ void Engine::FailTry(int index, TryFailure failure)
         SiteComplete();
 }
 
-QString Engine::TryFailureText(TryFailure failure, const ConnectionSlot &slot) const
+Failure Engine::FailureOf(TryFailure failure, const ConnectionSlot &slot)
 {
     switch (failure) {
     case TryFailure::Timeout:
         break;
     case TryFailure::BrokenHead:
-        return QStringLiteral("no complete response header");
+        return {.kind = Failure::Kind::BrokenHead};
     case TryFailure::ShortBody:
-        return QStringLiteral("incomplete: %1 of %2 bytes")
-            .arg(BodyOf(slot.response).size())
-            .arg(AnnouncedLength(slot.response).value_or(0));
+        return {.kind = Failure::Kind::ShortBody,
+            .received = static_cast<std::int64_t>(BodyOf(slot.response).size()),
+            .announced = AnnouncedLength(slot.response).value_or(0)};
     case TryFailure::TooLarge:
-        return QStringLiteral("too large");
+        return {.kind = Failure::Kind::TooLarge};
     }
-    return slot.lastFailure == ConnectFailure::None ? QStringLiteral("timed out three times")
-                                                    : FailureText(slot.lastFailure);
+    if (slot.lastFailure == ConnectFailure::None)
+        return {.kind = Failure::Kind::TimedOut};
+    return {.kind = Failure::Kind::Connect, .connect = slot.lastFailure};
 }
 
-void Engine::ReportFailure(int index, const QString &reason)
+void Engine::ReportFailure(int index, const Failure &failure)
 {
     ++m_job.aFailures;
-    Q_EMIT fetchFailed(DisplayText(Slot(index).url), reason);
+    Q_EMIT fetchFailed(Slot(index).url, failure);
 }
 
 void Engine::SiteComplete()
@@ -507,28 +501,9 @@ void Engine::SiteComplete()
     if (!m_running)
         return;
     StopNOW();
-    Q_EMIT statusLineChanged(QStringLiteral("Website Downloaded!"));
     SweepPlaceholders(m_job);
     Yield();
     Q_EMIT siteCompleted();
-}
-
-QString FormatByteSize(std::int64_t bytes)
-{
-    if (bytes < 1024)
-        return QString::number(bytes) + QStringLiteral(" bytes");
-    static const char *const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
-    double value = static_cast<double>(bytes) / 1024.0;
-    std::size_t unit = 0;
-    while (value >= 1024.0 && unit + 1 < std::size(units)) {
-        value /= 1024.0;
-        ++unit;
-    }
-    // Three significant digits, cut rather than rounded, so 1023.9 KB never reads "1024 KB".
-    const int decimals = value < 10.0 ? 2 : value < 100.0 ? 1 : 0;
-    const double scale = std::pow(10.0, decimals);
-    const double cut = std::floor(value * scale) / scale;
-    return QString::number(cut, 'f', decimals) + QLatin1Char(' ') + QLatin1String(units[unit]);
 }
 
 } // namespace tw

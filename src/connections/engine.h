@@ -7,6 +7,7 @@
 
 #include "common/sitejob.h"
 #include "connections/downloadqueue.h"
+#include "connections/failure.h"
 #include "connections/siteaddress.h"
 #include "connections/tlssession.h"
 
@@ -38,6 +39,14 @@ inline constexpr int kTries = 3;
 // A start page that moved is followed this many times at most.
 inline constexpr int kMaxStartMoves = 10;
 
+// What a connection's row shows besides its progress.
+enum class SlotState {
+    NotConnected,
+    Connecting, // to the slot's host
+    Downloading, // the slot's URL
+    Finished, // its file is stored; the row waits for the next fetch
+};
+
 // One parallel connection's record. Slots are numbered 1 to 24 everywhere.
 struct ConnectionSlot
 {
@@ -52,6 +61,9 @@ struct ConnectionSlot
     bool startPage = false;
     // Why the last try could not connect.
     ConnectFailure lastFailure = ConnectFailure::None;
+
+    // Forgets what a try received, so that the next try starts afresh.
+    void ForgetResponse();
 };
 
 class Engine final : public QObject
@@ -107,28 +119,32 @@ public:
     // Where ConnectNowNow takes the FileTypeFilter from (default: the file-type list file).
     void SetFileTypeFilterSource(std::function<std::string()> source);
 
-    // Sets the slot's row to "Not Connected.", "0 KB" and "0%".
-    void ResetSlotDisplay(int slot);
+    // Stops the job and lets go of every connection, for the program to end.
+    void ShutDown();
 
 Q_SIGNALS:
-    void slotStatusChanged(int slot, const QString &text);
-    void slotSizeChanged(int slot, const QString &text);
-    void slotPercentChanged(int slot, const QString &text);
-    void statusLineChanged(const QString &text);
+    void slotStateChanged(int slot, tw::SlotState state);
+    // received bytes of a response that announced length (0 when it announced none).
+    void slotProgressChanged(int slot, std::int64_t received, std::int64_t length);
+    // The slot's row goes back to how an idle row looks.
+    void slotReset(int slot);
+    // The slot's fetch could not connect or was refused: its row tells why.
+    void slotFailed(int slot, const tw::Failure &failure);
+    // The job fetches the start page at url, in the form ConnectNowNow returns.
+    void siteStarted(const QString &url);
     void runningChanged(bool running);
     // Every scheduler tick: time to refresh the counters.
     void statsRefresh();
     // A fetch failed for good: its last try timed out, broke off or outgrew the memory limit (its
     // file holds the timeout text, or what arrived of a body cut short), its server's
-    // certificate failed, or its file could not be stored. reason says which, in words.
-    void fetchFailed(const QString &url, const QString &reason);
+    // certificate failed, or its file could not be stored. url is as queued.
+    void fetchFailed(const std::string &url, const tw::Failure &failure);
     // The start page could not be fetched: the job has stopped, nothing is complete.
-    void siteFailed(const QString &reason);
+    void siteFailed(const tw::Failure &failure);
     // The job goes on from another start URL (the site moved, or its "www." form does not
     // resolve), in the form ConnectNowNow returns.
     void startUrlChanged(const QString &url);
-    // The site is complete: the job has stopped, "Website Downloaded!" is shown, placeholders
-    // swept.
+    // The site is complete: the job has stopped, placeholders swept.
     void siteCompleted();
 
 private:
@@ -142,8 +158,8 @@ private:
     SiteAddress RequestedAddress(const ConnectionSlot &slot) const;
     void Sock_Failed(int index);
     // Ends the fetch at once, for the reason given; a start page takes the job with it.
-    void FailFetch(int index, const QString &reason);
-    void FailJob(int index, const QString &reason);
+    void FailFetch(int index, const Failure &failure);
+    void FailJob(int index, const Failure &failure);
     void FollowStartMove(int index, const std::string &location);
     // The response to store in place of an in-site redirect; its target is admitted as a link.
     std::optional<std::string> RedirectStub(int index, const std::string &location);
@@ -157,12 +173,14 @@ private:
     enum class TryFailure { Timeout, BrokenHead, ShortBody, TooLarge };
     // Tries again, or after the last try stores what is left and reports the failure.
     void FailTry(int index, TryFailure failure);
-    QString TryFailureText(TryFailure failure, const ConnectionSlot &slot) const;
+    static Failure FailureOf(TryFailure failure, const ConnectionSlot &slot);
     // Counts the slot's URL as failed, once, and reports it.
-    void ReportFailure(int index, const QString &reason);
+    void ReportFailure(int index, const Failure &failure);
     void SiteComplete();
     void ConnectSlot(int index);
-    void SetSlotStatus(int slot, const QString &text);
+    void SetSlotState(int slot, SlotState state);
+    // Shows the slot's row as idle.
+    void ResetSlotDisplay(int slot);
     // Lets the event loop run; false when the slot's connection was closed or reused meanwhile.
     bool YieldFor(int slot, quint64 generation);
     void Yield();
@@ -190,11 +208,5 @@ private:
     int m_connectionCount = kDefaultConnectionCount;
     bool m_running = false;
 };
-
-// "532 bytes", "1.20 KB", "12.3 KB", "123 KB", "1.20 MB": three significant digits.
-QString FormatByteSize(std::int64_t bytes);
-
-// The reason for a failure, in words ("certificate not trusted").
-QString FailureText(ConnectFailure failure);
 
 } // namespace tw

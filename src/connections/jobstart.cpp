@@ -67,8 +67,7 @@ void Engine::StartSiteAt(const SiteAddress &address)
     m_job.secure = address.secure;
     m_job.siteHost = Trim(ReplaceAll(address.host, "www.", ""));
     StartFetch(address.Url(), FetchKind::StartPage);
-    Q_EMIT statusLineChanged(
-        QStringLiteral("Downloading Site [") + DisplayUrl(address) + QStringLiteral("]"));
+    Q_EMIT siteStarted(DisplayUrl(address));
 }
 
 QString Engine::DisplayUrl(const SiteAddress &address) const
@@ -96,32 +95,29 @@ void Engine::Sock_Failed(int index)
     // does; only the start page cannot wait for a name that will not come.
     if (IsCertificateFailure(failure)
         || (slot.startPage && failure == ConnectFailure::NameNotFound))
-        FailFetch(index, FailureText(failure));
+        FailFetch(index, {.kind = Failure::Kind::Connect, .connect = failure});
 }
 
-void Engine::FailFetch(int index, const QString &reason)
+void Engine::FailFetch(int index, const Failure &failure)
 {
-    ConnectionSlot &slot = SlotRecord(index);
     tmrOut(index).stop();
     Sock(index).Close();
-    if (slot.startPage) {
-        FailJob(index, reason);
+    if (Slot(index).startPage) {
+        FailJob(index, failure);
         return;
     }
     ResetSlotDisplay(index);
-    SetSlotStatus(index, reason);
-    Q_EMIT statusLineChanged(reason + QStringLiteral(": ") + DisplayText(slot.url));
-    ReportFailure(index, reason);
+    Q_EMIT slotFailed(index, failure);
+    ReportFailure(index, failure);
     if (m_queue.IsEmpty() && AllSocketsClosed())
         SiteComplete();
 }
 
-void Engine::FailJob(int index, const QString &reason)
+void Engine::FailJob(int index, const Failure &failure)
 {
     StopNOW();
-    SetSlotStatus(index, reason);
-    Q_EMIT statusLineChanged(QStringLiteral("Site not downloaded: ") + reason);
-    Q_EMIT siteFailed(reason);
+    Q_EMIT slotFailed(index, failure);
+    Q_EMIT siteFailed(failure);
 }
 
 void Engine::FollowStartMove(int index, const std::string &location)
@@ -132,16 +128,16 @@ void Engine::FollowStartMove(int index, const std::string &location)
     Sock(index).Close();
     if (!to || !SameSite(to->host, from.host)) {
         const std::string named = to ? AbsoluteUrl(*to) : location;
-        FailJob(index, QStringLiteral("the site moved to ") + DisplayText(named));
+        FailJob(index, {.kind = Failure::Kind::MovedToAnotherSite, .detail = named});
         return;
     }
     m_startUrls.push_back(AbsoluteUrl(from));
     if (std::find(m_startUrls.begin(), m_startUrls.end(), AbsoluteUrl(*to)) != m_startUrls.end()) {
-        FailJob(index, QStringLiteral("redirect loop at ") + DisplayText(AbsoluteUrl(*to)));
+        FailJob(index, {.kind = Failure::Kind::RedirectLoop, .detail = AbsoluteUrl(*to)});
         return;
     }
     if (m_startUrls.size() > static_cast<std::size_t>(kMaxStartMoves)) {
-        FailJob(index, QStringLiteral("more than %1 redirects").arg(kMaxStartMoves));
+        FailJob(index, {.kind = Failure::Kind::TooManyRedirects, .announced = kMaxStartMoves});
         return;
     }
     m_startWwwAdded = false;
@@ -171,27 +167,6 @@ std::optional<std::string> Engine::RedirectStub(int index, const std::string &lo
             href = RelativeHref(here.file, there.file);
     }
     return std::string(kStubHead) + RedirectPage(href);
-}
-
-QString FailureText(ConnectFailure failure)
-{
-    switch (failure) {
-    case ConnectFailure::None:
-        break;
-    case ConnectFailure::NameNotFound:
-        return QStringLiteral("name not found");
-    case ConnectFailure::Refused:
-        return QStringLiteral("connection refused");
-    case ConnectFailure::CertificateUntrusted:
-        return QStringLiteral("certificate not trusted");
-    case ConnectFailure::CertificateWrongHost:
-        return QStringLiteral("certificate is for another host");
-    case ConnectFailure::CertificateExpired:
-        return QStringLiteral("certificate expired");
-    case ConnectFailure::HandshakeFailed:
-        return QStringLiteral("TLS handshake failed");
-    }
-    return {};
 }
 
 } // namespace tw

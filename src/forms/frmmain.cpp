@@ -2,6 +2,7 @@
 
 #include "common/stringops.h"
 #include "common/textconversion.h"
+#include "common/version.h"
 #include "connections/engine.h"
 #include "forms/frmnew.h"
 #include "forms/frmpause.h"
@@ -38,12 +39,6 @@ constexpr int kClientHeight = 8385;
 const QColor kOrange(255, 128, 0);
 const QColor kGreen(0, 255, 0);
 
-QString RowName(const char *array, int index)
-{
-    return QString::fromLatin1(array) + QLatin1Char('(') + QString::number(index)
-        + QLatin1Char(')');
-}
-
 QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text, const QFont &font,
     const QColor &colour = Qt::black, Qt::Alignment alignment = Qt::AlignLeft)
 {
@@ -52,19 +47,6 @@ QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text, const 
     label->setFont(font);
     SetForeground(label, colour);
     label->setAlignment(alignment | Qt::AlignTop);
-    return label;
-}
-
-// A new element of a control array: every property of element 0, but hidden.
-QLabel *CopyOf(const QLabel *element0, const QString &name)
-{
-    auto *label = new QLabel(element0->text(), element0->parentWidget());
-    label->setObjectName(name);
-    label->setFont(element0->font());
-    label->setPalette(element0->palette());
-    label->setAlignment(element0->alignment());
-    label->setGeometry(element0->geometry());
-    label->hide();
     return label;
 }
 
@@ -163,25 +145,29 @@ frmMain::frmMain(Engine &engine, QWidget *parent)
     , m_engine(engine)
 {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QStringLiteral("Tidewell Website Copier 1.01"));
+    setWindowTitle(QStringLiteral("Tidewell Website Copier ") + QLatin1String(kVersion));
     setWindowIcon(ProgramIcon());
 
     CreateControls();
     CreateMenus();
 
-    connect(&m_engine, &Engine::slotStatusChanged, this, [this](int slot, const QString &text) {
-        if (slot >= 1 && slot <= kSlotCount && l[slot])
-            l[slot]->setText(text);
+    connect(&m_engine, &Engine::slotStateChanged, this, [this](int slot, SlotState state) {
+        if (ConnectionRow *row = Row(slot))
+            row->ShowState(state, m_engine.Slot(slot));
     });
-    connect(&m_engine, &Engine::slotSizeChanged, this, [this](int slot, const QString &text) {
-        if (slot >= 1 && slot <= kSlotCount && k[slot])
-            k[slot]->setText(text);
+    connect(&m_engine, &Engine::slotProgressChanged, this,
+        [this](int slot, std::int64_t received, std::int64_t length) {
+            if (ConnectionRow *row = Row(slot))
+                row->ShowProgress(received, length);
+        });
+    connect(&m_engine, &Engine::slotReset, this, [this](int slot) {
+        if (ConnectionRow *row = Row(slot))
+            row->Reset();
     });
-    connect(&m_engine, &Engine::slotPercentChanged, this, [this](int slot, const QString &text) {
-        if (slot >= 1 && slot <= kSlotCount && k2[slot])
-            k2[slot]->setText(text);
+    connect(&m_engine, &Engine::slotFailed, this, &frmMain::OnSlotFailed);
+    connect(&m_engine, &Engine::siteStarted, this, [this](const QString &url) {
+        Label6->setText(QStringLiteral("Downloading Site [") + url + QStringLiteral("]"));
     });
-    connect(&m_engine, &Engine::statusLineChanged, Label6, &QLabel::setText);
     connect(&m_engine, &Engine::runningChanged, this, &frmMain::SetRunning);
     connect(&m_engine, &Engine::statsRefresh, this, &frmMain::UpdateStats);
     connect(&m_engine, &Engine::siteCompleted, this, &frmMain::OnSiteCompleted);
@@ -248,16 +234,17 @@ void frmMain::CreateControls()
     SetBackground(Picture3, Qt::black);
     SetTwipsGeometry(Picture3, 9480, 0, 1695, 4935);
 
-    k2[0] = MakeLabel(Picture3, "k2(0)", QStringLiteral("0%"), bold, Qt::white);
-    SetTwipsGeometry(k2[0], 1080, -120, 735, 255);
-    k[0] = MakeLabel(Picture3, "k(0)", QStringLiteral("0 KB"), bold, kGreen, Qt::AlignRight);
-    SetTwipsGeometry(k[0], 0, -120, 975, 255);
-    x[0] = MakeLabel(Picture1, "x(0)", QStringLiteral("00"), bold, kOrange, Qt::AlignRight);
-    SetTwipsGeometry(x[0], 0, -120, 360, 195);
-    l[0] = MakeLabel(Picture1, "l(0)", QStringLiteral("Connections"), bold, Qt::white);
-    SetTwipsGeometry(l[0], 480, -120, 1185, 195);
-    for (QLabel *element0 : {k2[0], k[0], x[0], l[0]})
+    QLabel *k2 = MakeLabel(Picture3, "k2(0)", QStringLiteral("0%"), bold, Qt::white);
+    SetTwipsGeometry(k2, 1080, -120, 735, 255);
+    QLabel *k = MakeLabel(Picture3, "k(0)", QStringLiteral("0 KB"), bold, kGreen, Qt::AlignRight);
+    SetTwipsGeometry(k, 0, -120, 975, 255);
+    QLabel *x = MakeLabel(Picture1, "x(0)", QStringLiteral("00"), bold, kOrange, Qt::AlignRight);
+    SetTwipsGeometry(x, 0, -120, 360, 195);
+    QLabel *l = MakeLabel(Picture1, "l(0)", QStringLiteral("Connections"), bold, Qt::white);
+    SetTwipsGeometry(l, 480, -120, 1185, 195);
+    for (QLabel *element0 : {k2, k, x, l})
         element0->hide();
+    m_rowTemplate.emplace(l, x, k, k2);
 
     List1 = new QListView(m_client);
     List1->setObjectName(QStringLiteral("List1"));
@@ -366,33 +353,32 @@ void frmMain::Load()
 
 void frmMain::MakeRows()
 {
-    for (int i = 1; i <= kSlotCount; ++i) {
-        l[i] = CopyOf(l[0], RowName("l", i));
-        x[i] = CopyOf(x[0], RowName("x", i));
-        k[i] = CopyOf(k[0], RowName("k", i));
-        k2[i] = CopyOf(k2[0], RowName("k2", i));
-        SetTop(l[i], TopOf(l[i - 1]) + HeightOf(l[0]));
-        for (QLabel *column : {x[i], k[i], k2[i]})
-            SetTop(column, TopOf(l[i]));
-        x[i]->setText(QString::number(i));
-        l[i]->setText(QStringLiteral("Not Connected."));
-        for (QLabel *column : {l[i], x[i], k[i], k2[i]})
-            column->show();
+    const ConnectionRow *above = &*m_rowTemplate;
+    for (std::optional<ConnectionRow> &row : m_rows) {
+        row = m_rowTemplate->CopyFor(static_cast<int>(&row - m_rows.data()) + 1, *above);
+        row->Show();
+        above = &*row;
     }
     // The status texts are wider than their design width: they run on to the right-hand strip.
-    for (int i = 1; i <= kSlotCount; ++i)
-        l[i]->resize(std::max(l[0]->width(), Picture3->x() - l[i]->x()), l[i]->height());
+    for (std::optional<ConnectionRow> &row : m_rows)
+        row->FitStatus(*m_rowTemplate, Picture3->x());
     Picture3->raise();
 }
 
 void frmMain::DeleteRows()
 {
-    for (int i = 1; i <= kSlotCount; ++i) {
-        for (auto *column : {&l, &x, &k, &k2}) {
-            delete (*column)[i];
-            (*column)[i] = nullptr;
-        }
+    for (std::optional<ConnectionRow> &row : m_rows) {
+        if (row)
+            row->Delete();
+        row.reset();
     }
+}
+
+ConnectionRow *frmMain::Row(int slot)
+{
+    if (slot < 1 || slot > kSlotCount || !m_rows[static_cast<std::size_t>(slot - 1)])
+        return nullptr;
+    return &*m_rows[static_cast<std::size_t>(slot - 1)];
 }
 
 void frmMain::FillConnectionCounts()
@@ -445,6 +431,12 @@ void frmMain::ConnectNowNow()
         return;
     Text1->setText(m_engine.ConnectNowNow(Text1->text()));
     mnupause->setEnabled(true);
+}
+
+void frmMain::StartJob(const QString &url)
+{
+    Text1->setText(url);
+    ConnectNowNow();
 }
 
 void frmMain::AskStop()
@@ -549,9 +541,9 @@ void frmMain::ApplyResizeRules()
     SetTop(Label6, TopOf(List1) + HeightOf(List1) + 40);
     SetLeft(Picture3, WidthOf(Picture1) - WidthOf(Picture3));
 
-    for (int i = 1; i <= kSlotCount; ++i) {
-        if (l[i])
-            l[i]->resize(std::max(l[0]->width(), Picture3->x() - l[i]->x()), l[i]->height());
+    for (std::optional<ConnectionRow> &row : m_rows) {
+        if (row)
+            row->FitStatus(*m_rowTemplate, Picture3->x());
     }
 }
 
@@ -566,12 +558,7 @@ void frmMain::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (m_engine.IsRunning())
-        m_engine.StopNOW();
-    SweepPlaceholders(m_engine.Job());
-    QCoreApplication::processEvents();
-    m_engine.SetSchedulerEnabled(false);
-    m_engine.CloseAllSockets();
+    m_engine.ShutDown();
     event->accept();
     Q_EMIT exitConfirmed();
 }
@@ -624,7 +611,8 @@ void frmMain::mnuexplore_Click()
 void frmMain::mnuabout_Click()
 {
     const QString crlf = QStringLiteral("\r\n");
-    const QString text = QStringLiteral("Tidewell Complete Website Copier 1.01") + crlf + crlf
+    const QString text = QStringLiteral("Tidewell Complete Website Copier ")
+        + QLatin1String(kVersion) + crlf + crlf
         + QStringLiteral("Need Custom Features in your Website Copier?") + crlf
         + QStringLiteral("Let us know what you need.") + crlf + crlf
         + QStringLiteral("support@tidewell.invalid") + crlf
@@ -637,6 +625,7 @@ void frmMain::OnSiteCompleted()
     // The scheduler, whose ticks refresh the counters, has stopped: show the final figures.
     UpdateStats();
     const std::int64_t failures = m_engine.Job().aFailures;
+    Label6->setText(QStringLiteral("Website Downloaded!"));
     if (failures > 0)
         Label6->setText(QStringLiteral("Website Downloaded! ") + FailureCount(failures)
             + QStringLiteral(", the last: ") + m_lastFailure);
@@ -648,15 +637,23 @@ void frmMain::OnSiteCompleted()
         OpenOutputDirectory();
 }
 
-void frmMain::OnFetchFailed(const QString &url, const QString &reason)
+void frmMain::OnSlotFailed(int slot, const Failure &failure)
 {
-    m_lastFailure = reason + QStringLiteral(": ") + url;
+    if (ConnectionRow *row = Row(slot))
+        row->ShowFailure(failure);
+}
+
+void frmMain::OnFetchFailed(const std::string &url, const Failure &failure)
+{
+    m_lastFailure = FailureText(failure) + QStringLiteral(": ") + DisplayText(url);
     Label6->setText(
         FailureCount(m_engine.Job().aFailures) + QStringLiteral(", the last: ") + m_lastFailure);
 }
 
-void frmMain::OnSiteFailed(const QString &reason)
+void frmMain::OnSiteFailed(const Failure &failure)
 {
+    const QString reason = FailureText(failure);
+    Label6->setText(QStringLiteral("Site not downloaded: ") + reason);
     UpdateStats();
     Answer(this, QStringLiteral("Not Downloaded"),
         QStringLiteral("The website could not be downloaded:\r\n\r\n") + Text1->text()

@@ -4,9 +4,12 @@
 // counters, the queue and the status line. It shows what the engine reports and turns the user's
 // clicks into engine calls; every question and message box of a running job is asked here.
 
+#include "forms/connectionrow.h"
+
 #include <QMainWindow>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -53,11 +56,16 @@ public:
     void ShowWizard();
     // Places the window in the middle of its screen.
     void CentreOnScreen();
+    // Puts url in the URL box and starts a job from it, as the wizard's "Download Website Now!"
+    // does.
+    void StartJob(const QString &url);
 
     // True while the window is being shown afresh after a user stop: closing then asks nothing.
-    bool justRefreshing = false;
+    bool IsRefreshing() const { return justRefreshing; }
     // True from start-up until the wizard has been shown once on activation.
-    bool wizardPending = false;
+    bool IsWizardPending() const { return wizardPending; }
+    // The wizard is not to come up by itself on activation.
+    void CancelPendingWizard() { wizardPending = false; }
 
 Q_SIGNALS:
     // The user confirmed leaving the program and the job has been cleaned up.
@@ -72,8 +80,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    friend class frmNew;
-
     void CreateControls();
     void CreateMenus();
     void Load();
@@ -91,11 +97,17 @@ private:
     void mnuexplore_Click();
     void mnuabout_Click();
     void OnSiteCompleted();
-    void OnFetchFailed(const QString &url, const QString &reason);
-    void OnSiteFailed(const QString &reason);
+    void OnFetchFailed(const std::string &url, const Failure &failure);
+    void OnSiteFailed(const Failure &failure);
     void OpenOutputDirectory();
 
+    // The row of a slot (1 to 24), or nothing while the rows are being made afresh.
+    ConnectionRow *Row(int slot);
+    void OnSlotFailed(int slot, const Failure &failure);
+
     Engine &m_engine;
+    bool justRefreshing = false;
+    bool wizardPending = false;
     bool m_wizardOpen = false;
     // The last URL that failed, with its reason, as shown.
     QString m_lastFailure;
@@ -109,11 +121,9 @@ private:
     QListWidget *txtMax = nullptr;
     QWidget *Picture1 = nullptr;
     QWidget *Picture3 = nullptr;
-    // Index 0 of each row array is the hidden template; rows 1 to 24 are made from it.
-    std::array<QLabel *, 25> k2 {};
-    std::array<QLabel *, 25> k {};
-    std::array<QLabel *, 25> x {};
-    std::array<QLabel *, 25> l {};
+    // The hidden template row; rows 1 to 24 are made from it.
+    std::optional<ConnectionRow> m_rowTemplate;
+    std::array<std::optional<ConnectionRow>, kSlotCount> m_rows;
     QListView *List1 = nullptr;
     QLineEdit *Text1 = nullptr;
     QLabel *Label8 = nullptr;

@@ -268,8 +268,7 @@ void frmNew::Command1_Click()
 {
     if (!AcceptStartUrl(this, txtURL->text()) || !LeaveWithDirectory())
         return;
-    m_main.Text1->setText(txtURL->text());
-    m_main.ConnectNowNow();
+    m_main.StartJob(txtURL->text());
     accept();
 }
 

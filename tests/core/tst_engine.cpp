@@ -39,16 +39,15 @@ protected:
         SetOutputDirectory(m_root.Path() + "mirror\\", m_engine.Job());
         m_engine.SetTimeoutInterval(300);
         m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()); });
-        QObject::connect(
-            &m_engine, &Engine::slotStatusChanged, [this](int slot, const QString &text) {
-                m_status[slot] = text;
-                m_statusHistory[slot].push_back(text);
-            });
-        QObject::connect(&m_engine, &Engine::slotSizeChanged,
-            [this](int slot, const QString &text) { m_size[slot] = text; });
+        QObject::connect(&m_engine, &Engine::slotStateChanged, [this](int slot, SlotState state) {
+            m_state[slot] = state;
+            m_stateHistory[slot].push_back(state);
+        });
+        QObject::connect(&m_engine, &Engine::slotReset,
+            [this](int slot) { m_state[slot] = SlotState::NotConnected; });
         QObject::connect(&m_engine, &Engine::siteCompleted, [this] { ++m_completions; });
         QObject::connect(&m_engine, &Engine::siteFailed,
-            [this](const QString &reason) { m_siteFailures.push_back(reason); });
+            [this](const Failure &failure) { m_siteFailures.push_back(FailureText(failure)); });
     }
 
     void TearDown() override
@@ -99,8 +98,8 @@ protected:
     test::TempDir m_root;
     test::TestHttpServer m_server;
     Engine m_engine;
-    std::map<int, QString> m_status, m_size;
-    std::map<int, std::vector<QString>> m_statusHistory;
+    std::map<int, SlotState> m_state;
+    std::map<int, std::vector<SlotState>> m_stateHistory;
     int m_completions = 0;
     std::vector<QString> m_siteFailures;
 };
@@ -243,8 +242,10 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
     }
     Page("/", links);
     std::map<QString, QString> failures;
-    QObject::connect(&m_engine, &Engine::fetchFailed,
-        [&](const QString &url, const QString &reason) { failures[url] = reason; });
+    QObject::connect(
+        &m_engine, &Engine::fetchFailed, [&](const std::string &url, const Failure &failure) {
+            failures[DisplayText(url)] = FailureText(failure);
+        });
 
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
 
@@ -315,8 +316,10 @@ TEST_F(EngineTest, AFullDiskReportsEveryFileItCouldNotStoreAndKeepsNoneCutShort)
     }
     Page("/", links);
     std::vector<QString> reasons;
-    QObject::connect(&m_engine, &Engine::fetchFailed,
-        [&](const QString &, const QString &reason) { reasons.push_back(reason); });
+    QObject::connect(
+        &m_engine, &Engine::fetchFailed, [&](const std::string &, const Failure &failure) {
+            reasons.push_back(FailureText(failure));
+        });
 
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
 
@@ -384,7 +387,7 @@ TEST_F(EngineTest, StopInTheMiddleEmptiesTheQueueAndSweepsPlaceholders)
     EXPECT_TRUE(m_engine.Queue().IsEmpty());
     EXPECT_TRUE(m_engine.AllSocketsClosed());
     for (int n = 1; n <= kSlotCount; ++n) {
-        EXPECT_EQ(m_status[n], QStringLiteral("Not Connected.")) << n;
+        EXPECT_EQ(m_state[n], SlotState::NotConnected) << n;
         EXPECT_TRUE(m_engine.Slot(n).url.empty());
     }
     for (const auto &[path, bytes] : Tree())
@@ -430,13 +433,13 @@ TEST_F(EngineTest, ConnectionCountChangesWhileRunning)
 
     m_engine.SetConnectionCount(1);
     for (int n = 2; n <= kSlotCount; ++n)
-        EXPECT_EQ(m_status[n], QStringLiteral("Not Connected.")) << n;
-    m_statusHistory.clear();
+        EXPECT_EQ(m_state[n], SlotState::NotConnected) << n;
+    m_stateHistory.clear();
     ASSERT_TRUE(test::WaitUntil(
-        [this] { return m_engine.BusyConnections() == 1 && m_statusHistory.count(1); }, 5000));
+        [this] { return m_engine.BusyConnections() == 1 && m_stateHistory.count(1); }, 5000));
     for (int n = 2; n <= kSlotCount; ++n) {
-        for (const QString &text : m_statusHistory[n])
-            EXPECT_FALSE(text.startsWith(QStringLiteral("Connecting"))) << n;
+        for (const SlotState state : m_stateHistory[n])
+            EXPECT_NE(state, SlotState::Connecting) << n;
     }
 
     m_engine.SetConnectionCount(5);

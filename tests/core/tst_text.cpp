@@ -1,7 +1,6 @@
 // The small text helpers whose quirks the rest of the program builds on.
 
 #include "common/stringops.h"
-#include "connections/engine.h"
 #include "output/filesystem.h"
 
 #include "support/testenvironment.h"
@@ -32,15 +31,6 @@ TEST(Text, HelpersTouchOnlyWhatTheySay)
     test::TempDir dir;
     EXPECT_FALSE(FileExists(""));
     EXPECT_FALSE(FileExists(dir.Path() + "missing\\file.txt"));
-}
-
-TEST(Text, FormatByteSizeKeepsThreeSignificantDigits)
-{
-    const std::pair<std::int64_t, const char *> cases[] = {{0, "0 bytes"}, {532, "532 bytes"},
-        {1229, "1.20 KB"}, {12595, "12.2 KB"}, {125952, "123 KB"}, {1048575, "1023 KB"},
-        {1258292, "1.20 MB"}, {std::int64_t(5) << 30, "5.00 GB"}};
-    for (const auto &[bytes, text] : cases)
-        EXPECT_EQ(FormatByteSize(bytes), QString::fromLatin1(text)) << bytes;
 }
 
 } // namespace

@@ -60,7 +60,7 @@ TEST_F(DownloadTest, JobStartedFromTheWizardEndsWithTheCompletionQuestion)
     ASSERT_TRUE(driver.WaitDone(10000));
 
     EXPECT_EQ(wizardName, QStringLiteral("frmNew"));
-    EXPECT_FALSE(window->wizardPending);
+    EXPECT_FALSE(window->IsWizardPending());
     EXPECT_EQ(engine.Job().outputDir, output.Path() + "m\\");
     EXPECT_EQ(engine.TimeoutInterval(), 5000);
     const SeenModal &done = driver.Seen().at(1);

@@ -29,6 +29,20 @@ TEST(FormatThousands, GroupsDigitsInThrees)
         EXPECT_EQ(FormatThousands(text), grouped) << '"' << text << '"';
 }
 
+TEST(ConnectionRow, SizeKeepsThreeSignificantDigitsAndThePercentIsRounded)
+{
+    const std::pair<std::int64_t, const char *> sizes[] = {{0, "0 bytes"}, {532, "532 bytes"},
+        {1229, "1.20 KB"}, {12595, "12.2 KB"}, {125952, "123 KB"}, {1048575, "1023 KB"},
+        {1258292, "1.20 MB"}, {std::int64_t(5) << 30, "5.00 GB"}};
+    for (const auto &[bytes, text] : sizes)
+        EXPECT_EQ(FormatByteSize(bytes), QString::fromLatin1(text)) << bytes;
+    const std::array<std::array<std::int64_t, 2>, 5> parts
+        = {{{5300, 12600}, {1, 0}, {12600, 12600}, {25000, 12600}, {1, 201}}};
+    const char *const percents[] = {"42%", "0%", "100%", "100%", "0%"};
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        EXPECT_EQ(PercentText(parts[i][0], parts[i][1]), QString::fromLatin1(percents[i])) << i;
+}
+
 // Where the design and the resize rules put each control for an outer size of W x H twips, in
 // pixels. Each rule's result is stored in whole pixels and read back by the rules after it.
 std::map<std::string, QRect> DesignedGeometry(int W, int H)
@@ -123,7 +137,7 @@ TEST_F(MainWindowTest, StartsWithTwentyFourIdleRowsAndCountsWithGrouping)
     EXPECT_FALSE(Child<QPushButton>(window.get(), "Command2")->isEnabled());
     EXPECT_FALSE(Child<QAction>(window.get(), "mnupause")->isEnabled());
     EXPECT_EQ(Text("Label6"), QStringLiteral("Not Connected."));
-    EXPECT_TRUE(window->wizardPending);
+    EXPECT_TRUE(window->IsWizardPending());
 
     // The queue count is not grouped; the file and byte counts are.
     for (int i = 0; i < 1234; ++i)
@@ -139,14 +153,14 @@ TEST_F(MainWindowTest, StartsWithTwentyFourIdleRowsAndCountsWithGrouping)
 TEST_F(MainWindowTest, LoweringTheConnectionCountResetsTheRowsAboveIt)
 {
     for (int slot : {2, 3, 4}) {
-        Q_EMIT engine.slotStatusChanged(slot, QStringLiteral("Downloading example.com/x.html"));
-        Q_EMIT engine.slotSizeChanged(slot, QStringLiteral("12.3 KB"));
-        Q_EMIT engine.slotPercentChanged(slot, QStringLiteral("42%"));
+        Q_EMIT engine.slotStateChanged(slot, SlotState::Finished);
+        Q_EMIT engine.slotProgressChanged(slot, 5300, 12600);
     }
     ShowQuietly();
     ChooseConnections(2);
     EXPECT_EQ(engine.ConnectionCount(), 2);
-    EXPECT_EQ(Row("l", 2)->text(), QStringLiteral("Downloading example.com/x.html"));
+    EXPECT_EQ(Row("l", 2)->text(), QString());
+    EXPECT_EQ(Row("k", 2)->text(), QStringLiteral("12.3 KB"));
     EXPECT_EQ(Row("k2", 2)->text(), QStringLiteral("42%"));
     for (int slot : {3, 4}) {
         EXPECT_EQ(Row("l", slot)->text(), QStringLiteral("Not Connected.")) << slot;
@@ -209,7 +223,7 @@ TEST_F(RunningJobTest, StopNewSiteAndCloseAskFirstAndNoKeepsTheJobRunning)
         EXPECT_TRUE(engine.IsRunning());
         EXPECT_TRUE(window->isVisible());
         EXPECT_TRUE(Child<QAction>(window.get(), "mnupause")->isEnabled());
-        EXPECT_FALSE(window->justRefreshing);
+        EXPECT_FALSE(window->IsRefreshing());
     }
     EXPECT_EQ(exits->count(), 0);
     EXPECT_TRUE(driver.Unexpected().empty());
@@ -221,7 +235,7 @@ TEST_F(RunningJobTest, ConfirmedStopShowsTheWindowAfreshAndTheWizardAgain)
     bool refreshingWhileWizardOpen = false;
     QString statusWhileWizardOpen;
     driver.Answer(QMessageBox::Yes).Then([&](QWidget *wizard) {
-        refreshingWhileWizardOpen = window->justRefreshing;
+        refreshingWhileWizardOpen = window->IsRefreshing();
         statusWhileWizardOpen = Text("Label6");
         wizard->close();
     });
@@ -230,7 +244,7 @@ TEST_F(RunningJobTest, ConfirmedStopShowsTheWindowAfreshAndTheWizardAgain)
     EXPECT_EQ(driver.Seen().at(1).objectName, QStringLiteral("frmNew"));
     EXPECT_TRUE(refreshingWhileWizardOpen);
     EXPECT_EQ(statusWhileWizardOpen, QStringLiteral("Operation Cancelled."));
-    EXPECT_FALSE(window->justRefreshing);
+    EXPECT_FALSE(window->IsRefreshing());
     EXPECT_FALSE(engine.IsRunning());
     EXPECT_EQ(engine.ConnectionCount(), 3);
     EXPECT_FALSE(Child<QAction>(window.get(), "mnupause")->isEnabled());
@@ -249,16 +263,6 @@ TEST_F(RunningJobTest, ConfirmedCloseStopsTheJobAndEndsTheProgram)
     EXPECT_FALSE(engine.IsSchedulerEnabled());
     EXPECT_TRUE(engine.AllSocketsClosed());
     EXPECT_EQ(exits->count(), 1);
-}
-
-TEST_F(MainWindowTest, NoQuestionWhileRefreshing)
-{
-    ShowQuietly();
-    window->justRefreshing = true;
-    ModalDriver driver;
-    EXPECT_TRUE(window->close());
-    EXPECT_TRUE(driver.Unexpected().empty());
-    EXPECT_FALSE(window->isVisible());
 }
 
 TEST_F(RunningJobTest, PauseHoldsTheSchedulerUntilTheDialogCloses)

@@ -106,7 +106,7 @@ WindowTest::~WindowTest()
 
 void WindowTest::ShowQuietly()
 {
-    window->wizardPending = false;
+    window->CancelPendingWizard();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
 }

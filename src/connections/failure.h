@@ -1,0 +1,40 @@
+#pragma once
+
+// Why a fetch failed for good, or why a job could not go on, as the engine reports it; and the
+// words a window or a terminal shows for it.
+
+#include "connections/tlssession.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+namespace tw {
+
+struct Failure
+{
+    enum class Kind {
+        Connect, // connect: the connection could not be made, or its certificate failed
+        TimedOut, // every try ran out of time without a reason to name
+        BrokenHead, // the server closed before the end of its header
+        ShortBody, // received of announced bytes arrived
+        TooLarge, // the response outgrew the memory limit
+        NotStored, // detail: why the file could not be written, in the system's words
+        LinksNotFollowed, // detail: why a placeholder or log line could not be written
+        PathClimbsAboveSite, // the request's path climbs above the site's root
+        MovedToAnotherSite, // detail: where the start page moved, as the server named it
+        RedirectLoop, // detail: the start URL that came round again
+        TooManyRedirects, // announced: how many moves were followed
+    };
+    Kind kind = Kind::TimedOut;
+    ConnectFailure connect = ConnectFailure::None;
+    std::int64_t received = 0;
+    std::int64_t announced = 0;
+    std::string detail;
+};
+
+// "certificate not trusted", "incomplete: 10 of 20 bytes", "not stored: No space left on device".
+QString FailureText(const Failure &failure);
+
+} // namespace tw
