@@ -39,13 +39,16 @@ constexpr int kMaxStartRate = 1000000;
 // Less would leave no room for one ordinary page.
 constexpr std::int64_t kMinMaxMemory = 64 * 1024;
 constexpr int kProgressIntervalMs = 250;
+// A day without data is no timeout at all.
+constexpr int kMaxTimeoutSeconds = 24 * 60 * 60;
+constexpr int kMsPerSecond = 1000;
 
 struct CliOptions
 {
     QString url;
     QString output;
     int connections = kDefaultConnectionCount;
-    int timeoutSeconds = kDefaultTimeoutMs / 1000;
+    int timeoutSeconds = kDefaultTimeoutMs / kMsPerSecond;
     std::optional<std::vector<std::string>> types;
     bool quiet = false;
     bool checkCertificates = true;
@@ -158,10 +161,13 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
         QStringLiteral("Download folder (default: %1)."), QStringLiteral("DIR"));
     const QCommandLineOption connections({QStringLiteral("c"), QStringLiteral("connections")},
-        QStringLiteral("Parallel connections, 1 to 24 (default 3)."), QStringLiteral("N"));
+        QStringLiteral("Parallel connections, 1 to %1 (default %2).")
+            .arg(kSlotCount)
+            .arg(kDefaultConnectionCount),
+        QStringLiteral("N"));
     const QCommandLineOption timeout({QStringLiteral("t"), QStringLiteral("timeout")},
-        QStringLiteral("Seconds without data before a fetch is retried "
-                       "(default 20)."),
+        QStringLiteral("Seconds without data before a fetch is retried (default %1).")
+            .arg(kDefaultTimeoutMs / kMsPerSecond),
         QStringLiteral("SECONDS"));
     const QCommandLineOption types(QStringLiteral("types"),
         QStringLiteral("Wanted extensions, such as .html,.gif (default: "
@@ -181,8 +187,9 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
                        "(default: the smaller of 1G and a quarter of this machine's memory)."),
         QStringLiteral("SIZE"));
     const QCommandLineOption rate(QStringLiteral("rate"),
-        QStringLiteral("At most N new fetches a second (default 50); 0 starts as many as there "
-                       "are free connections."),
+        QStringLiteral("At most N new fetches a second (default %1); 0 starts as many as there "
+                       "are free connections.")
+            .arg(kDefaultStartRate),
         QStringLiteral("N"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
         QStringLiteral("Print nothing but errors."));
@@ -229,11 +236,12 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
     if (parser.isSet(connections)) {
         const auto count = WholeNumber(parser.value(connections), 1, kSlotCount);
         if (!count)
-            return Rejection {QStringLiteral("--connections takes a whole number from 1 to 24")};
+            return Rejection {
+                QStringLiteral("--connections takes a whole number from 1 to %1").arg(kSlotCount)};
         options.connections = *count;
     }
     if (parser.isSet(timeout)) {
-        const auto seconds = WholeNumber(parser.value(timeout), 1, 24 * 60 * 60);
+        const auto seconds = WholeNumber(parser.value(timeout), 1, kMaxTimeoutSeconds);
         if (!seconds)
             return Rejection {QStringLiteral("--timeout takes a whole number of seconds from 1")};
         options.timeoutSeconds = *seconds;
@@ -322,7 +330,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     engine.SetConnectionCount(options.connections);
     engine.SetResponseMemoryLimit(options.maxMemory);
     engine.SetStartRate(options.rate);
-    engine.SetTimeoutInterval(options.timeoutSeconds * 1000);
+    engine.SetTimeoutInterval(options.timeoutSeconds * kMsPerSecond);
     if (options.types) {
         const std::string filter = FileTypeFilterOf(*options.types);
         engine.SetFileTypeFilterSource([filter] { return filter; });
@@ -386,8 +394,8 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     if (!options.quiet) {
         out << (code == CliInterrupted ? "Stopped: " : "Done: ") << engine.Job().aFiles
             << " files, " << engine.Job().aBytes << " bytes in "
-            << QString::number(static_cast<double>(clock.elapsed()) / 1000.0, 'f', 1) << " s, "
-            << failures << (failures == 1 ? " failure" : " failures") << '\n'
+            << QString::number(static_cast<double>(clock.elapsed()) / kMsPerSecond, 'f', 1)
+            << " s, " << failures << (failures == 1 ? " failure" : " failures") << '\n'
             << Qt::flush;
     }
     if (code == CliCompleted && failures > 0) {

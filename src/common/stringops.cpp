@@ -46,6 +46,12 @@ std::string LastChar(std::string_view text)
     return std::string(1, text.back());
 }
 
+void EndWithBackslash(std::string &dir)
+{
+    if (dir.empty() || dir.back() != '\\')
+        dir += '\\';
+}
+
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to)
 {
     if (from.empty())

@@ -22,6 +22,9 @@ std::string LowerTrim(std::string_view text);
 // The last character of text, or the empty text when text is empty or only spaces.
 std::string LastChar(std::string_view text);
 
+// Gives a folder in system form its closing "\" when it has none.
+void EndWithBackslash(std::string &dir);
+
 // Removes leading and trailing spaces (U+0020) only.
 std::string Trim(std::string_view text);
 

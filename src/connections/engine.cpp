@@ -3,7 +3,7 @@
 #include "common/stringops.h"
 #include "common/textconversion.h"
 #include "connections/connection.h"
-#include "connections/httpresponse.h"
+#include "connections/httpmessage.h"
 #include "connections/memorylimit.h"
 #include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
@@ -34,17 +34,6 @@ std::string BaseOf(const std::string &url)
     if (base.size() > kMaxRequestPath)
         base.erase(0, base.size() - kMaxRequestPath);
     return base;
-}
-
-std::string RequestFor(const ConnectionSlot &slot)
-{
-    const std::string host = Trim(ReplaceAll(slot.host, "/", ""));
-    std::string request = "GET " + ReplaceAll(slot.path, "//", "/") + " HTTP/1.0\r\n";
-    request += "Host: " + host + "\r\n";
-    request += "Referrer: " + host + "\r\n";
-    request += "User-Agent: Internet Explorer 6.01\r\n";
-    request += "\r\n";
-    return request;
 }
 
 } // namespace
@@ -297,8 +286,8 @@ void Engine::Sock_Connect(int index)
         return;
     }
     slot.path = ReplaceAll(slot.path, "/index.html", "/");
-    const std::string request = RequestFor(slot);
-    if (Contains(request, "GET /..") || Contains(request, "GET \\..")) {
+    const std::string request = RequestFor(slot.host, slot.path);
+    if (ClimbsAboveRoot(request)) {
         slot.response = "CANCEL";
         Sock(index).Close();
         if (slot.startPage)

@@ -8,8 +8,7 @@ namespace tw {
 std::string SetOutputDirectory(std::string_view typed, SiteJob &job)
 {
     std::string dir = ReplaceAll(SanitizePath(typed), "/", "\\");
-    if (LastChar(dir) != "\\")
-        dir += '\\';
+    EndWithBackslash(dir);
     job.outputDir = dir;
     PrepareLocalPath(job.outputDir, job);
     return dir;

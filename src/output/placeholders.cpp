@@ -46,8 +46,7 @@ void SweepPlaceholders(const SiteJob &job)
         std::string dir = ReplaceAll(entry, "/", "\\");
         if (dir.size() <= 4)
             continue;
-        if (dir.back() != '\\')
-            dir += '\\';
+        EndWithBackslash(dir);
         FileSystem::RemoveTmpFiles(dir);
     }
     for (const std::string &dir : job.placeholderDirs)
@@ -57,8 +56,7 @@ void SweepPlaceholders(const SiteJob &job)
 bool DirectoryIsWritable(std::string &dir)
 {
     dir = ReplaceAll(dir, "/", "\\");
-    if (LastChar(dir) != "\\")
-        dir += '\\';
+    EndWithBackslash(dir);
     const std::string testFile = dir + "test23893.txt";
     return FileSystem::WriteFile(testFile, "sdkjlf\r\n") && FileSystem::RemoveFile(testFile);
 }

@@ -1,6 +1,5 @@
 // Reading start URLs, redirects and their answers, and naming what is stored for them.
 
-#include "connections/httpresponse.h"
 #include "connections/siteaddress.h"
 #include "output/localpath.h"
 #include "output/redirectpage.h"
@@ -76,30 +75,6 @@ TEST(SiteAddress, SameSiteIgnoresCaseWwwAndPort)
     EXPECT_TRUE(SameSite("[::1]:80", "[::1]"));
     EXPECT_FALSE(SameSite("www.site.test", "shop.site.test"));
     EXPECT_FALSE(SameSite("site.test", "site.test.evil"));
-}
-
-TEST(HttpResponse, StatusLinesHeadersAndRedirects)
-{
-    const struct
-    {
-        std::string response;
-        int status;
-        std::optional<std::string> location;
-    } cases[] = {
-        {"HTTP/1.1 301 Moved\r\nlocation:  /a \r\n\r\n", 301, "/a"},
-        {"HTTP/1.0 308 Permanent\r\nContent-Type: x\r\nLOCATION: https://h/\r\n\r\nLocation: b",
-            308, "https://h/"},
-        {"HTTP/1.0 302 Found\r\n\r\nLocation: /body-is-not-a-header", 302, std::nullopt},
-        {"HTTP/1.0 303 See Other\r\nLocation:\r\n\r\n", 303, std::nullopt},
-        {"HTTP/1.0 304 Not Modified\r\nLocation: /a\r\n\r\n", 304, std::nullopt},
-        {"HTTP/1.0 200 OK\r\nLocation: /a\r\n\r\n", 200, std::nullopt},
-        {"HTTP/1.0 3x7\r\n\r\n", 0, std::nullopt},
-        {"no status line", 0, std::nullopt},
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(StatusCodeOf(c.response), c.status) << c.response;
-        EXPECT_EQ(RedirectLocation(c.response), c.location) << c.response;
-    }
 }
 
 TEST(RedirectPage, LeadsOnRelativelyAndEscapesWhatTheServerSent)

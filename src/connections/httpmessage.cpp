@@ -1,4 +1,4 @@
-#include "connections/httpresponse.h"
+#include "connections/httpmessage.h"
 
 #include "common/stringops.h"
 #include "output/pagesaver.h"
@@ -32,6 +32,22 @@ std::optional<std::int64_t> LeadingNumber(std::string_view text)
 }
 
 } // namespace
+
+std::string RequestFor(std::string_view host, std::string_view path)
+{
+    const std::string name = Trim(ReplaceAll(host, "/", ""));
+    std::string request = "GET " + ReplaceAll(path, "//", "/") + " HTTP/1.0\r\n";
+    request += "Host: " + name + "\r\n";
+    request += "Referrer: " + name + "\r\n";
+    request += "User-Agent: Internet Explorer 6.01\r\n";
+    request += "\r\n";
+    return request;
+}
+
+bool ClimbsAboveRoot(std::string_view request)
+{
+    return Contains(request, "GET /..") || Contains(request, "GET \\..");
+}
 
 std::optional<std::int64_t> ContentLengthIn(std::string_view chunk)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
-// Reading the head of a raw HTTP response as received (status line, header lines, blank line).
+// The HTTP/1.0 wire format: the request the engine sends, and the reading of the head of a raw
+// response as received (status line, header lines, blank line).
 
 #include <cstdint>
 #include <optional>
@@ -8,6 +9,13 @@
 #include <string_view>
 
 namespace tw {
+
+// The GET request for path on host: "//" in the path written "/", "/" removed from the host.
+std::string RequestFor(std::string_view host, std::string_view path);
+
+// True for a request whose path climbs above the site's root ("GET /.." or "GET \.."): it is
+// never sent.
+bool ClimbsAboveRoot(std::string_view request);
 
 // The Content-Length announced in chunk: the number its value starts with (leading spaces,
 // then decimal digits), 0 when there is none; nothing without the header, or when the number is
@@ -32,8 +40,5 @@ ResponseFault FaultOf(std::string_view response);
 
 // The Content-Length of the head (case ignored), when it has one that can be held.
 std::optional<std::int64_t> AnnouncedLength(std::string_view response);
-
-// The part after the head's blank line; empty when there is no blank line.
-std::string_view BodyAfterHead(std::string_view response);
 
 } // namespace tw
