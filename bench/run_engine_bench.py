@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Measures the engine through tidewell-cli against tidewell-testserver, plain and over TLS, with
-wget -r (one connection) as the baseline on the same site in the same run, at the designed start
+wget -r (one connection) as the baseline on the same site in the same run, at the default start
 rate and with --rate 0; then one big file and a site of 100,000 pages. Writes the figures as
 Markdown into results-engine.md, in place of its own earlier sections.
 
@@ -184,7 +184,7 @@ def main():
         f"Site: {args.pages} pages and {args.images} images ({total} files) from bench/gensite.py, "
         "served by tidewell-testserver on loopback. Command: "
         f"`bench/run_engine_bench.py BUILD_DIR --pages {args.pages} --images {args.images} "
-        f"--big-mb {args.big_mb} --large-pages {args.large_pages}`. `--rate 50` is the designed start "
+        f"--big-mb {args.big_mb} --large-pages {args.large_pages}`. `--rate 50` is the default start "
         "rate, one fetch a 20 ms tick; `--rate 0` starts as many as there are free connections. With "
         "a latency per response, 24 connections can fetch at most 24 files a round trip: the bound.",
         "",

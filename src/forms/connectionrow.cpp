@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <limits>
 
 namespace tw {
 
@@ -60,7 +61,9 @@ QString PercentText(std::int64_t received, std::int64_t length)
     if (length != 0) {
         const double exact = static_cast<double>(received) / static_cast<double>(length) * 100.0;
         const double rounded = std::nearbyint(exact);
-        if (rounded <= 32767.0 && rounded >= -32768.0)
+        // A percentage that does not fit in 16 bits shows as 0.
+        if (rounded <= std::numeric_limits<std::int16_t>::max()
+            && rounded >= std::numeric_limits<std::int16_t>::min())
             percent = std::min(100, static_cast<int>(rounded));
     }
     return QString::number(percent) + QLatin1Char('%');

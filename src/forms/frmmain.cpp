@@ -32,7 +32,7 @@ namespace tw {
 
 namespace {
 
-// The client area as designed, in twips.
+// The client area at its normal size, in twips.
 constexpr int kClientWidth = 11865;
 constexpr int kClientHeight = 8385;
 
@@ -359,7 +359,7 @@ void frmMain::MakeRows()
         row->Show();
         above = &*row;
     }
-    // The status texts are wider than their design width: they run on to the right-hand strip.
+    // The status texts are wider than the template row: they run on to the right-hand strip.
     for (std::optional<ConnectionRow> &row : m_rows)
         row->FitStatus(*m_rowTemplate, Picture3->x());
     Picture3->raise();

@@ -1,7 +1,7 @@
 #pragma once
 
-// The windows are laid out in twips, as designed; these helpers turn that into Qt geometry
-// (15 twips to a pixel; Qt scales pixels on high-DPI screens) and give the fonts the design names.
+// The windows are laid out in twips; these helpers turn that into Qt geometry
+// (15 twips to a pixel; Qt scales pixels on high-DPI screens) and give the fonts their names.
 
 #include <QColor>
 #include <QFont>
