@@ -1,16 +1,13 @@
 #include "connections/connection.h"
 
-#include "connections/nativesocket.h"
+#include "connections/endpoint.h"
+#include "connections/socketcalls.h"
 
 #include <QHostInfo>
 #include <QPointer>
 #include <QSocketNotifier>
 
 #include <algorithm>
-#include <cerrno>
-
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 
 namespace tw {
 
@@ -101,11 +98,11 @@ void Connection::OnLookedUp(quint64 generation, const QHostInfo &info)
 void Connection::TryNextAddress()
 {
     while (m_nextAddress < m_addresses.size()) {
-        const int fd = StartConnect(m_addresses.at(m_nextAddress++), m_port);
-        if (fd >= 0) {
-            m_fd = fd;
-            m_readNotifier->setSocket(fd);
-            m_writeNotifier->setSocket(fd);
+        const SocketHandle socket = StartConnect(m_addresses.at(m_nextAddress++), m_port);
+        if (socket != kNoSocket) {
+            m_socket = socket;
+            m_readNotifier->setSocket(socket);
+            m_writeNotifier->setSocket(socket);
             m_state = Connecting;
             UpdateNotifiers();
             return;
@@ -149,20 +146,17 @@ void Connection::OnWritable()
 
 void Connection::FinishConnect()
 {
-    int error = 0;
-    socklen_t length = sizeof(error);
-    if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0)
-        error = errno;
-    if (error == EINPROGRESS || error == EINTR)
+    const ConnectStatus status = ConnectStatusOf(m_socket);
+    if (status == ConnectStatus::Pending)
         return;
-    if (error != 0) {
+    if (status == ConnectStatus::Failed) {
         ReleaseSocket();
         TryNextAddress();
         return;
     }
     m_addresses.clear();
     if (m_security == Security::Tls) {
-        m_tls = std::make_unique<TlsSession>(m_fd, m_peerName);
+        m_tls = std::make_unique<TlsSession>(m_socket, m_peerName);
         ContinueHandshake();
         return;
     }
@@ -192,48 +186,43 @@ void Connection::BecomeConnected()
     Q_EMIT connected();
 }
 
-std::ptrdiff_t Connection::ReceiveSome(char *out, std::size_t size)
+Transfer Connection::ReceiveSome(char *out, std::size_t size)
 {
     if (!m_tls)
-        return ::recv(m_fd, out, size, 0);
+        return ReadSocket(m_socket, out, size);
     std::size_t moved = 0;
     switch (m_tls->Read(out, size, moved)) {
     case TlsSession::Io::Done:
-        return static_cast<std::ptrdiff_t>(moved);
+        return {Transfer::Moved, moved};
     case TlsSession::Io::Closed:
-        return 0;
+        return {Transfer::Ended};
     case TlsSession::Io::WantWrite:
         m_tlsWaitsFor = TlsSession::Io::WantWrite;
-        errno = EAGAIN;
-        return -1;
+        return {Transfer::WouldBlock};
     case TlsSession::Io::WantRead:
-        errno = EAGAIN;
-        return -1;
+        return {Transfer::WouldBlock};
     case TlsSession::Io::Failed:
         break;
     }
-    errno = EPROTO;
-    return -1;
+    return {Transfer::Failed};
 }
 
-std::ptrdiff_t Connection::SendSome(const char *data, std::size_t size)
+Transfer Connection::SendSome(const char *data, std::size_t size)
 {
     if (!m_tls)
-        return ::send(m_fd, data, size, MSG_NOSIGNAL);
+        return WriteSocket(m_socket, data, size);
     std::size_t moved = 0;
     switch (m_tls->Write(data, size, moved)) {
     case TlsSession::Io::Done:
-        return static_cast<std::ptrdiff_t>(moved);
+        return {Transfer::Moved, moved};
     case TlsSession::Io::WantRead:
     case TlsSession::Io::WantWrite:
-        errno = EAGAIN;
-        return -1;
+        return {Transfer::WouldBlock};
     case TlsSession::Io::Closed:
     case TlsSession::Io::Failed:
         break;
     }
-    errno = EPIPE;
-    return -1;
+    return {Transfer::Failed};
 }
 
 void Connection::ScheduleReadIfPending()
@@ -264,15 +253,13 @@ void Connection::Send(std::string_view bytes)
 void Connection::FlushOutbox()
 {
     while (m_outboxSent < m_outbox.size()) {
-        const std::ptrdiff_t n
+        const Transfer sent
             = SendSome(m_outbox.data() + m_outboxSent, m_outbox.size() - m_outboxSent);
-        if (n > 0) {
-            m_outboxSent += static_cast<std::size_t>(n);
+        if (sent.result == Transfer::Moved) {
+            m_outboxSent += sent.bytes;
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (sent.result == Transfer::WouldBlock)
             break;
         // The peer is gone. The kernel has now handed its error to the send, so a later read
         // would report an orderly end: remember that it was not.
@@ -311,21 +298,17 @@ bool Connection::ReadFromSocket()
     std::size_t budget = std::min(kReadPerWakeUp, kMaxUntaken - m_inbox.size());
     bool gotBytes = false;
     while (budget > 0) {
-        int queued = 0;
-        if (::ioctl(m_fd, FIONREAD, &queued) < 0)
-            queued = 0;
-        const std::size_t want
-            = std::min(std::max(static_cast<std::size_t>(std::max(queued, 0)), kMinRead), budget);
+        const std::size_t want = std::min(std::max(QueuedBytes(m_socket), kMinRead), budget);
         const std::size_t old = m_inbox.size();
         m_inbox.resize(old + want);
-        const std::ptrdiff_t n = ReceiveSome(m_inbox.data() + old, want);
-        m_inbox.resize(old + static_cast<std::size_t>(std::max<std::ptrdiff_t>(n, 0)));
-        if (n > 0) {
+        const Transfer got = ReceiveSome(m_inbox.data() + old, want);
+        m_inbox.resize(old + got.bytes);
+        if (got.result == Transfer::Moved) {
             gotBytes = true;
-            budget -= static_cast<std::size_t>(n);
+            budget -= got.bytes;
             continue;
         }
-        if (n == 0) {
+        if (got.result == Transfer::Ended) {
             if (m_sendFailed) {
                 m_state = Error;
                 ReleaseSocket();
@@ -334,9 +317,7 @@ bool Connection::ReadFromSocket()
             m_state = Closing;
             return true;
         }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
+        if (got.result == Transfer::WouldBlock)
             break;
         // A reset (or any other failure) is not an end of data: the response is incomplete.
         m_state = Error;
@@ -389,19 +370,19 @@ void Connection::ReleaseSocket()
 {
     // The notifiers let go of the descriptor before it is closed, so that the event dispatcher
     // never watches a number the system may hand out again.
-    m_readNotifier->setSocket(-1);
-    m_writeNotifier->setSocket(-1);
+    m_readNotifier->setSocket(kNoSocket);
+    m_writeNotifier->setSocket(kNoSocket);
     m_tls.reset();
     m_tlsWaitsFor = TlsSession::Io::Done;
-    if (m_fd >= 0) {
-        AbortSocket(m_fd);
-        m_fd = -1;
+    if (m_socket != kNoSocket) {
+        AbortSocket(m_socket);
+        m_socket = kNoSocket;
     }
 }
 
 void Connection::UpdateNotifiers()
 {
-    if (m_fd < 0)
+    if (m_socket == kNoSocket)
         return;
     const bool open = m_state == Connecting || m_state == Connected;
     const bool reading = (m_state == Connected && m_inbox.size() < kMaxUntaken)

@@ -29,6 +29,7 @@
 //   opened while an older handler is still on the stack is announced later from the event loop.
 // All calls are made from the thread that owns the object.
 
+#include "connections/socketcalls.h"
 #include "connections/tlssession.h"
 
 #include <QHostAddress>
@@ -109,10 +110,9 @@ private:
     void ContinueHandshake();
     void BecomeConnected();
     void Fail(ConnectFailure failure);
-    // One receive: the number of bytes, 0 at the end of the stream, -1 with errno set otherwise.
-    std::ptrdiff_t ReceiveSome(char *out, std::size_t size);
-    // One send, the same way.
-    std::ptrdiff_t SendSome(const char *data, std::size_t size);
+    // One read or write, through the TLS session when there is one.
+    Transfer ReceiveSome(char *out, std::size_t size);
+    Transfer SendSome(const char *data, std::size_t size);
     // Reads again from the event loop: decrypted bytes may wait where no socket event sees them.
     void ScheduleReadIfPending();
     // Reads what the kernel holds, up to a per-call budget; reports whether anything new was seen.
@@ -125,7 +125,7 @@ private:
 
     int m_state = Closed;
     quint64 m_generation = 0;
-    int m_fd = -1;
+    SocketHandle m_socket = kNoSocket;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     int m_lookupId = -1;

@@ -1,13 +1,13 @@
 #include "connections/tlssession.h"
 
+#include "connections/socketcalls.h"
+
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cerrno>
 #include <climits>
 
 namespace tw {
@@ -70,13 +70,6 @@ SSL_CTX *Context()
     return context.get();
 }
 
-bool IsAddress(const std::string &name)
-{
-    unsigned char buffer[sizeof(in6_addr)];
-    return inet_pton(AF_INET, name.c_str(), buffer) == 1
-        || inet_pton(AF_INET6, name.c_str(), buffer) == 1;
-}
-
 ConnectFailure FailureOfVerification(long result)
 {
     switch (result) {
@@ -93,11 +86,11 @@ ConnectFailure FailureOfVerification(long result)
     }
 }
 
-// SSL_get_error() reads the error queue and errno of the call just made.
+// SSL_get_error() reads the error queue and the socket error of the call just made.
 void ClearErrors()
 {
     ERR_clear_error();
-    errno = 0;
+    ClearSocketError();
 }
 
 int ClampedSize(std::size_t size)
@@ -116,15 +109,15 @@ bool SetTlsTrust(const TlsTrust &trust)
     return true;
 }
 
-TlsSession::TlsSession(int fd, const std::string &peerName)
+TlsSession::TlsSession(SocketHandle socket, const std::string &peerName)
 {
     SSL_CTX *context = Context();
     m_ssl = context != nullptr ? SSL_new(context) : nullptr;
-    if (m_ssl == nullptr || SSL_set_fd(m_ssl, fd) != 1) {
+    if (m_ssl == nullptr || SSL_set_fd(m_ssl, static_cast<int>(socket)) != 1) {
         m_failure = ConnectFailure::HandshakeFailed;
         return;
     }
-    if (IsAddress(peerName)) {
+    if (IsAddressLiteral(peerName)) {
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), peerName.c_str());
     } else {
         // What SSL_set_tlsext_host_name() does, without its casts.
@@ -190,8 +183,8 @@ TlsSession::Io TlsSession::Outcome(int result)
     case SSL_ERROR_ZERO_RETURN:
         return Io::Closed;
     case SSL_ERROR_SYSCALL:
-        // errno 0: the stream ended; anything else, a reset among them, breaks it.
-        return errno == 0 ? Io::Closed : Io::Failed;
+        // No socket error: the stream ended; any error, a reset among them, breaks it.
+        return HasSocketError() ? Io::Failed : Io::Closed;
     default:
         return Io::Failed;
     }

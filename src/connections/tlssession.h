@@ -4,6 +4,8 @@
 // and never touches the event loop: every call reports whether it needs the socket to become
 // readable or writable before it can go on, and `Connection` waits for that.
 
+#include "connections/socketcalls.h"
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -48,9 +50,9 @@ public:
         Failed // the stream is broken: reset, or a protocol error
     };
 
-    // Prepares a session on fd for peerName, the host as the user named it (a name, or an
+    // Prepares a session on socket for peerName, the host as the user named it (a name, or an
     // address without brackets): sent as SNI and checked against the certificate.
-    TlsSession(int fd, const std::string &peerName);
+    TlsSession(SocketHandle socket, const std::string &peerName);
     ~TlsSession();
     TlsSession(const TlsSession &) = delete;
     TlsSession &operator=(const TlsSession &) = delete;

@@ -1,14 +1,6 @@
-#include "connections/nativesocket.h"
+#include "connections/endpoint.h"
 
 #include <QHash>
-#include <QtEndian>
-
-#include <cerrno>
-#include <cstring>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace tw {
 
@@ -74,44 +66,6 @@ Endpoint SplitHostPort(const QString &host, quint16 port)
         return {host, port, false};
     e.port = static_cast<quint16>(value);
     return e;
-}
-
-int StartConnect(const QHostAddress &address, quint16 port)
-{
-    sockaddr_storage storage {};
-    socklen_t length = 0;
-    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-        auto *in = reinterpret_cast<sockaddr_in *>(&storage);
-        in->sin_family = AF_INET;
-        in->sin_port = qToBigEndian(port);
-        in->sin_addr.s_addr = qToBigEndian(address.toIPv4Address());
-        length = sizeof(sockaddr_in);
-    } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_port = qToBigEndian(port);
-        const Q_IPV6ADDR bytes = address.toIPv6Address();
-        std::memcpy(&in6->sin6_addr, &bytes, sizeof(bytes));
-        in6->sin6_scope_id = address.scopeId().toUInt();
-        length = sizeof(sockaddr_in6);
-    } else {
-        return -1;
-    }
-    const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&storage), length) == 0
-        || errno == EINPROGRESS || errno == EINTR)
-        return fd;
-    ::close(fd);
-    return -1;
-}
-
-void AbortSocket(int fd)
-{
-    const linger abortive {1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
-    ::close(fd);
 }
 
 } // namespace tw

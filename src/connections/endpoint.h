@@ -1,8 +1,7 @@
 #pragma once
 
-// What `Connection` asks of the system's sockets, and the process-wide connect-to map.
+// Where `Connection` connects: a host written with its port, and the process-wide connect-to map.
 
-#include <QHostAddress>
 #include <QString>
 
 #include <optional>
@@ -27,13 +26,5 @@ void ClearConnectToMap();
 // Where a connect to name on port goes instead: the entry for that port first, then the one for
 // any port.
 std::optional<Endpoint> ConnectToTarget(const QString &name, quint16 port);
-
-// Opens a non-blocking socket and starts connecting it. Returns the descriptor, or -1 when the
-// attempt failed at once (refused, unreachable, out of descriptors).
-int StartConnect(const QHostAddress &address, quint16 port);
-
-// Closes without a lingering close: unsent bytes are dropped and the peer sees a reset if it
-// still has something to say, so the descriptor and port are free at once.
-void AbortSocket(int fd);
 
 } // namespace tw

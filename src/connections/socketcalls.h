@@ -1,0 +1,58 @@
+#pragma once
+
+// The system's socket calls, made nowhere else. Each platform has its own implementation and the
+// build picks it; every socket here is non-blocking, so no call waits.
+
+#include <QtGlobal>
+
+#include <cstddef>
+#include <string>
+
+class QHostAddress;
+
+namespace tw {
+
+// A descriptor or a SOCKET; the type QSocketNotifier watches.
+using SocketHandle = qintptr;
+inline constexpr SocketHandle kNoSocket = -1;
+
+// Opens a non-blocking socket and starts connecting it. Returns kNoSocket when the attempt failed
+// at once (refused, unreachable, out of descriptors).
+SocketHandle StartConnect(const QHostAddress &address, quint16 port);
+
+enum class ConnectStatus { Pending, Established, Failed };
+// How the connect begun by StartConnect() stands; asked once the socket is writable.
+ConnectStatus ConnectStatusOf(SocketHandle socket);
+
+// Bytes waiting to be read; 0 when the system cannot tell.
+std::size_t QueuedBytes(SocketHandle socket);
+
+// What one read or write did. A call the system interrupted is made again, never reported.
+struct Transfer
+{
+    enum Result {
+        Moved, // bytes were read or written
+        Ended, // the peer closed in order (reads only)
+        WouldBlock, // nothing until the socket is readable or writable again
+        Failed // a reset, or the peer is gone
+    };
+    Result result = Failed;
+    std::size_t bytes = 0;
+};
+Transfer ReadSocket(SocketHandle socket, char *out, std::size_t size);
+// A peer that is gone makes this Failed, never a signal that ends the process.
+Transfer WriteSocket(SocketHandle socket, const char *data, std::size_t size);
+
+// Closes without a lingering close: unsent bytes are dropped and the peer sees a reset if it
+// still has something to say, so the socket and its port are free at once.
+void AbortSocket(SocketHandle socket);
+
+// True for a literal IPv4 or IPv6 address (without brackets), false for a name.
+bool IsAddressLiteral(const std::string &text);
+
+// OpenSSL's own socket calls leave their error where the system keeps it; after SSL_get_error()
+// says a call failed in the system, that error tells a broken stream from an ended one.
+void ClearSocketError();
+bool HasSocketError();
+
+} // namespace tw
