@@ -129,13 +129,13 @@ std::int64_t Engine::HeldResponseBytes() const
     return held;
 }
 
-bool Engine::OutgrowsMemoryLimit(int index) const
+bool Engine::OutgrowsMemoryLimit(int index, std::size_t incoming) const
 {
-    if (HeldResponseBytes() <= m_responseMemoryLimit)
+    if (HeldResponseBytes() + static_cast<std::int64_t>(incoming) <= m_responseMemoryLimit)
         return false;
     // Only the biggest response gives way, so that a site sending without end cannot make the
     // small responses beside it fail.
-    const std::size_t held = Slot(index).response.size();
+    const std::size_t held = Slot(index).response.size() + incoming;
     return std::all_of(m_slots.begin(), m_slots.end(),
         [held](const ConnectionSlot &other) { return other.response.size() <= held; });
 }
@@ -301,7 +301,21 @@ void Engine::Sock_DataArrival(int index)
 {
     tmrOut(index).start();
     ConnectionSlot &slot = SlotRecord(index);
+    // Checked before the bytes join the response: a response that grew first would hold twice
+    // the limit while its buffer is copied to a bigger one.
+    if (OutgrowsMemoryLimit(index, Sock(index).BytesAvailable())) {
+        std::string dropped;
+        const auto received = static_cast<std::int64_t>(Sock(index).TakeAll(dropped));
+        m_job.aBytes += received;
+        slot.bytesReceived += received;
+        slot.ForgetResponse();
+        FailTry(index, TryFailure::TooLarge);
+        return;
+    }
     const std::size_t chunkStart = slot.response.size();
+    MakeRoomFor(slot.response, Sock(index).BytesAvailable(),
+        static_cast<std::size_t>(m_responseMemoryLimit - HeldResponseBytes())
+            + slot.response.size());
     const auto received = static_cast<std::int64_t>(Sock(index).TakeAll(slot.response));
     // The whole response is here: no timeout may fire while its handling waits behind other
     // slots' handlers, or a complete answer would be taken for a failed try.
@@ -309,11 +323,6 @@ void Engine::Sock_DataArrival(int index)
         tmrOut(index).stop();
     m_job.aBytes += received;
     slot.bytesReceived += received;
-    if (OutgrowsMemoryLimit(index)) {
-        slot.ForgetResponse();
-        FailTry(index, TryFailure::TooLarge);
-        return;
-    }
 
     ProcessChunk(chunkStart, index, Sock(index).Generation());
 

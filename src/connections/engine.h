@@ -188,8 +188,9 @@ private:
     Connection &Sock(int n);
     QTimer &tmrOut(int n);
     std::int64_t HeldResponseBytes() const;
-    // True when the responses together hold more than the limit and this slot's is the biggest.
-    bool OutgrowsMemoryLimit(int index) const;
+    // True when the responses together, with incoming more bytes for this slot, would hold more
+    // than the limit and this slot's would be the biggest.
+    bool OutgrowsMemoryLimit(int index, std::size_t incoming) const;
 
     SiteJob m_job;
     DownloadQueue m_queue;
