@@ -68,7 +68,7 @@ int main(int argc, char **argv)
 
     tw::Engine engine;
     tw::frmMain window(engine);
-    window.wizardPending = false;
+    window.CancelPendingWizard();
     window.show();
     tw::Connection::SetConnectTo(
         QStringLiteral("www.site.test"), QStringLiteral("127.0.0.1"), port);
