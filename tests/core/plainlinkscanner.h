@@ -11,14 +11,17 @@
 
 namespace tw::test {
 
+// The spellings the scan reads as "href=", in the order they are replaced.
+inline constexpr const char *kLinkSpellings[] = {
+    "href =", "href = ", "HREF=", "HREF = ", "HREF =", "HREF= ", "hRef=", "hRef = ", "hRef =",
+    "hRef= ", "Href=", "Href = ", "Href =", "Href= ", "hREF=", "hREF = ", "hREF =", "hREF= ",
+    "background =", "background=", "background = ", "background= ", "BACKGROUND =", "BACKGROUND=",
+    "BACKGROUND = ", "BACKGROUND= ", "BackGround =", "BackGround=", "BackGround = ", "BackGround= ",
+    " SRC=", " src=", " SRC =", " src =", " SRC = ", " src = ", " SRC= ", " src= "};
+
 inline void PlainRewriteForScan(std::string &text)
 {
-    for (const char *spelling : {"href =", "href = ", "HREF=", "HREF = ", "HREF =", "HREF= ",
-             "hRef=", "hRef = ", "hRef =", "hRef= ", "Href=", "Href = ", "Href =", "Href= ",
-             "hREF=", "hREF = ", "hREF =", "hREF= ", "background =", "background=", "background = ",
-             "background= ", "BACKGROUND =", "BACKGROUND=", "BACKGROUND = ", "BACKGROUND= ",
-             "BackGround =", "BackGround=", "BackGround = ", "BackGround= ", " SRC=", " src=",
-             " SRC =", " src =", " SRC = ", " src = ", " SRC= ", " src= "})
+    for (const char *spelling : kLinkSpellings)
         text = ReplaceAll(text, spelling, "href=");
     text = ReplaceAll(text, "\"", "'");
     for (const char *lineBreak : {"\r\n", "\n", "\r"})

@@ -32,10 +32,6 @@ protected:
     {
         return test::ReadFileBytes(m_job.outputDir + name);
     }
-    QStringList Entries(const QString &sub = {})
-    {
-        return QDir(m_temp.NativePath() + sub).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    }
 };
 
 TEST_F(AdmissionTest, QueuesWantedSiteLinksInTheirSiteForm)
@@ -121,27 +117,6 @@ TEST_F(AdmissionTest, AFileStoredEarlierIsKnown)
     EXPECT_EQ(Admit("stored.php?id=1"), Admission::Rejected);
     EXPECT_EQ(Admit("kept.gif"), Admission::Rejected);
     EXPECT_TRUE(m_queue.IsEmpty());
-}
-
-TEST_F(AdmissionTest, ALinkLeadingOutsideTheOutputDirectoryWritesNothing)
-{
-    const struct
-    {
-        const char *host;
-        const char *raw;
-        const char *base;
-    } cases[] = {
-        {"host.com", "http://../host.com/x.html", "host.com/"},
-        {"host.xyz", "../../../x.html", "host.xyz/"},
-        {"host.xyz", "a/../../../out2/x.html", "host.xyz/"},
-        {"out", "http://../out/new/../../x.html", "out/"},
-    };
-    for (const auto &c : cases) {
-        m_job.siteHost = c.host;
-        EXPECT_EQ(Admit(c.raw, c.base), Admission::Rejected) << c.raw;
-    }
-    EXPECT_TRUE(m_queue.IsEmpty());
-    EXPECT_EQ(Entries(), QStringList());
 }
 
 TEST_F(AdmissionTest, AFailedAppendEndsAdmissionAfterTheQueueEntry)

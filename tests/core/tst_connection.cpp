@@ -1,82 +1,151 @@
-// What the engine's handlers rely on and the engine tests cannot show directly.
+// A Connection, plain and over TLS, against the test server: what it trusts, and the promises the
+// engine's handlers rely on that the engine tests cannot show directly.
 
 #include "connections/connection.h"
 
+#include "support/testcertificates.h"
 #include "support/testhttpserver.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace tw {
 namespace {
 
 using test::Behaviour;
 using test::Route;
+using test::TestAuthority;
+using test::TestCertificate;
 using test::TestHttpServer;
-using test::WaitUntil;
 
-constexpr int kWaitMs = 1000;
+constexpr int kWaitMs = 3000;
+const QString kHost = QStringLiteral("www.site.test");
+
+const TestAuthority &Authority()
+{
+    static const TestAuthority authority;
+    return authority;
+}
+
+std::string Pattern(std::size_t size)
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(i * 13 % 251);
+    return bytes;
+}
 
 std::string Request(const std::string &path)
 {
-    return "GET " + path + " HTTP/1.0\r\nHost: site.test\r\n\r\n";
+    return "GET " + path + " HTTP/1.0\r\nHost: www.site.test\r\n\r\n";
 }
 
 class ConnectionTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    void SetUp() override { ASSERT_TRUE(SetTlsTrust({Authority().Pem(), true})); }
+    void TearDown() override
     {
-        ASSERT_TRUE(server.Listen());
-        Connection::SetConnectTo(
-            QStringLiteral("site.test"), TestHttpServer::Address(), server.Port());
+        Connection::ClearConnectTo();
+        SetTlsTrust({});
     }
-    void TearDown() override { Connection::ClearConnectTo(); }
 
-    TestHttpServer server;
+    // A fresh server for www.site.test, over TLS when given a certificate.
+    TestHttpServer &Serve(const std::optional<TestCertificate> &certificate)
+    {
+        server = std::make_unique<TestHttpServer>();
+        if (certificate)
+            server->UseTls(*certificate);
+        EXPECT_TRUE(server->Listen());
+        Connection::SetConnectTo(kHost, TestHttpServer::Address(), server->Port());
+        return *server;
+    }
+
+    std::unique_ptr<TestHttpServer> server;
 };
 
-// Sends its request on connect, takes every byte and records the state each event showed.
+// Sends its request on connect, takes every byte and records the state each event showed. Its
+// handler may yield, as the engine's do, until more bytes have arrived under it.
 struct Client
 {
     Connection connection;
+    QSignalSpy failed {&connection, &Connection::failed};
+    int connects = 0;
     std::string received;
     std::vector<int> states;
+    int yieldMs = 0;
 
-    explicit Client(const std::string &path)
+    void Start(const QString &host, bool secure, const std::string &path = "/")
     {
-        QObject::connect(&connection, &Connection::connected, &connection,
-            [this, path] { connection.Send(Request(path)); });
+        QObject::connect(&connection, &Connection::connected, &connection, [this, path] {
+            ++connects;
+            connection.Send(Request(path));
+        });
         QObject::connect(&connection, &Connection::dataArrival, &connection, [this] {
             connection.TakeAll(received);
             states.push_back(connection.State());
+            if (yieldMs > 0 && states.back() == Connection::Connected)
+                (void)QTest::qWaitFor([this] { return connection.BytesAvailable() > 0; }, yieldMs);
         });
-        connection.Connect(QStringLiteral("site.test"), 80);
+        connection.Connect(host, secure ? 443 : 80,
+            secure ? Connection::Security::Tls : Connection::Security::Plain);
     }
 };
 
-TEST_F(ConnectionTest, AResetIsAnErrorWhileAnOrderlyCloseEndsWithAClosingEvent)
+TEST_F(ConnectionTest, TheEndIsSeenWithTheLastBytesAndAResetIsAnError)
 {
-    std::string body(20000, '\0');
-    for (std::size_t i = 0; i < body.size(); ++i)
-        body[i] = static_cast<char>(i * 7 % 251);
-    server.SetRoute("/cut", Route::Raw(body)).behaviours
-        = {Behaviour::Reset(5000), Behaviour::Whole()};
-
-    Client reset("/cut");
-    ASSERT_TRUE(WaitUntil([&] { return reset.connection.State() == Connection::Error; }, kWaitMs));
-    EXPECT_EQ(reset.received, body.substr(0, 5000)) << "bytes before the reset are kept";
-    for (int state : reset.states)
-        EXPECT_NE(state, Connection::Closing);
-
-    Client whole("/cut");
-    // The peer's close shows as an event with state 8, with the last bytes or after them.
-    ASSERT_TRUE(WaitUntil(
-        [&] { return !whole.states.empty() && whole.states.back() == Connection::Closing; },
-        kWaitMs));
-    EXPECT_EQ(whole.received, body);
+    const std::size_t big = 3 * 1024 * 1024 + 17;
+    const struct
+    {
+        const char *name;
+        bool secure;
+        std::size_t size;
+        Behaviour how;
+        int yieldMs;
+    } rows[] = {
+        {"orderly close", false, 20000, Behaviour::Whole(), 0},
+        {"reset", false, 20000, Behaviour::Reset(5000), 0},
+        {"close_notify", true, big, Behaviour::Whole(), 0},
+        {"bare close", true, big, Behaviour::Whole().WithoutCloseNotify(), 0},
+        {"pieces, yielding handler", true, big, Behaviour::InPieces({70000}, 2), 3},
+        {"bare close, yielding handler", true, big, Behaviour::Whole().WithoutCloseNotify(), 5},
+        {"reset over TLS", true, 200000, Behaviour::Reset(50000), 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string body = Pattern(row.size);
+        const bool reset = row.how.kind == Behaviour::Kind::Reset;
+        TestHttpServer &served = Serve(
+            row.secure ? std::optional(Authority().Issue({"www.site.test"})) : std::nullopt);
+        served.SetRoute("/", Route::Raw(body)).behaviours = {row.how};
+        Client client;
+        client.yieldMs = row.yieldMs;
+        client.Start(kHost, row.secure);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return reset
+                    ? client.connection.State() == Connection::Error
+                    : !client.states.empty() && client.states.back() == Connection::Closing;
+            },
+            10000));
+        EXPECT_TRUE(client.received == body.substr(0, reset ? row.how.bytes : body.size()))
+            << client.received.size() << " bytes of " << body.size();
+        EXPECT_EQ(client.connection.BytesAvailable(), 0U);
+        // The close shows in the very last event only, and a reset never shows as one.
+        for (std::size_t i = 0; i < client.states.size(); ++i) {
+            if (reset) {
+                EXPECT_NE(client.states[i], Connection::Closing);
+            } else if (i + 1 < client.states.size()) {
+                EXPECT_EQ(client.states[i], Connection::Connected);
+            }
+        }
+    }
 }
 
 TEST_F(ConnectionTest, FailedConnectsStayInErrorUntilClosedAndSayWhy)
@@ -88,48 +157,67 @@ TEST_F(ConnectionTest, FailedConnectsStayInErrorUntilClosedAndSayWhy)
     gone.close();
     // A name the resolver rejects without asking any name server.
     Connection::SetConnectTo(QStringLiteral("unknown.test"), QStringLiteral("no..such..host"), 80);
+    QTcpServer clear;
+    ASSERT_TRUE(clear.listen(QHostAddress::LocalHost));
+    QObject::connect(&clear, &QTcpServer::newConnection, &clear, [&clear] {
+        QTcpSocket *peer = clear.nextPendingConnection();
+        peer->write("HTTP/1.0 400 Bad Request\r\n\r\n");
+        peer->disconnectFromHost();
+    });
+    Connection::SetConnectTo(
+        QStringLiteral("clear.test"), TestHttpServer::Address(), clear.serverPort());
 
+    const TestAuthority stranger;
     const struct
     {
         QString host;
+        bool secure;
+        std::optional<TestCertificate> certificate; // of a TLS test server for www.site.test
         ConnectFailure failure;
-    } cases[] = {
-        {QStringLiteral("refused.test"), ConnectFailure::Refused},
-        {QStringLiteral("unknown.test"), ConnectFailure::NameNotFound},
-        {QStringLiteral("bad:port:"), ConnectFailure::NameNotFound},
+    } rows[] = {
+        {QStringLiteral("refused.test"), false, std::nullopt, ConnectFailure::Refused},
+        {QStringLiteral("unknown.test"), false, std::nullopt, ConnectFailure::NameNotFound},
+        {QStringLiteral("bad:port:"), false, std::nullopt, ConnectFailure::NameNotFound},
+        {QStringLiteral("clear.test"), true, std::nullopt, ConnectFailure::HandshakeFailed},
+        // The engine's tests show the other certificate failures and their words.
+        {kHost, true, stranger.Issue({"www.site.test"}), ConnectFailure::CertificateUntrusted},
+        {kHost, true, Authority().Issue({"www.site.test"}, 2, 30),
+            ConnectFailure::CertificateExpired},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.host.toStdString());
-        Connection connection;
-        EXPECT_EQ(connection.State(), Connection::Closed);
-        QSignalSpy connected(&connection, &Connection::connected);
-        QSignalSpy data(&connection, &Connection::dataArrival);
-        QSignalSpy failed(&connection, &Connection::failed);
-        connection.Connect(c.host, 80);
-        EXPECT_EQ(failed.count(), 0)
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.host.toStdString() + " " + std::to_string(&row - rows));
+        if (row.certificate)
+            Serve(row.certificate);
+        Client client;
+        EXPECT_EQ(client.connection.State(), Connection::Closed);
+        client.Start(row.host, row.secure);
+        EXPECT_EQ(client.failed.count(), 0)
             << "failed() is raised from the event loop, not inside Connect()";
-        ASSERT_TRUE(WaitUntil([&] { return failed.count() == 1; }, kWaitMs));
-        WaitUntil([] { return false; }, 50);
-        EXPECT_EQ(connection.State(), Connection::Error);
-        EXPECT_EQ(connection.Failure(), c.failure);
-        EXPECT_EQ(connected.count() + data.count(), 0);
-        EXPECT_EQ(failed.count(), 1);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return client.failed.count() == 1; }, kWaitMs));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(client.failed.count(), 1);
+        EXPECT_EQ(client.connection.State(), Connection::Error);
+        EXPECT_EQ(client.connection.Failure(), row.failure);
+        EXPECT_EQ(client.connects, 0);
+        EXPECT_TRUE(client.states.empty() && client.received.empty());
+        if (row.certificate) {
+            EXPECT_TRUE(server->Requests().empty()) << "nothing may be sent to an unverified peer";
+        }
 
-        const quint64 generation = connection.Generation();
-        connection.Close();
-        EXPECT_EQ(connection.State(), Connection::Closed);
-        EXPECT_GT(connection.Generation(), generation);
+        const quint64 generation = client.connection.Generation();
+        client.connection.Close();
+        EXPECT_EQ(client.connection.State(), Connection::Closed);
+        EXPECT_GT(client.connection.Generation(), generation);
     }
 }
 
 TEST_F(ConnectionTest, ReuseUnderARunningHandlerNeitherNestsNorLeaksOldBytes)
 {
     const std::string old(400, 'o');
-    std::string fresh(1000, '\0');
-    for (std::size_t i = 0; i < fresh.size(); ++i)
-        fresh[i] = static_cast<char>(i % 256);
-    server.SetRoute("/old", Route::Raw(old)).behaviours = {Behaviour::InPieces({100}, 20)};
-    server.SetRoute("/new", Route::Raw(fresh));
+    const std::string fresh = Pattern(1000);
+    TestHttpServer &served = Serve(std::nullopt);
+    served.SetRoute("/old", Route::Raw(old)).behaviours = {Behaviour::InPieces({100}, 20)};
+    served.SetRoute("/new", Route::Raw(fresh));
 
     Connection connection;
     std::string request = Request("/old");
@@ -147,10 +235,10 @@ TEST_F(ConnectionTest, ReuseUnderARunningHandlerNeitherNestsNorLeaksOldBytes)
             const quint64 generation = connection.Generation();
             connection.Close();
             request = Request("/new");
-            connection.Connect(QStringLiteral("site.test"), 80);
+            connection.Connect(kHost, 80);
             // Yield until the new connection's bytes have been read under us.
-            EXPECT_TRUE(
-                WaitUntil([&] { return connection.BytesAvailable() == fresh.size(); }, kWaitMs));
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] { return connection.BytesAvailable() == fresh.size(); }, kWaitMs));
             EXPECT_EQ(connection.State(), Connection::Connected)
                 << "a close may not show before the last bytes have had their event";
             sawGenerationChange = connection.Generation() != generation;
@@ -158,8 +246,8 @@ TEST_F(ConnectionTest, ReuseUnderARunningHandlerNeitherNestsNorLeaksOldBytes)
         --depth;
     });
 
-    connection.Connect(QStringLiteral("site.test"), 80);
-    ASSERT_TRUE(WaitUntil(
+    connection.Connect(kHost, 80);
+    ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             return connection.State() == Connection::Closing && depth == 0 && chunks.size() >= 2
                 && connection.BytesAvailable() == 0;

@@ -1,6 +1,5 @@
 #include "output/filesystem.h"
 #include "output/filetypes.h"
-#include "output/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -29,14 +28,6 @@ TEST(FileTypeList, FileContentsGiveTheFilter)
     SaveFileTypes({" .Html ", ".gif"});
     EXPECT_EQ(ReadFileTypes(), (std::vector<std::string> {".Html", ".gif"}));
     FileSystem::RemoveFile(FileTypeListPath());
-}
-
-TEST(SettingsStore, MissingKeyGivesTheDefaultAndValuesPersist)
-{
-    EXPECT_EQ(ReadSetting(QStringLiteral("NoSuchKey"), QStringLiteral("http://")),
-        QStringLiteral("http://"));
-    WriteSetting(QStringLiteral("Timeout"), QStringLiteral("45"));
-    EXPECT_EQ(ReadSetting(QStringLiteral("Timeout"), QStringLiteral("20")), QStringLiteral("45"));
 }
 
 } // namespace

@@ -65,33 +65,6 @@ TEST(LocalPath, PrepareCreatesAndRecordsExactlyTheMissingLevels)
     EXPECT_EQ(job.createdDirs, recorded + root.Path() + "fresh\\*");
 }
 
-TEST(LocalPath, ContainmentResolvesDotSegmentsLexically)
-{
-    const std::pair<const char *, bool> cases[] = {{"\\tmp\\out\\host\\a.html", true},
-        {"\\tmp\\out\\host\\missing\\..\\a.html", true}, {"\\tmp\\out\\", true},
-        {"\\tmp\\out\\..\\x.html", false}, {"\\tmp\\out\\host\\..\\..\\..\\etc\\x", false},
-        {"\\tmp\\outside\\x", false}, {"relative\\x", false}, {"", false}};
-    for (const auto &[path, inside] : cases)
-        EXPECT_EQ(FileSystem::IsInsideDirectory(path, "\\tmp\\out\\"), inside) << path;
-
-    // The same file whether or not the directory named before ".." exists.
-    test::TempDir root;
-    ASSERT_TRUE(FileSystem::WriteFile(root.Path() + "a.txt", "abc"));
-    EXPECT_EQ(FileSystem::FileSize(root.Path() + "missing\\..\\a.txt"), 3);
-    EXPECT_TRUE(FileSystem::AppendToFile(root.Path() + "a.txt", "d"));
-    EXPECT_EQ(FileSystem::ReadLines(root.Path() + "a.txt"), std::vector<std::string> {"abcd"});
-    EXPECT_FALSE(FileSystem::ReadLines(root.Path() + "nothing.txt"));
-    EXPECT_TRUE(FileSystem::RemoveFile(root.Path() + "a.txt"));
-    EXPECT_FALSE(FileSystem::RemoveFile(root.Path() + "a.txt"));
-
-    // A NUL byte would cut the name short at the system: "x\0..\..\y" must not become "x".
-    const std::string cut = root.Path() + "x" + '\0' + "\\..\\..\\y";
-    EXPECT_FALSE(FileSystem::IsInsideDirectory(cut, root.Path()));
-    EXPECT_FALSE(FileSystem::WriteFile(cut, "x"));
-    EXPECT_FALSE(FileSystem::MakeDir(cut));
-    EXPECT_FALSE(FileSystem::FileSize(root.Path() + "x"));
-}
-
 TEST(LocalPath, NamesAndPathsAreFittedToTheSystemsLimitsInAStableWay)
 {
     const std::string longName = std::string(300, 'n') + ".html";

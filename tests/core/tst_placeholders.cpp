@@ -1,11 +1,7 @@
-#include "common/stringops.h"
 #include "output/filesystem.h"
 #include "output/placeholders.h"
 
 #include "support/testenvironment.h"
-
-#include <QDir>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -67,42 +63,6 @@ TEST_F(PlaceholderTest, SweepReachesEveryOneOfThousandsOfDirectories)
     SweepPlaceholders(m_job);
     for (const auto &path : placeholders)
         ASSERT_FALSE(FileExists(path)) << path;
-}
-
-TEST_F(PlaceholderTest, AppendLineRefusesPathsOutsideTheOutputDirectory)
-{
-    std::string path = m_root.Path() + "host\\..\\..\\escaped\\x.tmp";
-    EXPECT_FALSE(AppendLine("x", path, m_job));
-    EXPECT_TRUE(m_job.createdDirs.empty());
-    EXPECT_FALSE(QDir(m_root.NativePath() + QStringLiteral("/../escaped")).exists());
-    // Nor anywhere while no download folder is chosen.
-    SiteJob none;
-    path = "relative\\x.tmp";
-    EXPECT_FALSE(AppendLine("x", path, none));
-    EXPECT_FALSE(QDir(QStringLiteral("relative")).exists());
-}
-
-TEST(DirectoryIsWritable, NormalizesThePathLeavesNoTestFileAndRefusesWhatItCannotWrite)
-{
-    test::TempDir root;
-    std::string dir = FileSystem::SystemPath(root.NativePath().toStdString()) + "/mirror";
-    ASSERT_TRUE(FileSystem::MakeDir(dir));
-    EXPECT_TRUE(DirectoryIsWritable(dir));
-    EXPECT_EQ(dir, root.Path() + "mirror\\");
-    EXPECT_FALSE(FileExists(dir + "test23893.txt"));
-
-    std::string missing = root.Path() + "missing";
-    EXPECT_FALSE(DirectoryIsWritable(missing));
-    EXPECT_EQ(missing, root.Path() + "missing\\");
-    // Refuses new files even to root, who ignores permission bits.
-    std::string proc = "\\proc";
-    EXPECT_FALSE(DirectoryIsWritable(proc));
-    const QString native = QString::fromStdString(FileSystem::NativePath(dir));
-    QFile::setPermissions(native, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    if (!FileSystem::WriteFile(dir + "probe", "x")) {
-        EXPECT_FALSE(DirectoryIsWritable(dir));
-    }
-    QFile::setPermissions(native, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 } // namespace

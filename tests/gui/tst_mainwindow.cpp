@@ -43,9 +43,9 @@ TEST(ConnectionRow, SizeKeepsThreeSignificantDigitsAndThePercentIsRounded)
         EXPECT_EQ(PercentText(parts[i][0], parts[i][1]), QString::fromLatin1(percents[i])) << i;
 }
 
-// Where the design and the resize rules put each control for an outer size of W x H twips, in
+// Where the layout and the resize rules put each control for an outer size of W x H twips, in
 // pixels. Each rule's result is stored in whole pixels and read back by the rules after it.
-std::map<std::string, QRect> DesignedGeometry(int W, int H)
+std::map<std::string, QRect> ExpectedGeometry(int W, int H)
 {
     const auto px = [](int twips) { return Twips(Px(twips)); };
     const int picture1Width = px(W - 360 - 375 - 120);
@@ -75,30 +75,36 @@ std::map<std::string, QRect> DesignedGeometry(int W, int H)
 
 TEST_F(MainWindowTest, ControlsSitWhereTheResizeRulesPutThemForTheOuterSize)
 {
-    ShowQuietly();
-    QTest::qWait(50);
-    const QSize start = window->size();
-    const auto check = [&](const char *when) {
-        SCOPED_TRACE(when);
+    // The controls that are not where the rules put them for the frame the window has now.
+    const auto misplaced = [this] {
         const QRect frame = window->frameGeometry();
+        std::map<std::string, QRect> wrong;
         for (const auto &[name, expected] :
-            DesignedGeometry(Twips(frame.width()), Twips(frame.height()))) {
-            EXPECT_EQ(Child<QWidget>(window.get(), name.c_str())->geometry(), expected) << name;
+            ExpectedGeometry(Twips(frame.width()), Twips(frame.height()))) {
+            if (Child<QWidget>(window.get(), name.c_str())->geometry() != expected)
+                wrong[name] = Child<QWidget>(window.get(), name.c_str())->geometry();
         }
+        return wrong;
     };
-    check("at start");
-    const std::map<std::string, QRect> atStart = DesignedGeometry(
-        Twips(window->frameGeometry().width()), Twips(window->frameGeometry().height()));
-
+    // A window manager may report the frame late: each check waits for the size and layout.
+    const auto check = [&](const char *when, QSize size) {
+        SCOPED_TRACE(when);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window->size() == size && misplaced().empty(); }));
+        EXPECT_EQ(window->size(), size);
+        EXPECT_EQ(misplaced(), (std::map<std::string, QRect>()));
+    };
+    ShowQuietly();
+    const QSize start = window->size();
+    check("at start", start);
     const std::pair<const char *, QSize> sizes[] = {
         {"larger", start + QSize(240, 120)},
         {"smaller", start - QSize(80, 60)},
         {"back", start},
+        {"larger again, then Stop", start + QSize(100, 50)},
     };
     for (const auto &[when, size] : sizes) {
         window->resize(size);
-        QTest::qWait(20);
-        check(when);
+        check(when, size);
     }
 
     ModalDriver driver;
@@ -107,16 +113,11 @@ TEST_F(MainWindowTest, ControlsSitWhereTheResizeRulesPutThemForTheOuterSize)
     StartJob();
     window->AskStop();
     ASSERT_TRUE(driver.WaitDone());
-    QTest::qWait(20);
-    EXPECT_EQ(window->size(), start) << "Stop gives the window its design size";
-    check("after Stop");
-    for (const auto &[name, expected] : atStart)
-        EXPECT_EQ(Child<QWidget>(window.get(), name.c_str())->geometry(), expected) << name;
+    check("Stop gives the window its normal size", start);
 }
 
 TEST_F(MainWindowTest, StartsWithTwentyFourIdleRowsAndCountsWithGrouping)
 {
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tidewell Website Copier 1.01"));
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         SCOPED_TRACE(slot);
         ASSERT_NE(Row("l", slot), nullptr);
@@ -125,7 +126,6 @@ TEST_F(MainWindowTest, StartsWithTwentyFourIdleRowsAndCountsWithGrouping)
         EXPECT_EQ(Row("k", slot)->text(), QStringLiteral("0 KB"));
         EXPECT_EQ(Row("k2", slot)->text(), QStringLiteral("0%"));
         EXPECT_FALSE(Row("l", slot)->isHidden());
-        EXPECT_EQ(Row("l", slot)->y(), Px(75 + 195 * (slot - 1)));
     }
     EXPECT_TRUE(Row("l", 0)->isHidden());
     EXPECT_EQ(Row("l", 25), nullptr);

@@ -71,7 +71,6 @@ protected:
 
 TEST_F(WizardTest, FirstStartShowsTheDefaultsAndWritesTheTypeList)
 {
-    EXPECT_EQ(wizard->windowTitle(), QStringLiteral("New Site Wizard"));
     EXPECT_EQ(txtURL->text(), QStringLiteral("http://"));
     const QString home
         = QString::fromStdString(FileSystem::NativePath(FileSystem::DefaultDownloadDirectory()));
@@ -82,7 +81,6 @@ TEST_F(WizardTest, FirstStartShowsTheDefaultsAndWritesTheTypeList)
     ASSERT_EQ(timeouts->selectedItems().size(), 1);
     EXPECT_EQ(timeouts->selectedItems().first()->text(), QStringLiteral("20"));
     EXPECT_EQ(Entries(types), DefaultEntries());
-    EXPECT_EQ(types->count(), 12);
     ASSERT_TRUE(QFileInfo::exists(ListFile()));
     EXPECT_EQ(ReadFileTypes()->size(), 12u);
 }

@@ -49,7 +49,7 @@ ModalDriver &ModalDriver::Then(Step step)
 
 bool ModalDriver::WaitDone(int timeoutMs)
 {
-    return WaitUntil([this] { return m_steps.empty(); }, timeoutMs);
+    return QTest::qWaitFor([this] { return m_steps.empty(); }, timeoutMs);
 }
 
 void ModalDriver::Poll()

@@ -2,15 +2,14 @@
 
 #include "support/testcertificates.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <qtestsupport_core.h>
 
 #include <algorithm>
 
@@ -24,28 +23,6 @@ namespace {
 
 // A peer that never reads gets the reset after this long anyway.
 constexpr int kResetWaitMs = 2000;
-
-const char *ReasonOf(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 303:
-        return "See Other";
-    case 307:
-        return "Temporary Redirect";
-    case 308:
-        return "Permanent Redirect";
-    case 403:
-        return "Forbidden";
-    default:
-        return "Not Found";
-    }
-}
 
 } // namespace
 
@@ -85,24 +62,6 @@ private:
     QSslCertificate m_certificate;
     QSslKey m_key;
 };
-
-bool WaitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs, Qt::PreciseTimer);
-    // Wakes the wait when nothing else happens; re-armed because timers may fire a little early.
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    while (!done()) {
-        const qint64 left = deadline.remainingTime();
-        if (left <= 0)
-            return false;
-        if (!wake.isActive())
-            wake.start(static_cast<int>(left));
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 // One accepted connection: reads one request, then answers the way its behaviour says.
 class TestHttpServer::Exchange final : public QObject
@@ -271,14 +230,9 @@ std::size_t TestHttpServer::RequestCount(std::string_view path) const
         m_requests.begin(), m_requests.end(), [path](const Request &r) { return r.path == path; }));
 }
 
-bool TestHttpServer::WaitForRequests(std::size_t total, int timeoutMs)
-{
-    return WaitUntil([this, total] { return m_requests.size() >= total; }, timeoutMs);
-}
-
 bool TestHttpServer::WaitForRequest(std::string_view path, int timeoutMs)
 {
-    return WaitUntil([this, path] { return RequestCount(path) > 0; }, timeoutMs);
+    return QTest::qWaitFor([this, path] { return RequestCount(path) > 0; }, timeoutMs);
 }
 
 void TestHttpServer::Answer(Exchange &exchange, Request request)
@@ -295,8 +249,9 @@ void TestHttpServer::Answer(Exchange &exchange, Request request)
     std::string response = route.body;
     std::size_t headLength = 0;
     if (!route.raw) {
-        std::string head = "HTTP/1.0 " + std::to_string(route.status) + ' ' + ReasonOf(route.status)
-            + "\r\nContent-Type: " + route.contentType + "\r\n" + route.extraHeaders;
+        // No reader of the answer looks at the reason phrase.
+        std::string head = "HTTP/1.0 " + std::to_string(route.status)
+            + " Status\r\nContent-Type: " + route.contentType + "\r\n" + route.extraHeaders;
         if (how.contentLength)
             head += "Content-Length: " + std::to_string(route.body.size()) + "\r\n";
         head += "\r\n";
@@ -304,7 +259,7 @@ void TestHttpServer::Answer(Exchange &exchange, Request request)
         response = head + response;
     }
     m_requests.push_back(std::move(request));
-    exchange.Begin(std::move(response), how, headLength, m_latencyMs + how.latencyMs);
+    exchange.Begin(std::move(response), how, headLength, m_latencyMs);
 }
 
 void TestHttpServer::Finished(Exchange *exchange)

@@ -37,41 +37,30 @@ struct Behaviour
     std::vector<std::size_t> pieces;
     std::size_t bytes = 0;
     int intervalMs = 5;
-    int latencyMs = 0;
     bool contentLength = true;
     bool fromBody = false;
     // Over TLS, an answer sent whole ends with close_notify unless this is off.
     bool closeNotify = true;
 
     static Behaviour Whole() { return {}; }
-    static Behaviour NoContentLength() { return Whole().With(&Behaviour::contentLength, false); }
+    static Behaviour NoContentLength() { return {.contentLength = false}; }
     static Behaviour InPieces(std::vector<std::size_t> sizes, int intervalMs = 5)
     {
-        Behaviour b = Of(Kind::Pieces, 0);
-        b.pieces = std::move(sizes);
-        b.intervalMs = intervalMs;
-        return b;
+        return {.kind = Kind::Pieces, .pieces = std::move(sizes), .intervalMs = intervalMs};
     }
-    static Behaviour Stall(std::size_t bytes) { return Of(Kind::Stall, bytes); }
-    static Behaviour Reset(std::size_t bytes) { return Of(Kind::Reset, bytes); }
-    static Behaviour Cut(std::size_t bytes) { return Of(Kind::Cut, bytes); }
-    // A pause between the request and the first byte of the answer.
-    Behaviour WithLatency(int ms) const { return With(&Behaviour::latencyMs, ms); }
-    Behaviour FromBody() const { return With(&Behaviour::fromBody, true); }
-    Behaviour WithoutCloseNotify() const { return With(&Behaviour::closeNotify, false); }
-
-private:
-    static Behaviour Of(Kind kind, std::size_t bytes)
-    {
-        Behaviour b;
-        b.kind = kind;
-        b.bytes = bytes;
-        return b;
-    }
-    template <typename T> Behaviour With(T Behaviour::*field, T value) const
+    static Behaviour Stall(std::size_t bytes) { return {.kind = Kind::Stall, .bytes = bytes}; }
+    static Behaviour Reset(std::size_t bytes) { return {.kind = Kind::Reset, .bytes = bytes}; }
+    static Behaviour Cut(std::size_t bytes) { return {.kind = Kind::Cut, .bytes = bytes}; }
+    Behaviour FromBody() const
     {
         Behaviour b = *this;
-        b.*field = value;
+        b.fromBody = true;
+        return b;
+    }
+    Behaviour WithoutCloseNotify() const
+    {
+        Behaviour b = *this;
+        b.closeNotify = false;
         return b;
     }
 };
@@ -112,9 +101,6 @@ struct Route
     }
 };
 
-// Runs the event loop until done() holds or timeoutMs have passed; true if done() holds.
-bool WaitUntil(const std::function<bool()> &done, int timeoutMs);
-
 class TestHttpServer final : public QObject
 {
     Q_OBJECT
@@ -143,7 +129,7 @@ public:
 
     const std::vector<Request> &Requests() const { return m_requests; }
     std::size_t RequestCount(std::string_view path) const;
-    bool WaitForRequests(std::size_t total, int timeoutMs = 1000);
+    // Runs the event loop until path has been asked for or timeoutMs have passed.
     bool WaitForRequest(std::string_view path, int timeoutMs = 1000);
 
 private:

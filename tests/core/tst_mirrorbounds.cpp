@@ -1,0 +1,185 @@
+// The fence around the download folder: which paths lie inside it, and that each writer asks it
+// before it creates, writes or deletes anything.
+
+#include "connections/connection.h"
+#include "connections/downloadqueue.h"
+#include "connections/engine.h"
+#include "extractor/admission.h"
+#include "output/filesystem.h"
+#include "output/mirrorbounds.h"
+#include "output/outputdirectory.h"
+#include "output/pagesaver.h"
+#include "output/placeholders.h"
+
+#include "support/testenvironment.h"
+#include "support/testhttpserver.h"
+
+#include <QDirIterator>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+namespace tw {
+namespace {
+
+TEST(DownloadFolder, APathIsInsideOnlyWhenItResolvesBelowTheFolder)
+{
+    std::string deep = "\\tmp\\out";
+    for (int i = 0; i < 20; ++i)
+        deep += "\\" + std::string(250, 'd');
+    deep += "\\x.gif";
+    struct Row
+    {
+        std::string path;
+        bool inside; // FileSystem::IsInsideDirectory: "." and ".." resolved lexically
+        bool stays; // StaysInOutputDir: besides, no climb over the folder, no dots-only names
+        std::string dir = "\\tmp\\out\\";
+    };
+    const Row rows[] = {
+        {"\\tmp\\out\\host\\a.html", true, true},
+        {"\\tmp\\out\\", true, true},
+        {"\\tmp\\out", true, false},
+        {"\\tmp\\out\\host\\missing\\..\\a.html", true, true},
+        {"\\tmp\\out\\a\\..\\b\\..\\a", true, true},
+        // Out of the folder and back in through its own name.
+        {"\\tmp\\out\\a\\..\\..\\out\\a", true, false},
+        {"\\tmp\\out\\..\\out\\a", true, false},
+        {"\\tmp\\out\\..\\x.html", false, false},
+        {"\\tmp\\out\\host\\..\\..\\..\\etc\\x", false, false},
+        {"\\tmp\\out\\\\\\..\\x", false, false},
+        {"\\tmp\\out\\host/..\\../x", false, false},
+        // "." or ".." as the last name, and names of dots and spaces only.
+        {"\\tmp\\out\\host\\..", true, false},
+        {"\\tmp\\out\\host\\.", true, false},
+        {"\\tmp\\out\\...", true, false},
+        {"\\tmp\\out\\....\\x", true, false},
+        {"\\tmp\\out\\. .\\x", true, false},
+        // Folders that only share the name's beginning.
+        {"\\tmp\\outx\\", false, false},
+        {"\\tmp\\outx\\a", false, false},
+        {"\\tmp\\ou", false, false},
+        {"\\tmp\\", false, false},
+        // Relative paths and folders, a folder without its final "\", no folder at all.
+        {"tmp\\out\\a", false, false},
+        {"\\tmp\\out\\a", false, false, "tmp\\out\\"},
+        {"out\\a", true, true, "out\\"},
+        {"out\\..\\out2\\a", false, false, "out\\"},
+        {"\\tmp\\out\\a", true, false, "\\tmp\\out"},
+        {"\\tmp\\out\\a", false, false, ""},
+        {"", false, false},
+        // Fitted to the system's limits, a deep path is still inside.
+        {deep, true, true},
+        // Cut at the NUL byte, the system would see \tmp\x.
+        {"\\tmp\\out\\..\\x" + std::string(1, '\0') + "\\..\\out\\a", false, false},
+    };
+    for (const Row &row : rows) {
+        std::string slashes = row.path;
+        std::replace(slashes.begin(), slashes.end(), '\\', '/');
+        for (const std::string &path : {row.path, slashes}) {
+            SCOPED_TRACE(path.substr(0, 60) + " in " + row.dir);
+            EXPECT_EQ(FileSystem::IsInsideDirectory(path, row.dir), row.inside);
+            SiteJob job;
+            job.outputDir = row.dir;
+            EXPECT_EQ(StaysInOutputDir(path, job), row.stays);
+        }
+    }
+}
+
+TEST(DownloadFolder, TheSystemIsGivenTheFileTheFenceChecked)
+{
+    test::TempDir root;
+    ASSERT_TRUE(FileSystem::WriteFile(root.Path() + "a.txt", "abc"));
+    EXPECT_EQ(FileSystem::FileSize(root.Path() + "missing\\..\\a.txt"), 3);
+    const std::string cut = root.Path() + "x" + '\0' + "\\..\\..\\y";
+    EXPECT_FALSE(FileSystem::WriteFile(cut, "x"));
+    EXPECT_FALSE(FileSystem::MakeDir(cut));
+    EXPECT_FALSE(FileExists(root.Path() + "x"));
+}
+
+// A download folder "out" in a temporary folder, beside which lies one file to keep.
+class FenceTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(FileSystem::WriteFile(m_temp.Path() + "victim.tmp", "keep"));
+        ASSERT_TRUE(m_server.Listen());
+        Connection::SetConnectTo(
+            QStringLiteral("www.site.test"), test::TestHttpServer::Address(), m_server.Port());
+    }
+    void TearDown() override { Connection::ClearConnectTo(); }
+
+    // Every file and folder below the temporary folder but the download folder and the victim.
+    QStringList Made() const
+    {
+        QStringList made;
+        QDirIterator it(m_temp.NativePath(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+            QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString name = QDir(m_temp.NativePath()).relativeFilePath(it.next());
+            if (name != QStringLiteral("out") && name != QStringLiteral("victim.tmp"))
+                made.append(name);
+        }
+        return made;
+    }
+
+    test::TempDir m_temp;
+    SiteJob m_job = test::MirrorJob(m_temp);
+    test::TestHttpServer m_server;
+};
+
+TEST_F(FenceTest, EveryWriterRefusesAPathOutsideTheDownloadFolder)
+{
+    const struct
+    {
+        const char *writer;
+        std::function<bool()> refuses;
+    } rows[] = {
+        {"page saver",
+            [&] {
+                // Unrefused, it would make out\new and turn the victim into the file "victim".
+                return SaveDownloadedFile("H\r\n\r\nx", "\\new/../../victim", m_job).kind
+                    == SaveOutcome::Kind::Failed;
+            }},
+        {"placeholder and log append",
+            [&] {
+                std::string path = m_job.outputDir + "new\\..\\..\\escaped\\x.tmp";
+                return !AppendLine("x", path, m_job);
+            }},
+        {"admission",
+            [&] {
+                // A host the link check does not know to stop at: the fence alone refuses.
+                m_job.siteHost = "host.xyz";
+                m_job.FileTypeFilter = ":.html:";
+                DownloadQueue queue;
+                return AdmitLink("a/../../../out2/x.html", "host.xyz/", m_job, queue)
+                    == Admission::Rejected
+                    && queue.IsEmpty();
+            }},
+        {"engine",
+            [&] {
+                Engine engine;
+                SetOutputDirectory(m_job.outputDir, engine.Job());
+                engine.SetFileTypeFilterSource([] { return std::string(":.html::.tmp:"); });
+                engine.ConnectNowNow(QStringLiteral("www.site.test/../../victim.tmp"));
+                return QTest::qWaitFor([&] { return !engine.IsRunning(); })
+                    && m_server.Requests().empty();
+            }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.writer);
+        const QStringList before = Made();
+        EXPECT_TRUE(row.refuses());
+        EXPECT_EQ(Made(), before);
+        EXPECT_EQ(test::ReadFileBytes(m_temp.Path() + "victim.tmp"), "keep");
+        EXPECT_TRUE(m_job.createdDirs.empty());
+        ASSERT_TRUE(FileSystem::WriteFile(m_temp.Path() + "victim.tmp", "keep"));
+        m_job.createdDirs.clear();
+    }
+}
+
+} // namespace
+} // namespace tw
