@@ -54,7 +54,8 @@ bool WriteBytes(
         return false;
     }
     errno = 0;
-    std::ofstream out(ToPath(path), std::ios::binary | mode);
+    // Opened by its name as it is: a std::filesystem::path would parse it first, for every write.
+    std::ofstream out(NativePath(path), std::ios::binary | mode);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out.fail())
