@@ -162,7 +162,11 @@ SaveOutcome SaveDownloadedFile(std::string_view response, std::string_view relat
     if (IsCancelMarker(response))
         return {};
     StoredLocation location = StoredLocationOf(relativePath, job);
-    if (!StaysInOutputDir(location.unprepared, job))
+    // The names written are longer than the one checked (".html", "index.html", ".tmp"): past the
+    // system's path limit they are folded, and a fold may climb above a deep download folder.
+    if (!StaysInOutputDir(location.unprepared, job)
+        || !FileSystem::IsInsideDirectory(location.file, job.outputDir)
+        || !FileSystem::IsInsideDirectory(location.placeholderBase + ".tmp", job.outputDir))
         return {SaveOutcome::Kind::Failed, "its name leads outside the download folder"};
     PrepareLocalPath(location.unprepared, job);
 

@@ -181,5 +181,25 @@ TEST_F(FenceTest, EveryWriterRefusesAPathOutsideTheDownloadFolder)
     }
 }
 
+TEST_F(FenceTest, AFileTheSystemWouldFoldAboveADeepDownloadFolderIsNotStored)
+{
+    // A download folder of 3,902 bytes: the saved name, 5 bytes longer than the one checked,
+    // passes the path limit and would be folded into a name in the folder's parent.
+    std::string deep = m_job.outputDir;
+    while (3902 - deep.size() > 252)
+        deep += std::string(250, 'f') + "\\";
+    deep += std::string(3902 - deep.size() - 1, 'f') + "\\";
+    ASSERT_EQ(deep.size(), 3902U);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(FileSystem::NativePath(deep))));
+    m_job.outputDir = deep;
+    const QStringList before = Made();
+
+    const SaveOutcome saved = SaveDownloadedFile(
+        "H\r\n\r\nescaped", "\\host.com/" + std::string(180, 'p') + ".php", m_job);
+
+    EXPECT_EQ(saved.kind, SaveOutcome::Kind::Failed);
+    EXPECT_EQ(Made().size(), before.size()) << "nothing is written, inside or outside";
+}
+
 } // namespace
 } // namespace tw
