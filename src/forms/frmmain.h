@@ -87,6 +87,8 @@ private:
     void DeleteRows();
     void FillConnectionCounts();
     void ApplyResizeRules();
+    // The window at the size its controls are laid out for.
+    void ResizeToNormal();
     void ShowPendingWizard();
     void SetRunning(bool running);
 
