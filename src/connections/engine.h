@@ -137,7 +137,7 @@ Q_SIGNALS:
     void statsRefresh();
     // A fetch failed for good: its last try timed out, broke off or outgrew the memory limit (its
     // file holds the timeout text, or what arrived of a body cut short), its server's
-    // certificate failed, or its file could not be stored. url is as queued.
+    // certificate failed, or its file could not be stored. url is the slot's, host and path.
     void fetchFailed(const std::string &url, const tw::Failure &failure);
     // The start page could not be fetched: the job has stopped, nothing is complete.
     void siteFailed(const tw::Failure &failure);
