@@ -46,12 +46,10 @@ std::vector<std::string> LinksOf(const std::string &page)
 
 TEST(LinkScanner, EveryKnownSpellingYieldsItsValue)
 {
-    EXPECT_EQ(LinksOf("<x href=\"v.html\">"), std::vector<std::string> {"v.html"});
-    for (const char *spelling : test::kLinkSpellings) {
+    for (const char *spelling : test::kLinkSpellings)
         EXPECT_EQ(LinksOf(std::string("<x") + spelling + "\"v.html\">"),
             std::vector<std::string> {"v.html"})
             << spelling;
-    }
 }
 
 TEST(LinkScanner, CutsFiltersAndSkipsValues)

@@ -115,13 +115,14 @@ std::string Saved(std::string_view body, std::string_view pageUrl, bool secure =
     return stored;
 }
 
-TEST(References, PointSavedPagesAtTheCopy)
+TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
 {
     struct Case
     {
         const char *body;
         const char *pageUrl;
         const char *stored;
+        bool secure = false;
     };
     const std::vector<Case> cases = {
         // Root-relative from two folders deep, absolute in any case, protocol-relative.
@@ -163,16 +164,12 @@ TEST(References, PointSavedPagesAtTheCopy)
             "www.site.com/css/site.css",
             "@import \"base.css\";\n@font-face{src:url(../fonts/f.woff2)}\n"
             ".x{background:url(\"../img/bg.png\")}"},
+        // A secure job's own links, and the links it does not fetch.
+        {"<a href=\"https://site.com/s.html\"><a href=\"/cgi/x.cgi\">", "www.site.com/page.html",
+            "<a href=\"s.html\"><a href=\"https://www.site.com/cgi/x.cgi\">", true},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(Saved(c.body, c.pageUrl), c.stored) << c.body;
-}
-
-TEST(References, FollowTheJobsScheme)
-{
-    EXPECT_EQ(Saved("<a href=\"https://site.com/s.html\"><a href=\"/cgi/x.cgi\">",
-                  "www.site.com/page.html", true),
-        "<a href=\"s.html\"><a href=\"https://www.site.com/cgi/x.cgi\">");
+        EXPECT_EQ(Saved(c.body, c.pageUrl, c.secure), c.stored) << c.body;
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The New Site Wizard: its first start, refusing a folder it cannot write to, editing the
+// The New Site Wizard: its first start, the folders and addresses it refuses, editing the
 // file-type list.
 
 #include "gui/windowtest.h"
@@ -10,19 +10,11 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
-#include <QTest>
 
 namespace tw::test {
 namespace {
-
-QString ListFile()
-{
-    return QString::fromStdString(FileSystem::NativePath(FileTypeListPath()));
-}
 
 QStringList Entries(const QListWidget *list)
 {
@@ -43,17 +35,12 @@ QStringList DefaultEntries()
 class WizardTest : public WindowTest
 {
 protected:
-    WizardTest()
+    static bool ForgetSettings()
     {
         QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tidewell"),
             QStringLiteral("Tidewell"))
             .remove(QStringLiteral("Settings"));
-        QFile::remove(ListFile());
-        wizard = std::make_unique<frmNew>(engine, *window);
-        txtURL = Child<QLineEdit>(wizard.get(), "txtURL");
-        txtDir = Child<QLineEdit>(wizard.get(), "txtDir");
-        types = Child<QListWidget>(wizard.get(), "List1");
-        timeouts = Child<QListWidget>(wizard.get(), "List2");
+        return QFile::remove(QString::fromStdString(FileSystem::NativePath(FileTypeListPath())));
     }
 
     void Click(const char *button)
@@ -61,11 +48,11 @@ protected:
         QTest::mouseClick(Child<QPushButton>(wizard.get(), button), Qt::LeftButton);
     }
 
-    std::unique_ptr<frmNew> wizard;
-    QLineEdit *txtURL = nullptr;
-    QLineEdit *txtDir = nullptr;
-    QListWidget *types = nullptr;
-    QListWidget *timeouts = nullptr;
+    bool forgotten = ForgetSettings(); // before the wizard reads them
+    std::unique_ptr<frmNew> wizard = std::make_unique<frmNew>(engine, *window);
+    QLineEdit *txtURL = Child<QLineEdit>(wizard.get(), "txtURL");
+    QLineEdit *txtDir = Child<QLineEdit>(wizard.get(), "txtDir");
+    QListWidget *types = Child<QListWidget>(wizard.get(), "List1");
     ModalDriver driver;
 };
 
@@ -77,16 +64,17 @@ TEST_F(WizardTest, FirstStartShowsTheDefaultsAndWritesTheTypeList)
     EXPECT_EQ(txtDir->text(), home);
     EXPECT_TRUE(txtDir->text().endsWith(QStringLiteral("/Websites/")));
     EXPECT_EQ(ReadSetting(QStringLiteral("InDir"), {}), home);
+    auto *timeouts = Child<QListWidget>(wizard.get(), "List2");
     EXPECT_EQ(Entries(timeouts).join(u' '), QStringLiteral("5 10 20 30 45"));
     ASSERT_EQ(timeouts->selectedItems().size(), 1);
     EXPECT_EQ(timeouts->selectedItems().first()->text(), QStringLiteral("20"));
     EXPECT_EQ(Entries(types), DefaultEntries());
-    ASSERT_TRUE(QFileInfo::exists(ListFile()));
     EXPECT_EQ(ReadFileTypes()->size(), 12u);
 }
 
-TEST_F(WizardTest, RefusesAFolderThatCannotBeWritten)
+TEST_F(WizardTest, RefusesAFolderThatCannotBeWrittenAndAnAddressWithoutAHost)
 {
+    ServeSite();
     ASSERT_TRUE(FileSystem::WriteFile(output.Path() + "afile", "x"));
     txtDir->setText(output.NativePath() + QStringLiteral("/afile/sub"));
     txtURL->setText(QStringLiteral("http://www.site.test/"));
@@ -95,40 +83,21 @@ TEST_F(WizardTest, RefusesAFolderThatCannotBeWritten)
     Click("Command1"); // Download
     Click("Command2"); // Close
     ASSERT_TRUE(driver.WaitDone());
-    for (const SeenModal &seen : driver.Seen()) {
+    for (const SeenModal &seen : driver.Seen())
         EXPECT_EQ(seen.title, QStringLiteral("Eror"));
-        EXPECT_EQ(seen.text,
-            QStringLiteral("That is an invalid directory. Check it has no invalid characters."));
-        EXPECT_EQ(seen.icon, QMessageBox::Critical);
-    }
-    EXPECT_TRUE(wizard->isVisible());
     EXPECT_EQ(txtDir->text(), output.NativePath() + QStringLiteral("/afile/sub/"));
-    EXPECT_FALSE(engine.IsRunning());
-}
+    EXPECT_TRUE(wizard->isVisible());
 
-TEST_F(WizardTest, AStartUrlWithoutAHostStartsNothingAndWritesNothing)
-{
-    ServeSite();
     txtDir->setText(output.NativePath() + QStringLiteral("/copy/"));
-    wizard->show();
-    const QStringList typed = {QString(), QStringLiteral("   "), QStringLiteral("http://"),
-        QStringLiteral(" HTTPS:// "), QStringLiteral("http://www.")};
-    for (const QString &url : typed) {
-        SCOPED_TRACE(url.toStdString());
-        txtURL->setText(url);
-        driver.Answer(QMessageBox::Ok);
-        Click("Command1"); // Download
-        ASSERT_TRUE(driver.WaitDone());
-        const SeenModal &seen = driver.Seen().back();
-        EXPECT_EQ(seen.title, QStringLiteral("Error"));
-        EXPECT_EQ(seen.text,
-            QStringLiteral("Enter the address of the website to download, such as "
-                           "http://example.com/"));
-        EXPECT_TRUE(wizard->isVisible());
-        EXPECT_FALSE(engine.IsRunning());
-    }
+    txtURL->setText(QStringLiteral(" HTTPS:// "));
+    driver.Answer(QMessageBox::Ok);
+    Click("Command1");
+    ASSERT_TRUE(driver.WaitDone());
+    EXPECT_EQ(driver.Seen().back().title, QStringLiteral("Error"));
+    EXPECT_TRUE(wizard->isVisible());
+    EXPECT_FALSE(engine.IsRunning());
     EXPECT_TRUE(server->Requests().empty());
-    EXPECT_TRUE(ReadTree(output.NativePath()).empty());
+    EXPECT_EQ(ReadTree(output.NativePath()).size(), 1U) << "afile alone";
     EXPECT_TRUE(driver.Unexpected().empty());
 }
 
@@ -144,34 +113,25 @@ TEST_F(WizardTest, CloseCleansTheFolderNameAndCreatesTheFolder)
     EXPECT_EQ(ReadSetting(QStringLiteral("InDir"), {}), cleaned);
     EXPECT_TRUE(QFileInfo(cleaned).isDir());
     EXPECT_EQ(engine.Job().outputDir, FileSystem::SystemPath(cleaned.toStdString()));
-    EXPECT_FALSE(engine.IsRunning());
 }
 
 TEST_F(WizardTest, TheTypeListIsEditedWithQuestionsAndChecks)
 {
     wizard->show();
-    driver.Input(QStringLiteral(".shtml"))
-        .Answer(QMessageBox::Ok)
-        .Input(QStringLiteral("shtml"))
-        .Answer(QMessageBox::Ok)
-        .Input(QStringLiteral(".jpeg"))
-        .Input(QStringLiteral(" HTML "))
-        .Input(QStringLiteral("   "))
-        .Answer(QMessageBox::Cancel);
-    for (int i = 0; i < 6; ++i)
+    // Too long, added as typed, lowered and given its dot, nothing, cancelled.
+    for (const char *typed :
+        std::initializer_list<const char *> {"shtml", ".jpeg", " HTML ", "   ", nullptr}) {
+        driver.Answer(typed ? QMessageBox::Ok : QMessageBox::Cancel, QString::fromLatin1(typed));
+        if (typed && typed[0] == 's')
+            driver.Answer(QMessageBox::Ok); // the refusal
         Click("Command3"); // Add
-    ASSERT_TRUE(driver.WaitDone());
-    const std::vector<SeenModal> &seen = driver.Seen();
-    ASSERT_EQ(seen.size(), 8u);
-    EXPECT_EQ(seen[0].text, QStringLiteral("Enter a file extension (e.g. .html)"));
-    // Blank, but not empty: an empty title would show the program's name.
-    EXPECT_FALSE(seen[0].title.isEmpty());
-    EXPECT_TRUE(seen[0].title.trimmed().isEmpty());
-    for (int refusal : {1, 3}) {
-        EXPECT_EQ(seen[refusal].title, QStringLiteral("Error"));
-        EXPECT_EQ(seen[refusal].text,
-            QStringLiteral("That file extension is too long! (max 4 characters)"));
     }
+    ASSERT_TRUE(driver.WaitDone());
+    const std::vector<SeenModal> seen = driver.Seen();
+    ASSERT_EQ(seen.size(), 6u);
+    // Blank, but not empty: an empty title would show the program's name.
+    EXPECT_TRUE(!seen[0].title.isEmpty() && seen[0].title.trimmed().isEmpty());
+    EXPECT_EQ(seen[1].text, QStringLiteral("That file extension is too long! (max 4 characters)"));
     EXPECT_EQ(Entries(types), DefaultEntries() + QStringList({".jpeg", ".html"}));
 
     types->setCurrentRow(2); // .php
@@ -180,8 +140,7 @@ TEST_F(WizardTest, TheTypeListIsEditedWithQuestionsAndChecks)
     EXPECT_EQ(types->count(), 14);
     Click("Command4");
     ASSERT_TRUE(driver.WaitDone());
-    EXPECT_EQ(seen[9].title, QStringLiteral("Delete"));
-    EXPECT_EQ(seen[9].text,
+    EXPECT_EQ(driver.Seen().back().text,
         QStringLiteral("Are you sure you want to remove this list item?\r\n\r\n.php"));
     EXPECT_FALSE(Entries(types).contains(QStringLiteral(".php")));
     // The file is written only when the wizard is left through its buttons.
@@ -190,8 +149,6 @@ TEST_F(WizardTest, TheTypeListIsEditedWithQuestionsAndChecks)
     driver.Answer(QMessageBox::Yes);
     Click("Command5"); // Set to default
     ASSERT_TRUE(driver.WaitDone());
-    EXPECT_EQ(seen[10].text,
-        QStringLiteral("Are you sure you want to set the file types list to default?"));
     EXPECT_EQ(Entries(types), DefaultEntries());
     EXPECT_TRUE(driver.Unexpected().empty());
 }

@@ -22,7 +22,7 @@ public:
     // The authority's own certificate, to be trusted by the client.
     const std::string &Pem() const { return m_self.certificatePem; }
 
-    // A server certificate for names (host names, or IP addresses), valid from validFromDays to
+    // A server certificate for names (host names, or IPv4 addresses), valid from validFromDays to
     // validToDays relative to now (negative: in the past).
     TestCertificate Issue(
         const std::vector<std::string> &names, int validFromDays = -1, int validToDays = 30) const;

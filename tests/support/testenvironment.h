@@ -1,19 +1,23 @@
 #pragma once
 
-// Keeps every test run away from the user's real settings, data and program folders: settings,
-// per-user data and the program directory all live in one temporary folder per test process.
+// Temporary folders and files for the tests, in the program's system path form.
 
 #include "common/sitejob.h"
+#include "output/filesystem.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QRect>
 #include <QString>
 #include <QTemporaryDir>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <ostream>
 #include <string>
 
-// Lets GoogleTest print QStrings readably in failure messages.
+// Lets GoogleTest print QStrings and rectangles readably in failure messages.
 inline void PrintTo(const QString &text, std::ostream *out)
 {
     *out << '"' << text.toStdString() << '"';
@@ -26,36 +30,52 @@ inline void PrintTo(const QRect &rect, std::ostream *out)
 
 namespace tw::test {
 
-// Points XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR at a fresh temporary folder. Call
-// before the application object is made.
-void IsolateUserFolders();
-
-// Turns on QStandardPaths' test mode and points the program directory at the same folder. Call
-// after the application object is made.
-void IsolateProgramDirectory();
-
 // A fresh temporary directory in system form ("\" separators), ending with "\".
 class TempDir
 {
 public:
-    TempDir();
     const std::string &Path() const { return m_path; }
     // The native form, for checks made with Qt or the standard library.
     QString NativePath() const { return m_dir.path(); }
 
 private:
     QTemporaryDir m_dir;
-    std::string m_path;
+    std::string m_path = FileSystem::SystemPath(m_dir.path().toStdString()) + "\\";
 };
 
 // A job for the site "host.com" whose mirror lies one level below dir ("out\\"), so that a write
 // beside the mirror would show in dir.
-SiteJob MirrorJob(const TempDir &dir);
+inline SiteJob MirrorJob(const TempDir &dir)
+{
+    SiteJob job;
+    job.siteHost = "host.com";
+    job.outputDir = dir.Path() + "out\\";
+    return job;
+}
 
-// The contents of a file given in system form, or an empty string when it cannot be read.
-std::string ReadFileBytes(const std::string &systemPath);
+// The contents of a file, or an empty string when it cannot be read.
+inline std::string ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+// The same for a path in system form, which may hold bytes that are not UTF-8.
+inline std::string ReadFileBytes(const std::string &systemPath)
+{
+    std::ifstream in(FileSystem::NativePath(systemPath), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
 
 // Every file below root, by its path relative to root with "/" separators, with its bytes.
-std::map<std::string, std::string> ReadTree(const QString &root);
+inline std::map<std::string, std::string> ReadTree(const QString &root)
+{
+    std::map<std::string, std::string> tree;
+    for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString path = it.next();
+        tree[QDir(root).relativeFilePath(path).toStdString()] = ReadFile(path);
+    }
+    return tree;
+}
 
 } // namespace tw::test

@@ -6,10 +6,7 @@
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
-
-#include <qtestsupport_core.h>
 
 #include <algorithm>
 
@@ -18,13 +15,6 @@
 #include <sys/socket.h>
 
 namespace tw::test {
-
-namespace {
-
-// A peer that never reads gets the reset after this long anyway.
-constexpr int kResetWaitMs = 2000;
-
-} // namespace
 
 // Accepts plain connections, or TLS ones once a certificate is given.
 class TestHttpServer::Listener final : public QTcpServer
@@ -36,20 +26,16 @@ public:
     {
         m_certificate = QSslCertificate(QByteArray::fromStdString(certificate.certificatePem));
         m_key = QSslKey(QByteArray::fromStdString(certificate.keyPem), QSsl::Ec);
-        m_secure = true;
     }
-    bool IsSecure() const { return m_secure; }
 
 protected:
     void incomingConnection(qintptr descriptor) override
     {
-        if (!m_secure)
+        if (m_key.isNull())
             return QTcpServer::incomingConnection(descriptor);
         auto *socket = new QSslSocket(this);
-        if (!socket->setSocketDescriptor(descriptor)) {
-            delete socket;
-            return;
-        }
+        if (!socket->setSocketDescriptor(descriptor))
+            return delete socket;
         socket->setLocalCertificate(m_certificate);
         socket->setPrivateKey(m_key);
         socket->setPeerVerifyMode(QSslSocket::VerifyNone);
@@ -58,12 +44,12 @@ protected:
     }
 
 private:
-    bool m_secure = false;
     QSslCertificate m_certificate;
     QSslKey m_key;
 };
 
-// One accepted connection: reads one request, then answers the way its behaviour says.
+// One accepted connection: reads one request, then answers the way its behaviour says. It is a
+// child of the server, so whatever is still open goes with it.
 class TestHttpServer::Exchange final : public QObject
 {
 public:
@@ -76,7 +62,7 @@ public:
         // Pieces must leave as separate segments.
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(m_socket, &QTcpSocket::readyRead, this, &Exchange::OnReadyRead);
-        connect(m_socket, &QTcpSocket::disconnected, this, [this] { m_server.Finished(this); });
+        connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
     }
 
     void Begin(std::string response, const Behaviour &how, std::size_t headLength, int latencyMs)
@@ -105,11 +91,10 @@ private:
         if (end == std::string::npos)
             return;
         m_answering = true;
-        Request request;
-        request.raw = m_received.substr(0, end + 4);
+        Request request {m_received.substr(0, end + 4), {}};
         const std::size_t a = request.raw.find(' ');
         const std::size_t b = request.raw.find(' ', a + 1);
-        if (a != std::string::npos && b != std::string::npos)
+        if (b != std::string::npos)
             request.path = request.raw.substr(a + 1, b - a - 1);
         m_server.Answer(*this, std::move(request));
     }
@@ -119,36 +104,33 @@ private:
         if (m_how.kind == Behaviour::Kind::Pieces)
             return SendNextPiece();
         WriteUpTo(m_limit);
-        if ((m_how.kind == Behaviour::Kind::Whole || m_how.kind == Behaviour::Kind::Cut)
-            && m_how.closeNotify)
-            m_socket->disconnectFromHost();
         if (m_how.kind == Behaviour::Kind::Reset || !m_how.closeNotify) {
             m_resetWait.start();
             EndWhenDelivered();
+        } else if (m_how.kind != Behaviour::Kind::Stall) {
+            m_socket->disconnectFromHost();
         }
     }
 
     void SendNextPiece()
     {
         const auto &sizes = m_how.pieces;
-        const std::size_t size = sizes[std::min(m_piece++, sizes.size() - 1)];
-        WriteUpTo(m_sent + std::max<std::size_t>(size, 1));
+        WriteUpTo(m_sent + std::max<std::size_t>(sizes[std::min(m_piece++, sizes.size() - 1)], 1));
         if (m_sent < m_limit)
             QTimer::singleShot(m_how.intervalMs, this, &Exchange::SendNextPiece);
         else
             m_socket->disconnectFromHost();
     }
 
-    // The end waits until the peer has acknowledged every byte, so a reset cannot overtake them.
-    // It is a reset, or a bare close that sends no close_notify.
+    // The end waits until the peer has acknowledged every byte (or two seconds have passed), so
+    // a reset cannot overtake them. It is a reset, or a bare close that sends no close_notify.
     void EndWhenDelivered()
     {
         const int fd = static_cast<int>(m_socket->socketDescriptor());
         int unacknowledged = 0;
         if (fd < 0 || ::ioctl(fd, SIOCOUTQ, &unacknowledged) < 0)
             unacknowledged = 0;
-        if ((m_socket->bytesToWrite() > 0 || unacknowledged > 0)
-            && m_resetWait.elapsed() < kResetWaitMs) {
+        if ((m_socket->bytesToWrite() > 0 || unacknowledged > 0) && m_resetWait.elapsed() < 2000) {
             m_socket->flush();
             QTimer::singleShot(1, this, &Exchange::EndWhenDelivered);
             return;
@@ -158,7 +140,7 @@ private:
             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
         }
         m_socket->abort();
-        m_server.Finished(this);
+        deleteLater();
     }
 
     void WriteUpTo(std::size_t end)
@@ -191,16 +173,8 @@ TestHttpServer::TestHttpServer(QObject *parent)
     m_server->setListenBacklogSize(1024);
     connect(m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = m_server->nextPendingConnection())
-            m_connections.insert(new Exchange(*this, socket));
+            new Exchange(*this, socket);
     });
-}
-
-TestHttpServer::~TestHttpServer()
-{
-    const auto open = std::move(m_connections);
-    m_connections.clear();
-    for (Exchange *exchange : open)
-        delete exchange;
 }
 
 void TestHttpServer::UseTls(const TestCertificate &certificate)
@@ -230,11 +204,6 @@ std::size_t TestHttpServer::RequestCount(std::string_view path) const
         m_requests.begin(), m_requests.end(), [path](const Request &r) { return r.path == path; }));
 }
 
-bool TestHttpServer::WaitForRequest(std::string_view path, int timeoutMs)
-{
-    return QTest::qWaitFor([this, path] { return RequestCount(path) > 0; }, timeoutMs);
-}
-
 void TestHttpServer::Answer(Exchange &exchange, Request request)
 {
     const auto found = m_routes.find(request.path);
@@ -245,27 +214,17 @@ void TestHttpServer::Answer(Exchange &exchange, Request request)
     const Behaviour how = route.behaviours.empty()
         ? Behaviour::Whole()
         : route.behaviours[std::min(served++, route.behaviours.size() - 1)];
-
-    std::string response = route.body;
-    std::size_t headLength = 0;
+    std::string head;
     if (!route.raw) {
         // No reader of the answer looks at the reason phrase.
-        std::string head = "HTTP/1.0 " + std::to_string(route.status)
-            + " Status\r\nContent-Type: " + route.contentType + "\r\n" + route.extraHeaders;
-        if (how.contentLength)
-            head += "Content-Length: " + std::to_string(route.body.size()) + "\r\n";
-        head += "\r\n";
-        headLength = head.size();
-        response = head + response;
+        head = "HTTP/1.0 " + std::to_string(route.status)
+            + " Status\r\nContent-Type: " + route.contentType + "\r\n" + route.extraHeaders
+            + (how.contentLength ? "Content-Length: " + std::to_string(route.body.size()) + "\r\n"
+                                 : "")
+            + "\r\n";
     }
     m_requests.push_back(std::move(request));
-    exchange.Begin(std::move(response), how, headLength, m_latencyMs);
-}
-
-void TestHttpServer::Finished(Exchange *exchange)
-{
-    if (m_connections.erase(exchange) != 0)
-        exchange->deleteLater();
+    exchange.Begin(head + route.body, how, head.size(), m_latencyMs);
 }
 
 } // namespace tw::test

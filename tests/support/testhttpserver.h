@@ -12,17 +12,13 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
-
-class QTcpServer;
-class QTcpSocket;
 
 namespace tw::test {
 
 struct TestCertificate;
 
-// How one answer goes out. Byte counts include the status line and header unless FromBody().
+// How one answer goes out. Byte counts include the status line and header unless fromBody.
 struct Behaviour
 {
     enum class Kind {
@@ -39,30 +35,24 @@ struct Behaviour
     int intervalMs = 5;
     bool contentLength = true;
     bool fromBody = false;
-    // Over TLS, an answer sent whole ends with close_notify unless this is off.
+    // Over TLS, an answer ends with close_notify unless this is off.
     bool closeNotify = true;
 
     static Behaviour Whole() { return {}; }
-    static Behaviour NoContentLength() { return {.contentLength = false}; }
+    static Behaviour BareClose() { return {.closeNotify = false}; }
     static Behaviour InPieces(std::vector<std::size_t> sizes, int intervalMs = 5)
     {
         return {.kind = Kind::Pieces, .pieces = std::move(sizes), .intervalMs = intervalMs};
     }
-    static Behaviour Stall(std::size_t bytes) { return {.kind = Kind::Stall, .bytes = bytes}; }
-    static Behaviour Reset(std::size_t bytes) { return {.kind = Kind::Reset, .bytes = bytes}; }
+    static Behaviour Stall(std::size_t bytes, bool fromBody = false)
+    {
+        return {.kind = Kind::Stall, .bytes = bytes, .fromBody = fromBody};
+    }
+    static Behaviour Reset(std::size_t bytes, bool fromBody = false)
+    {
+        return {.kind = Kind::Reset, .bytes = bytes, .fromBody = fromBody};
+    }
     static Behaviour Cut(std::size_t bytes) { return {.kind = Kind::Cut, .bytes = bytes}; }
-    Behaviour FromBody() const
-    {
-        Behaviour b = *this;
-        b.fromBody = true;
-        return b;
-    }
-    Behaviour WithoutCloseNotify() const
-    {
-        Behaviour b = *this;
-        b.closeNotify = false;
-        return b;
-    }
 };
 
 struct Request
@@ -76,28 +66,25 @@ struct Route
     int status = 200;
     std::string contentType = "text/html";
     std::string body;
-    // Header lines after Content-Type, each ending with "\r\n".
-    std::string extraHeaders;
-    // Sent exactly as the body says, without a status line or header.
-    bool raw = false;
+    std::string extraHeaders; // header lines after Content-Type, each ending with "\r\n"
+    bool raw = false; // sent exactly as the body says, without a status line or header
     // The behaviour of each request to this path in turn; the last one repeats. None: Whole.
     std::vector<Behaviour> behaviours;
 
     static Route Page(std::string body, std::string contentType = "text/html")
     {
-        return {200, std::move(contentType), std::move(body), {}, false, {}};
+        return {.contentType = std::move(contentType), .body = std::move(body)};
     }
-    static Route Raw(std::string bytes) { return {200, {}, std::move(bytes), {}, true, {}}; }
-    static Route Status(int status)
+    static Route Raw(std::string bytes) { return {.body = std::move(bytes), .raw = true}; }
+    static Route Status(int status, std::string extraHeaders = {})
     {
-        return {
-            status, "text/html", "<html>" + std::to_string(status) + "</html>\n", {}, false, {}};
+        return {.status = status,
+            .body = "<html>" + std::to_string(status) + "</html>\n",
+            .extraHeaders = std::move(extraHeaders)};
     }
     static Route Redirect(int status, const std::string &location)
     {
-        Route route = Status(status);
-        route.extraHeaders = "Location: " + location + "\r\n";
-        return route;
+        return Status(status, "Location: " + location + "\r\n");
     }
 };
 
@@ -108,10 +95,8 @@ class TestHttpServer final : public QObject
 
 public:
     explicit TestHttpServer(QObject *parent = nullptr);
-    ~TestHttpServer() override;
 
-    // Port 0 lets the system choose.
-    bool Listen(quint16 port = 0);
+    bool Listen(quint16 port = 0); // 0: the system chooses
     // Every connection accepted from now on speaks TLS with this certificate.
     void UseTls(const TestCertificate &certificate);
     quint16 Port() const;
@@ -124,21 +109,16 @@ public:
     {
         m_fallback = std::move(fallback);
     }
-    // Added to the latency of every answer.
-    void SetLatency(int ms) { m_latencyMs = ms; }
+    void SetLatency(int ms) { m_latencyMs = ms; } // before every answer
 
     const std::vector<Request> &Requests() const { return m_requests; }
     std::size_t RequestCount(std::string_view path) const;
-    // Runs the event loop until path has been asked for or timeoutMs have passed.
-    bool WaitForRequest(std::string_view path, int timeoutMs = 1000);
 
 private:
     class Exchange;
+    class Listener;
 
     void Answer(Exchange &exchange, Request request);
-    void Finished(Exchange *exchange);
-
-    class Listener;
 
     Listener *m_server = nullptr;
     std::map<std::string, Route, std::less<>> m_routes;
@@ -146,7 +126,6 @@ private:
     std::function<Route(const std::string &path)> m_fallback;
     int m_latencyMs = 0;
     std::vector<Request> m_requests;
-    std::unordered_set<Exchange *> m_connections;
 };
 
 } // namespace tw::test

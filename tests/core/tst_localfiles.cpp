@@ -1,5 +1,11 @@
+// The text helpers the rest builds on, the file-type list, placeholders and their sweep, and
+// the local names and folders URLs are stored under.
+
+#include "common/stringops.h"
 #include "output/filesystem.h"
+#include "output/filetypes.h"
 #include "output/localpath.h"
+#include "output/placeholders.h"
 
 #include "support/testenvironment.h"
 
@@ -9,6 +15,110 @@
 
 namespace tw {
 namespace {
+
+TEST(Text, GetExtensionTakesTheLastDotAnywhereInTheText)
+{
+    const std::pair<const char *, const char *> cases[]
+        = {{"page.html", ".html"}, {"archive.tar.gz", ".gz"}, {"ends.", "."}, {"readme", "readme"},
+            {"host.com/dir/page", ".com/dir/page"}, {"", ""}};
+    for (const auto &[text, extension] : cases)
+        EXPECT_EQ(GetExtension(text), extension) << text;
+}
+
+TEST(Text, HelpersTouchOnlyWhatTheySay)
+{
+    EXPECT_EQ(LowerTrim("  Index.HTML  "), "index.html");
+    EXPECT_EQ(LowerTrim("\tA "), "\ta");
+    EXPECT_EQ(LastChar("abc "), " ");
+    EXPECT_EQ(LastChar("   "), "");
+    EXPECT_EQ(ReplaceAll("///", "//", "/"), "//");
+    EXPECT_EQ(ReplaceAll("x.php", ".php", ".php.html"), "x.php.html");
+    EXPECT_EQ(ReplaceAll("abc", "", "z"), "abc");
+    test::TempDir dir;
+    EXPECT_FALSE(FileExists(""));
+    EXPECT_FALSE(FileExists(dir.Path() + "missing\\file.txt"));
+}
+
+TEST(FileTypeList, FileContentsGiveTheFilter)
+{
+    FileSystem::MakeDir(FileSystem::ProgramDirectory() + "\\temp");
+    FileSystem::RemoveFile(FileTypeListPath());
+    EXPECT_EQ(LoadFileTypeFilter(), ":.htm::.html::.gif::.jpg::.txt::.css::.php:"); // missing
+    const std::pair<const char *, const char *> cases[] = {
+        {"  .HTML \r\n\r\n   \r\nhtml\r\n.gif\n.gif\r\n", ":.html::html::.gif::.gif:"},
+        {"\r\n  \r\n", ""},
+    };
+    for (const auto &[contents, filter] : cases) {
+        ASSERT_TRUE(FileSystem::WriteFile(FileTypeListPath(), contents));
+        EXPECT_EQ(LoadFileTypeFilter(), filter);
+    }
+
+    std::vector<std::string> entries {"stale"};
+    MakeFileTypesFile(entries);
+    EXPECT_EQ(entries, DefaultFileTypes());
+    EXPECT_EQ(LoadFileTypeFilter(),
+        ":.htm::.html::.php::.asp::.txt::.gif::.jpg::.jpeg::.png::.pdf::.zip::.css:");
+    SaveFileTypes({" .Html ", ".gif"});
+    EXPECT_EQ(ReadFileTypes(), (std::vector<std::string> {".Html", ".gif"}));
+    FileSystem::RemoveFile(FileTypeListPath());
+}
+
+class PlaceholderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { m_job.outputDir = m_root.Path(); }
+
+    std::string Queue(const std::string &relative)
+    {
+        std::string path = m_root.Path() + relative;
+        EXPECT_TRUE(AppendLine(kPlaceholderText, path, m_job));
+        return path;
+    }
+
+    test::TempDir m_root;
+    SiteJob m_job;
+};
+
+TEST(NthToken, CountsPiecesFromOneWithTheTrailingEmptyPiece)
+{
+    const std::tuple<const char *, std::size_t, const char *> cases[]
+        = {{"a*b*", 1, "a"}, {"a*b*", 2, "b"}, {"a*b*", 3, ""}, {"a*b*", 4, ""}, {"", 1, ""},
+            {"abc", 1, "abc"}, {"abc", 2, ""}, {"  a*b  ", 2, "b"}};
+    for (const auto &[list, n, piece] : cases)
+        EXPECT_EQ(NthToken(list, n, '*'), piece) << list << ' ' << n;
+}
+
+TEST_F(PlaceholderTest, SweepDeletesOnlyInDirectoriesTheJobCreated)
+{
+    ASSERT_TRUE(FileSystem::MakeDir(m_root.Path() + "old"));
+    const std::string before = m_root.Path() + "old\\kept.html.tmp";
+    ASSERT_TRUE(FileSystem::WriteFile(before, "x"));
+    const std::string top = Queue("Host.com\\a.html.tmp");
+    const std::string deep = Queue("Host.com\\Sub\\b.html.tmp");
+    const std::string keep = Queue("Host.com\\Sub\\page.html");
+    const std::string inOld = Queue("old\\c.html.tmp");
+    EXPECT_EQ(test::ReadFileBytes(deep), std::string(kPlaceholderText) + "\r\n");
+
+    SweepPlaceholders(m_job);
+
+    EXPECT_FALSE(FileExists(top));
+    EXPECT_FALSE(FileExists(deep));
+    EXPECT_TRUE(FileExists(keep));
+    EXPECT_TRUE(FileExists(before));
+    EXPECT_TRUE(FileExists(inOld));
+}
+
+TEST_F(PlaceholderTest, SweepReachesEveryOneOfThousandsOfDirectories)
+{
+    std::vector<std::string> placeholders;
+    for (int i = 0; i < 1500; ++i)
+        placeholders.push_back(
+            Queue("host.com\\directory-with-a-long-name-" + std::to_string(i) + "\\x.tmp"));
+    ASSERT_GT(m_job.createdDirs.size(), 32767u);
+    SweepPlaceholders(m_job);
+    for (const auto &path : placeholders)
+        ASSERT_FALSE(FileExists(path)) << path;
+}
 
 TEST(LocalPath, SanitizingAndNormalizingMapUrlsToNames)
 {

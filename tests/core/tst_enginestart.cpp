@@ -1,0 +1,255 @@
+// The engine's start: start pages that move or fail, and hosts, ports and addresses as typed;
+// then the controls a running job obeys.
+
+#include "core/enginetest.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTcpServer>
+
+namespace tw {
+namespace {
+
+TEST_F(EngineTest, AStartPageThatCannotBeCopiedEndsTheJobWithItsReason)
+{
+    const test::TestAuthority stranger;
+    const auto secure = [this](const char *host, const test::TestCertificate &certificate) {
+        TestHttpServer *server = &Serve(host);
+        server->UseTls(certificate);
+        return server;
+    };
+    TestHttpServer *untrusted
+        = secure("www.untrusted.test", stranger.Issue({"www.untrusted.test"}));
+    TestHttpServer *wrongHost = secure("www.wrong.test", Authority().Issue({"other.test"}));
+    TestHttpServer *expired
+        = secure("www.expired.test", Authority().Issue({"www.expired.test"}, -20, -2));
+    TestHttpServer &stalling = Serve("www.stall.test");
+    stalling.SetRoute("/", Route::Page("never")).behaviours = {Behaviour::Stall(0)};
+    for (const char *host : {"nowhere.test", "www.nowhere.test"})
+        Connection::SetConnectTo(QString::fromLatin1(host), QStringLiteral("no..such..host"), 80);
+    QTcpServer gone;
+    ASSERT_TRUE(gone.listen(QHostAddress::LocalHost));
+    Connection::SetConnectTo(
+        QStringLiteral("www.refused.test"), TestHttpServer::Address(), gone.serverPort());
+    gone.close();
+    m_server.SetRoute("/", Route::Redirect(301, "/a/"));
+    m_server.SetRoute("/a/", Route::Redirect(302, "http://www.site.test/"));
+    for (int i = 0; i < 12; ++i)
+        m_server.SetRoute("/r" + std::to_string(i) + "/",
+            Route::Redirect(308, "/r" + std::to_string(i + 1) + "/"));
+    m_server.SetRoute("/away/", Route::Redirect(301, "https://Other.test/new/"));
+
+    const struct
+    {
+        const char *typed;
+        const char *reason;
+        TestHttpServer *server;
+        std::size_t requests;
+        int timeoutMs; // a certificate failure must not wait for it
+        bool triedOut = false; // the timeout text stands in for the start page
+    } cases[] = {
+        {"https://untrusted.test/", "certificate not trusted", untrusted, 0, 20000},
+        {"https://wrong.test/", "certificate is for another host", wrongHost, 0, 20000},
+        {"https://expired.test/", "certificate expired", expired, 0, 20000},
+        {"http://stall.test/", "timed out three times", &stalling, 3, 300, true},
+        {"http://nowhere.test/", "name not found", nullptr, 0, 300},
+        {"http://refused.test/", "connection refused", nullptr, 0, 300, true},
+        {"http://www.site.test/../up.html", "request refused: its path climbs above the site",
+            &m_server, 0, 300},
+        {"www.site.test/", "redirect loop at http://www.site.test/", &m_server, 2, 300},
+        {"www.site.test/r0/", "more than 10 redirects", &m_server, 11, 300},
+        {"www.site.test/away/", "the site moved to https://other.test/new/", &m_server, 1, 300},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.typed);
+        NewFolder();
+        m_engine.SetTimeoutInterval(c.timeoutMs);
+        m_slotFailure.clear();
+        const std::size_t before = c.server ? c.server->Requests().size() : 0;
+        EXPECT_FALSE(Run(QString::fromLatin1(c.typed), 3000));
+        EXPECT_EQ(m_failure, QString::fromLatin1(c.reason));
+        EXPECT_EQ(m_slotFailure[1], QString::fromLatin1(c.reason));
+        EXPECT_FALSE(m_engine.IsRunning());
+        EXPECT_EQ(Tree().size(), c.triedOut ? 1U : 0U);
+        if (c.server) {
+            EXPECT_EQ(c.server->Requests().size() - before, c.requests);
+        }
+    }
+}
+
+TEST_F(EngineTest, AStartPageThatMovesWithinTheSiteIsFollowed)
+{
+    const auto page = Route::Page("<a href='p.html'>p</a>");
+    {
+        SCOPED_TRACE("http to https on the same host");
+        TestHttpServer &plain = Serve("www.site.test", 80);
+        TestHttpServer &secure = Serve("www.site.test", 443, true);
+        plain.SetRoute("/", Route::Redirect(301, "https://www.site.test/"));
+        secure.SetRoute("/", page);
+        secure.SetRoute("/p.html", Route::Page("p"));
+        ASSERT_TRUE(Run(QStringLiteral("http://site.test/")));
+        EXPECT_EQ(m_startUrl, QStringLiteral("https://www.site.test/"));
+        EXPECT_EQ(secure.RequestCount("/p.html"), 1U);
+        EXPECT_EQ(plain.Requests().size(), 1U);
+        EXPECT_EQ(Tree().count("site.test/p.html"), 1U);
+    }
+    {
+        SCOPED_TRACE("www. to bare and back");
+        NewFolder();
+        TestHttpServer &www = Serve("www.site.test", 80);
+        TestHttpServer &bare = Serve("site.test", 80);
+        www.SetRoute("/", Route::Redirect(302, "http://site.test/start/"));
+        bare.SetRoute("/start/", Route::Redirect(307, "//www.site.test:80/home/"));
+        www.SetRoute("/home/", page);
+        www.SetRoute("/home/p.html", Route::Page("p"));
+        ASSERT_TRUE(Run(QStringLiteral("www.site.test")));
+        EXPECT_EQ(m_startUrl, QStringLiteral("www.site.test/home/"));
+        EXPECT_EQ(HostsOf(bare), std::vector<std::string> {"site.test"});
+        EXPECT_EQ(www.RequestCount("/home/p.html"), 1U);
+        const auto tree = Tree();
+        EXPECT_EQ(tree.count("site.test/home/index.html"), 1U);
+        EXPECT_EQ(tree.count("site.test/home/p.html"), 1U);
+        EXPECT_EQ(tree.count("site.test/index.html"), 0U) << "a move is not stored as a page";
+    }
+}
+
+TEST_F(EngineTest, PortsLocalHostsAndAddressesAreFetchedAsTyped)
+{
+    const auto port = [](const TestHttpServer &server) { return std::to_string(server.Port()); };
+    TestHttpServer &local = Serve(nullptr);
+    TestHttpServer &localTls = Serve(nullptr, 0, true);
+    TestHttpServer &named = Serve("www.site.test", 8080);
+    TestHttpServer &shop = Serve("shop.site.test");
+    Connection::SetConnectTo(
+        QStringLiteral("www.shop.site.test"), QStringLiteral("no..such..host"), 80);
+    TestHttpServer &intranet = Serve("intranet");
+
+    const struct
+    {
+        std::string typed;
+        TestHttpServer &server;
+        std::string host; // the Host header, and the start URL the job shows
+        std::string folder;
+    } cases[] = {
+        {"http://localhost:" + port(local) + "/", local, "localhost:" + port(local),
+            "localhost+" + port(local)},
+        {"https://localhost:" + port(localTls) + "/", localTls, "localhost:" + port(localTls),
+            "localhost+" + port(localTls)},
+        {"http://www.site.test:8080/", named, "www.site.test:8080", "site.test+8080"},
+        {"http://shop.site.test/", shop, "shop.site.test", "shop.site.test"},
+        {"http://intranet/", intranet, "intranet", "intranet"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.typed);
+        NewFolder();
+        c.server.SetRoute("/", Route::Page("<a href='a.html'>a</a>"));
+        c.server.SetRoute("/a.html", Route::Page("a"));
+        const std::size_t before = c.server.Requests().size();
+        ASSERT_TRUE(Run(QString::fromStdString(c.typed)));
+        const std::vector<std::string> hosts = HostsOf(c.server);
+        EXPECT_EQ(std::vector<std::string>(hosts.begin() + static_cast<long>(before), hosts.end()),
+            std::vector<std::string>(2, c.host));
+        EXPECT_TRUE(m_startUrl.contains(QString::fromStdString(c.host + "/")));
+        const auto tree = Tree();
+        EXPECT_EQ(tree.count(c.folder + "/index.html"), 1U);
+        EXPECT_EQ(tree.count(c.folder + "/a.html"), 1U);
+    }
+}
+
+TEST_F(EngineTest, StopInTheMiddleEmptiesTheQueueAndSweepsPlaceholders)
+{
+    // One folder from an earlier copy, one made by this one.
+    ASSERT_TRUE(
+        QDir().mkpath(QString::fromStdString(FileSystem::NativePath(m_engine.Job().outputDir))
+            + "/site.test/old"));
+    m_server.SetRoute("/",
+        Route::Page(Pages("old/p", 10, 1, Behaviour::Stall(0))
+            + Pages("new/p", 10, 1, Behaviour::Stall(0))));
+    m_engine.SetTimeoutInterval(10000);
+    m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_server.Requests().size() >= 4; }));
+    m_engine.StopNOW();
+
+    EXPECT_TRUE(m_engine.Queue().IsEmpty());
+    EXPECT_TRUE(m_engine.AllSocketsClosed());
+    for (int n = 1; n <= kSlotCount; ++n) {
+        EXPECT_EQ(m_state[n], SlotState::NotConnected) << n;
+        EXPECT_TRUE(m_engine.Slot(n).url.empty());
+    }
+    for (const auto &[path, bytes] : Tree())
+        EXPECT_FALSE(path.ends_with(".tmp")) << path;
+    EXPECT_EQ(m_completions, 0);
+}
+
+TEST_F(EngineTest, TheStartRateSetsHowManyFetchesATickStarts)
+{
+    const struct
+    {
+        int rate;
+        int busyAfterOneTick;
+    } cases[] = {{kDefaultStartRate, 1}, {0, kSlotCount}, {100, 2}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.rate);
+        NewFolder();
+        m_engine.SetConnectionCount(kSlotCount);
+        m_engine.SetStartRate(c.rate);
+        m_server.SetRoute("/", Route::Page(Pages("p", 30, 1, Behaviour::Stall(0))));
+        m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+        // No tick runs until every link is queued.
+        m_engine.SetSchedulerEnabled(false);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return m_engine.Queue().Count() == 30; }));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return m_engine.BusyConnections() == 0; }));
+
+        QSignalSpy ticks(&m_engine, &Engine::statsRefresh);
+        m_engine.SetSchedulerEnabled(true);
+        ASSERT_TRUE(ticks.wait(1000));
+        EXPECT_EQ(m_engine.BusyConnections(), c.busyAfterOneTick);
+        EXPECT_EQ(m_engine.Queue().Count(), 30U - c.busyAfterOneTick);
+        for (int n = 1; n <= c.busyAfterOneTick; ++n)
+            EXPECT_EQ(m_engine.Slot(n).url, "www.site.test/p" + std::to_string(n - 1) + ".html");
+        m_engine.StopNOW();
+    }
+}
+
+TEST_F(EngineTest, ConnectionCountChangesWhileRunning)
+{
+    m_server.SetRoute("/", Route::Page(Pages("p", 12, 3000, Behaviour::InPieces({500}, 40))));
+    m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_engine.BusyConnections() == 3; }));
+
+    m_engine.SetConnectionCount(1);
+    for (int n = 2; n <= kSlotCount; ++n)
+        EXPECT_EQ(m_state[n], SlotState::NotConnected) << n;
+    m_stateHistory.clear();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] { return m_engine.BusyConnections() == 1 && m_stateHistory.count(1); }));
+    for (int n = 2; n <= kSlotCount; ++n) {
+        for (const SlotState state : m_stateHistory[n])
+            EXPECT_NE(state, SlotState::Connecting) << n;
+    }
+
+    m_engine.SetConnectionCount(5);
+    ASSERT_TRUE(
+        QTest::qWaitFor([this] { return m_engine.BusyConnections() >= 4 || m_completions; }));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_completions > 0; }, 10000));
+}
+
+TEST_F(EngineTest, PauseHoldsBackNewFetchesWhileRunningOnesFinish)
+{
+    m_server.SetRoute("/", Route::Page(Pages("p", 6, 2000, Behaviour::InPieces({500}, 30))));
+    m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_engine.BusyConnections() == 3; }));
+    m_engine.SetSchedulerEnabled(false);
+    const auto queued = m_engine.Queue().Count();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_engine.BusyConnections() == 0; }));
+    EXPECT_EQ(m_engine.Queue().Count(), queued);
+    EXPECT_EQ(m_server.Requests().size(), 6 + 1 - queued);
+    EXPECT_TRUE(m_engine.IsRunning());
+
+    m_engine.SetSchedulerEnabled(true);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_completions > 0; }, 10000));
+    EXPECT_EQ(m_server.Requests().size(), 7u);
+}
+
+} // namespace
+} // namespace tw
