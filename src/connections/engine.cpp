@@ -121,17 +121,17 @@ bool Engine::AllSocketsClosed() const
         [](const auto &socket) { return socket->State() == Connection::Closed; });
 }
 
-std::int64_t Engine::HeldResponseBytes() const
+std::int64_t Engine::MemoryLeft() const
 {
     std::int64_t held = 0;
     for (const ConnectionSlot &slot : m_slots)
         held += static_cast<std::int64_t>(slot.response.size());
-    return held;
+    return m_responseMemoryLimit - held;
 }
 
 bool Engine::OutgrowsMemoryLimit(int index, std::size_t incoming) const
 {
-    if (HeldResponseBytes() + static_cast<std::int64_t>(incoming) <= m_responseMemoryLimit)
+    if (static_cast<std::int64_t>(incoming) <= MemoryLeft())
         return false;
     // Only the biggest response gives way, so that a site sending without end cannot make the
     // small responses beside it fail.
@@ -196,9 +196,9 @@ void Engine::ResetSlotDisplay(int slot)
 
 void Engine::ShutDown()
 {
+    // A stop sweeps the placeholders; a job that ended by itself has swept them already.
     if (m_running)
         StopNOW();
-    SweepPlaceholders(m_job);
     Yield();
     SetSchedulerEnabled(false);
     CloseAllSockets();
@@ -314,8 +314,7 @@ void Engine::Sock_DataArrival(int index)
     }
     const std::size_t chunkStart = slot.response.size();
     MakeRoomFor(slot.response, Sock(index).BytesAvailable(),
-        static_cast<std::size_t>(m_responseMemoryLimit - HeldResponseBytes())
-            + slot.response.size());
+        static_cast<std::size_t>(MemoryLeft()) + slot.response.size());
     const auto received = static_cast<std::int64_t>(Sock(index).TakeAll(slot.response));
     // The whole response is here: no timeout may fire while its handling waits behind other
     // slots' handlers, or a complete answer would be taken for a failed try.
@@ -347,8 +346,7 @@ void Engine::ProcessChunk(std::size_t chunkStart, int index, quint64 generation)
 
     if (announced) {
         slot.contentLength = *announced;
-        if (slot.contentLength > 0
-            && slot.contentLength <= m_responseMemoryLimit - HeldResponseBytes()) {
+        if (slot.contentLength > 0 && slot.contentLength <= MemoryLeft()) {
             try {
                 slot.response.reserve(
                     slot.response.size() + static_cast<std::size_t>(slot.contentLength));

@@ -187,7 +187,8 @@ private:
     ConnectionSlot &SlotRecord(int n);
     Connection &Sock(int n);
     QTimer &tmrOut(int n);
-    std::int64_t HeldResponseBytes() const;
+    // What the memory limit leaves beside the responses held now.
+    std::int64_t MemoryLeft() const;
     // True when the responses together, with incoming more bytes for this slot, would hold more
     // than the limit and this slot's would be the biggest.
     bool OutgrowsMemoryLimit(int index, std::size_t incoming) const;
