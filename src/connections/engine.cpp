@@ -8,6 +8,7 @@
 #include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
 #include "extractor/urlnormalize.h"
+#include "output/filesystem.h"
 #include "output/filetypes.h"
 #include "output/pagesaver.h"
 #include "output/placeholders.h"
@@ -97,6 +98,7 @@ void Engine::StopNOW()
 {
     m_scheduler->stop();
     SweepPlaceholders(m_job);
+    FileSystem::CloseLogs();
     m_queue.Clear();
     CloseAllSockets();
     for (int n = 1; n <= kSlotCount; ++n) {

@@ -41,6 +41,7 @@ SiteAddress Engine::RequestedAddress(const ConnectionSlot &slot) const
 QString Engine::ConnectNowNow(const QString &startUrl)
 {
     CloseAllSockets();
+    FileSystem::CloseLogs();
     m_queue.Clear();
     m_job.aBytes = 0;
     m_job.aFiles = 0;

@@ -14,7 +14,7 @@ namespace {
 bool AppendTo(std::string_view fileName, std::string_view line, SiteJob &job)
 {
     std::string path = job.outputDir + std::string(fileName);
-    return AppendLine(line, path, job);
+    return AppendLogLine(line, path, job);
 }
 
 } // namespace

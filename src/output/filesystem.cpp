@@ -40,6 +40,21 @@ std::optional<std::string> &programDirectoryOverride()
     return value;
 }
 
+// The logs a job appends to line by line stay open between lines; each line still reaches the
+// system at once, so a copy that stops early keeps every line written.
+struct OpenLog
+{
+    std::string path;
+    std::ofstream out;
+};
+constexpr std::size_t kMaxOpenLogs = 4;
+
+std::vector<OpenLog> &openLogs()
+{
+    static std::vector<OpenLog> logs;
+    return logs;
+}
+
 fs::path ToPath(std::string_view systemPath)
 {
     return fs::path(NativePath(systemPath));
@@ -216,15 +231,27 @@ bool WriteFileInPlaceOf(
 {
     if (!Usable(standIn) || !Usable(path))
         return WriteFile(path, bytes, error);
+    // Overwritten, not truncated: a file system may write out at once a file that was cut to
+    // nothing and filled again, as it would a replaced one.
+    std::fstream out(NativePath(standIn), std::ios::binary | std::ios::in | std::ios::out);
+    if (!out.is_open())
+        return WriteFile(path, bytes, error);
+    const auto oldSize = static_cast<std::uintmax_t>(out.seekg(0, std::ios::end).tellg());
+    errno = 0;
+    out.seekp(0).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
     std::error_code code;
     const fs::path from = ToPath(standIn);
-    if (!fs::is_regular_file(from, code))
-        return WriteFile(path, bytes, error);
-    if (!WriteBytes(standIn, bytes, std::ios::trunc, error)) {
+    if (out.fail()) {
+        if (error)
+            *error = errno != 0 ? std::strerror(errno) : "write failed";
         fs::remove(from, code);
         return false;
     }
-    fs::rename(from, ToPath(path), code);
+    if (oldSize > bytes.size())
+        fs::resize_file(from, bytes.size(), code);
+    if (!code)
+        fs::rename(from, ToPath(path), code);
     if (!code)
         return true;
     if (error)
@@ -236,6 +263,34 @@ bool WriteFileInPlaceOf(
 bool AppendToFile(std::string_view path, std::string_view bytes, std::string *error)
 {
     return WriteBytes(path, bytes, std::ios::app, error);
+}
+
+bool AppendToLog(std::string_view path, std::string_view bytes, std::string *error)
+{
+    auto &logs = openLogs();
+    auto log = std::find_if(
+        logs.begin(), logs.end(), [path](const OpenLog &open) { return open.path == path; });
+    if (log == logs.end()) {
+        if (!Usable(path))
+            return AppendToFile(path, bytes, error);
+        if (logs.size() == kMaxOpenLogs)
+            logs.erase(logs.begin());
+        log = logs.insert(logs.end(), {std::string(path), {}});
+        log->out.open(NativePath(path), std::ios::binary | std::ios::app);
+    }
+    errno = 0;
+    log->out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush();
+    if (!log->out.fail())
+        return true;
+    if (error)
+        *error = errno != 0 ? std::strerror(errno) : "write failed";
+    logs.erase(log);
+    return false;
+}
+
+void CloseLogs()
+{
+    openLogs().clear();
 }
 
 std::optional<std::vector<std::string>> ReadLines(std::string_view path)

@@ -49,6 +49,11 @@ bool WriteFileInPlaceOf(std::string_view standIn, std::string_view path, std::st
 // Appends bytes to the file, creating it when missing; false on any failure.
 bool AppendToFile(std::string_view path, std::string_view bytes, std::string *error = nullptr);
 
+// AppendToFile for a log written line by line: the file stays open until CloseLogs (or until
+// other logs take its place), and every call's bytes are written before it returns.
+bool AppendToLog(std::string_view path, std::string_view bytes, std::string *error = nullptr);
+void CloseLogs();
+
 // The lines of a text file without their line ends (LF or CR LF); nullopt when it cannot be read.
 std::optional<std::vector<std::string>> ReadLines(std::string_view path);
 

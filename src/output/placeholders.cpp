@@ -7,14 +7,30 @@
 
 namespace tw {
 
-bool AppendLine(std::string_view text, std::string &path, SiteJob &job)
+namespace {
+
+using Appender = bool (*)(std::string_view, std::string_view, std::string *);
+
+bool AppendLineWith(Appender append, std::string_view text, std::string &path, SiteJob &job)
 {
     if (!StaysInOutputDir(path, job))
         return false;
     PrepareLocalPath(path, job);
     std::string line(text);
     line += "\r\n";
-    return FileSystem::AppendToFile(path, line, &job.lastWriteError);
+    return append(path, line, &job.lastWriteError);
+}
+
+} // namespace
+
+bool AppendLine(std::string_view text, std::string &path, SiteJob &job)
+{
+    return AppendLineWith(FileSystem::AppendToFile, text, path, job);
+}
+
+bool AppendLogLine(std::string_view text, std::string &path, SiteJob &job)
+{
+    return AppendLineWith(FileSystem::AppendToLog, text, path, job);
 }
 
 std::vector<std::string> SplitTokens(std::string_view list, char separator)

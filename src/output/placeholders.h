@@ -21,6 +21,9 @@ inline constexpr std::string_view kPlaceholderText
 // job.outputDir or no output directory is set (nothing is then created).
 [[nodiscard]] bool AppendLine(std::string_view text, std::string &path, SiteJob &job);
 
+// AppendLine for a job's logs, which stay open between lines (FileSystem::AppendToLog).
+[[nodiscard]] bool AppendLogLine(std::string_view text, std::string &path, SiteJob &job);
+
 // The pieces of the trimmed list between separators, the piece after the last separator
 // included: "a*b*" gives a, b and the empty piece.
 std::vector<std::string> SplitTokens(std::string_view list, char separator);
