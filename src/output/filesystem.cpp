@@ -158,6 +158,37 @@ bool HasDotsOrDoubleSlashes(std::string_view path)
         || path.find("//") != std::string_view::npos;
 }
 
+// std::filesystem::path::lexically_normal for a POSIX path, in one pass over its names.
+std::string LexicallyNormalPosix(std::string_view path)
+{
+    const bool rooted = path.starts_with('/');
+    std::vector<std::string_view> names;
+    bool endsInFolder = false;
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view name = path.substr(start, end - start);
+        start = end + 1;
+        if (name.empty() || name == ".") {
+            endsInFolder = endsInFolder || !names.empty() || name == ".";
+        } else if (name != "..") {
+            names.push_back(name);
+            endsInFolder = false;
+        } else if (!names.empty() && names.back() != "..") {
+            names.pop_back();
+            endsInFolder = true;
+        } else if (!rooted) {
+            names.push_back(name);
+            endsInFolder = false;
+        }
+    }
+    std::string normal = rooted ? "/" : "";
+    for (std::size_t i = 0; i < names.size(); ++i)
+        normal.append(i == 0 ? "" : "/").append(names[i]);
+    if (endsInFolder && !names.empty() && names.back() != "..")
+        normal += '/';
+    return normal.empty() ? "." : normal;
+}
+
 bool FitsAsItIs(std::string_view path, char separator)
 {
     if (path.size() > kMaxPathBytes)
@@ -180,8 +211,10 @@ FittedPath FittedNativePath(std::string_view systemPath)
         std::replace(path.begin(), path.end(), '\\', '/');
     if (!Usable(path))
         return {path};
-    if (!kPosix || HasDotsOrDoubleSlashes(path))
+    if (!kPosix)
         path = fs::path(path).lexically_normal().string();
+    else if (HasDotsOrDoubleSlashes(path))
+        path = LexicallyNormalPosix(path);
     if (FitsAsItIs(path, kPosix ? '/' : '\\'))
         return {path};
     return Fit(path);

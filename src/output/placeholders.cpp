@@ -5,6 +5,8 @@
 #include "output/localpath.h"
 #include "output/mirrorbounds.h"
 
+#include <set>
+
 namespace tw {
 
 namespace {
@@ -56,6 +58,8 @@ std::string NthToken(std::string_view list, std::size_t n, char separator)
 
 void SweepPlaceholders(const SiteJob &job)
 {
+    // Most folders the job made also hold its placeholders: each is read once.
+    std::set<std::string> dirs(job.placeholderDirs.begin(), job.placeholderDirs.end());
     for (const std::string &entry : SplitTokens(job.createdDirs, '*')) {
         if (entry.empty())
             break;
@@ -63,9 +67,9 @@ void SweepPlaceholders(const SiteJob &job)
         if (dir.size() <= 4)
             continue;
         EndWithBackslash(dir);
-        FileSystem::RemoveTmpFiles(dir);
+        dirs.insert(std::move(dir));
     }
-    for (const std::string &dir : job.placeholderDirs)
+    for (const std::string &dir : dirs)
         FileSystem::RemoveTmpFiles(dir);
 }
 
