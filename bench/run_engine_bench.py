@@ -4,8 +4,11 @@ wget -r (one connection) as the baseline on the same site in the same run, at th
 rate and with --rate 0; then one big file and a site of 100,000 pages. Writes the figures as
 Markdown into results-engine.md, in place of its own earlier sections.
 
-Usage: bench/run_engine_bench.py BUILD_DIR [--pages N --images N --big-mb N --large-pages N]
-BUILD_DIR must be configured with -DTIDEWELL_BENCH=ON and built.
+Usage: bench/run_engine_bench.py BUILD_DIR [--pages N --images N --big-mb N --large-pages N
+                                           --cpu-pairs N --work DIR]
+BUILD_DIR must be configured with -DTIDEWELL_BENCH=ON and built. --work names the folder the sites
+and copies go to (default: the system's temporary folder): on an ext4 file system without a
+journal, creating files costs more for some minutes after many were deleted, for both programs.
 """
 import argparse
 import os
@@ -111,6 +114,17 @@ def copy_with_wget(port, out, ca_file=None):
 OWN_SECTIONS = ("Engine: whole-site copy", "Engine: one big file", "Engine: 100,000 pages")
 
 
+def file_system_type(path):
+    """The type of the file system path lies on, with "without a journal" for such an ext4."""
+    result = subprocess.run(["df", "--output=fstype,source", path], capture_output=True, text=True)
+    fstype, source = result.stdout.split("\n")[1].split()
+    journals = os.listdir("/proc/fs/jbd2") if os.path.isdir("/proc/fs/jbd2") else []
+    device = os.path.basename(source)
+    if fstype == "ext4" and not any(journal.startswith(device + "-") for journal in journals):
+        return "ext4 without a journal"
+    return fstype
+
+
 def write_results(path, lines):
     """Writes lines in place of this script's sections of path, keeping every other section."""
     kept = []
@@ -132,9 +146,11 @@ def main():
     parser.add_argument("--images", type=int, default=500)
     parser.add_argument("--big-mb", type=int, default=500)
     parser.add_argument("--large-pages", type=int, default=100000)
+    parser.add_argument("--cpu-pairs", type=int, default=5)
+    parser.add_argument("--work", default=None)
     parser.add_argument("--output", default=os.path.join(HERE, "results-engine.md"))
     args = parser.parse_args()
-    work = tempfile.mkdtemp(prefix="tidewell-bench-")
+    work = tempfile.mkdtemp(prefix="tidewell-bench-", dir=args.work)
     site = os.path.join(work, "site")
     subprocess.run([sys.executable, os.path.join(HERE, "gensite.py"), site, "--pages", str(args.pages),
                     "--images", str(args.images)], check=True)
@@ -159,6 +175,18 @@ def main():
                          wall, cpu, rss, latency))
         finally:
             server.stop()
+
+    pairs = []
+    server = Server(args.build, site, 0)
+    try:
+        for pair in range(args.cpu_pairs):
+            out = os.path.join(work, f"pair{pair}")
+            _, cpu, _ = copy_with_tidewell(args.build, server.port, out + "-tidewell", ".html,.gif",
+                                           rate=0)
+            _, wget_cpu, _ = copy_with_wget(server.port, out + "-wget")
+            pairs.append((cpu, wget_cpu))
+    finally:
+        server.stop()
 
     big = os.path.join(work, "big")
     os.makedirs(big)
@@ -205,6 +233,22 @@ def main():
                      f"CPU per file x{(row[3] / row[1]) / (wget[3] / wget[1]):.2f}"
                      + (f", {100 * (row[1] / row[2]) / (24 * 1000 / row[5]):.0f}% of the bound" if row[5] else "")
                      + ".")
+    if pairs:
+        ratios = sorted(cpu / wget_cpu for cpu, wget_cpu in pairs)
+        lines += [
+            "",
+            "## Engine: CPU per file, pairs in a row",
+            "",
+            f"{len(pairs)} pairs, one after the other on the same site: `tidewell-cli -c 24 --rate 0` "
+            "and `wget -r`, 0 ms latency, each into a new folder under "
+            f"{os.path.dirname(work)} ({file_system_type(work)}). CPU seconds, user and system:",
+            "",
+            "| pair | tidewell-cli | wget | ratio |",
+            "|---|---|---|---|",
+        ]
+        for number, (cpu, wget_cpu) in enumerate(pairs, 1):
+            lines.append(f"| {number} | {cpu:.2f} | {wget_cpu:.2f} | {cpu / wget_cpu:.2f} |")
+        lines += ["", f"Median ratio: {ratios[len(ratios) // 2]:.2f}."]
     lines += [
         "",
         "## Engine: one big file",
