@@ -498,8 +498,7 @@ void Engine::SiteComplete()
 {
     if (!m_running)
         return;
-    StopNOW();
-    SweepPlaceholders(m_job);
+    StopNOW(); // which sweeps the placeholders
     Yield();
     Q_EMIT siteCompleted();
 }
