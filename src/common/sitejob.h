@@ -1,11 +1,23 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 
 namespace tw {
+
+// A hash that looks a text up without making a std::string of it.
+struct TextHash
+{
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const
+    {
+        return std::hash<std::string_view> {}(text);
+    }
+};
 
 // The site-wide values of the current copy. There is one job at a time; starting a job resets
 // what the next job must not inherit.
@@ -21,7 +33,7 @@ struct SiteJob
     std::string createdDirs;
     // Every directory this job has asked to be made, whether or not it existed; a failed write
     // empties it, so that a folder removed meanwhile is made again.
-    std::unordered_set<std::string> preparedDirs;
+    std::unordered_set<std::string, TextHash, std::equal_to<>> preparedDirs;
     // Every directory a placeholder was written to during this job, whether or not it was made
     // by it.
     std::set<std::string> placeholderDirs;

@@ -9,6 +9,9 @@ namespace tw {
 
 std::string SanitizePath(std::string_view text)
 {
+    if (text.find_first_of("*<>{}?!&|") == std::string_view::npos
+        && text.find("__") == std::string_view::npos)
+        return std::string(text);
     std::string path = ReplaceAll(text, "*", "");
     path = ReplaceAll(path, ">", "_");
     path = ReplaceAll(path, "<", "_");
@@ -64,8 +67,10 @@ void PrepareLocalPath(std::string &path, SiteJob &job)
          separator = prepared.find('\\', separator + 1)) {
         const std::string_view dir = std::string_view(prepared).substr(0, separator + 1);
         // A folder this job has made or found once is not asked for again.
-        if (job.preparedDirs.insert(std::string(dir)).second)
+        if (!job.preparedDirs.contains(dir)) {
+            job.preparedDirs.emplace(dir);
             MakeDirectory(dir, job);
+        }
     }
 }
 
