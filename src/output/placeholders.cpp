@@ -6,6 +6,7 @@
 #include "output/mirrorbounds.h"
 
 #include <set>
+#include <vector>
 
 namespace tw {
 
@@ -23,18 +24,8 @@ bool AppendLineWith(Appender append, std::string_view text, std::string &path, S
     return append(path, line, &job.lastWriteError);
 }
 
-} // namespace
-
-bool AppendLine(std::string_view text, std::string &path, SiteJob &job)
-{
-    return AppendLineWith(FileSystem::AppendToFile, text, path, job);
-}
-
-bool AppendLogLine(std::string_view text, std::string &path, SiteJob &job)
-{
-    return AppendLineWith(FileSystem::AppendToLog, text, path, job);
-}
-
+// The pieces of the trimmed list between separators, the piece after the last separator
+// included: "a*b*" gives a, b and the empty piece.
 std::vector<std::string> SplitTokens(std::string_view list, char separator)
 {
     const std::string trimmed = Trim(list);
@@ -48,12 +39,16 @@ std::vector<std::string> SplitTokens(std::string_view list, char separator)
     return pieces;
 }
 
-std::string NthToken(std::string_view list, std::size_t n, char separator)
+} // namespace
+
+bool AppendLine(std::string_view text, std::string &path, SiteJob &job)
 {
-    auto pieces = SplitTokens(list, separator);
-    if (n == 0 || n > pieces.size())
-        return {};
-    return std::move(pieces[n - 1]);
+    return AppendLineWith(FileSystem::AppendToFile, text, path, job);
+}
+
+bool AppendLogLine(std::string_view text, std::string &path, SiteJob &job)
+{
+    return AppendLineWith(FileSystem::AppendToLog, text, path, job);
 }
 
 void SweepPlaceholders(const SiteJob &job)

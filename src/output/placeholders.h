@@ -7,7 +7,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace tw {
 
@@ -23,13 +22,6 @@ inline constexpr std::string_view kPlaceholderText
 
 // AppendLine for a job's logs, which stay open between lines (FileSystem::AppendToLog).
 [[nodiscard]] bool AppendLogLine(std::string_view text, std::string &path, SiteJob &job);
-
-// The pieces of the trimmed list between separators, the piece after the last separator
-// included: "a*b*" gives a, b and the empty piece.
-std::vector<std::string> SplitTokens(std::string_view list, char separator);
-
-// The n-th piece of the list (counted from 1), or the empty text when there is no such piece.
-std::string NthToken(std::string_view list, std::size_t n, char separator);
 
 // Deletes the *.tmp files directly in every directory the job created, up to the first empty
 // entry of job.createdDirs (entries of four characters or fewer, a drive root, are skipped), and

@@ -13,20 +13,18 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace tw {
 namespace {
 
-TEST(Text, GetExtensionTakesTheLastDotAnywhereInTheText)
-{
-    const std::pair<const char *, const char *> cases[]
-        = {{"page.html", ".html"}, {"archive.tar.gz", ".gz"}, {"ends.", "."}, {"readme", "readme"},
-            {"host.com/dir/page", ".com/dir/page"}, {"", ""}};
-    for (const auto &[text, extension] : cases)
-        EXPECT_EQ(GetExtension(text), extension) << text;
-}
-
 TEST(Text, HelpersTouchOnlyWhatTheySay)
 {
+    const std::pair<const char *, const char *> extensions[]
+        = {{"page.html", ".html"}, {"archive.tar.gz", ".gz"}, {"ends.", "."}, {"readme", "readme"},
+            {"host.com/dir/page", ".com/dir/page"}, {"", ""}};
+    for (const auto &[text, extension] : extensions)
+        EXPECT_EQ(GetExtension(text), extension) << text;
     EXPECT_EQ(LowerTrim("  Index.HTML  "), "index.html");
     EXPECT_EQ(LowerTrim("\tA "), "\ta");
     EXPECT_EQ(LastChar("abc "), " ");
@@ -63,61 +61,36 @@ TEST(FileTypeList, FileContentsGiveTheFilter)
     FileSystem::RemoveFile(FileTypeListPath());
 }
 
-class PlaceholderTest : public ::testing::Test
+TEST(Placeholders, TheSweepDeletesThemInEveryDirectoryTheJobCreatedAndNowhereElse)
 {
-protected:
-    void SetUp() override { m_job.outputDir = m_root.Path(); }
-
-    std::string Queue(const std::string &relative)
-    {
-        std::string path = m_root.Path() + relative;
-        EXPECT_TRUE(AppendLine(kPlaceholderText, path, m_job));
+    test::TempDir root;
+    SiteJob job;
+    job.outputDir = root.Path();
+    const auto queue = [&](const std::string &relative) {
+        std::string path = root.Path() + relative;
+        EXPECT_TRUE(AppendLine(kPlaceholderText, path, job));
         return path;
-    }
-
-    test::TempDir m_root;
-    SiteJob m_job;
-};
-
-TEST(NthToken, CountsPiecesFromOneWithTheTrailingEmptyPiece)
-{
-    const std::tuple<const char *, std::size_t, const char *> cases[]
-        = {{"a*b*", 1, "a"}, {"a*b*", 2, "b"}, {"a*b*", 3, ""}, {"a*b*", 4, ""}, {"", 1, ""},
-            {"abc", 1, "abc"}, {"abc", 2, ""}, {"  a*b  ", 2, "b"}};
-    for (const auto &[list, n, piece] : cases)
-        EXPECT_EQ(NthToken(list, n, '*'), piece) << list << ' ' << n;
-}
-
-TEST_F(PlaceholderTest, SweepDeletesOnlyInDirectoriesTheJobCreated)
-{
-    ASSERT_TRUE(FileSystem::MakeDir(m_root.Path() + "old"));
-    const std::string before = m_root.Path() + "old\\kept.html.tmp";
+    };
+    ASSERT_TRUE(FileSystem::MakeDir(root.Path() + "old"));
+    const std::string before = root.Path() + "old\\kept.html.tmp";
     ASSERT_TRUE(FileSystem::WriteFile(before, "x"));
-    const std::string top = Queue("Host.com\\a.html.tmp");
-    const std::string deep = Queue("Host.com\\Sub\\b.html.tmp");
-    const std::string keep = Queue("Host.com\\Sub\\page.html");
-    const std::string inOld = Queue("old\\c.html.tmp");
-    EXPECT_EQ(test::ReadFileBytes(deep), std::string(kPlaceholderText) + "\r\n");
+    const std::string inOld = queue("old\\c.html.tmp");
+    const std::string keep = queue("Host.com\\Sub\\page.html");
+    std::vector<std::string> swept = {queue("Host.com\\a.html.tmp")};
+    // Thousands of directories, whose record is longer than 32,767 characters.
+    for (int i = 0; i < 1500; ++i)
+        swept.push_back(
+            queue("Host.com\\directory-with-a-long-name-" + std::to_string(i) + "\\x.tmp"));
+    ASSERT_GT(job.createdDirs.size(), 32767u);
+    EXPECT_EQ(test::ReadFileBytes(swept[0]), std::string(kPlaceholderText) + "\r\n");
 
-    SweepPlaceholders(m_job);
+    SweepPlaceholders(job);
 
-    EXPECT_FALSE(FileExists(top));
-    EXPECT_FALSE(FileExists(deep));
+    for (const std::string &path : swept)
+        ASSERT_FALSE(FileExists(path)) << path;
     EXPECT_TRUE(FileExists(keep));
     EXPECT_TRUE(FileExists(before));
     EXPECT_TRUE(FileExists(inOld));
-}
-
-TEST_F(PlaceholderTest, SweepReachesEveryOneOfThousandsOfDirectories)
-{
-    std::vector<std::string> placeholders;
-    for (int i = 0; i < 1500; ++i)
-        placeholders.push_back(
-            Queue("host.com\\directory-with-a-long-name-" + std::to_string(i) + "\\x.tmp"));
-    ASSERT_GT(m_job.createdDirs.size(), 32767u);
-    SweepPlaceholders(m_job);
-    for (const auto &path : placeholders)
-        ASSERT_FALSE(FileExists(path)) << path;
 }
 
 TEST(LocalPath, SanitizingAndNormalizingMapUrlsToNames)
@@ -182,13 +155,9 @@ TEST(LocalPath, NamesAndPathsAreFittedToTheSystemsLimitsInAStableWay)
     for (int i = 0; i < 17; ++i)
         deep += "\\" + std::string(250, static_cast<char>('a' + i));
     deep += "\\file.gif";
-    struct Case
-    {
-        std::string path;
-        std::size_t names; // names of the fitted path, the empty one before its first "/" included
-        std::string ends; // how the fitted path ends
-    };
-    const std::vector<Case> cases = {
+    // A path, how many names its fitted form has (the empty one before the first "/" included),
+    // and how that form ends.
+    const std::tuple<std::string, std::size_t, std::string> cases[] = {
         {"\\out\\a\\.\\b\\..\\c.html", 4, "/out/a/c.html"},
         {"\\out\\" + longName, 3, ".html"},
         {"\\out\\" + std::string(300, 'x'), 3, ""},
@@ -196,19 +165,19 @@ TEST(LocalPath, NamesAndPathsAreFittedToTheSystemsLimitsInAStableWay)
         // The folders that fit with room for one name, and the rest folded into that name.
         {deep, 17, ".gif"},
     };
-    for (const Case &c : cases) {
-        const std::string fitted = FileSystem::NativePath(c.path);
+    for (const auto &[path, expectedNames, ends] : cases) {
+        const std::string fitted = FileSystem::NativePath(path);
         SCOPED_TRACE(fitted.substr(0, 40));
         EXPECT_LE(fitted.size(), FileSystem::kMaxPathBytes);
-        EXPECT_TRUE(fitted.ends_with(c.ends));
+        EXPECT_TRUE(fitted.ends_with(ends));
         std::size_t names = 0;
         for (std::size_t start = 0; start <= fitted.size(); ++names) {
             const std::size_t end = std::min(fitted.find('/', start), fitted.size());
             EXPECT_LE(end - start, FileSystem::kMaxNameBytes);
             start = end + 1;
         }
-        EXPECT_EQ(names, c.names);
-        EXPECT_EQ(FileSystem::NativePath(c.path), fitted) << "stable";
+        EXPECT_EQ(names, expectedNames);
+        EXPECT_EQ(FileSystem::NativePath(path), fitted) << "stable";
         EXPECT_EQ(FileSystem::NativePath(FileSystem::SystemPath(fitted)), fitted) << "fitted once";
     }
     // Names that differ only past the cut stay apart.

