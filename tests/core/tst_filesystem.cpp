@@ -1,7 +1,8 @@
-// The names the system is given: "." and ".." resolved by the text alone, as
-// std::filesystem::path::lexically_normal resolves them.
+// The names the system is given, and the logs kept open between lines.
 
 #include "output/filesystem.h"
+
+#include "support/testenvironment.h"
 
 #include <filesystem>
 #include <random>
@@ -30,6 +31,21 @@ TEST(NativePath, ResolvesDotsAsLexicallyNormalDoes)
     }
 }
 #endif
+
+TEST(Logs, EachLineIsInTheFileWhenItsAppendReturns)
+{
+    const test::TempDir dir;
+    const std::string log = dir.Path() + "log.txt";
+    EXPECT_TRUE(FileSystem::AppendToLog(log, "a\r\n"));
+    EXPECT_EQ(test::ReadFileBytes(log), "a\r\n");
+    EXPECT_TRUE(FileSystem::AppendToLog(log, "b\r\n"));
+    EXPECT_EQ(test::ReadFileBytes(log), "a\r\nb\r\n");
+    FileSystem::CloseLogs();
+    EXPECT_TRUE(FileSystem::RemoveFile(log));
+    EXPECT_TRUE(FileSystem::AppendToLog(log, "c"));
+    EXPECT_EQ(test::ReadFileBytes(log), "c") << "a log removed between jobs is made again";
+    FileSystem::CloseLogs();
+}
 
 } // namespace
 } // namespace tw
