@@ -23,12 +23,6 @@ using test::Behaviour;
 using test::Route;
 using test::TestHttpServer;
 
-inline const test::TestAuthority &Authority()
-{
-    static const test::TestAuthority authority;
-    return authority;
-}
-
 // Text is stored with a final CR LF.
 inline std::string Stored(const std::string &body)
 {
@@ -40,7 +34,7 @@ class EngineTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(SetTlsTrust({Authority().Pem(), true}));
+        ASSERT_TRUE(SetTlsTrust({test::TrustedAuthority().Pem(), true}));
         NewFolder();
         m_engine.SetTimeoutInterval(300);
         m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()); });
@@ -74,7 +68,8 @@ protected:
     {
         auto &server = *m_servers.emplace_back(std::make_unique<TestHttpServer>());
         if (secure)
-            server.UseTls(Authority().Issue({"www.site.test", "site.test", "localhost"}));
+            server.UseTls(
+                test::TrustedAuthority().Issue({"www.site.test", "site.test", "localhost"}));
         EXPECT_TRUE(server.Listen());
         if (host != nullptr)
             Connection::SetConnectTo(

@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QSignalSpy>
-#include <QTcpServer>
 
 namespace tw {
 namespace {
@@ -13,25 +12,19 @@ namespace {
 TEST_F(EngineTest, AStartPageThatCannotBeCopiedEndsTheJobWithItsReason)
 {
     const test::TestAuthority stranger;
-    const auto secure = [this](const char *host, const test::TestCertificate &certificate) {
-        TestHttpServer *server = &Serve(host);
-        server->UseTls(certificate);
-        return server;
-    };
     TestHttpServer *untrusted
-        = secure("www.untrusted.test", stranger.Issue({"www.untrusted.test"}));
-    TestHttpServer *wrongHost = secure("www.wrong.test", Authority().Issue({"other.test"}));
+        = &Serve("www.untrusted.test").UseTls(stranger.Issue({"www.untrusted.test"}));
+    TestHttpServer *wrongHost
+        = &Serve("www.wrong.test").UseTls(test::TrustedAuthority().Issue({"other.test"}));
     TestHttpServer *expired
-        = secure("www.expired.test", Authority().Issue({"www.expired.test"}, -20, -2));
+        = &Serve("www.expired.test")
+               .UseTls(test::TrustedAuthority().Issue({"www.expired.test"}, -20, -2));
     TestHttpServer &stalling = Serve("www.stall.test");
     stalling.SetRoute("/", Route::Page("never")).behaviours = {Behaviour::Stall(0)};
     for (const char *host : {"nowhere.test", "www.nowhere.test"})
         Connection::SetConnectTo(QString::fromLatin1(host), QStringLiteral("no..such..host"), 80);
-    QTcpServer gone;
-    ASSERT_TRUE(gone.listen(QHostAddress::LocalHost));
-    Connection::SetConnectTo(
-        QStringLiteral("www.refused.test"), TestHttpServer::Address(), gone.serverPort());
-    gone.close();
+    Serve("www.refused.test");
+    m_servers.pop_back(); // nothing listens on its port any more
     m_server.SetRoute("/", Route::Redirect(301, "/a/"));
     m_server.SetRoute("/a/", Route::Redirect(302, "http://www.site.test/"));
     for (int i = 0; i < 12; ++i)
@@ -79,38 +72,26 @@ TEST_F(EngineTest, AStartPageThatCannotBeCopiedEndsTheJobWithItsReason)
 
 TEST_F(EngineTest, AStartPageThatMovesWithinTheSiteIsFollowed)
 {
-    const auto page = Route::Page("<a href='p.html'>p</a>");
-    {
-        SCOPED_TRACE("http to https on the same host");
-        TestHttpServer &plain = Serve("www.site.test", 80);
-        TestHttpServer &secure = Serve("www.site.test", 443, true);
-        plain.SetRoute("/", Route::Redirect(301, "https://www.site.test/"));
-        secure.SetRoute("/", page);
-        secure.SetRoute("/p.html", Route::Page("p"));
-        ASSERT_TRUE(Run(QStringLiteral("http://site.test/")));
-        EXPECT_EQ(m_startUrl, QStringLiteral("https://www.site.test/"));
-        EXPECT_EQ(secure.RequestCount("/p.html"), 1U);
-        EXPECT_EQ(plain.Requests().size(), 1U);
-        EXPECT_EQ(Tree().count("site.test/p.html"), 1U);
-    }
-    {
-        SCOPED_TRACE("www. to bare and back");
-        NewFolder();
-        TestHttpServer &www = Serve("www.site.test", 80);
-        TestHttpServer &bare = Serve("site.test", 80);
-        www.SetRoute("/", Route::Redirect(302, "http://site.test/start/"));
-        bare.SetRoute("/start/", Route::Redirect(307, "//www.site.test:80/home/"));
-        www.SetRoute("/home/", page);
-        www.SetRoute("/home/p.html", Route::Page("p"));
-        ASSERT_TRUE(Run(QStringLiteral("www.site.test")));
-        EXPECT_EQ(m_startUrl, QStringLiteral("www.site.test/home/"));
-        EXPECT_EQ(HostsOf(bare), std::vector<std::string> {"site.test"});
-        EXPECT_EQ(www.RequestCount("/home/p.html"), 1U);
-        const auto tree = Tree();
-        EXPECT_EQ(tree.count("site.test/home/index.html"), 1U);
-        EXPECT_EQ(tree.count("site.test/home/p.html"), 1U);
-        EXPECT_EQ(tree.count("site.test/index.html"), 0U) << "a move is not stored as a page";
-    }
+    // From www. to the bare host, back, and on to https.
+    TestHttpServer &www = Serve("www.site.test", 80);
+    TestHttpServer &bare = Serve("site.test", 80);
+    TestHttpServer &secure = Serve("www.site.test", 443, true);
+    www.SetRoute("/", Route::Redirect(302, "http://site.test/start/"));
+    bare.SetRoute("/start/", Route::Redirect(307, "//www.site.test:80/home/"));
+    www.SetRoute("/home/", Route::Redirect(301, "https://www.site.test/home/"));
+    secure.SetRoute("/home/", Route::Page("<a href='p.html'>p</a>"));
+    secure.SetRoute("/home/p.html", Route::Page("p"));
+
+    ASSERT_TRUE(Run(QStringLiteral("http://site.test/")));
+
+    EXPECT_EQ(m_startUrl, QStringLiteral("https://www.site.test/home/"));
+    EXPECT_EQ(HostsOf(bare), std::vector<std::string> {"site.test"});
+    EXPECT_EQ(www.Requests().size(), 2U);
+    EXPECT_EQ(secure.RequestCount("/home/p.html"), 1U);
+    const auto tree = Tree();
+    EXPECT_EQ(tree.count("site.test/home/index.html"), 1U);
+    EXPECT_EQ(tree.count("site.test/home/p.html"), 1U);
+    EXPECT_EQ(tree.count("site.test/index.html"), 0U) << "a move is not stored as a page";
 }
 
 TEST_F(EngineTest, PortsLocalHostsAndAddressesAreFetchedAsTyped)
@@ -144,11 +125,8 @@ TEST_F(EngineTest, PortsLocalHostsAndAddressesAreFetchedAsTyped)
         NewFolder();
         c.server.SetRoute("/", Route::Page("<a href='a.html'>a</a>"));
         c.server.SetRoute("/a.html", Route::Page("a"));
-        const std::size_t before = c.server.Requests().size();
         ASSERT_TRUE(Run(QString::fromStdString(c.typed)));
-        const std::vector<std::string> hosts = HostsOf(c.server);
-        EXPECT_EQ(std::vector<std::string>(hosts.begin() + static_cast<long>(before), hosts.end()),
-            std::vector<std::string>(2, c.host));
+        EXPECT_EQ(HostsOf(c.server), std::vector<std::string>(2, c.host));
         EXPECT_TRUE(m_startUrl.contains(QString::fromStdString(c.host + "/")));
         const auto tree = Tree();
         EXPECT_EQ(tree.count(c.folder + "/index.html"), 1U);

@@ -105,4 +105,10 @@ TestCertificate TestAuthority::Issue(
         names.front(), extensions, authority.get(), authorityKey.get(), validFromDays, validToDays);
 }
 
+const TestAuthority &TrustedAuthority()
+{
+    static const TestAuthority authority;
+    return authority;
+}
+
 } // namespace tw::test

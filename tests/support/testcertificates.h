@@ -31,4 +31,7 @@ private:
     TestCertificate m_self;
 };
 
+// The authority the tests trust, made once.
+const TestAuthority &TrustedAuthority();
+
 } // namespace tw::test

@@ -53,13 +53,8 @@ inline SiteJob MirrorJob(const TempDir &dir)
     return job;
 }
 
-// The contents of a file, or an empty string when it cannot be read.
-inline std::string ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
-// The same for a path in system form, which may hold bytes that are not UTF-8.
+// The contents of a file named in system form, which may hold bytes that are not UTF-8; an empty
+// string when it cannot be read.
 inline std::string ReadFileBytes(const std::string &systemPath)
 {
     std::ifstream in(FileSystem::NativePath(systemPath), std::ios::binary);
@@ -72,8 +67,9 @@ inline std::map<std::string, std::string> ReadTree(const QString &root)
     std::map<std::string, std::string> tree;
     for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
          it.hasNext();) {
-        const QString path = it.next();
-        tree[QDir(root).relativeFilePath(path).toStdString()] = ReadFile(path);
+        QFile file(it.next());
+        tree[QDir(root).relativeFilePath(file.fileName()).toStdString()]
+            = file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
     }
     return tree;
 }

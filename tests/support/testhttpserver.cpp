@@ -3,9 +3,7 @@
 #include "support/testcertificates.h"
 
 #include <QElapsedTimer>
-#include <QSslKey>
 #include <QSslSocket>
-#include <QTcpServer>
 #include <QTimer>
 
 #include <algorithm>
@@ -15,38 +13,6 @@
 #include <sys/socket.h>
 
 namespace tw::test {
-
-// Accepts plain connections, or TLS ones once a certificate is given.
-class TestHttpServer::Listener final : public QTcpServer
-{
-public:
-    using QTcpServer::QTcpServer;
-
-    void UseTls(const TestCertificate &certificate)
-    {
-        m_certificate = QSslCertificate(QByteArray::fromStdString(certificate.certificatePem));
-        m_key = QSslKey(QByteArray::fromStdString(certificate.keyPem), QSsl::Ec);
-    }
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        if (m_key.isNull())
-            return QTcpServer::incomingConnection(descriptor);
-        auto *socket = new QSslSocket(this);
-        if (!socket->setSocketDescriptor(descriptor))
-            return delete socket;
-        socket->setLocalCertificate(m_certificate);
-        socket->setPrivateKey(m_key);
-        socket->setPeerVerifyMode(QSslSocket::VerifyNone);
-        addPendingConnection(socket);
-        socket->startServerEncryption();
-    }
-
-private:
-    QSslCertificate m_certificate;
-    QSslKey m_key;
-};
 
 // One accepted connection: reads one request, then answers the way its behaviour says. It is a
 // child of the server, so whatever is still open goes with it.
@@ -69,13 +35,10 @@ public:
     {
         m_response = std::move(response);
         m_how = how;
-        m_limit = m_response.size();
         if (how.kind != Behaviour::Kind::Whole && how.kind != Behaviour::Kind::Pieces)
-            m_limit = std::min(m_limit, (how.fromBody ? headLength : 0) + how.bytes);
-        if (latencyMs > 0)
-            QTimer::singleShot(latencyMs, this, &Exchange::Start);
-        else
-            Start();
+            m_response.resize(
+                std::min(m_response.size(), (how.fromBody ? headLength : 0) + how.bytes));
+        QTimer::singleShot(latencyMs, this, &Exchange::SendNext);
     }
 
 private:
@@ -92,34 +55,31 @@ private:
             return;
         m_answering = true;
         Request request {m_received.substr(0, end + 4), {}};
-        const std::size_t a = request.raw.find(' ');
-        const std::size_t b = request.raw.find(' ', a + 1);
-        if (b != std::string::npos)
-            request.path = request.raw.substr(a + 1, b - a - 1);
+        const std::size_t start = request.raw.find(' ') + 1;
+        request.path = request.raw.substr(start, request.raw.find(' ', start) - start);
         m_server.Answer(*this, std::move(request));
     }
 
-    void Start()
+    // Sends the next piece, or all the answer when it does not come in pieces; once all is out,
+    // ends the way the behaviour says.
+    void SendNext()
     {
-        if (m_how.kind == Behaviour::Kind::Pieces)
-            return SendNextPiece();
-        WriteUpTo(m_limit);
-        if (m_how.kind == Behaviour::Kind::Reset || !m_how.closeNotify) {
+        const auto &pieces = m_how.pieces;
+        const std::size_t end = m_how.kind != Behaviour::Kind::Pieces
+            ? m_response.size()
+            : std::min(m_response.size(),
+                m_sent + std::max<std::size_t>(pieces[std::min(m_piece++, pieces.size() - 1)], 1));
+        m_socket->write(m_response.data() + m_sent, static_cast<qint64>(end - m_sent));
+        m_socket->flush();
+        m_sent = end;
+        if (m_sent < m_response.size()) {
+            QTimer::singleShot(m_how.intervalMs, this, &Exchange::SendNext);
+        } else if (m_how.kind == Behaviour::Kind::Reset || !m_how.closeNotify) {
             m_resetWait.start();
             EndWhenDelivered();
         } else if (m_how.kind != Behaviour::Kind::Stall) {
             m_socket->disconnectFromHost();
         }
-    }
-
-    void SendNextPiece()
-    {
-        const auto &sizes = m_how.pieces;
-        WriteUpTo(m_sent + std::max<std::size_t>(sizes[std::min(m_piece++, sizes.size() - 1)], 1));
-        if (m_sent < m_limit)
-            QTimer::singleShot(m_how.intervalMs, this, &Exchange::SendNextPiece);
-        else
-            m_socket->disconnectFromHost();
     }
 
     // The end waits until the peer has acknowledged every byte (or two seconds have passed), so
@@ -128,8 +88,8 @@ private:
     {
         const int fd = static_cast<int>(m_socket->socketDescriptor());
         int unacknowledged = 0;
-        if (fd < 0 || ::ioctl(fd, SIOCOUTQ, &unacknowledged) < 0)
-            unacknowledged = 0;
+        if (fd >= 0)
+            ::ioctl(fd, SIOCOUTQ, &unacknowledged);
         if ((m_socket->bytesToWrite() > 0 || unacknowledged > 0) && m_resetWait.elapsed() < 2000) {
             m_socket->flush();
             QTimer::singleShot(1, this, &Exchange::EndWhenDelivered);
@@ -143,53 +103,44 @@ private:
         deleteLater();
     }
 
-    void WriteUpTo(std::size_t end)
-    {
-        end = std::min(end, m_limit);
-        if (end <= m_sent)
-            return;
-        m_socket->write(m_response.data() + m_sent, static_cast<qint64>(end - m_sent));
-        m_socket->flush();
-        m_sent = end;
-    }
-
     TestHttpServer &m_server;
     QTcpSocket *m_socket;
     std::string m_received;
     bool m_answering = false;
     std::string m_response;
     Behaviour m_how;
-    std::size_t m_limit = 0;
     std::size_t m_sent = 0;
     std::size_t m_piece = 0;
     QElapsedTimer m_resetWait;
 };
 
 TestHttpServer::TestHttpServer(QObject *parent)
-    : QObject(parent)
-    , m_server(new Listener(this))
+    : QTcpServer(parent)
 {
     // Hundreds of peers may connect at once; a short backlog would delay some by a second.
-    m_server->setListenBacklogSize(1024);
-    connect(m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *socket = m_server->nextPendingConnection())
-            new Exchange(*this, socket);
-    });
+    setListenBacklogSize(1024);
 }
 
-void TestHttpServer::UseTls(const TestCertificate &certificate)
+TestHttpServer &TestHttpServer::UseTls(const TestCertificate &certificate)
 {
-    m_server->UseTls(certificate);
+    m_certificate = QSslCertificate(QByteArray::fromStdString(certificate.certificatePem));
+    m_key = QSslKey(QByteArray::fromStdString(certificate.keyPem), QSsl::Ec);
+    return *this;
 }
 
-bool TestHttpServer::Listen(quint16 port)
+// A QSslSocket stays plain until it is told to encrypt.
+void TestHttpServer::incomingConnection(qintptr descriptor)
 {
-    return m_server->listen(QHostAddress::LocalHost, port);
-}
-
-quint16 TestHttpServer::Port() const
-{
-    return m_server->serverPort();
+    auto *socket = new QSslSocket;
+    if (!socket->setSocketDescriptor(descriptor))
+        return delete socket;
+    new Exchange(*this, socket);
+    if (m_key.isNull())
+        return;
+    socket->setLocalCertificate(m_certificate);
+    socket->setPrivateKey(m_key);
+    socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+    socket->startServerEncryption();
 }
 
 Route &TestHttpServer::SetRoute(const std::string &path, Route route)

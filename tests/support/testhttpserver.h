@@ -4,8 +4,9 @@
 // from exact-path routes, then from a fallback, else 404, and records every request. It runs on the
 // event loop of its thread, so it answers inside the engine's own processEvents() calls too.
 
-#include <QObject>
-#include <QString>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QTcpServer>
 
 #include <cstddef>
 #include <functional>
@@ -88,18 +89,17 @@ struct Route
     }
 };
 
-class TestHttpServer final : public QObject
+class TestHttpServer final : public QTcpServer
 {
     Q_OBJECT
-    Q_DISABLE_COPY_MOVE(TestHttpServer)
 
 public:
     explicit TestHttpServer(QObject *parent = nullptr);
 
-    bool Listen(quint16 port = 0); // 0: the system chooses
+    bool Listen(quint16 port = 0) { return listen(QHostAddress::LocalHost, port); } // 0: any
     // Every connection accepted from now on speaks TLS with this certificate.
-    void UseTls(const TestCertificate &certificate);
-    quint16 Port() const;
+    TestHttpServer &UseTls(const TestCertificate &certificate);
+    quint16 Port() const { return serverPort(); }
     static QString Address() { return QStringLiteral("127.0.0.1"); }
 
     // The stored route stays valid, and may be changed, until it is replaced.
@@ -114,13 +114,16 @@ public:
     const std::vector<Request> &Requests() const { return m_requests; }
     std::size_t RequestCount(std::string_view path) const;
 
+protected:
+    void incomingConnection(qintptr descriptor) override;
+
 private:
     class Exchange;
-    class Listener;
 
     void Answer(Exchange &exchange, Request request);
 
-    Listener *m_server = nullptr;
+    QSslCertificate m_certificate;
+    QSslKey m_key;
     std::map<std::string, Route, std::less<>> m_routes;
     std::map<std::string, std::size_t, std::less<>> m_served;
     std::function<Route(const std::string &path)> m_fallback;
