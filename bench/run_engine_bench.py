@@ -111,7 +111,8 @@ def copy_with_wget(port, out, ca_file=None):
                          f"{scheme}://127.0.0.1:{port}/"])
 
 
-OWN_SECTIONS = ("Engine: whole-site copy", "Engine: one big file", "Engine: 100,000 pages")
+OWN_SECTIONS = ("Engine: whole-site copy", "Engine: CPU per file, pairs in a row",
+                "Engine: one big file", "Engine: 100,000 pages")
 
 
 def file_system_type(path):
