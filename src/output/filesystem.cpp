@@ -55,6 +55,12 @@ std::vector<OpenLog> &openLogs()
     return logs;
 }
 
+// Why the last write failed, in the system's words when it gave any.
+std::string WriteFailure()
+{
+    return errno != 0 ? std::strerror(errno) : "write failed";
+}
+
 fs::path ToPath(std::string_view systemPath)
 {
     return fs::path(NativePath(systemPath));
@@ -76,7 +82,7 @@ bool WriteBytes(
     if (!out.fail())
         return true;
     if (error)
-        *error = errno != 0 ? std::strerror(errno) : "write failed";
+        *error = WriteFailure();
     return false;
 }
 
@@ -277,7 +283,7 @@ bool WriteFileInPlaceOf(
     const fs::path from = ToPath(standIn);
     if (out.fail()) {
         if (error)
-            *error = errno != 0 ? std::strerror(errno) : "write failed";
+            *error = WriteFailure();
         fs::remove(from, code);
         return false;
     }
@@ -316,7 +322,7 @@ bool AppendToLog(std::string_view path, std::string_view bytes, std::string *err
     if (!log->out.fail())
         return true;
     if (error)
-        *error = errno != 0 ? std::strerror(errno) : "write failed";
+        *error = WriteFailure();
     logs.erase(log);
     return false;
 }
