@@ -45,8 +45,8 @@ TEST(NormalizeLink, GivesSiteUrlsOrRejects)
         {"http://host.com//x.html", "host.com/", "host.com/x.html"},
         {"http://host.de//x//y.html", "host.de/", "host.de/x/y.html", "host.de"},
         {"http://http://host.com/r.html", "host.com/", "host.com/r.html"},
-        {"http://other.org/host.com/x.html", "host.com/",
-            ""}, // a host only where one stands {"mailto:me", "other.org/", ""},
+        {"http://other.org/host.com/x.html", "host.com/", ""}, // a host only where one stands
+        {"mailto:me", "other.org/", ""},
         {"y.html", "a//b/", "a//b/y.html", "a"}, // inside the first seven characters
     };
     for (const auto &c : cases)
