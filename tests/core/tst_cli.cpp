@@ -150,7 +150,9 @@ TEST_F(CliTest, CopiesTheSiteAndExitsWithWhatBecameOfIt)
                 "no complete response header: www.site.test/bad\\x1B[1m\\x07.zip\n",
                 "tidewell-cli: 2 files were not stored whole\n"}},
         {"--types .x www.site.test", CliInterrupted, {}, {"Stopped: "}},
-        {"-q --types .x www.site.test", CliInterrupted, {}, {}}, // as a program, terminated
+        // As a program, terminated once the failed files have been fetched one by one.
+        {"-q -c 1 --types .x,.zip www.site.test", CliInterrupted,
+            {"site.test/c.zip", "site.test/short.zip", "site.test/bad\x1b[1m\x07.zip"}, {}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.arguments);

@@ -107,11 +107,12 @@ TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
             "<a href=\"../../x.php_id=1.html#f\">"},
         // Relative links whose stored name differs; those that name their file stay as written.
         {"<a href=\"sub/\"><link href=\"style.css?v=2\"><a href=\"x.php\"><img src=\"p.jpeg\">"
-         "<a href=\"a.html\"><a href=\"./a.html\"><a href=\"../up.html#x\"><a href=\"a%20b.html\">",
+         "<a href=\"a.html\"><a href=\"./a.html\"><a href=\"../up.html#x\"><a href=\"a%20b.html\">"
+         "<a href=\"../dir/a.html\">",
             "www.site.com/dir/page.html",
             "<a href=\"sub/index.html\"><link href=\"style.css_v=2\"><a href=\"x.php.html\">"
             "<img src=\"p.jpg\"><a href=\"a.html\"><a href=\"./a.html\"><a href=\"../up.html#x\">"
-            "<a href=\"a%20b.html\">"},
+            "<a href=\"a%20b.html\"><a href=\"../dir/a.html\">"},
         // Not fetched: root- and protocol-relative links become absolute, the rest stays.
         {"<a href=\"/cgi/x.cgi\"><script src=\"//cdn.other.org/x.js\"></script>"
          "<a href=\"http://other.org/site.com/x.html\"><a href=\"mailto:me@site.com\">"
