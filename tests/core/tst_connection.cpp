@@ -207,6 +207,8 @@ TEST_F(ConnectionTest, ReuseUnderARunningHandlerNeitherNestsNorLeaksOldBytes)
         chunks.emplace_back();
         connection.TakeAll(chunks.back());
         if (chunks.size() == 1) {
+            // Old bytes wait untaken when the connection is closed.
+            EXPECT_TRUE(QTest::qWaitFor([&] { return connection.BytesAvailable() > 0; }, kWaitMs));
             connection.Close();
             request = Request("/new");
             connection.Connect(kHost, 80);
