@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up a Debian machine for Tidewell, builds it, then starts the desktop program ("run") or
-# runs every test ("test"). Installs only what is missing; a no-op when everything is present.
-#   BUILD_DIR        build folder (default: build)
-#   CMAKE_EXTRA_ARGS extra arguments for the CMake configure step
+# runs every test ("test"), then the tests again in a sanitizer build. Installs only what is
+# missing; a no-op when everything is present.
+#   BUILD_DIR          build folder (default: build)
+#   SANITIZE_BUILD_DIR sanitizer build folder (default: the build folder with "-sanitize")
+#   CMAKE_EXTRA_ARGS   extra arguments for the CMake configure steps
 set -euo pipefail
 
 mode=${1:-}
@@ -28,11 +30,26 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi
 
-# shellcheck disable=SC2086
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${CMAKE_EXTRA_ARGS:-}
-cmake --build "$build_dir" --parallel "$(nproc)"
+# Configures and builds the folder $1 with the CMake arguments after it.
+build() {
+    local dir=$1
+    shift
+    # shellcheck disable=SC2086
+    cmake -S . -B "$dir" -G Ninja "$@" ${CMAKE_EXTRA_ARGS:-}
+    cmake --build "$dir" --parallel "$(nproc)"
+}
 
+run_tests() {
+    ctest --test-dir "$1" --output-on-failure --parallel "$(nproc)" --timeout 300
+}
+
+build "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ "$mode" = run ]; then
     exec "$build_dir/src/app/tidewell"
 fi
-ctest --test-dir "$build_dir" --output-on-failure --parallel "$(nproc)" --timeout 300
+run_tests "$build_dir"
+
+# The same tests again under the address and undefined-behaviour sanitizers.
+sanitize_dir=${SANITIZE_BUILD_DIR:-$build_dir-sanitize}
+build "$sanitize_dir" -DCMAKE_BUILD_TYPE=Debug -DTIDEWELL_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 run_tests "$sanitize_dir"
