@@ -113,7 +113,7 @@ TEST(RewriteStoredBody, EqualsTheReplacementsInTurn)
         return body;
     };
     const char *fragments[] = {"\r", "\n", ".php", ".PHP", ".asp", "'", "\"", ">", "?", "href", "=",
-        " ", "../", "..", "x", "h"};
+        " ", "../", "..", "x", "h", "href='../"};
     std::mt19937 random(7);
     for (int round = 0; round < 3000; ++round) {
         std::string body;
