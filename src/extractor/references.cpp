@@ -194,7 +194,7 @@ void AddScannedValue(std::string_view text, const Attribute &a, Collector &found
     while (browserEnd > a.valueStart && IsSpace(text[browserEnd - 1]))
         --browserEnd;
     const bool sameValue = cut == browserEnd || (cut < browserEnd && text[cut] == '#');
-    if (sameValue && cut > a.valueStart && cut - a.equals <= kScannedValueReach)
+    if (sameValue && cut > a.valueStart && cut - (a.equals + 1) <= kScannedValueReach)
         found.Add(a.valueStart, cut, ReferenceOrigin::Scanned);
 }
 

@@ -1,6 +1,7 @@
 // Where the references of pages and style sheets are found, and how a saved page comes to point
 // at the copy.
 
+#include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
 #include "extractor/references.h"
 #include "extractor/urlnormalize.h"
@@ -41,19 +42,36 @@ TEST(References, AreFoundWhereABrowserReadsThem)
         {"<div style=\"background:url('bg.png') ; x:URL( b.png )\">", DocumentKind::Page,
             "A:bg.png A:b.png"},
         {"<style>@import \"a.css\"; @import url(b.css); /* url(c.png) */ p{background:url(d.png)}"
-         "</style><p>url(text.png)</p>",
+         "</style><styles>url(text.png)</styles>",
             DocumentKind::Page, "A:a.css A:b.css A:d.png"},
         // Nothing inside another attribute's value is taken for an attribute.
         {"<img alt=\"x src=y.gif href=z.html\" title='srcset=w.png'>", DocumentKind::Page, ""},
         {"<a href=\"open.html", DocumentKind::Page, ""},
         {"@import 'a.css';\n.x{background:url(\"b.png\")}\n@font-face{src:url(f.woff2) "
-         "format('woff2')}\n/* url(no.png) */ .y{background:url(c.png?v=1#i)}",
+         "format('woff2')}\n/* url(no.png) */ .y{background:url(c.png?v=1#i) x:myurl(no.png)}",
             DocumentKind::StyleSheet, "A:a.css A:b.png A:f.woff2 A:c.png?v=1#i"},
         {"<a href=\"a.html\">", DocumentKind::StyleSheet, ""},
         {"url(a.png) href=b.html", DocumentKind::Other, ""},
     };
     for (const auto &[text, kind, found] : cases)
         EXPECT_EQ(FoundIn(text, kind), found) << text;
+    // A long value is a reference of the scanner's exactly when the scanner reads all of it.
+    for (const std::string quote : {"\"", ""}) {
+        for (std::size_t length = 297; length <= 302; ++length) {
+            const std::string value(length, 'r');
+            std::string page = "<a href=" + quote + value + quote + ">";
+            const std::string found = FoundIn(page, DocumentKind::Page);
+            std::vector<std::string> scanned;
+            ScanLinks(
+                page,
+                [&](const std::string &link) {
+                    scanned.push_back(link);
+                    return Admission::Rejected;
+                },
+                [] {});
+            EXPECT_EQ(found, scanned.at(0) == value ? "S:" + value : "") << quote << length;
+        }
+    }
 }
 
 TEST(References, NameALinkOnlyWhenTheCopyCouldFetchIt)
