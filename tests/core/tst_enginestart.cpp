@@ -177,9 +177,12 @@ TEST_F(EngineTest, TheStartRateSetsHowManyFetchesATickStarts)
         m_engine.SetSchedulerEnabled(false);
         ASSERT_TRUE(QTest::qWaitFor([this] { return m_engine.Queue().Count() == 30; }));
         ASSERT_TRUE(QTest::qWaitFor([this] { return m_engine.BusyConnections() == 0; }));
-
+        // Ticks with no connection free save up no burst.
+        m_engine.SetConnectionCount(0);
         QSignalSpy ticks(&m_engine, &Engine::statsRefresh);
         m_engine.SetSchedulerEnabled(true);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ticks.count() >= 3; }));
+        m_engine.SetConnectionCount(kSlotCount);
         ASSERT_TRUE(ticks.wait(1000));
         EXPECT_EQ(m_engine.BusyConnections(), c.busyAfterOneTick);
         EXPECT_EQ(m_engine.Queue().Count(), 30U - c.busyAfterOneTick);
