@@ -42,10 +42,12 @@ struct Site
             "<a href='a.html'>a</a><img src='img/logo.gif'><a href=\"shop.php_id=3\">s</a>"
             "<a href='http://elsewhere.test/x.html'>x</a><a href=\"docs/guide/page.html\">g</a>"
             "<a href=\"docs/index.html\">d</a><a href='many/index.html'>m</a>");
+        // With one connection, a move's target is stored already (new/page.html) or only queued
+        // (top.html) when the move is stored.
         Page("/a.html",
             "<a href='index.html'>home</a><a href='sub/b.html'>b</a><a href='a.html'>a</a>"
-            "<a href='old.html'>o</a><a href='dir/gone.html'>g</a><a href='away.html'>a</a>"
-            "<a href='bare.html'>b</a>");
+            "<a href='new/page.html'>n</a><a href='old.html'>o</a><a href='dir/gone.html'>g</a>"
+            "<a href='away.html'>a</a><a href='bare.html'>b</a><a href='top.html'>t</a>");
         Page("/sub/b.html", "<a href='../a.html'>a</a><a href='../img/logo.gif'>logo</a>");
         routes["/img/logo.gif"] = Route::Page(gif, "image/gif");
         stored["img/logo.gif"] = gif;
