@@ -1,17 +1,12 @@
-// Measures the link scanner on a generated page: the scanner of the program against the plain
-// step-by-step scan kept in the tests. The plain scan copies the rest of the page after every
-// link, so it is timed on samples of its advances and its time for the full page extrapolated.
+// Measures the reference finder on generated pages: finding the references of a page, the links
+// that queue admission is offered, and the page as saved with its references pointed at the copy.
 //
-// Usage: scanner_bench [megabytes=50] [links=100000] [--full-plain]
-// --full-plain also times the plain scan on the whole page, to check the extrapolation.
+// Usage: scanner_bench [megabytes=50] [links=100000]
 
-#include "core/plainlinkscanner.h"
-#include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
 #include "extractor/references.h"
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -84,41 +79,6 @@ std::string GeneratePage(std::size_t bytes, std::size_t links, bool modern = fal
     return page;
 }
 
-struct Outcome
-{
-    std::size_t links = 0;
-    std::size_t queued = 0;
-    std::size_t yields = 0;
-    std::size_t digest = 0; // over the raw links in order
-    double seconds = 0;
-
-    // Every "href" the scan passes costs three yields before its link and two after its advance,
-    // and a queued link one more.
-    std::size_t Advances() const { return (yields - queued) / 5; }
-};
-
-// Runs scanner on a copy of page; a yield hook that empties the text after stopAt yields (when
-// not 0) stops the scan the way a user's stop does.
-template <typename Scanner> Outcome Run(Scanner scanner, std::string page, std::size_t stopAt = 0)
-{
-    Outcome outcome;
-    const auto admit = [&](const std::string &raw) {
-        ++outcome.links;
-        outcome.digest = outcome.digest * 31 + std::hash<std::string> {}(raw);
-        if (outcome.links % 3 != 0)
-            return tw::Admission::Rejected;
-        ++outcome.queued;
-        return tw::Admission::Queued;
-    };
-    const auto start = Clock::now();
-    scanner(page, admit, [&] {
-        if (++outcome.yields == stopAt)
-            page.clear();
-    });
-    outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return outcome;
-}
-
 double Megabytes(std::size_t bytes)
 {
     return static_cast<double>(bytes) / 1e6;
@@ -131,8 +91,8 @@ double SecondsOf(const std::function<void()> &work)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The work a page's references cost beside the scan: finding them, the added links that
-// admission is offered, and the page as saved with its references pointed at the copy.
+// The work a page's references cost: finding them, the links that admission is offered, and the
+// page as saved with its references pointed at the copy.
 void TimeReferences(const std::string &page)
 {
     tw::SiteJob job;
@@ -144,9 +104,11 @@ void TimeReferences(const std::string &page)
     std::size_t found = 0;
     const double find
         = SecondsOf([&] { found = tw::FindReferences(body, tw::DocumentKind::Page).size(); });
-    std::size_t added = 0;
-    const double offer
-        = SecondsOf([&] { added = tw::AddedLinks(body, tw::DocumentKind::Page).size(); });
+    std::size_t offered = 0;
+    const double offer = SecondsOf([&] {
+        for (const tw::Reference &reference : tw::FindReferences(body, tw::DocumentKind::Page))
+            offered += tw::LinkOf(body, reference).empty() ? 0 : 1;
+    });
     std::size_t edits = 0;
     std::size_t stored = 0;
     const double save = SecondsOf([&] {
@@ -158,10 +120,10 @@ void TimeReferences(const std::string &page)
     const double unpointed
         = SecondsOf([&] { stored = tw::RewriteStoredBody(body, true, false).size(); });
     std::printf(
-        "references of %.1f MB: found %zu in %.3f s (%.0f MB/s); added links %zu in %.3f s; "
+        "references of %.1f MB: found %zu in %.3f s (%.0f MB/s); links offered %zu in %.3f s; "
         "saved with %zu edits in %.3f s (%.0f MB/s; without pointing references at the copy %.3f "
         "s)\n",
-        size, found, find, size / find, added, offer, edits, save, size / save, unpointed);
+        size, found, find, size / find, offered, offer, edits, save, size / save, unpointed);
 }
 
 } // namespace
@@ -172,74 +134,12 @@ int main(int argc, char **argv)
     const double megabytes = argc > 1 ? std::atof(argv[1]) : 50.0;
     const auto links = static_cast<std::size_t>(argc > 2 ? std::atol(argv[2]) : 100000);
     const auto bytes = static_cast<std::size_t>(megabytes * 1e6);
-    const std::string page = GeneratePage(bytes, links);
-    const double size = Megabytes(page.size());
-    std::printf("Link scanner on a generated page of %.1f MB with %zu links\n", size, links);
-
-    std::string rewritten = page;
-    const double fastRewrite = SecondsOf([&] { tw::RewriteForScan(rewritten); });
-    // The best of three runs: the machine may be shared.
-    Outcome fast = Run(tw::ScanLinks, page);
-    for (int run = 0; run < 2; ++run)
-        fast.seconds = std::min(fast.seconds, Run(tw::ScanLinks, page).seconds);
-    std::printf("fast scanner:  %.3f s = %.1f MB/s (%zu raw links, %zu yields; rewriting %.3f s)\n",
-        fast.seconds, size / fast.seconds, fast.links, fast.yields, fastRewrite);
-
+    std::printf(
+        "Reference finder on generated pages of %.1f MB with %zu links\n", megabytes, links);
     // Linear: the same throughput on the page and on a tenth of it.
-    TimeReferences(page);
+    TimeReferences(GeneratePage(bytes, links));
     TimeReferences(GeneratePage(bytes / 10, links / 10));
     TimeReferences(GeneratePage(bytes, links, true));
     TimeReferences(GeneratePage(bytes / 10, links / 10, true));
-
-    for (const std::size_t part : {50, 25}) {
-        const std::string slice = GeneratePage(bytes / part, links / part);
-        const Outcome plain = Run(tw::test::PlainScanLinks, slice);
-        const Outcome check = Run(tw::ScanLinks, slice);
-        const bool same = plain.links == check.links && plain.yields == check.yields
-            && plain.digest == check.digest;
-        std::printf("slice of %.2f MB: plain %.2f MB/s, fast %.1f MB/s, %s\n",
-            Megabytes(slice.size()), Megabytes(slice.size()) / plain.seconds,
-            Megabytes(slice.size()) / check.seconds, same ? "same links and yields" : "MISMATCH");
-        if (!same)
-            return 1;
-    }
-
-    // Small slices stay in the caches, while the plain scan of the full page copies up to 50 MB
-    // per advance, and large copies cost more per byte (fresh memory from the system above 32 MB
-    // in glibc). So the cost of one advance is sampled where the rest of the page is 8/8, 7/8 ...
-    // 1/8 of it (by scanning the page's tail of that length for about a hundred advances), and
-    // summed over all advances (trapezoids; an advance at the very end copies nothing).
-    const double all = static_cast<double>(fast.Advances());
-    double plainRewrite = 0;
-    double costSum = 0;
-    std::printf("plain scanner (quadratic: each advance copies the rest of the page):\n");
-    for (int eighths = 8; eighths > 0; --eighths) {
-        const double fraction = eighths / 8.0;
-        const std::string tail = page.substr(
-            page.size() - static_cast<std::size_t>(static_cast<double>(page.size()) * fraction));
-        std::string rewrittenTail = tail;
-        const double rewrite = SecondsOf([&] { tw::test::PlainRewriteForScan(rewrittenTail); });
-        const Outcome sample = Run(tw::test::PlainScanLinks, tail, 500);
-        const double perAdvance = std::max(0.0, sample.seconds - rewrite)
-            / static_cast<double>(std::max<std::size_t>(sample.Advances(), 1));
-        if (fraction == 1.0)
-            plainRewrite = rewrite;
-        costSum += fraction == 1.0 ? perAdvance / 2 : perAdvance;
-        std::printf("  an advance with %.1f MB left: %.2f ms\n", size * fraction, perAdvance * 1e3);
-    }
-    std::printf("  rewriting the full page: %.2f s\n", plainRewrite);
-    const double plainSeconds = plainRewrite + all * costSum / 8;
-    std::printf("  extrapolated to the full page (%.0f advances): %.0f s = %.3f MB/s\n", all,
-        plainSeconds, size / plainSeconds);
-    std::printf("ratio plain/fast: %.0fx (plain extrapolated)\n", plainSeconds / fast.seconds);
-
-    if (argc > 3 && std::string(argv[3]) == "--full-plain") {
-        const Outcome plain = Run(tw::test::PlainScanLinks, page);
-        const bool same = plain.digest == fast.digest && plain.yields == fast.yields;
-        std::printf("plain scanner on the full page, measured: %.1f s = %.3f MB/s (%s); ratio "
-                    "%.0fx\n",
-            plain.seconds, size / plain.seconds, same ? "same links and yields" : "MISMATCH",
-            plain.seconds / fast.seconds);
-    }
     return 0;
 }

@@ -117,10 +117,15 @@ void Engine::CloseAllSockets()
         Sock(n).Close();
 }
 
+bool Engine::IsSlotFree(int n) const
+{
+    return m_sockets[static_cast<std::size_t>(n - 1)]->State() == Connection::Closed
+        && !Slot(n).waitingToRetry;
+}
+
 bool Engine::AllSocketsClosed() const
 {
-    return std::all_of(m_sockets.begin(), m_sockets.end(),
-        [](const auto &socket) { return socket->State() == Connection::Closed; });
+    return BusyConnections() == 0;
 }
 
 std::int64_t Engine::MemoryLeft() const
@@ -144,8 +149,10 @@ bool Engine::OutgrowsMemoryLimit(int index, std::size_t incoming) const
 
 int Engine::BusyConnections() const
 {
-    return static_cast<int>(std::count_if(m_sockets.begin(), m_sockets.end(),
-        [](const auto &socket) { return socket->State() != Connection::Closed; }));
+    int busy = 0;
+    for (int n = 1; n <= kSlotCount; ++n)
+        busy += IsSlotFree(n) ? 0 : 1;
+    return busy;
 }
 
 void Engine::SetConnectionCount(int count)
@@ -252,10 +259,13 @@ void Engine::StartFetch(std::string url, FetchKind kind)
     slot.url = std::move(target.url);
     slot.host = std::move(target.host);
     slot.path = std::move(target.path);
+    slot.requestPath = std::move(target.requestPath);
     slot.ForgetResponse();
     slot.attempt = 1;
     slot.startPage = kind == FetchKind::StartPage;
     slot.lastFailure = ConnectFailure::None;
+    slot.leftTimeoutText = false;
+    slot.waitingToRetry = false;
 
     Sock(n).Close();
     tmrOut(n).start();
@@ -265,7 +275,7 @@ void Engine::StartFetch(std::string url, FetchKind kind)
 int Engine::FindFreeSlot() const
 {
     for (int n = 1; n <= m_connectionCount; ++n) {
-        if (m_sockets[static_cast<std::size_t>(n - 1)]->State() == Connection::Closed)
+        if (IsSlotFree(n))
             return n;
     }
     return 0;
@@ -288,7 +298,8 @@ void Engine::Sock_Connect(int index)
         return;
     }
     slot.path = ReplaceAll(slot.path, "/index.html", "/");
-    const std::string request = RequestFor(slot.host, slot.path);
+    slot.requestPath = ReplaceAll(slot.requestPath, "/index.html", "/");
+    const std::string request = RequestFor(slot.host, slot.requestPath);
     if (ClimbsAboveRoot(request)) {
         slot.response = "CANCEL";
         Sock(index).Close();
@@ -377,6 +388,10 @@ void Engine::CompleteFetch(int index, quint64 generation)
             fault == ResponseFault::BrokenHead ? TryFailure::BrokenHead : TryFailure::ShortBody);
         return;
     }
+    if (StatusCodeOf(slot.response) >= 400) {
+        FailStatus(index);
+        return;
+    }
     const std::optional<std::string> location = RedirectLocation(slot.response);
     if (location && slot.startPage) {
         FollowStartMove(index, *location);
@@ -387,6 +402,7 @@ void Engine::CompleteFetch(int index, quint64 generation)
     const bool inFolder = Contains(slot.url, "/");
     const std::string base = inFolder ? BaseOf(slot.url) : slot.url + '/';
     const std::string savedAs = "\\" + slot.host + slot.path;
+    const std::string contentType = HeaderValue(slot.response, "Content-Type").value_or("");
     if (!location || stub) {
         // The pointing of a big page's references at the copy lets the event loop run; the
         // response is the save's own meanwhile, and goes back to the slot for the scan.
@@ -414,12 +430,19 @@ void Engine::CompleteFetch(int index, quint64 generation)
     if (!YieldFor(index, generation))
         return;
 
-    if (!ExtractLinks(slot.response, StoredLocationOf(savedAs, m_job).Kind(), m_queue, base, m_job,
-            [this] { Yield(); })
+    // A redirect's target was admitted with its stub; its body holds nothing to follow.
+    const DocumentKind kind = location
+        ? DocumentKind::Other
+        : DocumentKindOf(StoredLocationOf(savedAs, m_job), contentType);
+    if (kind != DocumentKind::Other
+        && !ExtractLinks(BodyOf(slot.response), kind, m_queue, base, m_job,
+            [this, index, generation] { return YieldFor(index, generation) && m_running; })
         && Sock(index).Generation() == generation) {
         ReportFailure(
             index, {.kind = Failure::Kind::LinksNotFollowed, .detail = m_job.lastWriteError});
     }
+    if (Sock(index).Generation() != generation)
+        return;
     // Nothing reads the response after its scan: a big file need not stay in memory until the
     // slot is given its next fetch.
     slot.response.clear();
@@ -442,22 +465,21 @@ void Engine::FailTry(int index, TryFailure failure)
     // What arrived of a body cut short is kept after the last try; otherwise the timeout text
     // stands in for the file until a try succeeds.
     const bool keepsWhatArrived = lastTry && failure == TryFailure::ShortBody;
-    SaveDownloadedFile(keepsWhatArrived ? std::string_view(slot.response) : kTimeoutText,
-        "\\" + slot.host + slot.path, m_job);
+    const SaveOutcome saved
+        = SaveDownloadedFile(keepsWhatArrived ? std::string_view(slot.response) : kTimeoutText,
+            "\\" + slot.host + slot.path, m_job);
+    slot.leftTimeoutText = !keepsWhatArrived && saved.kind == SaveOutcome::Kind::Stored;
     const Failure reason = FailureOf(failure, slot);
     // A stop, or a new fetch given to this slot meanwhile (a refused request leaves it free),
     // ends the retry.
     if (!YieldFor(index, Sock(index).Generation()) || !m_running)
         return;
     Sock(index).Close();
-    ResetSlotDisplay(index);
     if (!lastTry) {
-        ++slot.attempt;
-        slot.ForgetResponse();
-        tmrOut(index).start();
-        ConnectSlot(index);
+        RetryAfter(index, 0);
         return;
     }
+    ResetSlotDisplay(index);
     // The last try failed: what it left stays as the file, written once and not counted.
     tmrOut(index).stop();
     if (slot.startPage) {
@@ -467,6 +489,52 @@ void Engine::FailTry(int index, TryFailure failure)
     ReportFailure(index, reason);
     if (m_queue.IsEmpty() && AllSocketsClosed())
         SiteComplete();
+}
+
+void Engine::FailStatus(int index)
+{
+    ConnectionSlot &slot = SlotRecord(index);
+    const int status = StatusCodeOf(slot.response);
+    const Failure failure {
+        .kind = Failure::Kind::HttpStatus, .announced = status, .detail = ReasonOf(slot.response)};
+    Sock(index).Close();
+    if (IsRetriedStatus(status) && slot.attempt < kTries) {
+        RetryAfter(index, RetryAfterSeconds(slot.response).value_or(0));
+        return;
+    }
+    // The answer is the server's word that there is no such file: neither it nor a timeout text
+    // of an earlier try stands in for the file.
+    const StoredLocation stored = StoredLocationOf("\\" + slot.host + slot.path, m_job);
+    if (FileSystem::IsInsideDirectory(stored.placeholderBase + ".tmp", m_job.outputDir))
+        FileSystem::RemoveFile(stored.placeholderBase + ".tmp");
+    if (slot.leftTimeoutText && FileSystem::IsInsideDirectory(stored.file, m_job.outputDir))
+        FileSystem::RemoveFile(stored.file);
+    FailFetch(index, failure);
+}
+
+void Engine::RetryAfter(int index, int seconds)
+{
+    ConnectionSlot &slot = SlotRecord(index);
+    ResetSlotDisplay(index);
+    ++slot.attempt;
+    slot.ForgetResponse();
+    if (seconds <= 0) {
+        tmrOut(index).start();
+        ConnectSlot(index);
+        return;
+    }
+    tmrOut(index).stop();
+    slot.waitingToRetry = true;
+    const quint64 generation = Sock(index).Generation();
+    QTimer::singleShot(seconds * 1000, this, [this, index, generation] {
+        ConnectionSlot &waiting = SlotRecord(index);
+        // A stop or a new job let go of the slot meanwhile.
+        if (!m_running || !waiting.waitingToRetry || Sock(index).Generation() != generation)
+            return;
+        waiting.waitingToRetry = false;
+        tmrOut(index).start();
+        ConnectSlot(index);
+    });
 }
 
 Failure Engine::FailureOf(TryFailure failure, const ConnectionSlot &slot)

@@ -53,6 +53,8 @@ struct ConnectionSlot
     std::string url; // host + path, no scheme, as the scheduler received it after clean-up
     std::string host; // url before its first "/"
     std::string path; // url from its first "/" (at most 999 characters), "/" appended when dotless
+    std::string
+        requestPath; // path as the site spells it (".jpeg" kept), which the request asks for
     std::string response; // the raw response as received, header included
     std::int64_t contentLength = 0;
     std::int64_t bytesReceived = 0;
@@ -61,6 +63,10 @@ struct ConnectionSlot
     bool startPage = false;
     // Why the last try could not connect.
     ConnectFailure lastFailure = ConnectFailure::None;
+    // A failed try left the timeout text as the file.
+    bool leftTimeoutText = false;
+    // The next try waits for the delay the server asked for; the slot is not free meanwhile.
+    bool waitingToRetry = false;
 
     // Forgets what a try received, so that the next try starts afresh.
     void ForgetResponse();
@@ -90,8 +96,9 @@ public:
     // closed and shown as "Not Connected.".
     void StopNOW();
     void CloseAllSockets();
+    // No slot has a connection open or a try waiting.
     bool AllSocketsClosed() const;
-    // The number of slots whose connection is not closed.
+    // The number of slots whose connection is not closed or whose next try waits.
     int BusyConnections() const;
 
     // The number of slots (1..N) that may be given new fetches; 0 when no number is chosen.
@@ -173,6 +180,12 @@ private:
     enum class TryFailure { Timeout, BrokenHead, ShortBody, TooLarge };
     // Tries again, or after the last try stores what is left and reports the failure.
     void FailTry(int index, TryFailure failure);
+    // The server answered with an error status (4xx, 5xx): tried again when the status may pass,
+    // otherwise reported without storing the answer.
+    void FailStatus(int index);
+    // The next try of the slot's URL, at once or after a delay the server asked for.
+    void RetryAfter(int index, int seconds);
+    bool IsSlotFree(int n) const;
     static Failure FailureOf(TryFailure failure, const ConnectionSlot &slot);
     // Counts the slot's URL as failed, once, and reports it.
     void ReportFailure(int index, const Failure &failure);

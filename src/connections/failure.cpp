@@ -45,6 +45,9 @@ QString FailureText(const Failure &failure)
             .arg(failure.announced);
     case Kind::TooLarge:
         return QStringLiteral("too large");
+    case Kind::HttpStatus:
+        return QString::number(failure.announced)
+            + (failure.detail.empty() ? QString() : QLatin1Char(' ') + DisplayText(failure.detail));
     case Kind::NotStored:
         return QStringLiteral("not stored: ") + FromLocalText(failure.detail);
     case Kind::LinksNotFollowed:

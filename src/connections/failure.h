@@ -20,6 +20,7 @@ struct Failure
         BrokenHead, // the server closed before the end of its header
         ShortBody, // received of announced bytes arrived
         TooLarge, // the response outgrew the memory limit
+        HttpStatus, // announced: the error status the server answered with; detail: its reason
         NotStored, // detail: why the file could not be written, in the system's words
         LinksNotFollowed, // detail: why a placeholder or log line could not be written
         PathClimbsAboveSite, // the request's path climbs above the site's root
@@ -34,7 +35,8 @@ struct Failure
     std::string detail;
 };
 
-// "certificate not trusted", "incomplete: 10 of 20 bytes", "not stored: No space left on device".
+// "certificate not trusted", "incomplete: 10 of 20 bytes", "not stored: No space left on device",
+// "404 Not Found".
 QString FailureText(const Failure &failure);
 
 } // namespace tw

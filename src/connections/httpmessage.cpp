@@ -12,7 +12,49 @@ namespace {
 
 std::string_view HeadOf(std::string_view response)
 {
-    return response.substr(0, response.find("\r\n\r\n"));
+    const std::optional<HeadEnd> end = HeadEndOf(response);
+    return response.substr(0, end ? end->blankLine : response.size());
+}
+
+// The characters a request line may not carry as they are.
+bool NeedsEscapeInRequest(unsigned char c)
+{
+    return c <= 0x20 || c >= 0x7f || c == '"' || c == '<' || c == '>';
+}
+
+// The reason phrases of the statuses a copy meets, for a status line that names none.
+std::string_view StandardReason(int status)
+{
+    switch (status) {
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 410:
+        return "Gone";
+    case 429:
+        return "Too Many Requests";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    case 504:
+        return "Gateway Timeout";
+    default:
+        return {};
+    }
 }
 
 // The number a header value starts with (leading spaces, then decimal digits), or nullopt when
@@ -36,12 +78,30 @@ std::optional<std::int64_t> LeadingNumber(std::string_view text)
 std::string RequestFor(std::string_view host, std::string_view path)
 {
     const std::string name = Trim(ReplaceAll(host, "/", ""));
-    std::string request = "GET " + ReplaceAll(path, "//", "/") + " HTTP/1.0\r\n";
+    std::string request = "GET " + EscapeForRequest(ReplaceAll(path, "//", "/")) + " HTTP/1.0\r\n";
     request += "Host: " + name + "\r\n";
     request += "Referrer: " + name + "\r\n";
     request += "User-Agent: Internet Explorer 6.01\r\n";
     request += "\r\n";
     return request;
+}
+
+std::string EscapeForRequest(std::string_view path)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string escaped;
+    escaped.reserve(path.size());
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (NeedsEscapeInRequest(byte)) {
+            escaped += '%';
+            escaped += kHex[byte >> 4];
+            escaped += kHex[byte & 0xf];
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
 }
 
 bool ClimbsAboveRoot(std::string_view request)
@@ -78,14 +138,26 @@ int StatusCodeOf(std::string_view response)
     return code;
 }
 
+std::string ReasonOf(std::string_view response)
+{
+    const std::string_view statusLine = response.substr(0, response.find('\n'));
+    const std::size_t space = statusLine.find(' ');
+    const std::string reason = space == std::string_view::npos || statusLine.size() < space + 5
+        ? std::string()
+        : Trim(ReplaceAll(statusLine.substr(space + 5), "\r", ""));
+    return reason.empty() ? std::string(StandardReason(StatusCodeOf(response))) : reason;
+}
+
 std::optional<std::string> HeaderValue(std::string_view response, std::string_view name)
 {
     const std::string_view head = HeadOf(response);
     const std::string wanted = ToLower(name) + ':';
-    for (std::size_t start = head.find("\r\n"); start != std::string_view::npos;) {
-        start += 2;
-        const std::size_t end = std::min(head.find("\r\n", start), head.size());
-        const std::string_view line = head.substr(start, end - start);
+    for (std::size_t start = head.find('\n'); start != std::string_view::npos;) {
+        start += 1;
+        const std::size_t end = std::min(head.find('\n', start), head.size());
+        std::string_view line = head.substr(start, end - start);
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
         if (line.size() >= wanted.size() && ToLower(line.substr(0, wanted.size())) == wanted)
             return Trim(line.substr(wanted.size()));
         start = end < head.size() ? end : std::string_view::npos;
@@ -113,9 +185,25 @@ std::optional<std::int64_t> AnnouncedLength(std::string_view response)
     return LeadingNumber(*value);
 }
 
+std::optional<int> RetryAfterSeconds(std::string_view response)
+{
+    const std::optional<std::string> value = HeaderValue(response, "Retry-After");
+    if (!value || value->empty() || value->front() < '0' || value->front() > '9')
+        return std::nullopt;
+    const std::optional<std::int64_t> seconds = LeadingNumber(*value);
+    return static_cast<int>(
+        std::min<std::int64_t>(seconds.value_or(kMaxRetryAfterSeconds), kMaxRetryAfterSeconds));
+}
+
+bool IsRetriedStatus(int status)
+{
+    static constexpr std::array<int, 6> kRetried = {408, 429, 500, 502, 503, 504};
+    return std::find(kRetried.begin(), kRetried.end(), status) != kRetried.end();
+}
+
 ResponseFault FaultOf(std::string_view response)
 {
-    if (!response.starts_with("HTTP/") || !Contains(response, "\r\n\r\n"))
+    if (!response.starts_with("HTTP/") || !HeadEndOf(response))
         return ResponseFault::BrokenHead;
     const std::optional<std::int64_t> announced = AnnouncedLength(response);
     if (announced && static_cast<std::int64_t>(BodyOf(response).size()) < *announced)

@@ -35,7 +35,7 @@ bool IsCertificateFailure(ConnectFailure failure)
 
 SiteAddress Engine::RequestedAddress(const ConnectionSlot &slot) const
 {
-    return {m_job.secure, slot.host, ReplaceAll(slot.path, "//", "/")};
+    return {m_job.secure, slot.host, ReplaceAll(slot.requestPath, "//", "/")};
 }
 
 QString Engine::ConnectNowNow(const QString &startUrl)

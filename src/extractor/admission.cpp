@@ -30,34 +30,23 @@ std::string LocalPathOf(std::string_view url, const SiteJob &job)
     return SanitizePath(Trim(job.outputDir + WithHostFolder(UrlToRelativePath(url))));
 }
 
-bool IsSkippedLink(std::string_view rawLink)
-{
-    return Contains(rawLink, "irc:") || Contains(rawLink, "ftp:") || Contains(rawLink, "@");
-}
-
 std::optional<LinkTarget> LinkTargetOf(
     std::string_view rawLink, std::string_view base, const SiteJob &job)
 {
-    // A plain job has one scheme: links to secure pages are not its own.
-    if (!job.secure && Contains(rawLink, "https"))
-        return std::nullopt;
     std::optional<std::string> normalized = NormalizeLink(rawLink, base, job.siteHost, job.secure);
-    if (!normalized || !IsWantedType(*normalized, job.FileTypeFilter))
+    if (!normalized)
         return std::nullopt;
     LinkTarget target;
-    // Computed before "?" and "/../" are touched: for a URL with "/../" the lexical resolution of
-    // ".." names the file of the resolved URL.
-    target.localPath = LocalPathOf(*normalized, job);
-    if (!StaysInOutputDir(target.localPath, job))
-        return std::nullopt;
     target.normalized = std::move(*normalized);
     if (target.normalized.ends_with('?'))
         target.normalized.pop_back();
-    if (ClimbsAboveHost(target.normalized))
-        return std::nullopt;
-    target.resolved = Contains(target.normalized, "/../") ? ResolveDotDot(target.normalized)
-                                                          : target.normalized;
+    target.resolved = ResolveDotDot(target.normalized);
     target.queued = TidyLink(target.resolved);
+    if (!IsWantedType(target.queued, job.FileTypeFilter))
+        return std::nullopt;
+    target.localPath = LocalPathOf(target.queued, job);
+    if (!StaysInOutputDir(target.localPath, job))
+        return std::nullopt;
     return target;
 }
 

@@ -27,17 +27,13 @@ bool IsWantedType(std::string_view url, std::string_view filter);
 // components are not resolved here; the file system resolves "." and ".." lexically.
 std::string LocalPathOf(std::string_view url, const SiteJob &job);
 
-// True for a raw link the scanner never offers: one that names an IRC or FTP address or holds an
-// "@" (a mail address).
-bool IsSkippedLink(std::string_view rawLink);
-
 // What the copy fetches for a raw link found on a page whose directory is base, whether or not the
 // URL is known yet.
 struct LinkTarget
 {
-    // The URL as normalized, before any "/../" in it is resolved.
+    // The URL as normalized, before its "." and ".." segments are resolved.
     std::string normalized;
-    // normalized with its "/../" resolved.
+    // normalized with its "." and ".." resolved as a browser does, the host kept.
     std::string resolved;
     // The URL as queued.
     std::string queued;
@@ -45,13 +41,13 @@ struct LinkTarget
     std::string localPath;
 };
 
-// The target of rawLink when it is on the site, of a wanted type, does not climb above its host
-// and names a local path inside job.outputDir; nullopt otherwise. Pure: nothing is read or written.
+// The target of rawLink when it is a web link on the site, of a wanted type, and names a local
+// path inside job.outputDir; nullopt otherwise. Pure: nothing is read or written.
 std::optional<LinkTarget> LinkTargetOf(
     std::string_view rawLink, std::string_view base, const SiteJob &job);
 
 // Normalizes rawLink against base (the page's directory, ending in "/") and queues it when it is
-// on the site, unknown, of a wanted type and does not climb above its host. Then it writes the
+// on the site, unknown and of a wanted type. Then it writes the
 // placeholder file and the line in "log.txt"; a URL that had "/../" also gets its record in
 // "transdd.txt". A link whose local path would lie outside job.outputDir is rejected before
 // anything is written. Never yields to the event loop, so the known test and the placeholder

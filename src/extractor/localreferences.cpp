@@ -12,15 +12,45 @@ namespace tw {
 
 namespace {
 
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The text with each "%" and two hexadecimal digits turned into the byte they name.
+std::string PercentDecoded(std::string_view text)
+{
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const int high = i + 2 < text.size() && text[i] == '%' ? HexValue(text[i + 1]) : -1;
+        const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
+        if (low >= 0) {
+            decoded += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
+}
+
 // True when a browser that opens storedFile from disk reads the relative link as file: its
-// segments joined to the page's folder, "." and ".." resolved, the query left out.
+// segments joined to the page's folder, "." and ".." resolved, escapes decoded, the query left
+// out.
 bool NamesFile(std::string_view storedFile, std::string_view link, std::string_view file)
 {
     std::vector<std::string_view> parts;
     for (std::size_t start = 0, end = 0;
          (end = storedFile.find('\\', start)) != std::string_view::npos; start = end + 1)
         parts.push_back(storedFile.substr(start, end - start));
-    const std::string path = ReplaceAll(link.substr(0, link.find('?')), "\\", "/");
+    const std::string path = PercentDecoded(ReplaceAll(link.substr(0, link.find('?')), "\\", "/"));
     for (std::size_t start = 0; start <= path.size();) {
         const std::size_t end = std::min(path.find('/', start), path.size());
         const std::string_view segment = std::string_view(path).substr(start, end - start);

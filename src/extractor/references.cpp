@@ -1,7 +1,7 @@
 #include "extractor/references.h"
 
 #include "common/stringops.h"
-#include "extractor/admission.h"
+#include "extractor/urlnormalize.h"
 
 #include <algorithm>
 #include <array>
@@ -14,14 +14,6 @@ namespace {
 // scan cares for.
 constexpr std::size_t kMaxNameLength = 16;
 constexpr std::size_t kMaxGapBeforeEquals = 8;
-// The scanner reads at most this many characters after "href=".
-constexpr std::size_t kScannedValueReach = 300;
-
-// The spellings the link scanner rewrites to "href=", by name; "src" only after a space.
-constexpr std::array<std::string_view, 10> kScannedNames = {
-    "href", "HREF", "hRef", "Href", "hREF", "background", "BACKGROUND", "BackGround", "src", "SRC"};
-// Where the scanner cuts a raw link, and what it keeps as part of one that a browser does not.
-constexpr std::string_view kScannedCuts = "#'\"> ;}\r\n\t\f";
 
 bool IsSpace(char c)
 {
@@ -47,12 +39,19 @@ bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view lo
         && ToLower(text.substr(at, lowerWord.size())) == lowerWord;
 }
 
-// The first "</style" (any case) at or after from, or the end of the text.
-std::size_t StyleEnd(std::string_view text, std::size_t from)
+// "<" + name at at, as a whole tag name.
+bool IsTagAt(std::string_view text, std::size_t at, std::string_view lowerOpening)
+{
+    return StartsWithNoCase(text, at, lowerOpening)
+        && (at + lowerOpening.size() == text.size() || !IsNameChar(text[at + lowerOpening.size()]));
+}
+
+// The first lowerClosing ("</style", "</script") in any case at or after from, or the end.
+std::size_t ElementEnd(std::string_view text, std::size_t from, std::string_view lowerClosing)
 {
     for (auto at = text.find("</", from); at != std::string_view::npos;
          at = text.find("</", at + 2)) {
-        if (StartsWithNoCase(text, at, "</style"))
+        if (StartsWithNoCase(text, at, lowerClosing))
             return at;
     }
     return text.size();
@@ -67,14 +66,14 @@ public:
     }
 
     // The span [from, to) without its surrounding white space, when anything is left of it.
-    void Add(std::size_t from, std::size_t to, ReferenceOrigin origin)
+    void Add(std::size_t from, std::size_t to)
     {
         while (from < to && IsSpace(m_text[from]))
             ++from;
         while (to > from && IsSpace(m_text[to - 1]))
             --to;
         if (from < to)
-            m_found.push_back({from, to - from, origin});
+            m_found.push_back({from, to - from});
     }
 
     std::vector<Reference> Take() { return std::move(m_found); }
@@ -83,6 +82,18 @@ private:
     std::string_view m_text;
     std::vector<Reference> m_found;
 };
+
+// A value [at, end) that may stand in quotes of its own: the part inside them, or all of it.
+void AddMaybeQuoted(std::string_view text, std::size_t at, std::size_t end, Collector &found)
+{
+    while (at < end && IsSpace(text[at]))
+        ++at;
+    if (at < end && (text[at] == '"' || text[at] == '\'')) {
+        found.Add(at + 1, std::min(text.find(text[at], at + 1), end));
+        return;
+    }
+    found.Add(at, end);
+}
 
 // The value of url( whose "(" is at open: quoted or not, up to its closing quote or ")".
 // Returns where the scan goes on.
@@ -93,11 +104,11 @@ std::size_t UrlValue(std::string_view text, std::size_t open, std::size_t end, C
         ++at;
     if (at < end && (text[at] == '"' || text[at] == '\'')) {
         const std::size_t close = std::min(text.find(text[at], at + 1), end);
-        found.Add(at + 1, close, ReferenceOrigin::Added);
+        found.Add(at + 1, close);
         return std::min(close + 1, end);
     }
     const std::size_t close = std::min(text.find(')', at), end);
-    found.Add(at, close, ReferenceOrigin::Added);
+    found.Add(at, close);
     return std::min(close + 1, end);
 }
 
@@ -118,7 +129,7 @@ void FindStyleReferences(std::string_view text, std::size_t from, std::size_t en
             // "@import url(...)" is found as url( itself.
             if (at < end && (text[at] == '"' || text[at] == '\'')) {
                 const std::size_t close = std::min(text.find(text[at], at + 1), end);
-                found.Add(at + 1, close, ReferenceOrigin::Added);
+                found.Add(at + 1, close);
                 at = std::min(close + 1, end);
             }
         } else {
@@ -141,7 +152,7 @@ void FindCandidates(std::string_view text, std::size_t from, std::size_t end, Co
         std::size_t urlEnd = at;
         while (urlEnd > urlStart && text[urlEnd - 1] == ',')
             --urlEnd;
-        found.Add(urlStart, urlEnd, ReferenceOrigin::Added);
+        found.Add(urlStart, urlEnd);
         if (urlEnd < at)
             continue;
         // The descriptors, up to the comma that ends the candidate.
@@ -154,48 +165,56 @@ void FindCandidates(std::string_view text, std::size_t from, std::size_t end, Co
     }
 }
 
+// The target of a refresh instruction in [from, end): a delay, ";" or ",", then "url=" in any
+// case and spacing, then the URL, in quotes of its own or not.
+void FindRefreshTarget(std::string_view text, std::size_t from, std::size_t end, Collector &found)
+{
+    std::size_t at = from;
+    const auto skipSpaces = [&] {
+        while (at < end && IsSpace(text[at]))
+            ++at;
+    };
+    skipSpaces();
+    const std::size_t delay = at;
+    while (at < end && ((text[at] >= '0' && text[at] <= '9') || text[at] == '.'))
+        ++at;
+    if (at == delay)
+        return;
+    skipSpaces();
+    if (at == end || (text[at] != ';' && text[at] != ','))
+        return;
+    ++at;
+    skipSpaces();
+    if (!StartsWithNoCase(text, at, "url") || at + 3 > end)
+        return;
+    at += 3;
+    skipSpaces();
+    if (at == end || text[at] != '=')
+        return;
+    AddMaybeQuoted(text, at + 1, end, found);
+}
+
 struct Attribute
 {
     std::size_t nameStart = 0;
     std::size_t nameEnd = 0;
-    std::size_t equals = 0;
     std::size_t valueStart = 0;
     std::size_t valueEnd = 0;
-    bool quoted = false;
 };
 
-bool OnlyBlanks(std::string_view text, std::string_view allowed)
+// Records the references of one attribute's value by the attribute's name.
+void AddAttributeReferences(std::string_view text, const Attribute &a, Collector &found)
 {
-    return text.find_first_not_of(allowed) == std::string_view::npos;
-}
-
-// The link scanner reads this attribute: one of its spellings, with at most one space before
-// "=" once line breaks are gone and only spaces and line breaks after it.
-bool IsScannedSpelling(std::string_view text, const Attribute &a)
-{
-    const std::string_view name = text.substr(a.nameStart, a.nameEnd - a.nameStart);
-    if (std::find(kScannedNames.begin(), kScannedNames.end(), name) == kScannedNames.end())
-        return false;
-    if (ToLower(name) == "src" && (a.nameStart == 0 || text[a.nameStart - 1] != ' '))
-        return false;
-    const std::string gap
-        = ReplaceAll(ReplaceAll(text.substr(a.nameEnd, a.equals - a.nameEnd), "\r", ""), "\n", "");
-    const std::size_t valueGapEnd = a.valueStart - (a.quoted ? 1 : 0);
-    return (gap.empty() || gap == " ")
-        && OnlyBlanks(text.substr(a.equals + 1, valueGapEnd - a.equals - 1), " \r\n");
-}
-
-// An attribute the scanner reads: its raw link, when it is the value a browser reads, less the
-// fragment.
-void AddScannedValue(std::string_view text, const Attribute &a, Collector &found)
-{
-    const std::size_t cut = std::min(text.find_first_of(kScannedCuts, a.valueStart), a.valueEnd);
-    std::size_t browserEnd = a.valueEnd;
-    while (browserEnd > a.valueStart && IsSpace(text[browserEnd - 1]))
-        --browserEnd;
-    const bool sameValue = cut == browserEnd || (cut < browserEnd && text[cut] == '#');
-    if (sameValue && cut > a.valueStart && cut - (a.equals + 1) <= kScannedValueReach)
-        found.Add(a.valueStart, cut, ReferenceOrigin::Scanned);
+    const std::string name = ToLower(text.substr(a.nameStart, a.nameEnd - a.nameStart));
+    if (name == "href" || name == "src" || name == "background" || name == "xlink:href"
+        || name == "data-src" || name == "poster")
+        found.Add(a.valueStart, a.valueEnd);
+    else if (name == "srcset" || name == "data-srcset")
+        FindCandidates(text, a.valueStart, a.valueEnd, found);
+    else if (name == "style")
+        FindStyleReferences(text, a.valueStart, a.valueEnd, found);
+    else if (name == "content")
+        FindRefreshTarget(text, a.valueStart, a.valueEnd, found);
 }
 
 // Reads the attribute whose "=" is at equals, records its references and returns where the
@@ -203,7 +222,6 @@ void AddScannedValue(std::string_view text, const Attribute &a, Collector &found
 std::size_t ReadAttribute(std::string_view text, std::size_t equals, Collector &found)
 {
     Attribute a;
-    a.equals = equals;
     a.nameEnd = equals;
     while (
         a.nameEnd > 0 && equals - a.nameEnd < kMaxGapBeforeEquals && IsSpace(text[a.nameEnd - 1]))
@@ -218,8 +236,8 @@ std::size_t ReadAttribute(std::string_view text, std::size_t equals, Collector &
         ++at;
     if (at == text.size())
         return at;
-    a.quoted = text[at] == '"' || text[at] == '\'';
-    if (a.quoted) {
+    const bool quoted = text[at] == '"' || text[at] == '\'';
+    if (quoted) {
         a.valueStart = at + 1;
         a.valueEnd = text.find(text[at], a.valueStart);
         // An unclosed quote: nothing of it is taken as a value.
@@ -231,64 +249,54 @@ std::size_t ReadAttribute(std::string_view text, std::size_t equals, Collector &
         while (a.valueEnd < text.size() && !IsSpace(text[a.valueEnd]) && text[a.valueEnd] != '>')
             ++a.valueEnd;
     }
-    const std::size_t next = a.valueEnd + (a.quoted ? 1 : 0);
-
     const bool named = a.nameStart < a.nameEnd && a.nameEnd - a.nameStart <= kMaxNameLength
         && (a.nameStart == 0 || !IsNameChar(text[a.nameStart - 1]));
-    if (!named)
-        return next;
-    const std::string name = ToLower(text.substr(a.nameStart, a.nameEnd - a.nameStart));
-    if (name == "srcset" || name == "data-srcset")
-        FindCandidates(text, a.valueStart, a.valueEnd, found);
-    else if (name == "data-src" || name == "poster")
-        found.Add(a.valueStart, a.valueEnd, ReferenceOrigin::Added);
-    else if (name == "style")
-        FindStyleReferences(text, a.valueStart, a.valueEnd, found);
-    else if (IsScannedSpelling(text, a))
-        AddScannedValue(text, a, found);
-    return next;
+    if (named)
+        AddAttributeReferences(text, a, found);
+    return a.valueEnd + (quoted ? 1 : 0);
 }
 
-// The next "=" or "<" from at. find_first_of would search its set once for every byte of a page.
-std::size_t NextAttributeOrTag(std::string_view text, std::size_t at)
+// The next "=", "<" or ">" from at. find_first_of would search its set once for every byte.
+std::size_t NextMark(std::string_view text, std::size_t at)
 {
     const auto hit
         = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(std::min(at, text.size())),
-            text.end(), [](char c) { return c == '=' || c == '<'; });
+            text.end(), [](char c) { return c == '=' || c == '<' || c == '>'; });
     return hit == text.end() ? std::string_view::npos
                              : static_cast<std::size_t>(hit - text.begin());
 }
 
+// Pages and SVG images. A comment holds no references, nor does a script's text; a script tag's
+// own attributes do.
 void FindPageReferences(std::string_view text, Collector &found)
 {
-    for (std::size_t at = NextAttributeOrTag(text, 0); at != std::string_view::npos;
-         at = NextAttributeOrTag(text, at)) {
+    bool inScriptTag = false;
+    for (std::size_t at = NextMark(text, 0); at != std::string_view::npos;
+         at = NextMark(text, at)) {
         if (text[at] == '=') {
             at = ReadAttribute(text, at, found);
-            continue;
-        }
-        const bool styleBlock = StartsWithNoCase(text, at, "<style")
-            && (at + 6 == text.size() || !IsNameChar(text[at + 6]));
-        const std::size_t open = styleBlock ? text.find('>', at) : std::string_view::npos;
-        if (open == std::string_view::npos) {
+        } else if (text[at] == '>') {
+            if (inScriptTag)
+                at = ElementEnd(text, at + 1, "</script");
+            else
+                ++at;
+            inScriptTag = false;
+        } else if (text.substr(at).starts_with("<!--")) {
+            const std::size_t close = text.find("-->", at + 4);
+            at = close == std::string_view::npos ? text.size() : close + 3;
+        } else if (IsTagAt(text, at, "<script")) {
+            inScriptTag = true;
             ++at;
-            continue;
+        } else if (const std::size_t open
+                   = IsTagAt(text, at, "<style") ? text.find('>', at) : std::string_view::npos;
+                   open != std::string_view::npos) {
+            const std::size_t close = ElementEnd(text, open + 1, "</style");
+            FindStyleReferences(text, open + 1, close, found);
+            at = close;
+        } else {
+            ++at;
         }
-        const std::size_t close = StyleEnd(text, open + 1);
-        FindStyleReferences(text, open + 1, close, found);
-        at = close;
     }
-}
-
-bool HasOtherScheme(std::string_view link)
-{
-    const std::size_t colon = link.find(':');
-    if (colon == std::string_view::npos || colon == 0)
-        return false;
-    const std::string scheme = ToLower(link.substr(0, colon));
-    const bool schemeChars = scheme.front() >= 'a' && scheme.front() <= 'z'
-        && scheme.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789+.-") == std::string::npos;
-    return schemeChars && scheme != "http" && scheme != "https";
 }
 
 } // namespace
@@ -296,7 +304,7 @@ bool HasOtherScheme(std::string_view link)
 std::vector<Reference> FindReferences(std::string_view text, DocumentKind kind)
 {
     Collector found(text);
-    if (kind == DocumentKind::Page)
+    if (kind == DocumentKind::Page || kind == DocumentKind::Svg)
         FindPageReferences(text, found);
     else if (kind == DocumentKind::StyleSheet)
         FindStyleReferences(text, 0, text.size(), found);
@@ -307,20 +315,9 @@ std::string_view LinkOf(std::string_view text, const Reference &reference)
 {
     std::string_view link = text.substr(reference.at, reference.length);
     link = link.substr(0, link.find('#'));
-    if (HasOtherScheme(link) || IsSkippedLink(link))
+    if (FormOfLink(link) == LinkForm::OtherScheme)
         return {};
     return link;
-}
-
-std::vector<std::string> AddedLinks(std::string_view text, DocumentKind kind)
-{
-    std::vector<std::string> links;
-    for (const Reference &reference : FindReferences(text, kind)) {
-        const std::string_view link = LinkOf(text, reference);
-        if (reference.origin == ReferenceOrigin::Added && !link.empty())
-            links.emplace_back(link);
-    }
-    return links;
 }
 
 } // namespace tw

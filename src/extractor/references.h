@@ -1,9 +1,10 @@
 #pragma once
 
-// Finds the references of a page or style sheet as a browser reads them: where each URL is
-// written in the text as received. A forward scan in linear time, not a parser: an "=" is an
-// attribute's when a name stands in front of it, and the value runs to its closing quote, or
-// for an unquoted value to the next white space or ">".
+// Finds the references of a page, style sheet or SVG image as a browser reads them: where each
+// URL is written in the text as received. A forward scan in linear time, not a parser: an "=" is
+// an attribute's when a name stands in front of it, and the value runs to its closing quote, or
+// for an unquoted value to the next white space or ">". What the copy follows and what it
+// rewrites are both taken from this one list.
 
 #include "output/pagesaver.h"
 
@@ -13,34 +14,22 @@
 
 namespace tw {
 
-enum class ReferenceOrigin {
-    // An href, src or background attribute in one of the spellings the link scanner rewrites,
-    // whose value the scanner reads exactly as a browser does: the span is the raw link the
-    // scanner offers, and the value's fragment follows it.
-    Scanned,
-    // A source the link scanner does not see: each candidate of srcset and data-srcset,
-    // data-src, poster, and url() and @import in style sheets, <style> blocks and style
-    // attributes. The span is the value whole, fragment included.
-    Added,
-};
-
+// The span of one URL in the text, fragment included.
 struct Reference
 {
     std::size_t at = 0;
     std::size_t length = 0;
-    ReferenceOrigin origin = ReferenceOrigin::Added;
 };
 
-// The references of text, in order of position; none for a kind that is stored as received.
+// The references of text, in order of position: href, src and background attributes in any
+// letter case and spacing (xlink:href too), each candidate of srcset and data-srcset, data-src,
+// poster, a refresh target ("0; url=..."), and url() and @import in style sheets, <style> blocks
+// and style attributes. Script blocks hold none. None for a kind that is not scanned.
 std::vector<Reference> FindReferences(std::string_view text, DocumentKind kind);
 
 // The URL a reference names, without its fragment; empty when it names nothing the copy could
-// fetch: a fragment alone, another scheme (data:, javascript:, mailto:), an IRC or FTP address,
-// a mail address.
+// fetch: a fragment alone, or a link with another scheme than http and https (data:,
+// javascript:, mailto:, file:).
 std::string_view LinkOf(std::string_view text, const Reference &reference);
-
-// LinkOf every Added reference that names something, in order: what queue admission is offered
-// beside the scanner's links.
-std::vector<std::string> AddedLinks(std::string_view text, DocumentKind kind);
 
 } // namespace tw

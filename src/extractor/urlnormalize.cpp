@@ -2,7 +2,7 @@
 
 #include "common/stringops.h"
 
-#include <array>
+#include <vector>
 
 namespace tw {
 
@@ -38,7 +38,16 @@ LinkForm FormOfLink(std::string_view link)
         return LinkForm::Plain;
     if (link.starts_with("//"))
         return LinkForm::ProtocolRelative;
-    return link.starts_with('/') ? LinkForm::RootRelative : LinkForm::Relative;
+    if (link.starts_with('/'))
+        return LinkForm::RootRelative;
+    const std::size_t colon = link.find_first_not_of(
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.");
+    if (colon != 0 && colon != std::string_view::npos && link[colon] == ':') {
+        const std::string name = ToLower(link.substr(0, colon));
+        if (name != "http" && name != "https")
+            return LinkForm::OtherScheme;
+    }
+    return LinkForm::Relative;
 }
 
 std::optional<std::string> NormalizeLink(
@@ -64,6 +73,8 @@ std::optional<std::string> NormalizeLink(
     case LinkForm::Relative:
         link = std::string(base) + link;
         break;
+    case LinkForm::OtherScheme:
+        return std::nullopt;
     }
 
     // A doubled slash after a host ending in .com, .net or .org, even inside the scheme's part
@@ -79,6 +90,8 @@ std::optional<std::string> NormalizeLink(
         link.erase(0, kScheme.size());
     if (!OnSite(link, siteHost))
         return std::nullopt;
+    if (link.ends_with("/.") || link.ends_with("/.."))
+        link += '/';
     if (LastChar(link) == "/")
         link += "index.html";
     return link;
@@ -92,49 +105,40 @@ std::string CollapseSlashes(std::string_view url)
     return result;
 }
 
-bool ClimbsAboveHost(std::string_view url)
-{
-    static constexpr std::array<std::string_view, 10> kMarkers = {
-        ".info/..",
-        ".tk/..",
-        ".uk/..",
-        ".au/..",
-        ".mil/..",
-        ".gov/..",
-        ".edu/..",
-        ".org/..",
-        ".net/..",
-        ".com/..",
-    };
-    for (std::string_view marker : kMarkers) {
-        if (Contains(url, marker))
-            return true;
-    }
-    return false;
-}
-
 std::string ResolveDotDot(std::string_view url)
 {
     std::string result = ReplaceAll(url, "\\", "/");
-    for (auto up = result.find("/../"); up != std::string::npos; up = result.find("/../")) {
-        if (up > 0) {
-            const auto segment = result.rfind('/', up - 1);
-            if (segment != std::string::npos) {
-                result.erase(segment, up - segment);
-                up = segment;
-            }
+    const std::size_t pathStart = result.find('/');
+    if (pathStart == std::string::npos)
+        return result;
+    const std::size_t queryStart = std::min(result.find('?', pathStart), result.size());
+    std::vector<std::string_view> kept;
+    bool endsInFolder = false;
+    const std::string_view path
+        = std::string_view(result).substr(pathStart + 1, queryStart - pathStart - 1);
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view segment = path.substr(start, end - start);
+        endsInFolder = segment == "." || segment == "..";
+        if (segment == "..") {
+            if (!kept.empty())
+                kept.pop_back();
+        } else if (segment != ".") {
+            kept.push_back(segment);
         }
-        // "/../" becomes "/".
-        result.erase(up + 1, 3);
+        start = end + 1;
     }
-    return result;
+    std::string resolved = result.substr(0, pathStart + 1);
+    for (std::size_t i = 0; i < kept.size(); ++i)
+        resolved.append(i == 0 ? "" : "/").append(kept[i]);
+    if (endsInFolder && !kept.empty())
+        resolved += '/';
+    return resolved + result.substr(queryStart);
 }
 
 std::string TidyLink(std::string_view url)
 {
-    std::string result = ReplaceAll(url, "/./", "/");
-    result = ReplaceAll(result, "http://", "http:/");
-    return ReplaceAll(result, "http:/", "http://");
+    return ReplaceAll(ReplaceAll(url, "http://", "http:/"), "http:/", "http://");
 }
 
 std::string UrlToRelativePath(std::string_view url)
@@ -159,17 +163,19 @@ std::string StripScheme(std::string_view url)
 FetchTarget FetchTargetOf(std::string_view queuedUrl)
 {
     FetchTarget target;
-    target.url = ReplaceAll(StripScheme(queuedUrl), ".jpeg", ".jpg");
-    if (const auto slash = target.url.find('/'); slash != std::string::npos) {
-        target.path = target.url.substr(slash, kMaxRequestPath);
-        target.host = target.url.substr(0, slash);
-    } else {
-        target.host = target.url;
-        // Not assigned from a literal: GCC 12 at -O3 warns falsely (-Wrestrict) about that.
-        target.path.assign(1, '/');
-    }
-    if (!Contains(target.path, "."))
-        target.path += '/';
+    const std::string asNamed = StripScheme(queuedUrl);
+    target.url = ReplaceAll(asNamed, ".jpeg", ".jpg");
+    const auto pathOf = [](std::string_view url) {
+        const auto slash = url.find('/');
+        std::string path(slash == std::string_view::npos ? std::string_view("/")
+                                                         : url.substr(slash, kMaxRequestPath));
+        if (!Contains(path, "."))
+            path += '/';
+        return path;
+    };
+    target.host = target.url.substr(0, target.url.find('/'));
+    target.path = pathOf(target.url);
+    target.requestPath = pathOf(asNamed);
     return target;
 }
 

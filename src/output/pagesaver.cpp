@@ -65,7 +65,7 @@ std::size_t ParentLinkAt(std::string_view rest)
 
 bool IsPagePath(std::string_view savePath)
 {
-    for (std::string_view mark : {".htm", ".php", ".shtm", ".asp", ".txt"}) {
+    for (std::string_view mark : {".htm", ".php", ".shtm", ".asp"}) {
         if (Contains(savePath, mark))
             return true;
     }
@@ -121,17 +121,47 @@ std::string RewriteStoredBody(
     return result;
 }
 
+std::optional<HeadEnd> HeadEndOf(std::string_view response)
+{
+    // The first line break followed by an empty line, whichever way either ends.
+    for (auto lf = response.find('\n'); lf != std::string_view::npos;
+         lf = response.find('\n', lf + 1)) {
+        const std::size_t blank = lf + 1;
+        if (blank < response.size() && response[blank] == '\n')
+            return HeadEnd {lf > 0 && response[lf - 1] == '\r' ? lf - 1 : lf, blank + 1};
+        if (blank + 1 < response.size() && response[blank] == '\r' && response[blank + 1] == '\n')
+            return HeadEnd {lf > 0 && response[lf - 1] == '\r' ? lf - 1 : lf, blank + 2};
+    }
+    return std::nullopt;
+}
+
 std::string_view BodyOf(std::string_view response)
 {
-    const auto blankLine = response.find("\r\n\r\n");
-    return blankLine == std::string_view::npos ? response : response.substr(blankLine + 4);
+    const std::optional<HeadEnd> end = HeadEndOf(response);
+    return end ? response.substr(end->body) : response;
 }
 
 DocumentKind StoredLocation::Kind() const
 {
     if (page)
         return DocumentKind::Page;
-    return ToLower(file).ends_with(".css") ? DocumentKind::StyleSheet : DocumentKind::Other;
+    const std::string name = ToLower(file);
+    if (name.ends_with(".css"))
+        return DocumentKind::StyleSheet;
+    return name.ends_with(".svg") ? DocumentKind::Svg : DocumentKind::Other;
+}
+
+DocumentKind DocumentKindOf(const StoredLocation &location, std::string_view contentType)
+{
+    const DocumentKind byName = location.Kind();
+    const std::string type = LowerTrim(contentType.substr(0, contentType.find(';')));
+    if (byName == DocumentKind::Page || type == "text/html" || type == "application/xhtml+xml")
+        return DocumentKind::Page;
+    if (type == "text/css")
+        return DocumentKind::StyleSheet;
+    if (type == "image/svg+xml")
+        return DocumentKind::Svg;
+    return byName;
 }
 
 StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &job)
@@ -172,21 +202,23 @@ SaveOutcome SaveDownloadedFile(std::string_view response, std::string_view relat
 
     const std::string_view body = BodyOf(response);
     const std::string &savePath = location.file;
+    const DocumentKind kind = location.Kind();
+    const bool rewritten = kind == DocumentKind::Page || kind == DocumentKind::StyleSheet;
     std::string stored;
-    if (const DocumentKind kind = location.Kind(); kind != DocumentKind::Other) {
+    if (rewritten) {
         const std::string_view inMirror
             = std::string_view(location.placeholderBase).substr(location.mirrorStart);
         const std::vector<TextEdit> edits
             = editReferences ? editReferences(body, kind, savePath) : std::vector<TextEdit>();
-        stored = RewriteStoredBody(
-            body, location.page, IsInSiteRoot(inMirror, HostFolderName(job.siteHost)), edits);
+        stored = RewriteStoredBody(body, kind == DocumentKind::Page,
+            IsInSiteRoot(inMirror, HostFolderName(job.siteHost)), edits);
         stored += "\r\n";
     }
     // Images, archives and the like keep their exact bytes. The placeholder becomes the file: a
     // file system makes a new file and deletes another at a much higher cost.
     std::string error;
     const bool written = FileSystem::WriteFileInPlaceOf(location.placeholderBase + ".tmp", savePath,
-        location.Kind() == DocumentKind::Other ? body : std::string_view(stored), &error);
+        rewritten ? std::string_view(stored) : body, &error);
     if (!written) {
         // A file cut short would pass for the real one, and a later copy would take it as known.
         FileSystem::RemoveFile(savePath);

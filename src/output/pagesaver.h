@@ -7,21 +7,23 @@
 #include "common/sitejob.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tw {
 
-// True when the save path names a page: it holds ".htm", ".php", ".shtm", ".asp" or ".txt"
-// (exact lower case) anywhere.
+// True when the save path names a page: it holds ".htm", ".php", ".shtm" or ".asp" (exact lower
+// case) anywhere.
 bool IsPagePath(std::string_view savePath);
 
-// What a stored file holds, as far as its rewriting goes.
+// What a stored file holds, as far as its scan and rewriting go.
 enum class DocumentKind {
     Page,
     StyleSheet,
-    Other, // stored exactly as received
+    Svg, // scanned for its links, stored exactly as received
+    Other, // neither scanned nor rewritten: stored exactly as received
 };
 
 // The replacement of the text [at, at + length) of a body by text.
@@ -41,6 +43,15 @@ struct TextEdit
 std::string RewriteStoredBody(
     std::string_view body, bool page, bool inSiteRoot, const std::vector<TextEdit> &edits = {});
 
+// Where the blank line that ends a response's header begins, and where the body after it
+// begins; nothing when there is no blank line. Header lines may end in CR LF or in LF alone.
+struct HeadEnd
+{
+    std::size_t blankLine = 0;
+    std::size_t body = 0;
+};
+std::optional<HeadEnd> HeadEndOf(std::string_view response);
+
 // The part of a response after its header's blank line; all of it when there is none.
 std::string_view BodyOf(std::string_view response);
 
@@ -59,9 +70,15 @@ struct StoredLocation
     // A page (IsPagePath of the part below the download folder).
     bool page = false;
 
+    // Page, StyleSheet (".css"), Svg (".svg") or Other, by the stored name alone.
     DocumentKind Kind() const;
 };
 StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &job);
+
+// How a file stored at location is scanned for links, told by its name or by the Content-Type
+// its server gave: "text/html" and "application/xhtml+xml" are pages, "text/css" style sheets,
+// "image/svg+xml" SVG images.
+DocumentKind DocumentKindOf(const StoredLocation &location, std::string_view contentType);
 
 // The edits that make the references of a page or style sheet (body, stored as storedFile) point
 // at the copy.
@@ -82,7 +99,7 @@ struct SaveOutcome
 
 // Saves response under relativePath ("\" + host + URL path) below job.outputDir. "cancel" in any
 // case, spaces around, means there is nothing to save. A body without a header blank line is
-// saved whole. Files that are neither pages nor style sheets (".css") are stored exactly as
+// saved whole. Files whose names are neither pages nor style sheets are stored exactly as
 // received; pages and style sheets are rewritten (with the edits of editReferences, when given)
 // and end with CR LF. A path that would lead outside the output directory is refused before any
 // directory is made: then nothing is written or deleted. Otherwise the placeholder is deleted,

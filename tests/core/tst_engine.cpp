@@ -13,6 +13,8 @@
 
 #include <sys/mount.h>
 
+#include <set>
+
 namespace tw {
 namespace {
 
@@ -31,8 +33,10 @@ struct Site
         std::string many;
         for (int i = 0; i < 20; ++i) {
             many += "<a href='f" + std::to_string(i) + ".txt'></a>";
-            Page("/many/f" + std::to_string(i) + ".txt",
-                std::string(2000 + i * 37, static_cast<char>('a' + i)));
+            // Text files are no pages: stored as they came.
+            const std::string text(2000 + i * 37, static_cast<char>('a' + i));
+            routes["/many/f" + std::to_string(i) + ".txt"] = Route::Page(text, "text/plain");
+            stored["many/f" + std::to_string(i) + ".txt"] = text;
         }
         Page("/many/", many);
         Page("/",
@@ -243,6 +247,85 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
     // No timeout is left to write or count anything again.
     for (const QTimer *timer : m_engine.findChildren<QTimer *>())
         EXPECT_FALSE(timer->isActive());
+}
+
+TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
+{
+    m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()) + ":.js:"; });
+    m_engine.SetConnectionCount(24);
+    struct Case
+    {
+        std::string path;
+        Route route;
+        std::size_t requests;
+        const char *stored; // nullptr: nothing stored
+        const char *reason; // nullptr: no failure
+    };
+    int flakyAnswers = 0;
+    m_server.SetFallback([&](const std::string &path) {
+        return path == "/flaky.gif" && flakyAnswers++ == 0 ? Route::Status(500)
+                                                           : Route::Page("GIF", "image/gif");
+    });
+    const std::vector<Case> cases = {
+        {"/missing.html", Route::Status(404), 1, nullptr, "404 Not Found"},
+        {"/gone.gif", Route::Status(410), 1, nullptr, "410 Gone"},
+        {"/busy.zip", Route::Status(503, "Retry-After: 1\r\n"), 3, nullptr,
+            "503 Service Unavailable"},
+        {"/many.zip", Route::Status(429), 3, nullptr, "429 Too Many Requests"},
+        {"/flaky.gif", {}, 2, "GIF", nullptr},
+        {"/lf.gif", Route::Raw("HTTP/1.0 200 OK\nContent-Type: image/gif\n\nGIF\r\n"), 1, "GIF\r\n",
+            nullptr},
+        {"/mix.gif", Route::Raw("HTTP/1.0 200 OK\r\nContent-Type: image/gif\n\r\nGIF\n"), 1,
+            "GIF\n", nullptr},
+        {"/c d.gif", Route::Page("GIF", "image/gif"), 1, "GIF", nullptr},
+        {"/app.js",
+            Route::Page(
+                "a.href=\"never.html\"; x = '<img src=\"no.gif\">';", "application/javascript"),
+            1, "a.href=\"never.html\"; x = '<img src=\"no.gif\">';", nullptr},
+    };
+    std::string links = "<img src='p.jpeg'>";
+    for (const Case &c : cases) {
+        links += "<a href='" + c.path.substr(1) + "'></a>";
+        if (!c.path.starts_with("/flaky"))
+            m_server.SetRoute(c.path, c.route);
+    }
+    m_server.SetRoute("/", Route::Page(links));
+    m_server.SetRoute("/p.jpeg", Route::Page("JPEG", "image/jpeg"));
+    std::map<QString, QString> failures;
+    QObject::connect(
+        &m_engine, &Engine::fetchFailed, [&](const std::string &url, const Failure &failure) {
+            failures[DisplayText(url)] = FailureText(failure);
+        });
+
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/"), 20000));
+
+    std::map<QString, QString> expected;
+    std::set<std::string> files {"log.txt", "site.test/index.html", "site.test/p.jpg"};
+    for (const Case &c : cases) {
+        EXPECT_EQ(m_server.RequestCount(c.path), c.requests) << c.path;
+        if (c.stored) {
+            EXPECT_EQ(File(c.path.substr(1)), c.stored) << c.path;
+            files.insert("site.test" + c.path);
+        }
+        if (c.reason)
+            expected["www.site.test" + DisplayText(c.path)] = QString::fromLatin1(c.reason);
+    }
+    EXPECT_EQ(failures, expected);
+    EXPECT_EQ(m_engine.Job().aFailures, static_cast<std::int64_t>(expected.size()));
+    EXPECT_EQ(m_engine.Job().aFiles, static_cast<std::int64_t>(files.size() - 1));
+    std::set<std::string> found;
+    for (const auto &[path, bytes] : Tree())
+        found.insert(path);
+    EXPECT_EQ(found, files) << "no error page, no placeholder";
+    // The request names the file as the site does, and escapes what a request line may not hold.
+    EXPECT_EQ(File("p.jpg"), "JPEG");
+    EXPECT_EQ(File("index.html").substr(0, 20), "<img src='p.jpg'><a ");
+    std::set<std::string> requestLines;
+    for (const test::Request &request : m_server.Requests())
+        requestLines.insert(request.raw.substr(0, request.raw.find("\r\n")));
+    EXPECT_TRUE(requestLines.contains("GET /p.jpeg HTTP/1.0"));
+    EXPECT_TRUE(requestLines.contains("GET /c%20d.gif HTTP/1.0"));
+    EXPECT_EQ(m_server.RequestCount("/never.html") + m_server.RequestCount("/no.gif"), 0U);
 }
 
 TEST_F(EngineTest, NamesTheSystemCannotStoreAreShortenedAndLinkedTo)

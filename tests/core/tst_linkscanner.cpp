@@ -1,152 +1,98 @@
+// Which links of a fetched page, style sheet or SVG image are offered to the queue, in which
+// order, and how the scan lets the event loop run and ends on a stop.
+
 #include "extractor/linkscanner.h"
 
-#include "common/stringops.h"
 #include "connections/downloadqueue.h"
-#include "core/plainlinkscanner.h"
 #include "support/testenvironment.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 namespace tw {
 namespace {
 
-using test::kLinkSpellings;
-using test::PlainRewriteForScan;
-using test::PlainScanLinks;
-
-struct ScanRecord
+class LinkScannerTest : public testing::Test
 {
-    std::vector<std::string> links;
-    int yields = 0;
-    std::string rest;
+protected:
+    test::TempDir m_dir;
+    SiteJob m_job = [this] {
+        SiteJob job;
+        job.siteHost = "host.com";
+        job.outputDir = m_dir.Path();
+        job.FileTypeFilter = ":.html::.gif::.png::.css:";
+        return job;
+    }();
+
+    // The URLs body queues from host.com/dir/, oldest first.
+    std::vector<std::string> Queued(std::string_view body, DocumentKind kind = DocumentKind::Page)
+    {
+        DownloadQueue queue;
+        ExtractLinks(body, kind, queue, "host.com/dir", m_job, [] { return true; });
+        std::vector<std::string> queued;
+        for (std::size_t row = queue.Count(); row > 0; --row)
+            queued.push_back(queue.At(row - 1));
+        return queued;
+    }
 };
 
-// Scans text with a sink that answers verdict(link) and a yield hook that empties the text at
-// yield number stopAt (never when 0).
-template <typename Scanner>
-ScanRecord Scan(Scanner scanner, std::string text,
-    const std::function<Admission(const std::string &)> &verdict, int stopAt = 0)
+TEST_F(LinkScannerTest, FollowsWebLinksWhereverABrowserReadsThem)
 {
-    ScanRecord record;
-    scanner(
-        text,
-        [&](const std::string &link) {
-            record.links.push_back(link);
-            return verdict(link);
-        },
-        [&] {
-            if (++record.yields == stopAt)
-                text.clear();
-        });
-    record.rest = text;
-    return record;
-}
-
-std::vector<std::string> LinksOf(const std::string &page)
-{
-    return Scan(ScanLinks, page, [](const std::string &) { return Admission::Rejected; }).links;
-}
-
-TEST(LinkScanner, EveryKnownSpellingYieldsItsValue)
-{
-    for (const char *spelling : kLinkSpellings)
-        EXPECT_EQ(LinksOf(std::string("<x") + spelling + "\"v.html\">"),
-            std::vector<std::string> {"v.html"})
-            << spelling;
-}
-
-TEST(LinkScanner, CutsFiltersAndSkipsValues)
-{
-    const std::string longValue(400, 'a');
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {"<img\tsrc=a.gif><img\nsrc=b.gif><a HREF  =c.html><a hreF=d.html>", {}},
-        {"<a href=a.html>x</a> <a href=b c> href=d}eee href=f;g", {"a.html", "b", "d", "f"}},
-        {"<a href='#top'> <a href=\"p.html#top\">", {"p.html"}},
-        {"href='mailto:a@b.c' href=https://h/x href=ftp://h href=irc://h href=HTTPS://h/x",
-            {"https://h/x", "HTTPS://h/x"}},
-        {"href=" + longValue, {std::string(300, 'a')}},
-        {"href=\"" + longValue + "\"", {std::string(299, 'a')}},
-        {"<a href=''>", {""}},
-        {"the last word is href", {""}},
-        {"<meta content=\"0; URL=http://host.com/x.html\">", {"http://http://host.com/x.html"}},
-        {"href=ab href=c.html href=abcde href=f.html", {"ab", "abcde", "f.html"}},
-        {"no links, just text", {}},
-        {std::string("GIF89a\0\xff", 8) + " src=\x01\x02.gif", {"\x01\x02.gif"}},
+    using Urls = std::vector<std::string>;
+    const std::pair<const char *, Urls> cases[] = {
+        // Other schemes, in any case, are never joined to the page's folder.
+        {"<link rel=canonical href=\"file:///usr/share/doc/index.html\"><a href=\"chrome://x\">"
+         "<a href=\"Mailto:a@b\"><a href=\"JAVASCRIPT:void(0)\"><a href=\"ircs://host.com/x.html\">"
+         "<img src=\"data:image/png;base64,iVBORw0KGgo=\"><a href=\"tel:+1-555\">",
+            {}},
+        {"<img srcset=\"img/logo.png 1x, img/logo@2x.png 2x\">",
+            {"host.com/dir/img/logo.png", "host.com/dir/img/logo@2x.png"}},
+        {"<a HrEf=\"/a.html\"><img\nsrc=b.gif><img\r\n\tSRC = 'c.gif'>"
+         "<meta http-equiv=\"refresh\" content=\"0; url=http://www.host.com/r1.html\">"
+         "<meta http-equiv=refresh content='5;URL=\"r2.html\"'>",
+            {"host.com/a.html", "host.com/dir/b.gif", "host.com/dir/c.gif", "www.host.com/r1.html",
+                "host.com/dir/r2.html"}},
+        // In document order, each URL once; a comment and a script's text hold no links.
+        {"<a href=\"a.html\"><img src=\"../i.gif\"><a href=\"http://other.org/x.html\">"
+         "<a href=\"a.html\"><!-- <a href=\"gone.html\"> --><img srcset=\"s.gif 2x, a.html\">"
+         "<script src=\"s.gif\">var x = '<a href=\"x.html\">'; src = \"y.gif\";</script>"
+         "<p style=\"background:url(/bg.gif)\">",
+            {"host.com/dir/a.html", "host.com/i.gif", "host.com/dir/s.gif", "host.com/bg.gif"}},
+        {"<a href=\".\"><a href=\"..\"><a href=\"./\"><a href=\"../\"><a href=\"sub/\">",
+            {"host.com/dir/index.html", "host.com/index.html", "host.com/dir/sub/index.html"}},
+        {"<a href=\"../../../x.html\"><a href=\"c d.gif\">",
+            {"host.com/x.html", "host.com/dir/c d.gif"}},
     };
-    for (const auto &[page, links] : cases)
-        EXPECT_EQ(LinksOf(page), links) << page;
+    for (const auto &[body, urls] : cases)
+        EXPECT_EQ(Queued(body), urls) << body;
 }
 
-// Pages from fragments that sit on the scanner's edges: spellings, quotes, line breaks, refresh
-// targets, delimiters and values close to the next "href".
-std::string RandomPage(std::mt19937 &random)
+TEST_F(LinkScannerTest, ScansStyleSheetsAndSvgImagesOnlyForTheirOwnReferences)
 {
-    static const char *fragments[] = {
-        // clang-format off
-        "href", "HREF = ", "href =", "Href= ", " src=", " SRC = ", "background=", "BackGround =",
-        "=", "'", "\"", "#", " ", "\r\n", "\n", "\r", "; url=", ";URL=", ";", "url=", ">", "}",
-        "@", "https", "a.html", "../", "x", "ftp:", "hre", "f=", "c=", "d =", "\t",
-        // clang-format on
+    const std::tuple<const char *, DocumentKind, std::vector<std::string>> cases[] = {
+        {"@import 'a.css'; .x{background:url(\"b.png\")} <a href=\"no.html\">",
+            DocumentKind::StyleSheet, {"host.com/dir/a.css", "host.com/dir/b.png"}},
+        {"<svg><image xlink:href=\"p.png\"/><a href=\"a.html\"/></svg>", DocumentKind::Svg,
+            {"host.com/dir/p.png", "host.com/dir/a.html"}},
+        {"var u = {href: \"x.html\"}; el.src = \"y.gif\"; href=\"z.html\"", DocumentKind::Other,
+            {}},
     };
-    std::uniform_int_distribution<std::size_t> pick(0, std::size(fragments) - 1);
-    std::uniform_int_distribution<int> length(0, 60);
-    std::string page;
-    for (int n = length(random); n > 0; --n)
-        page += fragments[pick(random)];
-    if (random() % 8 == 0)
-        page += std::string(350, 'v');
-    return page;
+    for (const auto &[body, kind, urls] : cases)
+        EXPECT_EQ(Queued(body, kind), urls) << body;
 }
 
-TEST(LinkScanner, FastScanEqualsThePlainScan)
+TEST_F(LinkScannerTest, YieldsAroundEveryLinkAndEndsWhenTheFetchEnds)
 {
-    std::mt19937 random(20240607);
-    // Verdicts depend on the link only, so both scanners see the same answers.
-    const auto verdict = [](const std::string &link) {
-        const std::size_t h = std::hash<std::string> {}(link) % 7;
-        return h == 0 ? Admission::Failed : h < 4 ? Admission::Queued : Admission::Rejected;
-    };
-    const std::vector<std::string> odd = {"", "href", "href=", "hrefhrefhref",
-        "==", std::string(20, '=') + "HREF = ", " src =  src = x"};
-    for (int round = 0; round < 4000; ++round) {
-        const std::string page
-            = round < static_cast<int>(odd.size()) ? odd[round] : RandomPage(random);
-        const int stopAt = round % 3 == 0 ? static_cast<int>(random() % 40) : 0;
-        const ScanRecord fast = Scan(ScanLinks, page, verdict, stopAt);
-        const ScanRecord plain = Scan(PlainScanLinks, page, verdict, stopAt);
-        ASSERT_EQ(fast.links, plain.links) << page;
-        ASSERT_EQ(fast.yields, plain.yields) << page;
-        ASSERT_EQ(fast.rest, plain.rest) << page;
-
-        std::string rewritten = page;
-        std::string plainRewritten = page;
-        RewriteForScan(rewritten);
-        PlainRewriteForScan(plainRewritten);
-        ASSERT_EQ(rewritten, plainRewritten) << page;
+    const std::string body = "<a href=\"a.html\"><a href=\"a.html\"><a href=\"b.html\">";
+    // Three yields before each link, three after a queued one and two after any other.
+    for (const auto &[stopAt, yields, queued] :
+        {std::tuple {0, 17, 2u}, {3, 3, 0u}, {4, 4, 1u}, {12, 12, 1u}}) {
+        DownloadQueue queue;
+        int count = 0;
+        ExtractLinks(body, DocumentKind::Page, queue, "host.com/x" + std::to_string(stopAt), m_job,
+            [&] { return ++count != stopAt; });
+        EXPECT_EQ(count, yields) << stopAt;
+        EXPECT_EQ(queue.Count(), queued) << stopAt;
     }
-}
-
-TEST(LinkScanner, ExtractLinksQueuesSiteLinksAgainstTheBase)
-{
-    test::TempDir dir;
-    SiteJob job;
-    job.siteHost = "host.com";
-    job.outputDir = dir.Path();
-    job.FileTypeFilter = ":.html::.gif:";
-    DownloadQueue queue;
-    std::string page = "HTTP/1.0 200 OK\r\n\r\n<a href=\"a.html\"><img src=\"../i.gif\">"
-                       "<a href=\"http://other.org/x.html\"><a href=\"a.html\">"
-                       "<img srcset=\"s.gif 2x, a.html\"><p style=\"background:url(/bg.gif)\">";
-    ExtractLinks(page, DocumentKind::Page, queue, "host.com/dir", job, [] {});
-    // Row 0 is the newest; the sources the scan does not see were queued first.
-    std::vector<std::string> queued;
-    for (std::size_t row = 0; row < queue.Count(); ++row)
-        queued.push_back(queue.At(row));
-    EXPECT_EQ(queued,
-        (std::vector<std::string> {
-            "host.com/i.gif", "host.com/bg.gif", "host.com/dir/a.html", "host.com/dir/s.gif"}));
 }
 
 } // namespace

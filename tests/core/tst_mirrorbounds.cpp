@@ -135,16 +135,6 @@ TEST_F(FenceTest, EveryWriterRefusesAPathOutsideTheDownloadFolder)
                 std::string path = m_job.outputDir + "new\\..\\..\\escaped\\x.tmp";
                 return !AppendLine("x", path, m_job);
             }},
-        {"admission",
-            [&] {
-                // A host the link check does not know to stop at: the fence alone refuses.
-                m_job.siteHost = "host.xyz";
-                m_job.FileTypeFilter = ":.html:";
-                DownloadQueue queue;
-                return AdmitLink("a/../../../out2/x.html", "host.xyz/", m_job, queue)
-                    == Admission::Rejected
-                    && queue.IsEmpty();
-            }},
     };
     for (const auto &[writer, refuses] : rows) {
         SCOPED_TRACE(writer);

@@ -51,8 +51,13 @@ TEST_F(PageSaverTest, StoresEachKindOfFileUnderItsLocalName)
             "<a href=\"a\"><a href='b'><a HREF=\"../d\">\r\n\r\n\nx\r\n\ny\r\nz\r\n"},
         {"\\host.com/sub/p.html", "H\r\n\r\n<a href=\"../a\">", "host.com\\sub\\p.html",
             "<a href=\"../a\">\r\n"},
-        {"\\host.com/notes.txt.d/x.bin", "H\r\n\r\na\n", "host.com\\notes.txt.d\\x.bin",
-            "a\r\n\n\r\n"},
+        {"\\host.com/notes.txt.d/x.bin", "H\r\n\r\na\n", "host.com\\notes.txt.d\\x.bin", "a\n"},
+        {"\\host.com/notes.txt", "H\r\n\r\na\r\n", "host.com\\notes.txt", "a\r\n"},
+        // Header lines that end in LF alone, or in a mix of both.
+        {"\\host.com/lf.gif", "HTTP/1.0 200 OK\nA: b\n\nGIF\r\n\r\n", "host.com\\lf.gif",
+            "GIF\r\n\r\n"},
+        {"\\host.com/mix.gif", "HTTP/1.0 200 OK\r\nA: b\n\r\nGIF\n\n", "host.com\\mix.gif",
+            "GIF\n\n"},
     };
     for (const auto &[relative, response, stored, bytes] : cases) {
         EXPECT_EQ(SaveDownloadedFile(response, relative, m_job).kind, SaveOutcome::Kind::Stored);

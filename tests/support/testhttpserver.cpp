@@ -56,7 +56,10 @@ private:
         m_answering = true;
         Request request {m_received.substr(0, end + 4), {}};
         const std::size_t start = request.raw.find(' ') + 1;
-        request.path = request.raw.substr(start, request.raw.find(' ', start) - start);
+        request.path = QByteArray::fromPercentEncoding(
+            QByteArray::fromStdString(
+                request.raw.substr(start, request.raw.find(' ', start) - start)))
+                           .toStdString();
         m_server.Answer(*this, std::move(request));
     }
 
@@ -167,9 +170,9 @@ void TestHttpServer::Answer(Exchange &exchange, Request request)
         : route.behaviours[std::min(served++, route.behaviours.size() - 1)];
     std::string head;
     if (!route.raw) {
-        // No reader of the answer looks at the reason phrase.
+        // No reason phrase: the reader names the status by its code.
         head = "HTTP/1.0 " + std::to_string(route.status)
-            + " Status\r\nContent-Type: " + route.contentType + "\r\n" + route.extraHeaders
+            + " \r\nContent-Type: " + route.contentType + "\r\n" + route.extraHeaders
             + (how.contentLength ? "Content-Length: " + std::to_string(route.body.size()) + "\r\n"
                                  : "")
             + "\r\n";

@@ -59,7 +59,7 @@ struct Behaviour
 struct Request
 {
     std::string raw; // up to and including the empty line
-    std::string path; // the request target exactly as sent
+    std::string path; // the request target with its escapes decoded, as a server routes it
 };
 
 struct Route
