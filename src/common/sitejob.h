@@ -37,6 +37,9 @@ struct SiteJob
     // Every directory a placeholder was written to during this job, whether or not it was made
     // by it.
     std::set<std::string> placeholderDirs;
+    // The local paths of URLs that the server answered with an error status: known, although
+    // no file stands for them.
+    std::unordered_set<std::string, TextHash, std::equal_to<>> failedPaths;
     // The wanted extensions, each lower case and enclosed in colons (":.html::.gif:").
     std::string FileTypeFilter;
     // Bytes received over all connections, headers included, and files saved, since the start.

@@ -5,6 +5,7 @@
 #include "connections/connection.h"
 #include "connections/httpmessage.h"
 #include "connections/memorylimit.h"
+#include "extractor/admission.h"
 #include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
 #include "extractor/urlnormalize.h"
@@ -256,6 +257,7 @@ void Engine::StartFetch(std::string url, FetchKind kind)
 
     ConnectionSlot &slot = SlotRecord(n);
     FetchTarget target = FetchTargetOf(url);
+    slot.queuedUrl = std::move(url);
     slot.url = std::move(target.url);
     slot.host = std::move(target.host);
     slot.path = std::move(target.path);
@@ -503,7 +505,8 @@ void Engine::FailStatus(int index)
         return;
     }
     // The answer is the server's word that there is no such file: neither it nor a timeout text
-    // of an earlier try stands in for the file.
+    // of an earlier try stands in for the file, and no other link fetches it again.
+    m_job.failedPaths.insert(LocalPathOf(slot.queuedUrl, m_job));
     const StoredLocation stored = StoredLocationOf("\\" + slot.host + slot.path, m_job);
     if (FileSystem::IsInsideDirectory(stored.placeholderBase + ".tmp", m_job.outputDir))
         FileSystem::RemoveFile(stored.placeholderBase + ".tmp");

@@ -50,6 +50,7 @@ enum class SlotState {
 // One parallel connection's record. Slots are numbered 1 to 24 everywhere.
 struct ConnectionSlot
 {
+    std::string queuedUrl; // the URL as the queue held it
     std::string url; // host + path, no scheme, as the scheduler received it after clean-up
     std::string host; // url before its first "/"
     std::string path; // url from its first "/" (at most 999 characters), "/" appended when dotless

@@ -22,39 +22,53 @@ bool NeedsEscapeInRequest(unsigned char c)
     return c <= 0x20 || c >= 0x7f || c == '"' || c == '<' || c == '>';
 }
 
-// The reason phrases of the statuses a copy meets, for a status line that names none.
+// The reason phrases of the error statuses (RFC 9110 and its companions).
 std::string_view StandardReason(int status)
 {
-    switch (status) {
-    case 400:
-        return "Bad Request";
-    case 401:
-        return "Unauthorized";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 408:
-        return "Request Timeout";
-    case 410:
-        return "Gone";
-    case 429:
-        return "Too Many Requests";
-    case 500:
-        return "Internal Server Error";
-    case 501:
-        return "Not Implemented";
-    case 502:
-        return "Bad Gateway";
-    case 503:
-        return "Service Unavailable";
-    case 504:
-        return "Gateway Timeout";
-    default:
-        return {};
-    }
+    static constexpr std::array<std::pair<int, std::string_view>, 39> kReasons = {{
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {402, "Payment Required"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {406, "Not Acceptable"},
+        {407, "Proxy Authentication Required"},
+        {408, "Request Timeout"},
+        {409, "Conflict"},
+        {410, "Gone"},
+        {411, "Length Required"},
+        {412, "Precondition Failed"},
+        {413, "Content Too Large"},
+        {414, "URI Too Long"},
+        {415, "Unsupported Media Type"},
+        {416, "Range Not Satisfiable"},
+        {417, "Expectation Failed"},
+        {421, "Misdirected Request"},
+        {422, "Unprocessable Content"},
+        {423, "Locked"},
+        {424, "Failed Dependency"},
+        {425, "Too Early"},
+        {426, "Upgrade Required"},
+        {428, "Precondition Required"},
+        {429, "Too Many Requests"},
+        {431, "Request Header Fields Too Large"},
+        {451, "Unavailable For Legal Reasons"},
+        {500, "Internal Server Error"},
+        {501, "Not Implemented"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
+        {504, "Gateway Timeout"},
+        {505, "HTTP Version Not Supported"},
+        {506, "Variant Also Negotiates"},
+        {507, "Insufficient Storage"},
+        {508, "Loop Detected"},
+        {510, "Not Extended"},
+        {511, "Network Authentication Required"},
+    }};
+    const auto found = std::find_if(kReasons.begin(), kReasons.end(),
+        [status](const auto &reason) { return reason.first == status; });
+    return found == kReasons.end() ? std::string_view() : found->second;
 }
 
 // The number a header value starts with (leading spaces, then decimal digits), or nullopt when
@@ -140,12 +154,13 @@ int StatusCodeOf(std::string_view response)
 
 std::string ReasonOf(std::string_view response)
 {
+    if (const std::string_view standard = StandardReason(StatusCodeOf(response)); !standard.empty())
+        return std::string(standard);
     const std::string_view statusLine = response.substr(0, response.find('\n'));
     const std::size_t space = statusLine.find(' ');
-    const std::string reason = space == std::string_view::npos || statusLine.size() < space + 5
+    return space == std::string_view::npos || statusLine.size() < space + 5
         ? std::string()
         : Trim(ReplaceAll(statusLine.substr(space + 5), "\r", ""));
-    return reason.empty() ? std::string(StandardReason(StatusCodeOf(response))) : reason;
 }
 
 std::optional<std::string> HeaderValue(std::string_view response, std::string_view name)

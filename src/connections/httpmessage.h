@@ -30,8 +30,8 @@ std::optional<std::int64_t> ContentLengthIn(std::string_view chunk);
 // The status code of the status line ("HTTP/1.x NNN ..."), or 0 when there is none.
 int StatusCodeOf(std::string_view response);
 
-// The reason phrase of the status line ("Not Found"); a status line without one gets the
-// usual phrase of its code, when it has one.
+// The reason phrase of an error status: the standard one of its code ("Not Found", whatever
+// words the server chose), or for a code without one, the status line's own.
 std::string ReasonOf(std::string_view response);
 
 // The value of the first header line called name (case ignored), spaces trimmed; nothing when

@@ -49,6 +49,7 @@ QString Engine::ConnectNowNow(const QString &startUrl)
     m_job.createdDirs.clear();
     m_job.placeholderDirs.clear();
     m_job.preparedDirs.clear();
+    m_job.failedPaths.clear();
     m_startCredit = 0;
     m_job.FileTypeFilter = m_fileTypeFilterSource();
 

@@ -57,7 +57,8 @@ Admission AdmitLink(std::string_view rawLink, std::string_view base, SiteJob &jo
         return Admission::Rejected;
     // A page may have been stored with ".html" added to its name.
     const std::string &localPath = target->localPath;
-    if (FileExists(localPath) || FileExists(localPath + ".tmp") || FileExists(localPath + ".html"))
+    if (job.failedPaths.contains(localPath) || FileExists(localPath)
+        || FileExists(localPath + ".tmp") || FileExists(localPath + ".html"))
         return Admission::Rejected;
 
     if (Contains(target->normalized, "/../")) {

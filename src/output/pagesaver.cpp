@@ -87,14 +87,10 @@ std::string RewriteStoredBody(
             continue;
         }
         const char c = body[i];
-        if (page && c == '\r') {
+        // One line break stays one: CR LF, a lone CR and a lone LF each become CR LF.
+        if (page && (c == '\r' || c == '\n')) {
             result += "\r\n";
-            ++i;
-            continue;
-        }
-        if (page && c == '\n') {
-            result += "\r\n\n";
-            ++i;
+            i += c == '\r' && i + 1 < body.size() && body[i + 1] == '\n' ? 2 : 1;
             continue;
         }
         // Neither rewrite below may reach into an edited span.

@@ -35,8 +35,8 @@ struct TextEdit
 };
 
 // The body of a page or style sheet as it is stored: first each edit (in order of position, none
-// overlapping) replaces its span; then, outside the edited spans, for a page each CR becomes CR
-// LF and each LF becomes CR LF LF; links to ".php" and ".asp" names point at the stored ".html"
+// overlapping) replaces its span; then, outside the edited spans, for a page each line break (CR
+// LF, CR or LF) becomes CR LF; links to ".php" and ".asp" names point at the stored ".html"
 // names and query marks become "_"; in a file of the site's root directory, a quoted href value
 // loses one leading "../" unless an edit begins with it. Without edits the result equals applying
 // each replacement in its turn, in one pass.

@@ -48,7 +48,7 @@ TEST_F(PageSaverTest, StoresEachKindOfFileUnderItsLocalName)
         {"\\host.com/index.html",
             "H\r\n\r\n<a href=\"../a\"><a href='../b'><a HREF=\"../d\">\r\nx\ny\rz",
             "host.com\\index.html",
-            "<a href=\"a\"><a href='b'><a HREF=\"../d\">\r\n\r\n\nx\r\n\ny\r\nz\r\n"},
+            "<a href=\"a\"><a href='b'><a HREF=\"../d\">\r\nx\r\ny\r\nz\r\n"},
         {"\\host.com/sub/p.html", "H\r\n\r\n<a href=\"../a\">", "host.com\\sub\\p.html",
             "<a href=\"../a\">\r\n"},
         {"\\host.com/notes.txt.d/x.bin", "H\r\n\r\na\n", "host.com\\notes.txt.d\\x.bin", "a\n"},
@@ -104,7 +104,7 @@ TEST(RewriteStoredBody, EqualsTheReplacementsInTurn)
 {
     const auto inTurn = [](std::string body, bool page, bool root) {
         if (page)
-            body = ReplaceAll(ReplaceAll(body, "\n", "\r\n"), "\r", "\r\n");
+            body = ReplaceAll(ReplaceAll(ReplaceAll(body, "\r\n", "\n"), "\r", "\n"), "\n", "\r\n");
         for (const auto &[find, replace] :
             std::initializer_list<std::pair<const char *, const char *>> {{".php'", ".php.html'"},
                 {".php\"", ".php.html\""}, {".php>", ".php.html>"}, {".asp'", ".asp.html'"},
