@@ -15,7 +15,7 @@ it against the file's own file:// address as a browser does, and counts:
   online         an absolute http(s) or protocol-relative reference, which needs the network;
                  with --site-host split into "online, site" (the copied site's own host, which the
                  copy should have made local) and "online, other"
-  skipped        fragments of the same page, data:, javascript:, mailto:, tel:, about: and other
+  skipped        links to the page itself (written "", "#x" or "page.html#x"), data:, javascript:, mailto:, tel:, about: and other
                  schemes no copy could make local, and empty values
 
 "browses" is local ok / (local ok + local missing + online, site).
@@ -218,6 +218,10 @@ class Checker:
         # From disk a protocol-relative link would name a file on another machine; it stands for
         # the web address, so it counts as online.
         address = "http:" + value if value.startswith("//") else urllib.parse.urljoin(base, value)
+        # A link to the page itself ("", "#x", "page.html#x" on page.html) counts alike, however
+        # written.
+        if urllib.parse.urldefrag(address)[0] == urllib.parse.urldefrag(base)[0]:
+            return "skipped", ""
         parts = urllib.parse.urlsplit(address)
         scheme = parts.scheme.lower()
         if scheme in NETWORK_SCHEMES:

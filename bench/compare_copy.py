@@ -64,6 +64,12 @@ def candidates(rel):
         if "?" in each:
             names.append(each.split("?", 1)[0])
         names += [each[:i] for i, c in enumerate(each) if c == "_" and NAME_WITH_EXTENSION.match(each[:i])]
+    # Names our copier gives by design: ".jpeg" stored as ".jpg", runs of "_" halved.
+    for each in list(names):
+        if each.lower().endswith(".jpg"):
+            names.append(each[:-4] + each[-4:].replace("jpg", "jpeg").replace("JPG", "JPEG"))
+        if "_" in each:
+            names.append(each.replace("_", "__"))
     paths = [os.path.join(folder, each) for each in names]
     if name == "index.html":
         paths += [os.path.join(folder, index) for index in INDEX_NAMES]
@@ -211,7 +217,8 @@ def compare(served, host_dir, types):
             if is_rewritable(name, mapped):
                 counts["pages and stylesheets"] += 1
                 read = page_text if mapped.lower().endswith(PAGE_EXTENSIONS) else stylesheet_text
-                ours, served_text = read(path), read(original)
+                # A line break more or less at the very end shows nothing.
+                ours, served_text = read(path).rstrip(), read(original).rstrip()
                 if ours != served_text:
                     note("other text", f"{rel} {first_difference(ours, served_text)}")
             elif same_bytes(path, original):

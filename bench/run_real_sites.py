@@ -30,7 +30,7 @@ import time
 import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-TYPES = ".html,.htm,.css,.js,.png,.gif,.jpg,.jpeg,.svg,.ico,.woff,.woff2,.webp,.txt,.pdf,.zip"
+TYPES = ".html,.htm,.css,.js,.png,.gif,.jpg,.jpeg,.svg,.ico,.woff,.woff2,.webp,.txt,.xml,.pdf,.zip"
 COPY_TIMEOUT = 1800
 SITES = {
     "python": ["/usr/share/doc/python3.11/html", "/usr/share/doc/python3.11-doc/html"],
