@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <limits>
 #include <optional>
 #include <variant>
 
@@ -54,6 +55,8 @@ struct CliOptions
     bool checkCertificates = true;
     std::int64_t maxMemory = DefaultResponseMemoryLimit();
     int rate = kDefaultStartRate;
+    bool queryPages = false;
+    int maxQueriesPerPath = SiteJob().maxQueriesPerPath;
 };
 
 struct Rejection
@@ -191,6 +194,12 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
                        "are free connections.")
             .arg(kDefaultStartRate),
         QStringLiteral("N"));
+    const QCommandLineOption queryPages(QStringLiteral("query-pages"),
+        QStringLiteral("Follow pages with a query too (page.php?id=1, /products?page=2)."));
+    const QCommandLineOption maxQueries(QStringLiteral("max-queries-per-path"),
+        QStringLiteral("With --query-pages, at most N distinct queries of one path (default %1).")
+            .arg(SiteJob().maxQueriesPerPath),
+        QStringLiteral("N"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
         QStringLiteral("Print nothing but errors."));
     const QCommandLineOption help(
@@ -202,7 +211,7 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
     QCommandLineOption outputWithDefault = output;
     outputWithDefault.setDescription(output.description().arg(defaultDir));
     parser.addOptions({outputWithDefault, connections, timeout, types, connectTo, caCertificate,
-        noCheckCertificate, maxMemory, rate, quiet, help, version});
+        noCheckCertificate, maxMemory, rate, queryPages, maxQueries, quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
                        "https://localhost:8443/."));
@@ -265,6 +274,13 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
                                              "512M or 1G, not \"%1\"")
                                   .arg(parser.value(maxMemory))};
         options.maxMemory = *bytes;
+    }
+    options.queryPages = parser.isSet(queryPages);
+    if (parser.isSet(maxQueries)) {
+        const auto most = WholeNumber(parser.value(maxQueries), 1, std::numeric_limits<int>::max());
+        if (!most)
+            return Rejection {QStringLiteral("--max-queries-per-path takes a whole number from 1")};
+        options.maxQueriesPerPath = *most;
     }
     std::vector<ConnectTo> entries;
     for (const QString &value : parser.values(connectTo)) {
@@ -331,6 +347,8 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     engine.SetResponseMemoryLimit(options.maxMemory);
     engine.SetStartRate(options.rate);
     engine.SetTimeoutInterval(options.timeoutSeconds * kMsPerSecond);
+    engine.Job().queryPages = options.queryPages;
+    engine.Job().maxQueriesPerPath = options.maxQueriesPerPath;
     if (options.types) {
         const std::string filter = FileTypeFilterOf(*options.types);
         engine.SetFileTypeFilterSource([filter] { return filter; });
@@ -345,6 +363,13 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
         &engine, &Engine::fetchFailed, &loop, [&](const std::string &url, const Failure &failure) {
             if (!options.quiet)
                 err << clearLine << FailureText(failure) << ": " << DisplayText(url) << '\n'
+                    << Qt::flush;
+        });
+    QObject::connect(&engine, &Engine::fetchSkipped, &loop,
+        [&](const std::string &url, const std::string &contentType) {
+            if (!options.quiet)
+                out << clearLine << "skipped, " << DisplayText(contentType)
+                    << " is not wanted: " << DisplayText(url) << '\n'
                     << Qt::flush;
         });
     QString siteFailure;
@@ -395,8 +420,13 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
         out << (code == CliInterrupted ? "Stopped: " : "Done: ") << engine.Job().aFiles
             << " files, " << engine.Job().aBytes << " bytes in "
             << QString::number(static_cast<double>(clock.elapsed()) / kMsPerSecond, 'f', 1)
-            << " s, " << failures << (failures == 1 ? " failure" : " failures") << '\n'
-            << Qt::flush;
+            << " s, " << failures << (failures == 1 ? " failure" : " failures");
+        if (const std::int64_t skipped = engine.Job().aSkipped; skipped > 0)
+            out << ", " << skipped << " skipped";
+        if (const std::size_t limited = engine.Job().pathsAtQueryLimit.size(); limited > 0)
+            out << "; " << limited << (limited == 1 ? " path had" : " paths had")
+                << " more queries than the limit of " << engine.Job().maxQueriesPerPath;
+        out << '\n' << Qt::flush;
     }
     if (code == CliCompleted && failures > 0) {
         err << "tidewell-cli: " << failures

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace tw {
@@ -37,9 +38,18 @@ struct SiteJob
     // Every directory a placeholder was written to during this job, whether or not it was made
     // by it.
     std::set<std::string> placeholderDirs;
-    // The local paths of URLs that the server answered with an error status: known, although
-    // no file stands for them.
-    std::unordered_set<std::string, TextHash, std::equal_to<>> failedPaths;
+    // The local paths of URLs fetched this job that are not stored under them: each with the file
+    // it is stored as (a page without an extension that was a PDF), or empty when nothing was
+    // stored (an error status, a type not wanted). They are known all the same.
+    std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> settledPaths;
+    // Page URLs with a query are wanted too; at most maxQueriesPerPath distinct queries of one
+    // path are queued, and the paths that reached it are kept.
+    bool queryPages = false;
+    int maxQueriesPerPath = 200;
+    std::unordered_map<std::string, int> queriesOfPath;
+    std::set<std::string> pathsAtQueryLimit;
+    // URLs fetched and not stored because their type was not wanted, each counted once.
+    std::int64_t aSkipped = 0;
     // The wanted extensions, each lower case and enclosed in colons (":.html::.gif:").
     std::string FileTypeFilter;
     // Bytes received over all connections, headers included, and files saved, since the start.

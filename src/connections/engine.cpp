@@ -11,8 +11,10 @@
 #include "extractor/urlnormalize.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
+#include "output/localpath.h"
 #include "output/pagesaver.h"
 #include "output/placeholders.h"
+#include "output/redirectpage.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -399,12 +401,23 @@ void Engine::CompleteFetch(int index, quint64 generation)
         FollowStartMove(index, *location);
         return;
     }
+    const std::string contentType = HeaderValue(slot.response, "Content-Type").value_or("");
+    std::string savedAs = "\\" + slot.host + slot.path;
+    // A URL without an extension is stored by what its server says it is.
+    const bool typedByServer = !location && TypeOfUrl(slot.url).extension.empty()
+        && !contentType.empty() && !IsHtmlMediaType(contentType);
+    if (typedByServer) {
+        const std::string extension = ExtensionOfMediaType(contentType);
+        if (extension.empty() || !IsWantedType(extension, m_job.FileTypeFilter)) {
+            SkipFetch(index, contentType);
+            return;
+        }
+        savedAs.insert(std::min(savedAs.find('?'), savedAs.size()), extension);
+    }
     const std::optional<std::string> stub
         = location ? RedirectStub(index, *location) : std::nullopt;
     const bool inFolder = Contains(slot.url, "/");
     const std::string base = inFolder ? BaseOf(slot.url) : slot.url + '/';
-    const std::string savedAs = "\\" + slot.host + slot.path;
-    const std::string contentType = HeaderValue(slot.response, "Content-Type").value_or("");
     if (!location || stub) {
         // The pointing of a big page's references at the copy lets the event loop run; the
         // response is the save's own meanwhile, and goes back to the slot for the scan.
@@ -420,6 +433,8 @@ void Engine::CompleteFetch(int index, quint64 generation)
             slot.response = std::move(response);
         if (saved.kind == SaveOutcome::Kind::Stored)
             ++m_job.aFiles;
+        if (typedByServer)
+            LeadOnFromItsName(slot, StoredLocationOf(savedAs, m_job).file);
         else if (saved.kind == SaveOutcome::Kind::Failed)
             ReportFailure(index, {.kind = Failure::Kind::NotStored, .detail = saved.reason});
     } else if (!YieldFor(index, generation)) {
@@ -505,14 +520,41 @@ void Engine::FailStatus(int index)
         return;
     }
     // The answer is the server's word that there is no such file: neither it nor a timeout text
-    // of an earlier try stands in for the file, and no other link fetches it again.
-    m_job.failedPaths.insert(LocalPathOf(slot.queuedUrl, m_job));
-    const StoredLocation stored = StoredLocationOf("\\" + slot.host + slot.path, m_job);
-    if (FileSystem::IsInsideDirectory(stored.placeholderBase + ".tmp", m_job.outputDir))
-        FileSystem::RemoveFile(stored.placeholderBase + ".tmp");
-    if (slot.leftTimeoutText && FileSystem::IsInsideDirectory(stored.file, m_job.outputDir))
-        FileSystem::RemoveFile(stored.file);
+    // of an earlier try stands in for the file.
+    MarkNotStoredAsNamed(slot, {});
+    const std::string stored = StoredLocationOf("\\" + slot.host + slot.path, m_job).file;
+    if (slot.leftTimeoutText && FileSystem::IsInsideDirectory(stored, m_job.outputDir))
+        FileSystem::RemoveFile(stored);
     FailFetch(index, failure);
+}
+
+void Engine::SkipFetch(int index, const std::string &contentType)
+{
+    ConnectionSlot &slot = SlotRecord(index);
+    MarkNotStoredAsNamed(slot, {});
+    ++m_job.aSkipped;
+    Q_EMIT fetchSkipped(slot.url, contentType);
+    Sock(index).Close();
+    ResetSlotDisplay(index);
+    if (m_queue.IsEmpty() && AllSocketsClosed())
+        SiteComplete();
+}
+
+void Engine::LeadOnFromItsName(const ConnectionSlot &slot, const std::string &storedAs)
+{
+    const std::string named = "\\" + slot.host + slot.path;
+    SaveDownloadedFile(
+        RedirectResponse(RelativeHref(StoredLocationOf(named, m_job).file, storedAs)), named,
+        m_job);
+    MarkNotStoredAsNamed(slot, storedAs);
+}
+
+void Engine::MarkNotStoredAsNamed(const ConnectionSlot &slot, std::string storedAs)
+{
+    const std::string localPath = LocalPathOf(slot.queuedUrl, m_job);
+    if (FileSystem::IsInsideDirectory(localPath + ".tmp", m_job.outputDir))
+        FileSystem::RemoveFile(localPath + ".tmp");
+    m_job.settledPaths.insert_or_assign(localPath, std::move(storedAs));
 }
 
 void Engine::RetryAfter(int index, int seconds)

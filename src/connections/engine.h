@@ -147,6 +147,8 @@ Q_SIGNALS:
     // file holds the timeout text, or what arrived of a body cut short), its server's
     // certificate failed, or its file could not be stored. url is the slot's, host and path.
     void fetchFailed(const std::string &url, const tw::Failure &failure);
+    // The answer at url was not stored: its type (contentType) is not wanted.
+    void fetchSkipped(const std::string &url, const std::string &contentType);
     // The start page could not be fetched: the job has stopped, nothing is complete.
     void siteFailed(const tw::Failure &failure);
     // The job goes on from another start URL (the site moved, or its "www." form does not
@@ -184,6 +186,14 @@ private:
     // The server answered with an error status (4xx, 5xx): tried again when the status may pass,
     // otherwise reported without storing the answer.
     void FailStatus(int index);
+    // The answer is of a type not wanted: reported, not stored, not a failure.
+    void SkipFetch(int index, const std::string &contentType);
+    // The slot's URL is stored as storedAs, with another extension than its name had: a page at
+    // its name leads on to it, for the links that were pointed there before its type was known.
+    void LeadOnFromItsName(const ConnectionSlot &slot, const std::string &storedAs);
+    // The slot's URL is not stored under its own name: its placeholder goes, and it stays known
+    // as stored at storedAs (empty: nowhere).
+    void MarkNotStoredAsNamed(const ConnectionSlot &slot, std::string storedAs);
     // The next try of the slot's URL, at once or after a delay the server asked for.
     void RetryAfter(int index, int seconds);
     bool IsSlotFree(int n) const;

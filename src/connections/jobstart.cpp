@@ -21,8 +21,6 @@ namespace tw {
 
 namespace {
 
-constexpr std::string_view kStubHead = "HTTP/1.0 200 OK\r\n\r\n";
-
 bool IsCertificateFailure(ConnectFailure failure)
 {
     return failure == ConnectFailure::CertificateUntrusted
@@ -49,7 +47,10 @@ QString Engine::ConnectNowNow(const QString &startUrl)
     m_job.createdDirs.clear();
     m_job.placeholderDirs.clear();
     m_job.preparedDirs.clear();
-    m_job.failedPaths.clear();
+    m_job.settledPaths.clear();
+    m_job.queriesOfPath.clear();
+    m_job.pathsAtQueryLimit.clear();
+    m_job.aSkipped = 0;
     m_startCredit = 0;
     m_job.FileTypeFilter = m_fileTypeFilterSource();
 
@@ -168,7 +169,7 @@ std::optional<std::string> Engine::RedirectStub(int index, const std::string &lo
             || FileExists(there.placeholderBase + ".tmp"))
             href = RelativeHref(here.file, there.file);
     }
-    return std::string(kStubHead) + RedirectPage(href);
+    return RedirectResponse(href);
 }
 
 } // namespace tw

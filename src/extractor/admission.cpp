@@ -19,15 +19,25 @@ bool AppendTo(std::string_view fileName, std::string_view line, SiteJob &job)
 
 } // namespace
 
-bool IsWantedType(std::string_view url, std::string_view filter)
+bool IsWantedType(std::string_view url, std::string_view filter, bool queryPages)
 {
-    const std::string entry = ':' + Trim(GetExtension(ToLower(url))) + ':';
-    return Contains(filter, entry);
+    const auto wanted = [filter](std::string_view extension) {
+        return Contains(filter, ':' + std::string(extension) + ':');
+    };
+    if (wanted(Trim(GetExtension(ToLower(url)))))
+        return true;
+    const UrlType type = TypeOfUrl(url);
+    if (!type.page)
+        return type.query && wanted(type.extension);
+    const bool pagesWanted
+        = type.extension.empty() ? wanted(".htm") || wanted(".html") : wanted(type.extension);
+    return pagesWanted && (!type.query || queryPages);
 }
 
 std::string LocalPathOf(std::string_view url, const SiteJob &job)
 {
-    return SanitizePath(Trim(job.outputDir + WithHostFolder(UrlToRelativePath(url))));
+    return SanitizePath(Trim(job.outputDir + WithHostFolder(UrlToRelativePath(url))))
+        + StoredNameSuffix(url);
 }
 
 std::optional<LinkTarget> LinkTargetOf(
@@ -42,7 +52,7 @@ std::optional<LinkTarget> LinkTargetOf(
         target.normalized.pop_back();
     target.resolved = ResolveDotDot(target.normalized);
     target.queued = TidyLink(target.resolved);
-    if (!IsWantedType(target.queued, job.FileTypeFilter))
+    if (!IsWantedType(target.queued, job.FileTypeFilter, job.queryPages))
         return std::nullopt;
     target.localPath = LocalPathOf(target.queued, job);
     if (!StaysInOutputDir(target.localPath, job))
@@ -57,9 +67,18 @@ Admission AdmitLink(std::string_view rawLink, std::string_view base, SiteJob &jo
         return Admission::Rejected;
     // A page may have been stored with ".html" added to its name.
     const std::string &localPath = target->localPath;
-    if (job.failedPaths.contains(localPath) || FileExists(localPath)
+    if (job.settledPaths.contains(localPath) || FileExists(localPath)
         || FileExists(localPath + ".tmp") || FileExists(localPath + ".html"))
         return Admission::Rejected;
+    if (const UrlType type = TypeOfUrl(target->queued); type.page && type.query) {
+        const std::string path = target->queued.substr(0, target->queued.find('?'));
+        int &queries = job.queriesOfPath[path];
+        if (queries >= job.maxQueriesPerPath) {
+            job.pathsAtQueryLimit.insert(path);
+            return Admission::Rejected;
+        }
+        ++queries;
+    }
 
     if (Contains(target->normalized, "/../")) {
         if (!AppendTo("transdd.txt", target->normalized, job))

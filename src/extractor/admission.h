@@ -19,12 +19,14 @@ enum class Admission {
     Failed, // a file append failed part-way; what was done before it stays done
 };
 
-// True when ":" + the URL's extension (lower-cased, trimmed, dot included) + ":" occurs in
-// filter. A query string is part of the extension: page.php?id=1 has ".php?id=1".
-bool IsWantedType(std::string_view url, std::string_view filter);
+// True when the URL's type is in filter (":.html::.gif:"): its extension, or all that follows
+// its last dot when the filter names that (":.php?id=1:"); a page without an extension when
+// ".htm" or ".html" is wanted; an asset with a query ("style.css?v=3") when its extension is
+// wanted. A page with a query is wanted only with queryPages.
+bool IsWantedType(std::string_view url, std::string_view filter, bool queryPages = false);
 
-// The local path of a site URL: job.outputDir + its relative path, sanitized. Directory
-// components are not resolved here; the file system resolves "." and ".." lexically.
+// The local path of a site URL: job.outputDir + its relative path, sanitized, with the suffix of
+// its stored name (StoredNameSuffix). Directory components are not resolved here.
 std::string LocalPathOf(std::string_view url, const SiteJob &job);
 
 // What the copy fetches for a raw link found on a page whose directory is base, whether or not the

@@ -46,26 +46,11 @@ std::string PercentDecoded(std::string_view text)
 // out.
 bool NamesFile(std::string_view storedFile, std::string_view link, std::string_view file)
 {
-    std::vector<std::string_view> parts;
-    for (std::size_t start = 0, end = 0;
-         (end = storedFile.find('\\', start)) != std::string_view::npos; start = end + 1)
-        parts.push_back(storedFile.substr(start, end - start));
+    const std::string folder
+        = ReplaceAll(storedFile.substr(0, storedFile.rfind('\\') + 1), "\\", "/");
     const std::string path = PercentDecoded(ReplaceAll(link.substr(0, link.find('?')), "\\", "/"));
-    for (std::size_t start = 0; start <= path.size();) {
-        const std::size_t end = std::min(path.find('/', start), path.size());
-        const std::string_view segment = std::string_view(path).substr(start, end - start);
-        if (segment == "..") {
-            if (!parts.empty())
-                parts.pop_back();
-        } else if (segment != ".") {
-            parts.push_back(segment);
-        }
-        start = end + 1;
-    }
-    std::string joined;
-    for (std::size_t i = 0; i < parts.size(); ++i)
-        joined.append(i == 0 ? "" : "\\").append(parts[i]);
-    return joined == file;
+    // Resolved as a site URL whose "host" is the first component of the stored path.
+    return ReplaceAll(ResolveDotDot(folder + path), "/", "\\") == file;
 }
 
 } // namespace
@@ -92,8 +77,14 @@ std::vector<TextEdit> LocalReferenceEdits(std::string_view body, DocumentKind ki
             continue;
         const LinkForm form = FormOfLink(ReplaceAll(link, "\\", "/"));
         std::string replacement;
-        if (const std::optional<LinkTarget> target = LinkTargetOf(link, pageBase, job)) {
-            const std::string file = StoredFileOf(target->queued, job);
+        const std::optional<LinkTarget> target = LinkTargetOf(link, pageBase, job);
+        const auto settled
+            = target ? job.settledPaths.find(target->localPath) : job.settledPaths.end();
+        // A URL answered with an error or a type not wanted has no file to lead to.
+        if (target && (settled == job.settledPaths.end() || !settled->second.empty())) {
+            const std::string file = settled == job.settledPaths.end()
+                ? StoredFileOf(target->queued, job)
+                : settled->second;
             if (form == LinkForm::Relative && NamesFile(storedFile, link, file))
                 continue;
             replacement = RelativeHref(storedFile, file);

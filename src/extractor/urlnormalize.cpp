@@ -169,7 +169,8 @@ FetchTarget FetchTargetOf(std::string_view queuedUrl)
         const auto slash = url.find('/');
         std::string path(slash == std::string_view::npos ? std::string_view("/")
                                                          : url.substr(slash, kMaxRequestPath));
-        if (!Contains(path, "."))
+        // A folder's path ("/", "/docs/") is kept with a second "/", which the request drops.
+        if (path.ends_with('/') && !Contains(path, "."))
             path += '/';
         return path;
     };

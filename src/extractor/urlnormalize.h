@@ -50,8 +50,9 @@ std::string StripScheme(std::string_view url);
 constexpr std::size_t kMaxRequestPath = 999;
 
 // What a fetch of a queued URL asks for and where it is saved: url is the URL as stored (its
-// scheme stripped, ".jpeg" spelled ".jpg"), host and path its parts; a path without a dot names a
-// directory and ends in "/". requestPath is path as the site spells it (".jpeg" kept).
+// scheme stripped, ".jpeg" spelled ".jpg"), host and path its parts; a folder's path without a
+// dot gets a second "/" ("/docs//"), a page's without an extension is kept ("/about").
+// requestPath is path as the site spells it (".jpeg" kept).
 struct FetchTarget
 {
     std::string url;

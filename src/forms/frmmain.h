@@ -147,6 +147,8 @@ private:
     QAction *jksdf = nullptr;
     QAction *mnuexplore = nullptr;
     QAction *dfgdg = nullptr;
+    // Page URLs with a query are followed too; remembered in the settings store.
+    QAction *mnuquerypages = nullptr;
     QAction *mnupref = nullptr;
     QMenu *mnuhelp = nullptr;
     QAction *mnuabout = nullptr;

@@ -6,6 +6,7 @@
 #include "connections/engine.h"
 #include "forms/pictures.h"
 #include "forms/twips.h"
+#include "output/settings.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -234,6 +235,11 @@ void frmMain::CreateMenus()
     mnuexplore = action(
         mnusites, "mnuexplore", QStringLiteral("&Explore..."), QKeySequence(Qt::CTRL | Qt::Key_E));
     dfgdg = separator(mnusites, "dfgdg");
+    mnuquerypages = action(mnusites, "mnuquerypages", QStringLiteral("Follow Pages with a &Query"));
+    mnuquerypages->setCheckable(true);
+    mnuquerypages->setChecked(
+        ReadSetting(QStringLiteral("QueryPages"), QStringLiteral("0")) == u'1');
+    m_engine.Job().queryPages = mnuquerypages->isChecked();
     mnupref = action(mnusites, "mnupref", QStringLiteral("&Preferences..."));
 
     mnuhelp = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -244,6 +250,10 @@ void frmMain::CreateMenus()
     connect(mnuexit, &QAction::triggered, this, &QWidget::close);
     connect(mnupause, &QAction::triggered, this, &frmMain::mnupause_Click);
     connect(mnuexplore, &QAction::triggered, this, &frmMain::mnuexplore_Click);
+    connect(mnuquerypages, &QAction::toggled, this, [this](bool on) {
+        m_engine.Job().queryPages = on;
+        WriteSetting(QStringLiteral("QueryPages"), on ? QStringLiteral("1") : QStringLiteral("0"));
+    });
     connect(mnupref, &QAction::triggered, this, &frmMain::mnunew_Click);
     connect(mnuabout, &QAction::triggered, this, &frmMain::mnuabout_Click);
 }

@@ -3,6 +3,9 @@
 #include "common/stringops.h"
 #include "output/filesystem.h"
 
+#include <algorithm>
+#include <array>
+
 namespace tw {
 
 std::string FileTypeListPath()
@@ -78,6 +81,64 @@ std::string LoadFileTypeFilter()
     if (const auto entries = ReadFileTypes())
         return FileTypeFilterOf(*entries);
     return ":.htm::.html::.gif::.jpg::.txt::.css::.php:";
+}
+
+namespace {
+
+std::string MediaType(std::string_view contentType)
+{
+    return LowerTrim(contentType.substr(0, contentType.find(';')));
+}
+
+} // namespace
+
+std::string ExtensionOfMediaType(std::string_view contentType)
+{
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 33> kExtensions = {{
+        {"text/html", ".html"},
+        {"application/xhtml+xml", ".html"},
+        {"text/css", ".css"},
+        {"text/javascript", ".js"},
+        {"application/javascript", ".js"},
+        {"application/x-javascript", ".js"},
+        {"application/json", ".json"},
+        {"application/xml", ".xml"},
+        {"text/xml", ".xml"},
+        {"application/rss+xml", ".xml"},
+        {"application/atom+xml", ".xml"},
+        {"text/plain", ".txt"},
+        {"text/csv", ".csv"},
+        {"image/png", ".png"},
+        {"image/jpeg", ".jpg"},
+        {"image/gif", ".gif"},
+        {"image/webp", ".webp"},
+        {"image/avif", ".avif"},
+        {"image/svg+xml", ".svg"},
+        {"image/x-icon", ".ico"},
+        {"image/vnd.microsoft.icon", ".ico"},
+        {"font/woff", ".woff"},
+        {"font/woff2", ".woff2"},
+        {"font/ttf", ".ttf"},
+        {"font/otf", ".otf"},
+        {"application/pdf", ".pdf"},
+        {"application/zip", ".zip"},
+        {"application/gzip", ".gz"},
+        {"application/x-tar", ".tar"},
+        {"audio/mpeg", ".mp3"},
+        {"audio/ogg", ".ogg"},
+        {"video/mp4", ".mp4"},
+        {"video/webm", ".webm"},
+    }};
+    const std::string type = MediaType(contentType);
+    const auto found = std::find_if(kExtensions.begin(), kExtensions.end(),
+        [&type](const auto &entry) { return entry.first == type; });
+    return found == kExtensions.end() ? std::string() : std::string(found->second);
+}
+
+bool IsHtmlMediaType(std::string_view contentType)
+{
+    const std::string type = MediaType(contentType);
+    return type == "text/html" || type == "application/xhtml+xml";
 }
 
 } // namespace tw

@@ -32,6 +32,13 @@ std::string FileTypeEntry(std::string_view typed);
 // ":" + LowerTrim(entry) + ":" for each non-blank entry, in order.
 std::string FileTypeFilterOf(const std::vector<std::string> &entries);
 
+// The usual extension of a media type ("image/png" gives ".png"; parameters and case do not
+// matter), or the empty text for a type without one.
+std::string ExtensionOfMediaType(std::string_view contentType);
+
+// True for "text/html" and "application/xhtml+xml", parameters and case aside.
+bool IsHtmlMediaType(std::string_view contentType);
+
 // The filter from the list file; when the file cannot be read, the fallback entries
 // ":.htm::.html::.gif::.jpg::.txt::.css::.php:".
 std::string LoadFileTypeFilter();

@@ -41,12 +41,48 @@ std::string WithHostFolder(std::string_view relative)
         + HostFolderName(relative.substr(start, end - start)) + std::string(relative.substr(end));
 }
 
+UrlType TypeOfUrl(std::string_view url)
+{
+    UrlType type;
+    const std::size_t queryStart = url.find('?');
+    type.query = queryStart != std::string_view::npos;
+    const std::string_view path = url.substr(0, queryStart);
+    const std::size_t separator = path.find_last_of("/\\");
+    const std::string_view segment
+        = separator == std::string_view::npos ? path : path.substr(separator + 1);
+    const std::size_t dot = segment.rfind('.');
+    if (dot != std::string_view::npos)
+        type.extension = ToLower(segment.substr(dot));
+    type.page = dot == std::string_view::npos || IsPageExtension(type.extension);
+    return type;
+}
+
+bool IsPageExtension(std::string_view extension)
+{
+    for (std::string_view page : {".htm", ".shtm", ".php", ".asp", ".jsp"}) {
+        if (extension.starts_with(page))
+            return true;
+    }
+    return false;
+}
+
+std::string StoredNameSuffix(std::string_view url)
+{
+    const UrlType type = TypeOfUrl(url);
+    if (type.extension.empty())
+        return ".html";
+    if (!type.query || type.extension.starts_with(".php") || type.extension.starts_with(".asp"))
+        return {};
+    if (type.page)
+        return ".html";
+    // The extension as the URL spells it.
+    const std::string_view path = url.substr(0, url.find('?'));
+    return std::string(path.substr(path.size() - type.extension.size()));
+}
+
 std::string SanitizeSavePath(std::string_view text)
 {
-    std::string path = SanitizePath(text);
-    if (!Contains(path, "."))
-        path += ".html";
-    return path;
+    return SanitizePath(text) + StoredNameSuffix(text);
 }
 
 std::string NormalizeLocalPath(std::string_view path)

@@ -21,7 +21,26 @@ std::string HostFolderName(std::string_view host);
 // relative ("host/path" or "\host\path") with its host part named by HostFolderName.
 std::string WithHostFolder(std::string_view relative);
 
-// SanitizePath, and ".html" appended when the result holds no "." at all.
+// What a URL (or a relative path, "/" or "\\" separators) names, as far as its type goes: the
+// extension of its last path segment (lower case, with its dot; empty when the segment holds
+// none), whether it has a query, and whether it is a page: a segment without a dot ("about",
+// "docs/intro"), or one named ".htm", ".html", ".shtml", ".php" or ".asp" and the like.
+struct UrlType
+{
+    std::string extension;
+    bool query = false;
+    bool page = false;
+};
+UrlType TypeOfUrl(std::string_view url);
+bool IsPageExtension(std::string_view extension);
+
+// What a stored name gets after its sanitized URL, so that a browser knows the file from disk:
+// ".html" for a page without an extension ("about" is stored as "about.html") and for a page
+// with a query other than ".php" and ".asp" (which get theirs later); an asset with a query gets
+// its own extension again ("style.css?v=3" is stored as "style.css_v=3.css").
+std::string StoredNameSuffix(std::string_view url);
+
+// SanitizePath and StoredNameSuffix.
 std::string SanitizeSavePath(std::string_view text);
 
 // The prepared form of a path, without creating anything: trimmed, every "www." and a leading

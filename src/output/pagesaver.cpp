@@ -2,6 +2,7 @@
 
 #include "common/stringops.h"
 #include "output/filesystem.h"
+#include "output/filetypes.h"
 #include "output/localpath.h"
 #include "output/mirrorbounds.h"
 
@@ -150,12 +151,12 @@ DocumentKind StoredLocation::Kind() const
 DocumentKind DocumentKindOf(const StoredLocation &location, std::string_view contentType)
 {
     const DocumentKind byName = location.Kind();
-    const std::string type = LowerTrim(contentType.substr(0, contentType.find(';')));
-    if (byName == DocumentKind::Page || type == "text/html" || type == "application/xhtml+xml")
+    if (byName == DocumentKind::Page || IsHtmlMediaType(contentType))
         return DocumentKind::Page;
-    if (type == "text/css")
+    const std::string extension = ExtensionOfMediaType(contentType);
+    if (extension == ".css")
         return DocumentKind::StyleSheet;
-    if (type == "image/svg+xml")
+    if (extension == ".svg")
         return DocumentKind::Svg;
     return byName;
 }

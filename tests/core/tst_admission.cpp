@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <tuple>
 
 namespace tw {
@@ -82,7 +83,7 @@ protected:
     test::TempDir m_temp;
     SiteJob m_job = [this] {
         SiteJob job = test::MirrorJob(m_temp);
-        job.FileTypeFilter = ":.html::.gif::.php?id=1::.html?:";
+        job.FileTypeFilter = ":.html::.gif::.php?id=1::.html?::.css:";
         return job;
     }();
     DownloadQueue m_queue;
@@ -123,7 +124,12 @@ TEST_F(AdmissionTest, QueuesWantedSiteLinksInTheirSiteForm)
         {"http://host.com/../x.html", "host.com/x.html"}, // a climb above the root stops there
         {"../../x.html", nullptr},
         {"..", "host.com/index.html"},
-        {"about", nullptr},
+        {"about", "host.com/dir/about"},
+        {"about/", "host.com/dir/about/index.html"},
+        {"docs/intro?x=1", nullptr}, // a page with a query
+        {"s.css?v=3", "host.com/dir/s.css?v=3"},
+        {"s.css?v=4", "host.com/dir/s.css?v=4"},
+        {"s.css?v=4", nullptr},
         {"a.jpg", nullptr},
         {"http://other.org/x.html", nullptr},
         {"page.html", nullptr},
@@ -136,13 +142,32 @@ TEST_F(AdmissionTest, QueuesWantedSiteLinksInTheirSiteForm)
         "host.com/dir/page.html\r\nhost.com/dir/sub/index.html\r\nhost.com/dir/b.html\r\n"
         "host.com/c.html\r\nwww.host.com/w.html\r\nhost.com/dir/p.php?id=1\r\n"
         "host.com/dir/q.html\r\nhost.com/dir/UP.HTML\r\nhost.com/up.html\r\nhost.com/x.html\r\n"
-        "host.com/index.html\r\n");
+        "host.com/index.html\r\nhost.com/dir/about\r\nhost.com/dir/about/index.html\r\n"
+        "host.com/dir/s.css?v=3\r\nhost.com/dir/s.css?v=4\r\n");
+    // Each is known by the name it is stored under.
+    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\dir\\about.html.tmp"));
+    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\dir\\s.css_v=4.css.tmp"));
     EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\x.html.tmp"));
     // Links with a climb are recorded as written and as resolved.
     EXPECT_EQ(Read("transdd.txt"),
         "host.com/dir/../up.html\r\nhost.com/up.html\r\n\r\nhost.com/../x.html\r\nhost.com/"
         "x.html\r\n"
         "\r\nhost.com/dir/../index.html\r\nhost.com/index.html\r\n\r\n");
+}
+
+TEST_F(AdmissionTest, PagesWithAQueryAreFollowedOnRequestUpToALimitPerPath)
+{
+    ExpectAdmission("list.html?page=1", nullptr);
+    m_job.queryPages = true;
+    for (int page = 1; page <= 200; ++page) {
+        const std::string link = "list.html?page=" + std::to_string(page);
+        ExpectAdmission(link.c_str(), ("host.com/dir/" + link).c_str());
+    }
+    ExpectAdmission("list.html?page=201", nullptr);
+    ExpectAdmission("list.html?page=7", nullptr); // known
+    ExpectAdmission("other?page=1", "host.com/dir/other?page=1");
+    EXPECT_EQ(m_job.pathsAtQueryLimit, std::set<std::string> {"host.com/dir/list.html"});
+    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\dir\\list.html_page=1.html.tmp"));
 }
 
 TEST_F(AdmissionTest, SecureLinksBelongToSecureJobsOnly)

@@ -39,7 +39,9 @@ protected:
         m_server.SetRoute("/",
             Route::Page("<a href='a.html'>a</a><a href='img/b.gif'>b</a><a href='c.zip'>c</a>"
                         "<a href='short.zip'>s</a><a href='bad\x1b[1m\x07.zip'>d</a>"
-                        "<a href='stop.x'>x</a>"));
+                        "<a href='stop.x'>x</a><a href='list.php?p=1'>1</a>"
+                        "<a href='list.php?p=2'>2</a>"));
+        m_server.SetRoute("/list.php?p=1", Route::Page("one"));
         m_server.SetRoute("/a.html", Route::Page("<a href='index.html'>home</a>"));
         m_server.SetRoute("/img/b.gif", Route::Page(std::string("GIF89a\0\r\n", 9), "image/gif"));
         m_server.SetRoute("/c.zip", Route::Page("zip"));
@@ -82,12 +84,12 @@ protected:
 
 TEST_F(CliTest, RefusesBadArgumentsWithAMessage)
 {
-    for (const char *arguments :
-        {"", "-c 25 x.com", "-c two x.com", "-t 0 x.com", "ftp://x.com/", "https://",
-            "--ca-certificate /no/such/file x.com", "--ca-certificate /etc/hostname x.com",
-            "--types , x.com", "--connect-to x.com:80 x.com", "--no-such-option x.com",
-            "--max-memory 1000 x.com", "--rate -1 x.com", "--rate fast x.com",
-            "--max-memory lots x.com", "--max-memory 99999999999G x.com"}) {
+    for (const char *arguments : {"", "-c 25 x.com", "-c two x.com", "-t 0 x.com", "ftp://x.com/",
+             "https://", "--ca-certificate /no/such/file x.com",
+             "--ca-certificate /etc/hostname x.com", "--types , x.com",
+             "--connect-to x.com:80 x.com", "--no-such-option x.com", "--max-memory 1000 x.com",
+             "--rate -1 x.com", "--rate fast x.com", "--max-memory lots x.com",
+             "--max-memory 99999999999G x.com", "--max-queries-per-path 0 x.com"}) {
         EXPECT_EQ(Run(Words(QStringLiteral("tidewell-cli ") + arguments)), CliBadArguments)
             << arguments;
         EXPECT_TRUE(m_err.startsWith(QStringLiteral("tidewell-cli: "))) << m_err.toStdString();
@@ -150,6 +152,9 @@ TEST_F(CliTest, CopiesTheSiteAndExitsWithWhatBecameOfIt)
                 "no complete response header: www.site.test/bad\\x1B[1m\\x07.zip\n",
                 "tidewell-cli: 2 files were not stored whole\n"}},
         {"--types .x www.site.test", CliInterrupted, {}, {"Stopped: "}},
+        {"--query-pages --max-queries-per-path 1 --types .html,.php www.site.test", CliCompleted,
+            {"site.test/a.html", "site.test/list.php_p=1.html"},
+            {"Done: 3 files", "; 1 path had more queries than the limit of 1\n"}},
         // As a program, terminated once the failed files have been fetched one by one.
         {"-q -c 1 --types .x,.zip www.site.test", CliInterrupted,
             {"site.test/c.zip", "site.test/short.zip", "site.test/bad\x1b[1m\x07.zip"}, {}},

@@ -3,11 +3,79 @@
 
 #include "core/enginetest.h"
 
+#include "common/textconversion.h"
+#include "output/filetypes.h"
+
 #include <QDir>
 #include <QSignalSpy>
 
 namespace tw {
 namespace {
+
+TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
+{
+    m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()); });
+    m_engine.SetConnectionCount(1); // in the order admitted: a type is known only once fetched
+    // Path, Content-Type, what is stored (nullptr: nothing) and where.
+    const struct
+    {
+        const char *path;
+        const char *type;
+        const char *file;
+        const char *stored;
+    } rows[] = {
+        {"/docs", "text/html", "docs.html", nullptr},
+        {"/about", "text/html; charset=utf-8", "about.html", "about"},
+        {"/about/", "text/html", "about/index.html", "about/"},
+        {"/docs/intro", "application/pdf", "docs/intro.pdf", "%PDF"},
+        {"/blob", "application/octet-stream", nullptr, nullptr},
+        {"/s.css?v=3", "text/css", "s.css_v=3.css", "p{}"},
+        {"/s.css?v=4", "text/css", "s.css_v=4.css", "b{}"},
+        {"/later", "text/html", "later.html", nullptr},
+    };
+    for (const auto &row : rows)
+        m_server.SetRoute(row.path, Route::Page(row.stored ? row.stored : "x", row.type));
+    const auto storedAs = [](const char *file, const char *body) {
+        const std::string name = file;
+        return name.ends_with(".pdf") ? std::string(body) : Stored(body);
+    };
+    m_server.SetRoute("/docs",
+        Route::Page("<a href=about>a</a><a href=about/>b</a><a href='docs/intro'>i</a>"
+                    "<a href=blob>b</a><link rel=stylesheet href='s.css?v=3'>"
+                    "<link rel=stylesheet href='/s.css?v=4'><a href='page.php?id=1'>q</a>"
+                    "<a href='about.html'>again</a><a href=later>l</a>"));
+    m_server.SetRoute("/later", Route::Page("<a href='docs/intro'>i</a>"));
+    std::vector<std::string> skipped;
+    QObject::connect(
+        &m_engine, &Engine::fetchSkipped, [&](const std::string &url, const std::string &type) {
+            skipped.push_back(url + " " + type);
+        });
+
+    // A start URL naming a page is asked for as it is, not as a folder.
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/docs")));
+
+    EXPECT_EQ(m_server.Requests().front().raw.substr(0, 19), "GET /docs HTTP/1.0\r");
+    for (const auto &row : rows) {
+        EXPECT_EQ(m_server.RequestCount(row.path), 1U) << row.path;
+        if (row.stored)
+            EXPECT_EQ(File(row.file), storedAs(row.file, row.stored)) << row.path;
+    }
+    EXPECT_EQ(skipped, std::vector<std::string> {"www.site.test/blob application/octet-stream"});
+    EXPECT_EQ(m_server.RequestCount("/page.php?id=1"), 0U) << "a page with a query";
+    EXPECT_EQ(m_engine.Job().aSkipped, 1);
+    EXPECT_EQ(m_engine.Job().aFailures, 0);
+    // Links lead to the files as stored. One written before its target's type was known leads to
+    // the name a page would have: for the PDF a page there leads on to it.
+    EXPECT_EQ(File("docs.html"),
+        Stored("<a href=about.html>a</a><a href=about/index.html>b</a><a href='docs/intro.html'>i"
+               "</a><a href=blob.html>b</a><link rel=stylesheet href='s.css_v=3.css'>"
+               "<link rel=stylesheet href='s.css_v=4.css'><a href='page.php_id=1'>q</a>"
+               "<a href='about.html'>again</a><a href=later.html>l</a>"));
+    EXPECT_EQ(File("later.html"), Stored("<a href='docs/intro.pdf'>i</a>"));
+    EXPECT_NE(File("docs/intro.html").find("url=intro.pdf"), std::string::npos);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(
+        FileSystem::NativePath(m_engine.Job().outputDir + "site.test\\blob.html"))));
+}
 
 TEST_F(EngineTest, AStartPageThatCannotBeCopiedEndsTheJobWithItsReason)
 {

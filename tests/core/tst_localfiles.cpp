@@ -106,10 +106,21 @@ TEST(LocalPath, SanitizingAndNormalizingMapUrlsToNames)
     };
     for (const auto &[input, expected] : sanitized)
         EXPECT_EQ(SanitizePath(input), expected) << input;
-    // ".html" is added only to a path without any dot.
-    EXPECT_EQ(SanitizeSavePath("\\localhost/dir/page"), "\\localhost/dir/page.html");
-    EXPECT_EQ(SanitizeSavePath("\\host.com/dir/page"), "\\host.com/dir/page");
-    EXPECT_EQ(SanitizeSavePath("\\localhost/dir/"), "\\localhost/dir/.html");
+    // A page without an extension, or with a query, is named as one; an asset with a query keeps
+    // its extension last.
+    const std::pair<const char *, const char *> saved[] = {
+        {"\\localhost/dir/page", "\\localhost/dir/page.html"},
+        {"\\host.com/dir/page", "\\host.com/dir/page.html"},
+        {"\\localhost/dir/", "\\localhost/dir/.html"},
+        {"\\host.com/a.b/c.gif", "\\host.com/a.b/c.gif"},
+        {"\\host.com/s.css?v=3", "\\host.com/s.css_v=3.css"},
+        {"\\host.com/app.JS?ver=6.4/x", "\\host.com/app.JS_ver=6.4/x.JS"},
+        {"\\host.com/p.php?id=1", "\\host.com/p.php_id=1"},
+        {"\\host.com/x.html?a=1", "\\host.com/x.html_a=1.html"},
+        {"\\host.com/list?page=2", "\\host.com/list_page=2.html"},
+    };
+    for (const auto &[input, expected] : saved)
+        EXPECT_EQ(SanitizeSavePath(input), expected) << input;
     EXPECT_EQ(NormalizeLocalPath("C:\\sites\\\\www.host.com/dir/page.html"),
         "C:\\sites\\host.com\\dir\\page.html");
     EXPECT_EQ(NormalizeLocalPath("  http://www.host.com/a  "), "host.com\\a");

@@ -120,7 +120,7 @@ TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
          "<a href=\"a.html\"><a href=\"./a.html\"><a href=\"../up.html#x\"><a href=\"a%20b.html\">"
          "<a href=\"../dir/a.html\">",
             "www.site.com/dir/page.html",
-            "<a href=\"sub/index.html\"><link href=\"style.css_v=2\"><a href=\"x.php.html\">"
+            "<a href=\"sub/index.html\"><link href=\"style.css_v=2.css\"><a href=\"x.php.html\">"
             "<img src=\"p.jpg\"><a href=\"a.html\"><a href=\"./a.html\"><a href=\"../up.html#x\">"
             "<a href=\"a%2520b.html\"><a href=\"../dir/a.html\">"},
         // Links above the root, to folders, and in spellings a browser reads.
