@@ -56,6 +56,7 @@ struct CliOptions
     std::int64_t maxMemory = DefaultResponseMemoryLimit();
     int rate = kDefaultStartRate;
     bool queryPages = false;
+    bool otherHosts = true;
     int maxQueriesPerPath = SiteJob().maxQueriesPerPath;
 };
 
@@ -200,6 +201,9 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
         QStringLiteral("With --query-pages, at most N distinct queries of one path (default %1).")
             .arg(SiteJob().maxQueriesPerPath),
         QStringLiteral("N"));
+    const QCommandLineOption noOtherHosts(QStringLiteral("no-other-hosts"),
+        QStringLiteral("Fetch nothing from hosts other than the site's, not even the style "
+                       "sheets, scripts, images and fonts its pages embed."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
         QStringLiteral("Print nothing but errors."));
     const QCommandLineOption help(
@@ -211,7 +215,8 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
     QCommandLineOption outputWithDefault = output;
     outputWithDefault.setDescription(output.description().arg(defaultDir));
     parser.addOptions({outputWithDefault, connections, timeout, types, connectTo, caCertificate,
-        noCheckCertificate, maxMemory, rate, queryPages, maxQueries, quiet, help, version});
+        noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts, quiet, help,
+        version});
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
                        "https://localhost:8443/."));
@@ -276,6 +281,7 @@ std::variant<CliOptions, Rejection, int> ParseArguments(
         options.maxMemory = *bytes;
     }
     options.queryPages = parser.isSet(queryPages);
+    options.otherHosts = !parser.isSet(noOtherHosts);
     if (parser.isSet(maxQueries)) {
         const auto most = WholeNumber(parser.value(maxQueries), 1, std::numeric_limits<int>::max());
         if (!most)
@@ -348,6 +354,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     engine.SetStartRate(options.rate);
     engine.SetTimeoutInterval(options.timeoutSeconds * kMsPerSecond);
     engine.Job().queryPages = options.queryPages;
+    engine.Job().otherHosts = options.otherHosts;
     engine.Job().maxQueriesPerPath = options.maxQueriesPerPath;
     if (options.types) {
         const std::string filter = FileTypeFilterOf(*options.types);

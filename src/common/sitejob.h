@@ -42,6 +42,9 @@ struct SiteJob
     // it is stored as (a page without an extension that was a PDF), or empty when nothing was
     // stored (an error status, a type not wanted). They are known all the same.
     std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> settledPaths;
+    // What a page embeds (style sheets, scripts, images, icons, fonts) is fetched from any host,
+    // each host's files in a folder of their own.
+    bool otherHosts = true;
     // Page URLs with a query are wanted too; at most maxQueriesPerPath distinct queries of one
     // path are queued, and the paths that reached it are kept.
     bool queryPages = false;

@@ -38,6 +38,21 @@ void DownloadQueue::RemoveBottom()
     endRemoveRows();
 }
 
+std::optional<std::string> DownloadQueue::TakeOldest(
+    const std::function<bool(const std::string &url)> &startable)
+{
+    for (std::size_t row = m_urls.size(); row > 0; --row) {
+        if (!startable(m_urls[row - 1]))
+            continue;
+        beginRemoveRows(QModelIndex(), static_cast<int>(row - 1), static_cast<int>(row - 1));
+        std::string url = std::move(m_urls[row - 1]);
+        m_urls.erase(m_urls.begin() + static_cast<std::ptrdiff_t>(row - 1));
+        endRemoveRows();
+        return url;
+    }
+    return std::nullopt;
+}
+
 void DownloadQueue::Clear()
 {
     if (m_urls.empty())

@@ -9,6 +9,8 @@
 #include <QAbstractListModel>
 
 #include <deque>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace tw {
@@ -32,6 +34,9 @@ public:
 
     void InsertTop(std::string url) override;
     void RemoveBottom();
+    // Removes and gives the oldest entry that startable accepts; nothing when none does.
+    std::optional<std::string> TakeOldest(
+        const std::function<bool(const std::string &url)> &startable);
     void Clear();
 
 private:

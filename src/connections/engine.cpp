@@ -241,7 +241,11 @@ void Engine::tmrMove_Timer()
     m_startCredit = std::min(m_startCredit + share, std::max(1.0, share));
     while (m_running && (m_startRate == 0 || m_startCredit >= 1.0) && !m_queue.IsEmpty()
         && FindFreeSlot() != 0) {
-        StartFetch(m_queue.Bottom());
+        std::optional<std::string> url
+            = m_queue.TakeOldest([this](const std::string &queued) { return HasRoomFor(queued); });
+        if (!url)
+            break;
+        StartFetch(std::move(*url));
         m_startCredit -= 1.0;
     }
     Q_EMIT statsRefresh();
@@ -254,8 +258,6 @@ void Engine::StartFetch(std::string url, FetchKind kind)
     const int n = FindFreeSlot();
     if (n == 0)
         return;
-    if (!m_queue.IsEmpty())
-        m_queue.RemoveBottom();
 
     ConnectionSlot &slot = SlotRecord(n);
     FetchTarget target = FetchTargetOf(url);
@@ -274,6 +276,17 @@ void Engine::StartFetch(std::string url, FetchKind kind)
     Sock(n).Close();
     tmrOut(n).start();
     ConnectSlot(n);
+}
+
+bool Engine::HasRoomFor(const std::string &queuedUrl) const
+{
+    const std::string host = HostOfUrl(StripScheme(queuedUrl));
+    if (IsOnSite(host, m_job.siteHost))
+        return true;
+    int busy = 0;
+    for (int n = 1; n <= kSlotCount; ++n)
+        busy += !IsSlotFree(n) && ToLower(Slot(n).host) == ToLower(host) ? 1 : 0;
+    return busy < kMaxConnectionsPerOtherHost;
 }
 
 int Engine::FindFreeSlot() const

@@ -36,6 +36,8 @@ inline constexpr int kSchedulerIntervalMs = 20;
 inline constexpr int kDefaultStartRate = 1000 / kSchedulerIntervalMs;
 // A fetch is tried this many times before it counts as failed.
 inline constexpr int kTries = 3;
+// At most this many connections go to one host other than the site's at once.
+inline constexpr int kMaxConnectionsPerOtherHost = 4;
 // A start page that moved is followed this many times at most.
 inline constexpr int kMaxStartMoves = 10;
 
@@ -174,6 +176,9 @@ private:
     // The response to store in place of an in-site redirect; its target is admitted as a link.
     std::optional<std::string> RedirectStub(int index, const std::string &location);
     int FindFreeSlot() const;
+    // The queued URL may start now: its host is the site's, or another with fewer than
+    // kMaxConnectionsPerOtherHost connections busy.
+    bool HasRoomFor(const std::string &queuedUrl) const;
     void Sock_Connect(int index);
     void Sock_DataArrival(int index);
     void ProcessChunk(std::size_t chunkStart, int slot, quint64 generation);

@@ -41,9 +41,10 @@ std::string LocalPathOf(std::string_view url, const SiteJob &job)
 }
 
 std::optional<LinkTarget> LinkTargetOf(
-    std::string_view rawLink, std::string_view base, const SiteJob &job)
+    std::string_view rawLink, std::string_view base, const SiteJob &job, bool embedded)
 {
-    std::optional<std::string> normalized = NormalizeLink(rawLink, base, job.siteHost, job.secure);
+    std::optional<std::string> normalized
+        = NormalizeLink(rawLink, base, job.siteHost, job.secure, embedded && job.otherHosts);
     if (!normalized)
         return std::nullopt;
     LinkTarget target;
@@ -60,9 +61,10 @@ std::optional<LinkTarget> LinkTargetOf(
     return target;
 }
 
-Admission AdmitLink(std::string_view rawLink, std::string_view base, SiteJob &job, QueueSink &queue)
+Admission AdmitLink(
+    std::string_view rawLink, std::string_view base, SiteJob &job, QueueSink &queue, bool embedded)
 {
-    const std::optional<LinkTarget> target = LinkTargetOf(rawLink, base, job);
+    const std::optional<LinkTarget> target = LinkTargetOf(rawLink, base, job, embedded);
     if (!target)
         return Admission::Rejected;
     // A page may have been stored with ".html" added to its name.

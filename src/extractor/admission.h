@@ -43,10 +43,11 @@ struct LinkTarget
     std::string localPath;
 };
 
-// The target of rawLink when it is a web link on the site, of a wanted type, and names a local
-// path inside job.outputDir; nullopt otherwise. Pure: nothing is read or written.
+// The target of rawLink when it is a web link on the site (or, for a reference a page embeds,
+// on any host when job.otherHosts), of a wanted type, and names a local path inside
+// job.outputDir; nullopt otherwise. Pure: nothing is read or written.
 std::optional<LinkTarget> LinkTargetOf(
-    std::string_view rawLink, std::string_view base, const SiteJob &job);
+    std::string_view rawLink, std::string_view base, const SiteJob &job, bool embedded = false);
 
 // Normalizes rawLink against base (the page's directory, ending in "/") and queues it when it is
 // on the site, unknown and of a wanted type. Then it writes the
@@ -54,7 +55,7 @@ std::optional<LinkTarget> LinkTargetOf(
 // "transdd.txt". A link whose local path would lie outside job.outputDir is rejected before
 // anything is written. Never yields to the event loop, so the known test and the placeholder
 // that marks the URL as known cannot be separated by another scan.
-Admission AdmitLink(
-    std::string_view rawLink, std::string_view base, SiteJob &job, QueueSink &queue);
+Admission AdmitLink(std::string_view rawLink, std::string_view base, SiteJob &job, QueueSink &queue,
+    bool embedded = false);
 
 } // namespace tw

@@ -12,10 +12,10 @@ bool ExtractLinks(std::string_view body, DocumentKind kind, QueueSink &queue, st
 {
     if (base.empty() || base.back() != '/')
         base += '/';
-    std::vector<std::string> links;
+    std::vector<std::pair<std::string, bool>> links; // and whether the document embeds it
     for (const Reference &reference : FindReferences(body, kind)) {
         if (const std::string_view link = LinkOf(body, reference); !link.empty())
-            links.emplace_back(link);
+            links.emplace_back(link, reference.embedded);
     }
     const auto yieldTimes = [&](int times) {
         for (int i = 0; i < times; ++i) {
@@ -24,10 +24,10 @@ bool ExtractLinks(std::string_view body, DocumentKind kind, QueueSink &queue, st
         }
         return true;
     };
-    for (const std::string &link : links) {
+    for (const auto &[link, embedded] : links) {
         if (!yieldTimes(3))
             return true;
-        const Admission verdict = AdmitLink(link, base, job, queue);
+        const Admission verdict = AdmitLink(link, base, job, queue, embedded);
         if (verdict == Admission::Failed)
             return false;
         if (!yieldTimes(verdict == Admission::Queued ? 3 : 2))

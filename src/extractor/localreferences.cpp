@@ -77,7 +77,8 @@ std::vector<TextEdit> LocalReferenceEdits(std::string_view body, DocumentKind ki
             continue;
         const LinkForm form = FormOfLink(ReplaceAll(link, "\\", "/"));
         std::string replacement;
-        const std::optional<LinkTarget> target = LinkTargetOf(link, pageBase, job);
+        const std::optional<LinkTarget> target
+            = LinkTargetOf(link, pageBase, job, reference.embedded);
         const auto settled
             = target ? job.settledPaths.find(target->localPath) : job.settledPaths.end();
         // A URL answered with an error or a type not wanted has no file to lead to.

@@ -65,6 +65,9 @@ public:
     {
     }
 
+    // Whether the references added from now on are embedded in the document.
+    void SetEmbedded(bool embedded) { m_embedded = embedded; }
+
     // The span [from, to) without its surrounding white space, when anything is left of it.
     void Add(std::size_t from, std::size_t to)
     {
@@ -73,7 +76,15 @@ public:
         while (to > from && IsSpace(m_text[to - 1]))
             --to;
         if (from < to)
-            m_found.push_back({from, to - from});
+            m_found.push_back({from, to - from, m_embedded});
+    }
+
+    std::size_t Count() const { return m_found.size(); }
+    // The references from number first on are embedded or not, as a tag's last attribute tells.
+    void SetEmbeddedFrom(std::size_t first, bool embedded)
+    {
+        for (std::size_t i = first; i < m_found.size(); ++i)
+            m_found[i].embedded = embedded;
     }
 
     std::vector<Reference> Take() { return std::move(m_found); }
@@ -81,6 +92,7 @@ public:
 private:
     std::string_view m_text;
     std::vector<Reference> m_found;
+    bool m_embedded = false;
 };
 
 // A value [at, end) that may stand in quotes of its own: the part inside them, or all of it.
@@ -202,12 +214,38 @@ struct Attribute
     std::size_t valueEnd = 0;
 };
 
-// Records the references of one attribute's value by the attribute's name.
-void AddAttributeReferences(std::string_view text, const Attribute &a, Collector &found)
+// The tag whose attributes are being read: its name in lower case, and for a <link>, whether
+// its rel makes it load something into the page (a style sheet, an icon, a preload).
+struct Tag
+{
+    std::string name;
+    std::size_t firstReference = 0;
+    bool loadsResource = false;
+};
+
+bool RelLoadsResource(std::string_view rel)
+{
+    const std::string lowered = ToLower(rel);
+    for (std::string_view kind : {"stylesheet", "icon", "preload", "modulepreload"}) {
+        if (Contains(lowered, kind))
+            return true;
+    }
+    return false;
+}
+
+// Records the references of one attribute's value by the attribute's and the tag's name: what
+// a page loads into itself (images, scripts, styles, fonts) is embedded, what leads elsewhere
+// (a link, a frame, a refresh) is not.
+void AddAttributeReferences(std::string_view text, const Attribute &a, Tag &tag, Collector &found)
 {
     const std::string name = ToLower(text.substr(a.nameStart, a.nameEnd - a.nameStart));
-    if (name == "href" || name == "src" || name == "background" || name == "xlink:href"
-        || name == "data-src" || name == "poster")
+    if (name == "rel" && tag.name == "link")
+        tag.loadsResource = RelLoadsResource(text.substr(a.valueStart, a.valueEnd - a.valueStart));
+    const bool link = name == "href" || name == "xlink:href";
+    found.SetEmbedded(link  ? tag.name == "image" || tag.name == "use"
+            : name == "src" ? tag.name != "iframe" && tag.name != "frame"
+                            : name != "content");
+    if (link || name == "src" || name == "background" || name == "data-src" || name == "poster")
         found.Add(a.valueStart, a.valueEnd);
     else if (name == "srcset" || name == "data-srcset")
         FindCandidates(text, a.valueStart, a.valueEnd, found);
@@ -219,7 +257,7 @@ void AddAttributeReferences(std::string_view text, const Attribute &a, Collector
 
 // Reads the attribute whose "=" is at equals, records its references and returns where the
 // scan goes on: past its value, so that nothing inside a value is taken for an attribute.
-std::size_t ReadAttribute(std::string_view text, std::size_t equals, Collector &found)
+std::size_t ReadAttribute(std::string_view text, std::size_t equals, Tag &tag, Collector &found)
 {
     Attribute a;
     a.nameEnd = equals;
@@ -252,8 +290,17 @@ std::size_t ReadAttribute(std::string_view text, std::size_t equals, Collector &
     const bool named = a.nameStart < a.nameEnd && a.nameEnd - a.nameStart <= kMaxNameLength
         && (a.nameStart == 0 || !IsNameChar(text[a.nameStart - 1]));
     if (named)
-        AddAttributeReferences(text, a, found);
+        AddAttributeReferences(text, a, tag, found);
     return a.valueEnd + (quoted ? 1 : 0);
+}
+
+// The lower-case name of the tag that opens at "<" at, or the empty text for anything else.
+std::string TagNameAt(std::string_view text, std::size_t at)
+{
+    std::size_t end = at + 1;
+    while (end < text.size() && IsNameChar(text[end]))
+        ++end;
+    return ToLower(text.substr(at + 1, end - at - 1));
 }
 
 // The next "=", "<" or ">" from at. find_first_of would search its set once for every byte.
@@ -270,33 +317,39 @@ std::size_t NextMark(std::string_view text, std::size_t at)
 // own attributes do.
 void FindPageReferences(std::string_view text, Collector &found)
 {
-    bool inScriptTag = false;
+    Tag tag;
+    const auto endTag = [&] {
+        if (tag.name == "link")
+            found.SetEmbeddedFrom(tag.firstReference, tag.loadsResource);
+        tag = Tag();
+    };
     for (std::size_t at = NextMark(text, 0); at != std::string_view::npos;
          at = NextMark(text, at)) {
         if (text[at] == '=') {
-            at = ReadAttribute(text, at, found);
-        } else if (text[at] == '>') {
-            if (inScriptTag)
-                at = ElementEnd(text, at + 1, "</script");
-            else
-                ++at;
-            inScriptTag = false;
+            at = ReadAttribute(text, at, tag, found);
+            continue;
+        }
+        const bool inScriptTag = tag.name == "script";
+        endTag();
+        if (text[at] == '>') {
+            at = inScriptTag ? ElementEnd(text, at + 1, "</script") : at + 1;
         } else if (text.substr(at).starts_with("<!--")) {
             const std::size_t close = text.find("-->", at + 4);
             at = close == std::string_view::npos ? text.size() : close + 3;
-        } else if (IsTagAt(text, at, "<script")) {
-            inScriptTag = true;
-            ++at;
         } else if (const std::size_t open
                    = IsTagAt(text, at, "<style") ? text.find('>', at) : std::string_view::npos;
                    open != std::string_view::npos) {
             const std::size_t close = ElementEnd(text, open + 1, "</style");
+            found.SetEmbedded(true);
             FindStyleReferences(text, open + 1, close, found);
             at = close;
         } else {
+            tag.name = TagNameAt(text, at);
+            tag.firstReference = found.Count();
             ++at;
         }
     }
+    endTag();
 }
 
 } // namespace
@@ -304,10 +357,12 @@ void FindPageReferences(std::string_view text, Collector &found)
 std::vector<Reference> FindReferences(std::string_view text, DocumentKind kind)
 {
     Collector found(text);
-    if (kind == DocumentKind::Page || kind == DocumentKind::Svg)
+    if (kind == DocumentKind::Page || kind == DocumentKind::Svg) {
         FindPageReferences(text, found);
-    else if (kind == DocumentKind::StyleSheet)
+    } else if (kind == DocumentKind::StyleSheet) {
+        found.SetEmbedded(true);
         FindStyleReferences(text, 0, text.size(), found);
+    }
     return found.Take();
 }
 

@@ -14,11 +14,14 @@
 
 namespace tw {
 
-// The span of one URL in the text, fragment included.
+// The span of one URL in the text, fragment included, and whether the document loads it into
+// itself (a style sheet, script, image, icon or font, and every url() and @import) rather than
+// leading to it (a link, a frame, a refresh).
 struct Reference
 {
     std::size_t at = 0;
     std::size_t length = 0;
+    bool embedded = false;
 };
 
 // The references of text, in order of position: href, src and background attributes in any

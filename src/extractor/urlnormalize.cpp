@@ -20,14 +20,14 @@ std::string HostKey(std::string_view url)
     return host.substr(0, host.find(':', close == std::string::npos ? 0 : close));
 }
 
-bool OnSite(std::string_view url, std::string_view siteHost)
+} // namespace
+
+bool IsOnSite(std::string_view url, std::string_view siteHost)
 {
     const std::string host = HostKey(url);
     const std::string site = HostKey(siteHost);
     return host == site || host.ends_with('.' + site);
 }
-
-} // namespace
 
 LinkForm FormOfLink(std::string_view link)
 {
@@ -50,8 +50,8 @@ LinkForm FormOfLink(std::string_view link)
     return LinkForm::Relative;
 }
 
-std::optional<std::string> NormalizeLink(
-    std::string_view rawLink, std::string_view base, std::string_view siteHost, bool secureJob)
+std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_view base,
+    std::string_view siteHost, bool secureJob, bool anyHost)
 {
     std::string link = ReplaceAll(rawLink, "\\", "/");
     switch (FormOfLink(link)) {
@@ -88,7 +88,7 @@ std::optional<std::string> NormalizeLink(
 
     if (LowerTrim(link).starts_with(kScheme))
         link.erase(0, kScheme.size());
-    if (!OnSite(link, siteHost))
+    if (!anyHost && !IsOnSite(link, siteHost))
         return std::nullopt;
     if (link.ends_with("/.") || link.ends_with("/.."))
         link += '/';

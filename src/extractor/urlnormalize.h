@@ -24,8 +24,12 @@ LinkForm FormOfLink(std::string_view link);
 // nullopt when the link has another scheme or its host is not the site's: hosts are compared in
 // lower case, without any "www." and without a port, and a sub-domain of the site counts as the
 // site. A last segment "." or ".." names a folder, so it gets "index.html" like one ending in "/".
+// With anyHost, a link to any host is taken.
 std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_view base,
-    std::string_view siteHost, bool secureJob = false);
+    std::string_view siteHost, bool secureJob = false, bool anyHost = false);
+
+// True when url (a site URL, host first) lies on siteHost or a sub-domain of it.
+bool IsOnSite(std::string_view url, std::string_view siteHost);
 
 // The first seven characters stay; the rest is trimmed and every "//" in it becomes "/" in one
 // pass (so "///" leaves "//").

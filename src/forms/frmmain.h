@@ -149,6 +149,9 @@ private:
     QAction *dfgdg = nullptr;
     // Page URLs with a query are followed too; remembered in the settings store.
     QAction *mnuquerypages = nullptr;
+    // Style sheets, scripts, images and fonts that pages embed are fetched from any host;
+    // remembered in the settings store, on unless turned off.
+    QAction *mnuotherhosts = nullptr;
     QAction *mnupref = nullptr;
     QMenu *mnuhelp = nullptr;
     QAction *mnuabout = nullptr;

@@ -235,11 +235,24 @@ void frmMain::CreateMenus()
     mnuexplore = action(
         mnusites, "mnuexplore", QStringLiteral("&Explore..."), QKeySequence(Qt::CTRL | Qt::Key_E));
     dfgdg = separator(mnusites, "dfgdg");
-    mnuquerypages = action(mnusites, "mnuquerypages", QStringLiteral("Follow Pages with a &Query"));
-    mnuquerypages->setCheckable(true);
-    mnuquerypages->setChecked(
-        ReadSetting(QStringLiteral("QueryPages"), QStringLiteral("0")) == u'1');
-    m_engine.Job().queryPages = mnuquerypages->isChecked();
+    // A checkable entry for a choice of the job that the settings store keeps under key.
+    auto remembered = [&](const char *name, const QString &caption, const QString &key,
+                          bool byDefault, bool SiteJob::*choice) {
+        QAction *item = action(mnusites, name, caption);
+        item->setCheckable(true);
+        item->setChecked(ReadSetting(key, QString::number(int(byDefault))) == u'1');
+        m_engine.Job().*choice = item->isChecked();
+        connect(item, &QAction::toggled, this, [this, key, choice](bool on) {
+            m_engine.Job().*choice = on;
+            WriteSetting(key, QString::number(int(on)));
+        });
+        return item;
+    };
+    mnuquerypages = remembered("mnuquerypages", QStringLiteral("Follow Pages with a &Query"),
+        QStringLiteral("QueryPages"), false, &SiteJob::queryPages);
+    mnuotherhosts
+        = remembered("mnuotherhosts", QStringLiteral("Copy Embedded Files from &Other Hosts"),
+            QStringLiteral("OtherHosts"), true, &SiteJob::otherHosts);
     mnupref = action(mnusites, "mnupref", QStringLiteral("&Preferences..."));
 
     mnuhelp = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -250,10 +263,6 @@ void frmMain::CreateMenus()
     connect(mnuexit, &QAction::triggered, this, &QWidget::close);
     connect(mnupause, &QAction::triggered, this, &frmMain::mnupause_Click);
     connect(mnuexplore, &QAction::triggered, this, &frmMain::mnuexplore_Click);
-    connect(mnuquerypages, &QAction::toggled, this, [this](bool on) {
-        m_engine.Job().queryPages = on;
-        WriteSetting(QStringLiteral("QueryPages"), on ? QStringLiteral("1") : QStringLiteral("0"));
-    });
     connect(mnupref, &QAction::triggered, this, &frmMain::mnunew_Click);
     connect(mnuabout, &QAction::triggered, this, &frmMain::mnuabout_Click);
 }

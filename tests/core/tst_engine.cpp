@@ -331,6 +331,72 @@ TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
     EXPECT_EQ(m_server.RequestCount("/never.html") + m_server.RequestCount("/no.gif"), 0U);
 }
 
+TEST_F(EngineTest, WhatAPageEmbedsFromOtherHostsIsStoredBesideTheSite)
+{
+    m_engine.SetFileTypeFilterSource(
+        [] { return FileTypeFilterOf(DefaultFileTypes()) + ":.woff2:"; });
+    m_engine.SetConnectionCount(24);
+    TestHttpServer &cdn = Serve("cdn.test");
+    cdn.SetRoute("/s.css",
+        Route::Page("@font-face{src:url(f.woff2)}p{background:url(/bg.png)}", "text/css"));
+    std::string page = "<link rel=stylesheet href='http://cdn.test/s.css'>"
+                       "<link href='//cdn.test/i.png' rel='shortcut icon'>"
+                       "<a href='http://cdn.test/page.html'>p</a>"
+                       "<link rel=canonical href='http://cdn.test/c.html'>";
+    std::string stored = "<link rel=stylesheet href='../cdn.test/s.css'>"
+                         "<link href='../cdn.test/i.png' rel='shortcut icon'>"
+                         "<a href='http://cdn.test/page.html'>p</a>"
+                         "<link rel=canonical href='http://cdn.test/c.html'>";
+    // Slow images, so that more than the four connections a host may have would be in use.
+    for (int i = 0; i < 10; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".gif";
+        cdn.SetRoute("/" + name, Route::Page("GIF", "image/gif")).behaviours
+            = {Behaviour::InPieces({8}, 30)};
+        page += "<img src='http://cdn.test/" + name + "'>";
+        stored += "<img src='../cdn.test/" + name + "'>";
+    }
+    for (const char *asset : {"/f.woff2", "/bg.png", "/i.png"})
+        cdn.SetRoute(asset, Route::Page(asset, "image/png"));
+    m_server.SetRoute("/", Route::Page(page));
+    int mostToCdn = 0;
+    QObject::connect(&m_engine, &Engine::slotStateChanged, [&] {
+        int toCdn = 0;
+        for (const auto &[slot, state] : m_state)
+            toCdn += state != SlotState::NotConnected && state != SlotState::Finished
+                && m_engine.Slot(slot).host == "cdn.test";
+        mostToCdn = std::max(mostToCdn, toCdn);
+    });
+
+    for (const bool otherHosts : {true, false}) {
+        SCOPED_TRACE(otherHosts);
+        NewFolder();
+        m_engine.Job().otherHosts = otherHosts;
+        const std::size_t before = cdn.Requests().size();
+        ASSERT_TRUE(Run(QStringLiteral("www.site.test/"), 20000));
+
+        EXPECT_EQ(m_engine.Job().aFailures, 0);
+        if (!otherHosts) {
+            EXPECT_EQ(cdn.Requests().size(), before);
+            // A protocol-relative link to what is not fetched leads online.
+            EXPECT_EQ(File("index.html"), Stored(ReplaceAll(page, "'//", "'http://")));
+            continue;
+        }
+        EXPECT_EQ(File("index.html"), Stored(stored));
+        const auto tree = Tree();
+        const auto cdnFile = [&](const std::string &name) {
+            const auto found = tree.find("cdn.test/" + name);
+            return found == tree.end() ? std::string("(missing)") : found->second;
+        };
+        EXPECT_EQ(
+            cdnFile("s.css"), Stored("@font-face{src:url(f.woff2)}p{background:url(bg.png)}"));
+        EXPECT_EQ(cdnFile("f.woff2"), "/f.woff2");
+        EXPECT_EQ(cdnFile("bg.png"), "/bg.png");
+        EXPECT_EQ(cdnFile("p9.gif"), "GIF");
+        EXPECT_EQ(cdn.RequestCount("/page.html") + cdn.RequestCount("/c.html"), 0U);
+        EXPECT_EQ(mostToCdn, kMaxConnectionsPerOtherHost);
+    }
+}
+
 TEST_F(EngineTest, NamesTheSystemCannotStoreAreShortenedAndLinkedTo)
 {
     // A download folder so deep that a link of 300 bytes below it passes the path limit.
