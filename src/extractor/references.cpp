@@ -313,8 +313,8 @@ std::size_t NextMark(std::string_view text, std::size_t at)
                              : static_cast<std::size_t>(hit - text.begin());
 }
 
-// Pages and SVG images. A comment holds no references, nor does a script's text; a script tag's
-// own attributes do.
+// Pages and SVG images. Only the attributes of tags hold references: a comment holds none, nor
+// does text or a script's text; a script tag's own attributes do.
 void FindPageReferences(std::string_view text, Collector &found)
 {
     Tag tag;
@@ -326,7 +326,8 @@ void FindPageReferences(std::string_view text, Collector &found)
     for (std::size_t at = NextMark(text, 0); at != std::string_view::npos;
          at = NextMark(text, at)) {
         if (text[at] == '=') {
-            at = ReadAttribute(text, at, tag, found);
+            // An "=" outside a tag is text ("a = b", an example of markup shown escaped).
+            at = tag.name.empty() ? at + 1 : ReadAttribute(text, at, tag, found);
             continue;
         }
         const bool inScriptTag = tag.name == "script";

@@ -50,6 +50,8 @@ TEST(References, AreFoundWhereABrowserReadsThem)
          "<SCRIPT src=s.js>a.src = \"n.gif\"; var src = 'm.gif';</script><a href=\"p.html\">",
             DocumentKind::Page, "s.js p.html"},
         {"<a href=\"open.html", DocumentKind::Page, ""},
+        {"<pre>&lt;img src=&quot;cid:x&quot;&gt; href=a.html</pre><p>a = b src=c.gif</p>",
+            DocumentKind::Page, ""},
         {"<svg><use xlink:href=\"#i\"/><image href=\"p.png\"/></svg>", DocumentKind::Svg,
             "#i p.png"},
         {"@import 'a.css';\n.x{background:url(\"b.png\")}\n@font-face{src:url(f.woff2) "
