@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeDatabase>
-#include <QUrl>
 
 #include <cstdio>
 
@@ -59,8 +58,9 @@ int main(int argc, char **argv)
         }
         // Files below root ("/" and ".../" mean index.html); paths that climb out of it: 403.
         server.SetFallback([base = QDir(root).absolutePath()](const std::string &target) {
-            const QString path = QUrl::fromPercentEncoding(
-                QByteArray::fromStdString(target.substr(0, target.find_first_of("?#"))));
+            // The target comes with its escapes decoded already.
+            const QString path
+                = QString::fromStdString(target.substr(0, target.find_first_of("?#")));
             if (path.split(QLatin1Char('/')).contains(QStringLiteral("..")))
                 return tw::test::Route::Status(403);
             QString file = base + path;
