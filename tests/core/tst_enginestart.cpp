@@ -43,7 +43,10 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
         Route::Page("<a href=about>a</a><a href=about/>b</a><a href='docs/intro'>i</a>"
                     "<a href=blob>b</a><link rel=stylesheet href='s.css?v=3'>"
                     "<link rel=stylesheet href='/s.css?v=4'><a href='page.php?id=1'>q</a>"
-                    "<a href='about.html'>again</a><a href=later>l</a>"));
+                    "<a href='about.html'>again</a><a href=later>l</a><a href=guide>g</a>"));
+    // A page that moved to its folder form is followed there.
+    m_server.SetRoute("/guide", Route::Redirect(301, "/guide/"));
+    m_server.SetRoute("/guide/", Route::Page("guide"));
     m_server.SetRoute("/later", Route::Page("<a href='docs/intro'>i</a>"));
     std::vector<std::string> skipped;
     QObject::connect(
@@ -70,7 +73,9 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
         Stored("<a href=about.html>a</a><a href=about/index.html>b</a><a href='docs/intro.html'>i"
                "</a><a href=blob.html>b</a><link rel=stylesheet href='s.css_v=3.css'>"
                "<link rel=stylesheet href='s.css_v=4.css'><a href='page.php_id=1'>q</a>"
-               "<a href='about.html'>again</a><a href=later.html>l</a>"));
+               "<a href='about.html'>again</a><a href=later.html>l</a><a href=guide.html>g</a>"));
+    EXPECT_EQ(File("guide/index.html"), Stored("guide"));
+    EXPECT_NE(File("guide.html").find("url=guide/index.html"), std::string::npos);
     EXPECT_EQ(File("later.html"), Stored("<a href='docs/intro.pdf'>i</a>"));
     EXPECT_NE(File("docs/intro.html").find("url=intro.pdf"), std::string::npos);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(

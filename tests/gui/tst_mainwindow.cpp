@@ -127,6 +127,28 @@ TEST_F(MainWindowTest, StartsWithTwentyFourIdleRowsAndCountsWithGrouping)
     EXPECT_EQ(Text("Label4"), QStringLiteral("1,234,567 Bytes"));
 }
 
+TEST_F(MainWindowTest, SitesMenuChoicesAreAppliedToTheJobAndRemembered)
+{
+    const std::tuple<const char *, bool SiteJob::*, bool> entries[]
+        = {{"mnuquerypages", &SiteJob::queryPages, false},
+            {"mnuotherhosts", &SiteJob::otherHosts, true}};
+    for (const auto &[name, choice, byDefault] : entries) {
+        SCOPED_TRACE(name);
+        auto *entry = Child<QAction>(window.get(), name);
+        EXPECT_EQ(entry->isChecked(), byDefault);
+        EXPECT_EQ(engine.Job().*choice, byDefault);
+        entry->trigger();
+        EXPECT_EQ(engine.Job().*choice, !byDefault);
+    }
+    // A window made afresh finds them as they were left.
+    Engine again;
+    const frmMain next(again);
+    EXPECT_TRUE(again.Job().queryPages);
+    EXPECT_FALSE(again.Job().otherHosts);
+    for (const auto &[name, choice, byDefault] : entries)
+        Child<QAction>(window.get(), name)->trigger();
+}
+
 TEST_F(MainWindowTest, LoweringTheConnectionCountResetsTheRowsAboveIt)
 {
     for (int slot : {2, 3, 4}) {
