@@ -3,6 +3,9 @@ add_library(tidewell_common_cfg INTERFACE)
 target_compile_features(tidewell_common_cfg INTERFACE cxx_std_20)
 target_compile_definitions(tidewell_common_cfg INTERFACE
     QT_NO_CAST_TO_ASCII
+    QT_NO_CAST_FROM_ASCII
+    QT_NO_URL_CAST_FROM_STRING
+    QT_NO_CONTEXTLESS_CONNECT
     QT_NO_CAST_FROM_BYTEARRAY
     QT_USE_QSTRINGBUILDER
     QT_NO_KEYWORDS

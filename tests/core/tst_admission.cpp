@@ -188,7 +188,7 @@ TEST_F(AdmissionTest, SecureLinksBelongToSecureJobsOnly)
 
 TEST_F(AdmissionTest, AFileStoredEarlierIsKnown)
 {
-    ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + "/out/host.com/dir"));
+    ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + QStringLiteral("/out/host.com/dir")));
     for (const char *name : {"stored.php_id=1.html", "kept.gif"})
         ASSERT_TRUE(FileSystem::WriteFile(m_job.outputDir + "host.com\\dir\\" + name, "x"));
     ExpectAdmission("stored.php?id=1", nullptr);
@@ -197,7 +197,7 @@ TEST_F(AdmissionTest, AFileStoredEarlierIsKnown)
 
 TEST_F(AdmissionTest, AFailedAppendEndsAdmissionAfterTheQueueEntry)
 {
-    ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + "/out/log.txt"));
+    ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + QStringLiteral("/out/log.txt")));
     EXPECT_EQ(AdmitLink("a.html", "host.com/dir/", m_job, m_queue), Admission::Failed);
     EXPECT_EQ(m_queue.Count(), 1u);
     EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\dir\\a.html.tmp"));

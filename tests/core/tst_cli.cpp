@@ -75,7 +75,10 @@ protected:
         return RunCli(arguments, out, err);
     }
 
-    QString Output(int n) const { return m_root.NativePath() + "/out" + QString::number(n); }
+    QString Output(int n) const
+    {
+        return m_root.NativePath() + QStringLiteral("/out") + QString::number(n);
+    }
 
     test::TempDir m_root;
     test::TestHttpServer m_server;
@@ -90,7 +93,8 @@ TEST_F(CliTest, RefusesBadArgumentsWithAMessage)
              "--connect-to x.com:80 x.com", "--no-such-option x.com", "--max-memory 1000 x.com",
              "--rate -1 x.com", "--rate fast x.com", "--max-memory lots x.com",
              "--max-memory 99999999999G x.com", "--max-queries-per-path 0 x.com"}) {
-        EXPECT_EQ(Run(Words(QStringLiteral("tidewell-cli ") + arguments)), CliBadArguments)
+        EXPECT_EQ(
+            Run(Words(QStringLiteral("tidewell-cli ") + QLatin1String(arguments))), CliBadArguments)
             << arguments;
         EXPECT_TRUE(m_err.startsWith(QStringLiteral("tidewell-cli: "))) << m_err.toStdString();
     }
@@ -112,9 +116,10 @@ TEST_F(CliTest, AFolderThatCannotBeWrittenIsRefused)
             locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     });
     // Not even root, who ignores permission bits, may write to /proc.
-    for (const QString &dir : QStringList {m_root.NativePath() + "/afile/sub", "/proc", locked}) {
+    for (const QString &dir : QStringList {
+             m_root.NativePath() + QStringLiteral("/afile/sub"), QStringLiteral("/proc"), locked}) {
         SCOPED_TRACE(dir.toStdString());
-        if (dir == locked && QFile(locked + "/probe").open(QIODevice::WriteOnly))
+        if (dir == locked && QFile(locked + QStringLiteral("/probe")).open(QIODevice::WriteOnly))
             continue; // the permission bits do not hold for this user
         EXPECT_EQ(Run(Arguments(QStringLiteral("www.site.test"), dir)), CliUnusableDirectory);
         EXPECT_EQ(m_err,
@@ -204,19 +209,22 @@ TEST_F(CliTest, SecureSitesAreCheckedAgainstTheCertificatesTrusted)
         int code;
         QString said; // on stderr
     } cases[] = {
-        {"--ca-certificate " + QString::fromStdString(FileSystem::NativePath(caFile)), CliCompleted,
-            {}},
+        {QStringLiteral("--ca-certificate ")
+                + QString::fromStdString(FileSystem::NativePath(caFile)),
+            CliCompleted, {}},
         {{}, CliSiteFailed,
-            "tidewell-cli: could not copy https://www.site.test/: certificate not trusted\n"},
-        {"--no-check-certificate", CliCompleted,
-            "tidewell-cli: warning: certificates are not checked; anyone on the way can read and "
-            "change what is copied\n"},
+            QStringLiteral(
+                "tidewell-cli: could not copy https://www.site.test/: certificate not trusted\n")},
+        {QStringLiteral("--no-check-certificate"), CliCompleted,
+            QStringLiteral("tidewell-cli: warning: certificates are not checked; anyone on the way "
+                           "can read and change what is copied\n")},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.options.toStdString());
         const int n = static_cast<int>(&c - cases);
-        EXPECT_EQ(
-            Run(Arguments(c.options + " --types .html https://www.site.test/", Output(n))), c.code);
+        EXPECT_EQ(Run(Arguments(c.options + QStringLiteral(" --types .html https://www.site.test/"),
+                      Output(n))),
+            c.code);
         EXPECT_EQ(m_err, c.said);
         EXPECT_EQ(test::ReadTree(Output(n)).count("site.test/a.html"), c.code == CliCompleted);
     }

@@ -237,7 +237,8 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
         EXPECT_EQ(m_server.RequestCount(c.path), 3U) << c.path;
         EXPECT_EQ(File(c.path.substr(1)), c.stored) << c.path;
         if (c.reason)
-            expected["www.site.test" + DisplayText(c.path)] = QString::fromLatin1(c.reason);
+            expected[QStringLiteral("www.site.test") + DisplayText(c.path)]
+                = QString::fromLatin1(c.reason);
     }
     EXPECT_EQ(failures, expected);
     EXPECT_EQ(failures.count(QStringLiteral("www.site.test/ctl\\x1B[2J\\x9B.zip")), 1U)
@@ -311,7 +312,8 @@ TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
             files.insert("site.test" + c.path);
         }
         if (c.reason)
-            expected["www.site.test" + DisplayText(c.path)] = QString::fromLatin1(c.reason);
+            expected[QStringLiteral("www.site.test") + DisplayText(c.path)]
+                = QString::fromLatin1(c.reason);
     }
     EXPECT_EQ(failures, expected);
     EXPECT_EQ(m_engine.Job().aFailures, static_cast<std::int64_t>(expected.size()));
@@ -402,7 +404,8 @@ TEST_F(EngineTest, NamesTheSystemCannotStoreAreShortenedAndLinkedTo)
     // A download folder so deep that a link of 300 bytes below it passes the path limit.
     QString deep = m_root.NativePath();
     while (deep.size() < 3800)
-        deep += '/' + QString(std::min<qsizetype>(250, 3800 - deep.size()), QLatin1Char('f'));
+        deep += QLatin1Char('/')
+            + QString(std::min<qsizetype>(250, 3800 - deep.size()), QLatin1Char('f'));
     ASSERT_TRUE(QDir().mkpath(deep));
     SetOutputDirectory(FileSystem::SystemPath(deep.toStdString()), m_engine.Job());
     const std::string longName = std::string(270, 'n') + ".html";
@@ -452,11 +455,11 @@ TEST_F(EngineTest, AFullDiskReportsEveryFileItCouldNotStoreAndKeepsNoneCutShort)
 
     // The start page could not queue all its links, nor could all the files it queued be stored.
     const QString full = QStringLiteral(": No space left on device");
-    const std::int64_t notStored = reasons["not stored" + full];
+    const std::int64_t notStored = reasons[QStringLiteral("not stored") + full];
     EXPECT_GT(notStored, 0);
     EXPECT_EQ(reasons,
-        (std::map<QString, std::int64_t> {
-            {"links not all followed" + full, 1}, {"not stored" + full, notStored}}));
+        (std::map<QString, std::int64_t> {{QStringLiteral("links not all followed") + full, 1},
+            {QStringLiteral("not stored") + full, notStored}}));
     EXPECT_EQ(m_engine.Job().aFailures, 1 + notStored);
     std::int64_t whole = 0;
     for (const auto &[path, bytes] : test::ReadTree(small)) {

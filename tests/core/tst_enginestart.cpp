@@ -212,7 +212,7 @@ TEST_F(EngineTest, StopInTheMiddleEmptiesTheQueueAndSweepsPlaceholders)
     // One folder from an earlier copy, one made by this one.
     ASSERT_TRUE(
         QDir().mkpath(QString::fromStdString(FileSystem::NativePath(m_engine.Job().outputDir))
-            + "/site.test/old"));
+            + QStringLiteral("/site.test/old")));
     m_server.SetRoute("/",
         Route::Page(Pages("old/p", 10, 1, Behaviour::Stall(0))
             + Pages("new/p", 10, 1, Behaviour::Stall(0))));

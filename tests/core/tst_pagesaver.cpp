@@ -67,7 +67,7 @@ TEST_F(PageSaverTest, StoresEachKindOfFileUnderItsLocalName)
 
 TEST_F(PageSaverTest, DeletesThePlaceholderAndSaysWhatBecameOfTheSave)
 {
-    ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + "/out/host.com"));
+    ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + QStringLiteral("/out/host.com")));
     ASSERT_TRUE(FileSystem::WriteFile(m_job.outputDir + "host.com\\p.php_id=3.tmp", "q\r\n"));
     SaveDownloadedFile("H\r\n\r\none", "\\host.com/p.php?id=3", m_job);
     SaveDownloadedFile("H\r\n\r\ntwo", "\\host.com/p.php?id=3", m_job);
@@ -78,7 +78,7 @@ TEST_F(PageSaverTest, DeletesThePlaceholderAndSaysWhatBecameOfTheSave)
         SaveOutcome::Kind::Nothing);
     EXPECT_EQ(Read("host.com\\p.php_id=3.html"), "two\r\n");
 
-    ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + "/out/host.com/taken.html"));
+    ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + QStringLiteral("/out/host.com/taken.html")));
     const SaveOutcome failed = SaveDownloadedFile("H\r\n\r\nx", "\\host.com/taken.html", m_job);
     EXPECT_EQ(failed.kind, SaveOutcome::Kind::Failed);
     EXPECT_EQ(failed.reason, "Is a directory");

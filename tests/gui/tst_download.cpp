@@ -47,7 +47,7 @@ TEST_F(DownloadTest, JobStartedFromTheWizardEndsWithTheCompletionQuestion)
     driver
         .Then([&](QWidget *wizard) {
             Child<QLineEdit>(wizard, "txtURL")->setText(QStringLiteral("http://www.site.test/"));
-            Child<QLineEdit>(wizard, "txtDir")->setText(output.NativePath() + "/m");
+            Child<QLineEdit>(wizard, "txtDir")->setText(output.NativePath() + QStringLiteral("/m"));
             Child<QListWidget>(wizard, "List2")->setCurrentRow(0); // 5 seconds
             ClickLater(wizard, "Command1");
         })
@@ -63,10 +63,12 @@ TEST_F(DownloadTest, JobStartedFromTheWizardEndsWithTheCompletionQuestion)
         driver.Seen().at(1).text, QStringLiteral("The website has been downloaded.") + kBrowse);
     EXPECT_EQ(Text("Label6"), QStringLiteral("Website Downloaded!"));
     EXPECT_TRUE(Child(window.get(), "Command1")->isEnabled());
-    EXPECT_EQ(ReadTree(output.NativePath() + "/m").at("site.test/img/logo.gif"), "GIF89a");
+    EXPECT_EQ(ReadTree(output.NativePath() + QStringLiteral("/m")).at("site.test/img/logo.gif"),
+        "GIF89a");
     // Yes opens the download folder in the file browser.
     ASSERT_EQ(browser.opened.size(), 1);
-    EXPECT_EQ(QDir(browser.opened[0].toLocalFile()), QDir(output.NativePath() + "/m"));
+    EXPECT_EQ(
+        QDir(browser.opened[0].toLocalFile()), QDir(output.NativePath() + QStringLiteral("/m")));
 }
 
 TEST_F(DownloadTest, TheEndSaysWhatFailed)
