@@ -93,7 +93,7 @@ int main(int argc, char **argv)
     QElapsedTimer sinceTurn;
     sinceTurn.start();
     QTimer poster;
-    QObject::connect(&poster, &QTimer::timeout, [&] {
+    QObject::connect(&poster, &QTimer::timeout, &poster, [&] {
         waitsMs.push_back(std::max(0.0, static_cast<double>(sinceTurn.nsecsElapsed()) / 1e6 - 20));
         if (waitsMs.back() >= *std::max_element(waitsMs.begin(), waitsMs.end()))
             longestAt = static_cast<double>(run.elapsed()) / 1000.0;

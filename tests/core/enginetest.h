@@ -38,20 +38,22 @@ protected:
         NewFolder();
         m_engine.SetTimeoutInterval(300);
         m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()); });
-        QObject::connect(&m_engine, &Engine::slotStateChanged, [this](int slot, SlotState state) {
-            m_state[slot] = state;
-            m_stateHistory[slot].push_back(state);
-        });
-        QObject::connect(&m_engine, &Engine::slotReset,
-            [this](int slot) { m_state[slot] = SlotState::NotConnected; });
-        QObject::connect(&m_engine, &Engine::slotFailed, [this](int slot, const Failure &failure) {
-            m_slotFailure[slot] = FailureText(failure);
-        });
-        QObject::connect(&m_engine, &Engine::siteCompleted, [this] { ++m_completions; });
-        QObject::connect(&m_engine, &Engine::siteFailed,
-            [this](const Failure &failure) { m_failure = FailureText(failure); });
         QObject::connect(
-            &m_engine, &Engine::startUrlChanged, [this](const QString &url) { m_startUrl = url; });
+            &m_engine, &Engine::slotStateChanged, &m_engine, [this](int slot, SlotState state) {
+                m_state[slot] = state;
+                m_stateHistory[slot].push_back(state);
+            });
+        QObject::connect(&m_engine, &Engine::slotReset, &m_engine,
+            [this](int slot) { m_state[slot] = SlotState::NotConnected; });
+        QObject::connect(
+            &m_engine, &Engine::slotFailed, &m_engine, [this](int slot, const Failure &failure) {
+                m_slotFailure[slot] = FailureText(failure);
+            });
+        QObject::connect(&m_engine, &Engine::siteCompleted, &m_engine, [this] { ++m_completions; });
+        QObject::connect(&m_engine, &Engine::siteFailed, &m_engine,
+            [this](const Failure &failure) { m_failure = FailureText(failure); });
+        QObject::connect(&m_engine, &Engine::startUrlChanged, &m_engine,
+            [this](const QString &url) { m_startUrl = url; });
     }
 
     void TearDown() override

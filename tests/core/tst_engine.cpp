@@ -225,8 +225,8 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
     }
     m_server.SetRoute("/", Route::Page(links));
     std::map<QString, QString> failures;
-    QObject::connect(
-        &m_engine, &Engine::fetchFailed, [&](const std::string &url, const Failure &failure) {
+    QObject::connect(&m_engine, &Engine::fetchFailed, &m_engine,
+        [&](const std::string &url, const Failure &failure) {
             failures[DisplayText(url)] = FailureText(failure);
         });
 
@@ -295,8 +295,8 @@ TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
     m_server.SetRoute("/p.jpeg", Route::Page("JPEG", "image/jpeg"));
     m_server.SetRoute("/more.html", Route::Page("<a href='missing.html'>"));
     std::map<QString, QString> failures;
-    QObject::connect(
-        &m_engine, &Engine::fetchFailed, [&](const std::string &url, const Failure &failure) {
+    QObject::connect(&m_engine, &Engine::fetchFailed, &m_engine,
+        [&](const std::string &url, const Failure &failure) {
             failures[DisplayText(url)] = FailureText(failure);
         });
 
@@ -361,7 +361,7 @@ TEST_F(EngineTest, WhatAPageEmbedsFromOtherHostsIsStoredBesideTheSite)
         cdn.SetRoute(asset, Route::Page(asset, "image/png"));
     m_server.SetRoute("/", Route::Page(page));
     int mostToCdn = 0;
-    QObject::connect(&m_engine, &Engine::slotStateChanged, [&] {
+    QObject::connect(&m_engine, &Engine::slotStateChanged, &m_engine, [&] {
         int toCdn = 0;
         for (const auto &[slot, state] : m_state)
             toCdn += state != SlotState::NotConnected && state != SlotState::Finished
@@ -448,7 +448,7 @@ TEST_F(EngineTest, AFullDiskReportsEveryFileItCouldNotStoreAndKeepsNoneCutShort)
     }
     m_server.SetRoute("/", Route::Page(links));
     std::map<QString, std::int64_t> reasons;
-    QObject::connect(&m_engine, &Engine::fetchFailed,
+    QObject::connect(&m_engine, &Engine::fetchFailed, &m_engine,
         [&](const std::string &, const Failure &failure) { ++reasons[FailureText(failure)]; });
 
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));

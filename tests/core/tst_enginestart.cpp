@@ -49,8 +49,8 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
     m_server.SetRoute("/guide/", Route::Page("guide"));
     m_server.SetRoute("/later", Route::Page("<a href='docs/intro'>i</a>"));
     std::vector<std::string> skipped;
-    QObject::connect(
-        &m_engine, &Engine::fetchSkipped, [&](const std::string &url, const std::string &type) {
+    QObject::connect(&m_engine, &Engine::fetchSkipped, &m_engine,
+        [&](const std::string &url, const std::string &type) {
             skipped.push_back(url + " " + type);
         });
 

@@ -60,7 +60,7 @@ public:
 
     ModalDriver()
     {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { Poll(); });
         m_timer.start(10);
     }
     ModalDriver &Then(Step step)
