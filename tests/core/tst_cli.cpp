@@ -1,5 +1,6 @@
 // tidewell-cli: what it refuses, the exit code and the lines that say how a copy went.
 
+#include "app/clioptions.h"
 #include "app/clirunner.h"
 #include "connections/connection.h"
 #include "connections/tlssession.h"
@@ -84,6 +85,54 @@ protected:
     test::TestHttpServer m_server;
     QString m_out, m_err;
 };
+
+// The options a command line gives, in short: URL, connections, timeout, types, rate, memory,
+// the switches (q: quiet, p: query pages, h: other hosts, c: certificates checked), the most
+// queries of a path, connect-to entries and the CA file.
+std::string Summary(const char *arguments)
+{
+    const auto parsed
+        = ParseCliArguments(Words(QStringLiteral("tidewell-cli ") + QLatin1String(arguments)));
+    if (const auto *rejection = std::get_if<CliRejection>(&parsed))
+        return "refused: " + rejection->message.toStdString();
+    if (std::holds_alternative<CliShow>(parsed))
+        return "shown";
+    const CliOptions &o = std::get<CliOptions>(parsed);
+    std::string summary = o.url.toStdString() + " c" + std::to_string(o.connections) + " t"
+        + std::to_string(o.timeoutSeconds) + " ";
+    for (const std::string &type : o.types.value_or(std::vector<std::string> {"default"}))
+        summary += type;
+    summary += " r" + std::to_string(o.rate) + " m" + std::to_string(o.maxMemory) + " "
+        + (o.quiet ? "q" : "-") + (o.queryPages ? "p" : "-") + (o.otherHosts ? "h" : "-")
+        + (o.checkCertificates ? "c" : "-") + " " + std::to_string(o.maxQueriesPerPath);
+    for (const ConnectTo &entry : o.connectTo)
+        summary += " " + entry.host.toStdString() + ">" + entry.address.toStdString() + ":"
+            + std::to_string(entry.port);
+    return summary + (o.caFile.isEmpty() ? "" : " ca=" + o.caFile.toStdString());
+}
+
+TEST(CliOptions, ArgumentsAreReadIntoOptionsWithoutBeingApplied)
+{
+    const std::string defaults = " r50 m" + std::to_string(DefaultResponseMemoryLimit());
+    const std::pair<const char *, std::string> rows[] = {
+        {"x.com", "x.com c3 t20 default" + defaults + " --hc 200"},
+        {"-c 24 -t 5 --types HTML,.Gif -q  x.com ",
+            "x.com c24 t5 .html.gif" + defaults + " q-hc 200"},
+        {"--rate 0 --max-memory 2M --query-pages --max-queries-per-path 7 --no-other-hosts x.com",
+            "x.com c3 t20 default r0 m2097152 -p-c 7"},
+        {"--connect-to a.test:[::1]:8080 --connect-to b.test:127.0.0.1:80 --no-check-certificate "
+         "--ca-certificate ca.pem https://x.com/",
+            "https://x.com/ c3 t20 default" + defaults
+                + " --h- 200 a.test>::1:8080 "
+                  "b.test>127.0.0.1:80 ca=ca.pem"},
+        {"--help", "shown"},
+        {"--connect-to a.test:80 x.com",
+            "refused: --connect-to takes HOST:ADDRESS:PORT, not \"a.test:80\""},
+        {"-c 0 x.com", "refused: --connections takes a whole number from 1 to 24"},
+    };
+    for (const auto &[arguments, summary] : rows)
+        EXPECT_EQ(Summary(arguments), summary) << arguments;
+}
 
 TEST_F(CliTest, RefusesBadArgumentsWithAMessage)
 {

@@ -1,0 +1,61 @@
+#pragma once
+
+// tidewell-cli's command line as a value: the arguments in, the options, a text to show (help,
+// version) or a rejection out. Nothing is applied or printed here.
+
+#include "connections/engine.h"
+#include "connections/memorylimit.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace tw {
+
+inline constexpr int kMsPerSecond = 1000;
+
+// --connect-to HOST:ADDRESS:PORT.
+struct ConnectTo
+{
+    QString host;
+    QString address;
+    quint16 port = 0;
+};
+
+struct CliOptions
+{
+    QString url;
+    QString output; // as typed, or the default download folder
+    int connections = kDefaultConnectionCount;
+    int timeoutSeconds = kDefaultTimeoutMs / kMsPerSecond;
+    std::optional<std::vector<std::string>> types;
+    bool quiet = false;
+    std::vector<ConnectTo> connectTo;
+    QString caFile;
+    bool checkCertificates = true;
+    std::int64_t maxMemory = DefaultResponseMemoryLimit();
+    int rate = kDefaultStartRate;
+    bool queryPages = false;
+    bool otherHosts = true;
+    int maxQueriesPerPath = SiteJob().maxQueriesPerPath;
+};
+
+// What --help or --version show.
+struct CliShow
+{
+    QString text;
+};
+
+struct CliRejection
+{
+    QString message;
+};
+
+std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringList &arguments);
+
+} // namespace tw
