@@ -117,36 +117,50 @@ private:
     QSize m_laidOutFrame;
 
     QWidget *m_client = nullptr;
+    // The panel of the start and stop buttons.
     QWidget *Picture2 = nullptr;
+    // Stop: asks, then ends the job.
     QPushButton *Command2 = nullptr;
+    // Start: enabled exactly while no job runs.
     QPushButton *Command1 = nullptr;
+    // The connection count, 1 to 24 ("Max").
     QListWidget *txtMax = nullptr;
+    // The dark panel that holds the connection rows.
     QWidget *Picture1 = nullptr;
+    // Its right-hand strip, where each row's size and percentage stand.
     QWidget *Picture3 = nullptr;
     // The hidden template row; rows 1 to 24 are made from it.
     std::optional<ConnectionRow> m_rowTemplate;
     std::array<std::optional<ConnectionRow>, kSlotCount> m_rows;
+    // The download queue, newest on top.
     QListView *List1 = nullptr;
+    // The URL box: the start URL as the job uses it.
     QLineEdit *Text1 = nullptr;
+    // The caption "Queued Files" over the queue.
     QLabel *Label8 = nullptr;
+    // The caption "Max" over the connection count.
     QLabel *Label7 = nullptr;
+    // The status line.
     QLabel *Label6 = nullptr;
+    // The "HTTP://" picture in front of the URL box.
     QLabel *Image1 = nullptr;
+    // The number of queued files.
     QLabel *Label5 = nullptr;
+    // The caption "Queued".
     QLabel *Label1 = nullptr;
+    // The bytes downloaded.
     QLabel *Label4 = nullptr;
+    // The files downloaded.
     QLabel *Label3 = nullptr;
+    // The caption "Downloaded".
     QLabel *Label2 = nullptr;
 
     QMenu *mnufile = nullptr;
     QAction *mnunew = nullptr;
-    QAction *ksjdfn = nullptr;
     QAction *mnuexit = nullptr;
     QMenu *mnusites = nullptr;
     QAction *mnupause = nullptr;
-    QAction *jksdf = nullptr;
     QAction *mnuexplore = nullptr;
-    QAction *dfgdg = nullptr;
     // Page URLs with a query are followed too; remembered in the settings store.
     QAction *mnuquerypages = nullptr;
     // Style sheets, scripts, images and fonts that pages embed are fetched from any host;

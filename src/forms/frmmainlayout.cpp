@@ -223,7 +223,7 @@ void frmMain::CreateMenus()
     mnufile->setObjectName(QStringLiteral("mnufile"));
     mnunew = action(
         mnufile, "mnunew", QStringLiteral("&New Site"), QKeySequence(Qt::CTRL | Qt::Key_N));
-    ksjdfn = separator(mnufile, "ksjdfn");
+    separator(mnufile, "ksjdfn");
     mnuexit = action(mnufile, "mnuexit", QStringLiteral("&Exit Tidewell"));
 
     mnusites = menuBar()->addMenu(QStringLiteral("&Sites"));
@@ -231,10 +231,10 @@ void frmMain::CreateMenus()
     mnupause
         = action(mnusites, "mnupause", QStringLiteral("Pause Download"), QKeySequence(Qt::Key_F4));
     mnupause->setEnabled(false);
-    jksdf = separator(mnusites, "jksdf");
+    separator(mnusites, "jksdf");
     mnuexplore = action(
         mnusites, "mnuexplore", QStringLiteral("&Explore..."), QKeySequence(Qt::CTRL | Qt::Key_E));
-    dfgdg = separator(mnusites, "dfgdg");
+    separator(mnusites, "dfgdg");
     // A checkable entry for a choice of the job that the settings store keeps under key.
     auto remembered = [&](const char *name, const QString &caption, const QString &key,
                           bool byDefault, bool SiteJob::*choice) {

@@ -58,22 +58,22 @@ private:
     frmMain &m_main;
     bool m_closed = false;
 
-    QLabel *Label1 = nullptr;
-    QLineEdit *txtURL = nullptr;
-    QLabel *Label4 = nullptr;
-    QLineEdit *txtDir = nullptr;
-    QLabel *Label3 = nullptr;
-    QListWidget *List1 = nullptr;
-    QPushButton *Command3 = nullptr;
-    QPushButton *Command4 = nullptr;
-    QPushButton *Command5 = nullptr;
-    QLabel *Label5 = nullptr;
-    QListWidget *List2 = nullptr;
-    QLabel *Label6 = nullptr;
-    QLabel *Label8 = nullptr;
-    QLabel *Label7 = nullptr;
-    QPushButton *Command1 = nullptr;
-    QPushButton *Command2 = nullptr;
+    QLabel *Label1 = nullptr; // "Website to Download"
+    QLineEdit *txtURL = nullptr; // the start URL
+    QLabel *Label4 = nullptr; // "Save to this Directory"
+    QLineEdit *txtDir = nullptr; // the download folder, in the system's own form
+    QLabel *Label3 = nullptr; // "Get These File Types"
+    QListWidget *List1 = nullptr; // the wanted extensions
+    QPushButton *Command3 = nullptr; // Add an extension
+    QPushButton *Command4 = nullptr; // Del the selected one
+    QPushButton *Command5 = nullptr; // Set to Default
+    QLabel *Label5 = nullptr; // "Timeout"
+    QListWidget *List2 = nullptr; // the timeout of one fetch, in seconds
+    QLabel *Label6 = nullptr; // "Seconds"
+    QLabel *Label8 = nullptr; // the advice on a folder used before
+    QLabel *Label7 = nullptr; // the advice on the connection count
+    QPushButton *Command1 = nullptr; // "Download Website Now!": starts the job
+    QPushButton *Command2 = nullptr; // Close
 };
 
 } // namespace tw

@@ -23,8 +23,8 @@ public:
 
 private:
     Engine &m_engine;
-    QPushButton *Command1 = nullptr;
-    QLabel *Label2 = nullptr;
+    QPushButton *Command1 = nullptr; // resumes the download
+    QLabel *Label2 = nullptr; // what the pause means
     QLabel *Label1 = nullptr;
 };
 
