@@ -3,6 +3,7 @@
 //
 // Usage: scanner_bench [megabytes=50] [links=100000]
 
+#include "connections/httpmessage.h"
 #include "extractor/localreferences.h"
 #include "extractor/references.h"
 
@@ -99,7 +100,7 @@ void TimeReferences(const std::string &page)
     job.siteHost = "host.com";
     job.outputDir = "\\out\\";
     job.FileTypeFilter = ":.html::.gif::.php:";
-    const std::string_view body = tw::BodyOf(page);
+    const std::string_view body = tw::ParseResponse(page).Body(page);
     const double size = Megabytes(page.size());
     std::size_t found = 0;
     const double find

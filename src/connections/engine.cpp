@@ -316,7 +316,6 @@ void Engine::Sock_Connect(int index)
     slot.requestPath = ReplaceAll(slot.requestPath, "/index.html", "/");
     const std::string request = RequestFor(slot.host, slot.requestPath);
     if (ClimbsAboveRoot(request)) {
-        slot.response = "CANCEL";
         Sock(index).Close();
         if (slot.startPage)
             FailFetch(index, {.kind = Failure::Kind::PathClimbsAboveSite});
@@ -398,21 +397,23 @@ void Engine::CompleteFetch(int index, quint64 generation)
 {
     ConnectionSlot &slot = SlotRecord(index);
     tmrOut(index).stop();
-    if (const ResponseFault fault = FaultOf(slot.response); fault != ResponseFault::None) {
+    const HttpResponse answer = ParseResponse(slot.response);
+    if (answer.fault != ResponseFault::None) {
         FailTry(index,
-            fault == ResponseFault::BrokenHead ? TryFailure::BrokenHead : TryFailure::ShortBody);
+            answer.fault == ResponseFault::BrokenHead ? TryFailure::BrokenHead
+                                                      : TryFailure::ShortBody);
         return;
     }
-    if (StatusCodeOf(slot.response) >= 400) {
-        FailStatus(index);
+    if (answer.status >= 400) {
+        FailStatus(index, answer);
         return;
     }
-    const std::optional<std::string> location = RedirectLocation(slot.response);
+    const std::optional<std::string> location = answer.Location();
     if (location && slot.startPage) {
         FollowStartMove(index, *location);
         return;
     }
-    const std::string contentType = HeaderValue(slot.response, "Content-Type").value_or("");
+    const std::string contentType = answer.Field("Content-Type").value_or("");
     std::string savedAs = "\\" + slot.host + slot.path;
     // A URL without an extension is stored by what its server says it is.
     const bool typedByServer = !location && TypeOfUrl(slot.url).extension.empty()
@@ -433,7 +434,8 @@ void Engine::CompleteFetch(int index, quint64 generation)
         // The pointing of a big page's references at the copy lets the event loop run; the
         // response is the save's own meanwhile, and goes back to the slot for the scan.
         std::string response = stub ? *stub : std::move(slot.response);
-        const SaveOutcome saved = SaveDownloadedFile(response, savedAs, m_job,
+        const std::string_view body = stub ? std::string_view(response) : answer.Body(response);
+        const SaveOutcome saved = SaveDownloadedFile(body, savedAs, m_job,
             [&](std::string_view body, DocumentKind kind, std::string_view storedFile) {
                 return LocalReferenceEdits(
                     body, kind, base, storedFile, m_job, [this] { Yield(); });
@@ -444,10 +446,10 @@ void Engine::CompleteFetch(int index, quint64 generation)
             slot.response = std::move(response);
         if (saved.kind == SaveOutcome::Kind::Stored)
             ++m_job.aFiles;
+        else
+            ReportFailure(index, {.kind = Failure::Kind::NotStored, .detail = saved.reason});
         if (typedByServer)
             LeadOnFromItsName(slot, StoredLocationOf(savedAs, m_job).file);
-        else if (saved.kind == SaveOutcome::Kind::Failed)
-            ReportFailure(index, {.kind = Failure::Kind::NotStored, .detail = saved.reason});
     } else if (!YieldFor(index, generation)) {
         return;
     }
@@ -463,7 +465,7 @@ void Engine::CompleteFetch(int index, quint64 generation)
         ? DocumentKind::Other
         : DocumentKindOf(StoredLocationOf(savedAs, m_job), contentType);
     if (kind != DocumentKind::Other
-        && !ExtractLinks(BodyOf(slot.response), kind, m_queue, base, m_job,
+        && !ExtractLinks(answer.Body(slot.response), kind, m_queue, base, m_job,
             [this, index, generation] { return YieldFor(index, generation) && m_running; })
         && Sock(index).Generation() == generation) {
         ReportFailure(

@@ -8,6 +8,7 @@
 #include "common/sitejob.h"
 #include "connections/downloadqueue.h"
 #include "connections/failure.h"
+#include "connections/httpmessage.h"
 #include "connections/siteaddress.h"
 #include "connections/tlssession.h"
 
@@ -173,7 +174,7 @@ private:
     void FailFetch(int index, const Failure &failure);
     void FailJob(int index, const Failure &failure);
     void FollowStartMove(int index, const std::string &location);
-    // The response to store in place of an in-site redirect; its target is admitted as a link.
+    // The page to store in place of an in-site redirect; its target is admitted as a link.
     std::optional<std::string> RedirectStub(int index, const std::string &location);
     int FindFreeSlot() const;
     // The queued URL may start now: its host is the site's, or another with fewer than
@@ -190,7 +191,7 @@ private:
     void FailTry(int index, TryFailure failure);
     // The server answered with an error status (4xx, 5xx): tried again when the status may pass,
     // otherwise reported without storing the answer.
-    void FailStatus(int index);
+    void FailStatus(int index, const HttpResponse &answer);
     // The answer is of a type not wanted: reported, not stored, not a failure.
     void SkipFetch(int index, const std::string &contentType);
     // The slot's URL is stored as storedAs, with another extension than its name had: a page at

@@ -33,9 +33,9 @@ void Engine::FailTry(int index, TryFailure failure)
     // What arrived of a body cut short is kept after the last try; otherwise the timeout text
     // stands in for the file until a try succeeds.
     const bool keepsWhatArrived = lastTry && failure == TryFailure::ShortBody;
-    const SaveOutcome saved
-        = SaveDownloadedFile(keepsWhatArrived ? std::string_view(slot.response) : kTimeoutText,
-            "\\" + slot.host + slot.path, m_job);
+    const SaveOutcome saved = SaveDownloadedFile(
+        keepsWhatArrived ? ParseResponse(slot.response).Body(slot.response) : kTimeoutText,
+        "\\" + slot.host + slot.path, m_job);
     slot.leftTimeoutText = !keepsWhatArrived && saved.kind == SaveOutcome::Kind::Stored;
     const Failure reason = FailureOf(failure, slot);
     // A stop, or a new fetch given to this slot meanwhile (a refused request leaves it free),
@@ -59,15 +59,14 @@ void Engine::FailTry(int index, TryFailure failure)
         SiteComplete();
 }
 
-void Engine::FailStatus(int index)
+void Engine::FailStatus(int index, const HttpResponse &answer)
 {
     ConnectionSlot &slot = SlotRecord(index);
-    const int status = StatusCodeOf(slot.response);
     const Failure failure {
-        .kind = Failure::Kind::HttpStatus, .announced = status, .detail = ReasonOf(slot.response)};
+        .kind = Failure::Kind::HttpStatus, .announced = answer.status, .detail = answer.reason};
     Sock(index).Close();
-    if (IsRetriedStatus(status) && slot.attempt < kTries) {
-        RetryAfter(index, RetryAfterSeconds(slot.response).value_or(0));
+    if (IsRetriedStatus(answer.status) && slot.attempt < kTries) {
+        RetryAfter(index, answer.RetryAfterSeconds().value_or(0));
         return;
     }
     // The answer is the server's word that there is no such file: neither it nor a timeout text
@@ -95,8 +94,7 @@ void Engine::LeadOnFromItsName(const ConnectionSlot &slot, const std::string &st
 {
     const std::string named = "\\" + slot.host + slot.path;
     SaveDownloadedFile(
-        RedirectResponse(RelativeHref(StoredLocationOf(named, m_job).file, storedAs)), named,
-        m_job);
+        RedirectPage(RelativeHref(StoredLocationOf(named, m_job).file, storedAs)), named, m_job);
     MarkNotStoredAsNamed(slot, storedAs);
 }
 
@@ -140,10 +138,12 @@ Failure Engine::FailureOf(TryFailure failure, const ConnectionSlot &slot)
         break;
     case TryFailure::BrokenHead:
         return {.kind = Failure::Kind::BrokenHead};
-    case TryFailure::ShortBody:
+    case TryFailure::ShortBody: {
+        const HttpResponse answer = ParseResponse(slot.response);
         return {.kind = Failure::Kind::ShortBody,
-            .received = static_cast<std::int64_t>(BodyOf(slot.response).size()),
-            .announced = AnnouncedLength(slot.response).value_or(0)};
+            .received = static_cast<std::int64_t>(answer.Body(slot.response).size()),
+            .announced = answer.announcedLength.value_or(0)};
+    }
     case TryFailure::TooLarge:
         return {.kind = Failure::Kind::TooLarge};
     }

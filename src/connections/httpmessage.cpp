@@ -1,7 +1,6 @@
 #include "connections/httpmessage.h"
 
 #include "common/stringops.h"
-#include "output/pagesaver.h"
 
 #include <algorithm>
 #include <array>
@@ -9,12 +8,6 @@
 namespace tw {
 
 namespace {
-
-std::string_view HeadOf(std::string_view response)
-{
-    const std::optional<HeadEnd> end = HeadEndOf(response);
-    return response.substr(0, end ? end->blankLine : response.size());
-}
 
 // The characters a request line may not carry as they are.
 bool NeedsEscapeInRequest(unsigned char c)
@@ -136,15 +129,18 @@ std::optional<std::int64_t> ContentLengthIn(std::string_view chunk)
     return LeadingNumber(value);
 }
 
-int StatusCodeOf(std::string_view response)
+namespace {
+
+// The status code of the status line ("HTTP/1.x NNN ..."), or 0 when there is none.
+int StatusCodeOf(std::string_view statusLine)
 {
-    if (!response.starts_with("HTTP/"))
+    if (!statusLine.starts_with("HTTP/"))
         return 0;
-    const std::size_t space = response.find(' ');
-    if (space == std::string_view::npos || response.size() < space + 4)
+    const std::size_t space = statusLine.find(' ');
+    if (space == std::string_view::npos || statusLine.size() < space + 4)
         return 0;
     int code = 0;
-    for (const char c : response.substr(space + 1, 3)) {
+    for (const char c : statusLine.substr(space + 1, 3)) {
         if (c < '0' || c > '9')
             return 0;
         code = code * 10 + (c - '0');
@@ -152,78 +148,96 @@ int StatusCodeOf(std::string_view response)
     return code;
 }
 
-std::string ReasonOf(std::string_view response)
+// The number a field value starts with, when it starts with a digit and can be held.
+std::optional<std::int64_t> NumberField(const std::optional<std::string> &value)
 {
-    if (const std::string_view standard = StandardReason(StatusCodeOf(response)); !standard.empty())
-        return std::string(standard);
-    const std::string_view statusLine = response.substr(0, response.find('\n'));
-    const std::size_t space = statusLine.find(' ');
-    return space == std::string_view::npos || statusLine.size() < space + 5
-        ? std::string()
-        : Trim(ReplaceAll(statusLine.substr(space + 5), "\r", ""));
-}
-
-std::optional<std::string> HeaderValue(std::string_view response, std::string_view name)
-{
-    const std::string_view head = HeadOf(response);
-    const std::string wanted = ToLower(name) + ':';
-    for (std::size_t start = head.find('\n'); start != std::string_view::npos;) {
-        start += 1;
-        const std::size_t end = std::min(head.find('\n', start), head.size());
-        std::string_view line = head.substr(start, end - start);
-        if (line.ends_with('\r'))
-            line.remove_suffix(1);
-        if (line.size() >= wanted.size() && ToLower(line.substr(0, wanted.size())) == wanted)
-            return Trim(line.substr(wanted.size()));
-        start = end < head.size() ? end : std::string_view::npos;
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> RedirectLocation(std::string_view response)
-{
-    static constexpr std::array<int, 5> kRedirects = {301, 302, 303, 307, 308};
-    const int status = StatusCodeOf(response);
-    if (std::find(kRedirects.begin(), kRedirects.end(), status) == kRedirects.end())
-        return std::nullopt;
-    std::optional<std::string> location = HeaderValue(response, "Location");
-    if (location && location->empty())
-        return std::nullopt;
-    return location;
-}
-
-std::optional<std::int64_t> AnnouncedLength(std::string_view response)
-{
-    const std::optional<std::string> value = HeaderValue(response, "Content-Length");
     if (!value || value->empty() || value->front() < '0' || value->front() > '9')
         return std::nullopt;
     return LeadingNumber(*value);
 }
 
-std::optional<int> RetryAfterSeconds(std::string_view response)
+} // namespace
+
+std::optional<HeadEnd> HeadEndOf(std::string_view response)
 {
-    const std::optional<std::string> value = HeaderValue(response, "Retry-After");
+    // The first line break followed by an empty line, whichever way either ends.
+    for (auto lf = response.find('\n'); lf != std::string_view::npos;
+         lf = response.find('\n', lf + 1)) {
+        const std::size_t blank = lf + 1;
+        const std::size_t lineEnd = lf > 0 && response[lf - 1] == '\r' ? lf - 1 : lf;
+        if (blank < response.size() && response[blank] == '\n')
+            return HeadEnd {lineEnd, blank + 1};
+        if (blank + 1 < response.size() && response[blank] == '\r' && response[blank + 1] == '\n')
+            return HeadEnd {lineEnd, blank + 2};
+    }
+    return std::nullopt;
+}
+
+HttpResponse ParseResponse(std::string_view raw)
+{
+    HttpResponse response;
+    const std::optional<HeadEnd> end = HeadEndOf(raw);
+    const std::string_view head = raw.substr(0, end ? end->blankLine : raw.size());
+    response.bodyStart = end ? end->body : 0;
+    const std::string_view statusLine = head.substr(0, head.find('\n'));
+    response.status = StatusCodeOf(statusLine);
+    if (const std::string_view standard = StandardReason(response.status); !standard.empty())
+        response.reason = standard;
+    else if (statusLine.size() >= statusLine.find(' ') + 5)
+        response.reason = Trim(ReplaceAll(statusLine.substr(statusLine.find(' ') + 5), "\r", ""));
+    for (std::size_t start = head.find('\n'); start != std::string_view::npos;) {
+        start += 1;
+        const std::size_t lineEnd = std::min(head.find('\n', start), head.size());
+        std::string_view line = head.substr(start, lineEnd - start);
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        if (const std::size_t colon = line.find(':'); colon != std::string_view::npos)
+            response.fields.emplace_back(
+                ToLower(line.substr(0, colon)), Trim(line.substr(colon + 1)));
+        start = lineEnd < head.size() ? lineEnd : std::string_view::npos;
+    }
+    response.announcedLength = NumberField(response.Field("Content-Length"));
+    if (!raw.starts_with("HTTP/") || !end)
+        response.fault = ResponseFault::BrokenHead;
+    else if (response.announcedLength
+        && static_cast<std::int64_t>(raw.size() - response.bodyStart) < *response.announcedLength)
+        response.fault = ResponseFault::ShortBody;
+    return response;
+}
+
+std::optional<std::string> HttpResponse::Field(std::string_view name) const
+{
+    const std::string wanted = ToLower(name);
+    const auto found = std::find_if(fields.begin(), fields.end(),
+        [&wanted](const auto &field) { return field.first == wanted; });
+    return found == fields.end() ? std::nullopt : std::optional<std::string>(found->second);
+}
+
+std::optional<std::string> HttpResponse::Location() const
+{
+    static constexpr std::array<int, 5> kRedirects = {301, 302, 303, 307, 308};
+    if (std::find(kRedirects.begin(), kRedirects.end(), status) == kRedirects.end())
+        return std::nullopt;
+    std::optional<std::string> location = Field("Location");
+    if (location && location->empty())
+        return std::nullopt;
+    return location;
+}
+
+std::optional<int> HttpResponse::RetryAfterSeconds() const
+{
+    // A number of seconds; a date is not read.
+    const std::optional<std::string> value = Field("Retry-After");
     if (!value || value->empty() || value->front() < '0' || value->front() > '9')
         return std::nullopt;
-    const std::optional<std::int64_t> seconds = LeadingNumber(*value);
-    return static_cast<int>(
-        std::min<std::int64_t>(seconds.value_or(kMaxRetryAfterSeconds), kMaxRetryAfterSeconds));
+    return static_cast<int>(std::min<std::int64_t>(
+        LeadingNumber(*value).value_or(kMaxRetryAfterSeconds), kMaxRetryAfterSeconds));
 }
 
 bool IsRetriedStatus(int status)
 {
     static constexpr std::array<int, 6> kRetried = {408, 429, 500, 502, 503, 504};
     return std::find(kRetried.begin(), kRetried.end(), status) != kRetried.end();
-}
-
-ResponseFault FaultOf(std::string_view response)
-{
-    if (!response.starts_with("HTTP/") || !HeadEndOf(response))
-        return ResponseFault::BrokenHead;
-    const std::optional<std::int64_t> announced = AnnouncedLength(response);
-    if (announced && static_cast<std::int64_t>(BodyOf(response).size()) < *announced)
-        return ResponseFault::ShortBody;
-    return ResponseFault::None;
 }
 
 } // namespace tw

@@ -1,12 +1,14 @@
 #pragma once
 
-// The HTTP/1.0 wire format: the request the engine sends, and the reading of the head of a raw
-// response as received (status line, header lines, blank line).
+// The HTTP/1.0 wire format: the request the engine sends, and the reading of a response as
+// received (status line, header lines, blank line, body).
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tw {
 
@@ -27,35 +29,49 @@ bool ClimbsAboveRoot(std::string_view request);
 // too large to hold.
 std::optional<std::int64_t> ContentLengthIn(std::string_view chunk);
 
-// The status code of the status line ("HTTP/1.x NNN ..."), or 0 when there is none.
-int StatusCodeOf(std::string_view response);
-
-// The reason phrase of an error status: the standard one of its code ("Not Found", whatever
-// words the server chose), or for a code without one, the status line's own.
-std::string ReasonOf(std::string_view response);
-
-// The value of the first header line called name (case ignored), spaces trimmed; nothing when
-// the head has no such line. Header lines may end in CR LF or in LF alone.
-std::optional<std::string> HeaderValue(std::string_view response, std::string_view name);
-
-// Where a redirect (301, 302, 303, 307 or 308) points: its non-empty Location. Nothing for
-// other answers, and for a redirect without one.
-std::optional<std::string> RedirectLocation(std::string_view response);
-
-// The statuses that are tried again as a timeout is: 408, 429, 500, 502, 503 and 504.
-bool IsRetriedStatus(int status);
-
-// The delay a Retry-After header asks for, in seconds (a number of seconds; a date is not read),
-// at most kMaxRetryAfterSeconds.
-inline constexpr int kMaxRetryAfterSeconds = 60;
-std::optional<int> RetryAfterSeconds(std::string_view response);
+// Where the blank line that ends a response's header begins, and where the body after it
+// begins; nothing when there is no blank line. Header lines may end in CR LF or in LF alone.
+struct HeadEnd
+{
+    std::size_t blankLine = 0;
+    std::size_t body = 0;
+};
+std::optional<HeadEnd> HeadEndOf(std::string_view response);
 
 // What makes a response as received unusable: a head without its status line or blank line
 // (the server closed before the end of its header), or a body shorter than its Content-Length.
 enum class ResponseFault { None, BrokenHead, ShortBody };
-ResponseFault FaultOf(std::string_view response);
 
-// The Content-Length of the head (case ignored), when it has one that can be held.
-std::optional<std::int64_t> AnnouncedLength(std::string_view response);
+// A response as received, read once.
+struct HttpResponse
+{
+    // The code of the status line ("HTTP/1.x NNN ..."), or 0 when there is none.
+    int status = 0;
+    // The standard phrase of an error status ("Not Found", whatever words the server chose), or
+    // for a code without one, the status line's own.
+    std::string reason;
+    // The header fields in order: names in lower case, values trimmed.
+    std::vector<std::pair<std::string, std::string>> fields;
+    // Where the body begins in the text as received: after the header's blank line, or at 0 when
+    // there is none (all of it is body).
+    std::size_t bodyStart = 0;
+    // The Content-Length, when there is one that can be held.
+    std::optional<std::int64_t> announcedLength;
+    ResponseFault fault = ResponseFault::None;
+
+    // The value of the first field called name (case ignored).
+    std::optional<std::string> Field(std::string_view name) const;
+    // Where a redirect (301, 302, 303, 307 or 308) points: its non-empty Location.
+    std::optional<std::string> Location() const;
+    // The delay a Retry-After field asks for, in seconds (a number; a date is not read), at most
+    // kMaxRetryAfterSeconds.
+    std::optional<int> RetryAfterSeconds() const;
+    std::string_view Body(std::string_view raw) const { return raw.substr(bodyStart); }
+};
+inline constexpr int kMaxRetryAfterSeconds = 60;
+HttpResponse ParseResponse(std::string_view raw);
+
+// The statuses that are tried again as a timeout is: 408, 429, 500, 502, 503 and 504.
+bool IsRetriedStatus(int status);
 
 } // namespace tw

@@ -169,7 +169,7 @@ std::optional<std::string> Engine::RedirectStub(int index, const std::string &lo
             || FileExists(there.placeholderBase + ".tmp"))
             href = RelativeHref(here.file, there.file);
     }
-    return RedirectResponse(href);
+    return RedirectPage(href);
 }
 
 } // namespace tw

@@ -37,16 +37,6 @@ constexpr std::array<Rewrite, 8> kRewriteTable = {{
 constexpr std::array<std::string_view, 4> kHrefSpellings = {"href=", "href =", "href = ", "href= "};
 constexpr std::array<char, 2> kQuotes = {'"', '\''};
 
-bool IsCancelMarker(std::string_view response)
-{
-    const auto first = response.find_first_not_of(' ');
-    if (first == std::string_view::npos)
-        return false;
-    const auto last = response.find_last_not_of(' ');
-    // A body of any size is never copied to be compared.
-    return last - first + 1 == 6 && ToLower(response.substr(first, 6)) == "cancel";
-}
-
 // The length of the parent-link prefix at the start of rest that keeps its spelling and quote,
 // or 0.
 std::size_t ParentLinkAt(std::string_view rest)
@@ -118,26 +108,6 @@ std::string RewriteStoredBody(
     return result;
 }
 
-std::optional<HeadEnd> HeadEndOf(std::string_view response)
-{
-    // The first line break followed by an empty line, whichever way either ends.
-    for (auto lf = response.find('\n'); lf != std::string_view::npos;
-         lf = response.find('\n', lf + 1)) {
-        const std::size_t blank = lf + 1;
-        if (blank < response.size() && response[blank] == '\n')
-            return HeadEnd {lf > 0 && response[lf - 1] == '\r' ? lf - 1 : lf, blank + 1};
-        if (blank + 1 < response.size() && response[blank] == '\r' && response[blank + 1] == '\n')
-            return HeadEnd {lf > 0 && response[lf - 1] == '\r' ? lf - 1 : lf, blank + 2};
-    }
-    return std::nullopt;
-}
-
-std::string_view BodyOf(std::string_view response)
-{
-    const std::optional<HeadEnd> end = HeadEndOf(response);
-    return end ? response.substr(end->body) : response;
-}
-
 DocumentKind StoredLocation::Kind() const
 {
     if (page)
@@ -183,11 +153,9 @@ StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &jo
     return location;
 }
 
-SaveOutcome SaveDownloadedFile(std::string_view response, std::string_view relativePath,
-    SiteJob &job, const ReferenceEditor &editReferences)
+SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativePath, SiteJob &job,
+    const ReferenceEditor &editReferences)
 {
-    if (IsCancelMarker(response))
-        return {};
     StoredLocation location = StoredLocationOf(relativePath, job);
     // The names written are longer than the one checked (".html", "index.html", ".tmp"): past the
     // system's path limit they are folded, and a fold may climb above a deep download folder.
@@ -197,7 +165,6 @@ SaveOutcome SaveDownloadedFile(std::string_view response, std::string_view relat
         return {SaveOutcome::Kind::Failed, "its name leads outside the download folder"};
     PrepareLocalPath(location.unprepared, job);
 
-    const std::string_view body = BodyOf(response);
     const std::string &savePath = location.file;
     const DocumentKind kind = location.Kind();
     const bool rewritten = kind == DocumentKind::Page || kind == DocumentKind::StyleSheet;

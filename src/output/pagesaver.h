@@ -7,7 +7,6 @@
 #include "common/sitejob.h"
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,18 +41,6 @@ struct TextEdit
 // each replacement in its turn, in one pass.
 std::string RewriteStoredBody(
     std::string_view body, bool page, bool inSiteRoot, const std::vector<TextEdit> &edits = {});
-
-// Where the blank line that ends a response's header begins, and where the body after it
-// begins; nothing when there is no blank line. Header lines may end in CR LF or in LF alone.
-struct HeadEnd
-{
-    std::size_t blankLine = 0;
-    std::size_t body = 0;
-};
-std::optional<HeadEnd> HeadEndOf(std::string_view response);
-
-// The part of a response after its header's blank line; all of it when there is none.
-std::string_view BodyOf(std::string_view response);
 
 // Where a fetch saved under relativePath ("\" + host + URL path) is stored.
 struct StoredLocation
@@ -90,23 +77,21 @@ struct SaveOutcome
 {
     enum class Kind {
         Stored,
-        Nothing, // a cancel marker: there was nothing to save
         Failed, // nothing could be stored; reason says why
     };
-    Kind kind = Kind::Nothing;
+    Kind kind = Kind::Stored;
     std::string reason;
 };
 
-// Saves response under relativePath ("\" + host + URL path) below job.outputDir. "cancel" in any
-// case, spaces around, means there is nothing to save. A body without a header blank line is
-// saved whole. Files whose names are neither pages nor style sheets are stored exactly as
-// received; pages and style sheets are rewritten (with the edits of editReferences, when given)
-// and end with CR LF. A path that would lead outside the output directory is refused before any
-// directory is made: then nothing is written or deleted. Otherwise the placeholder is deleted,
-// and so is what a write that failed left of the file. Nothing is counted: the caller knows what
-// the file was.
-SaveOutcome SaveDownloadedFile(std::string_view response, std::string_view relativePath,
-    SiteJob &job, const ReferenceEditor &editReferences = {});
+// Saves body (what a fetch received after its header, or a text that stands in for it) under
+// relativePath ("\\" + host + URL path) below job.outputDir. Files whose names are neither pages
+// nor style sheets are stored exactly as received; pages and style sheets are rewritten (with
+// the edits of editReferences, when given) and end with CR LF. A path that would lead outside the
+// output directory is refused before any directory is made: then nothing is written or deleted.
+// Otherwise the placeholder is deleted, and so is what a write that failed left of the file.
+// Nothing is counted: the caller knows what the file was.
+SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativePath, SiteJob &job,
+    const ReferenceEditor &editReferences = {});
 
 // True when savePath lies directly in the site's directory: the text after the first
 // "siteHost\" (case ignored), less its first character, holds no "\".

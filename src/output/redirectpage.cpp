@@ -66,11 +66,6 @@ std::string RedirectPage(std::string_view href)
         + "</a></body></html>\n";
 }
 
-std::string RedirectResponse(std::string_view href)
-{
-    return "HTTP/1.0 200 OK\r\n\r\n" + RedirectPage(href);
-}
-
 std::string RelativeHref(std::string_view from, std::string_view to)
 {
     const std::string storedFrom = FileSystem::StoredPath(from);

@@ -12,9 +12,6 @@ namespace tw {
 // those that do not follow refreshes. href is escaped for its attributes and text.
 std::string RedirectPage(std::string_view href);
 
-// A response whose saved body is RedirectPage(href), for a file that stands in for another.
-std::string RedirectResponse(std::string_view href);
-
 // The link from the stored file from to the stored file to, both system paths ("\" separators)
 // below the same download folder, as they are stored: relative, with "/" separators, each name
 // escaped for a URL.

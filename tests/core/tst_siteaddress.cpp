@@ -131,9 +131,29 @@ TEST(HttpMessage, StatusLinesAndRedirects)
         {"no status line", 0, std::nullopt},
     };
     for (const auto &[response, status, location] : cases) {
-        EXPECT_EQ(StatusCodeOf(response), status) << response;
-        EXPECT_EQ(RedirectLocation(response), location) << response;
+        EXPECT_EQ(ParseResponse(response).status, status) << response;
+        EXPECT_EQ(ParseResponse(response).Location(), location) << response;
     }
+}
+
+TEST(HttpMessage, AResponseIsReadOnceIntoItsParts)
+{
+    const std::string raw
+        = "HTTP/1.1 503 Slow Down\r\nRetry-After: 120\nContent-TYPE:  text/html \r\n"
+          "X: a:b\r\n\r\nbody\n\nmore";
+    const HttpResponse answer = ParseResponse(raw);
+    EXPECT_EQ(answer.reason, "Service Unavailable");
+    EXPECT_EQ(answer.Field("content-type"), "text/html");
+    EXPECT_EQ(answer.Field("x"), "a:b");
+    EXPECT_EQ(answer.RetryAfterSeconds(), kMaxRetryAfterSeconds);
+    EXPECT_EQ(answer.Body(raw), "body\n\nmore");
+    EXPECT_EQ(ParseResponse("HTTP/1.0 599 Odd Thing\r\nRetry-After: Fri, 07 Nov\r\n\r\n").reason,
+        "Odd Thing");
+    EXPECT_EQ(ParseResponse("HTTP/1.0 404 \r\n\r\n").reason, "Not Found");
+    EXPECT_EQ(ParseResponse("HTTP/1.0 429 x\r\nRetry-After: 1\r\n\r\n").RetryAfterSeconds(), 1);
+    EXPECT_EQ(ParseResponse("HTTP/1.0 503 x\r\nRetry-After: Fri\r\n\r\n").RetryAfterSeconds(),
+        std::nullopt);
+    EXPECT_EQ(ParseResponse("Timed out").Body("Timed out"), "Timed out");
 }
 
 TEST(HttpMessage, LengthsAndFaultsOfAResponseAsReceived)
@@ -153,12 +173,15 @@ TEST(HttpMessage, LengthsAndFaultsOfAResponseAsReceived)
         {"HTTP/1.0 200 OK\r\nContent-Ty", none, none, ResponseFault::BrokenHead},
         {"raw bytes\r\n\r\n", none, none, ResponseFault::BrokenHead},
         {"", none, none, ResponseFault::BrokenHead},
+        // Header lines that end in LF alone, or in a mix of both.
+        {"HTTP/1.0 200 OK\nContent-Length: 3\n\nabc", 3, 3, ResponseFault::None},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 4\n\r\nabc", 4, 4, ResponseFault::ShortBody},
     };
     // What ContentLengthIn reads from a chunk, what AnnouncedLength reads from the head.
     for (const auto &[response, inChunk, announced, fault] : cases) {
         EXPECT_EQ(ContentLengthIn(response), inChunk) << response;
-        EXPECT_EQ(AnnouncedLength(response), announced) << response;
-        EXPECT_EQ(FaultOf(response), fault) << response;
+        EXPECT_EQ(ParseResponse(response).announcedLength, announced) << response;
+        EXPECT_EQ(ParseResponse(response).fault, fault) << response;
     }
 }
 
