@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Tells how much of a copied site browses from disk.
 
-Usage: bench/check_links.py COPY_DIR [--site-host HOST ...] [--verbose] [--json]
+Usage: bench/check_links.py COPY_DIR [--site-host HOST ...] [--asset-host HOST ...] [--verbose] [--json]
 
 Reads every page (names ending in .html or .htm, or holding .htm, .php or .asp) and every
 stylesheet (.css) below COPY_DIR, gathers each reference a browser follows when the page is opened
@@ -14,7 +14,10 @@ it against the file's own file:// address as a browser does, and counts:
                  counts as missing: from disk a browser shows its listing, not its index page)
   online         an absolute http(s) or protocol-relative reference, which needs the network;
                  with --site-host split into "online, site" (the copied site's own host, which the
-                 copy should have made local) and "online, other"
+                 copy should have made local) and "online, other"; a host named with --asset-host
+                 serves the site's stylesheets, scripts, images or fonts: what a page embeds from
+                 it counts as "online, site", a link to it (<a href>, <area href>) as "online, other",
+                 since a copy does not follow links to other hosts
   skipped        links to the page itself (written "", "#x" or "page.html#x"), data:, javascript:, mailto:, tel:, about: and other
                  schemes no copy could make local, and empty values
 
@@ -44,6 +47,8 @@ SRCSET_ATTRIBUTES = {("img", "srcset"), ("source", "srcset"), (None, "data-srcse
 # others only warm up connections.
 IGNORED_LINK_RELATIONS = {"canonical", "preconnect", "dns-prefetch"}
 NETWORK_SCHEMES = {"http", "https", "ftp"}
+# References a reader follows rather than ones a page loads.
+LINK_KINDS = {"a href", "area href"}
 
 CSS_COMMENT = re.compile(r"/\*.*?\*/", re.S)
 # url() covers @import url(...) as well, so the import pattern takes only the quoted-string form.
@@ -151,10 +156,11 @@ def normalized_host(host):
 
 
 class Checker:
-    def __init__(self, root, site_hosts):
+    def __init__(self, root, site_hosts, asset_hosts=()):
         # Absolute, not real, paths: a symbolic link inside the copy is followed by a browser too.
         self.root = os.path.abspath(root)
         self.site_hosts = {normalized_host(h) for h in site_hosts}
+        self.asset_hosts = {normalized_host(h) for h in asset_hosts}
         # Without site hosts every online reference counts as "online, other".
         self.counts = {"local ok": 0, "local missing": 0, "online, site": 0, "online, other": 0,
                        "skipped": 0}
@@ -198,6 +204,9 @@ class Checker:
     def check_all(self, path, base, references):
         for kind, value in references:
             verdict, target = self.classify(base, clean(value))
+            if (verdict == "online, other" and kind not in LINK_KINDS
+                    and normalized_host(urllib.parse.urlsplit(target).netloc) in self.asset_hosts):
+                verdict = "online, site"
             self.counts[verdict] += 1
             examples = self.examples.get(verdict)
             if examples is not None and len(examples) < EXAMPLES_PER_CLASS:
@@ -260,6 +269,8 @@ def main():
     parser.add_argument("copy_dir")
     parser.add_argument("--site-host", action="append", default=[],
                         help="a host of the copied site (repeatable; www. and the port are ignored)")
+    parser.add_argument("--asset-host", action="append", default=[],
+                        help="a host that serves the site's embedded files; links to it count as other (repeatable)")
     parser.add_argument("--verbose", action="store_true",
                         help=f"list up to {EXAMPLES_PER_CLASS} references of each failing class")
     parser.add_argument("--json", action="store_true", help="print the figures as JSON")
@@ -269,7 +280,7 @@ def main():
     if not os.path.isdir(args.copy_dir):
         sys.exit(f"check_links: {args.copy_dir} is not a folder")
 
-    checker = Checker(args.copy_dir, args.site_host)
+    checker = Checker(args.copy_dir, args.site_host, args.asset_host)
     checker.run()
     figures = checker.figures()
     if args.json:

@@ -3,6 +3,7 @@
 
 Usage: bench/compare_copy.py SERVED_ROOT COPY_HOST_DIR [--json] [--browser N] [--types LIST]
                              [--site-host HOST] [--download-dir DIR]
+                             [--other-host SERVED_ROOT COPY_HOST_DIR ...]
 
 SERVED_ROOT is the server's document root; COPY_HOST_DIR the copy's folder for that host
 (tidewell-cli: DOWNLOAD_DIR/127.0.0.1+8081; wget: 127.0.0.1:8081). Every regular file of the copy
@@ -12,7 +13,10 @@ is mapped back to the server's file it stands for, trying in turn:
   - the stored name without an added ".html" (page.php.html, wget -E's names);
   - the name cut before a query: "?" (wget's style.css?v=3) or "_" after an extension
     (style.css_v=3.css, page.php_id=1.html);
-  - for a folder's index.html, the folder's index file (index.html, index.htm).
+  - for a folder's index.html, the folder's index file (index.html, index.htm);
+  - for about.html or about, the page a server answers for /about when about is a folder
+    (about/index.html: nginx's try_files $uri $uri/index.html, or a redirect to about/), and
+    for a name without extension, that name with ".html" (try_files $uri $uri.html).
 
 Pages (.html, .htm, .xhtml) and stylesheets (.css) may differ from the server's file, since their
 links are rewritten; what they show must not: the text of a page outside its tags, <script> and
@@ -23,7 +27,15 @@ a made-up name, or a folder such as "file:" or "=" born of a misread link. The c
 log.txt and transdd.txt are left out; leftover .tmp placeholders are counted apart.
 
 "lacking" lists the server's files that the pages and stylesheets of the copy reference (as served)
-but the copy does not hold; with --types only those of the listed extensions.
+but the copy does not hold; with --types only those of the listed extensions. A reference to a
+folder stands for its index.html, and one to a name that is no file for the name with ".html".
+
+A site may serve its stylesheets, scripts, images and fonts from a second host: each
+--other-host SERVED_ROOT COPY_HOST_DIR names that host's document root and the copy's folder for
+it (which may be missing: the copy then holds none of that host's files). Its files are compared
+the same way and counted with the site's; the served pages' absolute references to that host are
+read into its document root. The host, told by the folder's name, counts in the reference check as
+the site's for what a page embeds, but not for links (<a href>): those a copy leaves online.
 
 Then bench/check_links.py's reference check runs over the copy's download folder (the parent of
 COPY_HOST_DIR unless --download-dir is given), and with --browser N, bench/browser_check.mjs opens
@@ -73,6 +85,12 @@ def candidates(rel):
     paths = [os.path.join(folder, each) for each in names]
     if name == "index.html":
         paths += [os.path.join(folder, index) for index in INDEX_NAMES]
+    # /about answered with about/index.html, stored as about.html (or about); /hello answered with
+    # hello.html, stored as hello.
+    paths += [os.path.join(folder, each[:-5] if each.lower().endswith(".html") else each, "index.html")
+              for each in names[:2]]
+    if "." not in name:
+        paths.append(os.path.join(folder, name + ".html"))
     return paths
 
 
@@ -157,28 +175,48 @@ def host_of_folder(name):
 
 
 class ServedReferences(check_links.Checker):
-    """check_links' reading of pages as served: root-relative and absolute links to the site are
-    resolved inside the document root, and every existing file they name is recorded."""
+    """check_links' reading of pages as served: root-relative links are resolved inside the document
+    root of the file read, absolute links to a served host inside that host's, and every existing
+    file they name is recorded (absolute path), a folder as its index.html, a name that is no file
+    as the name with ".html" when there is one (nginx's try_files $uri $uri/index.html $uri.html)."""
 
-    def __init__(self, root, site_hosts):
-        super().__init__(root, site_hosts)
-        self.root_uri = Path(self.root).as_uri()
+    def __init__(self, roots):
+        """roots: {host: document root}."""
+        self.roots = {check_links.normalized_host(h): os.path.abspath(r) for h, r in roots.items()}
+        super().__init__(os.path.commonpath(list(self.roots.values())), list(self.roots))
+        self.current_root = None
         self.targets = set()
 
     def classify(self, base, value):
         if value.startswith("/") and not value.startswith("//"):
-            value = self.root_uri + value
+            value = Path(self.current_root).as_uri() + value
         elif value.startswith(("http:", "https:", "//")):
             parts = urllib.parse.urlsplit("http:" + value if value.startswith("//") else value)
-            if check_links.normalized_host(parts.netloc) in self.site_hosts:
-                value = self.root_uri + (parts.path or "/")
+            root = self.roots.get(check_links.normalized_host(parts.netloc))
+            if root:
+                value = Path(root).as_uri() + (parts.path or "/")
         verdict, target = super().classify(base, value)
-        if verdict == "local ok":
-            self.targets.add(os.path.relpath(target, self.root))
+        if verdict == "local missing" and not os.path.isabs(target):
+            path = os.path.normpath(os.path.join(self.root, target))
+            for served in (os.path.join(path, "index.html"), path + ".html"):
+                if os.path.isfile(served):
+                    verdict, target = "local ok", served
+                    break
+        if verdict == "local ok" and any(os.path.commonpath([r, target]) == r for r in self.roots.values()):
+            self.targets.add(target)
         return verdict, target
 
-    def read(self, rel):
-        path = os.path.join(self.root, rel)
+    def check_all(self, path, base, references):
+        # A link (<a href>) to another host's page is not the copy's to hold: it leads off the site.
+        site = check_links.normalized_host(next(iter(self.roots)))
+        super().check_all(path, base, [
+            (kind, value) for kind, value in references
+            if kind not in check_links.LINK_KINDS or check_links.normalized_host(
+                urllib.parse.urlsplit(check_links.clean(value)).netloc) in ("", site)])
+
+    def read(self, root, rel):
+        self.current_root = root
+        path = os.path.join(root, rel)
         if rel.lower().endswith(PAGE_EXTENSIONS):
             self.check_page(path)
         elif rel.lower().endswith(".css"):
@@ -186,55 +224,70 @@ class ServedReferences(check_links.Checker):
                 self.check_all(path, Path(path).as_uri(), check_links.css_references(check_links.decode(f.read())))
 
 
-def compare(served, host_dir, types):
+def compare(hosts, types):
+    """hosts: (served root, copy's host folder) of the site, then of each other host."""
     counts = {"stored": 0, "pages and stylesheets": 0, "other text": 0, "equal": 0, "differ": 0,
               "not on server": 0, "leftover .tmp": 0, "lacking": 0}
     examples = {kind: [] for kind in counts if kind not in ("stored", "pages and stylesheets", "equal")}
+    # For each other host: whether the copy has its folder, its files stored and lacking.
+    others = {host_of_folder(os.path.basename(d)): {"folder": os.path.isdir(d), "stored": 0, "lacking": 0}
+              for _, d in hosts[1:]}
 
     def note(kind, entry):
         counts[kind] += 1
         if len(examples[kind]) < EXAMPLES:
             examples[kind].append(entry)
 
-    held = set()
-    for folder, folders, files in os.walk(host_dir):
-        folders.sort()
-        for name in sorted(files):
-            path = os.path.join(folder, name)
-            rel = os.path.relpath(path, host_dir)
-            if not os.path.isfile(path) or (folder == host_dir and name in OWN_FILES):
-                continue
-            if name.endswith(".tmp") and not os.path.isfile(os.path.join(served, rel)):
-                note("leftover .tmp", rel)
-                continue
-            mapped = server_file(served, rel)
-            counts["stored"] += 1
-            if mapped is None:
-                note("not on server", rel)
-                continue
-            held.add(mapped)
-            original = os.path.join(served, mapped)
-            if is_rewritable(name, mapped):
-                counts["pages and stylesheets"] += 1
-                read = page_text if mapped.lower().endswith(PAGE_EXTENSIONS) else stylesheet_text
-                # A line break more or less at the very end shows nothing.
-                ours, served_text = read(path).rstrip(), read(original).rstrip()
-                if ours != served_text:
-                    note("other text", f"{rel} {first_difference(ours, served_text)}")
-            elif same_bytes(path, original):
-                counts["equal"] += 1
-            else:
-                note("differ", f"{rel} ({os.path.getsize(path)} bytes, served {mapped}: "
-                               f"{os.path.getsize(original)} bytes)")
+    held = set()  # absolute paths of the served files the copy holds
+    for index, (served, host_dir) in enumerate(hosts):
+        other = others[host_of_folder(os.path.basename(host_dir))] if index else None
+        shown = os.path.basename(host_dir) + "/" if index else ""
+        stored_before = counts["stored"]
+        for folder, folders, files in os.walk(host_dir):
+            folders.sort()
+            for name in sorted(files):
+                path = os.path.join(folder, name)
+                rel = os.path.relpath(path, host_dir)
+                if not os.path.isfile(path) or (folder == host_dir and name in OWN_FILES):
+                    continue
+                if name.endswith(".tmp") and not os.path.isfile(os.path.join(served, rel)):
+                    note("leftover .tmp", shown + rel)
+                    continue
+                mapped = server_file(served, rel)
+                counts["stored"] += 1
+                if mapped is None:
+                    note("not on server", shown + rel)
+                    continue
+                original = os.path.join(served, mapped)
+                held.add(original)
+                if is_rewritable(name, mapped):
+                    counts["pages and stylesheets"] += 1
+                    read = page_text if mapped.lower().endswith(PAGE_EXTENSIONS) else stylesheet_text
+                    # A line break more or less at the very end shows nothing.
+                    ours, served_text = read(path).rstrip(), read(original).rstrip()
+                    if ours != served_text:
+                        note("other text", f"{shown}{rel} {first_difference(ours, served_text)}")
+                elif same_bytes(path, original):
+                    counts["equal"] += 1
+                else:
+                    note("differ", f"{shown}{rel} ({os.path.getsize(path)} bytes, served {mapped}: "
+                                   f"{os.path.getsize(original)} bytes)")
+        if other:
+            other["stored"] = counts["stored"] - stored_before
 
-    references = ServedReferences(served, [host_of_folder(os.path.basename(os.path.normpath(host_dir)))])
-    for rel in sorted(held):
-        references.read(rel)
+    references = ServedReferences({host_of_folder(os.path.basename(d)): served for served, d in hosts})
+    for served, _ in hosts:
+        for path in sorted(p for p in held if os.path.commonpath([served, p]) == served):
+            references.read(served, os.path.relpath(path, served))
     wanted = tuple(t.strip().lower() for t in types.split(",")) if types else None
-    for rel in sorted(references.targets - held):
-        if wanted is None or rel.lower().endswith(wanted):
-            note("lacking", rel)
-    return counts, examples
+    for path in sorted(references.targets - held):
+        if wanted is None or path.lower().endswith(wanted):
+            index = next(i for i, (served, _) in enumerate(hosts) if os.path.commonpath([served, path]) == served)
+            rel = os.path.relpath(path, hosts[index][0])
+            if index:
+                others[host_of_folder(os.path.basename(hosts[index][1]))]["lacking"] += 1
+            note("lacking", f"{host_of_folder(os.path.basename(hosts[index][1]))}/{rel}" if index else rel)
+    return counts, examples, others
 
 
 def browser_check(host_dir, count):
@@ -267,20 +320,24 @@ def main():
     parser.add_argument("--types", help="count only lacking files of these extensions (.html,.png,...)")
     parser.add_argument("--site-host", help="the copied site's host (default: from the folder's name)")
     parser.add_argument("--download-dir", help="folder for the reference check (default: COPY_HOST_DIR/..)")
+    parser.add_argument("--other-host", nargs=2, action="append", default=[], metavar=("SERVED_ROOT", "COPY_HOST_DIR"),
+                        help="another host that serves the site's files, and the copy's folder for it (repeatable)")
     args = parser.parse_args()
     sys.stdout.reconfigure(errors="backslashreplace")
-    for folder in (args.served_root, args.copy_host_dir):
+    for folder in [args.served_root, args.copy_host_dir] + [root for root, _ in args.other_host]:
         if not os.path.isdir(folder):
             sys.exit(f"compare_copy: {folder} is not a folder")
     host_dir = os.path.abspath(args.copy_host_dir)
+    hosts = [(os.path.abspath(args.served_root), host_dir)]
+    hosts += [(os.path.abspath(root), os.path.abspath(folder)) for root, folder in args.other_host]
 
-    counts, examples = compare(os.path.abspath(args.served_root), host_dir, args.types)
+    counts, examples, others = compare(hosts, args.types)
     download_dir = args.download_dir or os.path.dirname(host_dir)
     site_host = args.site_host or host_of_folder(os.path.basename(host_dir))
-    checker = check_links.Checker(download_dir, [site_host])
+    checker = check_links.Checker(download_dir, [site_host], list(others))
     checker.run()
     links = checker.figures()
-    report = {"files": counts, "examples": examples,
+    report = {"files": counts, "other hosts": others, "examples": examples,
               "links": {k: links[k] for k in ("pages", "stylesheets", "references", "local ok", "local missing",
                                               "online, site", "online, other", "browses %")},
               "link examples": {k: checker.examples[k][:EXAMPLES] for k in ("local missing", "online, site")}}
@@ -299,7 +356,10 @@ def main():
     print(f"  other files that differ: {counts['differ']}")
     print(f"  files the server does not have: {counts['not on server']}")
     print(f"server files the copy's pages reference but the copy lacks: {counts['lacking']}")
-    print(f"references ({site_host}): {links['references']}, local ok {links['local ok']}, "
+    for host, figures in others.items():
+        print(f"  of which {host}: {figures['stored']} stored, {figures['lacking']} lacking"
+              + ("" if figures["folder"] else " (the copy has no folder for it)"))
+    print(f"references ({', '.join([site_host, *others])}): {links['references']}, local ok {links['local ok']}, "
           f"local missing {links['local missing']}, online, site {links['online, site']}, "
           f"online, other {links['online, other']}; browses {links['browses %']} %")
     browser = report.get("browser")

@@ -12,22 +12,42 @@ Sites (installed with apt-get):
   generated  bench/gensite.py --modern (300 pages, 100 images), its links to www.site.test
              pointed at the local server, and two additions: a .jpeg image on the start page and
              a link written above the root (../../index.html) on section0/index.html
-Each site is served from its own nginx (a private configuration in a temporary folder, 127.0.0.1
+  modern     bench/site-mkdocs built with MkDocs and the Material theme (mkdocs, mkdocs-material)
+             into the temporary folder, then post-processed (modern_site below): most stylesheets,
+             scripts, images and a font move to a second host, 127.0.0.2, which the pages name
+             with absolute URLs; some assets get a version query (extra.css?v=3,
+             extra.js?ver=6.4.2); the pages below the home page link root-relative (/guide/intro/),
+             and a few links have neither extension nor trailing slash (/about, guide/intro,
+             /blog/2024/hello, whose page is moved to blog/2024/hello.html), which nginx answers
+             with the page itself (try_files $uri $uri/index.html $uri.html =404: $uri/ in place
+             of $uri/index.html would answer /about with a redirect to /about/).
+             The about page links to http://127.0.0.2:PORT2/page.html, which a copier should
+             not follow. The copy starts at http://127.0.0.1:PORT/; wget and wget2 may span to
+             127.0.0.2 (-H -D); compare_copy.py compares the copy's folder for 127.0.0.2 with
+             the second root (--other-host).
+Each site is served from its own nginx (a private configuration in a temporary folder, loopback
 only, autoindex off, symbolic links followed, nginx's default 404 page), which is stopped after the
 copies. The copies, each copier's output and compare_copy.py's JSON stay in --out
 (default /tmp/bench-real/SITE/COPIER). tidewell-cli stores the host as 127.0.0.1+PORT, wget as
-127.0.0.1:PORT, wget2 as 127.0.0.1. Both wget and wget2 run with -l inf (wget's default depth is 5).
+127.0.0.1:PORT, wget2 as 127.0.0.1; the second host of the modern site likewise. Both wget and
+wget2 run with -l inf (wget's default depth is 5). For the modern site, the copy of tidewell-cli's
+home page (index.html) is also shot in headless Chromium (SITE/tidewell-page.png), with the
+servers stopped.
 """
 import argparse
+import http.client
 import json
 import os
+import re
 import shutil
 import socket
 import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 import urllib.request
+from pathlib import Path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TYPES = ".html,.htm,.css,.js,.png,.gif,.jpg,.jpeg,.svg,.ico,.woff,.woff2,.webp,.txt,.xml,.pdf,.zip"
@@ -37,7 +57,23 @@ SITES = {
     "handbook": ["/usr/share/doc/debian-handbook/html/en-US"],
     "sqlite": ["/usr/share/doc/sqlite3", "/usr/share/doc/sqlite3-doc"],
     "generated": [],
+    "modern": [],
 }
+MKDOCS_PROJECT = os.path.join(HERE, "site-mkdocs")
+# A web font for the modern site, from the mkdocs package itself.
+MKDOCS_FONT = "/usr/lib/python3/dist-packages/mkdocs/themes/readthedocs/css/fonts/Roboto-Slab-Regular.woff2"
+ASSET_ADDRESS = "127.0.0.2"
+# What the modern site serves from its second host: paths of the built site, by prefix.
+MOVED_ASSETS = ("assets/stylesheets/", "assets/javascripts/bundle.", "css/", "js/", "fonts/",
+                "images/boat", "images/favicon.png", "images/logo.svg", "images/waves.png")
+# Version queries the post-processing adds where a page names these files.
+VERSIONS = {"css/extra.css": "v=3", "js/extra.js": "ver=6.4.2", "images/diagram.png": "v=2",
+            "images/logo.svg": "v=20240105"}
+# A page moved out of its folder, page.html as some generators write them, and linked without
+# extension and slash.
+FLATTENED = {"blog/2024/hello/index.html": "blog/2024/hello.html"}
+PAGE_REFERENCE = re.compile(r'\b(href|src|srcset)="([^"]*)"')
+PARTNER_PAGE = "<!DOCTYPE html>\n<title>Price list</title>\n<h1>Price list</h1>\n<p>Rope, by the metre.</p>\n"
 NGINX_CONF = """\
 worker_processes 1;
 daemon off;
@@ -53,29 +89,36 @@ http {{
     fastcgi_temp_path {tmp}/fastcgi;
     uwsgi_temp_path {tmp}/uwsgi;
     scgi_temp_path {tmp}/scgi;
+{servers}}}
+"""
+SERVER_CONF = """\
     server {{
-        listen 127.0.0.1:{port};
+        listen {address}:{port};
         root {root};
         index index.html;
         autoindex off;
-        disable_symlinks off;
+        disable_symlinks off;{extra}
     }}
-}}
 """
+# Pages without an extension: /about answers about/index.html or about.html itself, no redirect.
+TRY_FILES = "\n        location / { try_files $uri $uri/index.html $uri.html =404; }"
 
 
-def free_port():
+def free_port(address="127.0.0.1"):
     with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+        s.bind((address, 0))
         return s.getsockname()[1]
 
 
-def site_root(name, port, tmp):
-    """The folder to serve for a site; the generated one is written into tmp first."""
+def site_root(name, port, tmp, asset_port):
+    """The folder to serve for a site, and the second host's (or None); the generated and the
+    modern one are written into tmp first."""
+    if name == "modern":
+        return modern_site(tmp, asset_port)
     if name != "generated":
         for folder in SITES[name]:
             if os.path.isfile(os.path.join(folder, "index.html")):
-                return folder
+                return folder, None
         sys.exit(f"{name}: no index.html in {SITES[name]} (apt-get install the package)")
     root = os.path.join(tmp, "generated")
     subprocess.run([sys.executable, os.path.join(HERE, "gensite.py"), root, "--modern",
@@ -95,23 +138,97 @@ def site_root(name, port, tmp):
                           ("section0/index.html", '<a href="../../index.html">home, above the root</a>')):
         with open(os.path.join(root, rel), "a") as f:
             f.write(addition + "\n")
-    return root
+    return root, None
+
+
+def modern_site(tmp, asset_port):
+    """Builds bench/site-mkdocs into tmp/modern and moves MOVED_ASSETS to tmp/assets, the second
+    host's root. Every page's references to moved files become http://127.0.0.2:PORT2/... URLs,
+    those below the home page root-relative (/guide/intro/, as many generators write them, so that
+    a page answers at /guide/intro too), and VERSIONS add their query. ASSETS_HOST in the pages
+    becomes the second host, whose page.html one page links to (a copier should not follow it)."""
+    root, assets = os.path.join(tmp, "modern"), os.path.join(tmp, "assets")
+    if not os.path.isfile(MKDOCS_FONT) or shutil.which("mkdocs") is None:
+        sys.exit("modern: apt-get install mkdocs mkdocs-material")
+    build = subprocess.run(["mkdocs", "build", "-q", "-f", os.path.join(MKDOCS_PROJECT, "mkdocs.yml"),
+                            "-d", root], capture_output=True, text=True)
+    if build.returncode != 0:
+        sys.exit(f"mkdocs build failed:\n{build.stderr}")
+    os.makedirs(os.path.join(root, "fonts"))
+    shutil.copy(MKDOCS_FONT, os.path.join(root, "fonts", "RobotoSlab-Regular.woff2"))
+    moved = set()
+    for folder, _, files in os.walk(root):
+        for file in files:
+            rel = os.path.relpath(os.path.join(folder, file), root)
+            if rel.startswith(MOVED_ASSETS):
+                os.makedirs(os.path.dirname(os.path.join(assets, rel)), exist_ok=True)
+                shutil.move(os.path.join(root, rel), os.path.join(assets, rel))
+                moved.add(rel)
+    with open(os.path.join(assets, "page.html"), "w") as f:
+        f.write(PARTNER_PAGE)
+    flattened = {"/" + f[: -len("index.html")]: "/" + p[: -len(".html")] for f, p in FLATTENED.items()}
+    second_host = f"{ASSET_ADDRESS}:{asset_port}"
+
+    def rewrite(page, value):
+        """One reference of the page at URL path page, as the post-processed site writes it."""
+        if value.startswith(("#", "//")) or re.match(r"[A-Za-z][A-Za-z0-9+.-]*:", value):
+            return value
+        parts = urllib.parse.urlsplit(urllib.parse.urljoin(page, value))
+        rel = parts.path.lstrip("/")
+        query = parts.query or VERSIONS.get(rel, "")
+        tail = ("?" + query if query else "") + ("#" + parts.fragment if parts.fragment else "")
+        if rel in moved:
+            return f"http://{second_host}/{rel}{tail}"
+        path = flattened.get(parts.path, parts.path)
+        if page == "/" and not value.startswith("/"):  # the home page keeps its relative links
+            return path[1:] + tail if path != parts.path else value.split("?", 1)[0].split("#", 1)[0] + tail
+        return path + tail
+
+    def attribute(page, match):
+        name, value = match.groups()
+        if name == "srcset":
+            candidates = [c.split() for c in value.split(",") if c.strip()]
+            value = ", ".join(" ".join([rewrite(page, c[0])] + c[1:]) for c in candidates)
+        else:
+            value = rewrite(page, value)
+        return f'{name}="{value}"'
+
+    for folder, _, files in os.walk(root):
+        for file in files:
+            path = os.path.join(folder, file)
+            if not file.endswith(".html"):
+                continue
+            with open(path, encoding="utf-8") as f:
+                text = f.read().replace("ASSETS_HOST", second_host)
+            rel = os.path.relpath(path, root)
+            page = "/" + (rel[: -len("index.html")] if rel.endswith("index.html") else rel)
+            text = PAGE_REFERENCE.sub(lambda m: attribute(page, m), text)
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(text)
+    for folder_page, page in FLATTENED.items():  # after the rewriting, which reads the built layout
+        os.rename(os.path.join(root, folder_page), os.path.join(root, page))
+        os.rmdir(os.path.dirname(os.path.join(root, folder_page)))
+    return root, assets
 
 
 class Nginx:
-    def __init__(self, root, port, tmp):
+    def __init__(self, servers, tmp):
+        """servers: (address, port, root, extra configuration) for each server."""
         conf = os.path.join(tmp, "nginx.conf")
         with open(conf, "w") as f:
-            f.write(NGINX_CONF.format(tmp=tmp, port=port, root=root))
+            f.write(NGINX_CONF.format(tmp=tmp, servers="".join(
+                SERVER_CONF.format(address=a, port=p, root=r, extra=e) for a, p, r, e in servers)))
         self.process = subprocess.Popen(["nginx", "-p", tmp, "-c", conf], stderr=subprocess.DEVNULL)
-        for _ in range(100):
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        self.stop()
-        sys.exit(f"nginx did not start; see {tmp}/error.log")
+        for address, port, _, _ in servers:
+            for _ in range(100):
+                try:
+                    socket.create_connection((address, port), timeout=1).close()
+                    break
+                except OSError:
+                    time.sleep(0.05)
+            else:
+                self.stop()
+                sys.exit(f"nginx did not start; see {tmp}/error.log")
 
     def stop(self):
         self.process.terminate()
@@ -134,7 +251,29 @@ def check_served(root, port):
     print(f"  served: {', '.join(probes[:4])} fetched whole", file=sys.stderr)
 
 
-def copy(name, command, out, host_folder):
+def check_modern_served(root, assets, port, asset_port):
+    """The modern site's pages without an extension are answered as themselves (200, text/html, no
+    redirect), and a versioned asset by the second host."""
+    probes = [("127.0.0.1", port, "/about", os.path.join(root, "about", "index.html")),
+              ("127.0.0.1", port, "/guide/intro", os.path.join(root, "guide", "intro", "index.html")),
+              ("127.0.0.1", port, "/guide/install/", os.path.join(root, "guide", "install", "index.html")),
+              ("127.0.0.1", port, "/blog/2024/hello", os.path.join(root, "blog", "2024", "hello.html")),
+              (ASSET_ADDRESS, asset_port, "/css/extra.css?v=3", os.path.join(assets, "css", "extra.css"))]
+    for address, at, path, file in probes:
+        connection = http.client.HTTPConnection(address, at, timeout=10)
+        connection.request("GET", path)
+        response = connection.getresponse()
+        body, kind = response.read(), response.getheader("Content-Type", "")
+        connection.close()
+        with open(file, "rb") as f:
+            if response.status != 200 or body != f.read():
+                sys.exit(f"http://{address}:{at}{path}: {response.status}, not {file} as it is on disk")
+        if file.endswith(".html") and not kind.startswith("text/html"):
+            sys.exit(f"http://{address}:{at}{path} is typed {kind}")
+    print(f"  served: {', '.join(p[2] for p in probes)} as themselves", file=sys.stderr)
+
+
+def copy(name, command, out, host_folders):
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     with open(out + ".log", "wb") as log:
@@ -146,20 +285,44 @@ def copy(name, command, out, host_folder):
             status = "timeout"
         seconds = time.monotonic() - start
     print(f"  {name}: {seconds:.1f} s, exit {status}", file=sys.stderr)
-    return {"seconds": seconds, "exit": status, "host dir": os.path.join(out, host_folder)}
+    return {"seconds": seconds, "exit": status, "host dirs": [os.path.join(out, h) for h in host_folders]}
 
 
-def compare(root, run, browser, out):
-    command = [sys.executable, os.path.join(HERE, "compare_copy.py"), root, run["host dir"], "--json",
+def compare(roots, run, browser, out):
+    """compare_copy.py over the copy: the first root against the first host folder, any other
+    (the modern site's second host) with --other-host, which may be missing from the copy."""
+    host_dirs = run["host dirs"]
+    if not os.path.isdir(host_dirs[0]):
+        return None
+    command = [sys.executable, os.path.join(HERE, "compare_copy.py"), roots[0], host_dirs[0], "--json",
                "--types", TYPES]
+    for root, host_dir in zip(roots[1:], host_dirs[1:]):
+        command += ["--other-host", root, host_dir]
     if browser:
         command += ["--browser", str(browser)]
-    if not os.path.isdir(run["host dir"]):
-        return None
     result = subprocess.run(command, capture_output=True, text=True, check=True)
     with open(out + ".json", "w") as f:
         f.write(result.stdout)
     return json.loads(result.stdout)
+
+
+def screenshot(page, png):
+    """Shoots a copied page opened from disk in headless Chromium (the servers are stopped)."""
+    if not os.path.isfile(page):
+        return f"no {page}"
+    command = ["chromium", "--headless", "--no-sandbox", f"--screenshot={png}", "--window-size=1280,900",
+               "--hide-scrollbars", Path(page).as_uri()]
+    try:
+        subprocess.run(command, capture_output=True, timeout=120)
+    except subprocess.TimeoutExpired:
+        return "Chromium timed out"
+    return png if os.path.isfile(png) else "Chromium made no screenshot"
+
+
+def on_other_hosts(report, key):
+    """' (N on 127.0.0.2)' for a count of a copy with other hosts, or ''."""
+    others = report.get("other hosts", {})
+    return "".join(f" ({figures[key]} on {host})" for host, figures in others.items())
 
 
 def cell(report, row):
@@ -167,14 +330,14 @@ def cell(report, row):
         return "no copy"
     files, links, browser = report["files"], report["links"], report.get("browser")
     values = {
-        "files stored": files["stored"],
+        "files stored": f"{files['stored']}{on_other_hosts(report, 'stored')}",
         "pages and stylesheets": files["pages and stylesheets"],
         "pages/stylesheets with other text": files["other text"],
         "other files byte-equal": files["equal"],
         "other files differing": files["differ"],
         "files the server does not have": files["not on server"],
         "leftover .tmp": files["leftover .tmp"],
-        "referenced files lacking": files["lacking"],
+        "referenced files lacking": f"{files['lacking']}{on_other_hosts(report, 'lacking')}",
         "browses %": links["browses %"],
         "local missing refs": links["local missing"],
         "online-site refs": links["online, site"],
@@ -191,8 +354,8 @@ ROWS = ("files stored", "pages and stylesheets", "pages/stylesheets with other t
         "browser failed / network requests")
 
 
-def table(site, root, served_files, columns):
-    lines = [f"### {site}: {root} ({served_files} files served)", "",
+def table(title, columns):
+    lines = [f"### {title}", "",
              "| | " + " | ".join(label for label, _, _ in columns) + " |",
              "|---|" + "---|" * len(columns)]
     lines.append("| wall time | " + " | ".join(f"{run['seconds']:.1f} s" for _, run, _ in columns) + " |")
@@ -200,6 +363,10 @@ def table(site, root, served_files, columns):
     for row in ROWS:
         lines.append(f"| {row} | " + " | ".join(str(cell(report, row)) for _, _, report in columns) + " |")
     return "\n".join(lines)
+
+
+def count_files(root):
+    return sum(len(files) for _, _, files in os.walk(root, followlinks=True))
 
 
 def main():
@@ -217,39 +384,62 @@ def main():
     for site in args.site or sorted(SITES):
         print(f"{site}:", file=sys.stderr)
         port = free_port()
+        asset_port = free_port(ASSET_ADDRESS) if site == "modern" else None
         with tempfile.TemporaryDirectory(prefix=f"bench-real-{site}-") as tmp:
             os.chmod(tmp, 0o755)  # nginx's worker may run as another user
-            root = site_root(site, port, tmp)
-            served_files = sum(len(files) for _, _, files in os.walk(root, followlinks=True))
-            url = f"http://127.0.0.1:{port}/index.html"
+            root, assets = site_root(site, port, tmp, asset_port)
+            roots = [root] + ([assets] if assets else [])
+            servers = [("127.0.0.1", port, root, TRY_FILES if assets else "")]
+            if assets:
+                servers.append((ASSET_ADDRESS, asset_port, assets, ""))
+            url = f"http://127.0.0.1:{port}/" + ("" if assets else "index.html")
+            # Each copier's folder for each host: tidewell-cli 127.0.0.1+PORT, wget 127.0.0.1:PORT,
+            # wget2 127.0.0.1.
+            folders = {name: [a + separator + (str(p) if separator else "") for a, p, _, _ in servers]
+                       for name, separator in (("tidewell", "+"), ("wget", ":"), ("wget2", ""))}
+            # wget and wget2 may span to the second host; -np is left out there, as the copy starts at /.
+            span = ["-H", "-D", "127.0.0.1," + ASSET_ADDRESS] if assets else ["-np"]
+            span2 = ["-H", "--domains=127.0.0.1," + ASSET_ADDRESS] if assets else []
             copiers = []
             if args.tidewell:
                 copiers.append((args.tidewell_label, "tidewell",
                                 [os.path.abspath(args.tidewell), "-q", "-c", "24", "--rate", "0", "-o", "OUT",
-                                 "--types", TYPES, url], f"127.0.0.1+{port}"))
+                                 "--types", TYPES, url]))
             if not args.no_wget:
-                copiers.append(("wget", "wget", ["wget", "-r", "-l", "inf", "-k", "-p", "-np", "-nv", "-e",
-                                                 "robots=off", "-P", "OUT", url], f"127.0.0.1:{port}"))
+                copiers.append(("wget", "wget", ["wget", "-r", "-l", "inf", "-k", "-p", *span, "-nv", "-e",
+                                                 "robots=off", "-P", "OUT", url]))
             if not args.no_wget2:
                 # wget2 1.99 follows no link but the page's requisites with -r -p unless a level is
                 # given as inf (-l 5 is not enough); it names the host folder without the port.
-                copiers.append(("wget2", "wget2", ["wget2", "-r", "-l", "inf", "-k", "-p", "--max-threads=24",
-                                                   "-e", "robots=off", "-P", "OUT", url], "127.0.0.1"))
-            server = Nginx(root, port, tmp)
+                copiers.append(("wget2", "wget2", ["wget2", "-r", "-l", "inf", "-k", "-p", *span2,
+                                                   "--max-threads=24", "-e", "robots=off", "-P", "OUT", url]))
+            server = Nginx(servers, tmp)
             try:
                 check_served(root, port)
+                if assets:
+                    check_modern_served(root, assets, port, asset_port)
                 runs = []
-                for label, name, command, host_folder in copiers:
+                for label, name, command in copiers:
                     out = os.path.join(args.out, site, name)
                     runs.append((label, out, copy(label, [out if w == "OUT" else w for w in command],
-                                                  out, host_folder)))
+                                                  out, folders[name])))
             finally:
                 server.stop()
             # Compared with the server stopped, so that the browser check cannot reach it.
-            columns = [(label, run, compare(root, run, args.browser, out)) for label, out, run in runs]
-            tables.append(table(site, root if site != "generated" else "gensite.py --modern --pages 300 --images 100",
-                                served_files, columns))
+            columns = [(label, run, compare(roots, run, args.browser, out)) for label, out, run in runs]
+            if site == "generated":
+                title = f"generated: gensite.py --modern --pages 300 --images 100 ({count_files(root)} files served)"
+            elif site == "modern":
+                title = (f"modern: bench/site-mkdocs built with MkDocs and Material ({count_files(root)} files "
+                         f"served on 127.0.0.1, {count_files(assets)} on {ASSET_ADDRESS})")
+            else:
+                title = f"{site}: {root} ({count_files(root)} files served)"
+            tables.append(table(title, columns))
             print(tables[-1] + "\n", flush=True)
+            if site == "modern" and args.tidewell:
+                png = os.path.join(args.out, site, "tidewell-page.png")
+                page = os.path.join(runs[0][2]["host dirs"][0], "index.html")
+                print(f"  screenshot: {screenshot(page, png)}", file=sys.stderr)
     with open(os.path.join(args.out, "tables.md"), "w") as f:
         f.write("\n\n".join(tables) + "\n")
 
