@@ -162,31 +162,35 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
         return CliRejection {QStringLiteral("the start URL names no host")};
 
     options.output = parser.isSet(output) ? parser.value(output) : defaultDir;
-    if (parser.isSet(connections)) {
-        const auto count = WholeNumber(parser.value(connections), 1, kSlotCount);
-        if (!count)
-            return CliRejection {
-                QStringLiteral("--connections takes a whole number from 1 to %1").arg(kSlotCount)};
-        options.connections = *count;
-    }
-    if (parser.isSet(timeout)) {
-        const auto seconds = WholeNumber(parser.value(timeout), 1, kMaxTimeoutSeconds);
-        if (!seconds)
-            return CliRejection {
-                QStringLiteral("--timeout takes a whole number of seconds from 1")};
-        options.timeoutSeconds = *seconds;
+    // A whole-number option from low to high into target, or what is wrong with it.
+    const auto readNumber = [&parser](const QCommandLineOption &option, int low, int high,
+                                const QString &rule, int &target) -> std::optional<CliRejection> {
+        if (!parser.isSet(option))
+            return std::nullopt;
+        const auto value = WholeNumber(parser.value(option), low, high);
+        if (!value)
+            return CliRejection {QStringLiteral("--%1 takes %2").arg(option.names().back(), rule)};
+        target = *value;
+        return std::nullopt;
+    };
+    for (const auto &rejection :
+        {
+            readNumber(connections, 1, kSlotCount,
+                QStringLiteral("a whole number from 1 to %1").arg(kSlotCount), options.connections),
+            readNumber(timeout, 1, kMaxTimeoutSeconds,
+                QStringLiteral("a whole number of seconds from 1"), options.timeoutSeconds),
+            readNumber(rate, 0, kMaxStartRate,
+                QStringLiteral("a whole number from 0 to %1").arg(kMaxStartRate), options.rate),
+            readNumber(maxQueries, 1, std::numeric_limits<int>::max(),
+                QStringLiteral("a whole number from 1"), options.maxQueriesPerPath),
+        }) {
+        if (rejection)
+            return *rejection;
     }
     if (parser.isSet(types)) {
         options.types = ParseTypes(parser.value(types));
         if (options.types->empty())
             return CliRejection {QStringLiteral("--types names no extension")};
-    }
-    if (parser.isSet(rate)) {
-        const auto perSecond = WholeNumber(parser.value(rate), 0, kMaxStartRate);
-        if (!perSecond)
-            return CliRejection {
-                QStringLiteral("--rate takes a whole number from 0 to %1").arg(kMaxStartRate)};
-        options.rate = *perSecond;
     }
     if (parser.isSet(maxMemory)) {
         const auto bytes = ByteSize(parser.value(maxMemory));
@@ -199,13 +203,6 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     }
     options.queryPages = parser.isSet(queryPages);
     options.otherHosts = !parser.isSet(noOtherHosts);
-    if (parser.isSet(maxQueries)) {
-        const auto most = WholeNumber(parser.value(maxQueries), 1, std::numeric_limits<int>::max());
-        if (!most)
-            return CliRejection {
-                QStringLiteral("--max-queries-per-path takes a whole number from 1")};
-        options.maxQueriesPerPath = *most;
-    }
     for (const QString &value : parser.values(connectTo)) {
         auto entry = ParseConnectTo(value);
         if (const auto *rejection = std::get_if<CliRejection>(&entry))
