@@ -60,8 +60,9 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
     EXPECT_EQ(m_server.Requests().front().raw.substr(0, 19), "GET /docs HTTP/1.0\r");
     for (const auto &row : rows) {
         EXPECT_EQ(m_server.RequestCount(row.path), 1U) << row.path;
-        if (row.stored)
+        if (row.stored) {
             EXPECT_EQ(File(row.file), storedAs(row.file, row.stored)) << row.path;
+        }
     }
     EXPECT_EQ(skipped, std::vector<std::string> {"www.site.test/blob application/octet-stream"});
     EXPECT_EQ(m_server.RequestCount("/page.php?id=1"), 0U) << "a page with a query";
