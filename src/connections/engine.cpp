@@ -430,20 +430,26 @@ void Engine::CompleteFetch(int index, quint64 generation)
         = location ? RedirectStub(index, *location) : std::nullopt;
     const bool inFolder = Contains(slot.url, "/");
     const std::string base = inFolder ? BaseOf(slot.url) : slot.url + '/';
+    // A redirect's target was admitted with its stub; its body holds nothing to follow.
+    const DocumentKind kind = location
+        ? DocumentKind::Other
+        : DocumentKindOf(StoredLocationOf(savedAs, m_job), contentType);
+    std::vector<PageReference> references;
     if (!location || stub) {
-        // The pointing of a big page's references at the copy lets the event loop run; the
-        // response is the save's own meanwhile, and goes back to the slot for the scan.
-        std::string response = stub ? *stub : std::move(slot.response);
+        // Finding a big page's references lets the event loop run: the response is the save's
+        // own meanwhile. They are found once, for the saved page and for the scan.
+        const std::string response = stub ? *stub : std::move(slot.response);
         const std::string_view body = stub ? std::string_view(response) : answer.Body(response);
+        if (kind != DocumentKind::Other)
+            references = PageReferencesOf(body, kind, base, m_job, [this] { Yield(); });
         const SaveOutcome saved = SaveDownloadedFile(body, savedAs, m_job,
-            [&](std::string_view body, DocumentKind kind, std::string_view storedFile) {
+            [&](std::string_view text, DocumentKind savedKind, std::string_view storedFile) {
                 return LocalReferenceEdits(
-                    body, kind, base, storedFile, m_job, [this] { Yield(); });
+                    savedKind == kind ? references : PageReferencesOf(text, savedKind, base, m_job),
+                    base, storedFile, m_job);
             });
         if (!YieldFor(index, generation))
             return;
-        if (!stub)
-            slot.response = std::move(response);
         if (saved.kind == SaveOutcome::Kind::Stored)
             ++m_job.aFiles;
         else
@@ -460,12 +466,7 @@ void Engine::CompleteFetch(int index, quint64 generation)
     if (!YieldFor(index, generation))
         return;
 
-    // A redirect's target was admitted with its stub; its body holds nothing to follow.
-    const DocumentKind kind = location
-        ? DocumentKind::Other
-        : DocumentKindOf(StoredLocationOf(savedAs, m_job), contentType);
-    if (kind != DocumentKind::Other
-        && !ExtractLinks(answer.Body(slot.response), kind, m_queue, base, m_job,
+    if (!ExtractLinks(references, m_queue, m_job,
             [this, index, generation] { return YieldFor(index, generation) && m_running; })
         && Sock(index).Generation() == generation) {
         ReportFailure(

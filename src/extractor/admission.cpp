@@ -65,15 +65,18 @@ Admission AdmitLink(
     std::string_view rawLink, std::string_view base, SiteJob &job, QueueSink &queue, bool embedded)
 {
     const std::optional<LinkTarget> target = LinkTargetOf(rawLink, base, job, embedded);
-    if (!target)
-        return Admission::Rejected;
+    return target ? AdmitTarget(*target, job, queue) : Admission::Rejected;
+}
+
+Admission AdmitTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
+{
     // A page may have been stored with ".html" added to its name.
-    const std::string &localPath = target->localPath;
+    const std::string &localPath = target.localPath;
     if (job.settledPaths.contains(localPath) || FileExists(localPath)
         || FileExists(localPath + ".tmp") || FileExists(localPath + ".html"))
         return Admission::Rejected;
-    if (const UrlType type = TypeOfUrl(target->queued); type.page && type.query) {
-        const std::string path = target->queued.substr(0, target->queued.find('?'));
+    if (const UrlType type = TypeOfUrl(target.queued); type.page && type.query) {
+        const std::string path = target.queued.substr(0, target.queued.find('?'));
         int &queries = job.queriesOfPath[path];
         if (queries >= job.maxQueriesPerPath) {
             job.pathsAtQueryLimit.insert(path);
@@ -82,20 +85,20 @@ Admission AdmitLink(
         ++queries;
     }
 
-    if (Contains(target->normalized, "/../")) {
-        if (!AppendTo("transdd.txt", target->normalized, job))
+    if (Contains(target.normalized, "/../")) {
+        if (!AppendTo("transdd.txt", target.normalized, job))
             return Admission::Failed;
         // The record ends with an empty line.
-        if (!AppendTo("transdd.txt", target->resolved + "\r\n", job))
+        if (!AppendTo("transdd.txt", target.resolved + "\r\n", job))
             return Admission::Failed;
     }
-    queue.InsertTop(target->queued);
+    queue.InsertTop(target.queued);
 
     std::string placeholder = localPath + ".tmp";
     if (!AppendLine(kPlaceholderText, placeholder, job))
         return Admission::Failed;
     job.placeholderDirs.insert(placeholder.substr(0, placeholder.rfind('\\') + 1));
-    if (!AppendTo("log.txt", target->queued, job))
+    if (!AppendTo("log.txt", target.queued, job))
         return Admission::Failed;
     return Admission::Queued;
 }

@@ -58,4 +58,7 @@ std::optional<LinkTarget> LinkTargetOf(
 Admission AdmitLink(std::string_view rawLink, std::string_view base, SiteJob &job, QueueSink &queue,
     bool embedded = false);
 
+// AdmitLink for a link whose target is known already.
+Admission AdmitTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue);
+
 } // namespace tw

@@ -1,22 +1,12 @@
 #include "extractor/linkscanner.h"
 
 #include "extractor/admission.h"
-#include "extractor/references.h"
-
-#include <vector>
 
 namespace tw {
 
-bool ExtractLinks(std::string_view body, DocumentKind kind, QueueSink &queue, std::string base,
-    SiteJob &job, const ScanYield &yield)
+bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue, SiteJob &job,
+    const ScanYield &yield)
 {
-    if (base.empty() || base.back() != '/')
-        base += '/';
-    std::vector<std::pair<std::string, bool>> links; // and whether the document embeds it
-    for (const Reference &reference : FindReferences(body, kind)) {
-        if (const std::string_view link = LinkOf(body, reference); !link.empty())
-            links.emplace_back(link, reference.embedded);
-    }
     const auto yieldTimes = [&](int times) {
         for (int i = 0; i < times; ++i) {
             if (!yield())
@@ -24,10 +14,11 @@ bool ExtractLinks(std::string_view body, DocumentKind kind, QueueSink &queue, st
         }
         return true;
     };
-    for (const auto &[link, embedded] : links) {
+    for (const PageReference &reference : references) {
         if (!yieldTimes(3))
             return true;
-        const Admission verdict = AdmitLink(link, base, job, queue, embedded);
+        const Admission verdict
+            = reference.target ? AdmitTarget(*reference.target, job, queue) : Admission::Rejected;
         if (verdict == Admission::Failed)
             return false;
         if (!yieldTimes(verdict == Admission::Queued ? 3 : 2))

@@ -5,12 +5,11 @@
 // other connections and the windows.
 
 #include "common/sitejob.h"
+#include "extractor/localreferences.h"
 #include "extractor/queuesink.h"
-#include "output/pagesaver.h"
 
 #include <functional>
-#include <string>
-#include <string_view>
+#include <vector>
 
 namespace tw {
 
@@ -18,12 +17,10 @@ namespace tw {
 // meanwhile (a stop, or its slot given to another fetch), which ends the scan.
 using ScanYield = std::function<bool()>;
 
-// Admits each link of body (FindReferences of its kind, in order) against base, the directory of
-// the page ("/" is added when missing, so an empty base becomes "/"). The links are taken from
-// body before the first yield, so body need not outlive one. yield runs three times before each
-// link, once after each link that was queued and twice after it. False when a file append
-// failed and the links after it were not offered (job.lastWriteError says why).
-bool ExtractLinks(std::string_view body, DocumentKind kind, QueueSink &queue, std::string base,
-    SiteJob &job, const ScanYield &yield);
+// Admits the target of each reference that has one, in order. yield runs three times before
+// each reference, once after each link that was queued and twice after it. False when a file
+// append failed and the links after it were not offered (job.lastWriteError says why).
+bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue, SiteJob &job,
+    const ScanYield &yield);
 
 } // namespace tw

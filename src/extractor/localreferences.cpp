@@ -61,26 +61,37 @@ std::string StoredFileOf(std::string_view queuedUrl, const SiteJob &job)
     return StoredLocationOf("\\" + target.host + target.path, job).file;
 }
 
-std::vector<TextEdit> LocalReferenceEdits(std::string_view body, DocumentKind kind,
-    std::string_view pageBase, std::string_view storedFile, const SiteJob &job,
-    const std::function<void()> &yield)
+std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind kind,
+    std::string pageBase, const SiteJob &job, const std::function<void()> &yield)
 {
-    const std::string scheme = job.secure ? "https://" : "http://";
-    const std::string_view pageHost = pageBase.substr(0, pageBase.find('/'));
-    std::vector<TextEdit> edits;
+    if (pageBase.empty() || pageBase.back() != '/')
+        pageBase += '/';
+    std::vector<PageReference> references;
     std::size_t seen = 0;
     for (const Reference &reference : FindReferences(body, kind)) {
         if (yield && ++seen % kReferencesPerYield == 0)
             yield();
         const std::string_view link = LinkOf(body, reference);
-        if (link.empty())
-            continue;
+        if (!link.empty())
+            references.push_back({reference.at, std::string(link), reference.embedded,
+                LinkTargetOf(link, pageBase, job, reference.embedded)});
+    }
+    return references;
+}
+
+std::vector<TextEdit> LocalReferenceEdits(const std::vector<PageReference> &references,
+    std::string_view pageBase, std::string_view storedFile, const SiteJob &job)
+{
+    const std::string scheme = job.secure ? "https://" : "http://";
+    const std::string_view pageHost = pageBase.substr(0, pageBase.find('/'));
+    std::vector<TextEdit> edits;
+    for (const PageReference &reference : references) {
+        const std::string &link = reference.link;
         const LinkForm form = FormOfLink(ReplaceAll(link, "\\", "/"));
-        std::string replacement;
-        const std::optional<LinkTarget> target
-            = LinkTargetOf(link, pageBase, job, reference.embedded);
+        const std::optional<LinkTarget> &target = reference.target;
         const auto settled
             = target ? job.settledPaths.find(target->localPath) : job.settledPaths.end();
+        std::string replacement;
         // A URL answered with an error or a type not wanted has no file to lead to.
         if (target && (settled == job.settledPaths.end() || !settled->second.empty())) {
             const std::string file = settled == job.settledPaths.end()
@@ -90,9 +101,9 @@ std::vector<TextEdit> LocalReferenceEdits(std::string_view body, DocumentKind ki
                 continue;
             replacement = RelativeHref(storedFile, file);
         } else if (form == LinkForm::ProtocolRelative) {
-            replacement = scheme + std::string(link.substr(2));
+            replacement = scheme + link.substr(2);
         } else if (form == LinkForm::RootRelative) {
-            replacement = scheme + std::string(pageHost) + std::string(link);
+            replacement = scheme + std::string(pageHost) + link;
         }
         if (!replacement.empty() && replacement != link)
             edits.push_back({reference.at, link.size(), std::move(replacement)});

@@ -1,14 +1,18 @@
 #pragma once
 
-// Points the references of a saved page or style sheet at the copy, so that it browses from disk:
+// The references of a fetched page, style sheet or SVG image, found once with what the copy
+// fetches for each: the one list that both points the saved page at the copy and offers the
+// links to the queue. A saved page browses from disk:
 // a reference whose target the copy fetches becomes the relative path from the page's folder to
 // the target's stored file; a root-relative or protocol-relative one whose target it does not
 // fetch becomes absolute, so that it still leads to the site.
 
 #include "common/sitejob.h"
+#include "extractor/admission.h"
 #include "output/pagesaver.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,13 +22,27 @@ namespace tw {
 // The file a fetch of queuedUrl is stored as.
 std::string StoredFileOf(std::string_view queuedUrl, const SiteJob &job);
 
-// The edits for body (a page or style sheet found at a URL whose directory is pageBase, stored
-// as storedFile), in order of position. A relative reference that already names its stored file
-// is left as written, and so is every reference off the site. yield, when given, is called after
-// every kReferencesPerYield references; body must stay valid through it.
+// One reference of a document as the copy sees it.
+struct PageReference
+{
+    std::size_t at = 0; // where its link begins in the document
+    std::string link; // the URL as written, less its fragment
+    bool embedded = false; // the document loads it into itself (Reference::embedded)
+    std::optional<LinkTarget> target; // what the copy fetches for it, when it fetches anything
+};
+
+// The references of body (a document of kind found at a URL whose directory is pageBase; "/" is
+// added when missing) that name something the copy could fetch, in order, each with its target.
+// yield, when given, is called after every kReferencesPerYield references; body must stay valid
+// through it.
 inline constexpr std::size_t kReferencesPerYield = 1000;
-std::vector<TextEdit> LocalReferenceEdits(std::string_view body, DocumentKind kind,
-    std::string_view pageBase, std::string_view storedFile, const SiteJob &job,
-    const std::function<void()> &yield = {});
+std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind kind,
+    std::string pageBase, const SiteJob &job, const std::function<void()> &yield = {});
+
+// The edits that point the references of a document stored as storedFile at the copy, in order
+// of position. A relative reference that already reaches its stored file from disk is left as
+// written, and so is every reference off the site.
+std::vector<TextEdit> LocalReferenceEdits(const std::vector<PageReference> &references,
+    std::string_view pageBase, std::string_view storedFile, const SiteJob &job);
 
 } // namespace tw

@@ -27,7 +27,8 @@ protected:
     std::vector<std::string> Queued(std::string_view body, DocumentKind kind = DocumentKind::Page)
     {
         DownloadQueue queue;
-        ExtractLinks(body, kind, queue, "host.com/dir", m_job, [] { return true; });
+        ExtractLinks(
+            PageReferencesOf(body, kind, "host.com/dir", m_job), queue, m_job, [] { return true; });
         std::vector<std::string> queued;
         for (std::size_t row = queue.Count(); row > 0; --row)
             queued.push_back(queue.At(row - 1));
@@ -88,8 +89,9 @@ TEST_F(LinkScannerTest, YieldsAroundEveryLinkAndEndsWhenTheFetchEnds)
         {std::tuple {0, 17, 2u}, {3, 3, 0u}, {4, 4, 1u}, {12, 12, 1u}}) {
         DownloadQueue queue;
         int count = 0;
-        ExtractLinks(body, DocumentKind::Page, queue, "host.com/x" + std::to_string(stopAt), m_job,
-            [&] { return ++count != stopAt; });
+        ExtractLinks(PageReferencesOf(
+                         body, DocumentKind::Page, "host.com/x" + std::to_string(stopAt), m_job),
+            queue, m_job, [&] { return ++count != stopAt; });
         EXPECT_EQ(count, yields) << stopAt;
         EXPECT_EQ(queue.Count(), queued) << stopAt;
     }

@@ -97,7 +97,7 @@ std::string Saved(std::string_view body, std::string_view pageUrl, bool secure =
     const FetchTarget target = FetchTargetOf(pageUrl);
     const StoredLocation page = StoredLocationOf("\\" + target.host + target.path, job);
     const std::vector<TextEdit> edits
-        = LocalReferenceEdits(body, page.Kind(), base, page.file, job);
+        = LocalReferenceEdits(PageReferencesOf(body, page.Kind(), base, job), base, page.file, job);
     const bool inRoot = IsInSiteRoot(page.placeholderBase.substr(page.mirrorStart), job.siteHost);
     return RewriteStoredBody(body, page.page, inRoot, edits);
 }
