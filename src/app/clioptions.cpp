@@ -17,7 +17,7 @@ namespace {
 // More than one fetch a millisecond is no limit at all: use 0.
 constexpr int kMaxStartRate = 1000000;
 // Less would leave no room for one ordinary page.
-constexpr std::int64_t kMinMaxMemory = 64 * 1024;
+constexpr std::int64_t kMinMaxMemory = std::int64_t {64} * 1024;
 // A day without data is no timeout at all.
 constexpr int kMaxTimeoutSeconds = 24 * 60 * 60;
 

@@ -129,8 +129,8 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     engine.Job().otherHosts = options.otherHosts;
     engine.Job().maxQueriesPerPath = options.maxQueriesPerPath;
     if (options.types) {
-        const std::string filter = FileTypeFilterOf(*options.types);
-        engine.SetFileTypeFilterSource([filter] { return filter; });
+        engine.SetFileTypeFilterSource(
+            [filter = FileTypeFilterOf(*options.types)] { return filter; });
     }
 
     QEventLoop loop;

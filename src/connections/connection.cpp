@@ -15,13 +15,13 @@ namespace {
 
 // Reading stops after this many bytes per wake-up so that one fast connection cannot starve the
 // other slots, the timers and the window.
-constexpr std::size_t kReadPerWakeUp = 4 * 1024 * 1024;
+constexpr std::size_t kReadPerWakeUp = std::size_t {4} * 1024 * 1024;
 // Bytes nobody has taken yet are never allowed to grow past this: reading pauses until TakeAll().
 constexpr std::size_t kMaxUntaken = 2 * kReadPerWakeUp;
 // Smallest read, so that a wake-up with nothing counted yet still sees the close or an error.
-constexpr std::size_t kMinRead = 16 * 1024;
+constexpr std::size_t kMinRead = std::size_t {16} * 1024;
 // Buffers that grew past this for one big block are given back once they are empty.
-constexpr std::size_t kKeepCapacity = 256 * 1024;
+constexpr std::size_t kKeepCapacity = std::size_t {256} * 1024;
 
 } // namespace
 

@@ -426,8 +426,7 @@ void Engine::CompleteFetch(int index, quint64 generation)
         }
         savedAs.insert(std::min(savedAs.find('?'), savedAs.size()), extension);
     }
-    const std::optional<std::string> stub
-        = location ? RedirectStub(index, *location) : std::nullopt;
+    std::optional<std::string> stub = location ? RedirectStub(index, *location) : std::nullopt;
     const bool inFolder = Contains(slot.url, "/");
     const std::string base = inFolder ? BaseOf(slot.url) : slot.url + '/';
     // A redirect's target was admitted with its stub; its body holds nothing to follow.
@@ -438,7 +437,12 @@ void Engine::CompleteFetch(int index, quint64 generation)
     if (!location || stub) {
         // Finding a big page's references lets the event loop run: the response is the save's
         // own meanwhile. They are found once, for the saved page and for the scan.
-        const std::string response = stub ? *stub : std::move(slot.response);
+        // Moved, not copied: a big response is held once.
+        std::string response;
+        if (stub)
+            response = std::move(*stub);
+        else
+            response = std::move(slot.response);
         const std::string_view body = stub ? std::string_view(response) : answer.Body(response);
         if (kind != DocumentKind::Other)
             references = PageReferencesOf(body, kind, base, m_job, [this] { Yield(); });

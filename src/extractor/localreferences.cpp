@@ -103,7 +103,7 @@ std::vector<TextEdit> LocalReferenceEdits(const std::vector<PageReference> &refe
         } else if (form == LinkForm::ProtocolRelative) {
             replacement = scheme + link.substr(2);
         } else if (form == LinkForm::RootRelative) {
-            replacement = scheme + std::string(pageHost) + link;
+            replacement.append(scheme).append(pageHost).append(link);
         }
         if (!replacement.empty() && replacement != link)
             edits.push_back({reference.at, link.size(), std::move(replacement)});

@@ -46,7 +46,7 @@ QString FailureCount(std::int64_t failures)
 
 std::string FormatThousands(std::string_view text)
 {
-    const std::string plain = LowerTrim(text);
+    std::string plain = LowerTrim(text);
     if (plain.size() <= 3)
         return plain;
     const std::string reversed = ReverseString(plain);

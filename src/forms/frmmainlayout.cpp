@@ -206,7 +206,7 @@ void frmMain::CreateControls()
 
 void frmMain::CreateMenus()
 {
-    auto action = [this](QMenu *menu, const char *name, const QString &caption,
+    auto action = [](QMenu *menu, const char *name, const QString &caption,
                       const QKeySequence &shortcut = {}) {
         QAction *item = menu->addAction(caption);
         item->setObjectName(QString::fromLatin1(name));

@@ -222,6 +222,7 @@ void frmNew::ShowFileTypes(const std::vector<std::string> &entries)
 std::vector<std::string> frmNew::FileTypeEntries() const
 {
     std::vector<std::string> entries;
+    entries.reserve(static_cast<std::size_t>(List1->count()));
     for (int row = 0; row < List1->count(); ++row)
         entries.push_back(ToLocalText(List1->item(row)->text()));
     return entries;

@@ -176,13 +176,10 @@ std::string LexicallyNormalPosix(std::string_view path)
         start = end + 1;
         if (name.empty() || name == ".") {
             endsInFolder = endsInFolder || !names.empty() || name == ".";
-        } else if (name != "..") {
-            names.push_back(name);
-            endsInFolder = false;
-        } else if (!names.empty() && names.back() != "..") {
+        } else if (name == ".." && !names.empty() && names.back() != "..") {
             names.pop_back();
             endsInFolder = true;
-        } else if (!rooted) {
+        } else if (name != ".." || !rooted) {
             names.push_back(name);
             endsInFolder = false;
         }

@@ -91,7 +91,7 @@ TEST_F(LinkScannerTest, YieldsAroundEveryLinkAndEndsWhenTheFetchEnds)
         int count = 0;
         ExtractLinks(PageReferencesOf(
                          body, DocumentKind::Page, "host.com/x" + std::to_string(stopAt), m_job),
-            queue, m_job, [&] { return ++count != stopAt; });
+            queue, m_job, [&count, stop = stopAt] { return ++count != stop; });
         EXPECT_EQ(count, yields) << stopAt;
         EXPECT_EQ(queue.Count(), queued) << stopAt;
     }
