@@ -219,10 +219,27 @@ void Engine::Yield()
     QCoreApplication::processEvents();
 }
 
-bool Engine::YieldFor(int slot, quint64 generation)
+FetchGuard::FetchGuard(const Connection &connection, const bool &running)
+    : m_connection(connection)
+    , m_generation(connection.Generation())
+    , m_running(running)
+{
+}
+
+bool FetchGuard::StillCurrent() const
+{
+    return m_running && m_connection.Generation() == m_generation;
+}
+
+FetchGuard Engine::GuardOf(int slot) const
+{
+    return FetchGuard(*m_sockets.at(static_cast<std::size_t>(slot - 1)), m_running);
+}
+
+bool Engine::YieldFor(const FetchGuard &guard)
 {
     Yield();
-    return Sock(slot).Generation() == generation;
+    return guard.StillCurrent();
 }
 
 void Engine::SetStartRate(int perSecond)
@@ -350,7 +367,7 @@ void Engine::Sock_DataArrival(int index)
     m_job.aBytes += received;
     slot.bytesReceived += received;
 
-    ProcessChunk(chunkStart, index, Sock(index).Generation());
+    ProcessChunk(chunkStart, index, GuardOf(index));
 
     if (Trim(slot.url).empty()) {
         Sock(index).Close();
@@ -363,12 +380,12 @@ void Engine::Sock_DataArrival(int index)
         SetSlotState(index, SlotState::Downloading);
 }
 
-void Engine::ProcessChunk(std::size_t chunkStart, int index, quint64 generation)
+void Engine::ProcessChunk(std::size_t chunkStart, int index, const FetchGuard &guard)
 {
     ConnectionSlot &slot = SlotRecord(index);
     // The chunk is searched before the yield: a stop during the yield empties the response.
     const auto announced = ContentLengthIn(std::string_view(slot.response).substr(chunkStart));
-    if (!YieldFor(index, generation))
+    if (!YieldFor(guard))
         return;
 
     if (announced) {
@@ -390,10 +407,10 @@ void Engine::ProcessChunk(std::size_t chunkStart, int index, quint64 generation)
     }
 
     if (Sock(index).State() == Connection::Closing)
-        CompleteFetch(index, generation);
+        CompleteFetch(index, guard);
 }
 
-void Engine::CompleteFetch(int index, quint64 generation)
+void Engine::CompleteFetch(int index, const FetchGuard &guard)
 {
     ConnectionSlot &slot = SlotRecord(index);
     tmrOut(index).stop();
@@ -452,7 +469,7 @@ void Engine::CompleteFetch(int index, quint64 generation)
                     savedKind == kind ? references : PageReferencesOf(text, savedKind, base, m_job),
                     base, storedFile, m_job);
             });
-        if (!YieldFor(index, generation))
+        if (!YieldFor(guard))
             return;
         if (saved.kind == SaveOutcome::Kind::Stored)
             ++m_job.aFiles;
@@ -460,23 +477,22 @@ void Engine::CompleteFetch(int index, quint64 generation)
             ReportFailure(index, {.kind = Failure::Kind::NotStored, .detail = saved.reason});
         if (typedByServer)
             LeadOnFromItsName(slot, StoredLocationOf(savedAs, m_job).file);
-    } else if (!YieldFor(index, generation)) {
+    } else if (!YieldFor(guard)) {
         return;
     }
 
     if (inFolder)
         ResetSlotDisplay(index);
     SetSlotState(index, SlotState::Finished);
-    if (!YieldFor(index, generation))
+    if (!YieldFor(guard))
         return;
 
-    if (!ExtractLinks(references, m_queue, m_job,
-            [this, index, generation] { return YieldFor(index, generation) && m_running; })
-        && Sock(index).Generation() == generation) {
+    if (!ExtractLinks(references, m_queue, m_job, [this, &guard] { return YieldFor(guard); })
+        && guard.StillCurrent()) {
         ReportFailure(
             index, {.kind = Failure::Kind::LinksNotFollowed, .detail = m_job.lastWriteError});
     }
-    if (Sock(index).Generation() != generation)
+    if (!guard.StillCurrent())
         return;
     // Nothing reads the response after its scan: a big file need not stay in memory until the
     // slot is given its next fetch.

@@ -76,6 +76,20 @@ struct ConnectionSlot
     void ForgetResponse();
 };
 
+// Tells, after the event loop has run, whether the fetch a handler started is still the one on
+// its slot: its connection neither closed nor given to another fetch, and the job not stopped.
+class FetchGuard
+{
+public:
+    FetchGuard(const Connection &connection, const bool &running);
+    bool StillCurrent() const;
+
+private:
+    const Connection &m_connection;
+    quint64 m_generation;
+    const bool &m_running;
+};
+
 class Engine final : public QObject
 {
     Q_OBJECT
@@ -182,8 +196,8 @@ private:
     bool HasRoomFor(const std::string &queuedUrl) const;
     void Sock_Connect(int index);
     void Sock_DataArrival(int index);
-    void ProcessChunk(std::size_t chunkStart, int slot, quint64 generation);
-    void CompleteFetch(int slot, quint64 generation);
+    void ProcessChunk(std::size_t chunkStart, int slot, const FetchGuard &guard);
+    void CompleteFetch(int slot, const FetchGuard &guard);
     void tmrOut_Timer(int index);
     // Why a try failed; all are retried alike.
     enum class TryFailure { Timeout, BrokenHead, ShortBody, TooLarge };
@@ -212,7 +226,8 @@ private:
     // Shows the slot's row as idle.
     void ResetSlotDisplay(int slot);
     // Lets the event loop run; false when the slot's connection was closed or reused meanwhile.
-    bool YieldFor(int slot, quint64 generation);
+    bool YieldFor(const FetchGuard &guard);
+    FetchGuard GuardOf(int slot) const;
     void Yield();
     ConnectionSlot &SlotRecord(int n);
     Connection &Sock(int n);

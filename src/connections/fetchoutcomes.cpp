@@ -40,7 +40,7 @@ void Engine::FailTry(int index, TryFailure failure)
     const Failure reason = FailureOf(failure, slot);
     // A stop, or a new fetch given to this slot meanwhile (a refused request leaves it free),
     // ends the retry.
-    if (!YieldFor(index, Sock(index).Generation()) || !m_running)
+    if (!YieldFor(GuardOf(index)))
         return;
     Sock(index).Close();
     if (!lastTry) {
@@ -119,11 +119,10 @@ void Engine::RetryAfter(int index, int seconds)
     }
     tmrOut(index).stop();
     slot.waitingToRetry = true;
-    const quint64 generation = Sock(index).Generation();
-    QTimer::singleShot(seconds * 1000, this, [this, index, generation] {
+    QTimer::singleShot(seconds * 1000, this, [this, index, guard = GuardOf(index)] {
         ConnectionSlot &waiting = SlotRecord(index);
         // A stop or a new job let go of the slot meanwhile.
-        if (!m_running || !waiting.waitingToRetry || Sock(index).Generation() != generation)
+        if (!guard.StillCurrent() || !waiting.waitingToRetry)
             return;
         waiting.waitingToRetry = false;
         tmrOut(index).start();
