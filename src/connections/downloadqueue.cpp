@@ -28,16 +28,6 @@ void DownloadQueue::InsertTop(std::string url)
     endInsertRows();
 }
 
-void DownloadQueue::RemoveBottom()
-{
-    if (m_urls.empty())
-        return;
-    const int last = static_cast<int>(m_urls.size()) - 1;
-    beginRemoveRows(QModelIndex(), last, last);
-    m_urls.pop_back();
-    endRemoveRows();
-}
-
 std::optional<std::string> DownloadQueue::TakeOldest(
     const std::function<bool(const std::string &url)> &startable)
 {

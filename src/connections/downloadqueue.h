@@ -29,11 +29,8 @@ public:
     bool IsEmpty() const { return m_urls.empty(); }
     // The entry at row, counted from the top.
     const std::string &At(std::size_t row) const { return m_urls[row]; }
-    // The oldest entry; the queue must not be empty.
-    const std::string &Bottom() const { return m_urls.back(); }
 
     void InsertTop(std::string url) override;
-    void RemoveBottom();
     // Removes and gives the oldest entry that startable accepts; nothing when none does.
     std::optional<std::string> TakeOldest(
         const std::function<bool(const std::string &url)> &startable);

@@ -295,12 +295,12 @@ void Engine::StartFetch(std::string url, FetchKind kind)
 
 bool Engine::HasRoomFor(const std::string &queuedUrl) const
 {
-    const std::string host = HostOfUrl(StripScheme(queuedUrl));
+    const std::string host = ToLower(HostOfUrl(queuedUrl));
     if (IsOnSite(host, m_job.siteHost))
         return true;
     int busy = 0;
     for (int n = 1; n <= kSlotCount; ++n)
-        busy += !IsSlotFree(n) && ToLower(Slot(n).host) == ToLower(host) ? 1 : 0;
+        busy += !IsSlotFree(n) && ToLower(Slot(n).host) == host ? 1 : 0;
     return busy < kMaxConnectionsPerOtherHost;
 }
 
@@ -446,10 +446,9 @@ void Engine::CompleteFetch(int index, const FetchGuard &guard)
     std::optional<std::string> stub = location ? RedirectStub(index, *location) : std::nullopt;
     const bool inFolder = Contains(slot.url, "/");
     const std::string base = inFolder ? BaseOf(slot.url) : slot.url + '/';
+    const StoredLocation stored = StoredLocationOf(savedAs, m_job);
     // A redirect's target was admitted with its stub; its body holds nothing to follow.
-    const DocumentKind kind = location
-        ? DocumentKind::Other
-        : DocumentKindOf(StoredLocationOf(savedAs, m_job), contentType);
+    const DocumentKind kind = location ? DocumentKind::Other : DocumentKindOf(stored, contentType);
     std::vector<PageReference> references;
     if (!location || stub) {
         // Finding a big page's references lets the event loop run: the response is the save's
@@ -476,7 +475,7 @@ void Engine::CompleteFetch(int index, const FetchGuard &guard)
         else
             ReportFailure(index, {.kind = Failure::Kind::NotStored, .detail = saved.reason});
         if (typedByServer)
-            LeadOnFromItsName(slot, StoredLocationOf(savedAs, m_job).file);
+            LeadOnFromItsName(slot, stored.file);
     } else if (!YieldFor(guard)) {
         return;
     }

@@ -6,40 +6,13 @@
 #include "extractor/urlnormalize.h"
 #include "output/redirectpage.h"
 
+#include <QByteArray>
+
 #include <vector>
 
 namespace tw {
 
 namespace {
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// The text with each "%" and two hexadecimal digits turned into the byte they name.
-std::string PercentDecoded(std::string_view text)
-{
-    std::string decoded;
-    decoded.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const int high = i + 2 < text.size() && text[i] == '%' ? HexValue(text[i + 1]) : -1;
-        const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
-        if (low >= 0) {
-            decoded += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else {
-            decoded += text[i];
-        }
-    }
-    return decoded;
-}
 
 // True when a browser that opens storedFile from disk reads the relative link as file: its
 // segments joined to the page's folder, "." and ".." resolved, escapes decoded, the query left
@@ -48,7 +21,9 @@ bool NamesFile(std::string_view storedFile, std::string_view link, std::string_v
 {
     const std::string folder
         = ReplaceAll(storedFile.substr(0, storedFile.rfind('\\') + 1), "\\", "/");
-    const std::string path = PercentDecoded(ReplaceAll(link.substr(0, link.find('?')), "\\", "/"));
+    const std::string path = QByteArray::fromPercentEncoding(
+        QByteArray::fromStdString(ReplaceAll(link.substr(0, link.find('?')), "\\", "/")))
+                                 .toStdString();
     // Resolved as a site URL whose "host" is the first component of the stored path.
     return ReplaceAll(ResolveDotDot(folder + path), "/", "\\") == file;
 }

@@ -53,14 +53,14 @@ UrlType TypeOfUrl(std::string_view url)
     const std::size_t dot = segment.rfind('.');
     if (dot != std::string_view::npos)
         type.extension = ToLower(segment.substr(dot));
-    type.page = dot == std::string_view::npos || IsPageExtension(type.extension);
+    type.page = dot == std::string_view::npos || IsPagePath(type.extension);
     return type;
 }
 
-bool IsPageExtension(std::string_view extension)
+bool IsPagePath(std::string_view savePath)
 {
-    for (std::string_view page : {".htm", ".shtm", ".php", ".asp", ".jsp"}) {
-        if (extension.starts_with(page))
+    for (std::string_view mark : {".htm", ".php", ".shtm", ".asp"}) {
+        if (Contains(savePath, mark))
             return true;
     }
     return false;

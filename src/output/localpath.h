@@ -24,7 +24,7 @@ std::string WithHostFolder(std::string_view relative);
 // What a URL (or a relative path, "/" or "\\" separators) names, as far as its type goes: the
 // extension of its last path segment (lower case, with its dot; empty when the segment holds
 // none), whether it has a query, and whether it is a page: a segment without a dot ("about",
-// "docs/intro"), or one named ".htm", ".html", ".shtml", ".php" or ".asp" and the like.
+// "docs/intro"), or one whose extension IsPagePath.
 struct UrlType
 {
     std::string extension;
@@ -32,7 +32,10 @@ struct UrlType
     bool page = false;
 };
 UrlType TypeOfUrl(std::string_view url);
-bool IsPageExtension(std::string_view extension);
+
+// True when the save path (or an extension) names a page: it holds ".htm", ".php", ".shtm" or
+// ".asp" (exact lower case) anywhere.
+bool IsPagePath(std::string_view savePath);
 
 // What a stored name gets after its sanitized URL, so that a browser knows the file from disk:
 // ".html" for a page without an extension ("about" is stored as "about.html") and for a page

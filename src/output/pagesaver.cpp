@@ -54,15 +54,6 @@ std::size_t ParentLinkAt(std::string_view rest)
 
 } // namespace
 
-bool IsPagePath(std::string_view savePath)
-{
-    for (std::string_view mark : {".htm", ".php", ".shtm", ".asp"}) {
-        if (Contains(savePath, mark))
-            return true;
-    }
-    return false;
-}
-
 std::string RewriteStoredBody(
     std::string_view body, bool page, bool inSiteRoot, const std::vector<TextEdit> &edits)
 {

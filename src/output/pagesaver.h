@@ -13,10 +13,6 @@
 
 namespace tw {
 
-// True when the save path names a page: it holds ".htm", ".php", ".shtm" or ".asp" (exact lower
-// case) anywhere.
-bool IsPagePath(std::string_view savePath);
-
 // What a stored file holds, as far as its scan and rewriting go.
 enum class DocumentKind {
     Page,
