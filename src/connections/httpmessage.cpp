@@ -183,8 +183,10 @@ HttpResponse ParseResponse(std::string_view raw)
     response.status = StatusCodeOf(statusLine);
     if (const std::string_view standard = StandardReason(response.status); !standard.empty())
         response.reason = standard;
-    else if (statusLine.size() >= statusLine.find(' ') + 5)
-        response.reason = Trim(ReplaceAll(statusLine.substr(statusLine.find(' ') + 5), "\r", ""));
+    else if (response.status != 0)
+        // "HTTP/1.x NNN " is followed by the reason, when there is one.
+        response.reason = Trim(ReplaceAll(
+            statusLine.substr(std::min(statusLine.find(' ') + 5, statusLine.size())), "\r", ""));
     for (std::size_t start = head.find('\n'); start != std::string_view::npos;) {
         start += 1;
         const std::size_t lineEnd = std::min(head.find('\n', start), head.size());

@@ -150,6 +150,7 @@ TEST(HttpMessage, AResponseIsReadOnceIntoItsParts)
     EXPECT_EQ(ParseResponse("HTTP/1.0 599 Odd Thing\r\nRetry-After: Fri, 07 Nov\r\n\r\n").reason,
         "Odd Thing");
     EXPECT_EQ(ParseResponse("HTTP/1.0 404 \r\n\r\n").reason, "Not Found");
+    EXPECT_EQ(ParseResponse("HTTP/1.0 599\r\n\r\n").reason, "");
     EXPECT_EQ(ParseResponse("HTTP/1.0 429 x\r\nRetry-After: 1\r\n\r\n").RetryAfterSeconds(), 1);
     EXPECT_EQ(ParseResponse("HTTP/1.0 503 x\r\nRetry-After: Fri\r\n\r\n").RetryAfterSeconds(),
         std::nullopt);
