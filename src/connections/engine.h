@@ -8,8 +8,8 @@
 #include "common/sitejob.h"
 #include "connections/downloadqueue.h"
 #include "connections/failure.h"
-#include "connections/httpmessage.h"
 #include "connections/siteaddress.h"
+#include "connections/slotfetch.h"
 #include "connections/tlssession.h"
 
 #include <QObject>
@@ -19,15 +19,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 class QTimer;
 
 namespace tw {
-
-class Connection;
 
 inline constexpr int kSlotCount = 24;
 inline constexpr int kDefaultConnectionCount = 3;
@@ -41,54 +38,6 @@ inline constexpr int kTries = 3;
 inline constexpr int kMaxConnectionsPerOtherHost = 4;
 // A start page that moved is followed this many times at most.
 inline constexpr int kMaxStartMoves = 10;
-
-// What a connection's row shows besides its progress.
-enum class SlotState {
-    NotConnected,
-    Connecting, // to the slot's host
-    Downloading, // the slot's URL
-    Finished, // its file is stored; the row waits for the next fetch
-};
-
-// One parallel connection's record. Slots are numbered 1 to 24 everywhere.
-struct ConnectionSlot
-{
-    std::string queuedUrl; // the URL as the queue held it
-    std::string url; // host + path, no scheme, as the scheduler received it after clean-up
-    std::string host; // url before its first "/"
-    std::string path; // url from its first "/" (at most 999 characters), "/" appended when dotless
-    std::string
-        requestPath; // path as the site spells it (".jpeg" kept), which the request asks for
-    std::string response; // the raw response as received, header included
-    std::int64_t contentLength = 0;
-    std::int64_t bytesReceived = 0;
-    int attempt = 0;
-    // The fetch of the job's start page: its failure is the job's.
-    bool startPage = false;
-    // Why the last try could not connect.
-    ConnectFailure lastFailure = ConnectFailure::None;
-    // A failed try left the timeout text as the file.
-    bool leftTimeoutText = false;
-    // The next try waits for the delay the server asked for; the slot is not free meanwhile.
-    bool waitingToRetry = false;
-
-    // Forgets what a try received, so that the next try starts afresh.
-    void ForgetResponse();
-};
-
-// Tells, after the event loop has run, whether the fetch a handler started is still the one on
-// its slot: its connection neither closed nor given to another fetch, and the job not stopped.
-class FetchGuard
-{
-public:
-    FetchGuard(const Connection &connection, const bool &running);
-    bool StillCurrent() const;
-
-private:
-    const Connection &m_connection;
-    quint64 m_generation;
-    const bool &m_running;
-};
 
 class Engine final : public QObject
 {
@@ -175,6 +124,9 @@ Q_SIGNALS:
     void siteCompleted();
 
 private:
+    // A slot's fetch runs on the engine's job, queue and memory limit.
+    friend class SlotFetch;
+
     void tmrMove_Timer();
     enum class FetchKind { Link, StartPage };
     void StartFetch(std::string url, FetchKind kind = FetchKind::Link);
@@ -183,66 +135,32 @@ private:
     QString DisplayUrl(const SiteAddress &address) const;
     // The address the slot's request asks for.
     SiteAddress RequestedAddress(const ConnectionSlot &slot) const;
-    void Sock_Failed(int index);
-    // Ends the fetch at once, for the reason given; a start page takes the job with it.
-    void FailFetch(int index, const Failure &failure);
-    void FailJob(int index, const Failure &failure);
-    void FollowStartMove(int index, const std::string &location);
-    // The page to store in place of an in-site redirect; its target is admitted as a link.
-    std::optional<std::string> RedirectStub(int index, const std::string &location);
+    // The start page's "www." form, the engine's guess, did not resolve: the job starts again
+    // from the host as typed, for the whole job.
+    void StartAsTyped(const std::string &url);
+    void FailJob(int slot, const Failure &failure);
+    void FollowStartMove(int slot, const std::string &location);
     int FindFreeSlot() const;
     // The queued URL may start now: its host is the site's, or another with fewer than
     // kMaxConnectionsPerOtherHost connections busy.
     bool HasRoomFor(const std::string &queuedUrl) const;
-    void Sock_Connect(int index);
-    void Sock_DataArrival(int index);
-    void ProcessChunk(std::size_t chunkStart, int slot, const FetchGuard &guard);
-    void CompleteFetch(int slot, const FetchGuard &guard);
-    void tmrOut_Timer(int index);
-    // Why a try failed; all are retried alike.
-    enum class TryFailure { Timeout, BrokenHead, ShortBody, TooLarge };
-    // Tries again, or after the last try stores what is left and reports the failure.
-    void FailTry(int index, TryFailure failure);
-    // The server answered with an error status (4xx, 5xx): tried again when the status may pass,
-    // otherwise reported without storing the answer.
-    void FailStatus(int index, const HttpResponse &answer);
-    // The answer is of a type not wanted: reported, not stored, not a failure.
-    void SkipFetch(int index, const std::string &contentType);
-    // The slot's URL is stored as storedAs, with another extension than its name had: a page at
-    // its name leads on to it, for the links that were pointed there before its type was known.
-    void LeadOnFromItsName(const ConnectionSlot &slot, const std::string &storedAs);
-    // The slot's URL is not stored under its own name: its placeholder goes, and it stays known
-    // as stored at storedAs (empty: nowhere).
-    void MarkNotStoredAsNamed(const ConnectionSlot &slot, std::string storedAs);
-    // The next try of the slot's URL, at once or after a delay the server asked for.
-    void RetryAfter(int index, int seconds);
-    bool IsSlotFree(int n) const;
-    static Failure FailureOf(TryFailure failure, const ConnectionSlot &slot);
-    // Counts the slot's URL as failed, once, and reports it.
-    void ReportFailure(int index, const Failure &failure);
+    // Counts url as failed, once, and reports it.
+    void ReportFailure(const std::string &url, const Failure &failure);
+    // Ends the job as complete once no URL waits and no fetch runs.
+    void CompleteSiteWhenDone();
     void SiteComplete();
-    void ConnectSlot(int index);
-    void SetSlotState(int slot, SlotState state);
-    // Shows the slot's row as idle.
-    void ResetSlotDisplay(int slot);
-    // Lets the event loop run; false when the slot's connection was closed or reused meanwhile.
-    bool YieldFor(const FetchGuard &guard);
-    FetchGuard GuardOf(int slot) const;
     void Yield();
-    ConnectionSlot &SlotRecord(int n);
-    Connection &Sock(int n);
-    QTimer &tmrOut(int n);
+    SlotFetch &Fetch(int slot);
+    const SlotFetch &Fetch(int slot) const;
     // What the memory limit leaves beside the responses held now.
     std::int64_t MemoryLeft() const;
     // True when the responses together, with incoming more bytes for this slot, would hold more
     // than the limit and this slot's would be the biggest.
-    bool OutgrowsMemoryLimit(int index, std::size_t incoming) const;
+    bool OutgrowsMemoryLimit(int slot, std::size_t incoming) const;
 
     SiteJob m_job;
     DownloadQueue m_queue;
-    std::array<ConnectionSlot, kSlotCount> m_slots;
-    std::array<std::unique_ptr<Connection>, kSlotCount> m_sockets;
-    std::array<QTimer *, kSlotCount> m_timeouts {};
+    std::array<std::unique_ptr<SlotFetch>, kSlotCount> m_fetches;
     QTimer *m_scheduler = nullptr;
     std::function<std::string()> m_fileTypeFilterSource;
     std::int64_t m_responseMemoryLimit;

@@ -64,4 +64,12 @@ QString FailureText(const Failure &failure)
     return {};
 }
 
+bool IsCertificateFailure(ConnectFailure failure)
+{
+    return failure == ConnectFailure::CertificateUntrusted
+        || failure == ConnectFailure::CertificateWrongHost
+        || failure == ConnectFailure::CertificateExpired
+        || failure == ConnectFailure::HandshakeFailed;
+}
+
 } // namespace tw

@@ -35,6 +35,9 @@ struct Failure
     std::string detail;
 };
 
+// The server's certificate or the TLS handshake was refused: no try can pass.
+bool IsCertificateFailure(ConnectFailure failure);
+
 // "certificate not trusted", "incomplete: 10 of 20 bytes", "not stored: No space left on device",
 // "404 Not Found".
 QString FailureText(const Failure &failure);

@@ -1,10 +1,11 @@
-// The engine's answers to a fetch that does not end in a stored file as it came: a try that
+// A slot's answers to a fetch that does not end in a stored file as it came: a try that
 // timed out or broke off, an error status, a type not wanted, a type that gives the file another
-// name; retries, with the delay a server asks for; and the report of a failure.
+// name; and retries, with the delay a server asks for.
 
-#include "connections/engine.h"
+#include "connections/slotfetch.h"
 
 #include "connections/connection.h"
+#include "connections/engine.h"
 #include "connections/httpmessage.h"
 #include "extractor/admission.h"
 #include "output/filesystem.h"
@@ -21,116 +22,124 @@ constexpr std::string_view kTimeoutText = "Unable to download this file. (Timeou
 
 } // namespace
 
-void Engine::tmrOut_Timer(int index)
+void SlotFetch::tmrOut_Timer()
 {
-    FailTry(index, TryFailure::Timeout);
+    FailTry(TryFailure::Timeout);
 }
 
-void Engine::FailTry(int index, TryFailure failure)
+void SlotFetch::FailTry(TryFailure failure)
 {
-    ConnectionSlot &slot = SlotRecord(index);
-    const bool lastTry = slot.attempt >= kTries;
+    const bool lastTry = m_record.attempt >= kTries;
     // What arrived of a body cut short is kept after the last try; otherwise the timeout text
     // stands in for the file until a try succeeds.
     const bool keepsWhatArrived = lastTry && failure == TryFailure::ShortBody;
     const SaveOutcome saved = SaveDownloadedFile(
-        keepsWhatArrived ? ParseResponse(slot.response).Body(slot.response) : kTimeoutText,
-        "\\" + slot.host + slot.path, m_job);
-    slot.leftTimeoutText = !keepsWhatArrived && saved.kind == SaveOutcome::Kind::Stored;
-    const Failure reason = FailureOf(failure, slot);
+        keepsWhatArrived ? ParseResponse(m_record.response).Body(m_record.response) : kTimeoutText,
+        SavedName(), Job());
+    m_record.leftTimeoutText = !keepsWhatArrived && saved.kind == SaveOutcome::Kind::Stored;
+    const Failure reason = FailureOf(failure);
     // A stop, or a new fetch given to this slot meanwhile (a refused request leaves it free),
     // ends the retry.
-    if (!YieldFor(GuardOf(index)))
+    if (!YieldFor(Guard()))
         return;
-    Sock(index).Close();
+    m_socket->Close();
     if (!lastTry) {
-        RetryAfter(index, 0);
+        RetryAfter(0);
         return;
     }
-    ResetSlotDisplay(index);
+    ShowIdle();
     // The last try failed: what it left stays as the file, written once and not counted.
-    tmrOut(index).stop();
-    if (slot.startPage) {
-        FailJob(index, reason);
+    m_tmrOut->stop();
+    if (m_record.startPage) {
+        m_engine.FailJob(m_number, reason);
         return;
     }
-    ReportFailure(index, reason);
-    if (m_queue.IsEmpty() && AllSocketsClosed())
-        SiteComplete();
+    m_engine.ReportFailure(m_record.url, reason);
+    m_engine.CompleteSiteWhenDone();
 }
 
-void Engine::FailStatus(int index, const HttpResponse &answer)
+void SlotFetch::FailStatus(const HttpResponse &answer)
 {
-    ConnectionSlot &slot = SlotRecord(index);
     const Failure failure {
         .kind = Failure::Kind::HttpStatus, .announced = answer.status, .detail = answer.reason};
-    Sock(index).Close();
-    if (IsRetriedStatus(answer.status) && slot.attempt < kTries) {
-        RetryAfter(index, answer.RetryAfterSeconds().value_or(0));
+    m_socket->Close();
+    if (IsRetriedStatus(answer.status) && m_record.attempt < kTries) {
+        RetryAfter(answer.RetryAfterSeconds().value_or(0));
         return;
     }
     // The answer is the server's word that there is no such file: neither it nor a timeout text
     // of an earlier try stands in for the file.
-    MarkNotStoredAsNamed(slot, {});
-    const std::string stored = StoredLocationOf("\\" + slot.host + slot.path, m_job).file;
-    if (slot.leftTimeoutText && FileSystem::IsInsideDirectory(stored, m_job.outputDir))
+    MarkNotStoredAsNamed({});
+    const std::string stored = StoredLocationOf(SavedName(), Job()).file;
+    if (m_record.leftTimeoutText && FileSystem::IsInsideDirectory(stored, Job().outputDir))
         FileSystem::RemoveFile(stored);
-    FailFetch(index, failure);
+    FailFetch(failure);
 }
 
-void Engine::SkipFetch(int index, const std::string &contentType)
+void SlotFetch::FailFetch(const Failure &failure)
 {
-    ConnectionSlot &slot = SlotRecord(index);
-    MarkNotStoredAsNamed(slot, {});
-    ++m_job.aSkipped;
-    Q_EMIT fetchSkipped(slot.url, contentType);
-    Sock(index).Close();
-    ResetSlotDisplay(index);
-    if (m_queue.IsEmpty() && AllSocketsClosed())
-        SiteComplete();
-}
-
-void Engine::LeadOnFromItsName(const ConnectionSlot &slot, const std::string &storedAs)
-{
-    const std::string named = "\\" + slot.host + slot.path;
-    SaveDownloadedFile(
-        RedirectPage(RelativeHref(StoredLocationOf(named, m_job).file, storedAs)), named, m_job);
-    MarkNotStoredAsNamed(slot, storedAs);
-}
-
-void Engine::MarkNotStoredAsNamed(const ConnectionSlot &slot, std::string storedAs)
-{
-    const std::string localPath = LocalPathOf(slot.queuedUrl, m_job);
-    if (FileSystem::IsInsideDirectory(localPath + ".tmp", m_job.outputDir))
-        FileSystem::RemoveFile(localPath + ".tmp");
-    m_job.settledPaths.insert_or_assign(localPath, std::move(storedAs));
-}
-
-void Engine::RetryAfter(int index, int seconds)
-{
-    ConnectionSlot &slot = SlotRecord(index);
-    ResetSlotDisplay(index);
-    ++slot.attempt;
-    slot.ForgetResponse();
-    if (seconds <= 0) {
-        tmrOut(index).start();
-        ConnectSlot(index);
+    m_tmrOut->stop();
+    m_socket->Close();
+    if (m_record.startPage) {
+        m_engine.FailJob(m_number, failure);
         return;
     }
-    tmrOut(index).stop();
-    slot.waitingToRetry = true;
-    QTimer::singleShot(seconds * 1000, this, [this, index, guard = GuardOf(index)] {
-        ConnectionSlot &waiting = SlotRecord(index);
+    ShowIdle();
+    Q_EMIT m_engine.slotFailed(m_number, failure);
+    m_engine.ReportFailure(m_record.url, failure);
+    m_engine.CompleteSiteWhenDone();
+}
+
+void SlotFetch::SkipFetch(const std::string &contentType)
+{
+    MarkNotStoredAsNamed({});
+    ++Job().aSkipped;
+    Q_EMIT m_engine.fetchSkipped(m_record.url, contentType);
+    m_socket->Close();
+    ShowIdle();
+    m_engine.CompleteSiteWhenDone();
+}
+
+void SlotFetch::LeadOnFromItsName(const std::string &storedAs)
+{
+    const std::string named = SavedName();
+    SaveDownloadedFile(
+        RedirectPage(RelativeHref(StoredLocationOf(named, Job()).file, storedAs)), named, Job());
+    MarkNotStoredAsNamed(storedAs);
+}
+
+void SlotFetch::MarkNotStoredAsNamed(std::string storedAs)
+{
+    SiteJob &job = Job();
+    const std::string localPath = LocalPathOf(m_record.queuedUrl, job);
+    if (FileSystem::IsInsideDirectory(localPath + ".tmp", job.outputDir))
+        FileSystem::RemoveFile(localPath + ".tmp");
+    job.settledPaths.insert_or_assign(localPath, std::move(storedAs));
+}
+
+void SlotFetch::RetryAfter(int seconds)
+{
+    ShowIdle();
+    ++m_record.attempt;
+    m_record.ForgetResponse();
+    if (seconds <= 0) {
+        m_tmrOut->start();
+        Connect();
+        return;
+    }
+    m_tmrOut->stop();
+    m_record.waitingToRetry = true;
+    QTimer::singleShot(seconds * 1000, this, [this, guard = Guard()] {
         // A stop or a new job let go of the slot meanwhile.
-        if (!guard.StillCurrent() || !waiting.waitingToRetry)
+        if (!guard.StillCurrent() || !m_record.waitingToRetry)
             return;
-        waiting.waitingToRetry = false;
-        tmrOut(index).start();
-        ConnectSlot(index);
+        m_record.waitingToRetry = false;
+        m_tmrOut->start();
+        Connect();
     });
 }
 
-Failure Engine::FailureOf(TryFailure failure, const ConnectionSlot &slot)
+Failure SlotFetch::FailureOf(TryFailure failure) const
 {
     switch (failure) {
     case TryFailure::Timeout:
@@ -138,23 +147,17 @@ Failure Engine::FailureOf(TryFailure failure, const ConnectionSlot &slot)
     case TryFailure::BrokenHead:
         return {.kind = Failure::Kind::BrokenHead};
     case TryFailure::ShortBody: {
-        const HttpResponse answer = ParseResponse(slot.response);
+        const HttpResponse answer = ParseResponse(m_record.response);
         return {.kind = Failure::Kind::ShortBody,
-            .received = static_cast<std::int64_t>(answer.Body(slot.response).size()),
+            .received = static_cast<std::int64_t>(answer.Body(m_record.response).size()),
             .announced = answer.announcedLength.value_or(0)};
     }
     case TryFailure::TooLarge:
         return {.kind = Failure::Kind::TooLarge};
     }
-    if (slot.lastFailure == ConnectFailure::None)
+    if (m_record.lastFailure == ConnectFailure::None)
         return {.kind = Failure::Kind::TimedOut};
-    return {.kind = Failure::Kind::Connect, .connect = slot.lastFailure};
-}
-
-void Engine::ReportFailure(int index, const Failure &failure)
-{
-    ++m_job.aFailures;
-    Q_EMIT fetchFailed(Slot(index).url, failure);
+    return {.kind = Failure::Kind::Connect, .connect = m_record.lastFailure};
 }
 
 } // namespace tw

@@ -1,0 +1,400 @@
+#include "connections/slotfetch.h"
+
+#include "common/stringops.h"
+#include "common/textconversion.h"
+#include "connections/connection.h"
+#include "connections/engine.h"
+#include "connections/memorylimit.h"
+#include "extractor/admission.h"
+#include "extractor/linkscanner.h"
+#include "extractor/localreferences.h"
+#include "extractor/urlnormalize.h"
+#include "output/filesystem.h"
+#include "output/filetypes.h"
+#include "output/localpath.h"
+#include "output/pagesaver.h"
+#include "output/redirectpage.h"
+
+#include <QTimer>
+
+#include <new>
+
+namespace tw {
+
+namespace {
+
+// The directory of the page a link was found in: the URL up to its last "/", of which only the
+// last 999 characters are kept.
+std::string BaseOf(const std::string &url)
+{
+    if (url.back() == '/')
+        return url;
+    std::string base = url.substr(0, url.rfind('/') + 1);
+    if (base.size() > kMaxRequestPath)
+        base.erase(0, base.size() - kMaxRequestPath);
+    return base;
+}
+
+} // namespace
+
+void ConnectionSlot::ForgetResponse()
+{
+    response.clear();
+    response.shrink_to_fit();
+    contentLength = 0;
+    bytesReceived = 0;
+}
+
+FetchGuard::FetchGuard(const Connection &connection, const bool &running)
+    : m_connection(connection)
+    , m_generation(connection.Generation())
+    , m_running(running)
+{
+}
+
+bool FetchGuard::StillCurrent() const
+{
+    return m_running && m_connection.Generation() == m_generation;
+}
+
+SlotFetch::SlotFetch(Engine &engine, int number)
+    : QObject(&engine)
+    , m_engine(engine)
+    , m_number(number)
+    , m_socket(std::make_unique<Connection>())
+    , m_tmrOut(new QTimer(this))
+{
+    connect(m_socket.get(), &Connection::connected, this, &SlotFetch::Sock_Connect);
+    connect(m_socket.get(), &Connection::dataArrival, this, &SlotFetch::Sock_DataArrival);
+    connect(m_socket.get(), &Connection::failed, this, &SlotFetch::Sock_Failed);
+    m_tmrOut->setInterval(kDefaultTimeoutMs);
+    connect(m_tmrOut, &QTimer::timeout, this, &SlotFetch::tmrOut_Timer);
+}
+
+SlotFetch::~SlotFetch() = default;
+
+bool SlotFetch::IsFree() const
+{
+    return m_socket->State() == Connection::Closed && !m_record.waitingToRetry;
+}
+
+void SlotFetch::Clear()
+{
+    m_record = ConnectionSlot();
+    m_socket->Close();
+    m_tmrOut->stop();
+}
+
+void SlotFetch::CloseConnection()
+{
+    m_socket->Close();
+}
+
+void SlotFetch::SetTimeoutInterval(int milliseconds)
+{
+    m_tmrOut->setInterval(milliseconds);
+}
+
+int SlotFetch::TimeoutInterval() const
+{
+    return m_tmrOut->interval();
+}
+
+SiteJob &SlotFetch::Job()
+{
+    return m_engine.m_job;
+}
+
+std::string SlotFetch::SavedName() const
+{
+    return "\\" + m_record.host + m_record.path;
+}
+
+void SlotFetch::ShowState(SlotState state)
+{
+    Q_EMIT m_engine.slotStateChanged(m_number, state);
+}
+
+void SlotFetch::ShowIdle()
+{
+    Q_EMIT m_engine.slotReset(m_number);
+}
+
+FetchGuard SlotFetch::Guard() const
+{
+    return FetchGuard(*m_socket, m_engine.m_running);
+}
+
+bool SlotFetch::YieldFor(const FetchGuard &guard)
+{
+    m_engine.Yield();
+    return guard.StillCurrent();
+}
+
+void SlotFetch::Start(std::string url, bool startPage)
+{
+    FetchTarget target = FetchTargetOf(url);
+    m_record.queuedUrl = std::move(url);
+    m_record.url = std::move(target.url);
+    m_record.host = std::move(target.host);
+    m_record.path = std::move(target.path);
+    m_record.requestPath = std::move(target.requestPath);
+    m_record.ForgetResponse();
+    m_record.attempt = 1;
+    m_record.startPage = startPage;
+    m_record.lastFailure = ConnectFailure::None;
+    m_record.leftTimeoutText = false;
+    m_record.waitingToRetry = false;
+
+    m_socket->Close();
+    m_tmrOut->start();
+    Connect();
+}
+
+void SlotFetch::Connect()
+{
+    const bool secure = Job().secure;
+    ShowState(SlotState::Connecting);
+    m_socket->Connect(FromNetworkText(m_record.host), secure ? kHttpsPort : kHttpPort,
+        secure ? Connection::Security::Tls : Connection::Security::Plain);
+}
+
+void SlotFetch::Sock_Connect()
+{
+    if (m_record.url.empty()) {
+        m_socket->Close();
+        ShowState(SlotState::NotConnected);
+        return;
+    }
+    m_record.path = ReplaceAll(m_record.path, "/index.html", "/");
+    m_record.requestPath = ReplaceAll(m_record.requestPath, "/index.html", "/");
+    const std::string request = RequestFor(m_record.host, m_record.requestPath);
+    if (ClimbsAboveRoot(request)) {
+        m_socket->Close();
+        if (m_record.startPage)
+            FailFetch({.kind = Failure::Kind::PathClimbsAboveSite});
+        return;
+    }
+    m_socket->Send(request);
+}
+
+void SlotFetch::Sock_Failed()
+{
+    const ConnectFailure failure = m_socket->Failure();
+    m_record.lastFailure = failure;
+    if (m_record.startPage && failure == ConnectFailure::NameNotFound && m_engine.m_startWwwAdded) {
+        m_socket->Close();
+        m_engine.StartAsTyped(std::string(m_record.url));
+        return;
+    }
+    // A name that does not resolve keeps the slot busy until its timeout, as a refused connect
+    // does; only the start page cannot wait for a name that will not come.
+    if (IsCertificateFailure(failure)
+        || (m_record.startPage && failure == ConnectFailure::NameNotFound))
+        FailFetch({.kind = Failure::Kind::Connect, .connect = failure});
+}
+
+void SlotFetch::Sock_DataArrival()
+{
+    m_tmrOut->start();
+    const std::size_t chunkStart = m_record.response.size();
+    if (!Receive()) {
+        FailTry(TryFailure::TooLarge);
+        return;
+    }
+    ProcessChunk(chunkStart, Guard());
+
+    if (Trim(m_record.url).empty()) {
+        m_socket->Close();
+        ShowState(SlotState::NotConnected);
+        return;
+    }
+    if (m_engine.m_connectionCount < m_number)
+        ShowIdle();
+    else
+        ShowState(SlotState::Downloading);
+}
+
+bool SlotFetch::Receive()
+{
+    SiteJob &job = Job();
+    // Checked before the bytes join the response: a response that grew first would hold twice
+    // the limit while its buffer is copied to a bigger one.
+    if (m_engine.OutgrowsMemoryLimit(m_number, m_socket->BytesAvailable())) {
+        std::string dropped;
+        const auto received = static_cast<std::int64_t>(m_socket->TakeAll(dropped));
+        job.aBytes += received;
+        m_record.bytesReceived += received;
+        m_record.ForgetResponse();
+        return false;
+    }
+    MakeRoomFor(m_record.response, m_socket->BytesAvailable(),
+        static_cast<std::size_t>(m_engine.MemoryLeft()) + m_record.response.size());
+    const auto received = static_cast<std::int64_t>(m_socket->TakeAll(m_record.response));
+    // The whole response is here: no timeout may fire while its handling waits behind other
+    // slots' handlers, or a complete answer would be taken for a failed try.
+    if (m_socket->State() == Connection::Closing)
+        m_tmrOut->stop();
+    job.aBytes += received;
+    m_record.bytesReceived += received;
+    return true;
+}
+
+void SlotFetch::ProcessChunk(std::size_t chunkStart, const FetchGuard &guard)
+{
+    // The chunk is searched before the yield: a stop during the yield empties the response.
+    const auto announced = ContentLengthIn(std::string_view(m_record.response).substr(chunkStart));
+    if (!YieldFor(guard))
+        return;
+
+    if (announced) {
+        m_record.contentLength = *announced;
+        if (m_record.contentLength > 0 && m_record.contentLength <= m_engine.MemoryLeft()) {
+            try {
+                m_record.response.reserve(
+                    m_record.response.size() + static_cast<std::size_t>(m_record.contentLength));
+            } catch (const std::bad_alloc &) {
+                // Growing chunk by chunk still works; the reservation only saves copies.
+            }
+        }
+    }
+
+    if (m_engine.m_connectionCount < m_number)
+        ShowIdle();
+    else
+        Q_EMIT m_engine.slotProgressChanged(
+            m_number, m_record.bytesReceived, m_record.contentLength);
+
+    if (m_socket->State() == Connection::Closing)
+        Judge(guard);
+}
+
+void SlotFetch::Judge(const FetchGuard &guard)
+{
+    m_tmrOut->stop();
+    const HttpResponse answer = ParseResponse(m_record.response);
+    if (answer.fault != ResponseFault::None) {
+        FailTry(answer.fault == ResponseFault::BrokenHead ? TryFailure::BrokenHead
+                                                          : TryFailure::ShortBody);
+        return;
+    }
+    if (answer.status >= 400) {
+        FailStatus(answer);
+        return;
+    }
+    const std::optional<std::string> location = answer.Location();
+    if (location && m_record.startPage) {
+        m_socket->Close();
+        m_engine.FollowStartMove(m_number, *location);
+        return;
+    }
+    const std::string contentType = answer.Field("Content-Type").value_or("");
+    // A URL without an extension is stored by what its server says it is.
+    const bool typedByServer = !location && TypeOfUrl(m_record.url).extension.empty()
+        && !contentType.empty() && !IsHtmlMediaType(contentType);
+    if (typedByServer) {
+        const std::string extension = ExtensionOfMediaType(contentType);
+        if (extension.empty() || !IsWantedType(extension, Job().FileTypeFilter)) {
+            SkipFetch(contentType);
+            return;
+        }
+    }
+    std::vector<PageReference> references;
+    if (!Store(answer, location, typedByServer, guard, references))
+        return;
+    if (Contains(m_record.url, "/"))
+        ShowIdle();
+    ShowState(SlotState::Finished);
+    if (!YieldFor(guard))
+        return;
+    Scan(references, guard);
+}
+
+bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::string> &location,
+    bool typedByServer, const FetchGuard &guard, std::vector<PageReference> &references)
+{
+    SiteJob &job = Job();
+    const std::string contentType = answer.Field("Content-Type").value_or("");
+    std::string savedAs = SavedName();
+    if (typedByServer)
+        savedAs.insert(
+            std::min(savedAs.find('?'), savedAs.size()), ExtensionOfMediaType(contentType));
+    std::optional<std::string> stub = location ? RedirectStub(*location) : std::nullopt;
+    if (location && !stub)
+        return YieldFor(guard);
+
+    const std::string base
+        = Contains(m_record.url, "/") ? BaseOf(m_record.url) : m_record.url + '/';
+    const StoredLocation stored = StoredLocationOf(savedAs, job);
+    // A redirect's target was admitted with its stub; its body holds nothing to follow.
+    const DocumentKind kind = location ? DocumentKind::Other : DocumentKindOf(stored, contentType);
+    // Finding a big page's references lets the event loop run: the response is the save's own
+    // meanwhile, moved, not copied, so that a big response is held once. They are found once,
+    // for the saved page and for the scan.
+    const std::string response = stub ? std::move(*stub) : std::move(m_record.response);
+    const std::string_view body = stub ? std::string_view(response) : answer.Body(response);
+    if (kind != DocumentKind::Other)
+        references = PageReferencesOf(body, kind, base, job, [this] { m_engine.Yield(); });
+    const SaveOutcome saved = SaveDownloadedFile(body, savedAs, job,
+        [&](std::string_view text, DocumentKind savedKind, std::string_view storedFile) {
+            return LocalReferenceEdits(
+                savedKind == kind ? references : PageReferencesOf(text, savedKind, base, job), base,
+                storedFile, job);
+        });
+    if (!YieldFor(guard))
+        return false;
+    if (saved.kind == SaveOutcome::Kind::Stored)
+        ++job.aFiles;
+    else
+        m_engine.ReportFailure(
+            m_record.url, {.kind = Failure::Kind::NotStored, .detail = saved.reason});
+    if (typedByServer)
+        LeadOnFromItsName(stored.file);
+    return true;
+}
+
+void SlotFetch::Scan(const std::vector<PageReference> &references, const FetchGuard &guard)
+{
+    SiteJob &job = Job();
+    if (!ExtractLinks(references, m_engine.m_queue, job, [this, &guard] { return YieldFor(guard); })
+        && guard.StillCurrent()) {
+        m_engine.ReportFailure(
+            m_record.url, {.kind = Failure::Kind::LinksNotFollowed, .detail = job.lastWriteError});
+    }
+    if (!guard.StillCurrent())
+        return;
+    // Nothing reads the response after its scan: a big file need not stay in memory until the
+    // slot is given its next fetch.
+    m_record.response.clear();
+    m_record.response.shrink_to_fit();
+    m_socket->Close();
+    m_engine.Yield();
+    m_engine.CompleteSiteWhenDone();
+}
+
+std::optional<std::string> SlotFetch::RedirectStub(const std::string &location)
+{
+    SiteJob &job = Job();
+    const std::optional<SiteAddress> to
+        = ResolveLocation(location, m_engine.RequestedAddress(m_record));
+    // A site link written "http://" is fetched over TLS in a secure job; "https://" in a plain
+    // job is another site.
+    const bool onSite = to && (!to->secure || job.secure)
+        && ToLower(ReplaceAll(to->host, "www.", "")) == ToLower(job.siteHost);
+    std::string href = to ? AbsoluteUrl(*to) : location;
+    if (onSite) {
+        const FetchTarget target = FetchTargetOf(to->Url());
+        const StoredLocation here = StoredLocationOf(SavedName(), job);
+        const StoredLocation there = StoredLocationOf("\\" + target.host + target.path, job);
+        if (here.file == there.file)
+            return std::nullopt;
+        // An absolute link needs no base.
+        const Admission verdict = AdmitLink("http://" + to->Url(), {}, job, m_engine.m_queue);
+        if (verdict == Admission::Queued || FileExists(there.file)
+            || FileExists(there.placeholderBase + ".tmp"))
+            href = RelativeHref(here.file, there.file);
+    }
+    return RedirectPage(href);
+}
+
+} // namespace tw

@@ -1,0 +1,155 @@
+#pragma once
+
+// One connection slot and the fetch it runs: the slot's record, its connection and its timeout
+// timer, and their handlers. A fetch goes through named steps: connect and send, receive, judge
+// the answer, store it, scan it for links. What the whole job shares (the queue, the scheduler,
+// the start page's moves, the memory limit) is the engine's.
+
+#include "connections/failure.h"
+#include "connections/httpmessage.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QTimer;
+
+namespace tw {
+
+class Connection;
+class Engine;
+struct PageReference;
+struct SiteJob;
+
+// What a connection's row shows besides its progress.
+enum class SlotState {
+    NotConnected,
+    Connecting, // to the slot's host
+    Downloading, // the slot's URL
+    Finished, // its file is stored; the row waits for the next fetch
+};
+
+// One parallel connection's record. Slots are numbered 1 to 24 everywhere.
+struct ConnectionSlot
+{
+    std::string queuedUrl; // the URL as the queue held it
+    std::string url; // host + path, no scheme, as the scheduler received it after clean-up
+    std::string host; // url before its first "/"
+    std::string path; // url from its first "/" (at most 999 characters), "/" appended when dotless
+    std::string
+        requestPath; // path as the site spells it (".jpeg" kept), which the request asks for
+    std::string response; // the raw response as received, header included
+    std::int64_t contentLength = 0;
+    std::int64_t bytesReceived = 0;
+    int attempt = 0;
+    // The fetch of the job's start page: its failure is the job's.
+    bool startPage = false;
+    // Why the last try could not connect.
+    ConnectFailure lastFailure = ConnectFailure::None;
+    // A failed try left the timeout text as the file.
+    bool leftTimeoutText = false;
+    // The next try waits for the delay the server asked for; the slot is not free meanwhile.
+    bool waitingToRetry = false;
+
+    // Forgets what a try received, so that the next try starts afresh.
+    void ForgetResponse();
+};
+
+// Tells, after the event loop has run, whether the fetch a handler started is still the one on
+// its slot: its connection neither closed nor given to another fetch, and the job not stopped.
+class FetchGuard
+{
+public:
+    FetchGuard(const Connection &connection, const bool &running);
+    bool StillCurrent() const;
+
+private:
+    const Connection &m_connection;
+    quint64 m_generation;
+    const bool &m_running;
+};
+
+class SlotFetch final : public QObject
+{
+    Q_OBJECT
+
+public:
+    SlotFetch(Engine &engine, int number);
+    ~SlotFetch() override;
+
+    const ConnectionSlot &Record() const { return m_record; }
+    // No connection open and no try waiting: the slot may be given a fetch.
+    bool IsFree() const;
+    // Bytes of responses this slot holds.
+    std::size_t HeldBytes() const { return m_record.response.size(); }
+
+    // Starts fetching url (as queued) on this slot.
+    void Start(std::string url, bool startPage);
+    // Closes the connection, stops the timer and forgets the record.
+    void Clear();
+    void CloseConnection();
+    void SetTimeoutInterval(int milliseconds);
+    int TimeoutInterval() const;
+
+private:
+    // The design's handlers of the slot's connection and timeout timer.
+    void Sock_Connect();
+    void Sock_DataArrival();
+    void Sock_Failed();
+    void tmrOut_Timer();
+
+    void Connect();
+    // Takes the bytes that arrived into the response; false when they outgrow the memory limit.
+    bool Receive();
+    void ProcessChunk(std::size_t chunkStart, const FetchGuard &guard);
+    // The whole answer is here: decides what becomes of it.
+    void Judge(const FetchGuard &guard);
+    // Stores the answer (or the page standing in for a redirect) and finds its references.
+    // False when the fetch was let go of meanwhile.
+    bool Store(const HttpResponse &answer, const std::optional<std::string> &location,
+        bool typedByServer, const FetchGuard &guard, std::vector<PageReference> &references);
+    void Scan(const std::vector<PageReference> &references, const FetchGuard &guard);
+    // The page to store in place of an in-site redirect; its target is admitted as a link.
+    std::optional<std::string> RedirectStub(const std::string &location);
+
+    // Why a try failed; all are retried alike.
+    enum class TryFailure { Timeout, BrokenHead, ShortBody, TooLarge };
+    // Tries again, or after the last try stores what is left and reports the failure.
+    void FailTry(TryFailure failure);
+    // The server answered with an error status (4xx, 5xx): tried again when the status may pass,
+    // otherwise reported without storing the answer.
+    void FailStatus(const HttpResponse &answer);
+    // Ends the fetch at once, for the reason given; a start page takes the job with it.
+    void FailFetch(const Failure &failure);
+    // The answer is of a type not wanted: reported, not stored, not a failure.
+    void SkipFetch(const std::string &contentType);
+    // The URL is stored as storedAs, with another extension than its name had: a page at its
+    // name leads on to it, for the links that were pointed there before its type was known.
+    void LeadOnFromItsName(const std::string &storedAs);
+    // The URL is not stored under its own name: its placeholder goes, and it stays known as
+    // stored at storedAs (empty: nowhere).
+    void MarkNotStoredAsNamed(std::string storedAs);
+    // The next try, at once or after a delay the server asked for.
+    void RetryAfter(int seconds);
+    Failure FailureOf(TryFailure failure) const;
+    // The key the output layer stores the URL under: "\" host path.
+    std::string SavedName() const;
+
+    void ShowState(SlotState state);
+    void ShowIdle();
+    FetchGuard Guard() const;
+    // Lets the event loop run; false when the fetch was let go of meanwhile.
+    bool YieldFor(const FetchGuard &guard);
+    SiteJob &Job();
+
+    Engine &m_engine;
+    const int m_number;
+    ConnectionSlot m_record;
+    std::unique_ptr<Connection> m_socket;
+    QTimer *m_tmrOut;
+};
+
+} // namespace tw
