@@ -7,6 +7,7 @@
 #include "connections/connection.h"
 #include "connections/engine.h"
 #include "connections/memorylimit.h"
+#include "forms/failuretext.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
 #include "output/outputdirectory.h"

@@ -1,11 +1,8 @@
 #pragma once
 
-// Why a fetch failed for good, or why a job could not go on, as the engine reports it; and the
-// words a window or a terminal shows for it.
+// Why a fetch failed for good, or why a job could not go on, as the engine reports it.
 
 #include "connections/tlssession.h"
-
-#include <QString>
 
 #include <cstdint>
 #include <string>
@@ -37,9 +34,5 @@ struct Failure
 
 // The server's certificate or the TLS handshake was refused: no try can pass.
 bool IsCertificateFailure(ConnectFailure failure);
-
-// "certificate not trusted", "incomplete: 10 of 20 bytes", "not stored: No space left on device",
-// "404 Not Found".
-QString FailureText(const Failure &failure);
 
 } // namespace tw

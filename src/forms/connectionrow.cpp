@@ -1,6 +1,7 @@
 #include "forms/connectionrow.h"
 
 #include "common/textconversion.h"
+#include "forms/failuretext.h"
 #include "forms/twips.h"
 
 #include <QLabel>

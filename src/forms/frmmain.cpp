@@ -4,6 +4,7 @@
 #include "common/textconversion.h"
 #include "common/version.h"
 #include "connections/engine.h"
+#include "forms/failuretext.h"
 #include "forms/frmnew.h"
 #include "forms/frmpause.h"
 #include "forms/messagebox.h"

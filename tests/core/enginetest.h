@@ -5,6 +5,7 @@
 
 #include "connections/connection.h"
 #include "connections/engine.h"
+#include "forms/failuretext.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
 #include "output/outputdirectory.h"
