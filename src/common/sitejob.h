@@ -45,6 +45,9 @@ struct SiteJob
     // What a page embeds (style sheets, scripts, images, icons, fonts) is fetched from any host,
     // each host's files in a folder of their own.
     bool otherHosts = true;
+    // Requests ask for the connection to stay open (HTTP/1.1), and a connection kept open by the
+    // server carries the next fetch from its host.
+    bool keepAlive = false;
     // Page URLs with a query are wanted too; at most maxQueriesPerPath distinct queries of one
     // path are queued, and the paths that reached it are kept.
     bool queryPages = false;

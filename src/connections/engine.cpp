@@ -8,6 +8,7 @@
 #include "output/placeholders.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <algorithm>
@@ -124,6 +125,11 @@ void Engine::SetSchedulerEnabled(bool enabled)
         m_scheduler->stop();
 }
 
+void Engine::SetSchedulerInterval(int milliseconds)
+{
+    m_scheduler->setInterval(milliseconds);
+}
+
 bool Engine::IsSchedulerEnabled() const
 {
     return m_scheduler->isActive();
@@ -139,14 +145,24 @@ void Engine::ShutDown()
     // A stop sweeps the placeholders; a job that ended by itself has swept them already.
     if (m_running)
         StopNOW();
-    Yield();
+    YieldNow();
     SetSchedulerEnabled(false);
     CloseAllSockets();
 }
 
 void Engine::Yield()
 {
+    // Letting the event loop run polls every socket, which costs far more than a scan's step
+    // between two yields: a yield soon after the last one waits for the next.
+    if (m_sinceYield.isValid() && m_sinceYield.nsecsElapsed() < kYieldIntervalNs)
+        return;
+    YieldNow();
+}
+
+void Engine::YieldNow()
+{
     QCoreApplication::processEvents();
+    m_sinceYield.start();
 }
 
 void Engine::SetStartRate(int perSecond)
@@ -159,10 +175,16 @@ void Engine::tmrMove_Timer()
 {
     // A rate below one a tick saves its fractions up to one fetch; above, no tick starts more than
     // its share, so an idle spell never lets a burst out.
-    const double share = m_startRate * kSchedulerIntervalMs / 1000.0;
+    const double share = m_startRate * m_scheduler->interval() / 1000.0;
     m_startCredit = std::min(m_startCredit + share, std::max(1.0, share));
+    StartWaitingFetches();
+    Q_EMIT statsRefresh();
+}
+
+void Engine::StartWaitingFetches()
+{
     while (m_running && (m_startRate == 0 || m_startCredit >= 1.0) && !m_queue.IsEmpty()
-        && FindFreeSlot() != 0) {
+        && FindFreeSlot({}) != 0) {
         std::optional<std::string> url
             = m_queue.TakeOldest([this](const std::string &queued) { return HasRoomFor(queued); });
         if (!url)
@@ -170,14 +192,13 @@ void Engine::tmrMove_Timer()
         StartFetch(std::move(*url));
         m_startCredit -= 1.0;
     }
-    Q_EMIT statsRefresh();
 }
 
 void Engine::StartFetch(std::string url, FetchKind kind)
 {
     if (!m_running)
         return;
-    const int n = FindFreeSlot();
+    const int n = FindFreeSlot(FetchTargetOf(url).host);
     if (n != 0)
         Fetch(n).Start(std::move(url), kind == FetchKind::StartPage);
 }
@@ -193,13 +214,22 @@ bool Engine::HasRoomFor(const std::string &queuedUrl) const
     return busy < kMaxConnectionsPerOtherHost;
 }
 
-int Engine::FindFreeSlot() const
+int Engine::FindFreeSlot(const std::string &host) const
 {
+    // A connection kept open to the host saves a connect; a closed one is taken before one kept
+    // open to another host.
+    int closed = 0;
+    int keptForOther = 0;
     for (int n = 1; n <= m_connectionCount; ++n) {
-        if (Fetch(n).IsFree())
+        const SlotFetch &fetch = Fetch(n);
+        if (!fetch.IsFree())
+            continue;
+        if (fetch.IsKeptOpenTo(host))
             return n;
+        int &first = fetch.IsKeptOpen() ? keptForOther : closed;
+        first = first == 0 ? n : first;
     }
-    return 0;
+    return closed != 0 ? closed : keptForOther;
 }
 
 void Engine::ReportFailure(const std::string &url, const Failure &failure)
@@ -212,6 +242,9 @@ void Engine::CompleteSiteWhenDone()
 {
     if (m_queue.IsEmpty() && AllSocketsClosed())
         SiteComplete();
+    else if (m_startRate == 0 && m_scheduler->isActive())
+        // Without a rate there is no reason to wait for the next tick.
+        StartWaitingFetches();
 }
 
 void Engine::SiteComplete()
@@ -219,7 +252,7 @@ void Engine::SiteComplete()
     if (!m_running)
         return;
     StopNOW(); // which sweeps the placeholders
-    Yield();
+    YieldNow();
     Q_EMIT siteCompleted();
 }
 

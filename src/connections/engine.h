@@ -12,6 +12,7 @@
 #include "connections/slotfetch.h"
 #include "connections/tlssession.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -36,6 +37,8 @@ inline constexpr int kDefaultStartRate = 1000 / kSchedulerIntervalMs;
 inline constexpr int kTries = 3;
 // At most this many connections go to one host other than the site's at once.
 inline constexpr int kMaxConnectionsPerOtherHost = 4;
+// The event loop runs at most this often while a handler works: a window's answer waits no longer.
+inline constexpr std::int64_t kYieldIntervalNs = 2'000'000;
 // A start page that moved is followed this many times at most.
 inline constexpr int kMaxStartMoves = 10;
 
@@ -77,13 +80,15 @@ public:
     void SetTimeoutInterval(int milliseconds);
     int TimeoutInterval() const;
 
-    // At most perSecond new fetches a second (by default one a tick); 0 starts, every tick, as many
-    // fetches as there are free connections and queued URLs.
+    // At most perSecond new fetches a second (by default one a tick); 0 starts as many fetches as
+    // there are free connections and queued URLs, every tick and whenever a fetch ends.
     void SetStartRate(int perSecond);
 
     // Pausing stops only the scheduler: running fetches go on, receive, time out and complete.
     void SetSchedulerEnabled(bool enabled);
     bool IsSchedulerEnabled() const;
+    // The scheduler's tick, kSchedulerIntervalMs unless changed.
+    void SetSchedulerInterval(int milliseconds);
 
     // The most memory the responses in flight may hold together (by default
     // DefaultResponseMemoryLimit()). Past it, the biggest response counts as a failed try, as a
@@ -140,16 +145,22 @@ private:
     void StartAsTyped(const std::string &url);
     void FailJob(int slot, const Failure &failure);
     void FollowStartMove(int slot, const std::string &location);
-    int FindFreeSlot() const;
+    // The first free slot, one with a connection kept open to host first.
+    int FindFreeSlot(const std::string &host) const;
+    // Starts the queued URLs that the free slots, the start rate and the hosts' limits allow.
+    void StartWaitingFetches();
     // The queued URL may start now: its host is the site's, or another with fewer than
     // kMaxConnectionsPerOtherHost connections busy.
     bool HasRoomFor(const std::string &queuedUrl) const;
     // Counts url as failed, once, and reports it.
     void ReportFailure(const std::string &url, const Failure &failure);
-    // Ends the job as complete once no URL waits and no fetch runs.
+    // A fetch has ended: the job is complete once no URL waits and no fetch runs; without a
+    // start rate, the waiting URLs start at once.
     void CompleteSiteWhenDone();
     void SiteComplete();
+    // Lets the event loop run, unless it ran less than kYieldIntervalNs ago.
     void Yield();
+    void YieldNow();
     SlotFetch &Fetch(int slot);
     const SlotFetch &Fetch(int slot) const;
     // What the memory limit leaves beside the responses held now.
@@ -172,6 +183,7 @@ private:
     std::vector<std::string> m_startUrls;
     int m_connectionCount = kDefaultConnectionCount;
     bool m_running = false;
+    QElapsedTimer m_sinceYield;
 };
 
 } // namespace tw

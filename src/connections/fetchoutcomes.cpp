@@ -42,7 +42,7 @@ void SlotFetch::FailTry(TryFailure failure)
     // ends the retry.
     if (!YieldFor(Guard()))
         return;
-    m_socket->Close();
+    CloseConnection();
     if (!lastTry) {
         RetryAfter(0);
         return;
@@ -62,7 +62,7 @@ void SlotFetch::FailStatus(const HttpResponse &answer)
 {
     const Failure failure {
         .kind = Failure::Kind::HttpStatus, .announced = answer.status, .detail = answer.reason};
-    m_socket->Close();
+    CloseConnection();
     if (IsRetriedStatus(answer.status) && m_record.attempt < kTries) {
         RetryAfter(answer.RetryAfterSeconds().value_or(0));
         return;
@@ -79,7 +79,7 @@ void SlotFetch::FailStatus(const HttpResponse &answer)
 void SlotFetch::FailFetch(const Failure &failure)
 {
     m_tmrOut->stop();
-    m_socket->Close();
+    CloseConnection();
     if (m_record.startPage) {
         m_engine.FailJob(m_number, failure);
         return;
@@ -95,7 +95,7 @@ void SlotFetch::SkipFetch(const std::string &contentType)
     MarkNotStoredAsNamed({});
     ++Job().aSkipped;
     Q_EMIT m_engine.fetchSkipped(m_record.url, contentType);
-    m_socket->Close();
+    ReleaseConnection();
     ShowIdle();
     m_engine.CompleteSiteWhenDone();
 }
@@ -152,6 +152,8 @@ Failure SlotFetch::FailureOf(TryFailure failure) const
             .received = static_cast<std::int64_t>(answer.Body(m_record.response).size()),
             .announced = answer.announcedLength.value_or(0)};
     }
+    case TryFailure::BrokenChunks:
+        return {.kind = Failure::Kind::BrokenChunks};
     case TryFailure::TooLarge:
         return {.kind = Failure::Kind::TooLarge};
     }

@@ -82,11 +82,14 @@ std::optional<std::int64_t> LeadingNumber(std::string_view text)
 
 } // namespace
 
-std::string RequestFor(std::string_view host, std::string_view path)
+std::string RequestFor(std::string_view host, std::string_view path, bool keepAlive)
 {
     const std::string name = Trim(ReplaceAll(host, "/", ""));
-    std::string request = "GET " + EscapeForRequest(ReplaceAll(path, "//", "/")) + " HTTP/1.0\r\n";
+    std::string request = "GET " + EscapeForRequest(ReplaceAll(path, "//", "/"))
+        + (keepAlive ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
     request += "Host: " + name + "\r\n";
+    if (keepAlive)
+        request += "Connection: keep-alive\r\n";
     request += "Referrer: " + name + "\r\n";
     request += "User-Agent: Internet Explorer 6.01\r\n";
     request += "\r\n";
@@ -114,19 +117,6 @@ std::string EscapeForRequest(std::string_view path)
 bool ClimbsAboveRoot(std::string_view request)
 {
     return Contains(request, "GET /..") || Contains(request, "GET \\..");
-}
-
-std::optional<std::int64_t> ContentLengthIn(std::string_view chunk)
-{
-    const auto p = chunk.find("Content-Length:");
-    if (p == std::string_view::npos)
-        return std::nullopt;
-    // The character right after the colon is skipped: it is normally the space.
-    const auto start = std::min(chunk.size(), p + 16);
-    std::string value = Trim(chunk.substr(start, 12));
-    if (const auto lineEnd = value.find("\r\n"); lineEnd != std::string::npos)
-        value = ReplaceAll(ReplaceAll(value.substr(0, lineEnd), "\r", ""), "\n", "");
-    return LeadingNumber(value);
 }
 
 namespace {
@@ -181,6 +171,8 @@ HttpResponse ParseResponse(std::string_view raw)
     response.bodyStart = end ? end->body : 0;
     const std::string_view statusLine = head.substr(0, head.find('\n'));
     response.status = StatusCodeOf(statusLine);
+    if (response.status != 0)
+        response.version = statusLine.substr(0, statusLine.find(' '));
     if (const std::string_view standard = StandardReason(response.status); !standard.empty())
         response.reason = standard;
     else if (response.status != 0)
@@ -201,7 +193,7 @@ HttpResponse ParseResponse(std::string_view raw)
     response.announcedLength = NumberField(response.Field("Content-Length"));
     if (!raw.starts_with("HTTP/") || !end)
         response.fault = ResponseFault::BrokenHead;
-    else if (response.announcedLength
+    else if (response.announcedLength && !response.Field("Transfer-Encoding")
         && static_cast<std::int64_t>(raw.size() - response.bodyStart) < *response.announcedLength)
         response.fault = ResponseFault::ShortBody;
     return response;

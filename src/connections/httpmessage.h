@@ -13,8 +13,9 @@
 namespace tw {
 
 // The GET request for path on host: "//" in the path written "/", the path escaped for the
-// request line (EscapeForRequest), "/" removed from the host.
-std::string RequestFor(std::string_view host, std::string_view path);
+// request line (EscapeForRequest), "/" removed from the host. HTTP/1.0; with keepAlive, HTTP/1.1
+// asking for the connection to stay open.
+std::string RequestFor(std::string_view host, std::string_view path, bool keepAlive = false);
 
 // path with every byte that may not stand in a request line (controls, space, '"', "<", ">",
 // bytes above 127) written as "%" and two hexadecimal digits; "%" itself stays.
@@ -23,11 +24,6 @@ std::string EscapeForRequest(std::string_view path);
 // True for a request whose path climbs above the site's root ("GET /.." or "GET \.."): it is
 // never sent.
 bool ClimbsAboveRoot(std::string_view request);
-
-// The Content-Length announced in chunk: the number its value starts with (leading spaces,
-// then decimal digits), 0 when there is none; nothing without the header, or when the number is
-// too large to hold.
-std::optional<std::int64_t> ContentLengthIn(std::string_view chunk);
 
 // Where the blank line that ends a response's header begins, and where the body after it
 // begins; nothing when there is no blank line. Header lines may end in CR LF or in LF alone.
@@ -45,6 +41,8 @@ enum class ResponseFault { None, BrokenHead, ShortBody };
 // A response as received, read once.
 struct HttpResponse
 {
+    // The protocol the status line names ("HTTP/1.1"), empty when there is none.
+    std::string version;
     // The code of the status line ("HTTP/1.x NNN ..."), or 0 when there is none.
     int status = 0;
     // The standard phrase of an error status ("Not Found", whatever words the server chose), or

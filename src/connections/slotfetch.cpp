@@ -43,18 +43,24 @@ void ConnectionSlot::ForgetResponse()
     response.shrink_to_fit();
     contentLength = 0;
     bytesReceived = 0;
+    bodyStart.reset();
+    frame.reset();
+    chunks = ChunkedReader();
 }
 
-FetchGuard::FetchGuard(const Connection &connection, const bool &running)
+FetchGuard::FetchGuard(
+    const Connection &connection, const quint64 &fetchSerial, const bool &running)
     : m_connection(connection)
     , m_generation(connection.Generation())
+    , m_fetchSerial(fetchSerial)
+    , m_serial(fetchSerial)
     , m_running(running)
 {
 }
 
 bool FetchGuard::StillCurrent() const
 {
-    return m_running && m_connection.Generation() == m_generation;
+    return m_running && m_connection.Generation() == m_generation && m_fetchSerial == m_serial;
 }
 
 SlotFetch::SlotFetch(Engine &engine, int number)
@@ -75,19 +81,35 @@ SlotFetch::~SlotFetch() = default;
 
 bool SlotFetch::IsFree() const
 {
-    return m_socket->State() == Connection::Closed && !m_record.waitingToRetry;
+    return (m_socket->State() == Connection::Closed || m_keptOpen) && !m_record.waitingToRetry;
+}
+
+bool SlotFetch::IsKeptOpenTo(const std::string &host) const
+{
+    return m_keptOpen && m_socket->State() == Connection::Connected && m_record.host == host;
 }
 
 void SlotFetch::Clear()
 {
     m_record = ConnectionSlot();
-    m_socket->Close();
+    CloseConnection();
     m_tmrOut->stop();
 }
 
 void SlotFetch::CloseConnection()
 {
+    m_keptOpen = false;
     m_socket->Close();
+}
+
+void SlotFetch::ReleaseConnection()
+{
+    const bool reusable = m_record.frame && m_record.frame->reusable
+        && m_socket->State() == Connection::Connected && m_socket->BytesAvailable() == 0;
+    if (reusable)
+        m_keptOpen = true;
+    else
+        CloseConnection();
 }
 
 void SlotFetch::SetTimeoutInterval(int milliseconds)
@@ -122,7 +144,7 @@ void SlotFetch::ShowIdle()
 
 FetchGuard SlotFetch::Guard() const
 {
-    return FetchGuard(*m_socket, m_engine.m_running);
+    return FetchGuard(*m_socket, m_serial, m_engine.m_running);
 }
 
 bool SlotFetch::YieldFor(const FetchGuard &guard)
@@ -134,6 +156,9 @@ bool SlotFetch::YieldFor(const FetchGuard &guard)
 void SlotFetch::Start(std::string url, bool startPage)
 {
     FetchTarget target = FetchTargetOf(url);
+    const bool reuse = IsKeptOpenTo(target.host);
+    m_keptOpen = false;
+    ++m_serial;
     m_record.queuedUrl = std::move(url);
     m_record.url = std::move(target.url);
     m_record.host = std::move(target.host);
@@ -145,9 +170,15 @@ void SlotFetch::Start(std::string url, bool startPage)
     m_record.lastFailure = ConnectFailure::None;
     m_record.leftTimeoutText = false;
     m_record.waitingToRetry = false;
+    m_record.reusedConnection = reuse;
 
-    m_socket->Close();
     m_tmrOut->start();
+    if (reuse) {
+        ShowState(SlotState::Downloading);
+        Sock_Connect();
+        return;
+    }
+    CloseConnection();
     Connect();
 }
 
@@ -162,15 +193,15 @@ void SlotFetch::Connect()
 void SlotFetch::Sock_Connect()
 {
     if (m_record.url.empty()) {
-        m_socket->Close();
+        CloseConnection();
         ShowState(SlotState::NotConnected);
         return;
     }
     m_record.path = ReplaceAll(m_record.path, "/index.html", "/");
     m_record.requestPath = ReplaceAll(m_record.requestPath, "/index.html", "/");
-    const std::string request = RequestFor(m_record.host, m_record.requestPath);
+    const std::string request = RequestFor(m_record.host, m_record.requestPath, Job().keepAlive);
     if (ClimbsAboveRoot(request)) {
-        m_socket->Close();
+        CloseConnection();
         if (m_record.startPage)
             FailFetch({.kind = Failure::Kind::PathClimbsAboveSite});
         return;
@@ -183,7 +214,7 @@ void SlotFetch::Sock_Failed()
     const ConnectFailure failure = m_socket->Failure();
     m_record.lastFailure = failure;
     if (m_record.startPage && failure == ConnectFailure::NameNotFound && m_engine.m_startWwwAdded) {
-        m_socket->Close();
+        CloseConnection();
         m_engine.StartAsTyped(std::string(m_record.url));
         return;
     }
@@ -196,16 +227,24 @@ void SlotFetch::Sock_Failed()
 
 void SlotFetch::Sock_DataArrival()
 {
+    if (m_keptOpen) {
+        // The server closed the kept connection, or spoke out of turn, between fetches.
+        CloseConnection();
+        return;
+    }
     m_tmrOut->start();
-    const std::size_t chunkStart = m_record.response.size();
     if (!Receive()) {
         FailTry(TryFailure::TooLarge);
         return;
     }
-    ProcessChunk(chunkStart, Guard());
+    if (BrokeBeforeAnswer()) {
+        RetryOnNewConnection();
+        return;
+    }
+    ProcessChunk(Guard());
 
     if (Trim(m_record.url).empty()) {
-        m_socket->Close();
+        CloseConnection();
         ShowState(SlotState::NotConnected);
         return;
     }
@@ -240,24 +279,12 @@ bool SlotFetch::Receive()
     return true;
 }
 
-void SlotFetch::ProcessChunk(std::size_t chunkStart, const FetchGuard &guard)
+void SlotFetch::ProcessChunk(const FetchGuard &guard)
 {
-    // The chunk is searched before the yield: a stop during the yield empties the response.
-    const auto announced = ContentLengthIn(std::string_view(m_record.response).substr(chunkStart));
+    // The head is read before the yield: a stop during the yield empties the response.
+    ReadHead();
     if (!YieldFor(guard))
         return;
-
-    if (announced) {
-        m_record.contentLength = *announced;
-        if (m_record.contentLength > 0 && m_record.contentLength <= m_engine.MemoryLeft()) {
-            try {
-                m_record.response.reserve(
-                    m_record.response.size() + static_cast<std::size_t>(m_record.contentLength));
-            } catch (const std::bad_alloc &) {
-                // Growing chunk by chunk still works; the reservation only saves copies.
-            }
-        }
-    }
 
     if (m_engine.m_connectionCount < m_number)
         ShowIdle();
@@ -265,13 +292,112 @@ void SlotFetch::ProcessChunk(std::size_t chunkStart, const FetchGuard &guard)
         Q_EMIT m_engine.slotProgressChanged(
             m_number, m_record.bytesReceived, m_record.contentLength);
 
-    if (m_socket->State() == Connection::Closing)
+    if (m_socket->State() == Connection::Closing || BodyComplete())
         Judge(guard);
+}
+
+void SlotFetch::ReadHead()
+{
+    // A head is a few hundred bytes; a server that sends more without ending one is not searched
+    // again and again: its response is judged whole at the close.
+    constexpr std::size_t kLongestHead = 1 << 20;
+    if (m_record.bodyStart || m_record.response.size() > kLongestHead)
+        return;
+    const std::optional<HeadEnd> end = HeadEndOf(m_record.response);
+    if (!end)
+        return;
+    m_record.bodyStart = end->body;
+    const HttpResponse head
+        = ParseResponse(std::string_view(m_record.response).substr(0, end->body));
+    if (Job().keepAlive)
+        m_record.frame = FrameOf(head);
+    if (!head.announcedLength)
+        return;
+    m_record.contentLength = *head.announcedLength;
+    const std::int64_t whole = static_cast<std::int64_t>(end->body) + m_record.contentLength;
+    if (m_record.contentLength > 0 && whole <= m_engine.MemoryLeft()) {
+        try {
+            m_record.response.reserve(static_cast<std::size_t>(whole));
+        } catch (const std::bad_alloc &) {
+            // Growing chunk by chunk still works; the reservation only saves copies.
+        }
+    }
+}
+
+bool SlotFetch::BodyComplete()
+{
+    if (!m_record.frame)
+        return false;
+    const std::string_view body = std::string_view(m_record.response).substr(*m_record.bodyStart);
+    switch (m_record.frame->framing) {
+    case Framing::UntilClose:
+        return false;
+    case Framing::NoBody:
+        return true;
+    case Framing::Length:
+        return static_cast<std::int64_t>(body.size()) >= m_record.frame->length;
+    case Framing::Chunked:
+        return m_record.chunks.Read(body) != ChunkedReader::State::Partial;
+    }
+    return false;
+}
+
+bool SlotFetch::BrokeBeforeAnswer()
+{
+    if (!m_record.reusedConnection)
+        return false;
+    const int state = m_socket->State();
+    if (state == Connection::Error)
+        return !BodyComplete();
+    if (state != Connection::Closing)
+        return false;
+    // An answer that only the close ends is whole at the close, once any of it came.
+    const bool endsAtClose = m_record.frame && m_record.frame->framing == Framing::UntilClose;
+    return m_record.response.empty() || (!endsAtClose && !BodyComplete());
+}
+
+void SlotFetch::RetryOnNewConnection()
+{
+    m_record.reusedConnection = false;
+    m_record.ForgetResponse();
+    CloseConnection();
+    m_tmrOut->start();
+    Connect();
+}
+
+bool SlotFetch::TrimToFrame()
+{
+    if (!m_record.frame || !m_record.bodyStart)
+        return true;
+    BodyFrame &frame = *m_record.frame;
+    const std::size_t bodyStart = *m_record.bodyStart;
+    std::size_t end = m_record.response.size();
+    if (frame.framing == Framing::NoBody)
+        end = bodyStart;
+    else if (frame.framing == Framing::Length)
+        end = std::min(end, bodyStart + static_cast<std::size_t>(frame.length));
+    else if (frame.framing == Framing::Chunked) {
+        const std::string_view body = std::string_view(m_record.response).substr(bodyStart);
+        if (m_record.chunks.Read(body) != ChunkedReader::State::Whole)
+            return false;
+        end = bodyStart + m_record.chunks.End();
+    }
+    // Bytes after the answer belong to no request: the connection cannot be trusted again.
+    if (end < m_record.response.size())
+        frame.reusable = false;
+    if (frame.framing == Framing::Chunked)
+        return DecodeChunked(m_record.response, bodyStart, end);
+    m_record.response.resize(end);
+    return true;
 }
 
 void SlotFetch::Judge(const FetchGuard &guard)
 {
     m_tmrOut->stop();
+    if (!TrimToFrame()) {
+        FailTry(TryFailure::BrokenChunks);
+        return;
+    }
     const HttpResponse answer = ParseResponse(m_record.response);
     if (answer.fault != ResponseFault::None) {
         FailTry(answer.fault == ResponseFault::BrokenHead ? TryFailure::BrokenHead
@@ -284,7 +410,7 @@ void SlotFetch::Judge(const FetchGuard &guard)
     }
     const std::optional<std::string> location = answer.Location();
     if (location && m_record.startPage) {
-        m_socket->Close();
+        CloseConnection();
         m_engine.FollowStartMove(m_number, *location);
         return;
     }
@@ -367,7 +493,7 @@ void SlotFetch::Scan(const std::vector<PageReference> &references, const FetchGu
     // slot is given its next fetch.
     m_record.response.clear();
     m_record.response.shrink_to_fit();
-    m_socket->Close();
+    ReleaseConnection();
     m_engine.Yield();
     m_engine.CompleteSiteWhenDone();
 }

@@ -5,6 +5,7 @@
 // the answer, store it, scan it for links. What the whole job shares (the queue, the scheduler,
 // the start page's moves, the memory limit) is the engine's.
 
+#include "connections/bodyframing.h"
 #include "connections/failure.h"
 #include "connections/httpmessage.h"
 
@@ -53,6 +54,13 @@ struct ConnectionSlot
     bool leftTimeoutText = false;
     // The next try waits for the delay the server asked for; the slot is not free meanwhile.
     bool waitingToRetry = false;
+    // This try's request went out on a connection kept open after an earlier fetch.
+    bool reusedConnection = false;
+    // Where the answer's body begins, once its head has arrived, and for a kept-alive request,
+    // how the body ends.
+    std::optional<std::size_t> bodyStart;
+    std::optional<BodyFrame> frame;
+    ChunkedReader chunks;
 
     // Forgets what a try received, so that the next try starts afresh.
     void ForgetResponse();
@@ -63,12 +71,14 @@ struct ConnectionSlot
 class FetchGuard
 {
 public:
-    FetchGuard(const Connection &connection, const bool &running);
+    FetchGuard(const Connection &connection, const quint64 &fetchSerial, const bool &running);
     bool StillCurrent() const;
 
 private:
     const Connection &m_connection;
     quint64 m_generation;
+    const quint64 &m_fetchSerial;
+    quint64 m_serial;
     const bool &m_running;
 };
 
@@ -81,8 +91,12 @@ public:
     ~SlotFetch() override;
 
     const ConnectionSlot &Record() const { return m_record; }
-    // No connection open and no try waiting: the slot may be given a fetch.
+    // No fetch runs and no try waits: the slot may be given a fetch. Its connection may be open,
+    // kept from the last fetch for the next one to the same host.
     bool IsFree() const;
+    // The slot's connection is kept open to host for its next fetch.
+    bool IsKeptOpenTo(const std::string &host) const;
+    bool IsKeptOpen() const { return m_keptOpen; }
     // Bytes of responses this slot holds.
     std::size_t HeldBytes() const { return m_record.response.size(); }
 
@@ -104,7 +118,21 @@ private:
     void Connect();
     // Takes the bytes that arrived into the response; false when they outgrow the memory limit.
     bool Receive();
-    void ProcessChunk(std::size_t chunkStart, const FetchGuard &guard);
+    void ProcessChunk(const FetchGuard &guard);
+    // Reads the answer's head once it is here: its length for the progress, and its framing.
+    void ReadHead();
+    // The body is whole by its framing, before any close.
+    bool BodyComplete();
+    // A connection kept from an earlier fetch closed or broke before this answer was whole: the
+    // server let it go meanwhile, which costs the fetch no try.
+    bool BrokeBeforeAnswer();
+    void RetryOnNewConnection();
+    // Cuts the answer to its framing: what follows its length or last chunk is dropped, the
+    // chunked coding taken off. False for a chunked body that broke off or is broken.
+    bool TrimToFrame();
+    // The fetch is done with its connection: kept open for the next fetch to its host when the
+    // answer allows, closed otherwise.
+    void ReleaseConnection();
     // The whole answer is here: decides what becomes of it.
     void Judge(const FetchGuard &guard);
     // Stores the answer (or the page standing in for a redirect) and finds its references.
@@ -116,7 +144,7 @@ private:
     std::optional<std::string> RedirectStub(const std::string &location);
 
     // Why a try failed; all are retried alike.
-    enum class TryFailure { Timeout, BrokenHead, ShortBody, TooLarge };
+    enum class TryFailure { Timeout, BrokenHead, ShortBody, BrokenChunks, TooLarge };
     // Tries again, or after the last try stores what is left and reports the failure.
     void FailTry(TryFailure failure);
     // The server answered with an error status (4xx, 5xx): tried again when the status may pass,
@@ -150,6 +178,10 @@ private:
     ConnectionSlot m_record;
     std::unique_ptr<Connection> m_socket;
     QTimer *m_tmrOut;
+    // Counts the fetches started, so that a handler notices a new one on a kept connection.
+    quint64 m_serial = 0;
+    // The connection is open with no fetch on it.
+    bool m_keptOpen = false;
 };
 
 } // namespace tw

@@ -244,7 +244,6 @@ TEST_F(EngineTest, TheStartRateSetsHowManyFetchesATickStarts)
         SCOPED_TRACE(c.rate);
         NewFolder();
         m_engine.SetConnectionCount(kSlotCount);
-        m_engine.SetStartRate(c.rate);
         m_server.SetRoute("/", Route::Page(Pages("p", 30, 1, Behaviour::Stall(0))));
         m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
         // No tick runs until every link is queued.
@@ -253,6 +252,7 @@ TEST_F(EngineTest, TheStartRateSetsHowManyFetchesATickStarts)
         ASSERT_TRUE(QTest::qWaitFor([this] { return m_engine.BusyConnections() == 0; }));
         // Ticks with no connection free save up no burst.
         m_engine.SetConnectionCount(0);
+        m_engine.SetStartRate(c.rate);
         QSignalSpy ticks(&m_engine, &Engine::statsRefresh);
         m_engine.SetSchedulerEnabled(true);
         ASSERT_TRUE(QTest::qWaitFor([&] { return ticks.count() >= 3; }));
@@ -262,6 +262,29 @@ TEST_F(EngineTest, TheStartRateSetsHowManyFetchesATickStarts)
         EXPECT_EQ(m_engine.Queue().Count(), 30U - c.busyAfterOneTick);
         for (int n = 1; n <= c.busyAfterOneTick; ++n)
             EXPECT_EQ(m_engine.Slot(n).url, "www.site.test/p" + std::to_string(n - 1) + ".html");
+        m_engine.StopNOW();
+    }
+}
+
+TEST_F(EngineTest, WithoutARateAFetchStartsAsSoonAsAnotherEnds)
+{
+    // No tick comes while the test runs: what starts, starts without one.
+    m_engine.SetSchedulerInterval(3'600'000);
+    const struct
+    {
+        int rate;
+        int busyAfterTheStartPage;
+    } cases[] = {{0, kSlotCount}, {kDefaultStartRate, 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.rate);
+        NewFolder();
+        m_engine.SetConnectionCount(kSlotCount);
+        m_engine.SetStartRate(c.rate);
+        m_server.SetRoute("/", Route::Page(Pages("p", 30, 1, Behaviour::Stall(0))));
+        m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [this] { return m_engine.Queue().Count() + m_engine.BusyConnections() == 30; }));
+        EXPECT_EQ(m_engine.BusyConnections(), c.busyAfterTheStartPage);
         m_engine.StopNOW();
     }
 }
