@@ -289,7 +289,7 @@ std::string Overview(const CopySummary &summary)
     html += Figure(std::to_string(check.resolved), "references resolve", "good");
     html += Figure(std::to_string(check.unresolved.size()), "do not",
         check.unresolved.empty() ? "good" : "bad");
-    html += Figure(resolving, "of those checked resolve");
+    html += Figure(resolving, "of the references resolve");
     return html + "</div>\n<p class=\"sub\">" + std::to_string(check.references) + " references in "
         + std::to_string(check.pages) + " pages, " + std::to_string(check.styleSheets)
         + " style sheets and " + std::to_string(check.svgImages) + " SVG images; "
@@ -360,8 +360,8 @@ std::string CopyReportHtml(const CopySummary &summary)
     html += Overview(summary);
     if (summary.changes)
         html += ChangesSection(*summary.changes);
-    html += UnresolvedSection(summary) + StoredSection(summary) + FailedSection(summary)
-        + SkippedSection(summary);
+    html += StoredSection(summary) + FailedSection(summary) + SkippedSection(summary)
+        + UnresolvedSection(summary);
     return html + "</main>\n</body>\n</html>\n";
 }
 
