@@ -136,9 +136,10 @@ std::string TagAround(std::string_view text, std::size_t at)
 
 bool IsTag(std::string_view lowerTag, std::string_view name)
 {
-    return lowerTag.size() > name.size() + 1 && lowerTag.substr(1, name.size()) == name
-        && (lowerTag[name.size() + 1] == ' ' || lowerTag[name.size() + 1] == '\t'
-            || lowerTag[name.size() + 1] == '\n' || lowerTag[name.size() + 1] == '\r');
+    if (lowerTag.size() <= name.size() + 1 || lowerTag.substr(1, name.size()) != name)
+        return false;
+    const char after = lowerTag[name.size() + 1];
+    return after == ' ' || after == '\t' || after == '\n' || after == '\r' || after == '\f';
 }
 
 // A <link> that only speaks to search engines or warms up a connection: a browser loads nothing
