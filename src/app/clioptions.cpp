@@ -122,6 +122,13 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     const QCommandLineOption noOtherHosts(QStringLiteral("no-other-hosts"),
         QStringLiteral("Fetch nothing from hosts other than the site's, not even the style "
                        "sheets, scripts, images and fonts its pages embed."));
+    const QCommandLineOption check(QStringLiteral("check"),
+        QStringLiteral("Copy nothing: check how the copy in DIR browses from disk, write a report "
+                       "beside it (DIR-report.html) and exit with 6 when some references do not "
+                       "lead to a file of it."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption report(QStringLiteral("report"),
+        QStringLiteral("With --check, write the report as FILE."), QStringLiteral("FILE"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
         QStringLiteral("Print nothing but errors."));
     const QCommandLineOption help(
@@ -133,11 +140,11 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     QCommandLineOption outputWithDefault = output;
     outputWithDefault.setDescription(output.description().arg(defaultDir));
     parser.addOptions({outputWithDefault, connections, timeout, types, connectTo, caCertificate,
-        noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts, quiet, help,
-        version});
+        noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts, check, report,
+        quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
-                       "https://localhost:8443/."));
+                       "https://localhost:8443/; none with --check."));
 
     if (!parser.parse(arguments))
         return CliRejection {parser.errorText()};
@@ -149,6 +156,18 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
 
     CliOptions options;
     const QStringList positional = parser.positionalArguments();
+    options.quiet = parser.isSet(quiet);
+    if (parser.isSet(check)) {
+        if (!positional.isEmpty())
+            return CliRejection {QStringLiteral("--check copies nothing: name no start URL")};
+        options.check = parser.value(check);
+        if (options.check.isEmpty())
+            return CliRejection {QStringLiteral("--check takes the folder of a copy")};
+        options.report = parser.value(report);
+        return options;
+    }
+    if (parser.isSet(report))
+        return CliRejection {QStringLiteral("--report goes with --check")};
     if (positional.size() != 1)
         return CliRejection {QStringLiteral("name exactly one start URL (see --help)")};
     options.url = positional.front().trimmed();
@@ -211,7 +230,6 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     }
     options.checkCertificates = !parser.isSet(noCheckCertificate);
     options.caFile = parser.value(caCertificate);
-    options.quiet = parser.isSet(quiet);
     return options;
 }
 

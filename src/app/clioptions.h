@@ -30,6 +30,8 @@ struct ConnectTo
 struct CliOptions
 {
     QString url;
+    QString check; // --check: the copy to check instead of copying a site, as typed
+    QString report; // --report: where the check's report goes, as typed
     QString output; // as typed, or the default download folder
     int connections = kDefaultConnectionCount;
     int timeoutSeconds = kDefaultTimeoutMs / kMsPerSecond;

@@ -1,5 +1,6 @@
 #include "app/clirunner.h"
 
+#include "app/checkcommand.h"
 #include "app/clioptions.h"
 
 #include "common/stringops.h"
@@ -108,6 +109,8 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     if (const auto *rejection = std::get_if<CliRejection>(&parsed))
         return refuse(*rejection);
     const auto &options = std::get<CliOptions>(parsed);
+    if (!options.check.isEmpty())
+        return RunCheckCommand(options, out, err);
     ApplyConnectTo(options.connectTo);
     if (const auto rejection = ApplyTrust(options.caFile, options.checkCertificates))
         return refuse(*rejection);

@@ -15,6 +15,7 @@ enum CliExit : int {
     CliUnusableDirectory = 3,
     CliSiteFailed = 4,
     CliIncomplete = 5, // the copy ended, but some files failed
+    CliUnresolvedReferences = 6, // --check: some references do not lead to a file of the copy
 
     CliInterrupted = 130,
 };

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -232,6 +233,52 @@ std::optional<std::vector<std::string>> ReadLines(std::string_view path)
     if (in.bad())
         return std::nullopt;
     return lines;
+}
+
+std::optional<std::string> ReadFile(std::string_view path)
+{
+    if (!Usable(path))
+        return std::nullopt;
+    std::ifstream in(NativePath(path), std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::string bytes {std::istreambuf_iterator<char>(in), {}};
+    if (in.bad())
+        return std::nullopt;
+    return bytes;
+}
+
+EntryKind KindOfEntry(std::string_view path)
+{
+    if (!Usable(path))
+        return EntryKind::Nothing;
+    std::string native(path);
+    if (kPosix)
+        std::replace(native.begin(), native.end(), '\\', '/');
+    std::error_code error;
+    const fs::file_status status = fs::status(native, error);
+    if (fs::is_regular_file(status))
+        return EntryKind::File;
+    return fs::is_directory(status) ? EntryKind::Folder : EntryKind::Nothing;
+}
+
+std::vector<std::string> FilesBelow(std::string_view dir)
+{
+    std::vector<std::string> files;
+    if (!Usable(dir))
+        return files;
+    const fs::path root = ToPath(dir);
+    std::error_code error;
+    for (fs::recursive_directory_iterator
+             it(root, fs::directory_options::skip_permission_denied, error),
+         end;
+         !error && it != end; it.increment(error)) {
+        std::error_code entryError;
+        if (it->is_regular_file(entryError))
+            files.push_back(SystemPath(it->path().lexically_relative(root).string()));
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 bool RemoveFile(std::string_view path)

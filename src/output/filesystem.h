@@ -57,6 +57,19 @@ void CloseLogs();
 // The lines of a text file without their line ends (LF or CR LF); nullopt when it cannot be read.
 std::optional<std::vector<std::string>> ReadLines(std::string_view path);
 
+// The whole file; nullopt when it cannot be read.
+std::optional<std::string> ReadFile(std::string_view path);
+
+// What a path names, symbolic links followed, as a browser opening it from disk finds it. The
+// path is taken as it is, not fitted: a name too long for the system is not there.
+enum class EntryKind { Nothing, File, Folder };
+EntryKind KindOfEntry(std::string_view path);
+
+// Every file below dir, symbolic links to files included, as its path relative to dir with "\"
+// separators, in sorted order. A folder reached through a symbolic link is not entered, so that
+// a link to a folder above cannot make the walk endless.
+std::vector<std::string> FilesBelow(std::string_view dir);
+
 // Deletes one file; false when it could not be deleted (a missing file included).
 bool RemoveFile(std::string_view path);
 

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <set>
 
@@ -108,7 +109,9 @@ std::string Summary(const char *arguments)
     for (const ConnectTo &entry : o.connectTo)
         summary += " " + entry.host.toStdString() + ">" + entry.address.toStdString() + ":"
             + std::to_string(entry.port);
-    return summary + (o.caFile.isEmpty() ? "" : " ca=" + o.caFile.toStdString());
+    return summary + (o.caFile.isEmpty() ? "" : " ca=" + o.caFile.toStdString())
+        + (o.check.isEmpty() ? "" : " check=" + o.check.toStdString())
+        + (o.report.isEmpty() ? "" : " report=" + o.report.toStdString());
 }
 
 TEST(CliOptions, ArgumentsAreReadIntoOptionsWithoutBeingApplied)
@@ -129,6 +132,11 @@ TEST(CliOptions, ArgumentsAreReadIntoOptionsWithoutBeingApplied)
         {"--connect-to a.test:80 x.com",
             "refused: --connect-to takes HOST:ADDRESS:PORT, not \"a.test:80\""},
         {"-c 0 x.com", "refused: --connections takes a whole number from 1 to 24"},
+        {"--check copy -q", " c3 t20 default" + defaults + " q-hc 200 check=copy"},
+        {"--report ../r.html --check copy",
+            " c3 t20 default" + defaults + " --hc 200 check=copy report=../r.html"},
+        {"--check copy x.com", "refused: --check copies nothing: name no start URL"},
+        {"--report r.html x.com", "refused: --report goes with --check"},
     };
     for (const auto &[arguments, summary] : rows)
         EXPECT_EQ(Summary(arguments), summary) << arguments;
@@ -244,6 +252,42 @@ TEST_F(CliTest, CopiesTheSiteAndExitsWithWhatBecameOfIt)
         for (const auto &[path, bytes] : test::ReadTree(Output(n)))
             found.insert(path);
         EXPECT_EQ(found, files) << "and no placeholder left";
+    }
+}
+
+TEST_F(CliTest, ChecksACopyOnDiskAndWritesTheReportBesideIt)
+{
+    const struct
+    {
+        std::map<std::string, std::string> files; // none: no folder at all
+        int code;
+        const char *said;
+    } rows[] = {
+        {{{"index.html", "<a href=a.html>"}, {"a.html", "<img src=i.png>"}, {"i.png", ""}},
+            CliCompleted, "2 references: 2 resolve, 0 skipped, 0 do not resolve\n"},
+        {{{"index.html", "<a href=gone.html><a href=#x>"}}, CliUnresolvedReferences,
+            "  Missing file: 1\n"},
+        {{}, CliBadArguments, "tidewell-cli: there is no folder "},
+    };
+    for (const auto &row : rows) {
+        const QString copy = Output(static_cast<int>(&row - rows));
+        SCOPED_TRACE(copy.toStdString());
+        for (const auto &[name, bytes] : row.files) {
+            ASSERT_TRUE(QDir().mkpath(copy));
+            ASSERT_TRUE(FileSystem::WriteFile(
+                FileSystem::SystemPath(copy.toStdString() + "/" + name), bytes));
+        }
+        QProcess program;
+        program.start(QStringLiteral(TIDEWELL_CLI_PATH), {QStringLiteral("--check"), copy});
+        ASSERT_TRUE(program.waitForFinished(20000));
+        EXPECT_EQ(program.exitCode(), row.code);
+        const QString said = QString::fromLocal8Bit(
+            program.readAllStandardOutput() + program.readAllStandardError());
+        EXPECT_TRUE(said.contains(QLatin1String(row.said))) << said.toStdString();
+        const QString report = copy + QStringLiteral("-report.html");
+        EXPECT_EQ(said.contains(QStringLiteral("Report: ") + report), !row.files.empty());
+        EXPECT_EQ(QFile::exists(report), !row.files.empty());
+        EXPECT_EQ(test::ReadTree(copy).size(), row.files.size()) << "nothing written in the copy";
     }
 }
 

@@ -1,0 +1,258 @@
+#include "extractor/copycheck.h"
+
+#include "common/stringops.h"
+#include "extractor/references.h"
+#include "extractor/urlnormalize.h"
+#include "output/filesystem.h"
+#include "output/localpath.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+
+namespace tw {
+
+namespace {
+
+// A path as its components; a last empty one stands for a folder ("a/b/").
+using Segments = std::vector<std::string>;
+
+// What a target inside the copy is: its components below the copy's folder in, the kind out.
+using EntryLookup = std::function<FileSystem::EntryKind(const Segments &)>;
+
+Segments SplitPath(std::string_view path)
+{
+    Segments segments;
+    for (std::size_t from = 0; from <= path.size();) {
+        const std::size_t end = std::min(path.find_first_of("/\\", from), path.size());
+        if (end > from)
+            segments.emplace_back(path.substr(from, end - from));
+        from = end + 1;
+    }
+    return segments;
+}
+
+// path (escapes decoded, "/" or "\" separators) resolved from folder as a URL's path is: "."
+// and ".." resolved, never above the first component, empty components dropped, and a last
+// component that is empty, "." or ".." naming a folder.
+Segments Join(Segments folder, std::string_view path)
+{
+    bool folderForm = true;
+    for (std::size_t from = 0; from <= path.size();) {
+        const std::size_t end = std::min(path.find_first_of("/\\", from), path.size());
+        const std::string_view piece = path.substr(from, end - from);
+        folderForm = piece.empty() || piece == "." || piece == "..";
+        if (piece == ".." && !folder.empty())
+            folder.pop_back();
+        else if (!folderForm)
+            folder.emplace_back(piece);
+        from = end + 1;
+    }
+    if (folderForm)
+        folder.emplace_back();
+    return folder;
+}
+
+std::string Decoded(std::string_view text)
+{
+    return QByteArray::fromPercentEncoding(QByteArray::fromStdString(std::string(text)))
+        .toStdString();
+}
+
+// Browsers drop every tab and line break inside a URL.
+std::string Cleaned(std::string_view link)
+{
+    std::string cleaned;
+    std::copy_if(link.begin(), link.end(), std::back_inserter(cleaned),
+        [](char c) { return c != '\t' && c != '\n' && c != '\r'; });
+    return cleaned;
+}
+
+bool NeedsNetwork(LinkForm form)
+{
+    return form == LinkForm::Secure || form == LinkForm::Plain
+        || form == LinkForm::ProtocolRelative;
+}
+
+// Where the references of a document are resolved from: the document's own address, or what
+// its <base href> names.
+struct Origin
+{
+    Segments address; // absolute; its last component is the file's name, or empty for a folder
+    bool online = false;
+    bool rootRelative = false; // a <base> from the file system's root
+};
+
+// What became of one reference: nothing to check, a file of the copy, or a cause.
+struct Verdict
+{
+    bool skipped = false;
+    std::optional<UnresolvedCause> cause;
+};
+
+// Where link (its fragment gone, not empty) leads from origin, for the copy whose folder is root.
+Verdict Resolve(
+    std::string_view link, const Origin &origin, const Segments &root, const EntryLookup &lookup)
+{
+    const LinkForm form = FormOfLink(link);
+    if (form == LinkForm::OtherScheme)
+        return {true};
+    if (NeedsNetwork(form) || origin.online)
+        return {false, UnresolvedCause::Online};
+    const std::size_t query = link.find('?');
+    const std::string path = Decoded(link.substr(0, query));
+    const Segments target = path.empty() ? origin.address
+        : form == LinkForm::RootRelative
+        ? Join({}, path)
+        : Join(Segments(origin.address.begin(), origin.address.end() - 1), path);
+    if (target == origin.address && query == std::string_view::npos)
+        return {true};
+    const bool inside
+        = target.size() >= root.size() && std::equal(root.begin(), root.end(), target.begin());
+    const auto kind = inside
+        ? lookup(Segments(target.begin() + static_cast<std::ptrdiff_t>(root.size()), target.end()))
+        : FileSystem::EntryKind::Nothing;
+    if (kind == FileSystem::EntryKind::File)
+        return {};
+    if (form == LinkForm::RootRelative || origin.rootRelative)
+        return {false, UnresolvedCause::RootRelative};
+    if (!inside)
+        return {false, UnresolvedCause::AboveCopy};
+    return {false,
+        kind == FileSystem::EntryKind::Folder ? UnresolvedCause::Folder : UnresolvedCause::Missing};
+}
+
+// The text of the tag whose attributes hold position at, from its "<" up to its ">"; empty when
+// at lies outside any tag (in a <style> block, in a style sheet).
+std::string TagAround(std::string_view text, std::size_t at)
+{
+    const std::size_t open = text.find_last_of("<>", at);
+    if (open == std::string_view::npos || text[open] != '<')
+        return {};
+    return ToLower(text.substr(open, text.find('>', at) - open));
+}
+
+bool IsTag(std::string_view lowerTag, std::string_view name)
+{
+    if (lowerTag.size() <= name.size() + 1 || lowerTag.substr(1, name.size()) != name)
+        return false;
+    const char after = lowerTag[name.size() + 1];
+    return after == ' ' || after == '\t' || after == '\n' || after == '\r' || after == '\f';
+}
+
+// A <link> that only speaks to search engines or warms up a connection: a browser loads nothing
+// for it.
+bool IsHint(std::string_view lowerTag)
+{
+    if (!IsTag(lowerTag, "link"))
+        return false;
+    for (std::string_view word : {"canonical", "preconnect", "dns-prefetch"}) {
+        if (Contains(lowerTag, word))
+            return true;
+    }
+    return false;
+}
+
+// The origin that a <base href> written as link gives a document at address.
+Origin OriginOfBase(std::string_view link, const Segments &address)
+{
+    const LinkForm form = FormOfLink(link);
+    if (NeedsNetwork(form))
+        return {address, true, false};
+    if (form == LinkForm::OtherScheme || link.empty())
+        return {address};
+    const std::string path = Decoded(link.substr(0, link.find('?')));
+    return {form == LinkForm::RootRelative
+            ? Join({}, path)
+            : Join(Segments(address.begin(), address.end() - 1), path),
+        false, form == LinkForm::RootRelative};
+}
+
+void CheckDocument(std::string_view text, DocumentKind kind, const std::string &file,
+    const Segments &root, const EntryLookup &lookup, CopyCheck &check)
+{
+    Segments address = root;
+    for (std::string &segment : SplitPath(file))
+        address.push_back(std::move(segment));
+    Origin origin {address};
+    bool based = false;
+    std::vector<Reference> references;
+    for (const Reference &reference : FindReferences(text, kind)) {
+        // Only links that lead elsewhere stand in a <base> or a hint, and each in a tag of its
+        // own: looking back for the tag costs little for them.
+        const std::string tag = kind == DocumentKind::Page && !reference.embedded
+            ? TagAround(text, reference.at)
+            : std::string();
+        if (IsTag(tag, "base")) {
+            if (!based)
+                origin = OriginOfBase(Cleaned(LinkOf(text, reference)), address);
+            based = true;
+        } else if (!IsHint(tag)) {
+            references.push_back(reference);
+        }
+    }
+    const std::string shownFile = ReplaceAll(file, "\\", "/");
+    for (const Reference &reference : references) {
+        ++check.references;
+        const std::string link = Cleaned(LinkOf(text, reference));
+        const Verdict verdict = link.empty() ? Verdict {true} : Resolve(link, origin, root, lookup);
+        if (verdict.skipped)
+            ++check.skipped;
+        else if (!verdict.cause)
+            ++check.resolved;
+        else
+            check.unresolved.push_back({shownFile,
+                std::string(text.substr(reference.at, reference.length)), *verdict.cause});
+    }
+}
+
+// How a stored file is read, by its name alone; a query kept in the name does not count.
+DocumentKind KindOfName(std::string_view path)
+{
+    const std::string name = ToLower(path.substr(path.find_last_of("/\\") + 1));
+    if (IsPagePath(name))
+        return DocumentKind::Page;
+    const std::string_view type = std::string_view(name).substr(0, name.find('?'));
+    if (type.ends_with(".css"))
+        return DocumentKind::StyleSheet;
+    return type.ends_with(".svg") ? DocumentKind::Svg : DocumentKind::Other;
+}
+
+} // namespace
+
+std::size_t CopyCheck::CountOf(UnresolvedCause cause) const
+{
+    return static_cast<std::size_t>(std::count_if(unresolved.begin(), unresolved.end(),
+        [cause](const UnresolvedReference &each) { return each.cause == cause; }));
+}
+
+CopyCheck CheckCopy(std::string_view folder)
+{
+    std::string root(folder);
+    EndWithBackslash(root);
+    const Segments rootSegments = SplitPath(root);
+    const EntryLookup lookup = [&root](const Segments &below) {
+        std::string path = root;
+        for (std::size_t i = 0; i < below.size(); ++i)
+            path.append(i == 0 ? "" : "\\").append(below[i]);
+        return FileSystem::KindOfEntry(path);
+    };
+    CopyCheck check;
+    for (const std::string &file : FileSystem::FilesBelow(root)) {
+        const DocumentKind kind = KindOfName(file);
+        if (kind == DocumentKind::Other)
+            continue;
+        const auto text = FileSystem::ReadFile(root + file);
+        if (!text || (kind == DocumentKind::Page && Contains(*text, kReportMark)))
+            continue;
+        ++(kind == DocumentKind::Page              ? check.pages
+                : kind == DocumentKind::StyleSheet ? check.styleSheets
+                                                   : check.svgImages);
+        CheckDocument(*text, kind, file, rootSegments, lookup, check);
+    }
+    return check;
+}
+
+} // namespace tw

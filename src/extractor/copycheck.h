@@ -1,0 +1,62 @@
+#pragma once
+
+// Tells how much of a copy on disk browses from disk: every page, style sheet and SVG image below
+// a folder is read with the reference finder the copier uses, and each reference is resolved as a
+// browser resolves it from the file's own file:// address (the query left out, escapes decoded,
+// "." and ".." resolved, a <base href> followed). Nothing in the folder is changed.
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tw {
+
+// Why a reference does not lead to a file of the copy.
+enum class UnresolvedCause {
+    Missing, // names no file of the copy
+    AboveCopy, // climbs out of the copy's folder
+    Folder, // names a folder, of which a browser shows a listing, not its index page
+    RootRelative, // starts with "/", which from disk is the file system's root
+    Online, // http://, https:// or "//": needs the network
+};
+inline constexpr std::array kUnresolvedCauses
+    = {UnresolvedCause::Missing, UnresolvedCause::AboveCopy, UnresolvedCause::Folder,
+        UnresolvedCause::RootRelative, UnresolvedCause::Online};
+
+struct UnresolvedReference
+{
+    std::string file; // relative to the copy's folder, "/" separators
+    std::string reference; // as written
+    UnresolvedCause cause = UnresolvedCause::Missing;
+};
+
+struct CopyCheck
+{
+    std::size_t pages = 0;
+    std::size_t styleSheets = 0;
+    std::size_t svgImages = 0;
+    // Every reference found. Those skipped name nothing a copy could make local (a fragment
+    // alone, data:, javascript:, mailto: and other schemes, an empty value) or the file itself;
+    // <base href> and the hints a browser does not load from disk (canonical, preconnect,
+    // dns-prefetch) are not references at all.
+    std::size_t references = 0;
+    std::size_t skipped = 0;
+    std::size_t resolved = 0;
+    std::vector<UnresolvedReference> unresolved; // in order of file and position
+
+    std::size_t FilesChecked() const { return pages + styleSheets + svgImages; }
+    std::size_t CountOf(UnresolvedCause cause) const;
+};
+
+// Marks a page as a check's own report, which a check passes over.
+inline constexpr std::string_view kReportMark
+    = R"(<meta name="generator" content="tidewell report">)";
+
+// Checks the copy in folder (absolute, system form). Pages are the names holding ".htm", ".php",
+// ".shtm" or ".asp", style sheets and SVG images are told by their extension; a query kept in a
+// stored name ("site.css?v=2") does not count.
+CopyCheck CheckCopy(std::string_view folder);
+
+} // namespace tw

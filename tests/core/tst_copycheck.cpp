@@ -1,0 +1,95 @@
+// The check of a copy on disk: which references lead to a file of it when it is opened from disk,
+// and why the others do not.
+
+#include "extractor/copycheck.h"
+
+#include "support/testenvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace tw {
+namespace {
+
+// Writes files (by "/" path) into a copy below dir and checks it: the pages, style sheets and SVG
+// images checked, the references, how many were skipped and resolved, then each that does not
+// resolve as " cause:file>reference".
+std::string Checked(const test::TempDir &dir, const std::map<std::string, std::string> &files)
+{
+    const std::string copy = dir.Path() + "copy\\";
+    FileSystem::MakeDir(copy);
+    for (const auto &[path, bytes] : files) {
+        for (auto slash = path.find('/'); slash != std::string::npos;
+             slash = path.find('/', slash + 1))
+            FileSystem::MakeDir(copy + path.substr(0, slash));
+        EXPECT_TRUE(FileSystem::WriteFile(copy + path, bytes)) << path;
+    }
+    const auto before = test::ReadTree(dir.NativePath());
+    const CopyCheck check = CheckCopy(copy);
+    EXPECT_EQ(test::ReadTree(dir.NativePath()), before) << "the check changes nothing";
+    static constexpr const char *kCauses[] = {"missing", "above", "folder", "root", "online"};
+    std::string summary = std::to_string(check.pages) + "p" + std::to_string(check.styleSheets)
+        + "c" + std::to_string(check.svgImages) + "s " + std::to_string(check.references)
+        + " refs, " + std::to_string(check.skipped) + " skipped, " + std::to_string(check.resolved)
+        + " ok";
+    for (const UnresolvedReference &each : check.unresolved)
+        summary += " " + std::string(kCauses[static_cast<int>(each.cause)]) + ":" + each.file + ">"
+            + each.reference;
+    return summary;
+}
+
+TEST(CopyCheck, ResolvesEachReferenceAsABrowserOpeningTheCopyFromDisk)
+{
+    const struct
+    {
+        const char *what;
+        std::map<std::string, std::string> files;
+        const char *checked;
+    } rows[] = {
+        {"a clean copy",
+            {{"index.html",
+                 "<a href='sub/a%20b.html?x=1#top'><link rel=stylesheet href=\"s.css?v=2\">"
+                 "<a href='../copy/i.png'><a href=' sub/a b.html\n'>"},
+                {"sub/a b.html", "<img src=../i.png><a href='..//index.html'><a href=\"?page=2\">"},
+                {"s.css", "@import 's2.css'; x{background:url(sub/../i.png)}"}, {"s2.css", ""},
+                {"i.png", ""}},
+            "2p2c0s 9 refs, 0 skipped, 9 ok"},
+        {"a missing file", {{"index.html", "<img src=gone.png><a href='i.png/'>"}, {"i.png", ""}},
+            "1p0c0s 2 refs, 0 skipped, 0 ok missing:index.html>gone.png missing:index.html>i.png/"},
+        {"a link above the copy's folder",
+            {{"a/index.html", "<a href='../../x.html'><a href='../../../../../../../x.html'>"}},
+            "1p0c0s 2 refs, 0 skipped, 0 ok above:a/index.html>../../x.html "
+            "above:a/index.html>../../../../../../../x.html"},
+        {"a folder", {{"index.html", "<a href='sub/'><a href=sub><a href=.>"}, {"sub/x.png", ""}},
+            "1p0c0s 3 refs, 0 skipped, 0 ok folder:index.html>sub/ folder:index.html>sub "
+            "folder:index.html>."},
+        {"a root-relative link", {{"index.html", "<a href='/index.html'>"}},
+            "1p0c0s 1 refs, 0 skipped, 0 ok root:index.html>/index.html"},
+        {"absolute links",
+            {{"s.css", "@import url(//cdn.test/a.css);"},
+                {"index.html", "<script src='https://cdn.test/x.js'></script><a href=HTTP://x>"}},
+            "1p1c0s 3 refs, 0 skipped, 0 ok online:index.html>https://cdn.test/x.js "
+            "online:index.html>HTTP://x online:s.css>//cdn.test/a.css"},
+        {"a base that leads online",
+            {{"index.html", "<base href='https://x.test/'><a href='i.png'>"}, {"i.png", ""}},
+            "1p0c0s 1 refs, 0 skipped, 0 ok online:index.html>i.png"},
+        {"what no copy makes local, and links to the page itself",
+            {{"index.html",
+                "<a href='#top'><a href='mailto:a@b'><img src='data:,x'><a href='javascript:x()'>"
+                "<a href='index.html#f'><a href=tel:1><link rel=canonical "
+                "href='https://x.test/'>"}},
+            "1p0c0s 6 refs, 6 skipped, 0 ok"},
+        {"an SVG image, and the report beside a page",
+            {{"i.svg", "<svg><image href='gone.png'/></svg>"},
+                {"report.html", std::string(kReportMark) + "<a href=gone.html>"}},
+            "0p0c1s 1 refs, 0 skipped, 0 ok missing:i.svg>gone.png"},
+    };
+    for (const auto &row : rows) {
+        test::TempDir dir;
+        EXPECT_EQ(Checked(dir, row.files), row.checked) << row.what;
+    }
+}
+
+} // namespace
+} // namespace tw
