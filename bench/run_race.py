@@ -36,6 +36,7 @@ import argparse
 import json
 import os
 import platform
+import re
 import shutil
 import signal
 import statistics
@@ -62,16 +63,29 @@ ROWS = (("loopback wall", "loopback", "wall"), ("loopback CPU", "loopback", "cpu
 
 
 def tool_version(command):
+    """The version word of the first line of `command --version`, such as 1.99.1."""
     try:
-        out = subprocess.run(command, capture_output=True, text=True).stdout + ""
+        out = subprocess.run(command, capture_output=True, text=True).stdout
     except OSError:
         return "missing"
-    return out.splitlines()[0].strip() if out else "?"
+    words = [w for w in (out.splitlines() or [""])[0].split() if w[:1].isdigit()]
+    return words[0] if words else "?"
+
+
+def not_found(access_log):
+    """The paths nginx answered with 404, each once, in the order first asked."""
+    paths = []
+    with open(access_log, errors="replace") as f:
+        for line in f:
+            match = re.search(r'"[A-Z]+ (\S+) [^"]*" 404 ', line)
+            if match and match.group(1) not in paths:
+                paths.append(match.group(1))
+    return paths
 
 
 def nginx_version():
     result = subprocess.run(["nginx", "-v"], capture_output=True, text=True)
-    return result.stderr.strip().replace("nginx version: ", "")
+    return result.stderr.strip().replace("nginx version: nginx/", "")
 
 
 class Relay:
@@ -195,6 +209,7 @@ def race_site(site, args, cli, keep_alive):
                             shutil.rmtree(out, ignore_errors=True)
             finally:
                 server.stop()
+            missing = not_found(os.path.join(tmp, "access.log"))
         finally:
             for setting, relay in relays.items():
                 print(f"  relay for {setting}: {relay.stop()}", file=sys.stderr)
@@ -205,7 +220,7 @@ def race_site(site, args, cli, keep_alive):
         title = f"{site}: {roots['loopback']} ({served} files served)"
     with open(os.path.join(work, "runs.json"), "w") as f:
         json.dump(results, f, indent=1)
-    return title, results
+    return title, results, missing
 
 
 def median(runs, key):
@@ -225,7 +240,7 @@ def distinct(runs, key):
     return "/".join(str(v) for v in values)
 
 
-def site_table(title, results, keep_alive):
+def site_table(title, results, keep_alive, missing):
     lines = [f"### {title}", "",
              "| run | " + " | ".join(LABELS[c] for c in COPIERS) + " |",
              "|---|" + "---|" * len(COPIERS)]
@@ -237,6 +252,11 @@ def site_table(title, results, keep_alive):
     lines.append("| exit status | " + " | ".join(
         distinct([r for s in SETTINGS for r in results[s][c]], "exit") or "—" for c in COPIERS) + " |")
     lines.append("")
+    if missing:
+        lines.append("The server answered 404 (a link to a file the site does not have) for: "
+                     + ", ".join(f"`{p}`" for p in missing[:10]) + (" and more" if len(missing) > 10 else "")
+                     + "; tidewell-cli exits 5 and wget and wget2 exit 8 after such an answer.")
+        lines.append("")
     if not keep_alive:
         lines.append("tidewell-cli --keep-alive: not run, this build's --help does not name the option.")
         lines.append("")
@@ -272,16 +292,23 @@ def site_table(title, results, keep_alive):
     return "\n".join(lines)
 
 
+def git(*words):
+    return subprocess.run(["git", "-C", HERE, *words], capture_output=True, text=True).stdout.strip() or "?"
+
+
+def load_average():
+    return ", ".join(f"{v:.2f}" for v in os.getloadavg())
+
+
 def machine_line(cli):
-    commit = subprocess.run(["git", "-C", HERE, "rev-parse", "--short", "HEAD"], capture_output=True,
-                            text=True).stdout.strip() or "?"
     memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / 2**30
-    load = ", ".join(f"{v:.2f}" for v in os.getloadavg())
-    return (f"Machine: {platform.machine()}, {os.cpu_count()} cores (shared), {memory:.1f} GiB RAM, "
-            f"{platform.platform()}, Python {platform.python_version()}; load average at the start {load}. "
-            f"tidewell-cli {tool_version([cli, '--version'])} built from commit {commit}; "
-            f"{tool_version(['wget2', '--version'])}; {tool_version(['wget', '--version'])}; "
-            f"nginx {nginx_version()}.")
+    return (f"Machine: {platform.machine()}, {os.cpu_count()} cores shared with other work, "
+            f"{memory:.1f} GiB RAM, {platform.platform()}, Python {platform.python_version()}. "
+            f"tidewell-cli {tool_version([cli, '--version'])}, a Release build of the tree at commit "
+            f"{git('rev-parse', '--short', 'HEAD')} (whose src/ last changed in "
+            f"{git('log', '-1', '--format=%h', '--', ':(top)src')}), wget2 {tool_version(['wget2', '--version'])}, "
+            f"wget {tool_version(['wget', '--version'])}, nginx {nginx_version()}. Load average "
+            f"(1, 5, 15 minutes) at the start: LOAD_START; at the end: LOAD_END.")
 
 
 def write_section(path, text):
@@ -337,15 +364,18 @@ def main():
              f"{args.runs} rounds; each round runs every copier once in each setting, the copiers' order "
              f"turning from round to round. tidewell-cli speaks HTTP/1.0 without --keep-alive, so the "
              f"server closes after each answer whichever server it asks.", ""]
-    print("\n".join(intro), flush=True)
+    load_start = load_average()
     tables = []
     for site in sites:
         print(f"{site}:", file=sys.stderr, flush=True)
-        title, results = race_site(site, args, cli, keep_alive)
-        tables.append(site_table(title, results, keep_alive))
-        print(tables[-1] + "\n", flush=True)
+        title, results, missing = race_site(site, args, cli, keep_alive)
+        tables.append(site_table(title, results, keep_alive, missing))
+        print(tables[-1] + "\n", file=sys.stderr, flush=True)
+    text = "\n".join(intro).replace("LOAD_START", load_start).replace("LOAD_END", load_average())
+    section = text + "\n" + "\n\n".join(tables) + "\n"
+    print(section, flush=True)
     if not args.no_results:
-        write_section(args.results, "\n".join(intro) + "\n" + "\n\n".join(tables) + "\n")
+        write_section(args.results, section)
         print(f"written to {args.results}", file=sys.stderr)
 
 
