@@ -44,6 +44,7 @@ struct CliOptions
     int rate = kDefaultStartRate;
     bool queryPages = false;
     bool otherHosts = true;
+    bool keepAlive = false;
     int maxQueriesPerPath = SiteJob().maxQueriesPerPath;
 };
 

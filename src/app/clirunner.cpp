@@ -131,6 +131,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     engine.SetTimeoutInterval(options.timeoutSeconds * kMsPerSecond);
     engine.Job().queryPages = options.queryPages;
     engine.Job().otherHosts = options.otherHosts;
+    engine.Job().keepAlive = options.keepAlive;
     engine.Job().maxQueriesPerPath = options.maxQueriesPerPath;
     if (options.types) {
         engine.SetFileTypeFilterSource(

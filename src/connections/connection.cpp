@@ -319,10 +319,11 @@ bool Connection::ReadFromSocket()
         }
         if (got.result == Transfer::WouldBlock)
             break;
-        // A reset (or any other failure) is not an end of data: the response is incomplete.
+        // A reset (or any other failure) is not an end of data: the response is incomplete. It is
+        // announced all the same, so that a handler waiting on a kept connection sees it at once.
         m_state = Error;
         ReleaseSocket();
-        return gotBytes;
+        return true;
     }
     return gotBytes;
 }

@@ -19,7 +19,7 @@
 //   reads Connected rather than Closing: a handler that yielded must not take the close for the
 //   end of a response whose last bytes it has not seen.
 // - A reset by the peer reads as Error, never as Closing; bytes received before it are still
-//   handed over.
+//   handed over, and dataArrival() is raised for it even without bytes.
 // - A secure connection keeps every promise above for the decrypted bytes: the end of the stream,
 //   with or without the server's close_notify, is seen with its last bytes, and bytes decrypted
 //   ahead are announced even when the socket itself has nothing more to read. connected() is

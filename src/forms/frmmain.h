@@ -166,6 +166,9 @@ private:
     // Style sheets, scripts, images and fonts that pages embed are fetched from any host;
     // remembered in the settings store, on unless turned off.
     QAction *mnuotherhosts = nullptr;
+    // Requests ask for kept-alive connections, reused for the host's next fetch; remembered in
+    // the settings store.
+    QAction *mnukeepalive = nullptr;
     QAction *mnupref = nullptr;
     QMenu *mnuhelp = nullptr;
     QAction *mnuabout = nullptr;

@@ -253,6 +253,8 @@ void frmMain::CreateMenus()
     mnuotherhosts
         = remembered("mnuotherhosts", QStringLiteral("Copy Embedded Files from &Other Hosts"),
             QStringLiteral("OtherHosts"), true, &SiteJob::otherHosts);
+    mnukeepalive = remembered("mnukeepalive", QStringLiteral("&Keep Connections Alive"),
+        QStringLiteral("KeepAlive"), false, &SiteJob::keepAlive);
     mnupref = action(mnusites, "mnupref", QStringLiteral("&Preferences..."));
 
     mnuhelp = menuBar()->addMenu(QStringLiteral("&Help"));

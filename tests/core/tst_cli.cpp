@@ -105,7 +105,8 @@ std::string Summary(const char *arguments)
         summary += type;
     summary += " r" + std::to_string(o.rate) + " m" + std::to_string(o.maxMemory) + " "
         + (o.quiet ? "q" : "-") + (o.queryPages ? "p" : "-") + (o.otherHosts ? "h" : "-")
-        + (o.checkCertificates ? "c" : "-") + " " + std::to_string(o.maxQueriesPerPath);
+        + (o.keepAlive ? "k" : "") + (o.checkCertificates ? "c" : "-") + " "
+        + std::to_string(o.maxQueriesPerPath);
     for (const ConnectTo &entry : o.connectTo)
         summary += " " + entry.host.toStdString() + ">" + entry.address.toStdString() + ":"
             + std::to_string(entry.port);
@@ -123,6 +124,7 @@ TEST(CliOptions, ArgumentsAreReadIntoOptionsWithoutBeingApplied)
             "x.com c24 t5 .html.gif" + defaults + " q-hc 200"},
         {"--rate 0 --max-memory 2M --query-pages --max-queries-per-path 7 --no-other-hosts x.com",
             "x.com c3 t20 default r0 m2097152 -p-c 7"},
+        {"--keep-alive x.com", "x.com c3 t20 default" + defaults + " --hkc 200"},
         {"--connect-to a.test:[::1]:8080 --connect-to b.test:127.0.0.1:80 --no-check-certificate "
          "--ca-certificate ca.pem https://x.com/",
             "https://x.com/ c3 t20 default" + defaults

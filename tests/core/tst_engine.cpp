@@ -250,6 +250,71 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
         EXPECT_FALSE(timer->isActive());
 }
 
+TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
+{
+    struct Case
+    {
+        std::string path;
+        Route route;
+        std::string stored;
+        const char *reason; // nullptr: stored, no failure
+    };
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\n";
+    Route chunked = Route::Raw(ok
+        + "Transfer-Encoding: chunked\r\n\r\n4;name=value\r\nWiki\r\n0B\r\npedia in ch\r\n"
+          "0\r\nExpires: never\r\n\r\n");
+    chunked.behaviours = {Behaviour::InPieces({7}, 1)};
+    Route longer = Route::Raw(ok + "Content-Length: 9\r\n\r\nabc");
+    longer.behaviours = {Behaviour::Cut(1000)};
+    Route http10 = Route::Raw("HTTP/1.0 200 OK\r\nContent-Type: image/gif\r\n\r\nto the close");
+    http10.behaviours = {Behaviour::Cut(1000)};
+    // Closed unanswered three times, the first on a kept connection: that one costs no try.
+    Route dropped = Route::Page("whole", "image/gif");
+    dropped.behaviours = {Behaviour::Cut(0), Behaviour::Cut(0), Behaviour::Cut(0), {}};
+    const std::vector<Case> cases = {
+        {"/a.html", Route::Page("a"), Stored("a"), nullptr},
+        {"/dropped.gif", dropped, "whole", nullptr},
+        {"/b.html", Route::Page("b"), Stored("b"), nullptr},
+        {"/chunked.gif", chunked, "Wikipedia in ch", nullptr},
+        {"/shorter.gif", Route::Raw(ok + "Content-Length: 3\r\n\r\nabcdef"), "abc", nullptr},
+        {"/longer.gif", longer, "abc", "incomplete: 3 of 9 bytes"},
+        {"/http10.gif", http10, "to the close", nullptr},
+        {"/c.html", Route::Page("c"), Stored("c"), nullptr},
+    };
+    std::string links;
+    for (const Case &c : cases) {
+        links += "<img src='" + c.path.substr(1) + "'>";
+        m_server.SetRoute(c.path, c.route);
+    }
+    m_server.SetRoute("/", Route::Page(links));
+    m_server.SetKeptAnswers(3);
+    m_engine.Job().keepAlive = true;
+    m_engine.SetConnectionCount(1);
+    std::map<QString, QString> failures;
+    QObject::connect(&m_engine, &Engine::fetchFailed, &m_engine,
+        [&](const std::string &url, const Failure &failure) {
+            failures[DisplayText(url)] = FailureText(failure);
+        });
+
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+
+    std::map<QString, QString> expected;
+    for (const Case &c : cases) {
+        EXPECT_EQ(File(c.path.substr(1)), c.stored) << c.path;
+        if (c.reason)
+            expected[QStringLiteral("www.site.test") + DisplayText(c.path)]
+                = QString::fromLatin1(c.reason);
+    }
+    EXPECT_EQ(failures, expected);
+    for (const test::Request &request : m_server.Requests())
+        EXPECT_NE(
+            request.raw.find(" HTTP/1.1\r\nHost: www.site.test\r\nConnection: keep-alive\r\n"),
+            std::string::npos)
+            << request.raw;
+    // Each connection carried up to three answers, unless one ended it early.
+    EXPECT_LT(m_server.Connections(), static_cast<int>(m_server.Requests().size()));
+}
+
 TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
 {
     m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()) + ":.js:"; });

@@ -1,6 +1,7 @@
 // Reading start URLs, redirects and their answers, the request on the wire, and naming what is
 // stored for them.
 
+#include "connections/bodyframing.h"
 #include "connections/httpmessage.h"
 #include "connections/siteaddress.h"
 #include "output/localpath.h"
@@ -180,6 +181,62 @@ TEST(HttpMessage, LengthsAndFaultsOfAResponseAsReceived)
     for (const auto &[response, announced, fault] : cases) {
         EXPECT_EQ(ParseResponse(response).announcedLength, announced) << response;
         EXPECT_EQ(ParseResponse(response).fault, fault) << response;
+    }
+}
+
+TEST(HttpMessage, AChunkedBodyIsWholeAtItsLastChunkAndItsTrailers)
+{
+    using Decoded = std::optional<std::string>;
+    const std::pair<std::string, Decoded> cases[] = {
+        {"5\r\nhello\r\n0\r\n\r\n", "hello"},
+        {"4;name=value\r\nWiki\r\n0B\r\npedia in ch\r\n0;end\r\nExpires: x\r\nA: b\r\n\r\n",
+            "Wikipedia in ch"},
+        {"3\nabc\n0\n\n", "abc"},
+        {"a \r\n0123456789\r\n0\r\n\r\n", "0123456789"},
+        {"0\r\n\r\n", ""},
+        {"zz\r\nhello\r\n0\r\n\r\n", std::nullopt},
+        {"5\r\nhelloX\r\n0\r\n\r\n", std::nullopt},
+        {"\r\n", std::nullopt},
+        {"ffffffffffffffff\r\n", std::nullopt},
+    };
+    for (const auto &[body, decoded] : cases) {
+        // Fed as it arrives, byte by byte: partial up to the last byte, then whole or broken.
+        ChunkedReader reader;
+        ChunkedReader::State state = ChunkedReader::State::Partial;
+        std::size_t fed = 0;
+        while (state == ChunkedReader::State::Partial && fed < body.size())
+            state = reader.Read(std::string_view(body).substr(0, ++fed));
+        if (!decoded) {
+            EXPECT_EQ(state, ChunkedReader::State::Broken) << body;
+            continue;
+        }
+        EXPECT_EQ(state, ChunkedReader::State::Whole) << body;
+        EXPECT_EQ(fed, body.size()) << body;
+        std::string text = "head" + body + "next answer";
+        EXPECT_TRUE(DecodeChunked(text, 4, 4 + reader.End())) << body;
+        EXPECT_EQ(text, "head" + *decoded);
+    }
+}
+
+TEST(HttpMessage, AKeptAliveAnswerEndsByItsLengthItsChunksOrItsClose)
+{
+    const std::tuple<std::string, Framing, bool> cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", Framing::Length, true},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n",
+            Framing::Chunked, true},
+        {"HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 5\r\n\r\n", Framing::UntilClose,
+            false},
+        {"HTTP/1.1 200 OK\r\n\r\n", Framing::UntilClose, false},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n", Framing::UntilClose, false},
+        {"HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 5\r\n\r\n", Framing::Length,
+            true},
+        {"HTTP/1.1 304 Not Modified\r\n\r\n", Framing::NoBody, true},
+        {"HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n", Framing::NoBody, false},
+    };
+    for (const auto &[head, framing, reusable] : cases) {
+        const BodyFrame frame = FrameOf(ParseResponse(head));
+        EXPECT_EQ(frame.framing, framing) << head;
+        EXPECT_EQ(frame.reusable, reusable) << head;
     }
 }
 

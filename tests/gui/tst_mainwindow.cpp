@@ -131,7 +131,8 @@ TEST_F(MainWindowTest, SitesMenuChoicesAreAppliedToTheJobAndRemembered)
 {
     const std::tuple<const char *, bool SiteJob::*, bool> entries[]
         = {{"mnuquerypages", &SiteJob::queryPages, false},
-            {"mnuotherhosts", &SiteJob::otherHosts, true}};
+            {"mnuotherhosts", &SiteJob::otherHosts, true},
+            {"mnukeepalive", &SiteJob::keepAlive, false}};
     for (const auto &[name, choice, byDefault] : entries) {
         SCOPED_TRACE(name);
         auto *entry = Child<QAction>(window.get(), name);

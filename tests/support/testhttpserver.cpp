@@ -31,8 +31,13 @@ public:
         connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
     }
 
-    void Begin(std::string response, const Behaviour &how, std::size_t headLength, int latencyMs)
+    void Begin(std::string response, const Behaviour &how, std::size_t headLength, int latencyMs,
+        bool keepOpen)
     {
+        ++m_answered;
+        m_keepOpen = keepOpen;
+        m_sent = 0;
+        m_piece = 0;
         m_response = std::move(response);
         m_how = how;
         if (how.kind != Behaviour::Kind::Whole && how.kind != Behaviour::Kind::Pieces)
@@ -41,20 +46,28 @@ public:
         QTimer::singleShot(latencyMs, this, &Exchange::SendNext);
     }
 
+    int Answered() const { return m_answered; }
+
 private:
     void OnReadyRead()
     {
         const QByteArray data = m_socket->readAll();
-        // Bytes after the request are dropped: unread, they would turn the closing FIN into a
-        // reset.
-        if (m_answering)
+        // Bytes after the request are dropped, unless the connection may carry another: unread,
+        // they would turn the closing FIN into a reset.
+        if (m_answering && m_server.KeptAnswers() == 0)
             return;
         m_received.append(data.constData(), static_cast<std::size_t>(data.size()));
+        TakeRequest();
+    }
+
+    void TakeRequest()
+    {
         const std::size_t end = m_received.find("\r\n\r\n");
-        if (end == std::string::npos)
+        if (m_answering || end == std::string::npos)
             return;
         m_answering = true;
         Request request {m_received.substr(0, end + 4), {}};
+        m_received.erase(0, end + 4);
         const std::size_t start = request.raw.find(' ') + 1;
         request.path = QByteArray::fromPercentEncoding(
             QByteArray::fromStdString(
@@ -80,6 +93,10 @@ private:
         } else if (m_how.kind == Behaviour::Kind::Reset || !m_how.closeNotify) {
             m_resetWait.start();
             EndWhenDelivered();
+        } else if (m_keepOpen
+            && (m_how.kind == Behaviour::Kind::Whole || m_how.kind == Behaviour::Kind::Pieces)) {
+            m_answering = false;
+            TakeRequest();
         } else if (m_how.kind != Behaviour::Kind::Stall) {
             m_socket->disconnectFromHost();
         }
@@ -114,6 +131,9 @@ private:
     Behaviour m_how;
     std::size_t m_sent = 0;
     std::size_t m_piece = 0;
+    int m_answered = 0;
+    bool m_keepOpen = false;
+
     QElapsedTimer m_resetWait;
 };
 
@@ -137,6 +157,7 @@ void TestHttpServer::incomingConnection(qintptr descriptor)
     auto *socket = new QSslSocket;
     if (!socket->setSocketDescriptor(descriptor))
         return delete socket;
+    ++m_connections;
     new Exchange(*this, socket);
     if (m_key.isNull())
         return;
@@ -168,17 +189,19 @@ void TestHttpServer::Answer(Exchange &exchange, Request request)
     const Behaviour how = route.behaviours.empty()
         ? Behaviour::Whole()
         : route.behaviours[std::min(served++, route.behaviours.size() - 1)];
+    const bool kept = m_keptAnswers > 0 && request.raw.find(" HTTP/1.1\r\n") != std::string::npos;
     std::string head;
     if (!route.raw) {
         // No reason phrase: the reader names the status by its code.
-        head = "HTTP/1.0 " + std::to_string(route.status)
+        head = (kept ? "HTTP/1.1 " : "HTTP/1.0 ") + std::to_string(route.status)
             + " \r\nContent-Type: " + route.contentType + "\r\n" + route.extraHeaders
             + (how.contentLength ? "Content-Length: " + std::to_string(route.body.size()) + "\r\n"
                                  : "")
             + "\r\n";
     }
     m_requests.push_back(std::move(request));
-    exchange.Begin(head + route.body, how, head.size(), m_latencyMs);
+    exchange.Begin(head + route.body, how, head.size(), m_latencyMs,
+        kept && exchange.Answered() + 1 < m_keptAnswers);
 }
 
 } // namespace tw::test

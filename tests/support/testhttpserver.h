@@ -110,6 +110,11 @@ public:
         m_fallback = std::move(fallback);
     }
     void SetLatency(int ms) { m_latencyMs = ms; } // before every answer
+    // An HTTP/1.1 request is answered in HTTP/1.1 on a connection kept open for at most this many
+    // answers, then closed; 0 answers every request in HTTP/1.0 and closes.
+    void SetKeptAnswers(int answers) { m_keptAnswers = answers; }
+    int KeptAnswers() const { return m_keptAnswers; }
+    int Connections() const { return m_connections; }
 
     const std::vector<Request> &Requests() const { return m_requests; }
     std::size_t RequestCount(std::string_view path) const;
@@ -128,6 +133,8 @@ private:
     std::map<std::string, std::size_t, std::less<>> m_served;
     std::function<Route(const std::string &path)> m_fallback;
     int m_latencyMs = 0;
+    int m_keptAnswers = 0;
+    int m_connections = 0;
     std::vector<Request> m_requests;
 };
 
