@@ -298,12 +298,13 @@ void SlotFetch::ProcessChunk(const FetchGuard &guard)
 
 void SlotFetch::ReadHead()
 {
-    // A head is a few hundred bytes; a server that sends more without ending one is not searched
-    // again and again: its response is judged whole at the close.
-    constexpr std::size_t kLongestHead = 1 << 20;
-    if (m_record.bodyStart || m_record.response.size() > kLongestHead)
+    // A head is a few hundred bytes: a server that sends more without ending one is searched no
+    // further, and its response is judged whole at the close.
+    constexpr std::size_t kLongestHead = 64 * 1024;
+    if (m_record.bodyStart)
         return;
-    const std::optional<HeadEnd> end = HeadEndOf(m_record.response);
+    const std::optional<HeadEnd> end
+        = HeadEndOf(std::string_view(m_record.response).substr(0, kLongestHead));
     if (!end)
         return;
     m_record.bodyStart = end->body;

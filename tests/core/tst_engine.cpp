@@ -280,6 +280,8 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
         {"/longer.gif", longer, "abc", "incomplete: 3 of 9 bytes"},
         {"/http10.gif", http10, "to the close", nullptr},
         {"/c.html", Route::Page("c"), Stored("c"), nullptr},
+        {"/big.gif", Route::Page(std::string(3 << 20, 'x'), "image/gif"), std::string(3 << 20, 'x'),
+            nullptr},
     };
     std::string links;
     for (const Case &c : cases) {
