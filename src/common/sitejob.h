@@ -38,6 +38,9 @@ struct SiteJob
     // Every directory a placeholder was written to during this job, whether or not it was made
     // by it.
     std::set<std::string> placeholderDirs;
+    // The local paths this job has queued, or found taken on disk: no link to them is queued
+    // again.
+    std::unordered_set<std::string, TextHash, std::equal_to<>> knownPaths;
     // The local paths of URLs fetched this job that are not stored under them: each with the file
     // it is stored as (a page without an extension that was a PDF), or empty when nothing was
     // stored (an error status, a type not wanted). They are known all the same.

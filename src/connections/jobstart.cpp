@@ -36,6 +36,7 @@ QString Engine::ConnectNowNow(const QString &startUrl)
     m_job.placeholderDirs.clear();
     m_job.preparedDirs.clear();
     m_job.settledPaths.clear();
+    m_job.knownPaths.clear();
     m_job.queriesOfPath.clear();
     m_job.pathsAtQueryLimit.clear();
     m_job.aSkipped = 0;

@@ -70,11 +70,16 @@ Admission AdmitLink(
 
 Admission AdmitTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
 {
-    // A page may have been stored with ".html" added to its name.
     const std::string &localPath = target.localPath;
-    if (job.settledPaths.contains(localPath) || FileExists(localPath)
-        || FileExists(localPath + ".tmp") || FileExists(localPath + ".html"))
+    if (job.knownPaths.contains(localPath) || job.settledPaths.contains(localPath))
         return Admission::Rejected;
+    // The disk is asked once a path: a file of an earlier copy, or a page stored with ".html"
+    // added to its name.
+    if (FileExists(localPath) || FileExists(localPath + ".tmp")
+        || FileExists(localPath + ".html")) {
+        job.knownPaths.insert(localPath);
+        return Admission::Rejected;
+    }
     if (const UrlType type = TypeOfUrl(target.queued); type.page && type.query) {
         const std::string path = target.queued.substr(0, target.queued.find('?'));
         int &queries = job.queriesOfPath[path];
@@ -93,6 +98,7 @@ Admission AdmitTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
             return Admission::Failed;
     }
     queue.InsertTop(target.queued);
+    job.knownPaths.insert(localPath);
 
     std::string placeholder = localPath + ".tmp";
     if (!AppendLine(kPlaceholderText, placeholder, job))

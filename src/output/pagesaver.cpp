@@ -93,8 +93,11 @@ std::string RewriteStoredBody(
                 continue;
             }
         }
-        result += c;
-        ++i;
+        // The bytes up to the next that a rule above may take are copied at once.
+        const std::size_t run
+            = std::min(rest.size(), std::max<std::size_t>(1, rest.find_first_of(".h\r\n", 1)));
+        result.append(rest.substr(0, run));
+        i += run;
     }
     return result;
 }
