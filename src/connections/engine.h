@@ -11,6 +11,7 @@
 #include "connections/siteaddress.h"
 #include "connections/slotfetch.h"
 #include "connections/tlssession.h"
+#include "extractor/localreferences.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -171,6 +172,8 @@ private:
 
     SiteJob m_job;
     DownloadQueue m_queue;
+    // The targets of the links met this job; forgotten when the job or its site changes.
+    LinkTargets m_linkTargets;
     std::array<std::unique_ptr<SlotFetch>, kSlotCount> m_fetches;
     QTimer *m_scheduler = nullptr;
     std::function<std::string()> m_fileTypeFilterSource;

@@ -56,6 +56,7 @@ QString Engine::ConnectNowNow(const QString &startUrl)
 
 void Engine::StartSiteAt(const SiteAddress &address)
 {
+    m_linkTargets.Clear();
     m_job.secure = address.secure;
     m_job.siteHost = Trim(ReplaceAll(address.host, "www.", ""));
     StartFetch(address.Url(), FetchKind::StartPage);

@@ -461,7 +461,8 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
     const std::string response = stub ? std::move(*stub) : std::move(m_record.response);
     const std::string_view body = stub ? std::string_view(response) : answer.Body(response);
     if (kind != DocumentKind::Other)
-        references = PageReferencesOf(body, kind, base, job, [this] { m_engine.Yield(); });
+        references = PageReferencesOf(
+            body, kind, base, job, m_engine.m_linkTargets, [this] { m_engine.Yield(); });
     const SaveOutcome saved = SaveDownloadedFile(body, savedAs, job,
         [&](std::string_view text, DocumentKind savedKind, std::string_view storedFile) {
             return LocalReferenceEdits(

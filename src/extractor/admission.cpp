@@ -5,6 +5,7 @@
 #include "output/filesystem.h"
 #include "output/localpath.h"
 #include "output/mirrorbounds.h"
+#include "output/pagesaver.h"
 #include "output/placeholders.h"
 
 namespace tw {
@@ -58,6 +59,8 @@ std::optional<LinkTarget> LinkTargetOf(
     target.localPath = LocalPathOf(target.queued, job);
     if (!StaysInOutputDir(target.localPath, job))
         return std::nullopt;
+    const FetchTarget fetched = FetchTargetOf(target.queued);
+    target.storedFile = StoredLocationOf("\\" + fetched.host + fetched.path, job).file;
     return target;
 }
 

@@ -41,6 +41,8 @@ struct LinkTarget
     std::string queued;
     // The local path that tells whether the URL is known.
     std::string localPath;
+    // The file a fetch of it is stored as.
+    std::string storedFile;
 };
 
 // The target of rawLink when it is a web link on the site (or, for a reference a page embeds,

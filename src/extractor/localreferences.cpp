@@ -30,14 +30,37 @@ bool NamesFile(std::string_view storedFile, std::string_view link, std::string_v
 
 } // namespace
 
-std::string StoredFileOf(std::string_view queuedUrl, const SiteJob &job)
+std::shared_ptr<const LinkTarget> LinkTargets::Of(
+    std::string_view link, std::string_view pageBase, const SiteJob &job, bool embedded)
 {
-    const FetchTarget target = FetchTargetOf(queuedUrl);
-    return StoredLocationOf("\\" + target.host + target.path, job).file;
+    // Bounded, so that a site of millions of distinct links cannot make it hold them all.
+    constexpr std::size_t kMostKept = 200'000;
+    std::string key;
+    // The choices a window may change while the job runs are part of the key.
+    const char flags[] = {
+        '\n', embedded ? 'e' : 'l', job.otherHosts ? 'o' : '-', job.queryPages ? 'q' : '-', '\n'};
+    key.reserve(pageBase.size() + sizeof flags + link.size());
+    key.append(pageBase).append(flags, sizeof flags).append(link);
+    if (const auto found = m_known.find(key); found != m_known.end())
+        return found->second;
+    if (m_known.size() >= kMostKept)
+        m_known.clear();
+    std::optional<LinkTarget> target = LinkTargetOf(link, pageBase, job, embedded);
+    auto shared = target ? std::make_shared<const LinkTarget>(std::move(*target)) : nullptr;
+    m_known.emplace(std::move(key), shared);
+    return shared;
+}
+
+std::vector<PageReference> PageReferencesOf(
+    std::string_view body, DocumentKind kind, std::string pageBase, const SiteJob &job)
+{
+    LinkTargets known;
+    return PageReferencesOf(body, kind, std::move(pageBase), job, known);
 }
 
 std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind kind,
-    std::string pageBase, const SiteJob &job, const std::function<void()> &yield)
+    std::string pageBase, const SiteJob &job, LinkTargets &known,
+    const std::function<void()> &yield)
 {
     if (pageBase.empty() || pageBase.back() != '/')
         pageBase += '/';
@@ -49,7 +72,7 @@ std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind 
         const std::string_view link = LinkOf(body, reference);
         if (!link.empty())
             references.push_back({reference.at, std::string(link), reference.embedded,
-                LinkTargetOf(link, pageBase, job, reference.embedded)});
+                known.Of(link, pageBase, job, reference.embedded)});
     }
     return references;
 }
@@ -63,15 +86,14 @@ std::vector<TextEdit> LocalReferenceEdits(const std::vector<PageReference> &refe
     for (const PageReference &reference : references) {
         const std::string &link = reference.link;
         const LinkForm form = FormOfLink(ReplaceAll(link, "\\", "/"));
-        const std::optional<LinkTarget> &target = reference.target;
+        const LinkTarget *target = reference.target.get();
         const auto settled
             = target ? job.settledPaths.find(target->localPath) : job.settledPaths.end();
         std::string replacement;
         // A URL answered with an error or a type not wanted has no file to lead to.
         if (target && (settled == job.settledPaths.end() || !settled->second.empty())) {
-            const std::string file = settled == job.settledPaths.end()
-                ? StoredFileOf(target->queued, job)
-                : settled->second;
+            const std::string file
+                = settled == job.settledPaths.end() ? target->storedFile : settled->second;
             if (form == LinkForm::Relative && NamesFile(storedFile, link, file))
                 continue;
             replacement = RelativeHref(storedFile, file);

@@ -12,15 +12,14 @@
 #include "output/pagesaver.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tw {
-
-// The file a fetch of queuedUrl is stored as.
-std::string StoredFileOf(std::string_view queuedUrl, const SiteJob &job);
 
 // One reference of a document as the copy sees it.
 struct PageReference
@@ -28,7 +27,22 @@ struct PageReference
     std::size_t at = 0; // where its link begins in the document
     std::string link; // the URL as written, less its fragment
     bool embedded = false; // the document loads it into itself (Reference::embedded)
-    std::optional<LinkTarget> target; // what the copy fetches for it, when it fetches anything
+    // What the copy fetches for it, when it fetches anything.
+    std::shared_ptr<const LinkTarget> target;
+};
+
+// The targets of the links met so far in one job, by the page's folder, the link and whether it
+// is embedded: a site's pages repeat the same links (menus, sidebars, footers), and each is worked
+// out once. The site and the wanted types must stay as they were when the targets were found.
+class LinkTargets
+{
+public:
+    std::shared_ptr<const LinkTarget> Of(
+        std::string_view link, std::string_view pageBase, const SiteJob &job, bool embedded);
+    void Clear() { m_known.clear(); }
+
+private:
+    std::unordered_map<std::string, std::shared_ptr<const LinkTarget>> m_known;
 };
 
 // The references of body (a document of kind found at a URL whose directory is pageBase; "/" is
@@ -37,7 +51,11 @@ struct PageReference
 // through it.
 inline constexpr std::size_t kReferencesPerYield = 1000;
 std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind kind,
-    std::string pageBase, const SiteJob &job, const std::function<void()> &yield = {});
+    std::string pageBase, const SiteJob &job, LinkTargets &known,
+    const std::function<void()> &yield = {});
+// The same with targets worked out for this document alone.
+std::vector<PageReference> PageReferencesOf(
+    std::string_view body, DocumentKind kind, std::string pageBase, const SiteJob &job);
 
 // The edits that point the references of a document stored as storedFile at the copy, in order
 // of position. A relative reference that already reaches its stored file from disk is left as

@@ -52,6 +52,14 @@ std::size_t ParentLinkAt(std::string_view rest)
     return 0;
 }
 
+// The bytes at which a rule of RewriteStoredBody may apply.
+constexpr std::array<bool, 256> kMayBeRewritten = [] {
+    std::array<bool, 256> table {};
+    for (const unsigned char c : {'.', 'h', '\r', '\n'})
+        table[c] = true;
+    return table;
+}();
+
 } // namespace
 
 std::string RewriteStoredBody(
@@ -94,8 +102,9 @@ std::string RewriteStoredBody(
             }
         }
         // The bytes up to the next that a rule above may take are copied at once.
-        const std::size_t run
-            = std::min(rest.size(), std::max<std::size_t>(1, rest.find_first_of(".h\r\n", 1)));
+        std::size_t run = 1;
+        while (run < rest.size() && !kMayBeRewritten[static_cast<unsigned char>(rest[run])])
+            ++run;
         result.append(rest.substr(0, run));
         i += run;
     }
