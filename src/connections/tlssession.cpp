@@ -20,19 +20,26 @@ struct ContextFree
 };
 using ContextPtr = std::unique_ptr<SSL_CTX, ContextFree>;
 
-// Sessions keep their own reference, so a context replaced by new trust outlives them.
+// Sessions keep their own reference, so a context replaced by new trust outlives them. It is
+// made for the first secure connection: reading the system's authorities takes longer than a
+// small plain copy.
 ContextPtr &CurrentContext()
 {
     static ContextPtr context;
     return context;
 }
 
-bool AddAuthorities(SSL_CTX *context, const std::string &pem)
+TlsTrust &CurrentTrust()
+{
+    static TlsTrust trust;
+    return trust;
+}
+
+bool AddAuthorities(X509_STORE *store, const std::string &pem)
 {
     BIO *input = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
     if (input == nullptr)
         return false;
-    X509_STORE *store = SSL_CTX_get_cert_store(context);
     int added = 0;
     while (X509 *certificate = PEM_read_bio_X509(input, nullptr, nullptr, nullptr)) {
         if (X509_STORE_add_cert(store, certificate) == 1)
@@ -56,7 +63,8 @@ ContextPtr MakeContext(const TlsTrust &trust)
     // Many servers end an HTTP/1.0 answer by closing without close_notify; that is still its end.
     SSL_CTX_set_options(context.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
     SSL_CTX_set_default_verify_paths(context.get());
-    if (!trust.extraAuthorities.empty() && !AddAuthorities(context.get(), trust.extraAuthorities))
+    if (!trust.extraAuthorities.empty()
+        && !AddAuthorities(SSL_CTX_get_cert_store(context.get()), trust.extraAuthorities))
         return nullptr;
     SSL_CTX_set_verify(context.get(), trust.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
     return context;
@@ -66,7 +74,7 @@ SSL_CTX *Context()
 {
     ContextPtr &context = CurrentContext();
     if (!context)
-        context = MakeContext(TlsTrust {});
+        context = MakeContext(CurrentTrust());
     return context.get();
 }
 
@@ -102,10 +110,15 @@ int ClampedSize(std::size_t size)
 
 bool SetTlsTrust(const TlsTrust &trust)
 {
-    ContextPtr context = MakeContext(trust);
-    if (!context)
-        return false;
-    CurrentContext() = std::move(context);
+    if (!trust.extraAuthorities.empty()) {
+        X509_STORE *readable = X509_STORE_new();
+        const bool read = readable != nullptr && AddAuthorities(readable, trust.extraAuthorities);
+        X509_STORE_free(readable);
+        if (!read)
+            return false;
+    }
+    CurrentTrust() = trust;
+    CurrentContext().reset();
     return true;
 }
 
