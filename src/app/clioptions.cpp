@@ -125,6 +125,8 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     const QCommandLineOption keepAlive(QStringLiteral("keep-alive"),
         QStringLiteral("Ask over HTTP/1.1 for connections that stay open, and send a host's next "
                        "request on a connection it kept open."));
+    const QCommandLineOption noRecord(QStringLiteral("no-record"),
+        QStringLiteral("Keep no record of the copy (.tidewell/copy.sqlite) and write no report."));
     const QCommandLineOption check(QStringLiteral("check"),
         QStringLiteral("Copy nothing: check how the copy in DIR browses from disk, write a report "
                        "beside it (DIR-report.html) and exit with 6 when some references do not "
@@ -143,8 +145,8 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     QCommandLineOption outputWithDefault = output;
     outputWithDefault.setDescription(output.description().arg(defaultDir));
     parser.addOptions({outputWithDefault, connections, timeout, types, connectTo, caCertificate,
-        noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts, keepAlive, check,
-        report, quiet, help, version});
+        noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts, keepAlive,
+        noRecord, check, report, quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
                        "https://localhost:8443/; none with --check."));
@@ -226,6 +228,7 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     options.queryPages = parser.isSet(queryPages);
     options.otherHosts = !parser.isSet(noOtherHosts);
     options.keepAlive = parser.isSet(keepAlive);
+    options.record = !parser.isSet(noRecord);
     for (const QString &value : parser.values(connectTo)) {
         auto entry = ParseConnectTo(value);
         if (const auto *rejection = std::get_if<CliRejection>(&entry))

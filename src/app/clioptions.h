@@ -45,6 +45,7 @@ struct CliOptions
     bool queryPages = false;
     bool otherHosts = true;
     bool keepAlive = false;
+    bool record = true;
     int maxQueriesPerPath = SiteJob().maxQueriesPerPath;
 };
 

@@ -2,6 +2,7 @@
 
 #include "app/checkcommand.h"
 #include "app/clioptions.h"
+#include "forms/copyjournal.h"
 
 #include "common/stringops.h"
 #include "common/textconversion.h"
@@ -138,6 +139,8 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
             [filter = FileTypeFilterOf(*options.types)] { return filter; });
     }
 
+    CopyJournal journal(engine);
+    journal.SetEnabled(options.record);
     QEventLoop loop;
     QObject::connect(&engine, &Engine::siteCompleted, &loop, [&loop] { loop.exit(CliCompleted); });
     // A live progress line is rewritten in place, so other lines first clear it.
@@ -194,6 +197,13 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const int code = engine.IsRunning() ? loop.exec() : int(CliCompleted);
 
     out << clearLine;
+    const std::string report = journal.WriteReport();
+    if (options.record && !options.quiet) {
+        if (report.empty())
+            err << "tidewell-cli: no report: " << FromLocalText(journal.Error()) << '\n';
+        else
+            out << "Report: " << FromLocalText(FileSystem::NativePath(report)) << '\n';
+    }
     if (code == CliSiteFailed) {
         err << "tidewell-cli: could not copy " << startUrl << ": " << siteFailure << '\n'
             << Qt::flush;

@@ -27,6 +27,10 @@ Engine::Engine(QObject *parent)
     connect(m_scheduler, &QTimer::timeout, this, &Engine::tmrMove_Timer);
     for (int n = 1; n <= kSlotCount; ++n)
         m_fetches[n - 1] = std::make_unique<SlotFetch>(*this, n);
+    connect(
+        &m_queue, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first) {
+            Q_EMIT urlQueued(m_queue.At(static_cast<std::size_t>(first)));
+        });
 }
 
 Engine::~Engine() = default;
@@ -232,8 +236,9 @@ int Engine::FindFreeSlot(const std::string &host) const
     return closed != 0 ? closed : keptForOther;
 }
 
-void Engine::ReportFailure(const std::string &url, const Failure &failure)
+void Engine::ReportFailure(const std::string &url, Failure failure, int tries)
 {
+    failure.tries = tries;
     ++m_job.aFailures;
     Q_EMIT fetchFailed(url, failure);
 }

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class QTimer;
@@ -42,6 +43,18 @@ inline constexpr int kMaxConnectionsPerOtherHost = 4;
 inline constexpr std::int64_t kYieldIntervalNs = 2'000'000;
 // A start page that moved is followed this many times at most.
 inline constexpr int kMaxStartMoves = 10;
+
+// What the copy keeps of a fetch it stored.
+struct StoredFetch
+{
+    std::string file; // the stored file, in system form
+    int status = 0;
+    std::int64_t size = 0; // of the body as received
+    std::string contentType;
+    std::string lastModified;
+    std::string etag;
+    int tries = 0;
+};
 
 class Engine final : public QObject
 {
@@ -121,6 +134,12 @@ Q_SIGNALS:
     void fetchFailed(const std::string &url, const tw::Failure &failure);
     // The answer at url was not stored: its type (contentType) is not wanted.
     void fetchSkipped(const std::string &url, const std::string &contentType);
+    // The answer at url was stored, as fetch tells.
+    void fetchStored(const std::string &url, const tw::StoredFetch &fetch);
+    // url waits in the queue.
+    void urlQueued(const std::string &url);
+    // A saved page links to url, which the copy does not fetch, for cause; once a job.
+    void linkSkipped(const std::string &url, tw::SkipCause cause);
     // The start page could not be fetched: the job has stopped, nothing is complete.
     void siteFailed(const tw::Failure &failure);
     // The job goes on from another start URL (the site moved, or its "www." form does not
@@ -153,8 +172,8 @@ private:
     // The queued URL may start now: its host is the site's, or another with fewer than
     // kMaxConnectionsPerOtherHost connections busy.
     bool HasRoomFor(const std::string &queuedUrl) const;
-    // Counts url as failed, once, and reports it.
-    void ReportFailure(const std::string &url, const Failure &failure);
+    // Counts url as failed after tries, once, and reports it.
+    void ReportFailure(const std::string &url, Failure failure, int tries);
     // A fetch has ended: the job is complete once no URL waits and no fetch runs; without a
     // start rate, the waiting URLs start at once.
     void CompleteSiteWhenDone();
@@ -174,6 +193,8 @@ private:
     DownloadQueue m_queue;
     // The targets of the links met this job; forgotten when the job or its site changes.
     LinkTargets m_linkTargets;
+    // The URLs reported by linkSkipped this job.
+    std::unordered_set<std::string> m_skippedLinks;
     std::array<std::unique_ptr<SlotFetch>, kSlotCount> m_fetches;
     QTimer *m_scheduler = nullptr;
     std::function<std::string()> m_fileTypeFilterSource;

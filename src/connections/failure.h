@@ -31,6 +31,8 @@ struct Failure
     std::int64_t received = 0;
     std::int64_t announced = 0;
     std::string detail;
+    // How many tries were made.
+    int tries = 0;
 };
 
 // The server's certificate or the TLS handshake was refused: no try can pass.

@@ -54,7 +54,7 @@ void SlotFetch::FailTry(TryFailure failure)
         m_engine.FailJob(m_number, reason);
         return;
     }
-    m_engine.ReportFailure(m_record.url, reason);
+    m_engine.ReportFailure(m_record.url, reason, m_record.attempt);
     m_engine.CompleteSiteWhenDone();
 }
 
@@ -86,7 +86,7 @@ void SlotFetch::FailFetch(const Failure &failure)
     }
     ShowIdle();
     Q_EMIT m_engine.slotFailed(m_number, failure);
-    m_engine.ReportFailure(m_record.url, failure);
+    m_engine.ReportFailure(m_record.url, failure, m_record.attempt);
     m_engine.CompleteSiteWhenDone();
 }
 

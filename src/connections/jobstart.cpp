@@ -37,6 +37,7 @@ QString Engine::ConnectNowNow(const QString &startUrl)
     m_job.preparedDirs.clear();
     m_job.settledPaths.clear();
     m_job.knownPaths.clear();
+    m_skippedLinks.clear();
     m_job.queriesOfPath.clear();
     m_job.pathsAtQueryLimit.clear();
     m_job.aSkipped = 0;

@@ -471,11 +471,19 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
         });
     if (!YieldFor(guard))
         return false;
-    if (saved.kind == SaveOutcome::Kind::Stored)
+    if (saved.kind == SaveOutcome::Kind::Stored) {
         ++job.aFiles;
-    else
-        m_engine.ReportFailure(
-            m_record.url, {.kind = Failure::Kind::NotStored, .detail = saved.reason});
+        Q_EMIT m_engine.fetchStored(m_record.url,
+            {.file = stored.file,
+                .status = answer.status,
+                .size = static_cast<std::int64_t>(body.size()),
+                .contentType = contentType,
+                .lastModified = answer.Field("Last-Modified").value_or(""),
+                .etag = answer.Field("ETag").value_or(""),
+                .tries = m_record.attempt});
+    } else
+        m_engine.ReportFailure(m_record.url,
+            {.kind = Failure::Kind::NotStored, .detail = saved.reason}, m_record.attempt);
     if (typedByServer)
         LeadOnFromItsName(stored.file);
     return true;
@@ -484,10 +492,15 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
 void SlotFetch::Scan(const std::vector<PageReference> &references, const FetchGuard &guard)
 {
     SiteJob &job = Job();
+    for (const PageReference &reference : references) {
+        if (reference.skipped && m_engine.m_skippedLinks.insert(reference.skipped->url).second)
+            Q_EMIT m_engine.linkSkipped(reference.skipped->url, reference.skipped->cause);
+    }
     if (!ExtractLinks(references, m_engine.m_queue, job, [this, &guard] { return YieldFor(guard); })
         && guard.StillCurrent()) {
-        m_engine.ReportFailure(
-            m_record.url, {.kind = Failure::Kind::LinksNotFollowed, .detail = job.lastWriteError});
+        m_engine.ReportFailure(m_record.url,
+            {.kind = Failure::Kind::LinksNotFollowed, .detail = job.lastWriteError},
+            m_record.attempt);
     }
     if (!guard.StillCurrent())
         return;

@@ -64,6 +64,27 @@ std::optional<LinkTarget> LinkTargetOf(
     return target;
 }
 
+std::optional<SkippedLink> WhyNotFollowed(
+    std::string_view rawLink, std::string_view base, const SiteJob &job, bool embedded)
+{
+    const std::optional<std::string> normalized
+        = NormalizeLink(rawLink, base, job.siteHost, job.secure, true);
+    if (!normalized)
+        return std::nullopt;
+    std::string url = TidyLink(ResolveDotDot(*normalized));
+    if (url.ends_with('?'))
+        url.pop_back();
+    if (!IsOnSite(url, job.siteHost) && !(embedded && job.otherHosts))
+        return SkippedLink {std::move(url), SkipCause::OtherHost};
+    if (IsWantedType(url, job.FileTypeFilter, job.queryPages))
+        return std::nullopt;
+    const UrlType type = TypeOfUrl(url);
+    const bool queryPage
+        = type.page && type.query && !job.queryPages && IsWantedType(url, job.FileTypeFilter, true);
+    return SkippedLink {
+        std::move(url), queryPage ? SkipCause::QueryPage : SkipCause::TypeNotWanted};
+}
+
 Admission AdmitLink(
     std::string_view rawLink, std::string_view base, SiteJob &job, QueueSink &queue, bool embedded)
 {

@@ -45,6 +45,21 @@ struct LinkTarget
     std::string storedFile;
 };
 
+// Why a web link the copy could have fetched is not followed.
+enum class SkipCause {
+    OtherHost, // a link (not an embedded file) to another host, or any file of one when off
+    QueryPage, // a page with a query, while such pages are not followed
+    TypeNotWanted, // its name's type is not among the wanted ones
+};
+struct SkippedLink
+{
+    std::string url; // as it would have been queued
+    SkipCause cause = SkipCause::OtherHost;
+};
+// For a link LinkTargetOf gives no target: why, when it names a web URL at all.
+std::optional<SkippedLink> WhyNotFollowed(
+    std::string_view rawLink, std::string_view base, const SiteJob &job, bool embedded);
+
 // The target of rawLink when it is a web link on the site (or, for a reference a page embeds,
 // on any host when job.otherHosts), of a wanted type, and names a local path inside
 // job.outputDir; nullopt otherwise. Pure: nothing is read or written.

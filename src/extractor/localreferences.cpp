@@ -30,7 +30,7 @@ bool NamesFile(std::string_view storedFile, std::string_view link, std::string_v
 
 } // namespace
 
-std::shared_ptr<const LinkTarget> LinkTargets::Of(
+const LinkTargets::Known &LinkTargets::Of(
     std::string_view link, std::string_view pageBase, const SiteJob &job, bool embedded)
 {
     // Bounded, so that a site of millions of distinct links cannot make it hold them all.
@@ -45,10 +45,12 @@ std::shared_ptr<const LinkTarget> LinkTargets::Of(
         return found->second;
     if (m_known.size() >= kMostKept)
         m_known.clear();
-    std::optional<LinkTarget> target = LinkTargetOf(link, pageBase, job, embedded);
-    auto shared = target ? std::make_shared<const LinkTarget>(std::move(*target)) : nullptr;
-    m_known.emplace(std::move(key), shared);
-    return shared;
+    Known known;
+    if (std::optional<LinkTarget> target = LinkTargetOf(link, pageBase, job, embedded))
+        known.target = std::make_shared<const LinkTarget>(std::move(*target));
+    else if (std::optional<SkippedLink> skipped = WhyNotFollowed(link, pageBase, job, embedded))
+        known.skipped = std::make_shared<const SkippedLink>(std::move(*skipped));
+    return m_known.emplace(std::move(key), std::move(known)).first->second;
 }
 
 std::vector<PageReference> PageReferencesOf(
@@ -70,9 +72,11 @@ std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind 
         if (yield && ++seen % kReferencesPerYield == 0)
             yield();
         const std::string_view link = LinkOf(body, reference);
-        if (!link.empty())
-            references.push_back({reference.at, std::string(link), reference.embedded,
-                known.Of(link, pageBase, job, reference.embedded)});
+        if (link.empty())
+            continue;
+        const LinkTargets::Known &found = known.Of(link, pageBase, job, reference.embedded);
+        references.push_back(
+            {reference.at, std::string(link), reference.embedded, found.target, found.skipped});
     }
     return references;
 }

@@ -29,6 +29,8 @@ struct PageReference
     bool embedded = false; // the document loads it into itself (Reference::embedded)
     // What the copy fetches for it, when it fetches anything.
     std::shared_ptr<const LinkTarget> target;
+    // Otherwise, why a web URL it names is not fetched.
+    std::shared_ptr<const SkippedLink> skipped;
 };
 
 // The targets of the links met so far in one job, by the page's folder, the link and whether it
@@ -37,12 +39,17 @@ struct PageReference
 class LinkTargets
 {
 public:
-    std::shared_ptr<const LinkTarget> Of(
+    struct Known
+    {
+        std::shared_ptr<const LinkTarget> target;
+        std::shared_ptr<const SkippedLink> skipped;
+    };
+    const Known &Of(
         std::string_view link, std::string_view pageBase, const SiteJob &job, bool embedded);
     void Clear() { m_known.clear(); }
 
 private:
-    std::unordered_map<std::string, std::shared_ptr<const LinkTarget>> m_known;
+    std::unordered_map<std::string, Known> m_known;
 };
 
 // The references of body (a document of kind found at a URL whose directory is pageBase; "/" is

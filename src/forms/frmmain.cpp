@@ -182,6 +182,7 @@ void frmMain::AskStop()
             QStringLiteral("Are you sure you want to cancel downloading the current website?")))
         return;
     m_engine.StopNOW();
+    WriteReport();
     justRefreshing = true;
     // The wizard comes back only once the stop has been reported, so that a job started from it
     // keeps its own status line and pause item.
@@ -334,10 +335,18 @@ void frmMain::mnuabout_Click()
     Answer(this, QStringLiteral("About"), text);
 }
 
+void frmMain::WriteReport()
+{
+    const std::string path = m_journal.WriteReport();
+    m_reportPath = FromLocalText(FileSystem::NativePath(path));
+    mnureport->setEnabled(!path.empty());
+}
+
 void frmMain::OnSiteCompleted()
 {
     // The scheduler, whose ticks refresh the counters, has stopped: show the final figures.
     UpdateStats();
+    WriteReport();
     const std::int64_t failures = m_engine.Job().aFailures;
     Label6->setText(QStringLiteral("Website Downloaded!"));
     if (failures > 0)
@@ -369,6 +378,7 @@ void frmMain::OnSiteFailed(const Failure &failure)
     const QString reason = FailureText(failure);
     Label6->setText(QStringLiteral("Site not downloaded: ") + reason);
     UpdateStats();
+    WriteReport();
     Answer(this, QStringLiteral("Not Downloaded"),
         QStringLiteral("The website could not be downloaded:\r\n\r\n") + Text1->text()
             + QStringLiteral("\r\n") + reason,

@@ -5,6 +5,7 @@
 // clicks into engine calls; every question and message box of a running job is asked here.
 
 #include "forms/connectionrow.h"
+#include "forms/copyjournal.h"
 
 #include <QMainWindow>
 
@@ -98,6 +99,8 @@ private:
     void mnupause_Click();
     void mnuexplore_Click();
     void mnuabout_Click();
+    // Writes the report of the job that ended and offers it in the Sites menu.
+    void WriteReport();
     void OnSiteCompleted();
     void OnFetchFailed(const std::string &url, const Failure &failure);
     void OnSiteFailed(const Failure &failure);
@@ -108,6 +111,8 @@ private:
     void OnSlotFailed(int slot, const Failure &failure);
 
     Engine &m_engine;
+    CopyJournal m_journal {m_engine};
+    QString m_reportPath;
     bool justRefreshing = false;
     bool wizardPending = false;
     bool m_wizardOpen = false;
@@ -161,6 +166,8 @@ private:
     QMenu *mnusites = nullptr;
     QAction *mnupause = nullptr;
     QAction *mnuexplore = nullptr;
+    // Opens the report of the last copy; enabled once there is one.
+    QAction *mnureport = nullptr;
     // Page URLs with a query are followed too; remembered in the settings store.
     QAction *mnuquerypages = nullptr;
     // Style sheets, scripts, images and fonts that pages embed are fetched from any host;

@@ -9,6 +9,7 @@
 #include "output/settings.h"
 
 #include <QAction>
+#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScreen>
+#include <QUrl>
 
 namespace tw {
 
@@ -234,6 +236,8 @@ void frmMain::CreateMenus()
     separator(mnusites, "jksdf");
     mnuexplore = action(
         mnusites, "mnuexplore", QStringLiteral("&Explore..."), QKeySequence(Qt::CTRL | Qt::Key_E));
+    mnureport = action(mnusites, "mnureport", QStringLiteral("View Copy &Report"));
+    mnureport->setEnabled(false);
     separator(mnusites, "dfgdg");
     // A checkable entry for a choice of the job that the settings store keeps under key.
     auto remembered = [&](const char *name, const QString &caption, const QString &key,
@@ -265,6 +269,8 @@ void frmMain::CreateMenus()
     connect(mnuexit, &QAction::triggered, this, &QWidget::close);
     connect(mnupause, &QAction::triggered, this, &frmMain::mnupause_Click);
     connect(mnuexplore, &QAction::triggered, this, &frmMain::mnuexplore_Click);
+    connect(mnureport, &QAction::triggered, this,
+        [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_reportPath)); });
     connect(mnupref, &QAction::triggered, this, &frmMain::mnunew_Click);
     connect(mnuabout, &QAction::triggered, this, &frmMain::mnuabout_Click);
 }

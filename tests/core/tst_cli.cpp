@@ -249,7 +249,7 @@ TEST_F(CliTest, CopiesTheSiteAndExitsWithWhatBecameOfIt)
         }
         EXPECT_FALSE(said.contains(QChar(0x1b))) << "control characters are shown escaped";
         std::set<std::string> files = row.files;
-        files.insert({"log.txt", "site.test/index.html"});
+        files.insert({"log.txt", "site.test/index.html", ".tidewell/copy.sqlite", "report.html"});
         std::set<std::string> found;
         for (const auto &[path, bytes] : test::ReadTree(Output(n)))
             found.insert(path);

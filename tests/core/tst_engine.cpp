@@ -3,6 +3,8 @@
 
 #include "core/enginetest.h"
 
+#include "forms/copyjournal.h"
+
 #include "common/stringops.h"
 #include "common/textconversion.h"
 #include "output/redirectpage.h"
@@ -398,6 +400,59 @@ TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
     EXPECT_TRUE(requestLines.contains("GET /p.jpeg HTTP/1.0"));
     EXPECT_TRUE(requestLines.contains("GET /c%20d.gif HTTP/1.0"));
     EXPECT_EQ(m_server.RequestCount("/never.html") + m_server.RequestCount("/no.gif"), 0U);
+}
+
+TEST_F(EngineTest, TheRecordHoldsARowForEveryUrlWithWhatBecameOfIt)
+{
+    struct Case
+    {
+        std::string url;
+        UrlState state;
+        std::string reason;
+        int status;
+        std::string localPath;
+    };
+    TestHttpServer &cdn = Serve("cdn.test");
+    cdn.SetRoute("/logo.gif", Route::Page("GIF", "image/gif"));
+    Route stalled = Route::Page("never");
+    stalled.behaviours = {Behaviour::Stall(0)};
+    m_server.SetRoute("/a.html", Route::Page("a"));
+    m_server.SetRoute("/slow.html", stalled);
+    m_server.SetRoute("/data", Route::Page("x", "application/x-odd"));
+    m_server.SetRoute("/",
+        Route::Page("<a href=a.html></a><a href=gone.html></a><a href=slow.html></a>"
+                    "<a href=data></a><a href='list.html?p=1'></a>"
+                    "<a href='http://other.test/x.html'></a><img src='http://cdn.test/logo.gif'>"));
+    const std::vector<Case> cases = {
+        {"www.site.test/a.html", UrlState::Stored, "", 200, "site.test/a.html"},
+        {"www.site.test/gone.html", UrlState::Failed, "404 Not Found", 404, ""},
+        {"www.site.test/slow.html", UrlState::Failed, "timed out three times", 0, ""},
+        {"www.site.test/data", UrlState::Skipped, "type not wanted: application/x-odd", 0, ""},
+        {"www.site.test/list.html?p=1", UrlState::Skipped, "page with a query", 0, ""},
+        {"other.test/x.html", UrlState::Skipped, "on another host", 0, ""},
+        {"cdn.test/logo.gif", UrlState::Stored, "", 200, "cdn.test/logo.gif"},
+    };
+    CopyJournal journal(m_engine);
+    m_engine.SetConnectionCount(24);
+
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+
+    std::string error;
+    const std::unique_ptr<CopyRecord> record = CopyRecord::Open(m_engine.Job().outputDir, error);
+    ASSERT_TRUE(record) << error;
+    for (const Case &c : cases) {
+        const std::optional<UrlRecord> row = record->Find(c.url);
+        ASSERT_TRUE(row) << c.url;
+        EXPECT_EQ(row->state, c.state) << c.url;
+        EXPECT_EQ(row->reason, c.reason) << c.url;
+        EXPECT_EQ(row->httpStatus, c.status) << c.url;
+        EXPECT_EQ(row->localPath, c.localPath) << c.url;
+    }
+    const std::string report = journal.WriteReport();
+    ASSERT_FALSE(report.empty()) << journal.Error();
+    const std::string page = test::ReadFileBytes(report);
+    for (const char *shown : {"www.site.test/gone.html", "404 Not Found", "other.test/x.html"})
+        EXPECT_NE(page.find(shown), std::string::npos) << shown;
 }
 
 TEST_F(EngineTest, WhatAPageEmbedsFromOtherHostsIsStoredBesideTheSite)

@@ -1,4 +1,4 @@
-#include "app/copyreport.h"
+#include "forms/copyreport.h"
 
 #include <QUrl>
 

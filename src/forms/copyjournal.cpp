@@ -1,0 +1,187 @@
+#include "forms/copyjournal.h"
+
+#include "common/stringops.h"
+#include "extractor/copycheck.h"
+#include "forms/failuretext.h"
+#include "output/filesystem.h"
+#include "output/localpath.h"
+
+#include <QDateTime>
+
+#include <map>
+
+namespace tw {
+
+namespace {
+
+// The record is written once a second at the designed tick, and whenever a job ends.
+constexpr int kTicksPerFlush = 50;
+
+constexpr std::string_view kTypeNotWanted = "type not wanted";
+constexpr std::string_view kQueryPage = "page with a query";
+constexpr std::string_view kLimitReached = "more queries than the limit";
+constexpr std::string_view kOtherHost = "on another host";
+
+std::string_view WordsOf(SkipCause cause)
+{
+    switch (cause) {
+    case SkipCause::OtherHost:
+        return kOtherHost;
+    case SkipCause::QueryPage:
+        return kQueryPage;
+    case SkipCause::TypeNotWanted:
+        break;
+    }
+    return kTypeNotWanted;
+}
+
+SkipReason ReasonOf(std::string_view words)
+{
+    if (words.starts_with(kOtherHost))
+        return SkipReason::OtherHost;
+    if (words.starts_with(kQueryPage))
+        return SkipReason::QueryPage;
+    if (words.starts_with(kLimitReached))
+        return SkipReason::LimitReached;
+    return SkipReason::TypeNotWanted;
+}
+
+std::int64_t Now()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+} // namespace
+
+CopySummary SummaryOfRecord(const std::vector<UrlRecord> &rows, const std::string &folder)
+{
+    CopySummary summary;
+    summary.folder = FileSystem::NativePath(folder);
+    summary.fetchesRecorded = true;
+    std::map<std::string, StoredByType> byType;
+    for (const UrlRecord &row : rows) {
+        switch (row.state) {
+        case UrlState::Queued:
+            break;
+        case UrlState::Stored: {
+            const std::string type = TypeOfUrl(row.localPath).extension;
+            StoredByType &entry = byType[type];
+            entry.type = type;
+            ++entry.files;
+            entry.bytes += row.size;
+            break;
+        }
+        case UrlState::Failed:
+            summary.failed.push_back({row.url, row.reason, row.tries});
+            break;
+        case UrlState::Skipped:
+            summary.skipped.push_back({row.url, ReasonOf(row.reason)});
+            break;
+        }
+    }
+    for (auto &[type, entry] : byType)
+        summary.stored.push_back(std::move(entry));
+    return summary;
+}
+
+CopyJournal::CopyJournal(Engine &engine)
+    : m_engine(engine)
+{
+    connect(&engine, &Engine::runningChanged, this, [this](bool running) {
+        if (running)
+            Open();
+        else
+            Close();
+    });
+    connect(&engine, &Engine::urlQueued, this,
+        [this](const std::string &url) { Put({.url = url, .state = UrlState::Queued}); });
+    connect(&engine, &Engine::fetchStored, this,
+        [this](const std::string &url, const StoredFetch &fetch) {
+            std::string local = fetch.file.starts_with(m_folder)
+                ? fetch.file.substr(m_folder.size())
+                : fetch.file;
+            Put({.url = url,
+                .localPath = ReplaceAll(local, "\\", "/"),
+                .state = UrlState::Stored,
+                .httpStatus = fetch.status,
+                .size = fetch.size,
+                .contentType = fetch.contentType,
+                .lastModified = fetch.lastModified,
+                .etag = fetch.etag,
+                .tries = fetch.tries,
+                .fetchedAt = Now()});
+        });
+    connect(&engine, &Engine::fetchFailed, this,
+        [this](const std::string &url, const Failure &failure) {
+            Put({.url = url,
+                .state = UrlState::Failed,
+                .reason = FailureText(failure).toStdString(),
+                .httpStatus = failure.kind == Failure::Kind::HttpStatus
+                    ? static_cast<int>(failure.announced)
+                    : 0,
+                .tries = failure.tries,
+                .fetchedAt = Now()});
+        });
+    connect(&engine, &Engine::fetchSkipped, this,
+        [this](const std::string &url, const std::string &contentType) {
+            Put({.url = url,
+                .state = UrlState::Skipped,
+                .reason = std::string(kTypeNotWanted) + ": " + contentType,
+                .contentType = contentType,
+                .tries = 1,
+                .fetchedAt = Now()});
+        });
+    connect(&engine, &Engine::linkSkipped, this, [this](const std::string &url, SkipCause cause) {
+        // A URL the copy fetched keeps its row, though another page links to it where it would
+        // not be followed.
+        if (m_record && !m_record->Find(url))
+            Put({.url = url, .state = UrlState::Skipped, .reason = std::string(WordsOf(cause))});
+    });
+    connect(&engine, &Engine::statsRefresh, this, [this] {
+        if (m_record && ++m_ticks % kTicksPerFlush == 0 && !m_record->Flush())
+            m_error = m_record->Error();
+    });
+}
+
+CopyJournal::~CopyJournal() = default;
+
+void CopyJournal::Open()
+{
+    m_record.reset();
+    m_error.clear();
+    if (!m_enabled)
+        return;
+    m_folder = m_engine.Job().outputDir;
+    m_record = CopyRecord::Open(m_folder, m_error);
+}
+
+void CopyJournal::Put(UrlRecord row)
+{
+    if (m_record && !m_record->Put(std::move(row)))
+        m_error = m_record->Error();
+}
+
+void CopyJournal::Close()
+{
+    if (!m_record)
+        return;
+    for (const std::string &path : m_engine.Job().pathsAtQueryLimit)
+        Put({.url = path, .state = UrlState::Skipped, .reason = std::string(kLimitReached)});
+    if (!m_record->Flush())
+        m_error = m_record->Error();
+}
+
+std::string CopyJournal::WriteReport()
+{
+    if (!m_record)
+        return {};
+    CopySummary summary = SummaryOfRecord(m_record->All(), m_folder);
+    summary.madeAt = QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();
+    summary.check = CheckCopy(m_folder);
+    const std::string path = m_folder + std::string(kReportName);
+    if (!FileSystem::WriteFile(path, CopyReportHtml(summary), &m_error))
+        return {};
+    return path;
+}
+
+} // namespace tw
