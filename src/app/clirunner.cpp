@@ -198,15 +198,20 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
 
     out << clearLine;
     const std::string report = journal.WriteReport();
-    if (options.record && !options.quiet) {
+    const auto showReport = [&] {
+        if (!options.record || options.quiet)
+            return;
         if (report.empty())
-            err << "tidewell-cli: no report: " << FromLocalText(journal.Error()) << '\n';
+            err << "tidewell-cli: no report: " << FromLocalText(journal.Error()) << '\n'
+                << Qt::flush;
         else
-            out << "Report: " << FromLocalText(FileSystem::NativePath(report)) << '\n';
-    }
+            out << "Report: " << FromLocalText(FileSystem::NativePath(report)) << '\n'
+                << Qt::flush;
+    };
     if (code == CliSiteFailed) {
         err << "tidewell-cli: could not copy " << startUrl << ": " << siteFailure << '\n'
             << Qt::flush;
+        showReport();
         return code;
     }
     const std::int64_t failures = engine.Job().aFailures;
@@ -222,6 +227,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
                 << " more queries than the limit of " << engine.Job().maxQueriesPerPath;
         out << '\n' << Qt::flush;
     }
+    showReport();
     if (code == CliCompleted && failures > 0) {
         err << "tidewell-cli: " << failures
             << (failures == 1 ? " file was not stored whole\n" : " files were not stored whole\n")
