@@ -195,6 +195,8 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
             << QString::fromStdString(FileSystem::NativePath(engine.Job().outputDir)) << '\n'
             << Qt::flush;
     const int code = engine.IsRunning() ? loop.exec() : int(CliCompleted);
+    // The copy's time, without the report's.
+    const auto seconds = static_cast<double>(clock.elapsed()) / kMsPerSecond;
 
     out << clearLine;
     const std::string report = journal.WriteReport();
@@ -205,8 +207,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
             err << "tidewell-cli: no report: " << FromLocalText(journal.Error()) << '\n'
                 << Qt::flush;
         else
-            out << "Report: " << FromLocalText(FileSystem::NativePath(report)) << '\n'
-                << Qt::flush;
+            out << "Report: " << FromLocalText(FileSystem::NativePath(report)) << '\n' << Qt::flush;
     };
     if (code == CliSiteFailed) {
         err << "tidewell-cli: could not copy " << startUrl << ": " << siteFailure << '\n'
@@ -217,8 +218,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const std::int64_t failures = engine.Job().aFailures;
     if (!options.quiet) {
         out << (code == CliInterrupted ? "Stopped: " : "Done: ") << engine.Job().aFiles
-            << " files, " << engine.Job().aBytes << " bytes in "
-            << QString::number(static_cast<double>(clock.elapsed()) / kMsPerSecond, 'f', 1)
+            << " files, " << engine.Job().aBytes << " bytes in " << QString::number(seconds, 'f', 1)
             << " s, " << failures << (failures == 1 ? " failure" : " failures");
         if (const std::int64_t skipped = engine.Job().aSkipped; skipped > 0)
             out << ", " << skipped << " skipped";
