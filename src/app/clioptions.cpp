@@ -127,6 +127,14 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
                        "request on a connection it kept open."));
     const QCommandLineOption noRecord(QStringLiteral("no-record"),
         QStringLiteral("Keep no record of the copy (.tidewell/copy.sqlite) and write no report."));
+    const QCommandLineOption update(QStringLiteral("update"),
+        QStringLiteral("Bring the copy in the download folder up to date: ask again for every file "
+                       "it holds, keep those that did not change, copy what is new. The start "
+                       "URL is the copy's own unless named."));
+    const QCommandLineOption resume(QStringLiteral("continue"),
+        QStringLiteral("Continue the copy in DIR that stopped before its end, fetching nothing it "
+                       "holds again."),
+        QStringLiteral("DIR"));
     const QCommandLineOption check(QStringLiteral("check"),
         QStringLiteral("Copy nothing: check how the copy in DIR browses from disk, write a report "
                        "beside it (DIR-report.html) and exit with 6 when some references do not "
@@ -146,10 +154,10 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     outputWithDefault.setDescription(output.description().arg(defaultDir));
     parser.addOptions({outputWithDefault, connections, timeout, types, connectTo, caCertificate,
         noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts, keepAlive,
-        noRecord, check, report, quiet, help, version});
+        noRecord, update, resume, check, report, quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
-                       "https://localhost:8443/; none with --check."));
+                       "https://localhost:8443/; none with --check or --continue."));
 
     if (!parser.parse(arguments))
         return CliRejection {parser.errorText()};
@@ -173,19 +181,30 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     }
     if (parser.isSet(report))
         return CliRejection {QStringLiteral("--report goes with --check")};
-    if (positional.size() != 1)
+    options.update = parser.isSet(update);
+    options.resume = parser.value(resume);
+    if (parser.isSet(resume)) {
+        if (options.resume.isEmpty())
+            return CliRejection {QStringLiteral("--continue takes the folder of a copy")};
+        if (!positional.isEmpty() || options.update || parser.isSet(output))
+            return CliRejection {QStringLiteral(
+                "--continue takes the start URL and the folder from the copy: name nothing else")};
+    } else if (positional.size() > 1 || (positional.isEmpty() && !options.update)) {
         return CliRejection {QStringLiteral("name exactly one start URL (see --help)")};
-    options.url = positional.front().trimmed();
+    }
+    options.url = positional.isEmpty() ? QString() : positional.front().trimmed();
     const QString scheme = options.url.section(QStringLiteral("://"), 0, 0).toLower();
     if (options.url.contains(QStringLiteral("://")) && scheme != QStringLiteral("http")
         && scheme != QStringLiteral("https"))
         return CliRejection {
             QStringLiteral("only http:// and https:// sites can be copied, not \"%1\"")
                 .arg(options.url)};
-    if (options.url.section(QStringLiteral("://"), -1).isEmpty())
+    if (!positional.isEmpty() && options.url.section(QStringLiteral("://"), -1).isEmpty())
         return CliRejection {QStringLiteral("the start URL names no host")};
 
-    options.output = parser.isSet(output) ? parser.value(output) : defaultDir;
+    options.output = parser.isSet(resume) ? options.resume
+        : parser.isSet(output)            ? parser.value(output)
+                                          : defaultDir;
     // A whole-number option from low to high into target, or what is wrong with it.
     const auto readNumber = [&parser](const QCommandLineOption &option, int low, int high,
                                 const QString &rule, int &target) -> std::optional<CliRejection> {

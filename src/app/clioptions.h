@@ -46,6 +46,9 @@ struct CliOptions
     bool otherHosts = true;
     bool keepAlive = false;
     bool record = true;
+    // Take up the copy in output: every stored file asked again, or (resume) what waited.
+    bool update = false;
+    QString resume;
     int maxQueriesPerPath = SiteJob().maxQueriesPerPath;
 };
 

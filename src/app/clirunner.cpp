@@ -189,7 +189,27 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     QString startUrl;
     QObject::connect(
         &engine, &Engine::startUrlChanged, &loop, [&](const QString &url) { startUrl = url; });
-    startUrl = engine.ConnectNowNow(options.url);
+    if (options.update || !options.resume.isEmpty()) {
+        std::string why;
+        std::optional<TakeUpPlan> plan = PlanTakeUp(
+            engine.Job().outputDir, options.update ? TakeUp::Update : TakeUp::Continue, why);
+        if (!plan) {
+            err << "tidewell-cli: nothing to " << (options.update ? "update" : "continue") << " in "
+                << options.output << ": " << FromLocalText(why) << '\n'
+                << Qt::flush;
+            return CliBadArguments;
+        }
+        if (!options.url.isEmpty() && !SameStartSite(options.url, plan->startUrl)) {
+            err << "tidewell-cli: " << options.output << " holds a copy of " << plan->startUrl
+                << ", not of " << options.url << '\n'
+                << Qt::flush;
+            return CliBadArguments;
+        }
+        engine.Job().revalidate = std::move(plan->revalidate);
+        startUrl = engine.TakeUpCopy(plan->startUrl, plan->fetchStartPage, plan->waiting);
+    } else {
+        startUrl = engine.ConnectNowNow(options.url);
+    }
     if (!options.quiet)
         out << "Copying " << startUrl << " into "
             << QString::fromStdString(FileSystem::NativePath(engine.Job().outputDir)) << '\n'

@@ -48,6 +48,16 @@ struct SiteJob
     // What a page embeds (style sheets, scripts, images, icons, fonts) is fetched from any host,
     // each host's files in a folder of their own.
     bool otherHosts = true;
+    // What a stored file of an earlier copy was served with, for asking whether it changed.
+    struct Validators
+    {
+        std::string lastModified;
+        std::string etag;
+    };
+    // The URLs (host and path, as fetched) of an earlier copy that are asked again with their
+    // validators: an answer that they did not change keeps the file, and nothing but a whole new
+    // answer replaces it.
+    std::unordered_map<std::string, Validators> revalidate;
     // Requests ask for the connection to stay open (HTTP/1.1), and a connection kept open by the
     // server carries the next fetch from its host.
     bool keepAlive = false;

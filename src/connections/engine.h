@@ -76,6 +76,11 @@ public:
     // the form the job uses (trimmed, "http://" removed, "www." added where the host takes it;
     // "https://" kept for a secure job), for the URL box to show.
     QString ConnectNowNow(const QString &startUrl);
+    // Starts a job that takes up an earlier copy in job.outputDir: the start page is fetched
+    // only when fetchStartPage, and the waiting URLs (as queued) are queued at once, as if their
+    // links had been found, without a line in the log. job.revalidate names the URLs asked again.
+    QString TakeUpCopy(
+        const QString &startUrl, bool fetchStartPage, const std::vector<std::string> &waiting);
     // Ends the job unconditionally: scheduler off, placeholders swept, queue emptied, every slot
     // closed and shown as "Not Connected.".
     void StopNOW();
@@ -136,6 +141,10 @@ Q_SIGNALS:
     void fetchSkipped(const std::string &url, const std::string &contentType);
     // The answer at url was stored, as fetch tells.
     void fetchStored(const std::string &url, const tw::StoredFetch &fetch);
+    // url, asked again, did not change (304): its stored file stays as it was.
+    void fetchUnchanged(const std::string &url);
+    // url, asked again, is gone (404, 410): its stored file stays as it was.
+    void fetchGone(const std::string &url, int status);
     // url waits in the queue.
     void urlQueued(const std::string &url);
     // A saved page links to url, which the copy does not fetch, for cause; once a job.
@@ -156,7 +165,9 @@ private:
     enum class FetchKind { Link, StartPage };
     void StartFetch(std::string url, FetchKind kind = FetchKind::Link);
     // Starts the job's fetches at address: the start page, and the site key and scheme with it.
-    void StartSiteAt(const SiteAddress &address);
+    void StartSiteAt(const SiteAddress &address, bool fetchStartPage = true);
+    // Forgets what the last job knew and starts a new one, its start page at startUrl.
+    QString BeginJob(const QString &startUrl, bool fetchStartPage);
     QString DisplayUrl(const SiteAddress &address) const;
     // The address the slot's request asks for.
     SiteAddress RequestedAddress(const ConnectionSlot &slot) const;
@@ -203,6 +214,8 @@ private:
     // The fetches this tick may start, fractions of one carried over from earlier ticks.
     double m_startCredit = 0;
     bool m_startWwwAdded = false;
+    // The start page of the job, as queued.
+    std::string m_startPage;
     // The start URLs of this job so far, absolute: a move to one of them is a loop.
     std::vector<std::string> m_startUrls;
     int m_connectionCount = kDefaultConnectionCount;

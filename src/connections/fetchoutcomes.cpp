@@ -31,12 +31,15 @@ void SlotFetch::FailTry(TryFailure failure)
 {
     const bool lastTry = m_record.attempt >= kTries;
     // What arrived of a body cut short is kept after the last try; otherwise the timeout text
-    // stands in for the file until a try succeeds.
+    // stands in for the file until a try succeeds. A file of an earlier copy is kept instead.
     const bool keepsWhatArrived = lastTry && failure == TryFailure::ShortBody;
-    const SaveOutcome saved = SaveDownloadedFile(
-        keepsWhatArrived ? ParseResponse(m_record.response).Body(m_record.response) : kTimeoutText,
-        SavedName(), Job());
-    m_record.leftTimeoutText = !keepsWhatArrived && saved.kind == SaveOutcome::Kind::Stored;
+    if (!Revalidating()) {
+        const SaveOutcome saved = SaveDownloadedFile(keepsWhatArrived
+                ? ParseResponse(m_record.response).Body(m_record.response)
+                : kTimeoutText,
+            SavedName(), Job());
+        m_record.leftTimeoutText = !keepsWhatArrived && saved.kind == SaveOutcome::Kind::Stored;
+    }
     const Failure reason = FailureOf(failure);
     // A stop, or a new fetch given to this slot meanwhile (a refused request leaves it free),
     // ends the retry.
@@ -65,6 +68,11 @@ void SlotFetch::FailStatus(const HttpResponse &answer)
     CloseConnection();
     if (IsRetriedStatus(answer.status) && m_record.attempt < kTries) {
         RetryAfter(answer.RetryAfterSeconds().value_or(0));
+        return;
+    }
+    if ((answer.status == 404 || answer.status == 410) && Revalidating()) {
+        Q_EMIT m_engine.fetchGone(m_record.url, answer.status);
+        LeaveStoredFile();
         return;
     }
     // The answer is the server's word that there is no such file: neither it nor a timeout text

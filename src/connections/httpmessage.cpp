@@ -82,7 +82,8 @@ std::optional<std::int64_t> LeadingNumber(std::string_view text)
 
 } // namespace
 
-std::string RequestFor(std::string_view host, std::string_view path, bool keepAlive)
+std::string RequestFor(
+    std::string_view host, std::string_view path, bool keepAlive, std::string_view extraFields)
 {
     const std::string name = Trim(ReplaceAll(host, "/", ""));
     std::string request = "GET " + EscapeForRequest(ReplaceAll(path, "//", "/"))
@@ -92,8 +93,23 @@ std::string RequestFor(std::string_view host, std::string_view path, bool keepAl
         request += "Connection: keep-alive\r\n";
     request += "Referrer: " + name + "\r\n";
     request += "User-Agent: Internet Explorer 6.01\r\n";
+    request += extraFields;
     request += "\r\n";
     return request;
+}
+
+std::string ConditionalFields(std::string_view lastModified, std::string_view etag)
+{
+    std::string fields;
+    // A value with a line break would end the head early: such a one is not sent back.
+    const auto sendable = [](std::string_view value) {
+        return !value.empty() && value.find_first_of("\r\n") == std::string_view::npos;
+    };
+    if (sendable(lastModified))
+        fields.append("If-Modified-Since: ").append(lastModified).append("\r\n");
+    if (sendable(etag))
+        fields.append("If-None-Match: ").append(etag).append("\r\n");
+    return fields;
 }
 
 std::string EscapeForRequest(std::string_view path)

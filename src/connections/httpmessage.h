@@ -15,7 +15,13 @@ namespace tw {
 // The GET request for path on host: "//" in the path written "/", the path escaped for the
 // request line (EscapeForRequest), "/" removed from the host. HTTP/1.0; with keepAlive, HTTP/1.1
 // asking for the connection to stay open.
-std::string RequestFor(std::string_view host, std::string_view path, bool keepAlive = false);
+// extraFields, header lines each ending in CR LF, come after the designed ones.
+std::string RequestFor(std::string_view host, std::string_view path, bool keepAlive = false,
+    std::string_view extraFields = {});
+
+// The fields that ask whether a file changed since it was served with lastModified and etag
+// (If-Modified-Since, If-None-Match), each only when known.
+std::string ConditionalFields(std::string_view lastModified, std::string_view etag);
 
 // path with every byte that may not stand in a request line (controls, space, '"', "<", ">",
 // bytes above 127) written as "%" and two hexadecimal digits; "%" itself stays.

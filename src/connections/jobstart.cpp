@@ -8,6 +8,7 @@
 #include "common/textconversion.h"
 #include "connections/connection.h"
 #include "extractor/admission.h"
+#include "extractor/localreferences.h"
 #include "extractor/urlnormalize.h"
 #include "output/filesystem.h"
 #include "output/pagesaver.h"
@@ -25,6 +26,28 @@ SiteAddress Engine::RequestedAddress(const ConnectionSlot &slot) const
 }
 
 QString Engine::ConnectNowNow(const QString &startUrl)
+{
+    m_job.revalidate.clear();
+    return BeginJob(startUrl, true);
+}
+
+QString Engine::TakeUpCopy(
+    const QString &startUrl, bool fetchStartPage, const std::vector<std::string> &waiting)
+{
+    const QString shown = BeginJob(startUrl, fetchStartPage);
+    for (const std::string &url : waiting) {
+        if (url == m_startPage)
+            continue;
+        // Taken as embedded, so that a file of another host the copy holds is asked again too.
+        if (const std::optional<LinkTarget> target = LinkTargetOf("http://" + url, {}, m_job, true))
+            SeedTarget(*target, m_job, m_queue);
+    }
+    // Without a start page fetched, nothing else may end the job when nothing waits.
+    CompleteSiteWhenDone();
+    return shown;
+}
+
+QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
 {
     CloseAllSockets();
     FileSystem::CloseLogs();
@@ -50,17 +73,19 @@ QString Engine::ConnectNowNow(const QString &startUrl)
 
     m_running = true;
     Q_EMIT runningChanged(true);
-    StartSiteAt(start.address);
+    StartSiteAt(start.address, fetchStartPage);
     m_scheduler->start();
     return DisplayUrl(start.address);
 }
 
-void Engine::StartSiteAt(const SiteAddress &address)
+void Engine::StartSiteAt(const SiteAddress &address, bool fetchStartPage)
 {
     m_linkTargets.Clear();
     m_job.secure = address.secure;
     m_job.siteHost = Trim(ReplaceAll(address.host, "www.", ""));
-    StartFetch(address.Url(), FetchKind::StartPage);
+    m_startPage = address.Url();
+    if (fetchStartPage)
+        StartFetch(m_startPage, FetchKind::StartPage);
     Q_EMIT siteStarted(DisplayUrl(address));
 }
 

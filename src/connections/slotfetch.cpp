@@ -127,6 +127,19 @@ SiteJob &SlotFetch::Job()
     return m_engine.m_job;
 }
 
+bool SlotFetch::Revalidating()
+{
+    return Job().revalidate.contains(m_record.url);
+}
+
+void SlotFetch::LeaveStoredFile()
+{
+    m_tmrOut->stop();
+    ReleaseConnection();
+    ShowIdle();
+    m_engine.CompleteSiteWhenDone();
+}
+
 std::string SlotFetch::SavedName() const
 {
     return "\\" + m_record.host + m_record.path;
@@ -199,7 +212,11 @@ void SlotFetch::Sock_Connect()
     }
     m_record.path = ReplaceAll(m_record.path, "/index.html", "/");
     m_record.requestPath = ReplaceAll(m_record.requestPath, "/index.html", "/");
-    const std::string request = RequestFor(m_record.host, m_record.requestPath, Job().keepAlive);
+    const auto asked = Job().revalidate.find(m_record.url);
+    const std::string request = RequestFor(m_record.host, m_record.requestPath, Job().keepAlive,
+        asked == Job().revalidate.end()
+            ? std::string()
+            : ConditionalFields(asked->second.lastModified, asked->second.etag));
     if (ClimbsAboveRoot(request)) {
         CloseConnection();
         if (m_record.startPage)
@@ -403,6 +420,11 @@ void SlotFetch::Judge(const FetchGuard &guard)
     if (answer.fault != ResponseFault::None) {
         FailTry(answer.fault == ResponseFault::BrokenHead ? TryFailure::BrokenHead
                                                           : TryFailure::ShortBody);
+        return;
+    }
+    if (answer.status == 304 && Revalidating()) {
+        Q_EMIT m_engine.fetchUnchanged(m_record.url);
+        LeaveStoredFile();
         return;
     }
     if (answer.status >= 400) {

@@ -163,6 +163,10 @@ private:
     // The next try, at once or after a delay the server asked for.
     void RetryAfter(int seconds);
     Failure FailureOf(TryFailure failure) const;
+    // The URL is one of an earlier copy, asked again.
+    bool Revalidating();
+    // Ends a fetch of such a URL whose stored file stays as it was.
+    void LeaveStoredFile();
     // The key the output layer stores the URL under: "\" host path.
     std::string SavedName() const;
 

@@ -85,6 +85,16 @@ std::optional<SkippedLink> WhyNotFollowed(
         std::move(url), queryPage ? SkipCause::QueryPage : SkipCause::TypeNotWanted};
 }
 
+void SeedTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
+{
+    if (!job.knownPaths.insert(target.localPath).second)
+        return;
+    queue.InsertTop(target.queued);
+    std::string placeholder = target.localPath + ".tmp";
+    if (!FileExists(target.localPath) && AppendLine(kPlaceholderText, placeholder, job))
+        job.placeholderDirs.insert(placeholder.substr(0, placeholder.rfind('\\') + 1));
+}
+
 Admission AdmitLink(
     std::string_view rawLink, std::string_view base, SiteJob &job, QueueSink &queue, bool embedded)
 {

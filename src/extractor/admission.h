@@ -60,6 +60,10 @@ struct SkippedLink
 std::optional<SkippedLink> WhyNotFollowed(
     std::string_view rawLink, std::string_view base, const SiteJob &job, bool embedded);
 
+// Queues target as AdmitTarget does, placeholder included, without asking the disk and without a
+// line in the log: a URL an earlier run of the job found already.
+void SeedTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue);
+
 // The target of rawLink when it is a web link on the site (or, for a reference a page embeds,
 // on any host when job.otherHosts), of a wanted type, and names a local path inside
 // job.outputDir; nullopt otherwise. Pure: nothing is read or written.

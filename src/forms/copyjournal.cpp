@@ -1,6 +1,8 @@
 #include "forms/copyjournal.h"
 
 #include "common/stringops.h"
+#include "common/textconversion.h"
+#include "connections/siteaddress.h"
 #include "extractor/copycheck.h"
 #include "forms/failuretext.h"
 #include "output/filesystem.h"
@@ -8,6 +10,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <map>
 
 namespace tw {
@@ -51,7 +54,64 @@ std::int64_t Now()
     return QDateTime::currentSecsSinceEpoch();
 }
 
+constexpr std::string_view kStartUrlKey = "start url";
+constexpr std::string_view kFinishedKey = "finished";
+
 } // namespace
+
+std::optional<TakeUpPlan> PlanTakeUp(const std::string &folder, TakeUp how, std::string &error)
+{
+    if (!FileExists(folder + ".tidewell\\copy.sqlite")) {
+        error = "it holds no record of a copy";
+        return std::nullopt;
+    }
+    const std::unique_ptr<CopyRecord> record = CopyRecord::Open(folder, error);
+    if (!record)
+        return std::nullopt;
+    const std::optional<std::string> start = record->Value(kStartUrlKey);
+    if (!start || start->empty()) {
+        error = "its record names no start URL";
+        return std::nullopt;
+    }
+    if (how == TakeUp::Continue && record->Value(kFinishedKey) == "1") {
+        error = "its copy is complete";
+        return std::nullopt;
+    }
+    TakeUpPlan plan;
+    plan.startUrl = QString::fromStdString(*start);
+    for (UrlRecord &row : record->All()) {
+        if (how == TakeUp::Update && row.state == UrlState::Stored) {
+            plan.revalidate.emplace(row.url, SiteJob::Validators {row.lastModified, row.etag});
+            plan.waiting.push_back(std::move(row.url));
+        } else if (how == TakeUp::Continue && row.state == UrlState::Queued) {
+            plan.waiting.push_back(std::move(row.url));
+        }
+    }
+    if (how == TakeUp::Continue) {
+        // The start page is asked again only when it was not stored.
+        const std::string startPage = ToLower(plan.startUrl.toStdString());
+        const auto stored = std::find_if(plan.waiting.begin(), plan.waiting.end(),
+            [&](const std::string &url) { return startPage.ends_with(ToLower(url)); });
+        plan.fetchStartPage = stored != plan.waiting.end();
+    }
+    return plan;
+}
+
+bool SameStartSite(const QString &one, const QString &other)
+{
+    const auto site = [](const QString &typed) {
+        const SiteAddress address = ParseStartUrl(ToNetworkText(typed)).address;
+        return std::pair(address.secure, ToLower(ReplaceAll(address.host, "www.", "")));
+    };
+    return site(one) == site(other);
+}
+
+std::optional<QString> UnfinishedCopyIn(const std::string &folder)
+{
+    std::string error;
+    std::optional<TakeUpPlan> plan = PlanTakeUp(folder, TakeUp::Continue, error);
+    return plan ? std::optional<QString>(plan->startUrl) : std::nullopt;
+}
 
 CopySummary SummaryOfRecord(const std::vector<UrlRecord> &rows, const std::string &folder)
 {
@@ -97,6 +157,14 @@ CopyJournal::CopyJournal(Engine &engine)
         [this](const std::string &url) { Put({.url = url, .state = UrlState::Queued}); });
     connect(&engine, &Engine::fetchStored, this,
         [this](const std::string &url, const StoredFetch &fetch) {
+            if (m_changes) {
+                if (m_engine.Job().revalidate.contains(url)) {
+                    ++m_changes->changed;
+                    m_changes->changedUrls.push_back(url);
+                } else {
+                    ++m_changes->added;
+                }
+            }
             std::string local = fetch.file.starts_with(m_folder)
                 ? fetch.file.substr(m_folder.size())
                 : fetch.file;
@@ -137,6 +205,28 @@ CopyJournal::CopyJournal(Engine &engine)
         if (m_record && !m_record->Find(url))
             Put({.url = url, .state = UrlState::Skipped, .reason = std::string(WordsOf(cause))});
     });
+    connect(&engine, &Engine::fetchUnchanged, this, [this] {
+        if (m_changes)
+            ++m_changes->unchanged;
+    });
+    connect(&engine, &Engine::fetchGone, this, [this](const std::string &url, int status) {
+        if (m_changes)
+            ++m_changes->gone;
+        if (!m_record)
+            return;
+        std::optional<UrlRecord> row = m_record->Find(url);
+        if (!row)
+            return;
+        row->reason = "gone (" + std::to_string(status) + "), the stored file kept";
+        row->httpStatus = status;
+        row->fetchedAt = Now();
+        Put(std::move(*row));
+    });
+    connect(&engine, &Engine::siteStarted, this, [this](const QString &url) {
+        SetValue(kStartUrlKey, url.toStdString());
+        SetValue(kFinishedKey, "0");
+    });
+    connect(&engine, &Engine::siteCompleted, this, [this] { SetValue(kFinishedKey, "1"); });
     connect(&engine, &Engine::statsRefresh, this, [this] {
         if (m_record && ++m_ticks % kTicksPerFlush == 0 && !m_record->Flush())
             m_error = m_record->Error();
@@ -153,6 +243,15 @@ void CopyJournal::Open()
         return;
     m_folder = m_engine.Job().outputDir;
     m_record = CopyRecord::Open(m_folder, m_error);
+    m_changes.reset();
+    if (!m_engine.Job().revalidate.empty())
+        m_changes.emplace();
+}
+
+void CopyJournal::SetValue(std::string_view key, std::string_view value)
+{
+    if (m_record && !m_record->SetValue(key, value))
+        m_error = m_record->Error();
 }
 
 void CopyJournal::Put(UrlRecord row)
@@ -178,6 +277,7 @@ std::string CopyJournal::WriteReport()
     CopySummary summary = SummaryOfRecord(m_record->All(), m_folder);
     summary.madeAt = QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();
     summary.check = CheckCopy(m_folder);
+    summary.changes = m_changes;
     const std::string path = m_folder + std::string(kReportName);
     if (!FileSystem::WriteFile(path, CopyReportHtml(summary), &m_error))
         return {};

@@ -12,7 +12,9 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace tw {
 
@@ -21,6 +23,26 @@ inline constexpr std::string_view kReportName = "report.html";
 
 // What the report shows of the rows of a record, for the copy in folder (system form).
 CopySummary SummaryOfRecord(const std::vector<UrlRecord> &rows, const std::string &folder);
+
+// How a job takes up the copy in a download folder, read from its record.
+struct TakeUpPlan
+{
+    QString startUrl;
+    bool fetchStartPage = true;
+    std::vector<std::string> waiting;
+    std::unordered_map<std::string, SiteJob::Validators> revalidate;
+};
+enum class TakeUp {
+    Update, // every stored URL asked again, new ones copied
+    Continue, // what was queued when the copy stopped, nothing stored fetched again
+};
+// The plan for the copy in folder (system form); nothing, with the reason in error, when the folder
+// holds no record of a copy, or (to continue) a copy that is complete.
+std::optional<TakeUpPlan> PlanTakeUp(const std::string &folder, TakeUp how, std::string &error);
+// Two start URLs as typed name the same site: the same host, "www." aside, and scheme.
+bool SameStartSite(const QString &one, const QString &other);
+// The start URL of the copy in folder when it stopped before its end.
+std::optional<QString> UnfinishedCopyIn(const std::string &folder);
 
 class CopyJournal final : public QObject
 {
@@ -40,6 +62,7 @@ public:
 
 private:
     void Open();
+    void SetValue(std::string_view key, std::string_view value);
     void Put(UrlRecord row);
     void Close();
 
@@ -48,6 +71,8 @@ private:
     std::string m_folder;
     std::string m_error;
     bool m_enabled = true;
+    // What an update changed, while the job is one.
+    std::optional<CopyChanges> m_changes;
     int m_ticks = 0;
 };
 

@@ -146,16 +146,37 @@ bool WriteFile(std::string_view path, std::string_view bytes, std::string *error
     return WriteBytes(path, bytes, std::ios::trunc, error);
 }
 
+namespace {
+
+// Writes path; a write that fails leaves no file cut short, which would pass for the real one.
+bool WriteOrRemove(std::string_view path, std::string_view bytes, std::string *error)
+{
+    if (WriteFile(path, bytes, error))
+        return true;
+    std::error_code ignored;
+    fs::remove(ToPath(path), ignored);
+    return false;
+}
+
+} // namespace
+
 bool WriteFileInPlaceOf(
     std::string_view standIn, std::string_view path, std::string_view bytes, std::string *error)
 {
     if (!Usable(standIn) || !Usable(path))
-        return WriteFile(path, bytes, error);
+        return WriteOrRemove(path, bytes, error);
     // Overwritten, not truncated: a file system may write out at once a file that was cut to
     // nothing and filled again, as it would a replaced one.
-    std::fstream out(NativePath(standIn), std::ios::binary | std::ios::in | std::ios::out);
-    if (!out.is_open())
-        return WriteFile(path, bytes, error);
+    constexpr auto kMode = std::ios::binary | std::ios::in | std::ios::out;
+    std::fstream out(NativePath(standIn), kMode);
+    if (!out.is_open()) {
+        // Without a stand-in, one is made: a file is never written over in place, so that a
+        // write that fails leaves the file it would have replaced as it was.
+        if (WriteFile(standIn, {}))
+            out.open(NativePath(standIn), kMode);
+        if (!out.is_open())
+            return WriteOrRemove(path, bytes, error);
+    }
     const auto oldSize = static_cast<std::uintmax_t>(out.seekg(0, std::ios::end).tellg());
     errno = 0;
     out.seekp(0).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -187,8 +187,6 @@ SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativeP
     const bool written = FileSystem::WriteFileInPlaceOf(location.placeholderBase + ".tmp", savePath,
         rewritten ? std::string_view(stored) : body, &error);
     if (!written) {
-        // A file cut short would pass for the real one, and a later copy would take it as known.
-        FileSystem::RemoveFile(savePath);
         job.preparedDirs.clear();
         return {SaveOutcome::Kind::Failed, error};
     }
