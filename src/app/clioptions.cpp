@@ -125,6 +125,15 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     const QCommandLineOption keepAlive(QStringLiteral("keep-alive"),
         QStringLiteral("Ask over HTTP/1.1 for connections that stay open, and send a host's next "
                        "request on a connection it kept open."));
+    const QCommandLineOption noRobots(QStringLiteral("no-robots"),
+        QStringLiteral("Do not read robots.txt: fetch what it forbids too."));
+    const QCommandLineOption wait(QStringLiteral("wait"),
+        QStringLiteral("At least SECONDS between the starts of two fetches on one host (default "
+                       "0, or the host's Crawl-delay up to 10)."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption maxPerHost(QStringLiteral("max-per-host"),
+        QStringLiteral("At most N connections to one host (default: as many as -c)."),
+        QStringLiteral("N"));
     const QCommandLineOption noRecord(QStringLiteral("no-record"),
         QStringLiteral("Keep no record of the copy (.tidewell/copy.sqlite) and write no report."));
     const QCommandLineOption update(QStringLiteral("update"),
@@ -154,7 +163,7 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     outputWithDefault.setDescription(output.description().arg(defaultDir));
     parser.addOptions({outputWithDefault, connections, timeout, types, connectTo, caCertificate,
         noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts, keepAlive,
-        noRecord, update, resume, check, report, quiet, help, version});
+        noRobots, wait, maxPerHost, noRecord, update, resume, check, report, quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
                        "https://localhost:8443/; none with --check or --continue."));
@@ -226,6 +235,8 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
                 QStringLiteral("a whole number from 0 to %1").arg(kMaxStartRate), options.rate),
             readNumber(maxQueries, 1, std::numeric_limits<int>::max(),
                 QStringLiteral("a whole number from 1"), options.maxQueriesPerPath),
+            readNumber(maxPerHost, 1, kSlotCount,
+                QStringLiteral("a whole number from 1 to %1").arg(kSlotCount), options.maxPerHost),
         }) {
         if (rejection)
             return *rejection;
@@ -248,6 +259,15 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     options.otherHosts = !parser.isSet(noOtherHosts);
     options.keepAlive = parser.isSet(keepAlive);
     options.record = !parser.isSet(noRecord);
+    options.robots = !parser.isSet(noRobots);
+    if (parser.isSet(wait)) {
+        bool ok = false;
+        const double seconds = parser.value(wait).toDouble(&ok);
+        if (!ok || seconds < 0 || seconds > kMaxWaitSeconds)
+            return CliRejection {QStringLiteral("--wait takes a number of seconds from 0 to %1")
+                                     .arg(kMaxWaitSeconds)};
+        options.waitMs = static_cast<int>(seconds * kMsPerSecond);
+    }
     for (const QString &value : parser.values(connectTo)) {
         auto entry = ParseConnectTo(value);
         if (const auto *rejection = std::get_if<CliRejection>(&entry))

@@ -18,6 +18,7 @@
 namespace tw {
 
 inline constexpr int kMsPerSecond = 1000;
+inline constexpr int kMaxWaitSeconds = 3600;
 
 // --connect-to HOST:ADDRESS:PORT.
 struct ConnectTo
@@ -46,6 +47,9 @@ struct CliOptions
     bool otherHosts = true;
     bool keepAlive = false;
     bool record = true;
+    bool robots = true;
+    int waitMs = 0;
+    int maxPerHost = 0;
     // Take up the copy in output: every stored file asked again, or (resume) what waited.
     bool update = false;
     QString resume;

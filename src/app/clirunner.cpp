@@ -133,6 +133,9 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
     engine.Job().queryPages = options.queryPages;
     engine.Job().otherHosts = options.otherHosts;
     engine.Job().keepAlive = options.keepAlive;
+    engine.Job().robots = options.robots;
+    engine.Job().waitMs = options.waitMs;
+    engine.Job().maxPerHost = options.maxPerHost;
     engine.Job().maxQueriesPerPath = options.maxQueriesPerPath;
     if (options.types) {
         engine.SetFileTypeFilterSource(

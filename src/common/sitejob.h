@@ -58,6 +58,11 @@ struct SiteJob
     // validators: an answer that they did not change keeps the file, and nothing but a whole new
     // answer replaces it.
     std::unordered_map<std::string, Validators> revalidate;
+    // Each host's robots.txt is read and obeyed; the start of two fetches on one host are at
+    // least waitMs apart; at most maxPerHost connections go to one host (0: no limit).
+    bool robots = true;
+    int waitMs = 0;
+    int maxPerHost = 0;
     // Requests ask for the connection to stay open (HTTP/1.1), and a connection kept open by the
     // server carries the next fetch from its host.
     bool keepAlive = false;

@@ -5,6 +5,7 @@
 #include "extractor/urlnormalize.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
+#include "output/localpath.h"
 #include "output/placeholders.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace tw {
 
@@ -189,10 +191,24 @@ void Engine::StartWaitingFetches()
 {
     while (m_running && (m_startRate == 0 || m_startCredit >= 1.0) && !m_queue.IsEmpty()
         && FindFreeSlot({}) != 0) {
-        std::optional<std::string> url
-            = m_queue.TakeOldest([this](const std::string &queued) { return HasRoomFor(queued); });
+        // A host held back holds back all its URLs this round: they are not looked at one by one.
+        std::unordered_set<std::string> held;
+        Room room = Room::Held;
+        std::optional<std::string> url = m_queue.TakeOldest([&](const std::string &queued) {
+            std::string host = ToLower(HostOfUrl(queued));
+            if (FindFreeSlot({}) == 0 || held.contains(host))
+                return false;
+            room = RoomFor(queued, host);
+            if (room == Room::Held)
+                held.insert(std::move(host));
+            return room != Room::Held;
+        });
         if (!url)
             break;
+        if (room == Room::Forbidden) {
+            SkipForbidden(*url);
+            continue;
+        }
         StartFetch(std::move(*url));
         m_startCredit -= 1.0;
     }
@@ -202,20 +218,60 @@ void Engine::StartFetch(std::string url, FetchKind kind)
 {
     if (!m_running)
         return;
-    const int n = FindFreeSlot(FetchTargetOf(url).host);
-    if (n != 0)
-        Fetch(n).Start(std::move(url), kind == FetchKind::StartPage);
+    const std::string host = FetchTargetOf(url).host;
+    const int n = FindFreeSlot(host);
+    if (n == 0)
+        return;
+    if (kind != FetchKind::Robots)
+        m_pace.Started(host, HostPace::Clock::now());
+    Fetch(n).Start(std::move(url), kind);
 }
 
-bool Engine::HasRoomFor(const std::string &queuedUrl) const
+void Engine::AskRobots(const std::string &host)
 {
-    const std::string host = ToLower(HostOfUrl(queuedUrl));
-    if (IsOnSite(host, m_job.siteHost))
-        return true;
-    const auto busy = std::count_if(m_fetches.begin(), m_fetches.end(), [&host](const auto &fetch) {
-        return !fetch->IsFree() && ToLower(fetch->Record().host) == host;
-    });
-    return busy < kMaxConnectionsPerOtherHost;
+    if (FindFreeSlot(host) == 0)
+        return;
+    m_pace.RobotsAsked(host);
+    StartFetch(host + "/robots.txt", FetchKind::Robots);
+}
+
+void Engine::SkipForbidden(const std::string &url)
+{
+    MarkNotStoredAsNamed(url, {});
+    if (m_skippedLinks.insert(url).second)
+        Q_EMIT linkSkipped(url, SkipCause::Robots);
+    CompleteSiteWhenDone();
+}
+
+void Engine::MarkNotStoredAsNamed(const std::string &queuedUrl, std::string storedAs)
+{
+    const std::string localPath = LocalPathOf(queuedUrl, m_job);
+    if (FileSystem::IsInsideDirectory(localPath + ".tmp", m_job.outputDir))
+        FileSystem::RemoveFile(localPath + ".tmp");
+    m_job.settledPaths.insert_or_assign(localPath, std::move(storedAs));
+}
+
+Engine::Room Engine::RoomFor(const std::string &queuedUrl, const std::string &host)
+{
+    const int busy = static_cast<int>(
+        std::count_if(m_fetches.begin(), m_fetches.end(), [&host](const auto &fetch) {
+            return !fetch->IsFree() && ToLower(fetch->Record().host) == host;
+        }));
+    if (!IsOnSite(host, m_job.siteHost) && busy >= kMaxConnectionsPerOtherHost)
+        return Room::Held;
+    switch (
+        m_pace.Check(host, FetchTargetOf(queuedUrl).requestPath, busy, HostPace::Clock::now())) {
+    case HostPace::Verdict::Start:
+        return Room::Start;
+    case HostPace::Verdict::Forbidden:
+        return Room::Forbidden;
+    case HostPace::Verdict::AskRobots:
+        AskRobots(host);
+        break;
+    case HostPace::Verdict::Wait:
+        break;
+    }
+    return Room::Held;
 }
 
 int Engine::FindFreeSlot(const std::string &host) const

@@ -8,6 +8,7 @@
 #include "common/sitejob.h"
 #include "connections/downloadqueue.h"
 #include "connections/failure.h"
+#include "connections/hostpace.h"
 #include "connections/siteaddress.h"
 #include "connections/slotfetch.h"
 #include "connections/tlssession.h"
@@ -162,8 +163,11 @@ private:
     friend class SlotFetch;
 
     void tmrMove_Timer();
-    enum class FetchKind { Link, StartPage };
     void StartFetch(std::string url, FetchKind kind = FetchKind::Link);
+    // Reads host's robots.txt on a free slot, if there is one.
+    void AskRobots(const std::string &host);
+    // robots.txt forbids url: reported as skipped; links to it lead to the site.
+    void SkipForbidden(const std::string &url);
     // Starts the job's fetches at address: the start page, and the site key and scheme with it.
     void StartSiteAt(const SiteAddress &address, bool fetchStartPage = true);
     // Forgets what the last job knew and starts a new one, its start page at startUrl.
@@ -180,9 +184,14 @@ private:
     int FindFreeSlot(const std::string &host) const;
     // Starts the queued URLs that the free slots, the start rate and the hosts' limits allow.
     void StartWaitingFetches();
-    // The queued URL may start now: its host is the site's, or another with fewer than
-    // kMaxConnectionsPerOtherHost connections busy.
-    bool HasRoomFor(const std::string &queuedUrl) const;
+    // Whether the queued URL at host may start now: another host than the site's has at most
+    // kMaxConnectionsPerOtherHost connections busy, and every host its pace and its robots.txt,
+    // which is asked for when it is not known yet.
+    enum class Room { Start, Held, Forbidden };
+    Room RoomFor(const std::string &queuedUrl, const std::string &host);
+    // The URL is not stored under its own name: its placeholder goes, and it stays known as
+    // stored at storedAs (empty: nowhere).
+    void MarkNotStoredAsNamed(const std::string &queuedUrl, std::string storedAs);
     // Counts url as failed after tries, once, and reports it.
     void ReportFailure(const std::string &url, Failure failure, int tries);
     // A fetch has ended: the job is complete once no URL waits and no fetch runs; without a
@@ -204,6 +213,7 @@ private:
     DownloadQueue m_queue;
     // The targets of the links met this job; forgotten when the job or its site changes.
     LinkTargets m_linkTargets;
+    HostPace m_pace;
     // The URLs reported by linkSkipped this job.
     std::unordered_set<std::string> m_skippedLinks;
     std::array<std::unique_ptr<SlotFetch>, kSlotCount> m_fetches;

@@ -33,7 +33,7 @@ void SlotFetch::FailTry(TryFailure failure)
     // What arrived of a body cut short is kept after the last try; otherwise the timeout text
     // stands in for the file until a try succeeds. A file of an earlier copy is kept instead.
     const bool keepsWhatArrived = lastTry && failure == TryFailure::ShortBody;
-    if (!Revalidating()) {
+    if (!StoresNothingUntilWhole()) {
         const SaveOutcome saved = SaveDownloadedFile(keepsWhatArrived
                 ? ParseResponse(m_record.response).Body(m_record.response)
                 : kTimeoutText,
@@ -53,6 +53,10 @@ void SlotFetch::FailTry(TryFailure failure)
     ShowIdle();
     // The last try failed: what it left stays as the file, written once and not counted.
     m_tmrOut->stop();
+    if (m_record.robots) {
+        ReadRobots(0, {});
+        return;
+    }
     if (m_record.startPage) {
         m_engine.FailJob(m_number, reason);
         return;
@@ -67,7 +71,11 @@ void SlotFetch::FailStatus(const HttpResponse &answer)
         .kind = Failure::Kind::HttpStatus, .announced = answer.status, .detail = answer.reason};
     CloseConnection();
     if (IsRetriedStatus(answer.status) && m_record.attempt < kTries) {
-        RetryAfter(answer.RetryAfterSeconds().value_or(0));
+        const int pause = answer.RetryAfterSeconds().value_or(0);
+        // The host asked for a pause: none of its other fetches starts before it ends either.
+        m_engine.m_pace.SlowDown(
+            m_record.host, std::chrono::seconds(pause), HostPace::Clock::now());
+        RetryAfter(pause);
         return;
     }
     if ((answer.status == 404 || answer.status == 410) && Revalidating()) {
@@ -88,6 +96,10 @@ void SlotFetch::FailFetch(const Failure &failure)
 {
     m_tmrOut->stop();
     CloseConnection();
+    if (m_record.robots) {
+        ReadRobots(0, {});
+        return;
+    }
     if (m_record.startPage) {
         m_engine.FailJob(m_number, failure);
         return;
@@ -118,11 +130,7 @@ void SlotFetch::LeadOnFromItsName(const std::string &storedAs)
 
 void SlotFetch::MarkNotStoredAsNamed(std::string storedAs)
 {
-    SiteJob &job = Job();
-    const std::string localPath = LocalPathOf(m_record.queuedUrl, job);
-    if (FileSystem::IsInsideDirectory(localPath + ".tmp", job.outputDir))
-        FileSystem::RemoveFile(localPath + ".tmp");
-    job.settledPaths.insert_or_assign(localPath, std::move(storedAs));
+    m_engine.MarkNotStoredAsNamed(m_record.queuedUrl, std::move(storedAs));
 }
 
 void SlotFetch::RetryAfter(int seconds)

@@ -66,6 +66,9 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
     m_job.aSkipped = 0;
     m_startCredit = 0;
     m_job.FileTypeFilter = m_fileTypeFilterSource();
+    m_pace.Reset({.robots = m_job.robots,
+        .wait = std::chrono::milliseconds(m_job.waitMs),
+        .maxConnections = m_job.maxPerHost});
 
     const StartAddress start = ParseStartUrl(ToNetworkText(startUrl));
     m_startWwwAdded = start.wwwAdded;
@@ -86,6 +89,9 @@ void Engine::StartSiteAt(const SiteAddress &address, bool fetchStartPage)
     m_startPage = address.Url();
     if (fetchStartPage)
         StartFetch(m_startPage, FetchKind::StartPage);
+    // The site's robots.txt is read beside the start page, before any link of it is followed.
+    if (m_job.robots)
+        AskRobots(ToLower(FetchTargetOf(m_startPage).host));
     Q_EMIT siteStarted(DisplayUrl(address));
 }
 

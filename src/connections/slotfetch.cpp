@@ -132,6 +132,17 @@ bool SlotFetch::Revalidating()
     return Job().revalidate.contains(m_record.url);
 }
 
+bool SlotFetch::StoresNothingUntilWhole()
+{
+    return m_record.robots || Revalidating();
+}
+
+void SlotFetch::ReadRobots(int status, std::string_view body)
+{
+    m_engine.m_pace.RobotsRead(m_record.host, status, body, HostPace::Clock::now());
+    LeaveStoredFile();
+}
+
 void SlotFetch::LeaveStoredFile()
 {
     m_tmrOut->stop();
@@ -166,7 +177,7 @@ bool SlotFetch::YieldFor(const FetchGuard &guard)
     return guard.StillCurrent();
 }
 
-void SlotFetch::Start(std::string url, bool startPage)
+void SlotFetch::Start(std::string url, FetchKind kind)
 {
     FetchTarget target = FetchTargetOf(url);
     const bool reuse = IsKeptOpenTo(target.host);
@@ -179,7 +190,8 @@ void SlotFetch::Start(std::string url, bool startPage)
     m_record.requestPath = std::move(target.requestPath);
     m_record.ForgetResponse();
     m_record.attempt = 1;
-    m_record.startPage = startPage;
+    m_record.startPage = kind == FetchKind::StartPage;
+    m_record.robots = kind == FetchKind::Robots;
     m_record.lastFailure = ConnectFailure::None;
     m_record.leftTimeoutText = false;
     m_record.waitingToRetry = false;
@@ -420,6 +432,10 @@ void SlotFetch::Judge(const FetchGuard &guard)
     if (answer.fault != ResponseFault::None) {
         FailTry(answer.fault == ResponseFault::BrokenHead ? TryFailure::BrokenHead
                                                           : TryFailure::ShortBody);
+        return;
+    }
+    if (m_record.robots) {
+        ReadRobots(answer.status, answer.Body(m_record.response));
         return;
     }
     if (answer.status == 304 && Revalidating()) {

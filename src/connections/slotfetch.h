@@ -33,6 +33,9 @@ enum class SlotState {
     Finished, // its file is stored; the row waits for the next fetch
 };
 
+// What a fetch is for: a link found, the job's start page, or a host's robots.txt.
+enum class FetchKind { Link, StartPage, Robots };
+
 // One parallel connection's record. Slots are numbered 1 to 24 everywhere.
 struct ConnectionSlot
 {
@@ -48,6 +51,8 @@ struct ConnectionSlot
     int attempt = 0;
     // The fetch of the job's start page: its failure is the job's.
     bool startPage = false;
+    // The fetch of the host's robots.txt: read, never stored.
+    bool robots = false;
     // Why the last try could not connect.
     ConnectFailure lastFailure = ConnectFailure::None;
     // A failed try left the timeout text as the file.
@@ -101,7 +106,7 @@ public:
     std::size_t HeldBytes() const { return m_record.response.size(); }
 
     // Starts fetching url (as queued) on this slot.
-    void Start(std::string url, bool startPage);
+    void Start(std::string url, FetchKind kind);
     // Closes the connection, stops the timer and forgets the record.
     void Clear();
     void CloseConnection();
@@ -165,6 +170,11 @@ private:
     Failure FailureOf(TryFailure failure) const;
     // The URL is one of an earlier copy, asked again.
     bool Revalidating();
+    // No try of this fetch writes a file of its own: a file of an earlier copy stays, a
+    // robots.txt is only read.
+    bool StoresNothingUntilWhole();
+    // The host's robots.txt arrived (status 0: it could not be fetched).
+    void ReadRobots(int status, std::string_view body);
     // Ends a fetch of such a URL whose stored file stays as it was.
     void LeaveStoredFile();
     // The key the output layer stores the URL under: "\" host path.

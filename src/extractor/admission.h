@@ -50,6 +50,7 @@ enum class SkipCause {
     OtherHost, // a link (not an embedded file) to another host, or any file of one when off
     QueryPage, // a page with a query, while such pages are not followed
     TypeNotWanted, // its name's type is not among the wanted ones
+    Robots, // the host's robots.txt forbids it
 };
 struct SkippedLink
 {

@@ -24,6 +24,7 @@ constexpr std::string_view kTypeNotWanted = "type not wanted";
 constexpr std::string_view kQueryPage = "page with a query";
 constexpr std::string_view kLimitReached = "more queries than the limit";
 constexpr std::string_view kOtherHost = "on another host";
+constexpr std::string_view kRobots = "forbidden by robots.txt";
 
 std::string_view WordsOf(SkipCause cause)
 {
@@ -32,6 +33,8 @@ std::string_view WordsOf(SkipCause cause)
         return kOtherHost;
     case SkipCause::QueryPage:
         return kQueryPage;
+    case SkipCause::Robots:
+        return kRobots;
     case SkipCause::TypeNotWanted:
         break;
     }
@@ -46,6 +49,8 @@ SkipReason ReasonOf(std::string_view words)
         return SkipReason::QueryPage;
     if (words.starts_with(kLimitReached))
         return SkipReason::LimitReached;
+    if (words.starts_with(kRobots))
+        return SkipReason::Robots;
     return SkipReason::TypeNotWanted;
 }
 

@@ -189,6 +189,8 @@ std::string_view SkipTitle(SkipReason why)
         return "Limit reached";
     case SkipReason::OtherHost:
         return "On another host";
+    case SkipReason::Robots:
+        return "Forbidden by robots.txt";
     }
     return {};
 }

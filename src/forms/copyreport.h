@@ -28,7 +28,7 @@ struct FailedUrl
     int tries = 0;
 };
 
-enum class SkipReason { TypeNotWanted, QueryPage, LimitReached, OtherHost };
+enum class SkipReason { TypeNotWanted, QueryPage, LimitReached, OtherHost, Robots };
 
 struct SkippedUrl
 {

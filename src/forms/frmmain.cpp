@@ -172,8 +172,35 @@ void frmMain::ConnectNowNow()
 
 void frmMain::StartJob(const QString &url)
 {
+    const std::optional<QString> unfinished = UnfinishedCopyIn(m_engine.Job().outputDir);
+    if (unfinished && SameStartSite(*unfinished, url)
+        && AnswerIsYes(this, QStringLiteral("Continue Download"),
+            QStringLiteral("This folder holds a copy of ") + *unfinished
+                + QStringLiteral(" that stopped before its end.\r\n\r\nContinue it, fetching "
+                                 "nothing it holds again?"))) {
+        TakeUp(TakeUp::Continue);
+        return;
+    }
     Text1->setText(url);
     ConnectNowNow();
+}
+
+void frmMain::TakeUp(tw::TakeUp how)
+{
+    if (m_engine.IsRunning())
+        return;
+    std::string why;
+    std::optional<TakeUpPlan> plan = PlanTakeUp(m_engine.Job().outputDir, how, why);
+    if (!plan) {
+        Answer(this, QStringLiteral("Update Website"),
+            QStringLiteral("There is no copy to take up in ")
+                + FromLocalText(FileSystem::NativePath(m_engine.Job().outputDir))
+                + QStringLiteral(": ") + FromLocalText(why) + QStringLiteral("."));
+        return;
+    }
+    m_engine.Job().revalidate = std::move(plan->revalidate);
+    Text1->setText(m_engine.TakeUpCopy(plan->startUrl, plan->fetchStartPage, plan->waiting));
+    mnupause->setEnabled(true);
 }
 
 void frmMain::AskStop()

@@ -59,7 +59,10 @@ public:
     void CentreOnScreen();
     // Puts url in the URL box and starts a job from it, as the wizard's "Download Website Now!"
     // does.
+    // Starts a copy of url, or continues the one the download folder holds, if the user wishes.
     void StartJob(const QString &url);
+    // Updates or continues the copy in the download folder.
+    void TakeUp(tw::TakeUp how);
 
     // True while the window is being shown afresh after a user stop: closing then asks nothing.
     bool IsRefreshing() const { return justRefreshing; }
@@ -166,6 +169,8 @@ private:
     QMenu *mnusites = nullptr;
     QAction *mnupause = nullptr;
     QAction *mnuexplore = nullptr;
+    // Asks again for every file of the copy in the download folder.
+    QAction *mnuupdate = nullptr;
     // Opens the report of the last copy; enabled once there is one.
     QAction *mnureport = nullptr;
     // Page URLs with a query are followed too; remembered in the settings store.
@@ -176,6 +181,8 @@ private:
     // Requests ask for kept-alive connections, reused for the host's next fetch; remembered in
     // the settings store.
     QAction *mnukeepalive = nullptr;
+    // Each host's robots.txt is read and obeyed; remembered, on unless turned off.
+    QAction *mnurobots = nullptr;
     QAction *mnupref = nullptr;
     QMenu *mnuhelp = nullptr;
     QAction *mnuabout = nullptr;

@@ -236,6 +236,7 @@ void frmMain::CreateMenus()
     separator(mnusites, "jksdf");
     mnuexplore = action(
         mnusites, "mnuexplore", QStringLiteral("&Explore..."), QKeySequence(Qt::CTRL | Qt::Key_E));
+    mnuupdate = action(mnusites, "mnuupdate", QStringLiteral("&Update Website"));
     mnureport = action(mnusites, "mnureport", QStringLiteral("View Copy &Report"));
     mnureport->setEnabled(false);
     separator(mnusites, "dfgdg");
@@ -259,6 +260,8 @@ void frmMain::CreateMenus()
             QStringLiteral("OtherHosts"), true, &SiteJob::otherHosts);
     mnukeepalive = remembered("mnukeepalive", QStringLiteral("&Keep Connections Alive"),
         QStringLiteral("KeepAlive"), false, &SiteJob::keepAlive);
+    mnurobots = remembered("mnurobots", QStringLiteral("Obey &robots.txt"),
+        QStringLiteral("Robots"), true, &SiteJob::robots);
     mnupref = action(mnusites, "mnupref", QStringLiteral("&Preferences..."));
 
     mnuhelp = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -269,6 +272,7 @@ void frmMain::CreateMenus()
     connect(mnuexit, &QAction::triggered, this, &QWidget::close);
     connect(mnupause, &QAction::triggered, this, &frmMain::mnupause_Click);
     connect(mnuexplore, &QAction::triggered, this, &frmMain::mnuexplore_Click);
+    connect(mnuupdate, &QAction::triggered, this, [this] { TakeUp(TakeUp::Update); });
     connect(mnureport, &QAction::triggered, this,
         [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_reportPath)); });
     connect(mnupref, &QAction::triggered, this, &frmMain::mnunew_Click);

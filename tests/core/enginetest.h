@@ -38,6 +38,8 @@ protected:
         ASSERT_TRUE(SetTlsTrust({test::TrustedAuthority().Pem(), true}));
         NewFolder();
         m_engine.SetTimeoutInterval(300);
+        // The designed requests alone: the tests of robots.txt turn it on.
+        m_engine.Job().robots = false;
         m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()); });
         QObject::connect(
             &m_engine, &Engine::slotStateChanged, &m_engine, [this](int slot, SlotState state) {

@@ -105,8 +105,11 @@ std::string Summary(const char *arguments)
         summary += type;
     summary += " r" + std::to_string(o.rate) + " m" + std::to_string(o.maxMemory) + " "
         + (o.quiet ? "q" : "-") + (o.queryPages ? "p" : "-") + (o.otherHosts ? "h" : "-")
-        + (o.keepAlive ? "k" : "") + (o.checkCertificates ? "c" : "-") + " "
-        + std::to_string(o.maxQueriesPerPath);
+        + (o.keepAlive ? "k" : "") + (o.robots ? "" : "R") + (o.update ? "U" : "")
+        + (o.waitMs > 0 ? "w" + std::to_string(o.waitMs) : "")
+        + (o.maxPerHost > 0 ? "m" + std::to_string(o.maxPerHost) : "")
+        + (o.resume.isEmpty() ? "" : "C=" + o.resume.toStdString() + ":" + o.output.toStdString())
+        + (o.checkCertificates ? "c" : "-") + " " + std::to_string(o.maxQueriesPerPath);
     for (const ConnectTo &entry : o.connectTo)
         summary += " " + entry.host.toStdString() + ">" + entry.address.toStdString() + ":"
             + std::to_string(entry.port);
@@ -125,6 +128,15 @@ TEST(CliOptions, ArgumentsAreReadIntoOptionsWithoutBeingApplied)
         {"--rate 0 --max-memory 2M --query-pages --max-queries-per-path 7 --no-other-hosts x.com",
             "x.com c3 t20 default r0 m2097152 -p-c 7"},
         {"--keep-alive x.com", "x.com c3 t20 default" + defaults + " --hkc 200"},
+        {"--no-robots --wait 1.5 --max-per-host 2 x.com",
+            "x.com c3 t20 default" + defaults + " --hRw1500m2c 200"},
+        {"--update -o copy", " c3 t20 default" + defaults + " --hUc 200"},
+        {"--update -o copy x.com", "x.com c3 t20 default" + defaults + " --hUc 200"},
+        {"--continue copy", " c3 t20 default" + defaults + " --hC=copy:copyc 200"},
+        {"--continue copy x.com",
+            "refused: --continue takes the start URL and the folder from the copy: name nothing "
+            "else"},
+        {"--wait -1 x.com", "refused: --wait takes a number of seconds from 0 to 3600"},
         {"--connect-to a.test:[::1]:8080 --connect-to b.test:127.0.0.1:80 --no-check-certificate "
          "--ca-certificate ca.pem https://x.com/",
             "https://x.com/ c3 t20 default" + defaults
@@ -191,6 +203,7 @@ TEST_F(CliTest, CopiesTheSiteAndExitsWithWhatBecameOfIt)
 {
     // A link to stop.x stalls; its request stops the copy as Ctrl-C or a terminate would.
     std::optional<QProcess> program;
+    m_server.SetRoute("/robots.txt", Route::Status(404));
     m_server.SetFallback([&](const std::string &) {
         if (program)
             program->terminate();

@@ -455,6 +455,68 @@ TEST_F(EngineTest, TheRecordHoldsARowForEveryUrlWithWhatBecameOfIt)
         EXPECT_NE(page.find(shown), std::string::npos) << shown;
 }
 
+TEST_F(EngineTest, RobotsTxtIsReadFirstAndObeyedAndAWaitPacesAHost)
+{
+    const struct
+    {
+        const char *name;
+        Route robots;
+        bool readRobots;
+        int waitMs;
+        std::set<std::string> fetched;
+    } rows[] = {
+        {"rules", Route::Page("User-agent: *\nDisallow: /private/\nAllow: /private/ok.html\n"),
+            true, 0, {"/robots.txt", "/", "/a.html", "/private/ok.html"}},
+        {"rules for another agent", Route::Page("User-agent: other\nDisallow: /\n"), true, 0,
+            {"/robots.txt", "/", "/a.html", "/private/ok.html", "/private/no.html"}},
+        {"no robots.txt", Route::Status(404), true, 0,
+            {"/robots.txt", "/", "/a.html", "/private/ok.html", "/private/no.html"}},
+        {"robots.txt unreadable", Route::Status(503), true, 0, {"/robots.txt", "/"}},
+        {"not read", Route::Page("User-agent: *\nDisallow: /\n"), false, 0,
+            {"/", "/a.html", "/private/ok.html", "/private/no.html"}},
+        // No second fetch of the host starts within the hour.
+        {"an hour's wait", Route::Status(404), false, 3'600'000, {"/"}},
+    };
+    m_server.SetRoute("/",
+        Route::Page("<a href=a.html></a><a href=private/ok.html></a><a href=private/no.html></a>"));
+    for (const char *page : {"/a.html", "/private/ok.html", "/private/no.html"})
+        m_server.SetRoute(page, Route::Page(page));
+    m_engine.SetConnectionCount(3);
+    m_engine.SetStartRate(0);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        NewFolder();
+        m_server.SetRoute("/robots.txt", row.robots).behaviours = {};
+        const std::size_t before = m_server.Requests().size();
+        m_engine.Job().robots = row.readRobots;
+        m_engine.Job().waitMs = row.waitMs;
+        std::vector<std::string> skipped;
+        const auto connection = QObject::connect(&m_engine, &Engine::linkSkipped, &m_engine,
+            [&](const std::string &url, SkipCause) { skipped.push_back(url); });
+        if (row.waitMs == 0) {
+            ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+        } else {
+            m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+            ASSERT_TRUE(QTest::qWaitFor([this] { return m_engine.Queue().Count() == 3; }));
+            ASSERT_TRUE(QTest::qWaitFor([this] { return m_engine.BusyConnections() == 0; }));
+            m_engine.StopNOW();
+        }
+        QObject::disconnect(connection);
+        std::set<std::string> fetched;
+        for (std::size_t i = before; i < m_server.Requests().size(); ++i)
+            fetched.insert(m_server.Requests()[i].path);
+        EXPECT_EQ(fetched, row.fetched);
+        if (row.name == std::string_view("rules")) {
+            EXPECT_EQ(skipped, std::vector<std::string> {"www.site.test/private/no.html"});
+        }
+        EXPECT_FALSE(
+            test::ReadTree(QString::fromStdString(FileSystem::NativePath(m_engine.Job().outputDir)))
+                .contains("site.test/robots.txt"));
+    }
+    m_engine.Job().robots = false;
+    m_engine.Job().waitMs = 0;
+}
+
 TEST_F(EngineTest, WhatAPageEmbedsFromOtherHostsIsStoredBesideTheSite)
 {
     m_engine.SetFileTypeFilterSource(
