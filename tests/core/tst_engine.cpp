@@ -517,6 +517,84 @@ TEST_F(EngineTest, RobotsTxtIsReadFirstAndObeyedAndAWaitPacesAHost)
     m_engine.Job().waitMs = 0;
 }
 
+TEST_F(EngineTest, AnUpdateAsksAgainAndReplacesOnlyWhatCameWholeAndAContinueFetchesNothingTwice)
+{
+    const std::string validators
+        = "Last-Modified: Mon, 01 Jan 2024 00:00:00 GMT\r\nETag: \"v1\"\r\n";
+    const auto page = [&](const std::string &body) {
+        Route route = Route::Page(body);
+        route.extraHeaders = validators;
+        return route;
+    };
+    const std::string links = "<a href=a.html></a><a href=b.html></a><a href=c.html></a>"
+                              "<a href=e.html></a>";
+    m_server.SetRoute("/", page(links));
+    for (const char *name : {"a", "b", "c", "e"})
+        m_server.SetRoute("/" + std::string(name) + ".html", page(std::string("old ") + name));
+    CopyJournal journal(m_engine);
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+    const auto firstRun = m_server.Requests().size();
+
+    // The site changes: a stays, b is gone, c changed, e changed but always arrives cut short,
+    // and the start page links to a new d.
+    m_server.SetRoute("/", page(links + "<a href=d.html></a>"));
+    m_server.SetRoute("/a.html", Route::Status(304));
+    m_server.SetRoute("/b.html", Route::Status(404));
+    m_server.SetRoute("/c.html", page("new c"));
+    m_server.SetRoute("/d.html", page("new d"));
+    Route cut = page("new e, longer than what arrives");
+    cut.behaviours = {Behaviour::Cut(60)};
+    m_server.SetRoute("/e.html", cut);
+    std::string why;
+    std::optional<TakeUpPlan> plan = PlanTakeUp(m_engine.Job().outputDir, TakeUp::Update, why);
+    ASSERT_TRUE(plan) << why;
+    m_engine.Job().revalidate = std::move(plan->revalidate);
+    m_completions = 0;
+    m_engine.TakeUpCopy(plan->startUrl, plan->fetchStartPage, plan->waiting);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_completions > 0; }, 10000));
+
+    const std::map<std::string, std::string> expected
+        = {{"a.html", Stored("old a")}, {"b.html", Stored("old b")}, {"c.html", Stored("new c")},
+            {"d.html", Stored("new d")}, {"e.html", Stored("old e")}};
+    for (const auto &[name, body] : expected)
+        EXPECT_EQ(File(name), body) << name;
+    for (std::size_t i = firstRun; i < m_server.Requests().size(); ++i) {
+        const test::Request &request = m_server.Requests()[i];
+        const bool asked = request.path != "/d.html";
+        EXPECT_EQ(request.raw.find("If-Modified-Since: Mon, 01 Jan 2024 00:00:00 GMT\r\n"
+                                   "If-None-Match: \"v1\"\r\n")
+                != std::string::npos,
+            asked)
+            << request.raw;
+    }
+
+    // A copy stopped as soon as it has queued the start page's links, then continued.
+    NewFolder();
+    m_engine.Job().revalidate.clear();
+    m_server.SetRoute("/", page(links + "<a href=d.html></a>"));
+    m_server.SetRoute("/a.html", page("a"));
+    m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+    m_engine.SetSchedulerEnabled(false);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] { return m_engine.Queue().Count() == 5 && m_engine.BusyConnections() == 0; }));
+    m_engine.StopNOW();
+    const auto stopped = m_server.Requests().size();
+    plan = PlanTakeUp(m_engine.Job().outputDir, TakeUp::Continue, why);
+    ASSERT_TRUE(plan) << why;
+    EXPECT_FALSE(plan->fetchStartPage);
+    m_completions = 0;
+    m_engine.TakeUpCopy(plan->startUrl, plan->fetchStartPage, plan->waiting);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_completions > 0; }, 10000));
+    std::multiset<std::string> continued;
+    for (std::size_t i = stopped; i < m_server.Requests().size(); ++i)
+        continued.insert(m_server.Requests()[i].path);
+    EXPECT_EQ(continued,
+        (std::multiset<std::string> {
+            "/a.html", "/b.html", "/c.html", "/d.html", "/e.html", "/e.html", "/e.html"}));
+    EXPECT_EQ(File("a.html"), Stored("a"));
+    EXPECT_EQ(File("d.html"), Stored("new d"));
+}
+
 TEST_F(EngineTest, WhatAPageEmbedsFromOtherHostsIsStoredBesideTheSite)
 {
     m_engine.SetFileTypeFilterSource(
