@@ -209,7 +209,8 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
             return CliBadArguments;
         }
         engine.Job().revalidate = std::move(plan->revalidate);
-        startUrl = engine.TakeUpCopy(plan->startUrl, plan->fetchStartPage, plan->waiting);
+        startUrl
+            = engine.TakeUpCopy(plan->startUrl, plan->fetchStartPage, plan->waiting, plan->settled);
     } else {
         startUrl = engine.ConnectNowNow(options.url);
     }

@@ -79,9 +79,10 @@ public:
     QString ConnectNowNow(const QString &startUrl);
     // Starts a job that takes up an earlier copy in job.outputDir: the start page is fetched
     // only when fetchStartPage, and the waiting URLs (as queued) are queued at once, as if their
-    // links had been found, without a line in the log. job.revalidate names the URLs asked again.
-    QString TakeUpCopy(
-        const QString &startUrl, bool fetchStartPage, const std::vector<std::string> &waiting);
+    // links had been found, without a line in the log; the settled ones were fetched and not
+    // stored, and are not asked again. job.revalidate names the URLs asked again.
+    QString TakeUpCopy(const QString &startUrl, bool fetchStartPage,
+        const std::vector<std::string> &waiting, const std::vector<std::string> &settled = {});
     // Ends the job unconditionally: scheduler off, placeholders swept, queue emptied, every slot
     // closed and shown as "Not Connected.".
     void StopNOW();

@@ -11,6 +11,7 @@
 #include "extractor/localreferences.h"
 #include "extractor/urlnormalize.h"
 #include "output/filesystem.h"
+#include "output/localpath.h"
 #include "output/pagesaver.h"
 #include "output/redirectpage.h"
 
@@ -31,10 +32,14 @@ QString Engine::ConnectNowNow(const QString &startUrl)
     return BeginJob(startUrl, true);
 }
 
-QString Engine::TakeUpCopy(
-    const QString &startUrl, bool fetchStartPage, const std::vector<std::string> &waiting)
+QString Engine::TakeUpCopy(const QString &startUrl, bool fetchStartPage,
+    const std::vector<std::string> &waiting, const std::vector<std::string> &settled)
 {
     const QString shown = BeginJob(startUrl, fetchStartPage);
+    for (const std::string &url : settled) {
+        MarkNotStoredAsNamed(url, {});
+        m_job.knownPaths.insert(LocalPathOf(url, m_job));
+    }
     for (const std::string &url : waiting) {
         if (url == m_startPage)
             continue;

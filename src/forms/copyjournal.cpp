@@ -90,6 +90,8 @@ std::optional<TakeUpPlan> PlanTakeUp(const std::string &folder, TakeUp how, std:
             plan.waiting.push_back(std::move(row.url));
         } else if (how == TakeUp::Continue && row.state == UrlState::Queued) {
             plan.waiting.push_back(std::move(row.url));
+        } else if (how == TakeUp::Continue && row.tries > 0 && row.state != UrlState::Stored) {
+            plan.settled.push_back(std::move(row.url));
         }
     }
     if (how == TakeUp::Continue) {

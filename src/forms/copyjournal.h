@@ -30,6 +30,8 @@ struct TakeUpPlan
     QString startUrl;
     bool fetchStartPage = true;
     std::vector<std::string> waiting;
+    // URLs fetched before and not stored (an error status, a type not wanted): not asked again.
+    std::vector<std::string> settled;
     std::unordered_map<std::string, SiteJob::Validators> revalidate;
 };
 enum class TakeUp {

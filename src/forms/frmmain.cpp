@@ -199,7 +199,8 @@ void frmMain::TakeUp(tw::TakeUp how)
         return;
     }
     m_engine.Job().revalidate = std::move(plan->revalidate);
-    Text1->setText(m_engine.TakeUpCopy(plan->startUrl, plan->fetchStartPage, plan->waiting));
+    Text1->setText(
+        m_engine.TakeUpCopy(plan->startUrl, plan->fetchStartPage, plan->waiting, plan->settled));
     mnupause->setEnabled(true);
 }
 
