@@ -4,6 +4,7 @@
 #include "common/textconversion.h"
 #include "connections/siteaddress.h"
 #include "extractor/copycheck.h"
+#include "extractor/urlnormalize.h"
 #include "forms/failuretext.h"
 #include "output/filesystem.h"
 #include "output/localpath.h"
@@ -160,8 +161,12 @@ CopyJournal::CopyJournal(Engine &engine)
         else
             Close();
     });
-    connect(&engine, &Engine::urlQueued, this,
-        [this](const std::string &url) { Put({.url = url, .state = UrlState::Queued}); });
+    connect(&engine, &Engine::urlQueued, this, [this](const std::string &url) {
+        // A stored file asked again keeps its row until a new answer replaces it.
+        if (m_changes && m_engine.Job().revalidate.contains(FetchTargetOf(url).url))
+            return;
+        Put({.url = url, .state = UrlState::Queued});
+    });
     connect(&engine, &Engine::fetchStored, this,
         [this](const std::string &url, const StoredFetch &fetch) {
             if (m_changes) {

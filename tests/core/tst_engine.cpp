@@ -558,6 +558,11 @@ TEST_F(EngineTest, AnUpdateAsksAgainAndReplacesOnlyWhatCameWholeAndAContinueFetc
             {"d.html", Stored("new d")}, {"e.html", Stored("old e")}};
     for (const auto &[name, body] : expected)
         EXPECT_EQ(File(name), body) << name;
+    // What was asked again keeps its row in the record: an unchanged file is still stored.
+    std::string error;
+    EXPECT_EQ(
+        CopyRecord::Open(m_engine.Job().outputDir, error)->Find("www.site.test/a.html")->state,
+        UrlState::Stored);
     for (std::size_t i = firstRun; i < m_server.Requests().size(); ++i) {
         const test::Request &request = m_server.Requests()[i];
         const bool asked = request.path != "/d.html";
