@@ -35,7 +35,7 @@ QString Engine::ConnectNowNow(const QString &startUrl)
 QString Engine::TakeUpCopy(const QString &startUrl, bool fetchStartPage,
     const std::vector<std::string> &waiting, const std::vector<std::string> &settled)
 {
-    const QString shown = BeginJob(startUrl, fetchStartPage);
+    QString shown = BeginJob(startUrl, fetchStartPage);
     for (const std::string &url : settled) {
         MarkNotStoredAsNamed(url, {});
         m_job.knownPaths.insert(LocalPathOf(url, m_job));

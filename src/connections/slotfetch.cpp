@@ -4,7 +4,6 @@
 #include "common/textconversion.h"
 #include "connections/connection.h"
 #include "connections/engine.h"
-#include "connections/memorylimit.h"
 #include "extractor/admission.h"
 #include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
@@ -17,7 +16,6 @@
 
 #include <QTimer>
 
-#include <new>
 
 namespace tw {
 
@@ -100,16 +98,6 @@ void SlotFetch::CloseConnection()
 {
     m_keptOpen = false;
     m_socket->Close();
-}
-
-void SlotFetch::ReleaseConnection()
-{
-    const bool reusable = m_record.frame && m_record.frame->reusable
-        && m_socket->State() == Connection::Connected && m_socket->BytesAvailable() == 0;
-    if (reusable)
-        m_keptOpen = true;
-    else
-        CloseConnection();
 }
 
 void SlotFetch::SetTimeoutInterval(int milliseconds)
@@ -252,173 +240,6 @@ void SlotFetch::Sock_Failed()
     if (IsCertificateFailure(failure)
         || (m_record.startPage && failure == ConnectFailure::NameNotFound))
         FailFetch({.kind = Failure::Kind::Connect, .connect = failure});
-}
-
-void SlotFetch::Sock_DataArrival()
-{
-    if (m_keptOpen) {
-        // The server closed the kept connection, or spoke out of turn, between fetches.
-        CloseConnection();
-        return;
-    }
-    m_tmrOut->start();
-    if (!Receive()) {
-        FailTry(TryFailure::TooLarge);
-        return;
-    }
-    if (BrokeBeforeAnswer()) {
-        RetryOnNewConnection();
-        return;
-    }
-    ProcessChunk(Guard());
-
-    if (Trim(m_record.url).empty()) {
-        CloseConnection();
-        ShowState(SlotState::NotConnected);
-        return;
-    }
-    if (m_engine.m_connectionCount < m_number)
-        ShowIdle();
-    else
-        ShowState(SlotState::Downloading);
-}
-
-bool SlotFetch::Receive()
-{
-    SiteJob &job = Job();
-    // Checked before the bytes join the response: a response that grew first would hold twice
-    // the limit while its buffer is copied to a bigger one.
-    if (m_engine.OutgrowsMemoryLimit(m_number, m_socket->BytesAvailable())) {
-        std::string dropped;
-        const auto received = static_cast<std::int64_t>(m_socket->TakeAll(dropped));
-        job.aBytes += received;
-        m_record.bytesReceived += received;
-        m_record.ForgetResponse();
-        return false;
-    }
-    MakeRoomFor(m_record.response, m_socket->BytesAvailable(),
-        static_cast<std::size_t>(m_engine.MemoryLeft()) + m_record.response.size());
-    const auto received = static_cast<std::int64_t>(m_socket->TakeAll(m_record.response));
-    // The whole response is here: no timeout may fire while its handling waits behind other
-    // slots' handlers, or a complete answer would be taken for a failed try.
-    if (m_socket->State() == Connection::Closing)
-        m_tmrOut->stop();
-    job.aBytes += received;
-    m_record.bytesReceived += received;
-    return true;
-}
-
-void SlotFetch::ProcessChunk(const FetchGuard &guard)
-{
-    // The head is read before the yield: a stop during the yield empties the response.
-    ReadHead();
-    if (!YieldFor(guard))
-        return;
-
-    if (m_engine.m_connectionCount < m_number)
-        ShowIdle();
-    else
-        Q_EMIT m_engine.slotProgressChanged(
-            m_number, m_record.bytesReceived, m_record.contentLength);
-
-    if (m_socket->State() == Connection::Closing || BodyComplete())
-        Judge(guard);
-}
-
-void SlotFetch::ReadHead()
-{
-    // A head is a few hundred bytes: a server that sends more without ending one is searched no
-    // further, and its response is judged whole at the close.
-    constexpr std::size_t kLongestHead = 64 * 1024;
-    if (m_record.bodyStart)
-        return;
-    const std::optional<HeadEnd> end
-        = HeadEndOf(std::string_view(m_record.response).substr(0, kLongestHead));
-    if (!end)
-        return;
-    m_record.bodyStart = end->body;
-    const HttpResponse head
-        = ParseResponse(std::string_view(m_record.response).substr(0, end->body));
-    if (Job().keepAlive)
-        m_record.frame = FrameOf(head);
-    if (!head.announcedLength)
-        return;
-    m_record.contentLength = *head.announcedLength;
-    const std::int64_t whole = static_cast<std::int64_t>(end->body) + m_record.contentLength;
-    if (m_record.contentLength > 0 && whole <= m_engine.MemoryLeft()) {
-        try {
-            m_record.response.reserve(static_cast<std::size_t>(whole));
-        } catch (const std::bad_alloc &) {
-            // Growing chunk by chunk still works; the reservation only saves copies.
-        }
-    }
-}
-
-bool SlotFetch::BodyComplete()
-{
-    if (!m_record.frame)
-        return false;
-    const std::string_view body = std::string_view(m_record.response).substr(*m_record.bodyStart);
-    switch (m_record.frame->framing) {
-    case Framing::UntilClose:
-        return false;
-    case Framing::NoBody:
-        return true;
-    case Framing::Length:
-        return static_cast<std::int64_t>(body.size()) >= m_record.frame->length;
-    case Framing::Chunked:
-        return m_record.chunks.Read(body) != ChunkedReader::State::Partial;
-    }
-    return false;
-}
-
-bool SlotFetch::BrokeBeforeAnswer()
-{
-    if (!m_record.reusedConnection)
-        return false;
-    const int state = m_socket->State();
-    if (state == Connection::Error)
-        return !BodyComplete();
-    if (state != Connection::Closing)
-        return false;
-    // An answer that only the close ends is whole at the close, once any of it came.
-    const bool endsAtClose = m_record.frame && m_record.frame->framing == Framing::UntilClose;
-    return m_record.response.empty() || (!endsAtClose && !BodyComplete());
-}
-
-void SlotFetch::RetryOnNewConnection()
-{
-    m_record.reusedConnection = false;
-    m_record.ForgetResponse();
-    CloseConnection();
-    m_tmrOut->start();
-    Connect();
-}
-
-bool SlotFetch::TrimToFrame()
-{
-    if (!m_record.frame || !m_record.bodyStart)
-        return true;
-    BodyFrame &frame = *m_record.frame;
-    const std::size_t bodyStart = *m_record.bodyStart;
-    std::size_t end = m_record.response.size();
-    if (frame.framing == Framing::NoBody)
-        end = bodyStart;
-    else if (frame.framing == Framing::Length)
-        end = std::min(end, bodyStart + static_cast<std::size_t>(frame.length));
-    else if (frame.framing == Framing::Chunked) {
-        const std::string_view body = std::string_view(m_record.response).substr(bodyStart);
-        if (m_record.chunks.Read(body) != ChunkedReader::State::Whole)
-            return false;
-        end = bodyStart + m_record.chunks.End();
-    }
-    // Bytes after the answer belong to no request: the connection cannot be trusted again.
-    if (end < m_record.response.size())
-        frame.reusable = false;
-    if (frame.framing == Framing::Chunked)
-        return DecodeChunked(m_record.response, bodyStart, end);
-    m_record.response.resize(end);
-    return true;
 }
 
 void SlotFetch::Judge(const FetchGuard &guard)

@@ -12,7 +12,7 @@
 namespace tw {
 
 // How much of a robots.txt is read; a line cut by this limit is dropped whole.
-inline constexpr std::size_t kRobotsReadLimit = 500 * 1024;
+inline constexpr std::size_t kRobotsReadLimit = std::size_t {500} * 1024;
 
 // The rules of one robots.txt for one user agent.
 class RobotsRules

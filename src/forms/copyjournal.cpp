@@ -290,7 +290,7 @@ std::string CopyJournal::WriteReport()
     summary.madeAt = QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();
     summary.check = CheckCopy(m_folder);
     summary.changes = m_changes;
-    const std::string path = m_folder + std::string(kReportName);
+    std::string path = m_folder + std::string(kReportName);
     if (!FileSystem::WriteFile(path, CopyReportHtml(summary), &m_error))
         return {};
     return path;
