@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <unordered_map>
 
 namespace tw {
 
@@ -233,11 +234,18 @@ CopyCheck CheckCopy(std::string_view folder)
     std::string root(folder);
     EndWithBackslash(root);
     const Segments rootSegments = SplitPath(root);
-    const EntryLookup lookup = [&root](const Segments &below) {
+    // A copy's pages name the same files again and again: each is asked of the disk once.
+    std::unordered_map<std::string, FileSystem::EntryKind> known;
+    const EntryLookup lookup = [&root, &known](const Segments &below) {
         std::string path = root;
         for (std::size_t i = 0; i < below.size(); ++i)
             path.append(i == 0 ? "" : "\\").append(below[i]);
-        return FileSystem::KindOfEntry(path);
+        const auto found = known.find(path);
+        if (found != known.end())
+            return found->second;
+        const FileSystem::EntryKind kind = FileSystem::KindOfEntry(path);
+        known.emplace(std::move(path), kind);
+        return kind;
     };
     CopyCheck check;
     for (const std::string &file : FileSystem::FilesBelow(root)) {
