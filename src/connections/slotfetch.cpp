@@ -16,7 +16,6 @@
 
 #include <QTimer>
 
-
 namespace tw {
 
 namespace {
