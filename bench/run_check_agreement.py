@@ -14,6 +14,8 @@ import subprocess
 import sys
 import tempfile
 
+from results_file import write_section
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SECTION = "## --check beside the link check"
 
@@ -49,13 +51,7 @@ def main():
                      f"{'yes' if a == b else 'no'} |")
     text = "\n".join(lines) + "\n"
     print(text)
-    path = os.path.join(HERE, "results.md")
-    old = open(path).read()
-    start = old.find(SECTION)
-    if start >= 0:
-        end = old.find("\n## ", start + len(SECTION))
-        old = old[:start] + old[end + 1:] if end >= 0 else old[:start]
-    open(path, "w").write(old.rstrip("\n") + "\n\n" + text)
+    write_section(os.path.join(HERE, "results.md"), SECTION, text)
 
 
 if __name__ == "__main__":

@@ -50,6 +50,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import run_real_sites as real  # noqa: E402  (the sites, nginx and the free ports)
 
+from results_file import write_section
+
 SECTION = "## Race against Wget2"
 KEEPALIVE = "\n        keepalive_timeout 65;\n        keepalive_requests 100000;"
 CLOSING = "\n        keepalive_timeout 0;"
@@ -311,21 +313,6 @@ def machine_line(cli):
             f"(1, 5, 15 minutes) at the start: LOAD_START; at the end: LOAD_END.")
 
 
-def write_section(path, text):
-    """Puts text in place of the file's SECTION (up to the next '## ' heading), or at its end."""
-    with open(path) as f:
-        content = f.read()
-    start = content.find(SECTION + "\n")
-    if start < 0:
-        content = content.rstrip("\n") + "\n\n" + text.rstrip("\n") + "\n"
-    else:
-        end = content.find("\n## ", start + len(SECTION))
-        rest = content[end + 1:] if end >= 0 else ""
-        content = content[:start] + text.rstrip("\n") + "\n" + ("\n" + rest if rest else "")
-    with open(path, "w") as f:
-        f.write(content)
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("build_dir")
@@ -375,7 +362,7 @@ def main():
     section = text + "\n" + "\n\n".join(tables) + "\n"
     print(section, flush=True)
     if not args.no_results:
-        write_section(args.results, section)
+        write_section(args.results, SECTION, section)
         print(f"written to {args.results}", file=sys.stderr)
 
 

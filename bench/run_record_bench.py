@@ -17,6 +17,8 @@ import subprocess
 import tempfile
 import time
 
+from results_file import write_section
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SECTION = "## The copy's record: what it costs"
 
@@ -94,13 +96,7 @@ def main():
         "", f"The record costs {cost * 100:+.1f} % of the copy's time.", ""])
     print(text)
     if not args.no_results:
-        path = os.path.join(HERE, "results-engine.md")
-        old = open(path).read()
-        start = old.find(SECTION)
-        if start >= 0:
-            end = old.find("\n## ", start + len(SECTION))
-            old = old[:start] + old[end + 1:] if end >= 0 else old[:start]
-        open(path, "w").write(old.rstrip("\n") + "\n\n" + text)
+        write_section(os.path.join(HERE, "results-engine.md"), SECTION, text)
 
 
 if __name__ == "__main__":

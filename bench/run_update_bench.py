@@ -17,6 +17,8 @@ import subprocess
 import tempfile
 import time
 
+from results_file import write_section
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SECTION = "## Updating a copy"
 TYPES = ".html,.htm,.css,.js,.png,.gif,.jpg,.svg,.txt,.ico,.woff,.woff2"
@@ -119,13 +121,7 @@ def main():
     text = "\n".join(lines) + "\n"
     print(text)
     if not args.no_results:
-        path = os.path.join(HERE, "results.md")
-        old = open(path).read()
-        start = old.find(SECTION)
-        if start >= 0:
-            end = old.find("\n## ", start + len(SECTION))
-            old = old[:start] + old[end + 1:] if end >= 0 else old[:start]
-        open(path, "w").write(old.rstrip("\n") + "\n\n" + text)
+        write_section(os.path.join(HERE, "results.md"), SECTION, text)
 
 
 if __name__ == "__main__":

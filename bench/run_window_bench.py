@@ -19,6 +19,8 @@ import statistics
 import subprocess
 import tempfile
 
+from results_file import write_section
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SECTION = "## Window answer time while a big page is scanned"
 FIGURES = re.compile(r"([\d.]+) s; (\d+) presses answered: median ([\d.]+) ms, 99th percentile "
@@ -47,16 +49,6 @@ def measure(build, port, links):
     queued, presses, median, p99, longest, busy = found.groups()
     return {"queued s": float(queued), "presses": int(presses), "median ms": float(median),
             "99th ms": float(p99), "longest ms": float(longest), "busy ms": float(busy)}
-
-
-def write_results(text):
-    path = os.path.join(HERE, "results-engine.md")
-    old = open(path).read() if os.path.exists(path) else ""
-    start = old.find(SECTION)
-    if start >= 0:
-        end = old.find("\n## ", start + len(SECTION))
-        old = old[:start] + old[end + 1:] if end >= 0 else old[:start]
-    open(path, "w").write(old.rstrip("\n") + "\n\n" + text)
 
 
 def main():
@@ -103,7 +95,7 @@ def main():
     text = "\n".join(lines) + "\n"
     print(text)
     if not args.no_results:
-        write_results(text)
+        write_section(os.path.join(HERE, "results-engine.md"), SECTION, text)
 
 
 if __name__ == "__main__":
