@@ -218,13 +218,13 @@ void Engine::StartFetch(std::string url, FetchKind kind)
 {
     if (!m_running)
         return;
-    const std::string host = FetchTargetOf(url).host;
-    const int n = FindFreeSlot(host);
+    FetchTarget target = FetchTargetOf(url);
+    const int n = FindFreeSlot(target.host);
     if (n == 0)
         return;
     if (kind != FetchKind::Robots)
-        m_pace.Started(host, HostPace::Clock::now());
-    Fetch(n).Start(std::move(url), kind);
+        m_pace.Started(target.host, HostPace::Clock::now());
+    Fetch(n).Start(std::move(url), std::move(target), kind);
 }
 
 void Engine::AskRobots(const std::string &host)

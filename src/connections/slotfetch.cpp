@@ -140,7 +140,7 @@ void SlotFetch::LeaveStoredFile()
 
 std::string SlotFetch::SavedName() const
 {
-    return "\\" + m_record.host + m_record.path;
+    return SavedNameOf(m_record.host, m_record.path);
 }
 
 void SlotFetch::ShowState(SlotState state)
@@ -164,9 +164,8 @@ bool SlotFetch::YieldFor(const FetchGuard &guard)
     return guard.StillCurrent();
 }
 
-void SlotFetch::Start(std::string url, FetchKind kind)
+void SlotFetch::Start(std::string url, FetchTarget target, FetchKind kind)
 {
-    FetchTarget target = FetchTargetOf(url);
     const bool reuse = IsKeptOpenTo(target.host);
     m_keptOpen = false;
     ++m_serial;
@@ -384,7 +383,7 @@ std::optional<std::string> SlotFetch::RedirectStub(const std::string &location)
     if (onSite) {
         const FetchTarget target = FetchTargetOf(to->Url());
         const StoredLocation here = StoredLocationOf(SavedName(), job);
-        const StoredLocation there = StoredLocationOf("\\" + target.host + target.path, job);
+        const StoredLocation there = StoredLocationOf(SavedNameOf(target.host, target.path), job);
         if (here.file == there.file)
             return std::nullopt;
         // An absolute link needs no base.

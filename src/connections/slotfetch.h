@@ -8,6 +8,7 @@
 #include "connections/bodyframing.h"
 #include "connections/failure.h"
 #include "connections/httpmessage.h"
+#include "extractor/urlnormalize.h"
 
 #include <QObject>
 
@@ -106,7 +107,7 @@ public:
     std::size_t HeldBytes() const { return m_record.response.size(); }
 
     // Starts fetching url (as queued) on this slot.
-    void Start(std::string url, FetchKind kind);
+    void Start(std::string url, FetchTarget target, FetchKind kind);
     // Closes the connection, stops the timer and forgets the record.
     void Clear();
     void CloseConnection();

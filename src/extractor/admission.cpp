@@ -60,7 +60,7 @@ std::optional<LinkTarget> LinkTargetOf(
     if (!StaysInOutputDir(target.localPath, job))
         return std::nullopt;
     const FetchTarget fetched = FetchTargetOf(target.queued);
-    target.storedFile = StoredLocationOf("\\" + fetched.host + fetched.path, job).file;
+    target.storedFile = StoredLocationOf(SavedNameOf(fetched.host, fetched.path), job).file;
     return target;
 }
 

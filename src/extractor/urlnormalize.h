@@ -66,4 +66,10 @@ struct FetchTarget
 };
 FetchTarget FetchTargetOf(std::string_view queuedUrl);
 
+// The name the output layer stores a fetch of host and path under: "\" host path.
+inline std::string SavedNameOf(std::string_view host, std::string_view path)
+{
+    return std::string("\\").append(host).append(path);
+}
+
 } // namespace tw
