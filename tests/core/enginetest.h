@@ -3,6 +3,7 @@
 // One engine, each run into a fresh folder, against in-process servers for www.site.test and
 // other hosts, plain and TLS.
 
+#include "common/textconversion.h"
 #include "connections/connection.h"
 #include "connections/engine.h"
 #include "forms/failuretext.h"
@@ -53,6 +54,10 @@ protected:
                 m_slotFailure[slot] = FailureText(failure);
             });
         QObject::connect(&m_engine, &Engine::siteCompleted, &m_engine, [this] { ++m_completions; });
+        QObject::connect(&m_engine, &Engine::fetchFailed, &m_engine,
+            [this](const std::string &url, const Failure &failure) {
+                m_failures[DisplayText(url)] = FailureText(failure);
+            });
         QObject::connect(&m_engine, &Engine::siteFailed, &m_engine,
             [this](const Failure &failure) { m_failure = FailureText(failure); });
         QObject::connect(&m_engine, &Engine::startUrlChanged, &m_engine,
@@ -139,6 +144,8 @@ protected:
     std::map<int, SlotState> m_state;
     std::map<int, std::vector<SlotState>> m_stateHistory;
     std::map<int, QString> m_slotFailure;
+    // Every URL that failed for good, shown as the windows show it, with its reason.
+    std::map<QString, QString> m_failures;
     QString m_startUrl, m_failure;
     int m_completions = 0;
 };

@@ -226,12 +226,6 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
         m_server.SetRoute(c.path, c.route);
     }
     m_server.SetRoute("/", Route::Page(links));
-    std::map<QString, QString> failures;
-    QObject::connect(&m_engine, &Engine::fetchFailed, &m_engine,
-        [&](const std::string &url, const Failure &failure) {
-            failures[DisplayText(url)] = FailureText(failure);
-        });
-
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
 
     std::map<QString, QString> expected;
@@ -242,8 +236,8 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
             expected[QStringLiteral("www.site.test") + DisplayText(c.path)]
                 = QString::fromLatin1(c.reason);
     }
-    EXPECT_EQ(failures, expected);
-    EXPECT_EQ(failures.count(QStringLiteral("www.site.test/ctl\\x1B[2J\\x9B.zip")), 1U)
+    EXPECT_EQ(m_failures, expected);
+    EXPECT_EQ(m_failures.count(QStringLiteral("www.site.test/ctl\\x1B[2J\\x9B.zip")), 1U)
         << "control characters are shown escaped";
     EXPECT_EQ(m_engine.Job().aFailures, static_cast<std::int64_t>(expected.size()));
     EXPECT_EQ(m_engine.Job().aFiles, 2) << "the start page and the file stored whole";
@@ -294,12 +288,6 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
     m_server.SetKeptAnswers(3);
     m_engine.Job().keepAlive = true;
     m_engine.SetConnectionCount(1);
-    std::map<QString, QString> failures;
-    QObject::connect(&m_engine, &Engine::fetchFailed, &m_engine,
-        [&](const std::string &url, const Failure &failure) {
-            failures[DisplayText(url)] = FailureText(failure);
-        });
-
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
 
     std::map<QString, QString> expected;
@@ -309,7 +297,7 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
             expected[QStringLiteral("www.site.test") + DisplayText(c.path)]
                 = QString::fromLatin1(c.reason);
     }
-    EXPECT_EQ(failures, expected);
+    EXPECT_EQ(m_failures, expected);
     for (const test::Request &request : m_server.Requests())
         EXPECT_NE(
             request.raw.find(" HTTP/1.1\r\nHost: www.site.test\r\nConnection: keep-alive\r\n"),
@@ -363,12 +351,6 @@ TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
     m_server.SetRoute("/", Route::Page(links));
     m_server.SetRoute("/p.jpeg", Route::Page("JPEG", "image/jpeg"));
     m_server.SetRoute("/more.html", Route::Page("<a href='missing.html'>"));
-    std::map<QString, QString> failures;
-    QObject::connect(&m_engine, &Engine::fetchFailed, &m_engine,
-        [&](const std::string &url, const Failure &failure) {
-            failures[DisplayText(url)] = FailureText(failure);
-        });
-
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/"), 20000));
 
     std::map<QString, QString> expected;
@@ -384,7 +366,7 @@ TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
             expected[QStringLiteral("www.site.test") + DisplayText(c.path)]
                 = QString::fromLatin1(c.reason);
     }
-    EXPECT_EQ(failures, expected);
+    EXPECT_EQ(m_failures, expected);
     EXPECT_EQ(m_engine.Job().aFailures, static_cast<std::int64_t>(expected.size()));
     EXPECT_EQ(m_engine.Job().aFiles, static_cast<std::int64_t>(files.size() - 1));
     std::set<std::string> found;
