@@ -58,6 +58,8 @@ Segments Join(Segments folder, std::string_view path)
 
 std::string Decoded(std::string_view text)
 {
+    if (!Contains(text, "%"))
+        return std::string(text);
     return QByteArray::fromPercentEncoding(QByteArray::fromStdString(std::string(text)))
         .toStdString();
 }
@@ -209,6 +211,13 @@ void CheckDocument(std::string_view text, DocumentKind kind, const std::string &
     }
 }
 
+// A report carries its mark in its head.
+bool IsReport(std::string_view page)
+{
+    constexpr std::size_t kHeadLength = 1024;
+    return Contains(page.substr(0, kHeadLength), kReportMark);
+}
+
 // How a stored file is read, by its name alone; a query kept in the name does not count.
 DocumentKind KindOfName(std::string_view path)
 {
@@ -253,7 +262,7 @@ CopyCheck CheckCopy(std::string_view folder)
         if (kind == DocumentKind::Other)
             continue;
         const auto text = FileSystem::ReadFile(root + file);
-        if (!text || (kind == DocumentKind::Page && Contains(*text, kReportMark)))
+        if (!text || (kind == DocumentKind::Page && IsReport(*text)))
             continue;
         ++(kind == DocumentKind::Page              ? check.pages
                 : kind == DocumentKind::StyleSheet ? check.styleSheets

@@ -35,8 +35,11 @@ bool IsCssNameChar(char c)
 
 bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view lowerWord)
 {
-    return text.size() - std::min(at, text.size()) >= lowerWord.size()
-        && ToLower(text.substr(at, lowerWord.size())) == lowerWord;
+    if (text.size() - std::min(at, text.size()) < lowerWord.size())
+        return false;
+    return std::equal(lowerWord.begin(), lowerWord.end(),
+        text.begin() + static_cast<std::ptrdiff_t>(at),
+        [](char lower, char c) { return lower == ((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c); });
 }
 
 // "<" + name at at, as a whole tag name.
@@ -206,6 +209,34 @@ void FindRefreshTarget(std::string_view text, std::size_t from, std::size_t end,
     AddMaybeQuoted(text, at + 1, end, found);
 }
 
+// A tag's or an attribute's name in lower case, held without allocating. A name longer than any
+// the scan looks for reads as "~", which none of them is, but is not empty.
+class ShortName
+{
+public:
+    ShortName() = default;
+    explicit ShortName(std::string_view name)
+    {
+        if (name.size() > m_chars.size()) {
+            m_chars[0] = '~';
+            m_size = 1;
+            return;
+        }
+        for (char c : name)
+            m_chars[m_size++] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+
+    bool Empty() const { return m_size == 0; }
+    bool operator==(std::string_view lower) const
+    {
+        return std::string_view(m_chars.data(), m_size) == lower;
+    }
+
+private:
+    std::array<char, kMaxNameLength> m_chars {};
+    std::size_t m_size = 0;
+};
+
 struct Attribute
 {
     std::size_t nameStart = 0;
@@ -218,7 +249,7 @@ struct Attribute
 // its rel makes it load something into the page (a style sheet, an icon, a preload).
 struct Tag
 {
-    std::string name;
+    ShortName name;
     std::size_t firstReference = 0;
     bool loadsResource = false;
 };
@@ -238,7 +269,7 @@ bool RelLoadsResource(std::string_view rel)
 // (a link, a frame, a refresh) is not.
 void AddAttributeReferences(std::string_view text, const Attribute &a, Tag &tag, Collector &found)
 {
-    const std::string name = ToLower(text.substr(a.nameStart, a.nameEnd - a.nameStart));
+    const ShortName name(text.substr(a.nameStart, a.nameEnd - a.nameStart));
     if (name == "rel" && tag.name == "link")
         tag.loadsResource = RelLoadsResource(text.substr(a.valueStart, a.valueEnd - a.valueStart));
     const bool link = name == "href" || name == "xlink:href";
@@ -294,13 +325,13 @@ std::size_t ReadAttribute(std::string_view text, std::size_t equals, Tag &tag, C
     return a.valueEnd + (quoted ? 1 : 0);
 }
 
-// The lower-case name of the tag that opens at "<" at, or the empty text for anything else.
-std::string TagNameAt(std::string_view text, std::size_t at)
+// The name of the tag that opens at "<" at, or an empty name for anything else.
+ShortName TagNameAt(std::string_view text, std::size_t at)
 {
     std::size_t end = at + 1;
     while (end < text.size() && IsNameChar(text[end]))
         ++end;
-    return ToLower(text.substr(at + 1, end - at - 1));
+    return ShortName(text.substr(at + 1, end - at - 1));
 }
 
 // The next "=", "<" or ">" from at. find_first_of would search its set once for every byte.
@@ -323,11 +354,14 @@ void FindPageReferences(std::string_view text, Collector &found)
             found.SetEmbeddedFrom(tag.firstReference, tag.loadsResource);
         tag = Tag();
     };
-    for (std::size_t at = NextMark(text, 0); at != std::string_view::npos;
-         at = NextMark(text, at)) {
+    // Outside a tag only a "<" matters: an "=" there is text ("a = b", an example of markup shown
+    // escaped), and a ">" closes nothing.
+    const auto next = [&](std::size_t from) {
+        return tag.name.Empty() ? text.find('<', from) : NextMark(text, from);
+    };
+    for (std::size_t at = next(0); at != std::string_view::npos; at = next(at)) {
         if (text[at] == '=') {
-            // An "=" outside a tag is text ("a = b", an example of markup shown escaped).
-            at = tag.name.empty() ? at + 1 : ReadAttribute(text, at, tag, found);
+            at = ReadAttribute(text, at, tag, found);
             continue;
         }
         const bool inScriptTag = tag.name == "script";

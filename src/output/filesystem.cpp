@@ -260,10 +260,14 @@ std::optional<std::string> ReadFile(std::string_view path)
 {
     if (!Usable(path))
         return std::nullopt;
-    std::ifstream in(NativePath(path), std::ios::binary);
+    std::ifstream in(NativePath(path), std::ios::binary | std::ios::ate);
     if (!in)
         return std::nullopt;
-    std::string bytes {std::istreambuf_iterator<char>(in), {}};
+    std::string bytes(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+    in.seekg(0);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    // A file that shrank while it was read ends where the read ended.
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
     if (in.bad())
         return std::nullopt;
     return bytes;
