@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/stringops.h"
+
 #include <cstdint>
 #include <functional>
 #include <set>
@@ -9,16 +11,6 @@
 #include <unordered_set>
 
 namespace tw {
-
-// A hash that looks a text up without making a std::string of it.
-struct TextHash
-{
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const
-    {
-        return std::hash<std::string_view> {}(text);
-    }
-};
 
 // The site-wide values of the current copy. There is one job at a time; starting a job resets
 // what the next job must not inherit.

@@ -4,10 +4,21 @@
 // byte, as received from the network; positions are those of std::string (0-based). None of them
 // ever throws or reports an error: every input, the empty string included, has a defined result.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace tw {
+
+// A hash that looks a text up without making a std::string of it.
+struct TextHash
+{
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const
+    {
+        return std::hash<std::string_view> {}(text);
+    }
+};
 
 // The characters of text in reverse order.
 std::string ReverseString(std::string_view text);

@@ -214,7 +214,7 @@ CopyJournal::CopyJournal(Engine &engine)
     connect(&engine, &Engine::linkSkipped, this, [this](const std::string &url, SkipCause cause) {
         // A URL the copy fetched keeps its row, though another page links to it where it would
         // not be followed.
-        if (m_record && !m_record->Find(url))
+        if (m_record && m_skippedLinks.insert(url).second && !m_record->Find(url))
             Put({.url = url, .state = UrlState::Skipped, .reason = std::string(WordsOf(cause))});
     });
     connect(&engine, &Engine::fetchUnchanged, this, [this] {
@@ -256,6 +256,7 @@ void CopyJournal::Open()
     m_folder = m_engine.Job().outputDir;
     m_record = CopyRecord::Open(m_folder, m_error);
     m_changes.reset();
+    m_skippedLinks.clear();
     if (!m_engine.Job().revalidate.empty())
         m_changes.emplace();
 }

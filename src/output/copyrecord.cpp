@@ -247,6 +247,11 @@ void CopyRecord::RollBack()
 bool CopyRecord::Put(UrlRecord record)
 {
     m_error.clear();
+    const auto [at, added] = m_pendingAt.try_emplace(record.url, m_pending.size());
+    if (!added) {
+        m_pending[at->second] = std::move(record);
+        return true;
+    }
     m_pending.push_back(std::move(record));
     return m_pending.size() < kBatchRows || Flush();
 }
@@ -261,6 +266,7 @@ bool CopyRecord::Flush()
         return false;
     }
     m_pending.clear();
+    m_pendingAt.clear();
     return true;
 }
 
@@ -293,10 +299,8 @@ std::vector<UrlRecord> CopyRecord::All()
 std::optional<UrlRecord> CopyRecord::Find(std::string_view url)
 {
     m_error.clear();
-    const auto pending = std::find_if(m_pending.rbegin(), m_pending.rend(),
-        [url](const UrlRecord &record) { return record.url == url; });
-    if (pending != m_pending.rend())
-        return *pending;
+    if (const auto pending = m_pendingAt.find(url); pending != m_pendingAt.end())
+        return m_pending[pending->second];
     const ResetAfter reset(m_find.get());
     if (!StepToRow(m_find.get(), url, "finding a row"))
         return std::nullopt;

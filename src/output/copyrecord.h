@@ -6,11 +6,14 @@
 // record holds every batch written before it, whole, and nothing of the batch it interrupted.
 // A record is used from one thread. No call throws; a failed one says why in Error().
 
+#include "common/stringops.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -97,7 +100,9 @@ private:
 
     std::unique_ptr<sqlite3, SqliteClose> m_db;
     SqliteStatement m_begin, m_commit, m_put, m_find, m_all, m_setValue, m_value;
+    // The rows waiting for the next batch, one a URL, each where the URL was first put.
     std::vector<UrlRecord> m_pending;
+    std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> m_pendingAt;
     std::string m_error;
 };
 
