@@ -9,13 +9,20 @@
 #include <QByteArray>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <iterator>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 
 namespace tw {
 
 namespace {
+
+// A check shares its documents among at most this many threads, each with this many at least.
+constexpr std::size_t kMostWorkers = 4;
+constexpr std::size_t kDocumentsPerWorker = 32;
 
 // A path as its components; a last empty one stands for a folder ("a/b/").
 using Segments = std::vector<std::string>;
@@ -243,33 +250,62 @@ CopyCheck CheckCopy(std::string_view folder)
     std::string root(folder);
     EndWithBackslash(root);
     const Segments rootSegments = SplitPath(root);
-    // A copy's pages name the same files again and again: each is asked of the disk once.
-    std::unordered_map<std::string, FileSystem::EntryKind> known;
-    const EntryLookup lookup = [&root, &known](const Segments &below) {
-        std::string path = root;
-        for (std::size_t i = 0; i < below.size(); ++i)
-            path.append(i == 0 ? "" : "\\").append(below[i]);
-        const auto found = known.find(path);
-        if (found != known.end())
-            return found->second;
-        const FileSystem::EntryKind kind = FileSystem::KindOfEntry(path);
-        known.emplace(std::move(path), kind);
-        return kind;
-    };
-    CopyCheck check;
-    for (const std::string &file : FileSystem::FilesBelow(root)) {
-        const DocumentKind kind = KindOfName(file);
-        if (kind == DocumentKind::Other)
-            continue;
-        const auto text = FileSystem::ReadFile(root + file);
-        if (!text || (kind == DocumentKind::Page && IsReport(*text)))
-            continue;
-        ++(kind == DocumentKind::Page              ? check.pages
-                : kind == DocumentKind::StyleSheet ? check.styleSheets
-                                                   : check.svgImages);
-        CheckDocument(*text, kind, file, rootSegments, lookup, check);
+    std::vector<std::pair<std::string, DocumentKind>> documents;
+    for (std::string &file : FileSystem::FilesBelow(root)) {
+        if (const DocumentKind kind = KindOfName(file); kind != DocumentKind::Other)
+            documents.emplace_back(std::move(file), kind);
     }
-    return check;
+    // Each document is checked on its own, by whichever worker takes it next, and the results
+    // are joined in the documents' order.
+    std::vector<CopyCheck> checks(documents.size());
+    std::atomic<std::size_t> next = 0;
+    const auto work = [&] {
+        // A copy's pages name the same files again and again: each is asked of the disk once.
+        std::unordered_map<std::string, FileSystem::EntryKind> known;
+        const EntryLookup lookup = [&root, &known](const Segments &below) {
+            std::string path = root;
+            for (std::size_t i = 0; i < below.size(); ++i)
+                path.append(i == 0 ? "" : "\\").append(below[i]);
+            const auto found = known.find(path);
+            if (found != known.end())
+                return found->second;
+            const FileSystem::EntryKind kind = FileSystem::KindOfEntry(path);
+            known.emplace(std::move(path), kind);
+            return kind;
+        };
+        for (std::size_t i = next++; i < documents.size(); i = next++) {
+            const auto &[file, kind] = documents[i];
+            const auto text = FileSystem::ReadFile(root + file);
+            if (!text || (kind == DocumentKind::Page && IsReport(*text)))
+                continue;
+            CopyCheck &check = checks[i];
+            ++(kind == DocumentKind::Page              ? check.pages
+                    : kind == DocumentKind::StyleSheet ? check.styleSheets
+                                                       : check.svgImages);
+            CheckDocument(*text, kind, file, rootSegments, lookup, check);
+        }
+    };
+    {
+        const std::size_t workers = std::clamp<std::size_t>(
+            std::min<std::size_t>(std::thread::hardware_concurrency(), kMostWorkers), 1,
+            std::max<std::size_t>(documents.size() / kDocumentsPerWorker, 1));
+        std::vector<std::jthread> helpers;
+        for (std::size_t n = 1; n < workers; ++n)
+            helpers.emplace_back(work);
+        work();
+    }
+    CopyCheck all;
+    for (CopyCheck &check : checks) {
+        all.pages += check.pages;
+        all.styleSheets += check.styleSheets;
+        all.svgImages += check.svgImages;
+        all.references += check.references;
+        all.skipped += check.skipped;
+        all.resolved += check.resolved;
+        std::move(
+            check.unresolved.begin(), check.unresolved.end(), std::back_inserter(all.unresolved));
+    }
+    return all;
 }
 
 } // namespace tw
