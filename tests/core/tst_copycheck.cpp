@@ -39,13 +39,32 @@ std::string Checked(const test::TempDir &dir, const std::map<std::string, std::s
     return summary;
 }
 
+// Pages enough for the check to share them among threads, each linking to a file the copy lacks;
+// and what the check says of them, in the pages' order.
+constexpr int kManyPages = 100;
+std::map<std::string, std::string> PagesEachLackingAFile()
+{
+    std::map<std::string, std::string> files;
+    for (int n = 100; n < 100 + kManyPages; ++n)
+        files["p" + std::to_string(n) + ".html"] = "<img src=gone" + std::to_string(n) + ".png>";
+    return files;
+}
+std::string PagesEachLackingAFileChecked()
+{
+    std::string checked = std::to_string(kManyPages) + "p0c0s " + std::to_string(kManyPages)
+        + " refs, 0 skipped, 0 ok";
+    for (int n = 100; n < 100 + kManyPages; ++n)
+        checked += " missing:p" + std::to_string(n) + ".html>gone" + std::to_string(n) + ".png";
+    return checked;
+}
+
 TEST(CopyCheck, ResolvesEachReferenceAsABrowserOpeningTheCopyFromDisk)
 {
     const struct
     {
         const char *what;
         std::map<std::string, std::string> files;
-        const char *checked;
+        std::string checked;
     } rows[] = {
         {"a clean copy",
             {{"index.html",
@@ -84,6 +103,7 @@ TEST(CopyCheck, ResolvesEachReferenceAsABrowserOpeningTheCopyFromDisk)
             {{"i.svg", "<svg><image href='gone.png'/></svg>"},
                 {"report.html", std::string(kReportMark) + "<a href=gone.html>"}},
             "0p0c1s 1 refs, 0 skipped, 0 ok missing:i.svg>gone.png"},
+        {"many pages", PagesEachLackingAFile(), PagesEachLackingAFileChecked()},
     };
     for (const auto &row : rows) {
         test::TempDir dir;
