@@ -52,13 +52,25 @@ std::size_t ParentLinkAt(std::string_view rest)
     return 0;
 }
 
-// The bytes at which a rule of RewriteStoredBody may apply.
-constexpr std::array<bool, 256> kMayBeRewritten = [] {
+// The bytes at which a rule of RewriteStoredBody may apply, with the parent-link rule and
+// without it.
+constexpr std::array<bool, 256> StopBytes(bool parentLinks)
+{
     std::array<bool, 256> table {};
-    for (const unsigned char c : {'.', 'h', '\r', '\n'})
+    for (const unsigned char c : {'.', '\r', '\n'})
         table[c] = true;
+    table['h'] = parentLinks;
     return table;
-}();
+}
+constexpr std::array<bool, 256> kMayBeRewritten = StopBytes(true);
+constexpr std::array<bool, 256> kMayBeRewrittenOutsideRoot = StopBytes(false);
+
+// Whether a rewrite row may start at rest, which starts with ".": every find text goes on with
+// "p", "P" or "a".
+bool MayStartRow(std::string_view rest)
+{
+    return rest.size() >= 5 && (rest[1] == 'p' || rest[1] == 'P' || rest[1] == 'a');
+}
 
 } // namespace
 
@@ -67,6 +79,7 @@ std::string RewriteStoredBody(
 {
     std::string result;
     result.reserve(body.size() + body.size() / 16 + 2);
+    const std::array<bool, 256> &stops = inSiteRoot ? kMayBeRewritten : kMayBeRewrittenOutsideRoot;
     auto edit = edits.begin();
     const auto nextEditAt = [&] { return edit == edits.end() ? body.size() : edit->at; };
     for (std::size_t i = 0; i < body.size();) {
@@ -85,7 +98,7 @@ std::string RewriteStoredBody(
         }
         // Neither rewrite below may reach into an edited span.
         const std::string_view rest = body.substr(i, nextEditAt() - i);
-        if (c == '.') {
+        if (c == '.' && MayStartRow(rest)) {
             const auto row = std::find_if(kRewriteTable.begin(), kRewriteTable.end(),
                 [&](const Rewrite &r) { return rest.starts_with(r.find); });
             if (row != kRewriteTable.end()) {
@@ -103,7 +116,7 @@ std::string RewriteStoredBody(
         }
         // The bytes up to the next that a rule above may take are copied at once.
         std::size_t run = 1;
-        while (run < rest.size() && !kMayBeRewritten[static_cast<unsigned char>(rest[run])])
+        while (run < rest.size() && !stops[static_cast<unsigned char>(rest[run])])
             ++run;
         result.append(rest.substr(0, run));
         i += run;
