@@ -27,7 +27,9 @@ so every copier asks for the same files; --no-other-hosts keeps it on the site, 
 stay without -H. wget2 needs -l inf to follow more than the requisites. The copies run in rounds,
 each round every copier once in each setting, the order of the copiers turning from round to
 round; the tables give the median of the rounds, and the file count of every copy as a check
-that all copied the same site.
+that all copied the same site. For the kept-alive relay they also give how many requests the
+server received a round trip (from nginx's log, first request to last): 24 connections that each
+wait for an answer before the next request can bring at most 24, whatever the copier.
 
 The tables are printed and written into --results (bench/results-engine.md) as the section
 "Race against Wget2", which replaces the one an earlier run wrote there.
@@ -75,14 +77,26 @@ def tool_version(command):
 
 
 def not_found(access_log):
-    """The paths nginx answered with 404, each once, in the order first asked."""
+    """The paths nginx answered with 404, each once, in the order first asked; robots.txt, which
+    only tidewell-cli asks and whose absence allows everything, is left out."""
     paths = []
     with open(access_log, errors="replace") as f:
         for line in f:
             match = re.search(r'"[A-Z]+ (\S+) [^"]*" 404 ', line)
-            if match and match.group(1) not in paths:
+            if match and match.group(1) not in paths and match.group(1) != "/robots.txt":
                 paths.append(match.group(1))
     return paths
+
+
+def requests_per_round_trip(access_log, offset, rtt_ms):
+    """How many requests the server received a round trip during one copy: those it logged after
+    offset, over the time from the first to the last of them."""
+    with open(access_log, errors="replace") as f:
+        f.seek(offset)
+        times = [float(line.split(" ", 1)[0]) for line in f if line[:1].isdigit()]
+    if len(times) < 2 or times[-1] <= times[0]:
+        return None
+    return len(times) / ((times[-1] - times[0]) * 1000 / rtt_ms)
 
 
 def nginx_version():
@@ -192,6 +206,7 @@ def race_site(site, args, cli, keep_alive):
             server = real.Nginx(servers, tmp)
             try:
                 real.check_served(roots["loopback"], nginx_ports["loopback"])
+                access_log = os.path.join(tmp, "access.log")
                 for round_index in range(args.runs):
                     for setting in SETTINGS:
                         url = f"http://127.0.0.1:{url_ports[setting]}/index.html"
@@ -201,10 +216,13 @@ def race_site(site, args, cli, keep_alive):
                             command = commands(cli, keep_alive, url, out, setting == "loopback")[copier]
                             if command is None:
                                 continue
+                            log_at = os.path.getsize(access_log)
                             wall, cpu, status = run_copy(command, out)
                             files = count_copied(out)
-                            results[setting][copier].append(
-                                {"wall": wall, "cpu": cpu, "exit": status, "files": files})
+                            run = {"wall": wall, "cpu": cpu, "exit": status, "files": files}
+                            if setting == "keep-alive":
+                                run["per_rtt"] = requests_per_round_trip(access_log, log_at, args.rtt_ms)
+                            results[setting][copier].append(run)
                             print(f"  round {round_index + 1} {setting:10} {LABELS[copier]:26} "
                                   f"{wall:6.2f} s wall {cpu:6.2f} s CPU exit {status} files {files}",
                                   file=sys.stderr, flush=True)
@@ -254,6 +272,10 @@ def site_table(title, results, keep_alive, missing):
     lines.append("| exit status | " + " | ".join(
         distinct([r for s in SETTINGS for r in results[s][c]], "exit") or "—" for c in COPIERS) + " |")
     lines.append("")
+    per_rtt = [median([r for r in results["keep-alive"][c] if r.get("per_rtt")], "per_rtt")
+               for c in COPIERS]
+    lines.insert(len(lines) - 1, "| requests a round trip at the server, RTT keep-alive | " + " | ".join(
+        "—" if value is None else f"{value:.1f}" for value in per_rtt) + " |")
     if missing:
         lines.append("The server answered 404 (a link to a file the site does not have) for: "
                      + ", ".join(f"`{p}`" for p in missing[:10]) + (" and more" if len(missing) > 10 else "")

@@ -83,7 +83,8 @@ events {{ worker_connections 1024; }}
 http {{
     include /etc/nginx/mime.types;
     default_type application/octet-stream;
-    access_log {tmp}/access.log;
+    log_format timed '$msec "$request" $status $body_bytes_sent';
+    access_log {tmp}/access.log timed;
     client_body_temp_path {tmp}/body;
     proxy_temp_path {tmp}/proxy;
     fastcgi_temp_path {tmp}/fastcgi;
