@@ -1,5 +1,6 @@
 #include "forms/copyreport.h"
 
+#include <QDir>
 #include <QUrl>
 
 #include <algorithm>
@@ -217,8 +218,8 @@ std::string SkippedSection(const CopySummary &summary)
 // A link that opens the checked file, as a browser names it.
 std::string FileLink(const std::string &folder, const std::string &file)
 {
-    const QUrl url = QUrl::fromLocalFile(
-        QString::fromLocal8Bit(folder) + QLatin1Char('/') + QString::fromLocal8Bit(file));
+    const QUrl url = QUrl::fromLocalFile(QDir::cleanPath(
+        QString::fromLocal8Bit(folder) + QLatin1Char('/') + QString::fromLocal8Bit(file)));
     return "<a href=\"" + HtmlEscaped(url.toEncoded().toStdString()) + "\">" + HtmlEscaped(file)
         + "</a>";
 }

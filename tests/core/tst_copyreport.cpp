@@ -30,6 +30,7 @@ TEST(CopyReport, ShowsWhatItIsGivenAsTextOnly)
                     UnresolvedCause::Missing}};
             },
             {"Missing file", "&quot;&gt;&lt;img src=x onerror=alert(1)&gt;\\x1B",
+                "\"file:///copies/%3Csite%3E/"
                 "x%22%3E%3Cscript%3E.html\">x&quot;&gt;&lt;script&gt;.html</a>"}},
         {"a list longer than a page shows",
             [](CopySummary &s) {
@@ -40,7 +41,7 @@ TEST(CopyReport, ShowsWhatItIsGivenAsTextOnly)
     };
     for (const auto &row : rows) {
         CopySummary summary;
-        summary.folder = "/copies/<site>";
+        summary.folder = "/copies/<site>/";
         summary.fetchesRecorded = true;
         row.fill(summary);
         const std::string html = CopyReportHtml(summary);
