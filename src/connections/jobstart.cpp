@@ -97,6 +97,8 @@ void Engine::StartSiteAt(const SiteAddress &address, bool fetchStartPage)
     // The site's robots.txt is read beside the start page, before any link of it is followed.
     if (m_job.robots)
         AskRobots(ToLower(FetchTargetOf(m_startPage).host));
+    if (m_job.keepAlive && fetchStartPage)
+        OpenAhead(FetchTargetOf(m_startPage).host);
     Q_EMIT siteStarted(DisplayUrl(address));
 }
 
@@ -143,6 +145,22 @@ void Engine::FollowStartMove(int slot, const std::string &location)
     m_startWwwAdded = false;
     StartSiteAt(*to);
     Q_EMIT startUrlChanged(DisplayUrl(*to));
+}
+
+void Engine::OpenAhead(const std::string &host)
+{
+    int open = 0;
+    for (int n = 1; n <= m_connectionCount; ++n)
+        open += Fetch(n).IsFree() ? 0 : 1;
+    for (int n = 1; n <= m_connectionCount; ++n) {
+        if (m_job.maxPerHost > 0 && open >= m_job.maxPerHost)
+            return;
+        SlotFetch &fetch = Fetch(n);
+        if (fetch.IsFree() && !fetch.IsKeptOpen()) {
+            fetch.OpenAhead(host);
+            ++open;
+        }
+    }
 }
 
 } // namespace tw

@@ -83,7 +83,9 @@ bool SlotFetch::IsFree() const
 
 bool SlotFetch::IsKeptOpenTo(const std::string &host) const
 {
-    return m_keptOpen && m_socket->State() == Connection::Connected && m_record.host == host;
+    const int state = m_socket->State();
+    return m_keptOpen && (state == Connection::Connected || state == Connection::Connecting)
+        && m_record.host == host;
 }
 
 void SlotFetch::Clear()
@@ -184,6 +186,11 @@ void SlotFetch::Start(std::string url, FetchTarget target, FetchKind kind)
     m_record.reusedConnection = reuse;
 
     m_tmrOut->start();
+    if (reuse && m_socket->State() == Connection::Connecting) {
+        // Opened ahead: the request goes out when the connection is made.
+        ShowState(SlotState::Connecting);
+        return;
+    }
     if (reuse) {
         ShowState(SlotState::Downloading);
         Sock_Connect();
@@ -193,16 +200,32 @@ void SlotFetch::Start(std::string url, FetchTarget target, FetchKind kind)
     Connect();
 }
 
+void SlotFetch::OpenAhead(std::string host)
+{
+    m_record = ConnectionSlot();
+    m_record.host = std::move(host);
+    CloseConnection();
+    m_keptOpen = true;
+    ConnectTo(m_record.host);
+}
+
 void SlotFetch::Connect()
 {
-    const bool secure = Job().secure;
     ShowState(SlotState::Connecting);
-    m_socket->Connect(FromNetworkText(m_record.host), secure ? kHttpsPort : kHttpPort,
+    ConnectTo(m_record.host);
+}
+
+void SlotFetch::ConnectTo(const std::string &host)
+{
+    const bool secure = Job().secure;
+    m_socket->Connect(FromNetworkText(host), secure ? kHttpsPort : kHttpPort,
         secure ? Connection::Security::Tls : Connection::Security::Plain);
 }
 
 void SlotFetch::Sock_Connect()
 {
+    if (m_keptOpen)
+        return; // opened ahead, and no fetch has asked for it yet
     if (m_record.url.empty()) {
         CloseConnection();
         ShowState(SlotState::NotConnected);
@@ -226,6 +249,10 @@ void SlotFetch::Sock_Connect()
 
 void SlotFetch::Sock_Failed()
 {
+    if (m_keptOpen) {
+        CloseConnection();
+        return;
+    }
     const ConnectFailure failure = m_socket->Failure();
     m_record.lastFailure = failure;
     if (m_record.startPage && failure == ConnectFailure::NameNotFound && m_engine.m_startWwwAdded) {

@@ -106,6 +106,8 @@ public:
     // Bytes of responses this slot holds.
     std::size_t HeldBytes() const { return m_record.response.size(); }
 
+    // Opens the slot's connection to host ahead of a fetch, kept for the next fetch to host.
+    void OpenAhead(std::string host);
     // Starts fetching url (as queued) on this slot.
     void Start(std::string url, FetchTarget target, FetchKind kind);
     // Closes the connection, stops the timer and forgets the record.
@@ -122,6 +124,7 @@ private:
     void tmrOut_Timer();
 
     void Connect();
+    void ConnectTo(const std::string &host);
     // Takes the bytes that arrived into the response; false when they outgrow the memory limit.
     bool Receive();
     void ProcessChunk(const FetchGuard &guard);

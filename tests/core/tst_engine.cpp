@@ -307,6 +307,26 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
     EXPECT_LT(m_server.Connections(), static_cast<int>(m_server.Requests().size()));
 }
 
+TEST_F(EngineTest, KeptAliveLinksOfTheStartPageGoOutOnConnectionsOpenedBesideIt)
+{
+    int connectionsWhenALinkWasAsked = 0;
+    m_server.SetFallback([&](const std::string &) {
+        if (connectionsWhenALinkWasAsked == 0)
+            connectionsWhenALinkWasAsked = m_server.Connections();
+        return Route::Page("GIF", "image/gif");
+    });
+    m_server.SetRoute("/", Route::Page("<img src=a.gif><img src=b.gif><img src=c.gif>"));
+    m_server.SetKeptAnswers(10);
+    m_server.SetLatency(100);
+    m_engine.Job().keepAlive = true;
+    m_engine.SetConnectionCount(4);
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+    EXPECT_EQ(connectionsWhenALinkWasAsked, 4) << "the start page's, and one for each free slot";
+    EXPECT_EQ(m_server.Connections(), 4) << "no connect waited for the links";
+    for (const char *file : {"a.gif", "b.gif", "c.gif"})
+        EXPECT_EQ(File(file), "GIF") << file;
+}
+
 TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
 {
     m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()) + ":.js:"; });
