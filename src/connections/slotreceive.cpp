@@ -37,6 +37,8 @@ void SlotFetch::Sock_DataArrival()
         FailTry(TryFailure::TooLarge);
         return;
     }
+    // The head is read first: an answer that came whole with the close is no broken one.
+    ReadHead();
     if (BrokeBeforeAnswer()) {
         RetryOnNewConnection();
         return;

@@ -254,6 +254,7 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
         Route route;
         std::string stored;
         const char *reason; // nullptr: stored, no failure
+        std::size_t asked = 1;
     };
     const std::string ok = "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\n";
     Route chunked = Route::Raw(ok
@@ -267,17 +268,21 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
     // Closed unanswered three times, the first on a kept connection: that one costs no try.
     Route dropped = Route::Page("whole", "image/gif");
     dropped.behaviours = {Behaviour::Cut(0), Behaviour::Cut(0), Behaviour::Cut(0), {}};
+    // Whole, and closed at once: the close comes with the last bytes.
+    Route lastOnConnection = Route::Raw(ok + "Content-Length: 5\r\nConnection: close\r\n\r\nwhole");
+    lastOnConnection.behaviours = {Behaviour::Cut(1000)};
     const std::vector<Case> cases = {
         {"/a.html", Route::Page("a"), Stored("a"), nullptr},
-        {"/dropped.gif", dropped, "whole", nullptr},
+        {"/dropped.gif", dropped, "whole", nullptr, 4},
         {"/b.html", Route::Page("b"), Stored("b"), nullptr},
         {"/chunked.gif", chunked, "Wikipedia in ch", nullptr},
         {"/shorter.gif", Route::Raw(ok + "Content-Length: 3\r\n\r\nabcdef"), "abc", nullptr},
-        {"/longer.gif", longer, "abc", "incomplete: 3 of 9 bytes"},
+        {"/longer.gif", longer, "abc", "incomplete: 3 of 9 bytes", 3},
         {"/http10.gif", http10, "to the close", nullptr},
         {"/c.html", Route::Page("c"), Stored("c"), nullptr},
         {"/big.gif", Route::Page(std::string(3 << 20, 'x'), "image/gif"), std::string(3 << 20, 'x'),
             nullptr},
+        {"/last.gif", lastOnConnection, "whole", nullptr},
     };
     std::string links;
     for (const Case &c : cases) {
@@ -293,6 +298,7 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
     std::map<QString, QString> expected;
     for (const Case &c : cases) {
         EXPECT_EQ(File(c.path.substr(1)), c.stored) << c.path;
+        EXPECT_EQ(m_server.RequestCount(c.path), c.asked) << c.path;
         if (c.reason)
             expected[QStringLiteral("www.site.test") + DisplayText(c.path)]
                 = QString::fromLatin1(c.reason);
