@@ -167,8 +167,9 @@ private:
     void StartFetch(std::string url, FetchKind kind = FetchKind::Link);
     // Reads host's robots.txt on a free slot, if there is one.
     void AskRobots(const std::string &host);
-    // With connections kept alive, the free slots open connections to host ahead of the links
-    // the start page will bring, so that those go out without a connect of their own.
+    // With connections kept alive and no start rate, the free slots open connections to host
+    // ahead of the links the start page will bring, so that those go out without a connect of
+    // their own.
     void OpenAhead(const std::string &host);
     // robots.txt forbids url: reported as skipped; links to it lead to the site.
     void SkipForbidden(const std::string &url);

@@ -97,7 +97,8 @@ void Engine::StartSiteAt(const SiteAddress &address, bool fetchStartPage)
     // The site's robots.txt is read beside the start page, before any link of it is followed.
     if (m_job.robots)
         AskRobots(ToLower(FetchTargetOf(m_startPage).host));
-    if (m_job.keepAlive && fetchStartPage)
+    // At a start rate, the tick and not the connect paces the fetches.
+    if (m_job.keepAlive && m_startRate == 0 && fetchStartPage)
         OpenAhead(FetchTargetOf(m_startPage).host);
     Q_EMIT siteStarted(DisplayUrl(address));
 }

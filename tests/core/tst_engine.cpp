@@ -326,6 +326,7 @@ TEST_F(EngineTest, KeptAliveLinksOfTheStartPageGoOutOnConnectionsOpenedBesideIt)
     m_server.SetLatency(100);
     m_engine.Job().keepAlive = true;
     m_engine.SetConnectionCount(4);
+    m_engine.SetStartRate(0);
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
     EXPECT_EQ(connectionsWhenALinkWasAsked, 4) << "the start page's, and one for each free slot";
     EXPECT_EQ(m_server.Connections(), 4) << "no connect waited for the links";
