@@ -29,8 +29,7 @@ std::string Trim(std::string_view text)
 std::string ToLower(std::string_view text)
 {
     std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-        [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+    std::transform(result.begin(), result.end(), result.begin(), LowerAscii);
     return result;
 }
 

@@ -20,6 +20,12 @@ struct TextHash
     }
 };
 
+// c in lower case when it is one of A to Z; any other byte as it is.
+constexpr char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // The characters of text in reverse order.
 std::string ReverseString(std::string_view text);
 

@@ -39,7 +39,7 @@ bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view lo
         return false;
     return std::equal(lowerWord.begin(), lowerWord.end(),
         text.begin() + static_cast<std::ptrdiff_t>(at),
-        [](char lower, char c) { return lower == ((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c); });
+        [](char lower, char c) { return lower == LowerAscii(c); });
 }
 
 // "<" + name at at, as a whole tag name.
@@ -223,7 +223,7 @@ public:
             return;
         }
         for (char c : name)
-            m_chars[m_size++] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+            m_chars[m_size++] = LowerAscii(c);
     }
 
     bool Empty() const { return m_size == 0; }
