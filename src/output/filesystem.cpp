@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -259,14 +260,15 @@ std::optional<std::string> ReadFile(std::string_view path)
 {
     if (!Usable(path))
         return std::nullopt;
-    std::ifstream in(NativePath(path), std::ios::binary | std::ios::ate);
+    std::ifstream in(NativePath(path), std::ios::binary);
     if (!in)
         return std::nullopt;
-    std::string bytes(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
-    in.seekg(0);
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    // A file that shrank while it was read ends where the read ended.
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    // Read in blocks, not by the size a seek to the end gives: a folder opens too, and reads as
+    // the largest size there is.
+    std::string bytes;
+    std::array<char, std::size_t {64} * 1024> block;
+    while (in.read(block.data(), block.size()) || in.gcount() > 0)
+        bytes.append(block.data(), static_cast<std::size_t>(in.gcount()));
     if (in.bad())
         return std::nullopt;
     return bytes;

@@ -47,5 +47,32 @@ TEST(Logs, EachLineIsInTheFileWhenItsAppendReturns)
     FileSystem::CloseLogs();
 }
 
+TEST(ReadFile, GivesAFileWholeAndAFolderAsNothing)
+{
+    const test::TempDir dir;
+    std::string large(200'000, 'x');
+    large[65'535] = 'a'; // either side of a block's end
+    large[65'536] = 'b';
+    const struct
+    {
+        const char *name;
+        std::optional<std::string> written; // nullopt: a folder
+        std::optional<std::string> read;
+    } rows[] = {
+        {"large", large, large},
+        {"empty", "", ""},
+        {"folder", std::nullopt, std::nullopt},
+    };
+    for (const auto &row : rows) {
+        const std::string path = dir.Path() + row.name;
+        if (row.written)
+            ASSERT_TRUE(FileSystem::WriteFile(path, *row.written)) << row.name;
+        else
+            ASSERT_TRUE(FileSystem::MakeDir(path)) << row.name;
+        EXPECT_EQ(FileSystem::ReadFile(path), row.read) << row.name;
+    }
+    EXPECT_EQ(FileSystem::ReadFile(dir.Path() + "missing"), std::nullopt);
+}
+
 } // namespace
 } // namespace tw
