@@ -212,9 +212,13 @@ CopyJournal::CopyJournal(Engine &engine)
                 .fetchedAt = Now()});
         });
     connect(&engine, &Engine::linkSkipped, this, [this](const std::string &url, SkipCause cause) {
-        // A URL the copy fetched keeps its row, though another page links to it where it would
-        // not be followed.
-        if (m_record && m_skippedLinks.insert(url).second && !m_record->Find(url))
+        if (!m_record)
+            return;
+        // A URL that robots.txt forbids was taken from the queue, and its waiting row ends.
+        // A URL the copy fetched or queued keeps its row, though another page links to it where
+        // it would not be followed.
+        const bool takenFromQueue = cause == SkipCause::Robots;
+        if (takenFromQueue || (m_skippedLinks.insert(url).second && !m_record->Find(url)))
             Put({.url = url, .state = UrlState::Skipped, .reason = std::string(WordsOf(cause))});
     });
     connect(&engine, &Engine::fetchUnchanged, this, [this] {

@@ -423,6 +423,9 @@ TEST_F(EngineTest, TheRecordHoldsARowForEveryUrlWithWhatBecameOfIt)
     };
     TestHttpServer &cdn = Serve("cdn.test");
     cdn.SetRoute("/logo.gif", Route::Page("GIF", "image/gif"));
+    cdn.SetRoute("/robots.txt", Route::Status(404));
+    m_server.SetRoute("/robots.txt", Route::Page("User-agent: *\nDisallow: /private/\n"));
+    m_engine.Job().robots = true;
     Route stalled = Route::Page("never");
     stalled.behaviours = {Behaviour::Stall(0)};
     m_server.SetRoute("/a.html", Route::Page("a"));
@@ -431,7 +434,8 @@ TEST_F(EngineTest, TheRecordHoldsARowForEveryUrlWithWhatBecameOfIt)
     m_server.SetRoute("/",
         Route::Page("<a href=a.html></a><a href=gone.html></a><a href=slow.html></a>"
                     "<a href=data></a><a href='list.html?p=1'></a>"
-                    "<a href='http://other.test/x.html'></a><img src='http://cdn.test/logo.gif'>"));
+                    "<a href='http://other.test/x.html'></a><img src='http://cdn.test/logo.gif'>"
+                    "<a href=private/no.html></a>"));
     const std::vector<Case> cases = {
         {"www.site.test/a.html", UrlState::Stored, "", 200, "site.test/a.html"},
         {"www.site.test/gone.html", UrlState::Failed, "404 Not Found", 404, ""},
@@ -440,6 +444,7 @@ TEST_F(EngineTest, TheRecordHoldsARowForEveryUrlWithWhatBecameOfIt)
         {"www.site.test/list.html?p=1", UrlState::Skipped, "page with a query", 0, ""},
         {"other.test/x.html", UrlState::Skipped, "on another host", 0, ""},
         {"cdn.test/logo.gif", UrlState::Stored, "", 200, "cdn.test/logo.gif"},
+        {"www.site.test/private/no.html", UrlState::Skipped, "forbidden by robots.txt", 0, ""},
     };
     CopyJournal journal(m_engine);
     m_engine.SetConnectionCount(24);
