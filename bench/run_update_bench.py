@@ -14,33 +14,23 @@ import os
 import platform
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
-from results_file import write_section
-
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import run_real_sites as real  # noqa: E402  (the nginx of the benchmarks)
+
+from results_file import write_section
 SECTION = "## Updating a copy"
 TYPES = ".html,.htm,.css,.js,.png,.gif,.jpg,.svg,.txt,.ico,.woff,.woff2"
-
-NGINX_CONF = """worker_processes 1;
-daemon off;
-pid {work}/nginx.pid;
-error_log {work}/nginx.err;
-events {{ worker_connections 1024; }}
-http {{
-  include /etc/nginx/mime.types;
-  log_format counted "$status $body_bytes_sent $request";
-  access_log {work}/access.log counted;
-  server {{ listen 127.0.0.1:{port}; root {root}; }}
-}}
-"""
-
 
 def log_figures(work):
     """Requests, 200s, 304s and body bytes in the log since it was last emptied; empties it."""
     path = os.path.join(work, "access.log")
-    lines = [line.split() for line in open(path)] if os.path.exists(path) else []
+    # Each line ends with the status and the body's bytes.
+    lines = [line.split()[-2:] for line in open(path)] if os.path.exists(path) else []
     open(path, "w").close()
     subprocess.run(["kill", "-USR1", open(os.path.join(work, "nginx.pid")).read().strip()])
     time.sleep(0.2)
@@ -70,10 +60,7 @@ def main():
     os.chmod(work, 0o755)  # nginx's workers read the site as another user
     root = os.path.join(work, "site")
     shutil.copytree(args.site, root, symlinks=False)
-    conf = os.path.join(work, "nginx.conf")
-    open(conf, "w").write(NGINX_CONF.format(work=work, port=args.port, root=root))
-    nginx = subprocess.Popen(["nginx", "-c", conf, "-p", work])
-    time.sleep(0.5)
+    nginx = real.Nginx([("127.0.0.1", args.port, root, "")], work)
     url = f"http://127.0.0.1:{args.port}/"
     ours = [cli, "-q", "-c", "24", "--rate", "0", "--types", TYPES]
     rows = []
@@ -105,8 +92,7 @@ def main():
         fresh = timed(ours + ["-o", os.path.join(work, "fresh"), url])
         rows.append(("tidewell-cli, a fresh copy", fresh, log_figures(work)))
     finally:
-        nginx.terminate()
-        nginx.wait()
+        nginx.stop()
         shutil.rmtree(work, ignore_errors=True)
 
     lines = [SECTION, "",
