@@ -45,11 +45,12 @@ struct LinkTarget
     std::string storedFile;
 };
 
-// Why a web link the copy could have fetched is not followed.
+// Why a web link the copy could have fetched is not followed, in the order a report lists them.
 enum class SkipCause {
-    OtherHost, // a link (not an embedded file) to another host, or any file of one when off
+    TypeNotWanted, // its name's type (or the type its server gave) is not among the wanted ones
     QueryPage, // a page with a query, while such pages are not followed
-    TypeNotWanted, // its name's type is not among the wanted ones
+    LimitReached, // a page with a query, past the most queries one path may have
+    OtherHost, // a link (not an embedded file) to another host, or any file of one when off
     Robots, // the host's robots.txt forbids it
 };
 struct SkippedLink

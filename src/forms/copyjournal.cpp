@@ -12,7 +12,9 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <iterator>
 #include <map>
+#include <utility>
 
 namespace tw {
 
@@ -21,38 +23,27 @@ namespace {
 // The record is written once a second at the designed tick, and whenever a job ends.
 constexpr int kTicksPerFlush = 50;
 
-constexpr std::string_view kTypeNotWanted = "type not wanted";
-constexpr std::string_view kQueryPage = "page with a query";
-constexpr std::string_view kLimitReached = "more queries than the limit";
-constexpr std::string_view kOtherHost = "on another host";
-constexpr std::string_view kRobots = "forbidden by robots.txt";
+// The words the record keeps for each cause; a type not wanted is followed by the type.
+constexpr std::pair<SkipCause, std::string_view> kSkipWords[] = {
+    {SkipCause::TypeNotWanted, "type not wanted"},
+    {SkipCause::QueryPage, "page with a query"},
+    {SkipCause::LimitReached, "more queries than the limit"},
+    {SkipCause::OtherHost, "on another host"},
+    {SkipCause::Robots, "forbidden by robots.txt"},
+};
 
 std::string_view WordsOf(SkipCause cause)
 {
-    switch (cause) {
-    case SkipCause::OtherHost:
-        return kOtherHost;
-    case SkipCause::QueryPage:
-        return kQueryPage;
-    case SkipCause::Robots:
-        return kRobots;
-    case SkipCause::TypeNotWanted:
-        break;
-    }
-    return kTypeNotWanted;
+    return std::find_if(std::begin(kSkipWords), std::end(kSkipWords), [cause](const auto &row) {
+        return row.first == cause;
+    })->second;
 }
 
-SkipReason ReasonOf(std::string_view words)
+SkipCause CauseOf(std::string_view words)
 {
-    if (words.starts_with(kOtherHost))
-        return SkipReason::OtherHost;
-    if (words.starts_with(kQueryPage))
-        return SkipReason::QueryPage;
-    if (words.starts_with(kLimitReached))
-        return SkipReason::LimitReached;
-    if (words.starts_with(kRobots))
-        return SkipReason::Robots;
-    return SkipReason::TypeNotWanted;
+    const auto *row = std::find_if(std::begin(kSkipWords), std::end(kSkipWords),
+        [words](const auto &each) { return words.starts_with(each.second); });
+    return row == std::end(kSkipWords) ? SkipCause::TypeNotWanted : row->first;
 }
 
 std::int64_t Now()
@@ -143,7 +134,7 @@ CopySummary SummaryOfRecord(const std::vector<UrlRecord> &rows, const std::strin
             summary.failed.push_back({row.url, row.reason, row.tries});
             break;
         case UrlState::Skipped:
-            summary.skipped.push_back({row.url, ReasonOf(row.reason)});
+            summary.skipped.push_back({row.url, CauseOf(row.reason)});
             break;
         }
     }
@@ -206,7 +197,7 @@ CopyJournal::CopyJournal(Engine &engine)
         [this](const std::string &url, const std::string &contentType) {
             Put({.url = url,
                 .state = UrlState::Skipped,
-                .reason = std::string(kTypeNotWanted) + ": " + contentType,
+                .reason = std::string(WordsOf(SkipCause::TypeNotWanted)) + ": " + contentType,
                 .contentType = contentType,
                 .tries = 1,
                 .fetchedAt = Now()});
@@ -282,7 +273,9 @@ void CopyJournal::Close()
     if (!m_record)
         return;
     for (const std::string &path : m_engine.Job().pathsAtQueryLimit)
-        Put({.url = path, .state = UrlState::Skipped, .reason = std::string(kLimitReached)});
+        Put({.url = path,
+            .state = UrlState::Skipped,
+            .reason = std::string(WordsOf(SkipCause::LimitReached))});
     if (!m_record->Flush())
         m_error = m_record->Error();
 }

@@ -179,18 +179,18 @@ std::string FailedSection(const CopySummary &summary)
     });
 }
 
-std::string_view SkipTitle(SkipReason why)
+std::string_view SkipTitle(SkipCause why)
 {
     switch (why) {
-    case SkipReason::TypeNotWanted:
+    case SkipCause::TypeNotWanted:
         return "Type not wanted";
-    case SkipReason::QueryPage:
+    case SkipCause::QueryPage:
         return "Page with a query";
-    case SkipReason::LimitReached:
+    case SkipCause::LimitReached:
         return "Limit reached";
-    case SkipReason::OtherHost:
+    case SkipCause::OtherHost:
         return "On another host";
-    case SkipReason::Robots:
+    case SkipCause::Robots:
         return "Forbidden by robots.txt";
     }
     return {};
@@ -203,7 +203,7 @@ std::string SkippedSection(const CopySummary &summary)
         return html + None("Not known: this report was made from the files on disk alone.");
     if (summary.skipped.empty())
         return html + None("Nothing was skipped.");
-    std::map<SkipReason, std::vector<const std::string *>> byReason;
+    std::map<SkipCause, std::vector<const std::string *>> byReason;
     for (const SkippedUrl &each : summary.skipped)
         byReason[each.why].push_back(&each.url);
     for (const auto &reason : byReason) {

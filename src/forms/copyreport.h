@@ -4,6 +4,7 @@
 // loaded from elsewhere) that tells a person what was copied, what failed, what was skipped, and
 // which references do not lead to a file when the copy is opened from disk.
 
+#include "extractor/admission.h"
 #include "extractor/copycheck.h"
 
 #include <cstdint>
@@ -28,12 +29,10 @@ struct FailedUrl
     int tries = 0;
 };
 
-enum class SkipReason { TypeNotWanted, QueryPage, LimitReached, OtherHost, Robots };
-
 struct SkippedUrl
 {
     std::string url;
-    SkipReason why = SkipReason::TypeNotWanted;
+    SkipCause why = SkipCause::TypeNotWanted;
 };
 
 // What a copy made again of an earlier one found.

@@ -35,7 +35,7 @@ TEST(CopyReport, ShowsWhatItIsGivenAsTextOnly)
         {"a list longer than a page shows",
             [](CopySummary &s) {
                 s.skipped.assign(
-                    kMaxReportRows + 3, {"http://x.test/<marquee>", SkipReason::OtherHost});
+                    kMaxReportRows + 3, {"http://x.test/<marquee>", SkipCause::OtherHost});
             },
             {"On another host", "and 3 more"}},
     };
