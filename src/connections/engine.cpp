@@ -238,8 +238,9 @@ void Engine::AskRobots(const std::string &host)
 void Engine::SkipForbidden(const std::string &url)
 {
     MarkNotStoredAsNamed(url, {});
-    if (m_skippedLinks.insert(url).second)
-        Q_EMIT linkSkipped(url, SkipCause::Robots);
+    // Taken from the queue, so reported whether or not a link to it was reported before.
+    m_skippedLinks.insert(url);
+    Q_EMIT linkSkipped(url, SkipCause::Robots);
     CompleteSiteWhenDone();
 }
 

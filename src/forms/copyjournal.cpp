@@ -208,8 +208,7 @@ CopyJournal::CopyJournal(Engine &engine)
         // A URL that robots.txt forbids was taken from the queue, and its waiting row ends.
         // A URL the copy fetched or queued keeps its row, though another page links to it where
         // it would not be followed.
-        const bool takenFromQueue = cause == SkipCause::Robots;
-        if (takenFromQueue || (m_skippedLinks.insert(url).second && !m_record->Find(url)))
+        if (cause == SkipCause::Robots || !m_record->Find(url))
             Put({.url = url, .state = UrlState::Skipped, .reason = std::string(WordsOf(cause))});
     });
     connect(&engine, &Engine::fetchUnchanged, this, [this] {
@@ -251,7 +250,6 @@ void CopyJournal::Open()
     m_folder = m_engine.Job().outputDir;
     m_record = CopyRecord::Open(m_folder, m_error);
     m_changes.reset();
-    m_skippedLinks.clear();
     if (!m_engine.Job().revalidate.empty())
         m_changes.emplace();
 }

@@ -15,7 +15,6 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace tw {
 
@@ -77,8 +76,6 @@ private:
     // What an update changed, while the job is one.
     std::optional<CopyChanges> m_changes;
     int m_ticks = 0;
-    // The URLs of skipped links already answered for this job: a page after page links to them.
-    std::unordered_set<std::string, TextHash, std::equal_to<>> m_skippedLinks;
 };
 
 } // namespace tw
