@@ -150,9 +150,7 @@ void Engine::FollowStartMove(int slot, const std::string &location)
 
 void Engine::OpenAhead(const std::string &host)
 {
-    int open = 0;
-    for (int n = 1; n <= m_connectionCount; ++n)
-        open += Fetch(n).IsFree() ? 0 : 1;
+    int open = BusyConnections();
     for (int n = 1; n <= m_connectionCount; ++n) {
         if (m_job.maxPerHost > 0 && open >= m_job.maxPerHost)
             return;
