@@ -208,9 +208,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
                 << Qt::flush;
             return CliBadArguments;
         }
-        engine.Job().revalidate = std::move(plan->revalidate);
-        startUrl
-            = engine.TakeUpCopy(plan->startUrl, plan->fetchStartPage, plan->waiting, plan->settled);
+        startUrl = StartTakeUp(engine, std::move(*plan));
     } else {
         startUrl = engine.ConnectNowNow(options.url);
     }

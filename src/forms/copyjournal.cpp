@@ -96,6 +96,12 @@ std::optional<TakeUpPlan> PlanTakeUp(const std::string &folder, TakeUp how, std:
     return plan;
 }
 
+QString StartTakeUp(Engine &engine, TakeUpPlan plan)
+{
+    engine.Job().revalidate = std::move(plan.revalidate);
+    return engine.TakeUpCopy(plan.startUrl, plan.fetchStartPage, plan.waiting, plan.settled);
+}
+
 bool SameStartSite(const QString &one, const QString &other)
 {
     const auto site = [](const QString &typed) {

@@ -41,6 +41,8 @@ enum class TakeUp {
 // The plan for the copy in folder (system form); nothing, with the reason in error, when the folder
 // holds no record of a copy, or (to continue) a copy that is complete.
 std::optional<TakeUpPlan> PlanTakeUp(const std::string &folder, TakeUp how, std::string &error);
+// Starts engine on the copy as plan takes it up; the start URL to show.
+QString StartTakeUp(Engine &engine, TakeUpPlan plan);
 // Two start URLs as typed name the same site: the same host, "www." aside, and scheme.
 bool SameStartSite(const QString &one, const QString &other);
 // The start URL of the copy in folder when it stopped before its end.

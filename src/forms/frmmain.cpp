@@ -198,9 +198,7 @@ void frmMain::TakeUp(tw::TakeUp how)
                 + QStringLiteral(": ") + FromLocalText(why) + QStringLiteral("."));
         return;
     }
-    m_engine.Job().revalidate = std::move(plan->revalidate);
-    Text1->setText(
-        m_engine.TakeUpCopy(plan->startUrl, plan->fetchStartPage, plan->waiting, plan->settled));
+    Text1->setText(StartTakeUp(m_engine, std::move(*plan)));
     mnupause->setEnabled(true);
 }
 

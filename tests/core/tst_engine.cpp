@@ -562,9 +562,8 @@ TEST_F(EngineTest, AnUpdateAsksAgainAndReplacesOnlyWhatCameWholeAndAContinueFetc
     std::string why;
     std::optional<TakeUpPlan> plan = PlanTakeUp(m_engine.Job().outputDir, TakeUp::Update, why);
     ASSERT_TRUE(plan) << why;
-    m_engine.Job().revalidate = std::move(plan->revalidate);
     m_completions = 0;
-    m_engine.TakeUpCopy(plan->startUrl, plan->fetchStartPage, plan->waiting);
+    StartTakeUp(m_engine, std::move(*plan));
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_completions > 0; }, 10000));
 
     const std::map<std::string, std::string> expected
@@ -602,7 +601,7 @@ TEST_F(EngineTest, AnUpdateAsksAgainAndReplacesOnlyWhatCameWholeAndAContinueFetc
     ASSERT_TRUE(plan) << why;
     EXPECT_FALSE(plan->fetchStartPage);
     m_completions = 0;
-    m_engine.TakeUpCopy(plan->startUrl, plan->fetchStartPage, plan->waiting);
+    StartTakeUp(m_engine, std::move(*plan));
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_completions > 0; }, 10000));
     std::multiset<std::string> continued;
     for (std::size_t i = stopped; i < m_server.Requests().size(); ++i)
