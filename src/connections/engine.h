@@ -82,7 +82,7 @@ public:
     // links had been found, without a line in the log; the settled ones were fetched and not
     // stored, and are not asked again. job.revalidate names the URLs asked again.
     QString TakeUpCopy(const QString &startUrl, bool fetchStartPage,
-        const std::vector<std::string> &waiting, const std::vector<std::string> &settled = {});
+        const std::vector<std::string> &waiting, const std::vector<std::string> &settled);
     // Ends the job unconditionally: scheduler off, placeholders swept, queue emptied, every slot
     // closed and shown as "Not Connected.".
     void StopNOW();
