@@ -1,6 +1,7 @@
 #include "output/filesystem.h"
 
 #include "common/textconversion.h"
+#include "output/filecalls.h"
 #include "output/pathfitting.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -47,7 +47,7 @@ std::optional<std::string> &programDirectoryOverride()
 struct OpenLog
 {
     std::string path;
-    std::ofstream out;
+    FileCalls::AppendedFile file;
 };
 constexpr std::size_t kMaxOpenLogs = 4;
 
@@ -69,7 +69,7 @@ fs::path ToPath(std::string_view systemPath)
 }
 
 bool WriteBytes(
-    std::string_view path, std::string_view bytes, std::ios::openmode mode, std::string *error)
+    std::string_view path, std::string_view bytes, FileCalls::WriteMode mode, std::string *error)
 {
     if (!Usable(path)) {
         if (error)
@@ -77,11 +77,7 @@ bool WriteBytes(
         return false;
     }
     errno = 0;
-    // Opened by its name as it is: a std::filesystem::path would parse it first, for every write.
-    std::ofstream out(NativePath(path), std::ios::binary | mode);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out.fail())
+    if (FileCalls::Write(NativePath(path), bytes, mode))
         return true;
     if (error)
         *error = WriteFailure();
@@ -143,7 +139,7 @@ bool MakeDir(std::string_view dir)
 
 bool WriteFile(std::string_view path, std::string_view bytes, std::string *error)
 {
-    return WriteBytes(path, bytes, std::ios::trunc, error);
+    return WriteBytes(path, bytes, FileCalls::WriteMode::Truncate, error);
 }
 
 namespace {
@@ -165,45 +161,25 @@ bool WriteFileInPlaceOf(
 {
     if (!Usable(standIn) || !Usable(path))
         return WriteOrRemove(path, bytes, error);
-    // Overwritten, not truncated: a file system may write out at once a file that was cut to
-    // nothing and filled again, as it would a replaced one.
-    constexpr auto kMode = std::ios::binary | std::ios::in | std::ios::out;
-    std::fstream out(NativePath(standIn), kMode);
-    if (!out.is_open()) {
-        // Without a stand-in, one is made: a file is never written over in place, so that a
-        // write that fails leaves the file it would have replaced as it was.
-        if (WriteFile(standIn, {}))
-            out.open(NativePath(standIn), kMode);
-        if (!out.is_open())
-            return WriteOrRemove(path, bytes, error);
-    }
-    const auto oldSize = static_cast<std::uintmax_t>(out.seekg(0, std::ios::end).tellg());
+    // A file is never written over in place: a write that fails leaves the file it would have
+    // replaced as it was.
+    const std::string from = NativePath(standIn);
     errno = 0;
-    out.seekp(0).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    std::error_code code;
-    const fs::path from = ToPath(standIn);
-    if (out.fail()) {
-        if (error)
-            *error = WriteFailure();
-        fs::remove(from, code);
-        return false;
-    }
-    if (oldSize > bytes.size())
-        fs::resize_file(from, bytes.size(), code);
-    if (!code)
-        fs::rename(from, ToPath(path), code);
-    if (!code)
+    const FileCalls::Overwritten written = FileCalls::Overwrite(from, bytes);
+    if (written == FileCalls::Overwritten::NotOpened)
+        return WriteOrRemove(path, bytes, error);
+    if (written == FileCalls::Overwritten::Done && FileCalls::Rename(from, NativePath(path)))
         return true;
     if (error)
-        *error = code.message();
-    fs::remove(from, code);
+        *error = WriteFailure();
+    std::error_code ignored;
+    fs::remove(fs::path(from), ignored);
     return false;
 }
 
 bool AppendToFile(std::string_view path, std::string_view bytes, std::string *error)
 {
-    return WriteBytes(path, bytes, std::ios::app, error);
+    return WriteBytes(path, bytes, FileCalls::WriteMode::Append, error);
 }
 
 bool AppendToLog(std::string_view path, std::string_view bytes, std::string *error)
@@ -216,12 +192,11 @@ bool AppendToLog(std::string_view path, std::string_view bytes, std::string *err
             return AppendToFile(path, bytes, error);
         if (logs.size() == kMaxOpenLogs)
             logs.erase(logs.begin());
-        log = logs.insert(logs.end(), {std::string(path), {}});
-        log->out.open(NativePath(path), std::ios::binary | std::ios::app);
+        log = logs.insert(
+            logs.end(), {std::string(path), FileCalls::AppendedFile(NativePath(path))});
     }
     errno = 0;
-    log->out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush();
-    if (!log->out.fail())
+    if (log->file.Append(bytes))
         return true;
     if (error)
         *error = WriteFailure();
@@ -260,18 +235,7 @@ std::optional<std::string> ReadFile(std::string_view path)
 {
     if (!Usable(path))
         return std::nullopt;
-    std::ifstream in(NativePath(path), std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    // Read in blocks, not by the size a seek to the end gives: a folder opens too, and reads as
-    // the largest size there is.
-    std::string bytes;
-    std::array<char, std::size_t {64} * 1024> block;
-    while (in.read(block.data(), block.size()) || in.gcount() > 0)
-        bytes.append(block.data(), static_cast<std::size_t>(in.gcount()));
-    if (in.bad())
-        return std::nullopt;
-    return bytes;
+    return FileCalls::Read(NativePath(path));
 }
 
 EntryKind KindOfEntry(std::string_view path)
@@ -335,11 +299,7 @@ std::optional<std::int64_t> FileSize(std::string_view path)
 {
     if (!Usable(path))
         return std::nullopt;
-    std::error_code error;
-    const auto size = fs::file_size(ToPath(path), error);
-    if (error)
-        return std::nullopt;
-    return static_cast<std::int64_t>(size);
+    return FileCalls::RegularFileSize(NativePath(path));
 }
 
 bool IsInsideDirectory(std::string_view path, std::string_view dir)
