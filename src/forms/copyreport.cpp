@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <unordered_map>
 
 namespace tw {
 
@@ -237,6 +238,14 @@ std::string UnresolvedSection(const CopySummary &summary)
             std::to_string(count)});
     }
     html += BarChart(bars, "References that do not resolve, by cause");
+    // A page usually lacks several references; its link is made once.
+    std::unordered_map<std::string, std::string> links;
+    const auto linkTo = [&](const std::string &file) -> const std::string & {
+        const auto [at, added] = links.try_emplace(file);
+        if (added)
+            at->second = FileLink(summary.folder, file);
+        return at->second;
+    };
     for (const UnresolvedCause cause : kUnresolvedCauses) {
         std::vector<const UnresolvedReference *> found;
         for (const UnresolvedReference &each : check.unresolved) {
@@ -247,7 +256,7 @@ std::string UnresolvedSection(const CopySummary &summary)
             html += Details(CauseTitle(cause), found.size(),
                 Table({"Page", "Reference"}, found.size(), [&](std::size_t i) {
                     return std::vector<std::string> {
-                        FileLink(summary.folder, found[i]->file), HtmlEscaped(found[i]->reference)};
+                        linkTo(found[i]->file), HtmlEscaped(found[i]->reference)};
                 }));
     }
     return html;
