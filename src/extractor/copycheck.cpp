@@ -251,7 +251,14 @@ CopyCheck CheckCopy(std::string_view folder)
     EndWithBackslash(root);
     const Segments rootSegments = SplitPath(root);
     std::vector<std::pair<std::string, DocumentKind>> documents;
+    // What the listing shows, its files and the folders above them, is not asked of the disk
+    // again.
+    std::unordered_map<std::string, FileSystem::EntryKind> listed;
     for (std::string &file : FileSystem::FilesBelow(root)) {
+        for (std::size_t end = file.find('\\'); end != std::string::npos;
+             end = file.find('\\', end + 1))
+            listed.emplace(root + file.substr(0, end), FileSystem::EntryKind::Folder);
+        listed.emplace(root + file, FileSystem::EntryKind::File);
         if (const DocumentKind kind = KindOfName(file); kind != DocumentKind::Other)
             documents.emplace_back(std::move(file), kind);
     }
@@ -262,10 +269,12 @@ CopyCheck CheckCopy(std::string_view folder)
     const auto work = [&] {
         // A copy's pages name the same files again and again: each is asked of the disk once.
         std::unordered_map<std::string, FileSystem::EntryKind> known;
-        const EntryLookup lookup = [&root, &known](const Segments &below) {
+        const EntryLookup lookup = [&root, &listed, &known](const Segments &below) {
             std::string path = root;
             for (std::size_t i = 0; i < below.size(); ++i)
                 path.append(i == 0 ? "" : "\\").append(below[i]);
+            if (const auto shown = listed.find(path); shown != listed.end())
+                return shown->second;
             const auto found = known.find(path);
             if (found != known.end())
                 return found->second;
