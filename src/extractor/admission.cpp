@@ -41,7 +41,7 @@ std::string LocalPathOf(std::string_view url, const SiteJob &job)
         + StoredNameSuffix(url);
 }
 
-std::optional<LinkTarget> LinkTargetOf(
+std::optional<LinkTarget> UnplacedTargetOf(
     std::string_view rawLink, std::string_view base, const SiteJob &job, bool embedded)
 {
     std::optional<std::string> normalized
@@ -56,11 +56,25 @@ std::optional<LinkTarget> LinkTargetOf(
     target.queued = TidyLink(target.resolved);
     if (!IsWantedType(target.queued, job.FileTypeFilter, job.queryPages))
         return std::nullopt;
+    return target;
+}
+
+bool PlaceTarget(LinkTarget &target, const SiteJob &job)
+{
     target.localPath = LocalPathOf(target.queued, job);
     if (!StaysInOutputDir(target.localPath, job))
-        return std::nullopt;
+        return false;
     const FetchTarget fetched = FetchTargetOf(target.queued);
     target.storedFile = StoredLocationOf(SavedNameOf(fetched.host, fetched.path), job).file;
+    return true;
+}
+
+std::optional<LinkTarget> LinkTargetOf(
+    std::string_view rawLink, std::string_view base, const SiteJob &job, bool embedded)
+{
+    std::optional<LinkTarget> target = UnplacedTargetOf(rawLink, base, job, embedded);
+    if (!target || !PlaceTarget(*target, job))
+        return std::nullopt;
     return target;
 }
 

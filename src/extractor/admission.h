@@ -72,6 +72,12 @@ void SeedTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue);
 std::optional<LinkTarget> LinkTargetOf(
     std::string_view rawLink, std::string_view base, const SiteJob &job, bool embedded = false);
 
+// LinkTargetOf in two steps: the target with its URLs, and then its local path and stored file,
+// which depend on the queued URL alone (false when the path would leave job.outputDir).
+std::optional<LinkTarget> UnplacedTargetOf(
+    std::string_view rawLink, std::string_view base, const SiteJob &job, bool embedded);
+bool PlaceTarget(LinkTarget &target, const SiteJob &job);
+
 // Normalizes rawLink against base (the page's directory, ending in "/") and queues it when it is
 // on the site, unknown and of a wanted type. Then it writes the
 // placeholder file and the line in "log.txt"; a URL that had "/../" also gets its record in

@@ -44,13 +44,27 @@ const LinkTargets::Known &LinkTargets::Of(
     if (const auto found = m_known.find(key); found != m_known.end())
         return found->second;
     if (m_known.size() >= kMostKept)
-        m_known.clear();
+        Clear();
     Known known;
-    if (std::optional<LinkTarget> target = LinkTargetOf(link, pageBase, job, embedded))
+    if (std::optional<LinkTarget> target = UnplacedTargetOf(link, pageBase, job, embedded);
+        target && Placed(*target, job))
         known.target = std::make_shared<const LinkTarget>(std::move(*target));
     else if (std::optional<SkippedLink> skipped = WhyNotFollowed(link, pageBase, job, embedded))
         known.skipped = std::make_shared<const SkippedLink>(std::move(*skipped));
     return m_known.emplace(std::move(key), std::move(known)).first->second;
+}
+
+bool LinkTargets::Placed(LinkTarget &target, const SiteJob &job)
+{
+    // Pages in many folders link to the same URL: its place is worked out once.
+    auto [place, added] = m_places.try_emplace(target.queued);
+    if (added && PlaceTarget(target, job))
+        place->second = Place {target.localPath, target.storedFile};
+    else if (!added && place->second) {
+        target.localPath = place->second->localPath;
+        target.storedFile = place->second->storedFile;
+    }
+    return place->second.has_value();
 }
 
 std::vector<PageReference> PageReferencesOf(

@@ -46,10 +46,23 @@ public:
     };
     const Known &Of(
         std::string_view link, std::string_view pageBase, const SiteJob &job, bool embedded);
-    void Clear() { m_known.clear(); }
+    void Clear()
+    {
+        m_known.clear();
+        m_places.clear();
+    }
 
 private:
+    struct Place
+    {
+        std::string localPath;
+        std::string storedFile;
+    };
+    // Fills in target's place from the URL it queues; false when it leaves the download folder.
+    bool Placed(LinkTarget &target, const SiteJob &job);
+
     std::unordered_map<std::string, Known> m_known;
+    std::unordered_map<std::string, std::optional<Place>> m_places;
 };
 
 // The references of body (a document of kind found at a URL whose directory is pageBase; "/" is
