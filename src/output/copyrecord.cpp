@@ -155,7 +155,18 @@ bool CopyRecord::Setup()
     // With WAL and synchronous NORMAL a commit appends to the journal without a sync: a killed
     // process loses no committed batch, and a power cut at most the latest ones, never the file.
     return Exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", "setting up the journal")
-        && Migrate() && Prepare();
+        && Migrate() && Prepare() && LookForRows();
+}
+
+bool CopyRecord::LookForRows()
+{
+    SqliteStatement any;
+    if (!Compile("SELECT EXISTS (SELECT 1 FROM url)", any))
+        return false;
+    if (sqlite3_step(any.get()) != SQLITE_ROW)
+        return Fail("reading the rows");
+    m_heldRows = sqlite3_column_int(any.get(), 0) != 0;
+    return true;
 }
 
 bool CopyRecord::Migrate()
@@ -247,6 +258,8 @@ void CopyRecord::RollBack()
 bool CopyRecord::Put(UrlRecord record)
 {
     m_error.clear();
+    if (!m_heldRows)
+        m_putHashes.insert(TextHash {}(record.url));
     const auto [at, added] = m_pendingAt.try_emplace(record.url, m_pending.size());
     if (!added) {
         m_pending[at->second] = std::move(record);
@@ -301,6 +314,8 @@ std::optional<UrlRecord> CopyRecord::Find(std::string_view url)
     m_error.clear();
     if (const auto pending = m_pendingAt.find(url); pending != m_pendingAt.end())
         return m_pending[pending->second];
+    if (!m_heldRows && !m_putHashes.contains(TextHash {}(url)))
+        return std::nullopt;
     const ResetAfter reset(m_find.get());
     if (!StepToRow(m_find.get(), url, "finding a row"))
         return std::nullopt;

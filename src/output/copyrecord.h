@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 struct sqlite3;
@@ -88,6 +89,7 @@ private:
     bool Setup();
     bool Migrate();
     bool Prepare();
+    bool LookForRows();
     bool Compile(const std::string &sql, SqliteStatement &statement);
     bool Exec(const char *sql, const char *doing);
     // Steps a statement that returns no row, and makes it ready to run again.
@@ -103,6 +105,10 @@ private:
     // The rows waiting for the next batch, one a URL, each where the URL was first put.
     std::vector<UrlRecord> m_pending;
     std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> m_pendingAt;
+    // A record that held no row when opened has rows only for the URLs put since: a URL whose
+    // hash is not among theirs is not looked for.
+    bool m_heldRows = true;
+    std::unordered_set<std::size_t> m_putHashes;
     std::string m_error;
 };
 

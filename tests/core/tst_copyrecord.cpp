@@ -98,6 +98,9 @@ TEST(CopyRecord, GivesBackEveryKindOfRowAfterReopening)
         for (const UrlRecord &row : rows)
             EXPECT_TRUE(record->Put(row));
         EXPECT_EQ(record->Find(rows[2].url), rows[2]) << "a buffered row is found";
+        EXPECT_TRUE(record->Flush());
+        EXPECT_EQ(record->Find(rows[2].url), rows[2]) << "a written row of a new record is found";
+        EXPECT_EQ(record->Find("host.com/never"), std::nullopt);
     }
     const auto record = OpenRecord(dir);
     ASSERT_TRUE(record);
