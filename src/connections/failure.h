@@ -16,6 +16,7 @@ struct Failure
         TimedOut, // every try ran out of time without a reason to name
         BrokenHead, // the server closed before the end of its header
         ShortBody, // received of announced bytes arrived
+        Reset, // the server reset the connection before the end of a body it gave no length
         BrokenChunks, // a chunked body broke off or did not follow the coding
         TooLarge, // the response outgrew the memory limit
         HttpStatus, // announced: the error status the server answered with; detail: its reason

@@ -32,7 +32,8 @@ void SlotFetch::FailTry(TryFailure failure)
     const bool lastTry = m_record.attempt >= kTries;
     // What arrived of a body cut short is kept after the last try; otherwise the timeout text
     // stands in for the file until a try succeeds. A file of an earlier copy is kept instead.
-    const bool keepsWhatArrived = lastTry && failure == TryFailure::ShortBody;
+    const bool keepsWhatArrived
+        = lastTry && (failure == TryFailure::ShortBody || failure == TryFailure::Reset);
     if (!StoresNothingUntilWhole()) {
         const SaveOutcome saved = SaveDownloadedFile(keepsWhatArrived
                 ? ParseResponse(m_record.response).Body(m_record.response)
@@ -168,6 +169,8 @@ Failure SlotFetch::FailureOf(TryFailure failure) const
             .received = static_cast<std::int64_t>(answer.Body(m_record.response).size()),
             .announced = answer.announcedLength.value_or(0)};
     }
+    case TryFailure::Reset:
+        return {.kind = Failure::Kind::Reset};
     case TryFailure::BrokenChunks:
         return {.kind = Failure::Kind::BrokenChunks};
     case TryFailure::TooLarge:

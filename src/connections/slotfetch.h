@@ -153,9 +153,14 @@ private:
     std::optional<std::string> RedirectStub(const std::string &location);
 
     // Why a try failed; all are retried alike.
-    enum class TryFailure { Timeout, BrokenHead, ShortBody, BrokenChunks, TooLarge };
+    enum class TryFailure { Timeout, BrokenHead, ShortBody, Reset, BrokenChunks, TooLarge };
     // Tries again, or after the last try stores what is left and reports the failure.
     void FailTry(TryFailure failure);
+    // A reset ends an answer only where its head said the answer would end: when it had a length
+    // and all of it came, or had no body.
+    bool EndedBeforeReset();
+    // Why a try that a reset cut short failed.
+    TryFailure TryFailureAtReset() const;
     // The server answered with an error status (4xx, 5xx): tried again when the status may pass,
     // otherwise reported without storing the answer.
     void FailStatus(const HttpResponse &answer);

@@ -94,8 +94,31 @@ void SlotFetch::ProcessChunk(const FetchGuard &guard)
         Q_EMIT m_engine.slotProgressChanged(
             m_number, m_record.bytesReceived, m_record.contentLength);
 
-    if (m_socket->State() == Connection::Closing || BodyComplete())
+    const int state = m_socket->State();
+    if (state == Connection::Error && !EndedBeforeReset())
+        FailTry(TryFailureAtReset());
+    else if (state == Connection::Closing || state == Connection::Error || BodyComplete())
         Judge(guard);
+}
+
+bool SlotFetch::EndedBeforeReset()
+{
+    if (BodyComplete())
+        return true;
+    if (!m_record.bodyStart)
+        return false;
+    const HttpResponse answer = ParseResponse(m_record.response);
+    return answer.fault == ResponseFault::None
+        && (answer.announcedLength || FrameOf(answer).framing == Framing::NoBody);
+}
+
+SlotFetch::TryFailure SlotFetch::TryFailureAtReset() const
+{
+    if (!m_record.bodyStart)
+        return TryFailure::BrokenHead;
+    return ParseResponse(m_record.response).fault == ResponseFault::ShortBody
+        ? TryFailure::ShortBody
+        : TryFailure::Reset;
 }
 
 void SlotFetch::ReadHead()

@@ -43,6 +43,8 @@ QString FailureText(const Failure &failure)
         return QStringLiteral("incomplete: %1 of %2 bytes")
             .arg(failure.received)
             .arg(failure.announced);
+    case Kind::Reset:
+        return QStringLiteral("connection reset");
     case Kind::BrokenChunks:
         return QStringLiteral("broken chunked body");
     case Kind::TooLarge:

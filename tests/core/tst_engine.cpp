@@ -206,6 +206,15 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
     recovering.behaviours = {Behaviour::Cut(20), Behaviour::Cut(60), Behaviour::Whole()};
     Route stalled = Route::Page("never");
     stalled.behaviours = {Behaviour::Stall(0)};
+    // A reset ends an answer where its length says, or nowhere: it is never waited out.
+    const std::string unmeasured = "HTTP/1.0 200 OK\r\n\r\n";
+    Route reset = Route::Raw(head + std::string(100, 'z'));
+    reset.behaviours = {Behaviour::Reset(head.size() + 30)};
+    Route resetUnmeasured = Route::Raw(unmeasured + std::string(100, 'u'));
+    resetUnmeasured.behaviours = {Behaviour::Reset(unmeasured.size() + 40)};
+    Route resetWhenWhole = Route::Raw(head + std::string(100, 'w'));
+    resetWhenWhole.behaviours = {Behaviour::Reset(head.size() + 30),
+        Behaviour::Reset(unmeasured.size()), Behaviour::Reset(head.size() + 100)};
     const std::vector<Case> cases = {
         {"/closed.html", Route::Raw(""), Stored(kTimeoutFile), "no complete response header"},
         {"/nohead.zip", Route::Raw("raw bytes"), kTimeoutFile, "no complete response header"},
@@ -213,6 +222,9 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
         {"/short.zip", Route::Raw(head + "forty"), "forty", "incomplete: 5 of 100 bytes"},
         {"/huge.zip", Route::Raw("HTTP/1.0 200 OK\r\nContent-Length: 3000000000\r\n\r\nx"), "x",
             "incomplete: 1 of 3000000000 bytes"},
+        {"/reset.zip", reset, std::string(30, 'z'), "incomplete: 30 of 100 bytes"},
+        {"/resetunmeasured.zip", resetUnmeasured, std::string(40, 'u'), "connection reset"},
+        {"/resetwhenwhole.zip", resetWhenWhole, std::string(100, 'w'), nullptr},
         {"/recovers.zip", recovering, std::string(100, 'r'), nullptr},
         {"/ctl\x1b[2J\x9b.zip", Route::Raw(""), kTimeoutFile, "no complete response header"},
         {"/endless.zip", endless, kTimeoutFile, "too large"},
@@ -240,7 +252,7 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
     EXPECT_EQ(m_failures.count(QStringLiteral("www.site.test/ctl\\x1B[2J\\x9B.zip")), 1U)
         << "control characters are shown escaped";
     EXPECT_EQ(m_engine.Job().aFailures, static_cast<std::int64_t>(expected.size()));
-    EXPECT_EQ(m_engine.Job().aFiles, 2) << "the start page and the file stored whole";
+    EXPECT_EQ(m_engine.Job().aFiles, 3) << "the start page and the files stored whole";
     // No timeout is left to write or count anything again.
     for (const QTimer *timer : m_engine.findChildren<QTimer *>())
         EXPECT_FALSE(timer->isActive());
