@@ -108,8 +108,12 @@ void Engine::SetConnectionCount(int count)
     m_connectionCount = std::clamp(count, 0, kSlotCount);
     if (count < 1 || count >= kSlotCount)
         return;
-    for (int n = count + 1; n <= kSlotCount; ++n)
+    for (int n = count + 1; n <= kSlotCount; ++n) {
+        // A connection kept open on a slot no longer used would wait for a fetch that never comes.
+        if (SlotFetch &fetch = *m_fetches[static_cast<std::size_t>(n - 1)]; fetch.IsKeptOpen())
+            fetch.CloseConnection();
         Q_EMIT slotReset(n);
+    }
 }
 
 void Engine::SetTimeoutInterval(int milliseconds)

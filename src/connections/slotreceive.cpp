@@ -17,8 +17,10 @@ namespace tw {
 
 void SlotFetch::ReleaseConnection()
 {
+    // A slot above the connections in use takes no next fetch to keep its connection for.
     const bool reusable = m_record.frame && m_record.frame->reusable
-        && m_socket->State() == Connection::Connected && m_socket->BytesAvailable() == 0;
+        && m_socket->State() == Connection::Connected && m_socket->BytesAvailable() == 0
+        && m_number <= m_engine.m_connectionCount;
     if (reusable)
         m_keptOpen = true;
     else

@@ -346,6 +346,26 @@ TEST_F(EngineTest, KeptAliveLinksOfTheStartPageGoOutOnConnectionsOpenedBesideIt)
         EXPECT_EQ(File(file), "GIF") << file;
 }
 
+TEST_F(EngineTest, ConnectionsKeptOpenOnSlotsNoLongerUsedAreClosed)
+{
+    int openWhenALinkWasAsked = 0;
+    m_server.SetFallback([&](const std::string &) {
+        openWhenALinkWasAsked = m_server.OpenConnections();
+        return Route::Page("GIF", "image/gif");
+    });
+    m_server.SetRoute("/", Route::Page("<img src=a.gif>"));
+    m_server.SetKeptAnswers(10);
+    m_server.SetLatency(100);
+    m_engine.Job().keepAlive = true;
+    m_engine.SetConnectionCount(4);
+    m_engine.SetStartRate(0);
+    QObject::connect(
+        &m_engine, &Engine::siteStarted, &m_engine, [this] { m_engine.SetConnectionCount(1); });
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+    EXPECT_EQ(openWhenALinkWasAsked, 1) << "the three opened ahead were closed";
+    EXPECT_EQ(File("a.gif"), "GIF");
+}
+
 TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
 {
     m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()) + ":.js:"; });

@@ -167,6 +167,16 @@ void TestHttpServer::incomingConnection(qintptr descriptor)
     socket->startServerEncryption();
 }
 
+int TestHttpServer::OpenConnections() const
+{
+    // Each exchange's socket; a secure socket's plain one inside it is not counted again.
+    const QList<QSslSocket *> sockets = findChildren<QSslSocket *>();
+    return static_cast<int>(
+        std::count_if(sockets.begin(), sockets.end(), [](const QSslSocket *socket) {
+            return socket->state() == QAbstractSocket::ConnectedState;
+        }));
+}
+
 Route &TestHttpServer::SetRoute(const std::string &path, Route route)
 {
     m_served.erase(path);

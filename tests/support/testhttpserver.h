@@ -115,6 +115,8 @@ public:
     void SetKeptAnswers(int answers) { m_keptAnswers = answers; }
     int KeptAnswers() const { return m_keptAnswers; }
     int Connections() const { return m_connections; }
+    // Connections the client has not closed.
+    int OpenConnections() const;
 
     const std::vector<Request> &Requests() const { return m_requests; }
     std::size_t RequestCount(std::string_view path) const;
