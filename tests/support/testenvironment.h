@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -34,6 +35,16 @@ namespace tw::test {
 class TempDir
 {
 public:
+    TempDir() = default;
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    // Removed by its bytes: Qt cannot name a file whose name is not text, and would leave it.
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir.path().toStdString(), ignored);
+    }
+
     const std::string &Path() const { return m_path; }
     // The native form, for checks made with Qt or the standard library.
     QString NativePath() const { return m_dir.path(); }
