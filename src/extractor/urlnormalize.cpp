@@ -20,6 +20,13 @@ std::string HostKey(std::string_view url)
     return host.substr(0, host.find(':', close == std::string::npos ? 0 : close));
 }
 
+// Most links hold none of the patterns replaced: they are not copied for nothing.
+void ReplaceWhereFound(std::string &text, std::string_view from, std::string_view to)
+{
+    if (Contains(text, from))
+        text = ReplaceAll(text, from, to);
+}
+
 } // namespace
 
 bool IsOnSite(std::string_view url, std::string_view siteHost)
@@ -79,14 +86,15 @@ std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_v
 
     // A doubled slash after a host ending in .com, .net or .org, even inside the scheme's part
     // that CollapseSlashes leaves alone.
-    link = ReplaceAll(link, "m//", "m/");
-    link = ReplaceAll(link, "t//", "t/");
-    link = ReplaceAll(link, "g//", "g/");
+    ReplaceWhereFound(link, "m//", "m/");
+    ReplaceWhereFound(link, "t//", "t/");
+    ReplaceWhereFound(link, "g//", "g/");
     // A rewritten refresh target carries the scheme twice.
-    link = ReplaceAll(link, "http://http://", "http://");
+    ReplaceWhereFound(link, "http://http://", "http://");
     link = CollapseSlashes(link);
 
-    if (LowerTrim(link).starts_with(kScheme))
+    if (const std::size_t first = link.find_first_not_of(' ');
+        first != std::string::npos && ToLower(link.substr(first, kScheme.size())) == kScheme)
         link.erase(0, kScheme.size());
     if (!anyHost && !IsOnSite(link, siteHost))
         return std::nullopt;
