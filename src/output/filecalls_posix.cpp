@@ -1,5 +1,6 @@
 #include "output/filecalls.h"
 
+#include <array>
 #include <cerrno>
 #include <utility>
 
@@ -73,25 +74,20 @@ std::optional<std::string> Read(const std::string &path)
         return std::nullopt;
     // Read to the end, not by the size a seek gives: a folder may open, and seeks to the
     // largest size there is.
-    constexpr std::size_t kBlock = std::size_t {64} * 1024;
+    std::array<char, std::size_t {64} * 1024> block;
     std::string bytes;
     for (;;) {
-        const std::size_t had = bytes.size();
-        bytes.resize(had + kBlock);
-        const ssize_t got = ::read(descriptor, bytes.data() + had, kBlock);
-        if (got < 0 && errno == EINTR) {
-            bytes.resize(had);
+        const ssize_t got = ::read(descriptor, block.data(), block.size());
+        if (got > 0) {
+            bytes.append(block.data(), static_cast<std::size_t>(got));
             continue;
         }
-        if (got <= 0) {
-            bytes.resize(had);
-            const bool ended = got == 0;
-            ::close(descriptor);
-            if (!ended)
-                return std::nullopt;
-            return bytes;
-        }
-        bytes.resize(had + static_cast<std::size_t>(got));
+        if (got < 0 && errno == EINTR)
+            continue;
+        ::close(descriptor);
+        if (got < 0)
+            return std::nullopt;
+        return bytes;
     }
 }
 
