@@ -110,7 +110,7 @@ void Engine::SetConnectionCount(int count)
         return;
     for (int n = count + 1; n <= kSlotCount; ++n) {
         // A connection kept open on a slot no longer used would wait for a fetch that never comes.
-        if (SlotFetch &fetch = *m_fetches[static_cast<std::size_t>(n - 1)]; fetch.IsKeptOpen())
+        if (SlotFetch &fetch = Fetch(n); fetch.IsKeptOpen())
             fetch.CloseConnection();
         Q_EMIT slotReset(n);
     }
