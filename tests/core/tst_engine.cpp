@@ -327,43 +327,41 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
 
 TEST_F(EngineTest, KeptAliveLinksOfTheStartPageGoOutOnConnectionsOpenedBesideIt)
 {
-    int connectionsWhenALinkWasAsked = 0;
-    m_server.SetFallback([&](const std::string &) {
-        if (connectionsWhenALinkWasAsked == 0)
-            connectionsWhenALinkWasAsked = m_server.Connections();
-        return Route::Page("GIF", "image/gif");
-    });
-    m_server.SetRoute("/", Route::Page("<img src=a.gif><img src=b.gif><img src=c.gif>"));
-    m_server.SetKeptAnswers(10);
-    m_server.SetLatency(100);
-    m_engine.Job().keepAlive = true;
-    m_engine.SetConnectionCount(4);
-    m_engine.SetStartRate(0);
-    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
-    EXPECT_EQ(connectionsWhenALinkWasAsked, 4) << "the start page's, and one for each free slot";
-    EXPECT_EQ(m_server.Connections(), 4) << "no connect waited for the links";
-    for (const char *file : {"a.gif", "b.gif", "c.gif"})
-        EXPECT_EQ(File(file), "GIF") << file;
-}
-
-TEST_F(EngineTest, ConnectionsKeptOpenOnSlotsNoLongerUsedAreClosed)
-{
-    int openWhenALinkWasAsked = 0;
-    m_server.SetFallback([&](const std::string &) {
-        openWhenALinkWasAsked = m_server.OpenConnections();
-        return Route::Page("GIF", "image/gif");
-    });
-    m_server.SetRoute("/", Route::Page("<img src=a.gif>"));
-    m_server.SetKeptAnswers(10);
-    m_server.SetLatency(100);
-    m_engine.Job().keepAlive = true;
-    m_engine.SetConnectionCount(4);
-    m_engine.SetStartRate(0);
-    QObject::connect(
-        &m_engine, &Engine::siteStarted, &m_engine, [this] { m_engine.SetConnectionCount(1); });
-    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
-    EXPECT_EQ(openWhenALinkWasAsked, 1) << "the three opened ahead were closed";
-    EXPECT_EQ(File("a.gif"), "GIF");
+    const struct
+    {
+        const char *name;
+        int loweredTo; // Max once the job has started; 0: left at 4
+        int openWhenALinkWasAsked;
+    } rows[] = {
+        {"the start page's, and one for each free slot", 0, 4},
+        {"those opened ahead on slots above a lowered Max are closed", 1, 1},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        NewFolder();
+        TestHttpServer &server = Serve();
+        int openWhenALinkWasAsked = 0;
+        server.SetFallback([&](const std::string &) {
+            if (openWhenALinkWasAsked == 0)
+                openWhenALinkWasAsked = server.OpenConnections();
+            return Route::Page("GIF", "image/gif");
+        });
+        server.SetRoute("/", Route::Page("<img src=a.gif><img src=b.gif><img src=c.gif>"));
+        server.SetKeptAnswers(10);
+        server.SetLatency(100);
+        m_engine.Job().keepAlive = true;
+        m_engine.SetConnectionCount(4);
+        m_engine.SetStartRate(0);
+        QObject lowering;
+        if (row.loweredTo > 0)
+            QObject::connect(&m_engine, &Engine::siteStarted, &lowering,
+                [this, &row] { m_engine.SetConnectionCount(row.loweredTo); });
+        ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+        EXPECT_EQ(openWhenALinkWasAsked, row.openWhenALinkWasAsked);
+        EXPECT_EQ(server.Connections(), 4) << "no connect waited for the links";
+        for (const char *file : {"a.gif", "b.gif", "c.gif"})
+            EXPECT_EQ(File(file), "GIF") << file;
+    }
 }
 
 TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
