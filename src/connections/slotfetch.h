@@ -156,11 +156,10 @@ private:
     enum class TryFailure { Timeout, BrokenHead, ShortBody, Reset, BrokenChunks, TooLarge };
     // Tries again, or after the last try stores what is left and reports the failure.
     void FailTry(TryFailure failure);
-    // A reset ends an answer only where its head said the answer would end: when it had a length
-    // and all of it came, or had no body.
-    bool EndedBeforeReset();
-    // Why a try that a reset cut short failed.
-    TryFailure TryFailureAtReset() const;
+    // The answer has a head, is not whole by its framing, and has neither a length nor an empty
+    // body: only an orderly close would end it, and a reset cuts it short. (A reset elsewhere is
+    // judged as a close: a head or a body short of its length fails there.)
+    bool EndsOnlyAtClose();
     // The server answered with an error status (4xx, 5xx): tried again when the status may pass,
     // otherwise reported without storing the answer.
     void FailStatus(const HttpResponse &answer);

@@ -97,30 +97,19 @@ void SlotFetch::ProcessChunk(const FetchGuard &guard)
             m_number, m_record.bytesReceived, m_record.contentLength);
 
     const int state = m_socket->State();
-    if (state == Connection::Error && !EndedBeforeReset())
-        FailTry(TryFailureAtReset());
+    if (state == Connection::Error && EndsOnlyAtClose())
+        FailTry(TryFailure::Reset);
     else if (state == Connection::Closing || state == Connection::Error || BodyComplete())
         Judge(guard);
 }
 
-bool SlotFetch::EndedBeforeReset()
+bool SlotFetch::EndsOnlyAtClose()
 {
-    if (BodyComplete())
-        return true;
-    if (!m_record.bodyStart)
+    if (!m_record.bodyStart || BodyComplete())
         return false;
-    const HttpResponse answer = ParseResponse(m_record.response);
-    return answer.fault == ResponseFault::None
-        && (answer.announcedLength || FrameOf(answer).framing == Framing::NoBody);
-}
-
-SlotFetch::TryFailure SlotFetch::TryFailureAtReset() const
-{
-    if (!m_record.bodyStart)
-        return TryFailure::BrokenHead;
-    return ParseResponse(m_record.response).fault == ResponseFault::ShortBody
-        ? TryFailure::ShortBody
-        : TryFailure::Reset;
+    const HttpResponse head
+        = ParseResponse(std::string_view(m_record.response).substr(0, *m_record.bodyStart));
+    return !head.announcedLength && FrameOf(head).framing != Framing::NoBody;
 }
 
 void SlotFetch::ReadHead()
