@@ -3,9 +3,9 @@
 #include "connections/endpoint.h"
 #include "connections/socketcalls.h"
 
-#include <QHostInfo>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -29,15 +29,16 @@ Connection::Connection(QObject *parent)
     : QObject(parent)
     , m_readNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
     , m_writeNotifier(new QSocketNotifier(QSocketNotifier::Write, this))
+    , m_lookupNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
 {
     connect(m_readNotifier, &QSocketNotifier::activated, this, &Connection::OnReadable);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &Connection::OnWritable);
+    connect(m_lookupNotifier, &QSocketNotifier::activated, this, &Connection::OnLookedUp);
 }
 
 Connection::~Connection()
 {
-    if (m_lookupId >= 0)
-        QHostInfo::abortHostLookup(m_lookupId);
+    EndLookup();
     ReleaseSocket();
 }
 
@@ -68,29 +69,45 @@ void Connection::Connect(const QString &host, quint16 port, Security security)
         endpoint = *mapped;
     m_port = endpoint.port;
 
-    // A literal address would otherwise be looked up in reverse by QHostInfo.
-    QHostAddress literal;
-    if (literal.setAddress(endpoint.name)) {
-        m_addresses = {literal};
+    if (std::optional<NetAddress> literal = LiteralAddress(endpoint.name.toStdString())) {
+        m_addresses = {*literal};
         TryNextAddress();
         return;
     }
+    // A name is looked up in its ASCII form; one that has none names no host.
+    const QByteArray ascii = QUrl::toAce(endpoint.name);
+    if (ascii.isEmpty()) {
+        Fail(ConnectFailure::NameNotFound);
+        return;
+    }
+    m_lookup = std::make_unique<NameLookup>(ascii.toStdString());
+    if (m_lookup->Signal() == kNoSocket) {
+        m_lookup.reset();
+        Fail(ConnectFailure::Refused);
+        return;
+    }
+    m_lookupNotifier->setSocket(m_lookup->Signal());
+    m_lookupNotifier->setEnabled(true);
     m_state = Resolving;
-    const quint64 generation = m_generation;
-    m_lookupId = QHostInfo::lookupHost(endpoint.name, this,
-        [this, generation](const QHostInfo &info) { OnLookedUp(generation, info); });
 }
 
-void Connection::OnLookedUp(quint64 generation, const QHostInfo &info)
+void Connection::OnLookedUp()
 {
-    if (generation != m_generation || m_state != Resolving)
+    if (!m_lookup || m_state != Resolving)
         return;
-    m_lookupId = -1;
-    m_addresses = info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>();
-    if (m_addresses.isEmpty())
+    m_addresses = m_lookup->Addresses();
+    EndLookup();
+    if (m_addresses.empty())
         Fail(ConnectFailure::NameNotFound);
     else
         TryNextAddress();
+}
+
+// The notifier lets go of the lookup's descriptor before the lookup may close it.
+void Connection::EndLookup()
+{
+    m_lookupNotifier->setSocket(kNoSocket);
+    m_lookup.reset();
 }
 
 // Tries the resolved addresses in order (a name often has an IPv6 and an IPv4 address and the
@@ -351,10 +368,7 @@ std::size_t Connection::TakeAll(std::string &out)
 void Connection::Close()
 {
     ++m_generation;
-    if (m_lookupId >= 0) {
-        QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
-    }
+    EndLookup();
     ReleaseSocket();
     m_addresses.clear();
     m_nextAddress = 0;

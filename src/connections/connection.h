@@ -32,7 +32,6 @@
 #include "connections/socketcalls.h"
 #include "connections/tlssession.h"
 
-#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
@@ -40,8 +39,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
-class QHostInfo;
 class QSocketNotifier;
 
 namespace tw {
@@ -102,7 +101,8 @@ Q_SIGNALS:
     void failed();
 
 private:
-    void OnLookedUp(quint64 generation, const QHostInfo &info);
+    void OnLookedUp();
+    void EndLookup();
     void TryNextAddress();
     void OnReadable();
     void OnWritable();
@@ -128,9 +128,10 @@ private:
     SocketHandle m_socket = kNoSocket;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
-    int m_lookupId = -1;
-    QList<QHostAddress> m_addresses;
-    qsizetype m_nextAddress = 0;
+    std::unique_ptr<NameLookup> m_lookup;
+    QSocketNotifier *m_lookupNotifier = nullptr;
+    std::vector<NetAddress> m_addresses;
+    std::size_t m_nextAddress = 0;
     quint16 m_port = 0;
     Security m_security = Security::Plain;
     std::string m_peerName;

@@ -1,9 +1,7 @@
 #include "connections/siteaddress.h"
 
 #include "common/stringops.h"
-
-#include <QHostAddress>
-#include <QString>
+#include "connections/socketcalls.h"
 
 namespace tw {
 
@@ -55,8 +53,7 @@ bool TakesWww(std::string_view host)
     const std::string_view name = NameOf(host);
     if (name.starts_with('[') || ToLower(name) == "localhost" || !Contains(name, "."))
         return false;
-    return QHostAddress(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())))
-        .isNull();
+    return !LiteralAddress(std::string(name));
 }
 
 std::string WithoutDefaultPort(std::string_view host, bool secure)

@@ -5,10 +5,13 @@
 
 #include <QtGlobal>
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
-
-class QHostAddress;
+#include <vector>
 
 namespace tw {
 
@@ -16,9 +19,42 @@ namespace tw {
 using SocketHandle = qintptr;
 inline constexpr SocketHandle kNoSocket = -1;
 
+// An address of a host as the system's calls take it, its port aside.
+struct NetAddress
+{
+    std::array<unsigned char, 128> bytes {};
+    std::uint32_t length = 0;
+
+    bool operator==(const NetAddress &) const = default;
+};
+
+// The address text spells ("192.0.2.1", "::1", "fe80::1%eth0"); nothing for a name.
+std::optional<NetAddress> LiteralAddress(const std::string &text);
+
+// A host name (in ASCII) looked up on a thread of its own, so that nothing waits for the name
+// servers; a lookup given up on ends unseen.
+class NameLookup
+{
+public:
+    explicit NameLookup(const std::string &name);
+    ~NameLookup();
+    NameLookup(const NameLookup &) = delete;
+    NameLookup &operator=(const NameLookup &) = delete;
+
+    // Turns readable once the lookup has ended; kNoSocket when the system had no descriptor to
+    // spare, and the lookup was not begun.
+    SocketHandle Signal() const;
+    // The addresses found, in the order to try them; empty when none was, or before the end.
+    std::vector<NetAddress> Addresses() const;
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
+};
+
 // Opens a non-blocking socket and starts connecting it. Returns kNoSocket when the attempt failed
 // at once (refused, unreachable, out of descriptors).
-SocketHandle StartConnect(const QHostAddress &address, quint16 port);
+SocketHandle StartConnect(const NetAddress &address, quint16 port);
 
 enum class ConnectStatus { Pending, Established, Failed };
 // How the connect begun by StartConnect() stands; asked once the socket is writable.

@@ -1,13 +1,18 @@
 #include "connections/socketcalls.h"
 
-#include <QHostAddress>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,29 +32,111 @@ Transfer::Result NothingMoved()
     return errno == EAGAIN || errno == EWOULDBLOCK ? Transfer::WouldBlock : Transfer::Failed;
 }
 
+static_assert(sizeof(sockaddr_storage) <= sizeof(NetAddress::bytes));
+
+// The IPv4 and IPv6 addresses getaddrinfo() gives for name with flags, each once, in its order.
+std::vector<NetAddress> AddressesOf(const std::string &name, int flags)
+{
+    addrinfo hints {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
+    addrinfo *found = nullptr;
+    std::vector<NetAddress> addresses;
+    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0)
+        return addresses;
+    for (const addrinfo *each = found; each != nullptr; each = each->ai_next) {
+        if ((each->ai_family != AF_INET && each->ai_family != AF_INET6)
+            || each->ai_addrlen > sizeof(NetAddress::bytes))
+            continue;
+        NetAddress address;
+        std::memcpy(address.bytes.data(), each->ai_addr, each->ai_addrlen);
+        address.length = each->ai_addrlen;
+        if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+            addresses.push_back(address);
+    }
+    ::freeaddrinfo(found);
+    return addresses;
+}
+
+// A name's addresses, only of the kinds this machine has an address of when it has any of them.
+std::vector<NetAddress> LookUp(const std::string &name)
+{
+    std::vector<NetAddress> addresses = AddressesOf(name, AI_ADDRCONFIG);
+    return addresses.empty() ? AddressesOf(name, 0) : addresses;
+}
+
 } // namespace
 
-SocketHandle StartConnect(const QHostAddress &address, quint16 port)
+std::optional<NetAddress> LiteralAddress(const std::string &text)
+{
+    std::vector<NetAddress> addresses = AddressesOf(text, AI_NUMERICHOST);
+    if (addresses.empty())
+        return std::nullopt;
+    return addresses.front();
+}
+
+// Kept by the lookup's thread and by its NameLookup, whichever ends last closing the descriptor.
+struct NameLookup::Shared
+{
+    const int signal = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    mutable std::mutex mutex;
+    std::vector<NetAddress> addresses; // guarded by mutex
+    Shared() = default;
+    Shared(const Shared &) = delete;
+    Shared &operator=(const Shared &) = delete;
+    ~Shared()
+    {
+        if (signal >= 0)
+            ::close(signal);
+    }
+    void End(std::vector<NetAddress> found)
+    {
+        {
+            const std::lock_guard lock(mutex);
+            addresses = std::move(found);
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(signal, &one, sizeof(one));
+    }
+};
+
+NameLookup::NameLookup(const std::string &name)
+    : m_shared(std::make_shared<Shared>())
+{
+    if (m_shared->signal < 0)
+        return;
+    try {
+        std::thread([shared = m_shared, name] { shared->End(LookUp(name)); }).detach();
+    } catch (const std::system_error &) {
+        m_shared->End({});
+    }
+}
+
+NameLookup::~NameLookup() = default;
+
+SocketHandle NameLookup::Signal() const
+{
+    return m_shared->signal;
+}
+
+std::vector<NetAddress> NameLookup::Addresses() const
+{
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->addresses;
+}
+
+SocketHandle StartConnect(const NetAddress &address, quint16 port)
 {
     sockaddr_storage storage {};
-    socklen_t length = 0;
-    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-        auto *in = reinterpret_cast<sockaddr_in *>(&storage);
-        in->sin_family = AF_INET;
-        in->sin_port = qToBigEndian(port);
-        in->sin_addr.s_addr = qToBigEndian(address.toIPv4Address());
-        length = sizeof(sockaddr_in);
-    } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_port = qToBigEndian(port);
-        const Q_IPV6ADDR bytes = address.toIPv6Address();
-        std::memcpy(&in6->sin6_addr, &bytes, sizeof(bytes));
-        in6->sin6_scope_id = address.scopeId().toUInt();
-        length = sizeof(sockaddr_in6);
-    } else {
+    std::memcpy(&storage, address.bytes.data(), address.length);
+    if (storage.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in *>(&storage)->sin_port = qToBigEndian(port);
+    else if (storage.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port = qToBigEndian(port);
+    else
         return kNoSocket;
-    }
+    const socklen_t length = address.length;
     const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return kNoSocket;

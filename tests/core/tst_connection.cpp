@@ -165,6 +165,7 @@ TEST_F(ConnectionTest, FailedConnectsStayInErrorUntilClosedAndSayWhy)
     } rows[] = {
         {QStringLiteral("refused.test"), false, ConnectFailure::Refused},
         {QStringLiteral("unknown.test"), false, ConnectFailure::NameNotFound},
+        {QString::fromUtf8("b\u00fccher.unknown.test"), false, ConnectFailure::NameNotFound},
         {QStringLiteral("bad:port:"), false, ConnectFailure::NameNotFound},
         {QStringLiteral("clear.test"), true, ConnectFailure::HandshakeFailed},
         {kHost, true, ConnectFailure::CertificateExpired},
