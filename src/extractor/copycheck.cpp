@@ -23,18 +23,12 @@ namespace {
 // A check shares its documents among at most this many threads, each with this many at least.
 constexpr std::size_t kMostWorkers = 4;
 constexpr std::size_t kDocumentsPerWorker = 32;
-// Waking a thread costs more than checking a small document, so the check ahead is woken for
-// this many at once.
-constexpr std::size_t kDocumentsAWake = 8;
 
 // A path as its components; a last empty one stands for a folder ("a/b/").
 using Segments = std::vector<std::string>;
 
 // What a target inside the copy is: its components below the copy's folder in, the kind out.
 using EntryLookup = std::function<FileSystem::EntryKind(const Segments &)>;
-
-// What a copy's listing shows, its files and the folders above them, by path (system form).
-using Listing = std::unordered_map<std::string, FileSystem::EntryKind>;
 
 Segments SplitPath(std::string_view path)
 {
@@ -186,21 +180,6 @@ Origin OriginOfBase(std::string_view link, const Segments &address)
         false, form == LinkForm::RootRelative};
 }
 
-// A copy's folder as the paths below it start.
-std::string RootOf(std::string folder)
-{
-    EndWithBackslash(folder);
-    return folder;
-}
-
-std::string PathBelow(const std::string &root, const Segments &below)
-{
-    std::string path = root;
-    for (std::size_t i = 0; i < below.size(); ++i)
-        path.append(i == 0 ? "" : "\\").append(below[i]);
-    return path;
-}
-
 void CheckDocument(std::string_view text, DocumentKind kind, const std::string &file,
     const Segments &root, const EntryLookup &lookup, CopyCheck &check)
 {
@@ -258,30 +237,6 @@ DocumentKind KindOfName(std::string_view path)
     return type.ends_with(".svg") ? DocumentKind::Svg : DocumentKind::Other;
 }
 
-// The check of one document, file below the copy's folder; a report counts nothing.
-CopyCheck CheckText(std::string_view text, DocumentKind kind, const std::string &file,
-    const Segments &root, const EntryLookup &lookup)
-{
-    CopyCheck check;
-    if (kind == DocumentKind::Page && IsReport(text))
-        return check;
-    ++(kind == DocumentKind::Page              ? check.pages
-            : kind == DocumentKind::StyleSheet ? check.styleSheets
-                                               : check.svgImages);
-    CheckDocument(text, kind, file, root, lookup, check);
-    return check;
-}
-
-// Whether a document checked ahead stands for the file at path, where isFile tells which of the
-// paths named ahead are files of the copy.
-bool Stands(
-    const CheckedDocument &checked, const std::string &path, const std::vector<bool> &isFile)
-{
-    return std::all_of(checked.named.begin(), checked.named.end(), [&isFile](std::uint32_t named) {
-        return isFile[named];
-    }) && FileSystem::VersionOf(path) == checked.version;
-}
-
 } // namespace
 
 std::size_t CopyCheck::CountOf(UnresolvedCause cause) const
@@ -290,88 +245,15 @@ std::size_t CopyCheck::CountOf(UnresolvedCause cause) const
         [cause](const UnresolvedReference &each) { return each.cause == cause; }));
 }
 
-CheckAhead::CheckAhead(std::string folder)
-    : m_folder(RootOf(std::move(folder)))
-    , m_thread([this](const std::stop_token &stop) { Run(stop); })
+CopyCheck CheckCopy(std::string_view folder)
 {
-}
-
-CheckAhead::~CheckAhead() = default;
-
-void CheckAhead::Add(std::string_view file)
-{
-    if (!file.starts_with(m_folder))
-        return;
-    std::string below(file.substr(m_folder.size()));
-    if (KindOfName(below) == DocumentKind::Other)
-        return;
-    bool batchWaits = false;
-    {
-        const std::lock_guard lock(m_mutex);
-        m_waiting.push_back(std::move(below));
-        batchWaits = m_waiting.size() >= kDocumentsAWake;
-    }
-    if (batchWaits)
-        m_wake.notify_one();
-}
-
-CheckedAhead CheckAhead::Finish()
-{
-    {
-        const std::lock_guard lock(m_mutex);
-        m_finishing = true;
-    }
-    m_wake.notify_one();
-    if (m_thread.joinable())
-        m_thread.join();
-    return std::move(m_checked);
-}
-
-void CheckAhead::Run(const std::stop_token &stop)
-{
-    const Segments rootSegments = SplitPath(m_folder);
-    for (;;) {
-        std::vector<std::string> files;
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, stop, [this] { return !m_waiting.empty() || m_finishing; });
-            if (stop.stop_requested() || m_waiting.empty())
-                return;
-            files.swap(m_waiting);
-        }
-        for (std::string &file : files)
-            Check(std::move(file), rootSegments);
-    }
-}
-
-void CheckAhead::Check(std::string file, const Segments &rootSegments)
-{
-    CheckedDocument checked;
-    // A file changed while it was read is left to the check at the end.
-    const auto text = FileSystem::ReadFile(m_folder + file, &checked.version);
-    if (!text)
-        return;
-    const EntryLookup takenForFile = [&](const Segments &below) {
-        const auto next = static_cast<std::uint32_t>(m_checked.named.size());
-        checked.named.push_back(
-            m_checked.named.try_emplace(PathBelow(m_folder, below), next).first->second);
-        return FileSystem::EntryKind::File;
-    };
-    checked.check = CheckText(*text, KindOfName(file), file, rootSegments, takenForFile);
-    std::sort(checked.named.begin(), checked.named.end());
-    checked.named.erase(
-        std::unique(checked.named.begin(), checked.named.end()), checked.named.end());
-    m_checked.documents.insert_or_assign(std::move(file), std::move(checked));
-}
-
-CopyCheck CheckCopy(std::string_view folder, CheckedAhead ahead)
-{
-    const std::string root = RootOf(std::string(folder));
+    std::string root(folder);
+    EndWithBackslash(root);
     const Segments rootSegments = SplitPath(root);
     std::vector<std::pair<std::string, DocumentKind>> documents;
     // What the listing shows, its files and the folders above them, is not asked of the disk
     // again.
-    Listing listed;
+    std::unordered_map<std::string, FileSystem::EntryKind> listed;
     for (std::string &file : FileSystem::FilesBelow(root)) {
         for (std::size_t end = file.find('\\'); end != std::string::npos;
              end = file.find('\\', end + 1))
@@ -379,11 +261,6 @@ CopyCheck CheckCopy(std::string_view folder, CheckedAhead ahead)
         listed.emplace(root + file, FileSystem::EntryKind::File);
         if (const DocumentKind kind = KindOfName(file); kind != DocumentKind::Other)
             documents.emplace_back(std::move(file), kind);
-    }
-    std::vector<bool> isFile(ahead.named.size());
-    for (const auto &[path, index] : ahead.named) {
-        const auto shown = listed.find(path);
-        isFile[index] = shown != listed.end() && shown->second == FileSystem::EntryKind::File;
     }
     // Each document is checked on its own, by whichever worker takes it next, and the results
     // are joined in the documents' order.
@@ -393,7 +270,9 @@ CopyCheck CheckCopy(std::string_view folder, CheckedAhead ahead)
         // A copy's pages name the same files again and again: each is asked of the disk once.
         std::unordered_map<std::string, FileSystem::EntryKind> known;
         const EntryLookup lookup = [&root, &listed, &known](const Segments &below) {
-            std::string path = PathBelow(root, below);
+            std::string path = root;
+            for (std::size_t i = 0; i < below.size(); ++i)
+                path.append(i == 0 ? "" : "\\").append(below[i]);
             if (const auto shown = listed.find(path); shown != listed.end())
                 return shown->second;
             const auto found = known.find(path);
@@ -405,14 +284,14 @@ CopyCheck CheckCopy(std::string_view folder, CheckedAhead ahead)
         };
         for (std::size_t i = next++; i < documents.size(); i = next++) {
             const auto &[file, kind] = documents[i];
-            const std::string path = root + file;
-            if (const auto checked = ahead.documents.find(file);
-                checked != ahead.documents.end() && Stands(checked->second, path, isFile)) {
-                checks[i] = std::move(checked->second.check);
+            const auto text = FileSystem::ReadFile(root + file);
+            if (!text || (kind == DocumentKind::Page && IsReport(*text)))
                 continue;
-            }
-            if (const auto text = FileSystem::ReadFile(path))
-                checks[i] = CheckText(*text, kind, file, rootSegments, lookup);
+            CopyCheck &check = checks[i];
+            ++(kind == DocumentKind::Page              ? check.pages
+                    : kind == DocumentKind::StyleSheet ? check.styleSheets
+                                                       : check.svgImages);
+            CheckDocument(*text, kind, file, rootSegments, lookup, check);
         }
     };
     {

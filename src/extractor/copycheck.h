@@ -5,17 +5,10 @@
 // browser resolves it from the file's own file:// address (the query left out, escapes decoded,
 // "." and ".." resolved, a <base href> followed). Nothing in the folder is changed.
 
-#include "output/filecalls.h"
-
 #include <array>
-#include <condition_variable>
 #include <cstddef>
-#include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <unordered_map>
 #include <vector>
 
 namespace tw {
@@ -61,53 +54,9 @@ struct CopyCheck
 inline constexpr std::string_view kReportMark
     = R"(<meta name="generator" content="tidewell report">)";
 
-// A document checked before the copy's end, as if every path inside the copy that it names were a
-// file. It stands for the document while the file keeps its version and those paths are files.
-struct CheckedDocument
-{
-    FileCalls::FileVersion version;
-    CopyCheck check;
-    std::vector<std::uint32_t> named; // by their numbers in CheckedAhead
-};
-struct CheckedAhead
-{
-    std::unordered_map<std::string, std::uint32_t> named; // paths (system form), numbered
-    std::unordered_map<std::string, CheckedDocument> documents; // by path below the folder
-};
-
-// Checks the documents of a copy on a thread of its own as they are stored, so that the check at
-// the copy's end reads again only those that changed since or were not reached.
-class CheckAhead
-{
-public:
-    explicit CheckAhead(std::string folder);
-    ~CheckAhead();
-    CheckAhead(const CheckAhead &) = delete;
-    CheckAhead &operator=(const CheckAhead &) = delete;
-
-    // A file stored in the copy, by its path (system form); files that are not documents are
-    // passed over.
-    void Add(std::string_view file);
-    // Checks what is waiting, then stops; what was checked.
-    CheckedAhead Finish();
-
-private:
-    void Run(const std::stop_token &stop);
-    void Check(std::string file, const std::vector<std::string> &rootSegments);
-
-    const std::string m_folder;
-    std::mutex m_mutex;
-    std::condition_variable_any m_wake;
-    std::vector<std::string> m_waiting; // guarded by m_mutex
-    bool m_finishing = false; // guarded by m_mutex
-    CheckedAhead m_checked; // the thread's own until it ends
-    std::jthread m_thread;
-};
-
 // Checks the copy in folder (absolute, system form). Pages are the names holding ".htm", ".php",
 // ".shtm" or ".asp", style sheets and SVG images are told by their extension; a query kept in a
-// stored name ("site.css?v=2") does not count. A document checked ahead is not read again while
-// it stands.
-CopyCheck CheckCopy(std::string_view folder, CheckedAhead ahead = {});
+// stored name ("site.css?v=2") does not count.
+CopyCheck CheckCopy(std::string_view folder);
 
 } // namespace tw

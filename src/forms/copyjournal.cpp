@@ -174,8 +174,6 @@ CopyJournal::CopyJournal(Engine &engine)
                     ++m_changes->added;
                 }
             }
-            if (m_checkAhead)
-                m_checkAhead->Add(fetch.file);
             std::string local = fetch.file.starts_with(m_folder)
                 ? fetch.file.substr(m_folder.size())
                 : fetch.file;
@@ -252,13 +250,11 @@ CopyJournal::~CopyJournal() = default;
 void CopyJournal::Open()
 {
     m_record.reset();
-    m_checkAhead.reset();
     m_error.clear();
     if (!m_enabled)
         return;
     m_folder = m_engine.Job().outputDir;
     m_record = CopyRecord::Open(m_folder, m_error);
-    m_checkAhead = m_record ? std::make_unique<CheckAhead>(m_folder) : nullptr;
     m_changes.reset();
     if (!m_engine.Job().revalidate.empty())
         m_changes.emplace();
@@ -294,8 +290,7 @@ std::string CopyJournal::WriteReport()
         return {};
     CopySummary summary = SummaryOfRecord(m_record->All(), m_folder);
     summary.madeAt = QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();
-    summary.check = CheckCopy(m_folder, m_checkAhead ? m_checkAhead->Finish() : CheckedAhead {});
-    m_checkAhead.reset();
+    summary.check = CheckCopy(m_folder);
     summary.changes = m_changes;
     std::string path = m_folder + std::string(kReportName);
     if (!FileSystem::WriteFile(path, CopyReportHtml(summary), &m_error))

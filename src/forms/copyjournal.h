@@ -6,7 +6,6 @@
 // engine.
 
 #include "connections/engine.h"
-#include "extractor/copycheck.h"
 #include "forms/copyreport.h"
 #include "output/copyrecord.h"
 
@@ -78,8 +77,6 @@ private:
     bool m_enabled = true;
     // What an update changed, while the job is one.
     std::optional<CopyChanges> m_changes;
-    // The documents the job stores are checked while it goes on.
-    std::unique_ptr<CheckAhead> m_checkAhead;
     int m_ticks = 0;
 };
 

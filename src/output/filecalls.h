@@ -22,29 +22,13 @@ bool Write(const std::string &path, std::string_view bytes, WriteMode mode);
 enum class Overwritten { Done, NotOpened, Failed };
 Overwritten Overwrite(const std::string &path, std::string_view bytes);
 
-// What tells one version of a file from another: a file written again or replaced differs in one
-// of them at least.
-struct FileVersion
-{
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = 0;
-    std::int64_t modifiedNs = 0;
-    std::int64_t changedNs = 0;
-
-    bool operator==(const FileVersion &) const = default;
-};
-// The whole file; nullopt when it cannot be opened or read (a folder included). With version, the
-// file's version is given too, and a file changed while it was read gives nullopt.
-std::optional<std::string> Read(const std::string &path, FileVersion *version = nullptr);
+// The whole file; nullopt when it cannot be opened or read (a folder included).
+std::optional<std::string> Read(const std::string &path);
 
 bool Rename(const std::string &from, const std::string &to);
 
 // The size of a regular file (symbolic links followed); nullopt for anything else.
 std::optional<std::int64_t> RegularFileSize(const std::string &path);
-
-// The version of a regular file (symbolic links followed); nullopt for anything else.
-std::optional<FileVersion> VersionOf(const std::string &path);
 
 // A file kept open to be appended to; each Append reaches the system before it returns.
 class AppendedFile

@@ -43,49 +43,6 @@ bool CloseAfter(int descriptor, bool succeeded)
     return succeeded && closed;
 }
 
-// Reads to the end, not by the size a seek gives: a folder may open, and seeks to the largest
-// size there is.
-std::optional<std::string> ReadAll(int descriptor)
-{
-    std::array<char, std::size_t {64} * 1024> block;
-    std::string bytes;
-    for (;;) {
-        const ssize_t got = ::read(descriptor, block.data(), block.size());
-        if (got > 0) {
-            bytes.append(block.data(), static_cast<std::size_t>(got));
-            continue;
-        }
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return std::nullopt;
-        return bytes;
-    }
-}
-
-std::optional<FileVersion> VersionIn(const struct stat &status)
-{
-    if (!S_ISREG(status.st_mode))
-        return std::nullopt;
-    constexpr std::int64_t kNsPerSecond = 1'000'000'000;
-    const auto ns = [](const timespec &time) {
-        return static_cast<std::int64_t>(time.tv_sec) * kNsPerSecond + time.tv_nsec;
-    };
-    return FileVersion {.device = status.st_dev,
-        .inode = status.st_ino,
-        .size = static_cast<std::int64_t>(status.st_size),
-        .modifiedNs = ns(status.st_mtim),
-        .changedNs = ns(status.st_ctim)};
-}
-
-std::optional<FileVersion> VersionOn(int descriptor)
-{
-    struct stat status
-    {
-    };
-    return ::fstat(descriptor, &status) == 0 ? VersionIn(status) : std::nullopt;
-}
-
 } // namespace
 
 bool Write(const std::string &path, std::string_view bytes, WriteMode mode)
@@ -110,19 +67,28 @@ Overwritten Overwrite(const std::string &path, std::string_view bytes)
     return CloseAfter(descriptor, written) ? Overwritten::Done : Overwritten::Failed;
 }
 
-std::optional<std::string> Read(const std::string &path, FileVersion *version)
+std::optional<std::string> Read(const std::string &path)
 {
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
         return std::nullopt;
-    const std::optional<FileVersion> before = version ? VersionOn(descriptor) : std::nullopt;
-    std::optional<std::string> bytes = ReadAll(descriptor);
-    if (version && (!before || VersionOn(descriptor) != before))
-        bytes.reset();
-    ::close(descriptor);
-    if (bytes && version)
-        *version = *before;
-    return bytes;
+    // Read to the end, not by the size a seek gives: a folder may open, and seeks to the
+    // largest size there is.
+    std::array<char, std::size_t {64} * 1024> block;
+    std::string bytes;
+    for (;;) {
+        const ssize_t got = ::read(descriptor, block.data(), block.size());
+        if (got > 0) {
+            bytes.append(block.data(), static_cast<std::size_t>(got));
+            continue;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        ::close(descriptor);
+        if (got < 0)
+            return std::nullopt;
+        return bytes;
+    }
 }
 
 bool Rename(const std::string &from, const std::string &to)
@@ -138,14 +104,6 @@ std::optional<std::int64_t> RegularFileSize(const std::string &path)
     if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
     return static_cast<std::int64_t>(status.st_size);
-}
-
-std::optional<FileVersion> VersionOf(const std::string &path)
-{
-    struct stat status
-    {
-    };
-    return ::stat(path.c_str(), &status) == 0 ? VersionIn(status) : std::nullopt;
 }
 
 AppendedFile::AppendedFile(const std::string &path)

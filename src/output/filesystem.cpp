@@ -231,18 +231,11 @@ std::optional<std::vector<std::string>> ReadLines(std::string_view path)
     return lines;
 }
 
-std::optional<std::string> ReadFile(std::string_view path, FileCalls::FileVersion *version)
+std::optional<std::string> ReadFile(std::string_view path)
 {
     if (!Usable(path))
         return std::nullopt;
-    return FileCalls::Read(NativePath(path), version);
-}
-
-std::optional<FileCalls::FileVersion> VersionOf(std::string_view path)
-{
-    if (!Usable(path))
-        return std::nullopt;
-    return FileCalls::VersionOf(NativePath(path));
+    return FileCalls::Read(NativePath(path));
 }
 
 EntryKind KindOfEntry(std::string_view path)

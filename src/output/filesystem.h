@@ -5,8 +5,6 @@
 // the system sees the path, and "." and ".." components are always resolved lexically, so a\b\..\c
 // names the same file as a\c whether or not a\b exists. No function here throws.
 
-#include "output/filecalls.h"
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -59,10 +57,8 @@ void CloseLogs();
 // The lines of a text file without their line ends (LF or CR LF); nullopt when it cannot be read.
 std::optional<std::vector<std::string>> ReadLines(std::string_view path);
 
-// The whole file; nullopt when it cannot be read. With version, the file's version is given too,
-// and a file changed while it was read gives nullopt.
-std::optional<std::string> ReadFile(
-    std::string_view path, FileCalls::FileVersion *version = nullptr);
+// The whole file; nullopt when it cannot be read.
+std::optional<std::string> ReadFile(std::string_view path);
 
 // What a path names, symbolic links followed, as a browser opening it from disk finds it. The
 // path is taken as it is, not fitted: a name too long for the system is not there.
@@ -82,9 +78,6 @@ void RemoveTmpFiles(std::string_view dir);
 
 // The size of a regular file, or nullopt when it does not exist or cannot be examined.
 std::optional<std::int64_t> FileSize(std::string_view path);
-
-// The version of a regular file, or nullopt when it does not exist or cannot be examined.
-std::optional<FileCalls::FileVersion> VersionOf(std::string_view path);
 
 // True when path, with "." and ".." resolved lexically, is dir itself or lies below it.
 bool IsInsideDirectory(std::string_view path, std::string_view dir);

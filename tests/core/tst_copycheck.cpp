@@ -3,35 +3,31 @@
 
 #include "extractor/copycheck.h"
 
-#include "common/stringops.h"
-
 #include "support/testenvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
-#include <optional>
 
 namespace tw {
 namespace {
 
-// Files by "/" path; a file without bytes is removed.
-using Files = std::map<std::string, std::optional<std::string>>;
-
-void Write(const std::string &copy, const Files &files)
+// Writes files (by "/" path) into a copy below dir and checks it: the pages, style sheets and SVG
+// images checked, the references, how many were skipped and resolved, then each that does not
+// resolve as " cause:file>reference".
+std::string Checked(const test::TempDir &dir, const std::map<std::string, std::string> &files)
 {
+    const std::string copy = dir.Path() + "copy\\";
+    FileSystem::MakeDir(copy);
     for (const auto &[path, bytes] : files) {
         for (auto slash = path.find('/'); slash != std::string::npos;
              slash = path.find('/', slash + 1))
             FileSystem::MakeDir(copy + path.substr(0, slash));
-        EXPECT_TRUE(bytes ? FileSystem::WriteFile(copy + path, *bytes)
-                          : FileSystem::RemoveFile(copy + path))
-            << path;
+        EXPECT_TRUE(FileSystem::WriteFile(copy + path, bytes)) << path;
     }
-}
-
-std::string SummaryOf(const CopyCheck &check)
-{
+    const auto before = test::ReadTree(dir.NativePath());
+    const CopyCheck check = CheckCopy(copy);
+    EXPECT_EQ(test::ReadTree(dir.NativePath()), before) << "the check changes nothing";
     static constexpr const char *kCauses[] = {"missing", "above", "folder", "root", "online"};
     std::string summary = std::to_string(check.pages) + "p" + std::to_string(check.styleSheets)
         + "c" + std::to_string(check.svgImages) + "s " + std::to_string(check.references)
@@ -43,33 +39,12 @@ std::string SummaryOf(const CopyCheck &check)
     return summary;
 }
 
-// Writes files into a copy below dir, checks them ahead as they would be when stored, makes the
-// later changes, and checks the copy: the pages, style sheets and SVG images checked, the
-// references, how many were skipped and resolved, then each that does not resolve as
-// " cause:file>reference". The check ahead must come to what a check of the copy alone finds.
-std::string Checked(const test::TempDir &dir, const Files &files, const Files &later = {})
-{
-    const std::string copy = dir.Path() + "copy\\";
-    FileSystem::MakeDir(copy);
-    Write(copy, files);
-    CheckAhead ahead(copy);
-    for (const auto &each : files)
-        ahead.Add(copy + ReplaceAll(each.first, "/", "\\"));
-    CheckedAhead checked = ahead.Finish();
-    Write(copy, later);
-    const auto before = test::ReadTree(dir.NativePath());
-    const std::string summary = SummaryOf(CheckCopy(copy));
-    EXPECT_EQ(test::ReadTree(dir.NativePath()), before) << "the check changes nothing";
-    EXPECT_EQ(SummaryOf(CheckCopy(copy, std::move(checked))), summary);
-    return summary;
-}
-
 // Pages enough for the check to share them among threads, each linking to a file the copy lacks;
 // and what the check says of them, in the pages' order.
 constexpr int kManyPages = 100;
-Files PagesEachLackingAFile()
+std::map<std::string, std::string> PagesEachLackingAFile()
 {
-    Files files;
+    std::map<std::string, std::string> files;
     for (int n = 100; n < 100 + kManyPages; ++n)
         files["p" + std::to_string(n) + ".html"] = "<img src=gone" + std::to_string(n) + ".png>";
     return files;
@@ -88,9 +63,8 @@ TEST(CopyCheck, ResolvesEachReferenceAsABrowserOpeningTheCopyFromDisk)
     const struct
     {
         const char *what;
-        Files files;
+        std::map<std::string, std::string> files;
         std::string checked;
-        Files later;
     } rows[] = {
         {"a clean copy",
             {{"index.html",
@@ -130,31 +104,11 @@ TEST(CopyCheck, ResolvesEachReferenceAsABrowserOpeningTheCopyFromDisk)
                 {"report.html", std::string(kReportMark) + "<a href=gone.html>"}},
             "0p0c1s 1 refs, 0 skipped, 0 ok missing:i.svg>gone.png"},
         {"many pages", PagesEachLackingAFile(), PagesEachLackingAFileChecked()},
-        {"a page changed after it was checked ahead",
-            {{"index.html", "<img src=a.png>"}, {"a.png", ""}},
-            "1p0c0s 1 refs, 0 skipped, 0 ok missing:index.html>b.png",
-            {{"index.html", "<img src=b.png>"}}},
-        {"a file gone that a page checked ahead names",
-            {{"index.html", "<img src=a.png>"}, {"a.png", ""}},
-            "1p0c0s 1 refs, 0 skipped, 0 ok missing:index.html>a.png", {{"a.png", std::nullopt}}},
     };
     for (const auto &row : rows) {
         test::TempDir dir;
-        EXPECT_EQ(Checked(dir, row.files, row.later), row.checked) << row.what;
+        EXPECT_EQ(Checked(dir, row.files), row.checked) << row.what;
     }
-}
-
-TEST(CopyCheck, ADocumentCheckedAheadIsNotReadAgainWhileItStands)
-{
-    test::TempDir dir;
-    const std::string copy = dir.Path();
-    Write(copy, {{"index.html", "<script src=https://x.test/s.js></script>"}});
-    CheckAhead ahead(copy);
-    ahead.Add(copy + "index.html");
-    CheckedAhead checked = ahead.Finish();
-    ASSERT_EQ(checked.documents.size(), 1U);
-    checked.documents.begin()->second.check.unresolved.clear();
-    EXPECT_EQ(SummaryOf(CheckCopy(copy, std::move(checked))), "1p0c0s 1 refs, 0 skipped, 0 ok");
 }
 
 } // namespace
