@@ -8,6 +8,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <unordered_map>
 
 namespace tw {
 
@@ -22,6 +25,46 @@ constexpr std::size_t kMaxUntaken = 2 * kReadPerWakeUp;
 constexpr std::size_t kMinRead = std::size_t {16} * 1024;
 // Buffers that grew past this for one big block are given back once they are empty.
 constexpr std::size_t kKeepCapacity = std::size_t {256} * 1024;
+
+// The addresses a name was found to have are used this long, so that a site's files do not each
+// ask the name servers again.
+constexpr auto kAddressesKeptFor = std::chrono::seconds(60);
+
+struct KeptAddresses
+{
+    std::vector<NetAddress> addresses;
+    std::chrono::steady_clock::time_point until;
+};
+
+struct AddressBook
+{
+    std::mutex mutex;
+    std::unordered_map<std::string, KeptAddresses> byName; // guarded by mutex
+};
+
+AddressBook &addressBook()
+{
+    static AddressBook book;
+    return book;
+}
+
+std::vector<NetAddress> KeptAddressesOf(const std::string &name)
+{
+    AddressBook &book = addressBook();
+    const std::lock_guard lock(book.mutex);
+    const auto kept = book.byName.find(name);
+    if (kept == book.byName.end() || kept->second.until < std::chrono::steady_clock::now())
+        return {};
+    return kept->second.addresses;
+}
+
+void KeepAddresses(const std::string &name, const std::vector<NetAddress> &addresses)
+{
+    AddressBook &book = addressBook();
+    const std::lock_guard lock(book.mutex);
+    book.byName.insert_or_assign(
+        name, KeptAddresses {addresses, std::chrono::steady_clock::now() + kAddressesKeptFor});
+}
 
 } // namespace
 
@@ -80,7 +123,13 @@ void Connection::Connect(const QString &host, quint16 port, Security security)
         Fail(ConnectFailure::NameNotFound);
         return;
     }
-    m_lookup = std::make_unique<NameLookup>(ascii.toStdString());
+    m_lookupName = ascii.toStdString();
+    if (std::vector<NetAddress> kept = KeptAddressesOf(m_lookupName); !kept.empty()) {
+        m_addresses = std::move(kept);
+        TryNextAddress();
+        return;
+    }
+    m_lookup = std::make_unique<NameLookup>(m_lookupName);
     if (m_lookup->Signal() == kNoSocket) {
         m_lookup.reset();
         Fail(ConnectFailure::Refused);
@@ -97,10 +146,12 @@ void Connection::OnLookedUp()
         return;
     m_addresses = m_lookup->Addresses();
     EndLookup();
-    if (m_addresses.empty())
+    if (m_addresses.empty()) {
         Fail(ConnectFailure::NameNotFound);
-    else
-        TryNextAddress();
+        return;
+    }
+    KeepAddresses(m_lookupName, m_addresses);
+    TryNextAddress();
 }
 
 // The notifier lets go of the lookup's descriptor before the lookup may close it.

@@ -129,6 +129,7 @@ private:
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     std::unique_ptr<NameLookup> m_lookup;
+    std::string m_lookupName;
     QSocketNotifier *m_lookupNotifier = nullptr;
     std::vector<NetAddress> m_addresses;
     std::size_t m_nextAddress = 0;

@@ -193,6 +193,21 @@ TEST_F(ConnectionTest, FailedConnectsStayInErrorUntilClosedAndSayWhy)
     EXPECT_TRUE(server->Requests().empty()) << "nothing is sent to an unverified peer";
 }
 
+TEST_F(ConnectionTest, ANameFoundIsNotAskedOfTheNameServersAgainForAWhile)
+{
+    Serve();
+    Connection::SetConnectTo(
+        QStringLiteral("named.test"), QStringLiteral("localhost"), server->Port());
+    for (int round = 0; round < 2; ++round) {
+        Client client;
+        client.Start(QStringLiteral("named.test"), false);
+        if (round == 1) {
+            EXPECT_EQ(client.connection.State(), Connection::Connecting) << "no lookup again";
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return client.connects == 1; }, kWaitMs));
+    }
+}
+
 TEST_F(ConnectionTest, ReuseUnderARunningHandlerNeitherNestsNorLeaksOldBytes)
 {
     const std::string old(400, 'o');
