@@ -32,7 +32,8 @@ struct NetAddress
 std::optional<NetAddress> LiteralAddress(const std::string &text);
 
 // A host name (in ASCII) looked up on a thread of its own, so that nothing waits for the name
-// servers; a lookup given up on ends unseen.
+// servers; a lookup given up on ends unseen. Lookups of a name begun while one of it runs end
+// with it, without asking the name servers again.
 class NameLookup
 {
 public:
@@ -49,6 +50,11 @@ public:
 
 private:
     struct Shared;
+    struct Waiting;
+    static Waiting &Waiters();
+    // Ends every lookup of name that waits, with what was found.
+    static void EndAll(const std::string &name, const std::vector<NetAddress> &found);
+
     std::shared_ptr<Shared> m_shared;
 };
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -90,27 +91,65 @@ struct NameLookup::Shared
         if (signal >= 0)
             ::close(signal);
     }
-    void End(std::vector<NetAddress> found)
+    void End(const std::vector<NetAddress> &found)
     {
         {
             const std::lock_guard lock(mutex);
-            addresses = std::move(found);
+            addresses = found;
         }
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(signal, &one, sizeof(one));
     }
 };
 
+// The lookups waiting for each name being looked up.
+struct NameLookup::Waiting
+{
+    std::mutex mutex;
+    std::unordered_map<std::string, std::vector<std::shared_ptr<Shared>>> byName;
+};
+
+// Never destroyed: a lookup's thread may still end while the process exits.
+NameLookup::Waiting &NameLookup::Waiters()
+{
+    static auto *const waiting = new Waiting;
+    return *waiting;
+}
+
 NameLookup::NameLookup(const std::string &name)
     : m_shared(std::make_shared<Shared>())
 {
     if (m_shared->signal < 0)
         return;
-    try {
-        std::thread([shared = m_shared, name] { shared->End(LookUp(name)); }).detach();
-    } catch (const std::system_error &) {
-        m_shared->End({});
+    Waiting &waiting = Waiters();
+    {
+        const std::lock_guard lock(waiting.mutex);
+        std::vector<std::shared_ptr<Shared>> &ofName = waiting.byName[name];
+        ofName.push_back(m_shared);
+        if (ofName.size() > 1)
+            return;
     }
+    try {
+        std::thread([name] { EndAll(name, LookUp(name)); }).detach();
+    } catch (const std::system_error &) {
+        EndAll(name, {});
+    }
+}
+
+void NameLookup::EndAll(const std::string &name, const std::vector<NetAddress> &found)
+{
+    std::vector<std::shared_ptr<Shared>> ofName;
+    {
+        Waiting &waiting = Waiters();
+        const std::lock_guard lock(waiting.mutex);
+        const auto entry = waiting.byName.find(name);
+        if (entry == waiting.byName.end())
+            return;
+        ofName = std::move(entry->second);
+        waiting.byName.erase(entry);
+    }
+    for (const std::shared_ptr<Shared> &each : ofName)
+        each->End(found);
 }
 
 NameLookup::~NameLookup() = default;
