@@ -35,17 +35,18 @@ Transfer::Result NothingMoved()
 
 static_assert(sizeof(sockaddr_storage) <= sizeof(NetAddress::bytes));
 
-// The IPv4 and IPv6 addresses getaddrinfo() gives for name with flags, each once, in its order.
-std::vector<NetAddress> AddressesOf(const std::string &name, int flags)
+// getaddrinfo() for name with flags: its result, and into addresses the IPv4 and IPv6 addresses
+// it gives, each once, in its order.
+int AddressesOf(const std::string &name, int flags, std::vector<NetAddress> &addresses)
 {
     addrinfo hints {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = flags;
     addrinfo *found = nullptr;
-    std::vector<NetAddress> addresses;
-    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0)
-        return addresses;
+    addresses.clear();
+    if (const int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &found); result != 0)
+        return result;
     for (const addrinfo *each = found; each != nullptr; each = each->ai_next) {
         if ((each->ai_family != AF_INET && each->ai_family != AF_INET6)
             || each->ai_addrlen > sizeof(NetAddress::bytes))
@@ -57,22 +58,25 @@ std::vector<NetAddress> AddressesOf(const std::string &name, int flags)
             addresses.push_back(address);
     }
     ::freeaddrinfo(found);
-    return addresses;
+    return 0;
 }
 
-// A name's addresses, only of the kinds this machine has an address of when it has any of them.
+// A name's addresses, only of the kinds this machine has an address of where the system can
+// tell; a name not found is asked once.
 std::vector<NetAddress> LookUp(const std::string &name)
 {
-    std::vector<NetAddress> addresses = AddressesOf(name, AI_ADDRCONFIG);
-    return addresses.empty() ? AddressesOf(name, 0) : addresses;
+    std::vector<NetAddress> addresses;
+    if (AddressesOf(name, AI_ADDRCONFIG, addresses) == EAI_BADFLAGS)
+        AddressesOf(name, 0, addresses);
+    return addresses;
 }
 
 } // namespace
 
 std::optional<NetAddress> LiteralAddress(const std::string &text)
 {
-    std::vector<NetAddress> addresses = AddressesOf(text, AI_NUMERICHOST);
-    if (addresses.empty())
+    std::vector<NetAddress> addresses;
+    if (AddressesOf(text, AI_NUMERICHOST, addresses) != 0 || addresses.empty())
         return std::nullopt;
     return addresses.front();
 }
