@@ -172,8 +172,7 @@ bool WriteFileInPlaceOf(
         return true;
     if (error)
         *error = WriteFailure();
-    std::error_code ignored;
-    fs::remove(fs::path(from), ignored);
+    RemoveFile(standIn);
     return false;
 }
 
