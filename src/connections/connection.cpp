@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -21,10 +22,18 @@ namespace {
 constexpr std::size_t kReadPerWakeUp = std::size_t {4} * 1024 * 1024;
 // Bytes nobody has taken yet are never allowed to grow past this: reading pauses until TakeAll().
 constexpr std::size_t kMaxUntaken = 2 * kReadPerWakeUp;
-// Smallest read, so that a wake-up with nothing counted yet still sees the close or an error.
-constexpr std::size_t kMinRead = std::size_t {16} * 1024;
+// Bytes are received into one buffer of this size and appended from there, so that the inbox
+// never grows by more than arrived.
+constexpr std::size_t kReadChunk = std::size_t {64} * 1024;
 // Buffers that grew past this for one big block are given back once they are empty.
 constexpr std::size_t kKeepCapacity = std::size_t {256} * 1024;
+
+char *ReadBuffer()
+{
+    thread_local const std::unique_ptr<char[]> buffer
+        = std::make_unique_for_overwrite<char[]>(kReadChunk);
+    return buffer.get();
+}
 
 // The addresses a name was found to have are used this long, so that a site's files do not each
 // ask the name servers again.
@@ -366,12 +375,10 @@ bool Connection::ReadFromSocket()
     std::size_t budget = std::min(kReadPerWakeUp, kMaxUntaken - m_inbox.size());
     bool gotBytes = false;
     while (budget > 0) {
-        const std::size_t want = std::min(std::max(QueuedBytes(m_socket), kMinRead), budget);
-        const std::size_t old = m_inbox.size();
-        m_inbox.resize(old + want);
-        const Transfer got = ReceiveSome(m_inbox.data() + old, want);
-        m_inbox.resize(old + got.bytes);
+        char *const buffer = ReadBuffer();
+        const Transfer got = ReceiveSome(buffer, std::min(kReadChunk, budget));
         if (got.result == Transfer::Moved) {
+            m_inbox.append(buffer, got.bytes);
             gotBytes = true;
             budget -= got.bytes;
             continue;

@@ -66,9 +66,6 @@ enum class ConnectStatus { Pending, Established, Failed };
 // How the connect begun by StartConnect() stands; asked once the socket is writable.
 ConnectStatus ConnectStatusOf(SocketHandle socket);
 
-// Bytes waiting to be read; 0 when the system cannot tell.
-std::size_t QueuedBytes(SocketHandle socket);
-
 // What one read or write did. A call the system interrupted is made again, never reported.
 struct Transfer
 {

@@ -14,7 +14,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -199,14 +198,6 @@ ConnectStatus ConnectStatusOf(SocketHandle socket)
     if (error == EINPROGRESS || error == EINTR)
         return ConnectStatus::Pending;
     return error == 0 ? ConnectStatus::Established : ConnectStatus::Failed;
-}
-
-std::size_t QueuedBytes(SocketHandle socket)
-{
-    int queued = 0;
-    if (::ioctl(Descriptor(socket), FIONREAD, &queued) < 0 || queued < 0)
-        return 0;
-    return static_cast<std::size_t>(queued);
 }
 
 Transfer ReadSocket(SocketHandle socket, char *out, std::size_t size)
