@@ -1,11 +1,7 @@
 #include "connections/tlssession.h"
 
 #include "connections/socketcalls.h"
-
-#include <openssl/err.h>
-#include <openssl/pem.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
+#include "connections/tlslibrary.h"
 
 #include <algorithm>
 #include <climits>
@@ -16,7 +12,7 @@ namespace {
 
 struct ContextFree
 {
-    void operator()(SSL_CTX *context) const { SSL_CTX_free(context); }
+    void operator()(SSL_CTX *context) const { Tls()->SSL_CTX_free(context); }
 };
 using ContextPtr = std::unique_ptr<SSL_CTX, ContextFree>;
 
@@ -35,46 +31,48 @@ TlsTrust &CurrentTrust()
     return trust;
 }
 
-bool AddAuthorities(X509_STORE *store, const std::string &pem)
+bool AddAuthorities(const TlsLibrary &ssl, X509_STORE *store, const std::string &pem)
 {
-    BIO *input = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    BIO *input = ssl.BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
     if (input == nullptr)
         return false;
     int added = 0;
-    while (X509 *certificate = PEM_read_bio_X509(input, nullptr, nullptr, nullptr)) {
-        if (X509_STORE_add_cert(store, certificate) == 1)
+    while (X509 *certificate = ssl.PEM_read_bio_X509(input, nullptr, nullptr, nullptr)) {
+        if (ssl.X509_STORE_add_cert(store, certificate) == 1)
             ++added;
-        X509_free(certificate);
+        ssl.X509_free(certificate);
     }
-    BIO_free(input);
+    ssl.BIO_free(input);
     // Reading stops with an end-of-file error on the queue; it must not be seen by later calls.
-    ERR_clear_error();
+    ssl.ERR_clear_error();
     return added > 0;
 }
 
-ContextPtr MakeContext(const TlsTrust &trust)
+ContextPtr MakeContext(const TlsLibrary &ssl, const TlsTrust &trust)
 {
-    ContextPtr context(SSL_CTX_new(TLS_client_method()));
+    ContextPtr context(ssl.SSL_CTX_new(ssl.TLS_client_method()));
     if (!context)
         return nullptr;
-    SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
-    SSL_CTX_set_mode(
-        context.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // SSL_CTX_set_min_proto_version() and SSL_CTX_set_mode() are macros over this call.
+    ssl.SSL_CTX_ctrl(context.get(), SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+    ssl.SSL_CTX_ctrl(context.get(), SSL_CTRL_MODE,
+        SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER, nullptr);
     // Many servers end an HTTP/1.0 answer by closing without close_notify; that is still its end.
-    SSL_CTX_set_options(context.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
-    SSL_CTX_set_default_verify_paths(context.get());
+    ssl.SSL_CTX_set_options(context.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+    ssl.SSL_CTX_set_default_verify_paths(context.get());
     if (!trust.extraAuthorities.empty()
-        && !AddAuthorities(SSL_CTX_get_cert_store(context.get()), trust.extraAuthorities))
+        && !AddAuthorities(ssl, ssl.SSL_CTX_get_cert_store(context.get()), trust.extraAuthorities))
         return nullptr;
-    SSL_CTX_set_verify(context.get(), trust.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+    ssl.SSL_CTX_set_verify(
+        context.get(), trust.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
     return context;
 }
 
-SSL_CTX *Context()
+SSL_CTX *Context(const TlsLibrary &ssl)
 {
     ContextPtr &context = CurrentContext();
     if (!context)
-        context = MakeContext(CurrentTrust());
+        context = MakeContext(ssl, CurrentTrust());
     return context.get();
 }
 
@@ -97,7 +95,7 @@ ConnectFailure FailureOfVerification(long result)
 // SSL_get_error() reads the error queue and the socket error of the call just made.
 void ClearErrors()
 {
-    ERR_clear_error();
+    Tls()->ERR_clear_error();
     ClearSocketError();
 }
 
@@ -111,9 +109,13 @@ int ClampedSize(std::size_t size)
 bool SetTlsTrust(const TlsTrust &trust)
 {
     if (!trust.extraAuthorities.empty()) {
-        X509_STORE *readable = X509_STORE_new();
-        const bool read = readable != nullptr && AddAuthorities(readable, trust.extraAuthorities);
-        X509_STORE_free(readable);
+        const TlsLibrary *ssl = Tls();
+        if (ssl == nullptr)
+            return false;
+        X509_STORE *readable = ssl->X509_STORE_new();
+        const bool read
+            = readable != nullptr && AddAuthorities(*ssl, readable, trust.extraAuthorities);
+        ssl->X509_STORE_free(readable);
         if (!read)
             return false;
     }
@@ -124,27 +126,29 @@ bool SetTlsTrust(const TlsTrust &trust)
 
 TlsSession::TlsSession(SocketHandle socket, const std::string &peerName)
 {
-    SSL_CTX *context = Context();
-    m_ssl = context != nullptr ? SSL_new(context) : nullptr;
-    if (m_ssl == nullptr || SSL_set_fd(m_ssl, static_cast<int>(socket)) != 1) {
+    const TlsLibrary *ssl = Tls();
+    SSL_CTX *context = ssl != nullptr ? Context(*ssl) : nullptr;
+    m_ssl = context != nullptr ? ssl->SSL_new(context) : nullptr;
+    if (m_ssl == nullptr || ssl->SSL_set_fd(m_ssl, static_cast<int>(socket)) != 1) {
         m_failure = ConnectFailure::HandshakeFailed;
         return;
     }
     if (IsAddressLiteral(peerName)) {
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), peerName.c_str());
+        ssl->X509_VERIFY_PARAM_set1_ip_asc(ssl->SSL_get0_param(m_ssl), peerName.c_str());
     } else {
         // What SSL_set_tlsext_host_name() does, without its casts.
-        SSL_ctrl(m_ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+        ssl->SSL_ctrl(m_ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
             const_cast<char *>(peerName.c_str()));
-        SSL_set1_host(m_ssl, peerName.c_str());
+        ssl->SSL_set1_host(m_ssl, peerName.c_str());
     }
-    SSL_set_connect_state(m_ssl);
+    ssl->SSL_set_connect_state(m_ssl);
 }
 
 TlsSession::~TlsSession()
 {
     // No close_notify: a connection is only ever dropped, never ended politely.
-    SSL_free(m_ssl);
+    if (m_ssl != nullptr)
+        Tls()->SSL_free(m_ssl);
 }
 
 TlsSession::Io TlsSession::Handshake()
@@ -152,12 +156,12 @@ TlsSession::Io TlsSession::Handshake()
     if (m_ssl == nullptr)
         return Io::Failed;
     ClearErrors();
-    const int result = SSL_do_handshake(m_ssl);
+    const int result = Tls()->SSL_do_handshake(m_ssl);
     if (result == 1)
         return Io::Done;
     const Io io = Outcome(result);
     if (io == Io::Failed || io == Io::Closed) {
-        m_failure = FailureOfVerification(SSL_get_verify_result(m_ssl));
+        m_failure = FailureOfVerification(Tls()->SSL_get_verify_result(m_ssl));
         return Io::Failed;
     }
     return io;
@@ -166,13 +170,13 @@ TlsSession::Io TlsSession::Handshake()
 TlsSession::Io TlsSession::Read(char *out, std::size_t size, std::size_t &moved)
 {
     ClearErrors();
-    return Moved(SSL_read(m_ssl, out, ClampedSize(size)), moved);
+    return Moved(Tls()->SSL_read(m_ssl, out, ClampedSize(size)), moved);
 }
 
 TlsSession::Io TlsSession::Write(const char *data, std::size_t size, std::size_t &moved)
 {
     ClearErrors();
-    return Moved(SSL_write(m_ssl, data, ClampedSize(size)), moved);
+    return Moved(Tls()->SSL_write(m_ssl, data, ClampedSize(size)), moved);
 }
 
 TlsSession::Io TlsSession::Moved(int result, std::size_t &moved)
@@ -183,12 +187,12 @@ TlsSession::Io TlsSession::Moved(int result, std::size_t &moved)
 
 bool TlsSession::HasPending() const
 {
-    return m_ssl != nullptr && SSL_has_pending(m_ssl) == 1;
+    return m_ssl != nullptr && Tls()->SSL_has_pending(m_ssl) == 1;
 }
 
 TlsSession::Io TlsSession::Outcome(int result)
 {
-    switch (SSL_get_error(m_ssl, result)) {
+    switch (Tls()->SSL_get_error(m_ssl, result)) {
     case SSL_ERROR_WANT_READ:
         return Io::WantRead;
     case SSL_ERROR_WANT_WRITE:
