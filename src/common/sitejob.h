@@ -37,6 +37,11 @@ struct SiteJob
     // it is stored as (a page without an extension that was a PDF), or empty when nothing was
     // stored (an error status, a type not wanted). They are known all the same.
     std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> settledPaths;
+    // The folders right below outputDir that the job has asked about or written to, each true
+    // when it did not exist at the first question; and the files the job wrote and did not remove
+    // in those, as the system stores them. Nothing else is in such a folder.
+    std::unordered_map<std::string, bool, TextHash, std::equal_to<>> topFolderIsNew;
+    std::unordered_set<std::string, TextHash, std::equal_to<>> filesInNewFolders;
     // What a page embeds (style sheets, scripts, images, icons, fonts) is fetched from any host,
     // each host's files in a folder of their own.
     bool otherHosts = true;

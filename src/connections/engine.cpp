@@ -5,6 +5,7 @@
 #include "extractor/urlnormalize.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
+#include "output/jobfiles.h"
 #include "output/localpath.h"
 #include "output/placeholders.h"
 
@@ -251,8 +252,10 @@ void Engine::SkipForbidden(const std::string &url)
 void Engine::MarkNotStoredAsNamed(const std::string &queuedUrl, std::string storedAs)
 {
     const std::string localPath = LocalPathOf(queuedUrl, m_job);
-    if (FileSystem::IsInsideDirectory(localPath + ".tmp", m_job.outputDir))
+    if (FileSystem::IsInsideDirectory(localPath + ".tmp", m_job.outputDir)) {
         FileSystem::RemoveFile(localPath + ".tmp");
+        NoteJobWrite(localPath + ".tmp", JobWrite::Removed, m_job);
+    }
     m_job.settledPaths.insert_or_assign(localPath, std::move(storedAs));
 }
 

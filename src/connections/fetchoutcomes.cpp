@@ -9,6 +9,7 @@
 #include "connections/httpmessage.h"
 #include "extractor/admission.h"
 #include "output/filesystem.h"
+#include "output/jobfiles.h"
 #include "output/pagesaver.h"
 #include "output/redirectpage.h"
 
@@ -88,8 +89,10 @@ void SlotFetch::FailStatus(const HttpResponse &answer)
     // of an earlier try stands in for the file.
     MarkNotStoredAsNamed({});
     const std::string stored = StoredLocationOf(SavedName(), Job()).file;
-    if (m_record.leftTimeoutText && FileSystem::IsInsideDirectory(stored, Job().outputDir))
+    if (m_record.leftTimeoutText && FileSystem::IsInsideDirectory(stored, Job().outputDir)) {
         FileSystem::RemoveFile(stored);
+        NoteJobWrite(stored, JobWrite::Removed, Job());
+    }
     FailFetch(failure);
 }
 

@@ -65,6 +65,8 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
     m_job.preparedDirs.clear();
     m_job.settledPaths.clear();
     m_job.knownPaths.clear();
+    m_job.topFolderIsNew.clear();
+    m_job.filesInNewFolders.clear();
     m_skippedLinks.clear();
     m_job.queriesOfPath.clear();
     m_job.pathsAtQueryLimit.clear();

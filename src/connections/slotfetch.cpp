@@ -10,6 +10,7 @@
 #include "extractor/urlnormalize.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
+#include "output/jobfiles.h"
 #include "output/localpath.h"
 #include "output/pagesaver.h"
 #include "output/redirectpage.h"
@@ -416,8 +417,8 @@ std::optional<std::string> SlotFetch::RedirectStub(const std::string &location)
             return std::nullopt;
         // An absolute link needs no base.
         const Admission verdict = AdmitLink("http://" + to->Url(), {}, job, m_engine.m_queue);
-        if (verdict == Admission::Queued || FileExists(there.file)
-            || FileExists(there.placeholderBase + ".tmp"))
+        if (verdict == Admission::Queued || FileOfJobExists(there.file, job)
+            || FileOfJobExists(there.placeholderBase + ".tmp", job))
             href = RelativeHref(here.file, there.file);
     }
     return RedirectPage(href);

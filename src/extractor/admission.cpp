@@ -3,6 +3,7 @@
 #include "common/stringops.h"
 #include "extractor/urlnormalize.h"
 #include "output/filesystem.h"
+#include "output/jobfiles.h"
 #include "output/localpath.h"
 #include "output/mirrorbounds.h"
 #include "output/pagesaver.h"
@@ -105,7 +106,7 @@ void SeedTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
         return;
     queue.InsertTop(target.queued);
     std::string placeholder = target.localPath + ".tmp";
-    if (!FileExists(target.localPath) && AppendLine(kPlaceholderText, placeholder, job))
+    if (!FileOfJobExists(target.localPath, job) && AppendLine(kPlaceholderText, placeholder, job))
         job.placeholderDirs.insert(placeholder.substr(0, placeholder.rfind('\\') + 1));
 }
 
@@ -123,8 +124,8 @@ Admission AdmitTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
         return Admission::Rejected;
     // The disk is asked once a path: a file of an earlier copy, or a page stored with ".html"
     // added to its name.
-    if (FileExists(localPath) || FileExists(localPath + ".tmp")
-        || FileExists(localPath + ".html")) {
+    if (FileOfJobExists(localPath, job) || FileOfJobExists(localPath + ".tmp", job)
+        || FileOfJobExists(localPath + ".html", job)) {
         job.knownPaths.insert(localPath);
         return Admission::Rejected;
     }

@@ -2,6 +2,7 @@
 
 #include "common/stringops.h"
 #include "output/filesystem.h"
+#include "output/jobfiles.h"
 
 #include <algorithm>
 
@@ -114,6 +115,7 @@ void MakeDirectory(std::string_view dir, SiteJob &job)
 {
     if (!FileSystem::MakeDir(dir))
         return;
+    NoteFolderMade(dir, job);
 #ifdef _WIN32
     job.createdDirs += ToLower(dir);
 #else

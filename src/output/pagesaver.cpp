@@ -3,6 +3,7 @@
 #include "common/stringops.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
+#include "output/jobfiles.h"
 #include "output/localpath.h"
 #include "output/mirrorbounds.h"
 
@@ -200,9 +201,12 @@ SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativeP
     const bool written = FileSystem::WriteFileInPlaceOf(location.placeholderBase + ".tmp", savePath,
         rewritten ? std::string_view(stored) : body, &error);
     if (!written) {
+        NoteJobWrite(savePath, JobWrite::Failed, job);
         job.preparedDirs.clear();
         return {SaveOutcome::Kind::Failed, error};
     }
+    NoteJobWrite(location.placeholderBase + ".tmp", JobWrite::Removed, job);
+    NoteJobWrite(savePath, JobWrite::Written, job);
     return {SaveOutcome::Kind::Stored, {}};
 }
 

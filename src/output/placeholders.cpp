@@ -2,6 +2,7 @@
 
 #include "common/stringops.h"
 #include "output/filesystem.h"
+#include "output/jobfiles.h"
 #include "output/localpath.h"
 #include "output/mirrorbounds.h"
 
@@ -21,7 +22,9 @@ bool AppendLineWith(Appender append, std::string_view text, std::string &path, S
     PrepareLocalPath(path, job);
     std::string line(text);
     line += "\r\n";
-    return append(path, line, &job.lastWriteError);
+    const bool written = append(path, line, &job.lastWriteError);
+    NoteJobWrite(path, written ? JobWrite::Written : JobWrite::Failed, job);
+    return written;
 }
 
 // The pieces of the trimmed list between separators, the piece after the last separator

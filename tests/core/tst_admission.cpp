@@ -5,6 +5,8 @@
 #include "extractor/admission.h"
 #include "extractor/urlnormalize.h"
 #include "output/filesystem.h"
+#include "output/jobfiles.h"
+#include "output/pagesaver.h"
 #include "output/placeholders.h"
 
 #include "support/testenvironment.h"
@@ -193,6 +195,33 @@ TEST_F(AdmissionTest, AFileStoredEarlierIsKnown)
         ASSERT_TRUE(FileSystem::WriteFile(m_job.outputDir + "host.com\\dir\\" + name, "x"));
     ExpectAdmission("stored.php?id=1", nullptr);
     ExpectAdmission("kept.gif", nullptr);
+}
+
+TEST_F(AdmissionTest, AFolderNewToTheJobHoldsWhatTheJobWroteThere)
+{
+    // The start page is stored before any link is admitted; storing it makes the host's folder.
+    ASSERT_EQ(
+        SaveDownloadedFile("<p>", "\\host.com/index.html", m_job).kind, SaveOutcome::Kind::Stored);
+    ExpectAdmission("a.html", "host.com/dir/a.html");
+    ExpectAdmission("../index.html", nullptr);
+    const std::string dir = m_job.outputDir + "host.com\\dir\\";
+    // A file put there behind the job's back shows that the disk is not asked.
+    ASSERT_TRUE(FileSystem::WriteFile(dir + "b.html", "x"));
+    const struct
+    {
+        std::string path;
+        bool exists;
+    } rows[] = {
+        {m_job.outputDir + "host.com\\index.html", true},
+        {m_job.outputDir + "host.com\\index.html.tmp", false},
+        {dir + "a.html.tmp", true},
+        {dir + "b.html", false},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(FileOfJobExists(row.path, m_job), row.exists) << row.path;
+    // After a write that failed, the folder may hold anything.
+    NoteJobWrite(dir + "c.html", JobWrite::Failed, m_job);
+    EXPECT_TRUE(FileOfJobExists(dir + "b.html", m_job));
 }
 
 TEST_F(AdmissionTest, AFailedAppendEndsAdmissionAfterTheQueueEntry)
