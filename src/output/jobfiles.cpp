@@ -9,7 +9,8 @@ namespace tw {
 namespace {
 
 // A path as the system stores it, and the folder right below the download folder that holds it;
-// no folder when it lies in the download folder itself or outside it.
+// no folder when it lies in the download folder itself or outside it, or when the download
+// folder's own name is not stored as it is written.
 struct Placed
 {
     std::string stored;
@@ -19,9 +20,7 @@ struct Placed
 Placed PlaceOf(std::string_view path, const SiteJob &job)
 {
     Placed placed {FileSystem::StoredPath(path), {}};
-    std::string root = FileSystem::StoredPath(job.outputDir);
-    if (!root.ends_with('\\'))
-        root += '\\';
+    const std::string &root = job.outputDir;
     if (placed.stored.size() > root.size() && placed.stored.starts_with(root)) {
         const std::size_t end = placed.stored.find('\\', root.size());
         if (end != std::string::npos)
