@@ -12,6 +12,8 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <utility>
@@ -209,12 +211,13 @@ CopyJournal::CopyJournal(Engine &engine)
                 .fetchedAt = Now()});
         });
     connect(&engine, &Engine::linkSkipped, this, [this](const std::string &url, SkipCause cause) {
-        if (!m_record)
+        CopyRecord *record = Record();
+        if (record == nullptr)
             return;
         // A URL that robots.txt forbids was taken from the queue, and its waiting row ends.
         // A URL the copy fetched or queued keeps its row, though another page links to it where
         // it would not be followed.
-        if (cause == SkipCause::Robots || !m_record->Find(url))
+        if (cause == SkipCause::Robots || !record->Find(url))
             Put({.url = url, .state = UrlState::Skipped, .reason = std::string(WordsOf(cause))});
     });
     connect(&engine, &Engine::fetchUnchanged, this, [this] {
@@ -224,9 +227,10 @@ CopyJournal::CopyJournal(Engine &engine)
     connect(&engine, &Engine::fetchGone, this, [this](const std::string &url, int status) {
         if (m_changes)
             ++m_changes->gone;
-        if (!m_record)
+        CopyRecord *record = Record();
+        if (record == nullptr)
             return;
-        std::optional<UrlRecord> row = m_record->Find(url);
+        std::optional<UrlRecord> row = record->Find(url);
         if (!row)
             return;
         row->reason = "gone (" + std::to_string(status) + "), the stored file kept";
@@ -240,41 +244,73 @@ CopyJournal::CopyJournal(Engine &engine)
     });
     connect(&engine, &Engine::siteCompleted, this, [this] { SetValue(kFinishedKey, "1"); });
     connect(&engine, &Engine::statsRefresh, this, [this] {
-        if (m_record && ++m_ticks % kTicksPerFlush == 0 && !m_record->Flush())
-            m_error = m_record->Error();
+        if (++m_ticks % kTicksPerFlush == 0)
+            Write([](CopyRecord &record) { return record.Flush(); });
     });
 }
 
-CopyJournal::~CopyJournal() = default;
+CopyJournal::~CopyJournal()
+{
+    Record(); // what came while the record was opened is written into it
+}
 
 void CopyJournal::Open()
 {
+    Record();
     m_record.reset();
     m_error.clear();
     if (!m_enabled)
         return;
     m_folder = m_engine.Job().outputDir;
-    m_record = CopyRecord::Open(m_folder, m_error);
+    // The record is opened on a thread of its own while the first fetches start.
+    m_opening = std::async(std::launch::async | std::launch::deferred, [folder = m_folder] {
+        OpenedRecord opened;
+        opened.record = CopyRecord::Open(folder, opened.error);
+        return opened;
+    });
     m_changes.reset();
     if (!m_engine.Job().revalidate.empty())
         m_changes.emplace();
 }
 
+CopyRecord *CopyJournal::Record()
+{
+    if (m_opening.valid()) {
+        OpenedRecord opened = m_opening.get();
+        m_record = std::move(opened.record);
+        m_error = std::move(opened.error);
+        for (auto &write : std::exchange(m_early, {}))
+            Write(write);
+    }
+    return m_record.get();
+}
+
+template <typename Call> void CopyJournal::Write(Call &&write)
+{
+    if (m_opening.valid()
+        && m_opening.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        m_early.emplace_back(std::forward<Call>(write));
+        return;
+    }
+    if (CopyRecord *record = Record(); record != nullptr && !write(*record))
+        m_error = record->Error();
+}
+
 void CopyJournal::SetValue(std::string_view key, std::string_view value)
 {
-    if (m_record && !m_record->SetValue(key, value))
-        m_error = m_record->Error();
+    Write([key = std::string(key), value = std::string(value)](
+              CopyRecord &record) { return record.SetValue(key, value); });
 }
 
 void CopyJournal::Put(UrlRecord row)
 {
-    if (m_record && !m_record->Put(std::move(row)))
-        m_error = m_record->Error();
+    Write(
+        [row = std::move(row)](CopyRecord &record) mutable { return record.Put(std::move(row)); });
 }
 
 void CopyJournal::Close()
 {
-    if (!m_record)
+    if (Record() == nullptr)
         return;
     for (const std::string &path : m_engine.Job().pathsAtQueryLimit)
         Put({.url = path,
@@ -286,7 +322,7 @@ void CopyJournal::Close()
 
 std::string CopyJournal::WriteReport()
 {
-    if (!m_record)
+    if (Record() == nullptr)
         return {};
     CopySummary summary = SummaryOfRecord(m_record->All(), m_folder);
     summary.madeAt = QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();

@@ -11,6 +11,8 @@
 
 #include <QObject>
 
+#include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,12 +67,25 @@ public:
     std::string WriteReport();
 
 private:
+    struct OpenedRecord
+    {
+        std::unique_ptr<CopyRecord> record;
+        std::string error;
+    };
+
     void Open();
+    // The record of the running job, once its opening has ended and what came meanwhile is
+    // written; nullptr when none is kept.
+    CopyRecord *Record();
+    // Runs write on the record, or keeps it for when the record is open.
+    template <typename Call> void Write(Call &&write);
     void SetValue(std::string_view key, std::string_view value);
     void Put(UrlRecord row);
     void Close();
 
     Engine &m_engine;
+    std::future<OpenedRecord> m_opening;
+    std::vector<std::function<bool(CopyRecord &)>> m_early;
     std::unique_ptr<CopyRecord> m_record;
     std::string m_folder;
     std::string m_error;
