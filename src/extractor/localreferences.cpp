@@ -35,23 +35,36 @@ const LinkTargets::Known &LinkTargets::Of(
 {
     // Bounded, so that a site of millions of distinct links cannot make it hold them all.
     constexpr std::size_t kMostKept = 200'000;
-    std::string key;
-    // The choices a window may change while the job runs are part of the key.
-    const char flags[] = {
-        '\n', embedded ? 'e' : 'l', job.otherHosts ? 'o' : '-', job.queryPages ? 'q' : '-', '\n'};
-    key.reserve(pageBase.size() + sizeof flags + link.size());
-    key.append(pageBase).append(flags, sizeof flags).append(link);
-    if (const auto found = m_known.find(key); found != m_known.end())
-        return found->second;
-    if (m_known.size() >= kMostKept)
+    if (m_kept >= kMostKept)
         Clear();
+    // The choices a window may change while the job runs are part of the folder's key.
+    const char choices[] = {'\n', job.otherHosts ? 'o' : '-', job.queryPages ? 'q' : '-'};
+    const std::string_view choiceKey(choices, sizeof choices);
+    // A page's links are looked up one after another, all from its folder.
+    if (m_folder == nullptr || m_folderKey.size() != pageBase.size() + choiceKey.size()
+        || !m_folderKey.starts_with(pageBase) || !m_folderKey.ends_with(choiceKey)) {
+        m_folderKey.assign(pageBase).append(choiceKey);
+        m_folder = &m_folders[m_folderKey];
+    }
+    LinksOfFolder &links = (*m_folder)[embedded ? 1 : 0];
+    if (const auto found = links.find(link); found != links.end())
+        return found->second;
     Known known;
     if (std::optional<LinkTarget> target = UnplacedTargetOf(link, pageBase, job, embedded);
         target && Placed(*target, job))
         known.target = std::make_shared<const LinkTarget>(std::move(*target));
     else if (std::optional<SkippedLink> skipped = WhyNotFollowed(link, pageBase, job, embedded))
         known.skipped = std::make_shared<const SkippedLink>(std::move(*skipped));
-    return m_known.emplace(std::move(key), std::move(known)).first->second;
+    ++m_kept;
+    return links.emplace(std::string(link), std::move(known)).first->second;
+}
+
+void LinkTargets::Clear()
+{
+    m_folders.clear();
+    m_places.clear();
+    m_folder = nullptr;
+    m_kept = 0;
 }
 
 bool LinkTargets::Placed(LinkTarget &target, const SiteJob &job)

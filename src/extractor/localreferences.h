@@ -11,6 +11,7 @@
 #include "extractor/admission.h"
 #include "output/pagesaver.h"
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -46,11 +47,7 @@ public:
     };
     const Known &Of(
         std::string_view link, std::string_view pageBase, const SiteJob &job, bool embedded);
-    void Clear()
-    {
-        m_known.clear();
-        m_places.clear();
-    }
+    void Clear();
 
 private:
     struct Place
@@ -61,7 +58,12 @@ private:
     // Fills in target's place from the URL it queues; false when it leaves the download folder.
     bool Placed(LinkTarget &target, const SiteJob &job);
 
-    std::unordered_map<std::string, Known> m_known;
+    // By page folder and the job's choices; by link, apart for links a page embeds.
+    using LinksOfFolder = std::unordered_map<std::string, Known, TextHash, std::equal_to<>>;
+    std::unordered_map<std::string, std::array<LinksOfFolder, 2>> m_folders;
+    std::string m_folderKey;
+    std::array<LinksOfFolder, 2> *m_folder = nullptr;
+    std::size_t m_kept = 0;
     std::unordered_map<std::string, std::optional<Place>> m_places;
 };
 
