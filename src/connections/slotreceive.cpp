@@ -45,6 +45,10 @@ void SlotFetch::Sock_DataArrival()
         RetryOnNewConnection();
         return;
     }
+    // A kept-alive answer whose length or last chunk came is whole, as one that came with the
+    // close: taking it in may have outlasted the timeout, which must not fire while it is handled.
+    if (BodyComplete())
+        m_tmrOut->stop();
     ProcessChunk(Guard());
 
     if (Trim(m_record.url).empty()) {
