@@ -65,6 +65,10 @@ std::optional<CliRejection> ApplyTrust(const QString &caFile, bool check)
         for (const std::string &line : *lines)
             trust.extraAuthorities += line + '\n';
     }
+    if (!caFile.isEmpty() && !TlsAvailable())
+        return CliRejection {QStringLiteral(
+            "cannot use --ca-certificate: OpenSSL, which secure connections need, could not be "
+            "loaded")};
     if (!SetTlsTrust(trust))
         return CliRejection {
             QStringLiteral("--ca-certificate %1 holds no PEM certificate").arg(caFile)};

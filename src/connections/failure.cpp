@@ -7,7 +7,7 @@ bool IsCertificateFailure(ConnectFailure failure)
     return failure == ConnectFailure::CertificateUntrusted
         || failure == ConnectFailure::CertificateWrongHost
         || failure == ConnectFailure::CertificateExpired
-        || failure == ConnectFailure::HandshakeFailed;
+        || failure == ConnectFailure::HandshakeFailed || failure == ConnectFailure::TlsUnavailable;
 }
 
 } // namespace tw

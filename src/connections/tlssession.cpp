@@ -124,10 +124,19 @@ bool SetTlsTrust(const TlsTrust &trust)
     return true;
 }
 
+bool TlsAvailable()
+{
+    return Tls() != nullptr;
+}
+
 TlsSession::TlsSession(SocketHandle socket, const std::string &peerName)
 {
     const TlsLibrary *ssl = Tls();
-    SSL_CTX *context = ssl != nullptr ? Context(*ssl) : nullptr;
+    if (ssl == nullptr) {
+        m_failure = ConnectFailure::TlsUnavailable;
+        return;
+    }
+    SSL_CTX *context = Context(*ssl);
     m_ssl = context != nullptr ? ssl->SSL_new(context) : nullptr;
     if (m_ssl == nullptr || ssl->SSL_set_fd(m_ssl, static_cast<int>(socket)) != 1) {
         m_failure = ConnectFailure::HandshakeFailed;

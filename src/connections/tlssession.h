@@ -22,7 +22,8 @@ enum class ConnectFailure {
     CertificateUntrusted,
     CertificateWrongHost,
     CertificateExpired,
-    HandshakeFailed
+    HandshakeFailed,
+    TlsUnavailable // OpenSSL could not be loaded
 };
 
 // Whom secure connections trust. Process-wide, like the connect-to map: the command line sets it
@@ -36,8 +37,11 @@ struct TlsTrust
 };
 
 // Applies trust to every secure connection opened afterwards. False, and the trust before stays,
-// when extraAuthorities cannot be read as PEM certificates.
+// when extraAuthorities cannot be read as PEM certificates (or OpenSSL cannot be loaded to read
+// them: TlsAvailable() tells).
 bool SetTlsTrust(const TlsTrust &trust);
+// Whether OpenSSL could be loaded; without it no secure connection can be made.
+bool TlsAvailable();
 
 class TlsSession
 {

@@ -23,6 +23,8 @@ QString ConnectFailureText(ConnectFailure failure)
         return QStringLiteral("certificate expired");
     case ConnectFailure::HandshakeFailed:
         return QStringLiteral("TLS handshake failed");
+    case ConnectFailure::TlsUnavailable:
+        return QStringLiteral("secure connections need OpenSSL, which could not be loaded");
     }
     return {};
 }
