@@ -252,10 +252,8 @@ void Engine::SkipForbidden(const std::string &url)
 void Engine::MarkNotStoredAsNamed(const std::string &queuedUrl, std::string storedAs)
 {
     const std::string localPath = LocalPathOf(queuedUrl, m_job);
-    if (FileSystem::IsInsideDirectory(localPath + ".tmp", m_job.outputDir)) {
-        FileSystem::RemoveFile(localPath + ".tmp");
-        NoteJobWrite(localPath + ".tmp", JobWrite::Removed, m_job);
-    }
+    if (FileSystem::IsInsideDirectory(localPath + ".tmp", m_job.outputDir))
+        RemoveJobFile(localPath + ".tmp", m_job);
     m_job.settledPaths.insert_or_assign(localPath, std::move(storedAs));
 }
 

@@ -89,10 +89,8 @@ void SlotFetch::FailStatus(const HttpResponse &answer)
     // of an earlier try stands in for the file.
     MarkNotStoredAsNamed({});
     const std::string stored = StoredLocationOf(SavedName(), Job()).file;
-    if (m_record.leftTimeoutText && FileSystem::IsInsideDirectory(stored, Job().outputDir)) {
-        FileSystem::RemoveFile(stored);
-        NoteJobWrite(stored, JobWrite::Removed, Job());
-    }
+    if (m_record.leftTimeoutText && FileSystem::IsInsideDirectory(stored, Job().outputDir))
+        RemoveJobFile(stored, Job());
     FailFetch(failure);
 }
 

@@ -74,4 +74,10 @@ void NoteJobWrite(std::string_view path, JobWrite what, SiteJob &job)
     }
 }
 
+void RemoveJobFile(std::string_view path, SiteJob &job)
+{
+    FileSystem::RemoveFile(path);
+    NoteJobWrite(path, JobWrite::Removed, job);
+}
+
 } // namespace tw

@@ -23,4 +23,7 @@ void NoteFolderMade(std::string_view dir, SiteJob &job);
 enum class JobWrite { Written, Removed, Failed };
 void NoteJobWrite(std::string_view path, JobWrite what, SiteJob &job);
 
+// Deletes the job's file at path (system form) and notes that it is gone.
+void RemoveJobFile(std::string_view path, SiteJob &job);
+
 } // namespace tw
