@@ -22,9 +22,7 @@ bool AppendLineWith(Appender append, std::string_view text, std::string &path, S
     PrepareLocalPath(path, job);
     std::string line(text);
     line += "\r\n";
-    const bool written = append(path, line, &job.lastWriteError);
-    NoteJobWrite(path, written ? JobWrite::Written : JobWrite::Failed, job);
-    return written;
+    return append(path, line, &job.lastWriteError);
 }
 
 // The pieces of the trimmed list between separators, the piece after the last separator
@@ -46,7 +44,11 @@ std::vector<std::string> SplitTokens(std::string_view list, char separator)
 
 bool AppendLine(std::string_view text, std::string &path, SiteJob &job)
 {
-    return AppendLineWith(FileSystem::AppendToFile, text, path, job);
+    // Placeholders lie in the site's folders, where the job keeps the list of its files; the logs
+    // lie beside them.
+    const bool written = AppendLineWith(FileSystem::AppendToFile, text, path, job);
+    NoteJobWrite(path, written ? JobWrite::Written : JobWrite::Failed, job);
+    return written;
 }
 
 bool AppendLogLine(std::string_view text, std::string &path, SiteJob &job)
