@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -182,6 +183,9 @@ SocketHandle StartConnect(const NetAddress &address, quint16 port)
     const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return kNoSocket;
+    // A request sent behind another must not wait for the acknowledgement of the one before.
+    const int noDelay = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&storage), length) == 0
         || errno == EINPROGRESS || errno == EINTR)
         return fd;
