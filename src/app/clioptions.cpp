@@ -124,7 +124,8 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
                        "sheets, scripts, images and fonts its pages embed."));
     const QCommandLineOption keepAlive(QStringLiteral("keep-alive"),
         QStringLiteral("Ask over HTTP/1.1 for connections that stay open, and send a host's next "
-                       "request on a connection it kept open."));
+                       "request on a connection it kept open (with --rate 0, also behind the "
+                       "request running there)."));
     const QCommandLineOption noRobots(QStringLiteral("no-robots"),
         QStringLiteral("Do not read robots.txt: fetch what it forbids too."));
     const QCommandLineOption wait(QStringLiteral("wait"),

@@ -423,6 +423,17 @@ std::size_t Connection::TakeAll(std::string &out)
     return count;
 }
 
+void Connection::PutBack(std::string_view bytes)
+{
+    if (bytes.empty())
+        return;
+    m_inbox.insert(0, bytes);
+    m_announcePending = true;
+    m_unannounced = true;
+    if (!m_inHandler)
+        QueueAnnouncement();
+}
+
 void Connection::Close()
 {
     ++m_generation;
@@ -493,17 +504,23 @@ void Connection::EmitDataArrival()
 
     // What is pending now belongs to a connection opened while the old handler was on the stack.
     // Its handler must not run inside the old one's caller, so it waits for the event loop.
-    if (m_announcePending && !m_announceQueued) {
-        m_announceQueued = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_announceQueued = false;
-                if (m_announcePending && !m_inHandler)
-                    EmitDataArrival();
-            },
-            Qt::QueuedConnection);
-    }
+    if (m_announcePending)
+        QueueAnnouncement();
+}
+
+void Connection::QueueAnnouncement()
+{
+    if (m_announceQueued)
+        return;
+    m_announceQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_announceQueued = false;
+            if (m_announcePending && !m_inHandler)
+                EmitDataArrival();
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace tw

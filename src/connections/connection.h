@@ -76,6 +76,9 @@ public:
     void Send(std::string_view bytes);
     // Appends every received byte not taken yet to out and returns how many there were.
     std::size_t TakeAll(std::string &out);
+    // Puts bytes taken earlier back before those not taken yet, announced as if they had just
+    // arrived: the start of the next answer, read together with the end of the one before.
+    void PutBack(std::string_view bytes);
     // Aborts the connection at once (the peer sees a reset if it still sends) and drops whatever
     // was received and not taken. Nothing is read afterwards. Harmless on a closed connection.
     void Close();
@@ -122,6 +125,7 @@ private:
     void UpdateNotifiers();
     void Announce(bool withBytes);
     void EmitDataArrival();
+    void QueueAnnouncement();
 
     int m_state = Closed;
     quint64 m_generation = 0;

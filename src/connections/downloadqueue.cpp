@@ -28,6 +28,14 @@ void DownloadQueue::InsertTop(std::string url)
     endInsertRows();
 }
 
+void DownloadQueue::PutBackOldest(std::string url)
+{
+    const int row = rowCount();
+    beginInsertRows(QModelIndex(), row, row);
+    m_urls.push_back(std::move(url));
+    endInsertRows();
+}
+
 std::optional<std::string> DownloadQueue::TakeOldest(
     const std::function<bool(const std::string &url)> &startable)
 {

@@ -31,6 +31,8 @@ public:
     const std::string &At(std::size_t row) const { return m_urls[row]; }
 
     void InsertTop(std::string url) override;
+    // Puts a URL taken from the queue back where it was taken, to be the next one started.
+    void PutBackOldest(std::string url);
     // Removes and gives the oldest entry that startable accepts; nothing when none does.
     std::optional<std::string> TakeOldest(
         const std::function<bool(const std::string &url)> &startable);

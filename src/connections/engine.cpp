@@ -58,8 +58,8 @@ void Engine::StopNOW()
     m_scheduler->stop();
     SweepPlaceholders(m_job);
     FileSystem::CloseLogs();
+    CloseAllSockets(); // which gives back the URLs whose requests went out ahead
     m_queue.Clear();
-    CloseAllSockets();
     for (int n = 1; n <= kSlotCount; ++n) {
         Q_EMIT slotStateChanged(n, SlotState::NotConnected);
         Fetch(n).Clear();
@@ -216,6 +216,46 @@ void Engine::StartWaitingFetches()
         }
         StartFetch(std::move(*url));
         m_startCredit -= 1.0;
+    }
+    if (m_job.keepAlive && m_startRate == 0)
+        SendAheadWaitingFetches();
+}
+
+void Engine::SendAheadWaitingFetches()
+{
+    while (m_running && !m_queue.IsEmpty() && FindFreeSlot({}) == 0) {
+        // The slots that may carry a request ahead, each with its host in lower case.
+        std::vector<std::pair<std::string, int>> open;
+        for (int n = 1; n <= m_connectionCount; ++n) {
+            if (Fetch(n).CanSendAhead())
+                open.emplace_back(ToLower(Fetch(n).Record().host), n);
+        }
+        if (open.empty())
+            return;
+        int slot = 0;
+        std::unordered_set<std::string> held;
+        std::optional<std::string> url = m_queue.TakeOldest([&](const std::string &queued) {
+            std::string host = ToLower(HostOfUrl(queued));
+            const auto on = std::find_if(open.begin(), open.end(),
+                [&host](const auto &entry) { return entry.first == host; });
+            if (on == open.end() || held.contains(host))
+                return false;
+            if (RoomFor(queued, host) != Room::Start) {
+                held.insert(std::move(host));
+                return false;
+            }
+            slot = on->second;
+            return true;
+        });
+        if (!url)
+            return;
+        FetchTarget target = FetchTargetOf(*url);
+        m_pace.Started(target.host, HostPace::Clock::now());
+        if (!Fetch(slot).SendAhead(*url, std::move(target))) {
+            // Its request cannot go out: it waits for a slot of its own, which reports why.
+            m_queue.PutBackOldest(std::move(*url));
+            return;
+        }
     }
 }
 

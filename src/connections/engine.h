@@ -189,6 +189,9 @@ private:
     int FindFreeSlot(const std::string &host) const;
     // Starts the queued URLs that the free slots, the start rate and the hosts' limits allow.
     void StartWaitingFetches();
+    // With connections kept alive and no start rate, a URL that finds no free slot goes out on a
+    // connection that has carried an answer to its host, behind the request running there.
+    void SendAheadWaitingFetches();
     // Whether the queued URL at host may start now: another host than the site's has at most
     // kMaxConnectionsPerOtherHost connections busy, and every host its pace and its robots.txt,
     // which is asked for when it is not known yet.

@@ -117,8 +117,8 @@ void SlotFetch::SkipFetch(const std::string &contentType)
     MarkNotStoredAsNamed({});
     ++Job().aSkipped;
     Q_EMIT m_engine.fetchSkipped(m_record.url, contentType);
-    ReleaseConnection();
     ShowIdle();
+    ReleaseConnection();
     m_engine.CompleteSiteWhenDone();
 }
 

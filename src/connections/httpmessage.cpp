@@ -179,6 +179,13 @@ std::optional<HeadEnd> HeadEndOf(std::string_view response)
     return std::nullopt;
 }
 
+bool MayBeginAnswer(std::string_view bytes)
+{
+    constexpr std::string_view kStatusLineStart = "HTTP/";
+    const std::size_t compared = std::min(bytes.size(), kStatusLineStart.size());
+    return bytes.substr(0, compared) == kStatusLineStart.substr(0, compared);
+}
+
 HttpResponse ParseResponse(std::string_view raw)
 {
     HttpResponse response;

@@ -40,6 +40,9 @@ struct HeadEnd
 };
 std::optional<HeadEnd> HeadEndOf(std::string_view response);
 
+// bytes may be the start of a response: they begin "HTTP/", or are the first bytes of it.
+bool MayBeginAnswer(std::string_view bytes);
+
 // What makes a response as received unusable: a head without its status line or blank line
 // (the server closed before the end of its header), or a body shorter than its Content-Length.
 enum class ResponseFault { None, BrokenHead, ShortBody };

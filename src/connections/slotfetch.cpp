@@ -33,6 +33,21 @@ std::string BaseOf(const std::string &url)
     return base;
 }
 
+ConnectionSlot RecordOf(std::string url, FetchTarget target, FetchKind kind, bool reuse)
+{
+    ConnectionSlot record;
+    record.queuedUrl = std::move(url);
+    record.url = std::move(target.url);
+    record.host = std::move(target.host);
+    record.path = std::move(target.path);
+    record.requestPath = std::move(target.requestPath);
+    record.attempt = 1;
+    record.startPage = kind == FetchKind::StartPage;
+    record.robots = kind == FetchKind::Robots;
+    record.reusedConnection = reuse;
+    return record;
+}
+
 } // namespace
 
 void ConnectionSlot::ForgetResponse()
@@ -98,7 +113,9 @@ void SlotFetch::Clear()
 
 void SlotFetch::CloseConnection()
 {
+    GiveBackNext();
     m_keptOpen = false;
+    m_connectionKept = false;
     m_socket->Close();
 }
 
@@ -136,8 +153,8 @@ void SlotFetch::ReadRobots(int status, std::string_view body)
 void SlotFetch::LeaveStoredFile()
 {
     m_tmrOut->stop();
-    ReleaseConnection();
     ShowIdle();
+    ReleaseConnection();
     m_engine.CompleteSiteWhenDone();
 }
 
@@ -172,19 +189,7 @@ void SlotFetch::Start(std::string url, FetchTarget target, FetchKind kind)
     const bool reuse = IsKeptOpenTo(target.host);
     m_keptOpen = false;
     ++m_serial;
-    m_record.queuedUrl = std::move(url);
-    m_record.url = std::move(target.url);
-    m_record.host = std::move(target.host);
-    m_record.path = std::move(target.path);
-    m_record.requestPath = std::move(target.requestPath);
-    m_record.ForgetResponse();
-    m_record.attempt = 1;
-    m_record.startPage = kind == FetchKind::StartPage;
-    m_record.robots = kind == FetchKind::Robots;
-    m_record.lastFailure = ConnectFailure::None;
-    m_record.leftTimeoutText = false;
-    m_record.waitingToRetry = false;
-    m_record.reusedConnection = reuse;
+    m_record = RecordOf(std::move(url), std::move(target), kind, reuse);
 
     m_tmrOut->start();
     if (reuse && m_socket->State() == Connection::Connecting) {
@@ -199,6 +204,47 @@ void SlotFetch::Start(std::string url, FetchTarget target, FetchKind kind)
     }
     CloseConnection();
     Connect();
+}
+
+bool SlotFetch::CanSendAhead() const
+{
+    // Behind a big answer, the next would wait for all of it while another connection is free.
+    constexpr std::int64_t kBiggestAnswerToWaitBehind = std::int64_t {1} << 20;
+    return m_connectionKept && !m_next && !m_keptOpen && !m_record.startPage && !m_record.robots
+        && m_record.contentLength <= kBiggestAnswerToWaitBehind
+        && m_socket->State() == Connection::Connected && m_number <= m_engine.m_connectionCount;
+}
+
+bool SlotFetch::SendAhead(std::string url, FetchTarget target)
+{
+    ConnectionSlot next = RecordOf(std::move(url), std::move(target), FetchKind::Link, true);
+    const std::optional<std::string> request = RequestOf(next);
+    if (!request)
+        return false;
+    m_socket->Send(*request);
+    m_next = std::move(next);
+    return true;
+}
+
+void SlotFetch::TakeUpNext()
+{
+    ++m_serial;
+    m_record = std::move(*m_next);
+    m_next.reset();
+    m_socket->PutBack(m_nextStart);
+    m_nextStart.clear();
+    m_tmrOut->start();
+    ShowState(SlotState::Downloading);
+}
+
+void SlotFetch::GiveBackNext()
+{
+    m_nextStart.clear();
+    if (!m_next)
+        return;
+    if (m_engine.m_running)
+        m_engine.m_queue.PutBackOldest(std::move(m_next->queuedUrl));
+    m_next.reset();
 }
 
 void SlotFetch::OpenAhead(std::string host)
@@ -232,20 +278,28 @@ void SlotFetch::Sock_Connect()
         ShowState(SlotState::NotConnected);
         return;
     }
-    m_record.path = ReplaceAll(m_record.path, "/index.html", "/");
-    m_record.requestPath = ReplaceAll(m_record.requestPath, "/index.html", "/");
-    const auto asked = Job().revalidate.find(m_record.url);
-    const std::string request = RequestFor(m_record.host, m_record.requestPath, Job().keepAlive,
-        asked == Job().revalidate.end()
-            ? std::string()
-            : ConditionalFields(asked->second.lastModified, asked->second.etag));
-    if (ClimbsAboveRoot(request)) {
+    const std::optional<std::string> request = RequestOf(m_record);
+    if (!request) {
         CloseConnection();
         if (m_record.startPage)
             FailFetch({.kind = Failure::Kind::PathClimbsAboveSite});
         return;
     }
-    m_socket->Send(request);
+    m_socket->Send(*request);
+}
+
+std::optional<std::string> SlotFetch::RequestOf(ConnectionSlot &record)
+{
+    record.path = ReplaceAll(record.path, "/index.html", "/");
+    record.requestPath = ReplaceAll(record.requestPath, "/index.html", "/");
+    const auto asked = Job().revalidate.find(record.url);
+    std::string request = RequestFor(record.host, record.requestPath, Job().keepAlive,
+        asked == Job().revalidate.end()
+            ? std::string()
+            : ConditionalFields(asked->second.lastModified, asked->second.etag));
+    if (ClimbsAboveRoot(request))
+        return std::nullopt;
+    return request;
 }
 
 void SlotFetch::Sock_Failed()

@@ -106,6 +106,14 @@ public:
     // Bytes of responses this slot holds.
     std::size_t HeldBytes() const { return m_record.response.size(); }
 
+    // The slot's connection has carried an answer and stayed open, and its fetch, a link, waits
+    // for an answer not known to be big: the request for the next URL of its host may go out
+    // behind this one's.
+    bool CanSendAhead() const;
+    // Sends the request for url behind the running fetch's; its fetch starts when that answer has
+    // come whole and the connection stays open, and goes back to the queue otherwise. False when
+    // the URL's request cannot go out.
+    bool SendAhead(std::string url, FetchTarget target);
     // Opens the slot's connection to host ahead of a fetch, kept for the next fetch to host.
     void OpenAhead(std::string host);
     // Starts fetching url (as queued) on this slot.
@@ -125,6 +133,13 @@ private:
 
     void Connect();
     void ConnectTo(const std::string &host);
+    // The request for the record's URL, its paths as the request names them; none when it would
+    // climb above the site's root.
+    std::optional<std::string> RequestOf(ConnectionSlot &record);
+    // The fetch sent ahead becomes the slot's, its answer's first bytes put back on the connection.
+    void TakeUpNext();
+    // The fetch sent ahead goes back to the queue: its answer will not come on this connection.
+    void GiveBackNext();
     // Takes the bytes that arrived into the response; false when they outgrow the memory limit.
     bool Receive();
     void ProcessChunk(const FetchGuard &guard);
@@ -204,6 +219,12 @@ private:
     quint64 m_serial = 0;
     // The connection is open with no fetch on it.
     bool m_keptOpen = false;
+    // The connection has carried an answer and stayed open.
+    bool m_connectionKept = false;
+    // The fetch whose request went out behind the running one's, and the bytes of its answer
+    // that came with the end of the running one's.
+    std::optional<ConnectionSlot> m_next;
+    std::string m_nextStart;
 };
 
 } // namespace tw

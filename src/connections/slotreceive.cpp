@@ -18,13 +18,22 @@ namespace tw {
 void SlotFetch::ReleaseConnection()
 {
     // A slot above the connections in use takes no next fetch to keep its connection for.
-    const bool reusable = m_record.frame && m_record.frame->reusable
-        && m_socket->State() == Connection::Connected && m_socket->BytesAvailable() == 0
-        && m_number <= m_engine.m_connectionCount;
-    if (reusable)
+    const bool reusable
+        = m_record.frame && m_record.frame->reusable && m_number <= m_engine.m_connectionCount;
+    const int state = m_socket->State();
+    // A server may answer the request sent ahead and close: its answer is whole all the same.
+    const bool nextAnswerComes
+        = state == Connection::Connected || (state == Connection::Closing && !m_nextStart.empty());
+    if (reusable && m_next && nextAnswerComes) {
+        m_connectionKept = true;
+        TakeUpNext();
+    } else if (reusable && !m_next && state == Connection::Connected
+        && m_socket->BytesAvailable() == 0) {
+        m_connectionKept = true;
         m_keptOpen = true;
-    else
+    } else {
         CloseConnection();
+    }
 }
 
 void SlotFetch::Sock_DataArrival()
@@ -203,9 +212,17 @@ bool SlotFetch::TrimToFrame()
             return false;
         end = bodyStart + m_record.chunks.End();
     }
-    // Bytes after the answer belong to no request: the connection cannot be trusted again.
-    if (end < m_record.response.size())
+    // Bytes after the answer begin the answer to the request sent ahead, if they may; otherwise
+    // they belong to no request and the connection cannot be trusted again.
+    const std::string_view after = std::string_view(m_record.response).substr(end);
+    if (!after.empty() && m_next && MayBeginAnswer(after)) {
+        m_nextStart.assign(m_record.response, end);
+        const auto taken = static_cast<std::int64_t>(m_nextStart.size());
+        Job().aBytes -= taken;
+        m_record.bytesReceived -= taken;
+    } else if (!after.empty()) {
         frame.reusable = false;
+    }
     if (frame.framing == Framing::Chunked)
         return DecodeChunked(m_record.response, bodyStart, end);
     m_record.response.resize(end);

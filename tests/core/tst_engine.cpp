@@ -364,6 +364,67 @@ TEST_F(EngineTest, KeptAliveLinksOfTheStartPageGoOutOnConnectionsOpenedBesideIt)
     }
 }
 
+TEST_F(EngineTest, WithoutARateTheNextRequestGoesOutBeforeTheAnswerAndComesBackIfItEnds)
+{
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\n";
+    Route closing = Route::Raw(ok + "Content-Length: 1\r\nConnection: close\r\n\r\na");
+    closing.behaviours = {Behaviour::Cut(1000)};
+    const struct
+    {
+        const char *name;
+        Route first; // the answer to the first link, behind which the second's request goes out
+        int keptAnswers;
+        std::string firstStored;
+        const char *firstFailure; // nullptr: none
+        std::size_t leastSentAhead;
+    } rows[] = {
+        {"every answer keeps the connection", Route::Page("a", "image/gif"), 100, "a", nullptr, 1},
+        {"the server closes after two answers", Route::Page("a", "image/gif"), 2, "a", nullptr, 0},
+        {"an answer that closes", closing, 100, "a", nullptr, 0},
+        {"a chunked answer, the next behind it",
+            Route::Raw(ok + "Transfer-Encoding: chunked\r\n\r\n1\r\na\r\n0\r\n\r\n"), 100, "a",
+            nullptr, 1},
+        {"an answer longer than its length", Route::Raw(ok + "Content-Length: 1\r\n\r\naxyz"), 100,
+            "a", nullptr, 1},
+        {"an error status", Route::Status(404), 100, "", "404 Not Found", 1},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        NewFolder();
+        m_failures.clear();
+        TestHttpServer &server = Serve();
+        server.SetRoute(
+            "/", Route::Page("<img src=a.gif><img src=b.gif><img src=c.gif><img src=d.gif>"));
+        server.SetRoute("/a.gif", row.first);
+        for (const char *name : {"b", "c", "d"})
+            server.SetRoute(std::string("/") + name + ".gif", Route::Page(name, "image/gif"));
+        server.SetKeptAnswers(row.keptAnswers);
+        m_engine.Job().keepAlive = true;
+        m_engine.SetConnectionCount(1);
+        m_engine.SetStartRate(0);
+        int triesOverOne = 0;
+        QObject counting;
+        QObject::connect(&m_engine, &Engine::fetchStored, &counting,
+            [&triesOverOne](const std::string &, const StoredFetch &fetch) {
+                triesOverOne += fetch.tries > 1 ? 1 : 0;
+            });
+        ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+
+        EXPECT_EQ(File("a.gif"), row.firstStored);
+        for (const char *name : {"b", "c", "d"})
+            EXPECT_EQ(File(std::string(name) + ".gif"), name) << "each answer is its own request's";
+        std::map<QString, QString> expected;
+        if (row.firstFailure)
+            expected[QStringLiteral("www.site.test/a.gif")] = QString::fromLatin1(row.firstFailure);
+        EXPECT_EQ(m_failures, expected);
+        EXPECT_EQ(triesOverOne, 0) << "a request given back costs no try";
+        const auto &requests = server.Requests();
+        EXPECT_GE(static_cast<std::size_t>(std::count_if(requests.begin(), requests.end(),
+                      [](const test::Request &request) { return request.sentAhead; })),
+            row.leastSentAhead);
+    }
+}
+
 TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
 {
     m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()) + ":.js:"; });

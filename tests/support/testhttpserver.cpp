@@ -60,13 +60,13 @@ private:
         TakeRequest();
     }
 
-    void TakeRequest()
+    void TakeRequest(bool afterAnswer = false)
     {
         const std::size_t end = m_received.find("\r\n\r\n");
         if (m_answering || end == std::string::npos)
             return;
         m_answering = true;
-        Request request {m_received.substr(0, end + 4), {}};
+        Request request {m_received.substr(0, end + 4), {}, afterAnswer};
         m_received.erase(0, end + 4);
         const std::size_t start = request.raw.find(' ') + 1;
         request.path = QByteArray::fromPercentEncoding(
@@ -96,7 +96,7 @@ private:
         } else if (m_keepOpen
             && (m_how.kind == Behaviour::Kind::Whole || m_how.kind == Behaviour::Kind::Pieces)) {
             m_answering = false;
-            TakeRequest();
+            TakeRequest(true);
         } else if (m_how.kind != Behaviour::Kind::Stall) {
             m_socket->disconnectFromHost();
         }

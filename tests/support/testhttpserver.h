@@ -60,6 +60,7 @@ struct Request
 {
     std::string raw; // up to and including the empty line
     std::string path; // the request target with its escapes decoded, as a server routes it
+    bool sentAhead = false; // it came before the answer to the one before it was out
 };
 
 struct Route
