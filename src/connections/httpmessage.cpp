@@ -179,6 +179,12 @@ std::optional<HeadEnd> HeadEndOf(std::string_view response)
     return std::nullopt;
 }
 
+bool IsInterimStatus(int status)
+{
+    constexpr int kSwitchingProtocols = 101;
+    return status >= 100 && status < 200 && status != kSwitchingProtocols;
+}
+
 bool MayBeginAnswer(std::string_view bytes)
 {
     constexpr std::string_view kStatusLineStart = "HTTP/";

@@ -40,6 +40,9 @@ struct HeadEnd
 };
 std::optional<HeadEnd> HeadEndOf(std::string_view response);
 
+// A 1xx status other than 101: an interim answer, which the answer to the request follows.
+bool IsInterimStatus(int status);
+
 // bytes may be the start of a response: they begin "HTTP/", or are the first bytes of it.
 bool MayBeginAnswer(std::string_view bytes);
 

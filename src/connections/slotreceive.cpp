@@ -132,13 +132,19 @@ void SlotFetch::ReadHead()
     constexpr std::size_t kLongestHead = std::size_t {64} * 1024;
     if (m_record.bodyStart)
         return;
-    const std::optional<HeadEnd> end
-        = HeadEndOf(std::string_view(m_record.response).substr(0, kLongestHead));
-    if (!end)
-        return;
+    std::optional<HeadEnd> end;
+    HttpResponse head;
+    for (;;) {
+        end = HeadEndOf(std::string_view(m_record.response).substr(0, kLongestHead));
+        if (!end)
+            return;
+        head = ParseResponse(std::string_view(m_record.response).substr(0, end->body));
+        // An interim answer (100 Continue, 103 Early Hints) precedes the answer to the request.
+        if (!IsInterimStatus(head.status))
+            break;
+        m_record.response.erase(0, end->body);
+    }
     m_record.bodyStart = end->body;
-    const HttpResponse head
-        = ParseResponse(std::string_view(m_record.response).substr(0, end->body));
     if (Job().keepAlive)
         m_record.frame = FrameOf(head);
     if (!head.announcedLength)

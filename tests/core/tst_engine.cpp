@@ -295,6 +295,10 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
         {"/big.gif", Route::Page(std::string(3 << 20, 'x'), "image/gif"), std::string(3 << 20, 'x'),
             nullptr},
         {"/last.gif", lastOnConnection, "whole", nullptr},
+        {"/hints.gif",
+            Route::Raw("HTTP/1.1 103 Early Hints\r\nLink: </a.html>; rel=preload\r\n\r\n" + ok
+                + "Content-Length: 5\r\n\r\nwhole"),
+            "whole", nullptr},
     };
     std::string links;
     for (const Case &c : cases) {
