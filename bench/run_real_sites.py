@@ -3,7 +3,7 @@
 compare_copy.py how right each copy is. Prints one Markdown table per site.
 
 Usage: bench/run_real_sites.py [--site NAME ...] [--tidewell PATH] [--tidewell-label TEXT]
-                               [--no-wget] [--no-wget2] [--browser N] [--out DIR]
+                               [--keep-alive] [--no-wget] [--no-wget2] [--browser N] [--out DIR]
 
 Sites (installed with apt-get):
   python     python3.11-doc, /usr/share/doc/python3.11/html (two scripts are symbolic links)
@@ -375,6 +375,8 @@ def main():
     parser.add_argument("--site", action="append", choices=sorted(SITES), help="repeatable (default: all)")
     parser.add_argument("--tidewell", help="a tidewell-cli binary to run besides wget and wget2")
     parser.add_argument("--tidewell-label", default="tidewell-cli", help="its column's heading")
+    parser.add_argument("--keep-alive", action="store_true",
+                        help="also copy with tidewell-cli --keep-alive, as a column of its own")
     parser.add_argument("--no-wget", action="store_true")
     parser.add_argument("--no-wget2", action="store_true")
     parser.add_argument("--browser", type=int, default=20, metavar="N", help="pages opened per copy (0: none)")
@@ -403,9 +405,13 @@ def main():
             span2 = ["-H", "--domains=127.0.0.1," + ASSET_ADDRESS] if assets else []
             copiers = []
             if args.tidewell:
-                copiers.append((args.tidewell_label, "tidewell",
-                                [os.path.abspath(args.tidewell), "-q", "-c", "24", "--rate", "0", "-o", "OUT",
-                                 "--types", TYPES, url]))
+                tidewell = [os.path.abspath(args.tidewell), "-q", "-c", "24", "--rate", "0", "-o", "OUT",
+                            "--types", TYPES, url]
+                copiers.append((args.tidewell_label, "tidewell", tidewell))
+                if args.keep_alive:
+                    folders["tidewell-ka"] = folders["tidewell"]
+                    copiers.append((args.tidewell_label + " --keep-alive", "tidewell-ka",
+                                    tidewell[:-1] + ["--keep-alive", url]))
             if not args.no_wget:
                 copiers.append(("wget", "wget", ["wget", "-r", "-l", "inf", "-k", "-p", *span, "-nv", "-e",
                                                  "robots=off", "-P", "OUT", url]))
