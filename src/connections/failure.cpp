@@ -2,7 +2,7 @@
 
 namespace tw {
 
-bool IsCertificateFailure(ConnectFailure failure)
+bool IsSecureConnectFailure(ConnectFailure failure)
 {
     return failure == ConnectFailure::CertificateUntrusted
         || failure == ConnectFailure::CertificateWrongHost

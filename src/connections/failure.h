@@ -36,7 +36,8 @@ struct Failure
     int tries = 0;
 };
 
-// The server's certificate or the TLS handshake was refused: no try can pass.
-bool IsCertificateFailure(ConnectFailure failure);
+// The server's certificate or the TLS handshake was refused, or OpenSSL could not be loaded: no
+// try can pass.
+bool IsSecureConnectFailure(ConnectFailure failure);
 
 } // namespace tw

@@ -318,7 +318,7 @@ void SlotFetch::Sock_Failed()
     // A name that does not resolve keeps the slot busy until its timeout, as a refused connect
     // does; only the start page cannot wait for a name that will not come, nor robots.txt, which
     // every other URL of its host waits for (the start page's "www." name among them).
-    if (IsCertificateFailure(failure)
+    if (IsSecureConnectFailure(failure)
         || ((m_record.startPage || m_record.robots) && failure == ConnectFailure::NameNotFound))
         FailFetch({.kind = Failure::Kind::Connect, .connect = failure});
 }

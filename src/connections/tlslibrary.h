@@ -53,7 +53,7 @@ struct TlsLibrary
 };
 
 // The library with every call found, loaded on the first use; nullptr when it cannot be loaded,
-// which makes every secure connection fail its handshake.
+// which makes every secure connection fail with ConnectFailure::TlsUnavailable.
 const TlsLibrary *Tls();
 
 } // namespace tw
