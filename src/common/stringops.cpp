@@ -55,6 +55,11 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
 {
     if (from.empty())
         return std::string(text);
+    if (from.size() == 1 && to.size() == 1) {
+        std::string result(text);
+        std::replace(result.begin(), result.end(), from.front(), to.front());
+        return result;
+    }
     std::string result;
     result.reserve(text.size());
     std::size_t start = 0;

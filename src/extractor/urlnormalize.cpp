@@ -11,6 +11,18 @@ namespace {
 constexpr std::string_view kScheme = "http://";
 constexpr std::string_view kSecureScheme = "https://";
 
+bool HasDotSegment(std::string_view path)
+{
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view segment = path.substr(start, end - start);
+        if (segment == "." || segment == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 // The host of a site URL as the site test compares it: lower case, without any "www." and
 // without a port.
 std::string HostKey(std::string_view url)
@@ -124,6 +136,8 @@ std::string ResolveDotDot(std::string_view url)
     bool endsInFolder = false;
     const std::string_view path
         = std::string_view(result).substr(pathStart + 1, queryStart - pathStart - 1);
+    if (!HasDotSegment(path))
+        return result;
     for (std::size_t start = 0; start <= path.size();) {
         const std::size_t end = std::min(path.find('/', start), path.size());
         const std::string_view segment = path.substr(start, end - start);

@@ -72,10 +72,17 @@ FittedPath Fit(std::string_view path, char separator)
 
 bool HasDotsOrDoubleSlashes(std::string_view path)
 {
-    return path == "." || path == ".." || path.starts_with("./") || path.starts_with("../")
-        || path.ends_with("/.") || path.ends_with("/..")
-        || path.find("/./") != std::string_view::npos || path.find("/../") != std::string_view::npos
-        || path.find("//") != std::string_view::npos;
+    // One pass over the names: an empty one other than the first or the last is a doubled slash.
+    std::size_t start = 0;
+    for (std::size_t end = 0; end <= path.size(); ++end) {
+        if (end < path.size() && path[end] != '/')
+            continue;
+        const std::string_view name = path.substr(start, end - start);
+        if (name == "." || name == ".." || (name.empty() && start != 0 && end != path.size()))
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 std::string LexicallyNormalPosix(std::string_view path)
