@@ -113,6 +113,7 @@ std::vector<TextEdit> LocalReferenceEdits(const std::vector<PageReference> &refe
 {
     const std::string scheme = job.secure ? "https://" : "http://";
     const std::string_view pageHost = pageBase.substr(0, pageBase.find('/'));
+    const HrefsFrom hrefs(storedFile);
     std::vector<TextEdit> edits;
     for (const PageReference &reference : references) {
         const std::string &link = reference.link;
@@ -127,7 +128,7 @@ std::vector<TextEdit> LocalReferenceEdits(const std::vector<PageReference> &refe
                 = settled == job.settledPaths.end() ? target->storedFile : settled->second;
             if (form == LinkForm::Relative && NamesFile(storedFile, link, file))
                 continue;
-            replacement = RelativeHref(storedFile, file);
+            replacement = hrefs.To(file);
         } else if (form == LinkForm::ProtocolRelative) {
             replacement = scheme + link.substr(2);
         } else if (form == LinkForm::RootRelative) {

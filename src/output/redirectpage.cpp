@@ -29,6 +29,12 @@ struct Escape
 
 std::string Escaped(std::string_view text, std::initializer_list<Escape> table)
 {
+    const auto needsEscape = [&table](char c) {
+        return std::any_of(
+            table.begin(), table.end(), [c](const Escape &e) { return e.character == c; });
+    };
+    if (std::none_of(text.begin(), text.end(), needsEscape))
+        return std::string(text);
     std::string escaped;
     for (const char c : text) {
         const auto row = std::find_if(
@@ -68,24 +74,35 @@ std::string RedirectPage(std::string_view href)
 
 std::string RelativeHref(std::string_view from, std::string_view to)
 {
-    const std::string storedFrom = FileSystem::StoredPath(from);
+    return HrefsFrom(from).To(to);
+}
+
+HrefsFrom::HrefsFrom(std::string_view from)
+    : m_from(FileSystem::StoredPath(from))
+    , m_source(Components(m_from))
+{
+}
+
+std::string HrefsFrom::To(std::string_view to) const
+{
     const std::string storedTo = FileSystem::StoredPath(to);
-    const std::vector<std::string_view> source = Components(storedFrom);
-    const std::vector<std::string_view> target = Components(storedTo);
-    // The last component of each is its file name.
+    std::string_view rest = storedTo;
+    // The last name of each is its file name.
     std::size_t shared = 0;
-    while (shared + 1 < source.size() && shared + 1 < target.size()
-        && source[shared] == target[shared])
-        ++shared;
-    std::string href;
-    for (std::size_t i = shared; i + 1 < source.size(); ++i)
-        href += "../";
-    for (std::size_t i = shared; i < target.size(); ++i) {
-        href += EscapeForUrl(target[i]);
-        if (i + 1 < target.size())
-            href += '/';
+    for (; shared + 1 < m_source.size(); ++shared) {
+        const std::size_t end = rest.find('\\');
+        if (end == std::string_view::npos || rest.substr(0, end) != m_source[shared])
+            break;
+        rest.remove_prefix(end + 1);
     }
-    return href;
+    std::string href;
+    for (std::size_t i = shared; i + 1 < m_source.size(); ++i)
+        href += "../";
+    for (std::size_t end = rest.find('\\'); end != std::string_view::npos; end = rest.find('\\')) {
+        href.append(EscapeForUrl(rest.substr(0, end))).push_back('/');
+        rest.remove_prefix(end + 1);
+    }
+    return href.append(EscapeForUrl(rest));
 }
 
 } // namespace tw

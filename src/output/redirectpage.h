@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tw {
 
@@ -16,5 +17,19 @@ std::string RedirectPage(std::string_view href);
 // below the same download folder, as they are stored: relative, with "/" separators, each name
 // escaped for a URL.
 std::string RelativeHref(std::string_view from, std::string_view to);
+
+// RelativeHref from one stored file to many: a page's own place is worked out once.
+class HrefsFrom
+{
+public:
+    explicit HrefsFrom(std::string_view from);
+    HrefsFrom(const HrefsFrom &) = delete;
+    HrefsFrom &operator=(const HrefsFrom &) = delete;
+    std::string To(std::string_view to) const;
+
+private:
+    std::string m_from;
+    std::vector<std::string_view> m_source; // the names of m_from
+};
 
 } // namespace tw
