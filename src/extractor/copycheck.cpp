@@ -24,28 +24,37 @@ namespace {
 constexpr std::size_t kMostWorkers = 4;
 constexpr std::size_t kDocumentsPerWorker = 32;
 
-// A path as its components; a last empty one stands for a folder ("a/b/").
-using Segments = std::vector<std::string>;
+// A path as one text, each of its components after a "/" ("/a/b"); a last empty component stands
+// for a folder ("/a/b/"). Built a component at a time, never split into a list: a check resolves
+// every reference of every page.
+using Components = std::string;
 
 // What a target inside the copy is: its components below the copy's folder in, the kind out.
-using EntryLookup = std::function<FileSystem::EntryKind(const Segments &)>;
+using EntryLookup = std::function<FileSystem::EntryKind(std::string_view)>;
 
-Segments SplitPath(std::string_view path)
+Components ComponentsOf(std::string_view path)
 {
-    Segments segments;
+    Components components;
     for (std::size_t from = 0; from <= path.size();) {
         const std::size_t end = std::min(path.find_first_of("/\\", from), path.size());
         if (end > from)
-            segments.emplace_back(path.substr(from, end - from));
+            components.append("/").append(path.substr(from, end - from));
         from = end + 1;
     }
-    return segments;
+    return components;
+}
+
+// The folder of a file's components, or of a folder's ("/a/b/" gives "/a/b").
+Components FolderOf(const Components &path)
+{
+    const std::size_t last = path.rfind('/');
+    return path.substr(0, last == std::string::npos ? 0 : last);
 }
 
 // path (escapes decoded, "/" or "\" separators) resolved from folder as a URL's path is: "."
 // and ".." resolved, never above the first component, empty components dropped, and a last
 // component that is empty, "." or ".." naming a folder.
-Segments Join(Segments folder, std::string_view path)
+Components Join(Components folder, std::string_view path)
 {
     bool folderForm = true;
     for (std::size_t from = 0; from <= path.size();) {
@@ -53,13 +62,13 @@ Segments Join(Segments folder, std::string_view path)
         const std::string_view piece = path.substr(from, end - from);
         folderForm = piece.empty() || piece == "." || piece == "..";
         if (piece == ".." && !folder.empty())
-            folder.pop_back();
+            folder.erase(folder.rfind('/'));
         else if (!folderForm)
-            folder.emplace_back(piece);
+            folder.append("/").append(piece);
         from = end + 1;
     }
     if (folderForm)
-        folder.emplace_back();
+        folder += '/';
     return folder;
 }
 
@@ -90,7 +99,7 @@ bool NeedsNetwork(LinkForm form)
 // its <base href> names.
 struct Origin
 {
-    Segments address; // absolute; its last component is the file's name, or empty for a folder
+    Components address; // absolute; its last component is the file's name, or empty for a folder
     bool online = false;
     bool rootRelative = false; // a <base> from the file system's root
 };
@@ -104,7 +113,7 @@ struct Verdict
 
 // Where link (its fragment gone, not empty) leads from origin, for the copy whose folder is root.
 Verdict Resolve(
-    std::string_view link, const Origin &origin, const Segments &root, const EntryLookup &lookup)
+    std::string_view link, const Origin &origin, const Components &root, const EntryLookup &lookup)
 {
     const LinkForm form = FormOfLink(link);
     if (form == LinkForm::OtherScheme)
@@ -113,17 +122,15 @@ Verdict Resolve(
         return {false, UnresolvedCause::Online};
     const std::size_t query = link.find('?');
     const std::string path = Decoded(link.substr(0, query));
-    const Segments target = path.empty() ? origin.address
-        : form == LinkForm::RootRelative
-        ? Join({}, path)
-        : Join(Segments(origin.address.begin(), origin.address.end() - 1), path);
+    const Components target = path.empty() ? origin.address
+        : form == LinkForm::RootRelative   ? Join({}, path)
+                                           : Join(FolderOf(origin.address), path);
     if (target == origin.address && query == std::string_view::npos)
         return {true};
     const bool inside
-        = target.size() >= root.size() && std::equal(root.begin(), root.end(), target.begin());
-    const auto kind = inside
-        ? lookup(Segments(target.begin() + static_cast<std::ptrdiff_t>(root.size()), target.end()))
-        : FileSystem::EntryKind::Nothing;
+        = target.starts_with(root) && (target.size() == root.size() || target[root.size()] == '/');
+    const auto kind = inside ? lookup(std::string_view(target).substr(root.size()))
+                             : FileSystem::EntryKind::Nothing;
     if (kind == FileSystem::EntryKind::File)
         return {};
     if (form == LinkForm::RootRelative || origin.rootRelative)
@@ -166,7 +173,7 @@ bool IsHint(std::string_view lowerTag)
 }
 
 // The origin that a <base href> written as link gives a document at address.
-Origin OriginOfBase(std::string_view link, const Segments &address)
+Origin OriginOfBase(std::string_view link, const Components &address)
 {
     const LinkForm form = FormOfLink(link);
     if (NeedsNetwork(form))
@@ -174,18 +181,14 @@ Origin OriginOfBase(std::string_view link, const Segments &address)
     if (form == LinkForm::OtherScheme || link.empty())
         return {address};
     const std::string path = Decoded(link.substr(0, link.find('?')));
-    return {form == LinkForm::RootRelative
-            ? Join({}, path)
-            : Join(Segments(address.begin(), address.end() - 1), path),
-        false, form == LinkForm::RootRelative};
+    return {form == LinkForm::RootRelative ? Join({}, path) : Join(FolderOf(address), path), false,
+        form == LinkForm::RootRelative};
 }
 
 void CheckDocument(std::string_view text, DocumentKind kind, const std::string &file,
-    const Segments &root, const EntryLookup &lookup, CopyCheck &check)
+    const Components &root, const EntryLookup &lookup, CopyCheck &check)
 {
-    Segments address = root;
-    for (std::string &segment : SplitPath(file))
-        address.push_back(std::move(segment));
+    const Components address = root + ComponentsOf(file);
     Origin origin {address};
     bool based = false;
     std::vector<Reference> references;
@@ -249,7 +252,7 @@ CopyCheck CheckCopy(std::string_view folder)
 {
     std::string root(folder);
     EndWithBackslash(root);
-    const Segments rootSegments = SplitPath(root);
+    const Components rootComponents = ComponentsOf(root);
     std::vector<std::pair<std::string, DocumentKind>> documents;
     // What the listing shows, its files and the folders above them, is not asked of the disk
     // again.
@@ -269,10 +272,12 @@ CopyCheck CheckCopy(std::string_view folder)
     const auto work = [&] {
         // A copy's pages name the same files again and again: each is asked of the disk once.
         std::unordered_map<std::string, FileSystem::EntryKind> known;
-        const EntryLookup lookup = [&root, &listed, &known](const Segments &below) {
+        const EntryLookup lookup = [&root, &listed, &known](std::string_view below) {
             std::string path = root;
-            for (std::size_t i = 0; i < below.size(); ++i)
-                path.append(i == 0 ? "" : "\\").append(below[i]);
+            if (!below.empty())
+                path.append(below.substr(1));
+            std::replace(
+                path.begin() + static_cast<std::ptrdiff_t>(root.size()), path.end(), '/', '\\');
             if (const auto shown = listed.find(path); shown != listed.end())
                 return shown->second;
             const auto found = known.find(path);
@@ -291,7 +296,7 @@ CopyCheck CheckCopy(std::string_view folder)
             ++(kind == DocumentKind::Page              ? check.pages
                     : kind == DocumentKind::StyleSheet ? check.styleSheets
                                                        : check.svgImages);
-            CheckDocument(*text, kind, file, rootSegments, lookup, check);
+            CheckDocument(*text, kind, file, rootComponents, lookup, check);
         }
     };
     {
