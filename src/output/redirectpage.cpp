@@ -1,7 +1,5 @@
 #include "output/redirectpage.h"
 
-#include "output/filesystem.h"
-
 #include <algorithm>
 #include <initializer_list>
 #include <vector>
@@ -78,15 +76,14 @@ std::string RelativeHref(std::string_view from, std::string_view to)
 }
 
 HrefsFrom::HrefsFrom(std::string_view from)
-    : m_from(FileSystem::StoredPath(from))
+    : m_from(from)
     , m_source(Components(m_from))
 {
 }
 
 std::string HrefsFrom::To(std::string_view to) const
 {
-    const std::string storedTo = FileSystem::StoredPath(to);
-    std::string_view rest = storedTo;
+    std::string_view rest = to;
     // The last name of each is its file name.
     std::size_t shared = 0;
     for (; shared + 1 < m_source.size(); ++shared) {

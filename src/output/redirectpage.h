@@ -14,8 +14,8 @@ namespace tw {
 std::string RedirectPage(std::string_view href);
 
 // The link from the stored file from to the stored file to, both system paths ("\" separators)
-// below the same download folder, as they are stored: relative, with "/" separators, each name
-// escaped for a URL.
+// below the same download folder, fitted as StoredLocationOf gives them: relative, with "/"
+// separators, each name escaped for a URL.
 std::string RelativeHref(std::string_view from, std::string_view to);
 
 // RelativeHref from one stored file to many: a page's own place is worked out once.
