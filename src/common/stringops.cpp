@@ -33,6 +33,13 @@ std::string ToLower(std::string_view text)
     return result;
 }
 
+bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix)
+{
+    return text.size() >= lowerPrefix.size()
+        && std::equal(lowerPrefix.begin(), lowerPrefix.end(), text.begin(),
+            [](char lower, char c) { return lower == LowerAscii(c); });
+}
+
 std::string LowerTrim(std::string_view text)
 {
     return Trim(ToLower(text));
@@ -70,6 +77,14 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
     }
     result.append(text.substr(start));
     return result;
+}
+
+void ReplaceAllIn(std::string &text, std::string_view from, std::string_view to)
+{
+    if (from.size() == 1 && to.size() == 1)
+        std::replace(text.begin(), text.end(), from.front(), to.front());
+    else if (!from.empty() && text.find(from) != std::string::npos)
+        text = ReplaceAll(text, from, to);
 }
 
 } // namespace tw

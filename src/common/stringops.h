@@ -42,6 +42,9 @@ std::string LastChar(std::string_view text);
 // Gives a folder in system form its closing "\" when it has none.
 void EndWithBackslash(std::string &dir);
 
+// True when text begins with lowerPrefix (written in lower case), whatever the case of text.
+bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix);
+
 // Removes leading and trailing spaces (U+0020) only.
 std::string Trim(std::string_view text);
 
@@ -51,6 +54,10 @@ std::string ToLower(std::string_view text);
 // Replaces every occurrence of from by to, in one left-to-right pass without overlaps: the
 // replacement text is never searched again. An empty from leaves text unchanged.
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
+
+// ReplaceAll on text itself: nothing is copied when from does not occur, nor for a replacement of
+// one character by another.
+void ReplaceAllIn(std::string &text, std::string_view from, std::string_view to);
 
 inline bool Contains(std::string_view text, std::string_view part)
 {

@@ -20,11 +20,6 @@ std::string SiteKey(std::string_view host)
     return ReplaceAll(ToLower(NameOf(host)), "www.", "");
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && ToLower(text.substr(0, prefix.size())) == prefix;
-}
-
 // True for text that begins with a scheme of its own ("mailto:", "ftp://").
 bool HasScheme(std::string_view text)
 {

@@ -117,7 +117,8 @@ std::vector<TextEdit> LocalReferenceEdits(const std::vector<PageReference> &refe
     std::vector<TextEdit> edits;
     for (const PageReference &reference : references) {
         const std::string &link = reference.link;
-        const LinkForm form = FormOfLink(ReplaceAll(link, "\\", "/"));
+        const LinkForm form
+            = Contains(link, "\\") ? FormOfLink(ReplaceAll(link, "\\", "/")) : FormOfLink(link);
         const LinkTarget *target = reference.target.get();
         const auto settled
             = target ? job.settledPaths.find(target->localPath) : job.settledPaths.end();

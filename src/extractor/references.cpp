@@ -35,11 +35,7 @@ bool IsCssNameChar(char c)
 
 bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view lowerWord)
 {
-    if (text.size() - std::min(at, text.size()) < lowerWord.size())
-        return false;
-    return std::equal(lowerWord.begin(), lowerWord.end(),
-        text.begin() + static_cast<std::ptrdiff_t>(at),
-        [](char lower, char c) { return lower == LowerAscii(c); });
+    return tw::StartsWithNoCase(text.substr(std::min(at, text.size())), lowerWord);
 }
 
 // "<" + name at at, as a whole tag name.

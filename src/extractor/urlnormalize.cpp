@@ -32,28 +32,28 @@ std::string HostKey(std::string_view url)
     return host.substr(0, host.find(':', close == std::string::npos ? 0 : close));
 }
 
-// Most links hold none of the patterns replaced: they are not copied for nothing.
-void ReplaceWhereFound(std::string &text, std::string_view from, std::string_view to)
-{
-    if (Contains(text, from))
-        text = ReplaceAll(text, from, to);
-}
-
 } // namespace
 
 bool IsOnSite(std::string_view url, std::string_view siteHost)
 {
+    // Every link of a job is compared with the same site: its key is worked out once.
+    thread_local std::string lastSite;
+    thread_local std::string site;
+    if (lastSite != siteHost || site.empty()) {
+        lastSite = siteHost;
+        site = HostKey(siteHost);
+    }
     const std::string host = HostKey(url);
-    const std::string site = HostKey(siteHost);
-    return host == site || host.ends_with('.' + site);
+    return host == site
+        || (host.ends_with(site) && host.size() > site.size()
+            && host[host.size() - site.size() - 1] == '.');
 }
 
 LinkForm FormOfLink(std::string_view link)
 {
-    const std::string scheme = ToLower(link.substr(0, kSecureScheme.size()));
-    if (scheme == kSecureScheme)
+    if (StartsWithNoCase(link, kSecureScheme))
         return LinkForm::Secure;
-    if (scheme.starts_with(kScheme))
+    if (StartsWithNoCase(link, kScheme))
         return LinkForm::Plain;
     if (link.starts_with("//"))
         return LinkForm::ProtocolRelative;
@@ -98,11 +98,11 @@ std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_v
 
     // A doubled slash after a host ending in .com, .net or .org, even inside the scheme's part
     // that CollapseSlashes leaves alone.
-    ReplaceWhereFound(link, "m//", "m/");
-    ReplaceWhereFound(link, "t//", "t/");
-    ReplaceWhereFound(link, "g//", "g/");
+    ReplaceAllIn(link, "m//", "m/");
+    ReplaceAllIn(link, "t//", "t/");
+    ReplaceAllIn(link, "g//", "g/");
     // A rewritten refresh target carries the scheme twice.
-    ReplaceWhereFound(link, "http://http://", "http://");
+    ReplaceAllIn(link, "http://http://", "http://");
     link = CollapseSlashes(link);
 
     if (const std::size_t first = link.find_first_not_of(' ');

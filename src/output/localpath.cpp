@@ -88,11 +88,13 @@ std::string SanitizeSavePath(std::string_view text)
 
 std::string NormalizeLocalPath(std::string_view path)
 {
-    std::string prepared = ReplaceAll(Trim(path), "www.", "");
+    std::string prepared = Trim(path);
+    ReplaceAllIn(prepared, "www.", "");
     if (prepared.starts_with("http://"))
         prepared = Trim(prepared.substr(7));
-    prepared = ReplaceAll(prepared, "/", "\\");
-    return ReplaceAll(prepared, "\\\\", "\\");
+    ReplaceAllIn(prepared, "/", "\\");
+    ReplaceAllIn(prepared, "\\\\", "\\");
+    return prepared;
 }
 
 void PrepareLocalPath(std::string &path, SiteJob &job)
