@@ -258,6 +258,7 @@ void CopyJournal::Open()
 {
     Record();
     m_record.reset();
+    m_check = {};
     m_error.clear();
     if (!m_enabled)
         return;
@@ -312,6 +313,9 @@ void CopyJournal::Close()
 {
     if (Record() == nullptr)
         return;
+    // The engine has stopped and its files are final: the check runs beside the writing of the
+    // last rows.
+    m_check = std::async(std::launch::async, [folder = m_folder] { return CheckCopy(folder); });
     for (const std::string &path : m_engine.Job().pathsAtQueryLimit)
         Put({.url = path,
             .state = UrlState::Skipped,
@@ -326,7 +330,7 @@ std::string CopyJournal::WriteReport()
         return {};
     CopySummary summary = SummaryOfRecord(m_record->All(), m_folder);
     summary.madeAt = QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();
-    summary.check = CheckCopy(m_folder);
+    summary.check = m_check.valid() ? m_check.get() : CheckCopy(m_folder);
     summary.changes = m_changes;
     std::string path = m_folder + std::string(kReportName);
     if (!FileSystem::WriteFile(path, CopyReportHtml(summary), &m_error))

@@ -85,6 +85,8 @@ private:
 
     Engine &m_engine;
     std::future<OpenedRecord> m_opening;
+    // The check of the copy on disk, begun as soon as the job's files are final.
+    std::future<CopyCheck> m_check;
     std::vector<std::function<bool(CopyRecord &)>> m_early;
     std::unique_ptr<CopyRecord> m_record;
     std::string m_folder;
