@@ -23,6 +23,8 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <variant>
 
@@ -93,59 +95,9 @@ void ShowProgress(QTextStream &out, Engine &engine)
         << " of " << engine.ConnectionCount() << " connections busy" << Qt::flush;
 }
 
-} // namespace
-
-void RequestCliStop()
+// Runs the job engine is set up for, shows its progress and writes its report; the exit code.
+int RunJob(Engine &engine, const CliOptions &options, QTextStream &out, QTextStream &err)
 {
-    g_stopRequested = true;
-}
-
-int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
-{
-    const auto parsed = ParseCliArguments(arguments);
-    if (const auto *show = std::get_if<CliShow>(&parsed)) {
-        out << show->text << Qt::flush;
-        return CliCompleted;
-    }
-    const auto refuse = [&err](const CliRejection &rejection) {
-        err << "tidewell-cli: " << rejection.message << '\n' << Qt::flush;
-        return CliBadArguments;
-    };
-    if (const auto *rejection = std::get_if<CliRejection>(&parsed))
-        return refuse(*rejection);
-    const auto &options = std::get<CliOptions>(parsed);
-    if (!options.check.isEmpty())
-        return RunCheckCommand(options, out, err);
-    ApplyConnectTo(options.connectTo);
-    if (const auto rejection = ApplyTrust(options.caFile, options.checkCertificates))
-        return refuse(*rejection);
-
-    Engine engine;
-    const std::string typed = FileSystem::SystemPath(ToLocalText(QDir::toNativeSeparators(
-        QDir::cleanPath(QDir::current().absoluteFilePath(options.output)))));
-    SetOutputDirectory(typed, engine.Job());
-    std::string testDir = engine.Job().outputDir;
-    if (!DirectoryIsWritable(testDir)) {
-        err << "tidewell-cli: cannot write to the download folder " << options.output << '\n'
-            << Qt::flush;
-        return CliUnusableDirectory;
-    }
-    engine.SetConnectionCount(options.connections);
-    engine.SetResponseMemoryLimit(options.maxMemory);
-    engine.SetStartRate(options.rate);
-    engine.SetTimeoutInterval(options.timeoutSeconds * kMsPerSecond);
-    engine.Job().queryPages = options.queryPages;
-    engine.Job().otherHosts = options.otherHosts;
-    engine.Job().keepAlive = options.keepAlive;
-    engine.Job().robots = options.robots;
-    engine.Job().waitMs = options.waitMs;
-    engine.Job().maxPerHost = options.maxPerHost;
-    engine.Job().maxQueriesPerPath = options.maxQueriesPerPath;
-    if (options.types) {
-        engine.SetFileTypeFilterSource(
-            [filter = FileTypeFilterOf(*options.types)] { return filter; });
-    }
-
     CopyJournal journal(engine);
     journal.SetEnabled(options.record);
     QEventLoop loop;
@@ -259,6 +211,72 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err)
             << (failures == 1 ? " file was not stored whole\n" : " files were not stored whole\n")
             << Qt::flush;
         return CliIncomplete;
+    }
+    return code;
+}
+
+} // namespace
+
+void RequestCliStop()
+{
+    g_stopRequested = true;
+}
+
+int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err, CliEnd end)
+{
+    const auto parsed = ParseCliArguments(arguments);
+    if (const auto *show = std::get_if<CliShow>(&parsed)) {
+        out << show->text << Qt::flush;
+        return CliCompleted;
+    }
+    const auto refuse = [&err](const CliRejection &rejection) {
+        err << "tidewell-cli: " << rejection.message << '\n' << Qt::flush;
+        return CliBadArguments;
+    };
+    if (const auto *rejection = std::get_if<CliRejection>(&parsed))
+        return refuse(*rejection);
+    const auto &options = std::get<CliOptions>(parsed);
+    if (!options.check.isEmpty())
+        return RunCheckCommand(options, out, err);
+    ApplyConnectTo(options.connectTo);
+    if (const auto rejection = ApplyTrust(options.caFile, options.checkCertificates))
+        return refuse(*rejection);
+
+    Engine engine;
+    const std::string typed = FileSystem::SystemPath(ToLocalText(QDir::toNativeSeparators(
+        QDir::cleanPath(QDir::current().absoluteFilePath(options.output)))));
+    SetOutputDirectory(typed, engine.Job());
+    std::string testDir = engine.Job().outputDir;
+    if (!DirectoryIsWritable(testDir)) {
+        err << "tidewell-cli: cannot write to the download folder " << options.output << '\n'
+            << Qt::flush;
+        return CliUnusableDirectory;
+    }
+    engine.SetConnectionCount(options.connections);
+    engine.SetResponseMemoryLimit(options.maxMemory);
+    engine.SetStartRate(options.rate);
+    engine.SetTimeoutInterval(options.timeoutSeconds * kMsPerSecond);
+    engine.Job().queryPages = options.queryPages;
+    engine.Job().otherHosts = options.otherHosts;
+    engine.Job().keepAlive = options.keepAlive;
+    engine.Job().robots = options.robots;
+    engine.Job().waitMs = options.waitMs;
+    engine.Job().maxPerHost = options.maxPerHost;
+    engine.Job().maxQueriesPerPath = options.maxQueriesPerPath;
+    if (options.types) {
+        engine.SetFileTypeFilterSource(
+            [filter = FileTypeFilterOf(*options.types)] { return filter; });
+    }
+
+    const int code = RunJob(engine, options, out, err);
+    if (end == CliEnd::EndProcess) {
+        // The job's files and its record are closed. What the engine holds goes back to the system
+        // with the process at once; freed piece by piece, a large copy's tables take longer than
+        // its report.
+        out.flush();
+        err.flush();
+        std::fflush(nullptr);
+        std::_Exit(code);
     }
     return code;
 }

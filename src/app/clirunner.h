@@ -20,7 +20,11 @@ enum CliExit : int {
     CliInterrupted = 130,
 };
 
-int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err);
+// How RunCli ends: with the exit code returned, everything freed (tests run it in-process), or
+// with the process, as soon as the job's files and record are closed (tidewell-cli).
+enum class CliEnd { Return, EndProcess };
+int RunCli(
+    const QStringList &arguments, QTextStream &out, QTextStream &err, CliEnd end = CliEnd::Return);
 
 // Makes the running job stop as a user stop does (Ctrl-C). Safe to call from a signal handler.
 void RequestCliStop();

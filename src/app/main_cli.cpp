@@ -16,5 +16,5 @@ int main(int argc, char **argv)
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return tw::RunCli(QCoreApplication::arguments(), out, err);
+    return tw::RunCli(QCoreApplication::arguments(), out, err, tw::CliEnd::EndProcess);
 }
