@@ -32,11 +32,19 @@ using Components = std::string;
 // What a target inside the copy is: its components below the copy's folder in, the kind out.
 using EntryLookup = std::function<FileSystem::EntryKind(std::string_view)>;
 
+// Where the name starting at from ends: at the next "/" or "\\", or at the end.
+std::size_t NameEnd(std::string_view path, std::size_t from)
+{
+    while (from < path.size() && path[from] != '/' && path[from] != '\\')
+        ++from;
+    return from;
+}
+
 Components ComponentsOf(std::string_view path)
 {
     Components components;
     for (std::size_t from = 0; from <= path.size();) {
-        const std::size_t end = std::min(path.find_first_of("/\\", from), path.size());
+        const std::size_t end = NameEnd(path, from);
         if (end > from)
             components.append("/").append(path.substr(from, end - from));
         from = end + 1;
@@ -58,7 +66,7 @@ Components Join(Components folder, std::string_view path)
 {
     bool folderForm = true;
     for (std::size_t from = 0; from <= path.size();) {
-        const std::size_t end = std::min(path.find_first_of("/\\", from), path.size());
+        const std::size_t end = NameEnd(path, from);
         const std::string_view piece = path.substr(from, end - from);
         folderForm = piece.empty() || piece == "." || piece == "..";
         if (piece == ".." && !folder.empty())
@@ -83,9 +91,11 @@ std::string Decoded(std::string_view text)
 // Browsers drop every tab and line break inside a URL.
 std::string Cleaned(std::string_view link)
 {
+    const auto isBreak = [](char c) { return c == '\t' || c == '\n' || c == '\r'; };
+    if (std::none_of(link.begin(), link.end(), isBreak))
+        return std::string(link);
     std::string cleaned;
-    std::copy_if(link.begin(), link.end(), std::back_inserter(cleaned),
-        [](char c) { return c != '\t' && c != '\n' && c != '\r'; });
+    std::remove_copy_if(link.begin(), link.end(), std::back_inserter(cleaned), isBreak);
     return cleaned;
 }
 
@@ -255,13 +265,16 @@ CopyCheck CheckCopy(std::string_view folder)
     const Components rootComponents = ComponentsOf(root);
     std::vector<std::pair<std::string, DocumentKind>> documents;
     // What the listing shows, its files and the folders above them, is not asked of the disk
-    // again.
-    std::unordered_map<std::string, FileSystem::EntryKind> listed;
+    // again. Both are kept by their components below the folder, as references resolve to them.
+    using Kinds = std::unordered_map<Components, FileSystem::EntryKind, TextHash, std::equal_to<>>;
+    Kinds listed;
     for (std::string &file : FileSystem::FilesBelow(root)) {
-        for (std::size_t end = file.find('\\'); end != std::string::npos;
-             end = file.find('\\', end + 1))
-            listed.emplace(root + file.substr(0, end), FileSystem::EntryKind::Folder);
-        listed.emplace(root + file, FileSystem::EntryKind::File);
+        Components below = "/" + file;
+        std::replace(below.begin(), below.end(), '\\', '/');
+        for (std::size_t end = below.find('/', 1); end != std::string::npos;
+             end = below.find('/', end + 1))
+            listed.emplace(below.substr(0, end), FileSystem::EntryKind::Folder);
+        listed.emplace(std::move(below), FileSystem::EntryKind::File);
         if (const DocumentKind kind = KindOfName(file); kind != DocumentKind::Other)
             documents.emplace_back(std::move(file), kind);
     }
@@ -271,20 +284,17 @@ CopyCheck CheckCopy(std::string_view folder)
     std::atomic<std::size_t> next = 0;
     const auto work = [&] {
         // A copy's pages name the same files again and again: each is asked of the disk once.
-        std::unordered_map<std::string, FileSystem::EntryKind> known;
+        Kinds known;
         const EntryLookup lookup = [&root, &listed, &known](std::string_view below) {
-            std::string path = root;
-            if (!below.empty())
-                path.append(below.substr(1));
+            if (const auto shown = listed.find(below); shown != listed.end())
+                return shown->second;
+            if (const auto found = known.find(below); found != known.end())
+                return found->second;
+            std::string path = root + std::string(below.substr(below.empty() ? 0 : 1));
             std::replace(
                 path.begin() + static_cast<std::ptrdiff_t>(root.size()), path.end(), '/', '\\');
-            if (const auto shown = listed.find(path); shown != listed.end())
-                return shown->second;
-            const auto found = known.find(path);
-            if (found != known.end())
-                return found->second;
             const FileSystem::EntryKind kind = FileSystem::KindOfEntry(path);
-            known.emplace(std::move(path), kind);
+            known.emplace(below, kind);
             return kind;
         };
         for (std::size_t i = next++; i < documents.size(); i = next++) {
