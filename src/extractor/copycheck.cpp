@@ -32,7 +32,7 @@ using Components = std::string;
 // What a target inside the copy is: its components below the copy's folder in, the kind out.
 using EntryLookup = std::function<FileSystem::EntryKind(std::string_view)>;
 
-// Where the name starting at from ends: at the next "/" or "\\", or at the end.
+// Where the name starting at from ends: at the next "/" or "\", or at the end.
 std::size_t NameEnd(std::string_view path, std::size_t from)
 {
     while (from < path.size() && path[from] != '/' && path[from] != '\\')
