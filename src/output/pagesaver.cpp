@@ -42,6 +42,9 @@ constexpr std::array<char, 2> kQuotes = {'"', '\''};
 // or 0.
 std::size_t ParentLinkAt(std::string_view rest)
 {
+    // Most of the "h" in a page begin no "href".
+    if (!rest.starts_with("href"))
+        return 0;
     for (char quote : kQuotes) {
         for (std::string_view spelling : kHrefSpellings) {
             if (rest.starts_with(spelling) && rest.size() >= spelling.size() + 4
