@@ -257,6 +257,9 @@ std::vector<std::string> FilesBelow(std::string_view dir)
     if (!Usable(dir))
         return files;
     const fs::path root = ToPath(dir);
+    // Every entry's path is the root's followed by a separator: what follows is the relative path.
+    const std::size_t rootLength
+        = root.native().size() + (root.native().ends_with(fs::path::preferred_separator) ? 0 : 1);
     std::error_code error;
     for (fs::recursive_directory_iterator
              it(root, fs::directory_options::skip_permission_denied, error),
@@ -264,7 +267,7 @@ std::vector<std::string> FilesBelow(std::string_view dir)
          !error && it != end; it.increment(error)) {
         std::error_code entryError;
         if (it->is_regular_file(entryError))
-            files.push_back(SystemPath(it->path().lexically_relative(root).string()));
+            files.push_back(SystemPath(it->path().string().substr(rootLength)));
     }
     std::sort(files.begin(), files.end());
     return files;
