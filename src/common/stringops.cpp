@@ -1,6 +1,7 @@
 #include "common/stringops.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tw {
 
@@ -60,31 +61,30 @@ void EndWithBackslash(std::string &dir)
 
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to)
 {
-    if (from.empty())
-        return std::string(text);
-    if (from.size() == 1 && to.size() == 1) {
-        std::string result(text);
-        std::replace(result.begin(), result.end(), from.front(), to.front());
-        return result;
-    }
-    std::string result;
-    result.reserve(text.size());
-    std::size_t start = 0;
-    for (auto hit = text.find(from); hit != std::string_view::npos; hit = text.find(from, start)) {
-        result.append(text.substr(start, hit - start));
-        result.append(to);
-        start = hit + from.size();
-    }
-    result.append(text.substr(start));
+    std::string result(text);
+    ReplaceAllIn(result, from, to);
     return result;
 }
 
 void ReplaceAllIn(std::string &text, std::string_view from, std::string_view to)
 {
-    if (from.size() == 1 && to.size() == 1)
+    if (from.size() == 1 && to.size() == 1) {
         std::replace(text.begin(), text.end(), from.front(), to.front());
-    else if (!from.empty() && text.find(from) != std::string::npos)
-        text = ReplaceAll(text, from, to);
+        return;
+    }
+    std::size_t hit = from.empty() ? std::string::npos : text.find(from);
+    if (hit == std::string::npos)
+        return;
+    std::string result;
+    result.reserve(text.size());
+    std::size_t start = 0;
+    for (; hit != std::string::npos; hit = text.find(from, start)) {
+        result.append(text, start, hit - start);
+        result.append(to);
+        start = hit + from.size();
+    }
+    result.append(text, start);
+    text = std::move(result);
 }
 
 } // namespace tw
