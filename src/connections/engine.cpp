@@ -223,16 +223,17 @@ void Engine::StartWaitingFetches()
 
 void Engine::SendAheadWaitingFetches()
 {
-    while (m_running && !m_queue.IsEmpty() && FindFreeSlot({}) == 0) {
-        // The slots that may carry a request ahead, each with its host in lower case.
-        std::vector<std::pair<std::string, int>> open;
-        for (int n = 1; n <= m_connectionCount; ++n) {
-            if (Fetch(n).CanSendAhead())
-                open.emplace_back(ToLower(Fetch(n).Record().host), n);
-        }
-        if (open.empty())
-            return;
-        int slot = 0;
+    if (!m_running || FindFreeSlot({}) != 0)
+        return;
+    // The slots that may carry a request ahead, each with its host in lower case; a slot leaves
+    // the list once a request has gone out on it, and sending frees none.
+    std::vector<std::pair<std::string, int>> open;
+    for (int n = 1; n <= m_connectionCount; ++n) {
+        if (Fetch(n).CanSendAhead())
+            open.emplace_back(ToLower(Fetch(n).Record().host), n);
+    }
+    while (!open.empty() && !m_queue.IsEmpty()) {
+        auto chosen = open.end();
         std::unordered_set<std::string> held;
         std::optional<std::string> url = m_queue.TakeOldest([&](const std::string &queued) {
             std::string host = ToLower(HostOfUrl(queued));
@@ -244,18 +245,19 @@ void Engine::SendAheadWaitingFetches()
                 held.insert(std::move(host));
                 return false;
             }
-            slot = on->second;
+            chosen = on;
             return true;
         });
         if (!url)
             return;
         FetchTarget target = FetchTargetOf(*url);
         m_pace.Started(target.host, HostPace::Clock::now());
-        if (!Fetch(slot).SendAhead(*url, std::move(target))) {
+        if (!Fetch(chosen->second).SendAhead(*url, std::move(target))) {
             // Its request cannot go out: it waits for a slot of its own, which reports why.
             m_queue.PutBackOldest(std::move(*url));
             return;
         }
+        open.erase(chosen);
     }
 }
 
