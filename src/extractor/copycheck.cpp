@@ -53,51 +53,64 @@ Components ComponentsOf(std::string_view path)
 }
 
 // The folder of a file's components, or of a folder's ("/a/b/" gives "/a/b").
-Components FolderOf(const Components &path)
+std::string_view FolderOf(std::string_view path)
 {
     const std::size_t last = path.rfind('/');
-    return path.substr(0, last == std::string::npos ? 0 : last);
+    return path.substr(0, last == std::string_view::npos ? 0 : last);
 }
 
 // path (escapes decoded, "/" or "\" separators) resolved from folder as a URL's path is: "."
 // and ".." resolved, never above the first component, empty components dropped, and a last
-// component that is empty, "." or ".." naming a folder.
-Components Join(Components folder, std::string_view path)
+// component that is empty, "." or ".." naming a folder. The result replaces what joined held, so
+// that one text serves every reference of a check.
+void Join(std::string_view folder, std::string_view path, Components &joined)
 {
+    joined.assign(folder);
     bool folderForm = true;
     for (std::size_t from = 0; from <= path.size();) {
         const std::size_t end = NameEnd(path, from);
         const std::string_view piece = path.substr(from, end - from);
         folderForm = piece.empty() || piece == "." || piece == "..";
-        if (piece == ".." && !folder.empty())
-            folder.erase(folder.rfind('/'));
+        if (piece == ".." && !joined.empty())
+            joined.erase(joined.rfind('/'));
         else if (!folderForm)
-            folder.append("/").append(piece);
+            joined.append("/").append(piece);
         from = end + 1;
     }
     if (folderForm)
-        folder += '/';
-    return folder;
+        joined += '/';
 }
 
-std::string Decoded(std::string_view text)
+// text with its escapes decoded: text itself when it holds none, else held.
+std::string_view Decoded(std::string_view text, std::string &held)
 {
     if (!Contains(text, "%"))
-        return std::string(text);
-    return QByteArray::fromPercentEncoding(QByteArray::fromStdString(std::string(text)))
-        .toStdString();
+        return text;
+    held = QByteArray::fromPercentEncoding(QByteArray::fromStdString(std::string(text)))
+               .toStdString();
+    return held;
 }
 
-// Browsers drop every tab and line break inside a URL.
-std::string Cleaned(std::string_view link)
+// Browsers drop every tab and line break inside a URL: link itself when it holds none, else
+// held.
+std::string_view Cleaned(std::string_view link, std::string &held)
 {
     const auto isBreak = [](char c) { return c == '\t' || c == '\n' || c == '\r'; };
     if (std::none_of(link.begin(), link.end(), isBreak))
-        return std::string(link);
-    std::string cleaned;
-    std::remove_copy_if(link.begin(), link.end(), std::back_inserter(cleaned), isBreak);
-    return cleaned;
+        return link;
+    held.clear();
+    std::remove_copy_if(link.begin(), link.end(), std::back_inserter(held), isBreak);
+    return held;
 }
+
+// The texts a document's check works in, reused from one reference to the next.
+struct Scratch
+{
+    std::string tag;
+    std::string cleaned;
+    std::string decoded;
+    Components target;
+};
 
 bool NeedsNetwork(LinkForm form)
 {
@@ -112,6 +125,7 @@ struct Origin
     Components address; // absolute; its last component is the file's name, or empty for a folder
     bool online = false;
     bool rootRelative = false; // a <base> from the file system's root
+    Components folder = Components(FolderOf(address));
 };
 
 // What became of one reference: nothing to check, a file of the copy, or a cause.
@@ -122,8 +136,8 @@ struct Verdict
 };
 
 // Where link (its fragment gone, not empty) leads from origin, for the copy whose folder is root.
-Verdict Resolve(
-    std::string_view link, const Origin &origin, const Components &root, const EntryLookup &lookup)
+Verdict Resolve(std::string_view link, const Origin &origin, const Components &root,
+    const EntryLookup &lookup, Scratch &scratch)
 {
     const LinkForm form = FormOfLink(link);
     if (form == LinkForm::OtherScheme)
@@ -131,10 +145,12 @@ Verdict Resolve(
     if (NeedsNetwork(form) || origin.online)
         return {false, UnresolvedCause::Online};
     const std::size_t query = link.find('?');
-    const std::string path = Decoded(link.substr(0, query));
-    const Components target = path.empty() ? origin.address
-        : form == LinkForm::RootRelative   ? Join({}, path)
-                                           : Join(FolderOf(origin.address), path);
+    const std::string_view path = Decoded(link.substr(0, query), scratch.decoded);
+    Components &target = scratch.target;
+    if (path.empty())
+        target = origin.address;
+    else
+        Join(form == LinkForm::RootRelative ? std::string_view() : origin.folder, path, target);
     if (target == origin.address && query == std::string_view::npos)
         return {true};
     const bool inside
@@ -151,14 +167,19 @@ Verdict Resolve(
         kind == FileSystem::EntryKind::Folder ? UnresolvedCause::Folder : UnresolvedCause::Missing};
 }
 
-// The text of the tag whose attributes hold position at, from its "<" up to its ">"; empty when
-// at lies outside any tag (in a <style> block, in a style sheet).
-std::string TagAround(std::string_view text, std::size_t at)
+// The text of the tag whose attributes hold position at, from its "<" up to its ">", in lower
+// case in lowered; empty when at lies outside any tag (in a <style> block, in a style sheet).
+std::string_view TagAround(std::string_view text, std::size_t at, std::string &lowered)
 {
-    const std::size_t open = text.find_last_of("<>", at);
-    if (open == std::string_view::npos || text[open] != '<')
+    std::size_t open = std::min(at + 1, text.size());
+    while (open > 0 && text[open - 1] != '<' && text[open - 1] != '>')
+        --open;
+    if (open == 0 || text[--open] != '<')
         return {};
-    return ToLower(text.substr(open, text.find('>', at) - open));
+    const std::string_view tag = text.substr(open, text.find('>', at) - open);
+    lowered.resize(tag.size());
+    std::transform(tag.begin(), tag.end(), lowered.begin(), LowerAscii);
+    return lowered;
 }
 
 bool IsTag(std::string_view lowerTag, std::string_view name)
@@ -190,9 +211,11 @@ Origin OriginOfBase(std::string_view link, const Components &address)
         return {address, true, false};
     if (form == LinkForm::OtherScheme || link.empty())
         return {address};
-    const std::string path = Decoded(link.substr(0, link.find('?')));
-    return {form == LinkForm::RootRelative ? Join({}, path) : Join(FolderOf(address), path), false,
-        form == LinkForm::RootRelative};
+    std::string decoded;
+    Components based;
+    Join(form == LinkForm::RootRelative ? std::string_view() : FolderOf(address),
+        Decoded(link.substr(0, link.find('?')), decoded), based);
+    return {std::move(based), false, form == LinkForm::RootRelative};
 }
 
 void CheckDocument(std::string_view text, DocumentKind kind, const std::string &file,
@@ -201,16 +224,17 @@ void CheckDocument(std::string_view text, DocumentKind kind, const std::string &
     const Components address = root + ComponentsOf(file);
     Origin origin {address};
     bool based = false;
+    Scratch scratch;
     std::vector<Reference> references;
     for (const Reference &reference : FindReferences(text, kind)) {
         // Only links that lead elsewhere stand in a <base> or a hint, and each in a tag of its
         // own: looking back for the tag costs little for them.
-        const std::string tag = kind == DocumentKind::Page && !reference.embedded
-            ? TagAround(text, reference.at)
-            : std::string();
+        const std::string_view tag = kind == DocumentKind::Page && !reference.embedded
+            ? TagAround(text, reference.at, scratch.tag)
+            : std::string_view();
         if (IsTag(tag, "base")) {
             if (!based)
-                origin = OriginOfBase(Cleaned(LinkOf(text, reference)), address);
+                origin = OriginOfBase(Cleaned(LinkOf(text, reference), scratch.cleaned), address);
             based = true;
         } else if (!IsHint(tag)) {
             references.push_back(reference);
@@ -219,8 +243,9 @@ void CheckDocument(std::string_view text, DocumentKind kind, const std::string &
     const std::string shownFile = ReplaceAll(file, "\\", "/");
     for (const Reference &reference : references) {
         ++check.references;
-        const std::string link = Cleaned(LinkOf(text, reference));
-        const Verdict verdict = link.empty() ? Verdict {true} : Resolve(link, origin, root, lookup);
+        const std::string_view link = Cleaned(LinkOf(text, reference), scratch.cleaned);
+        const Verdict verdict
+            = link.empty() ? Verdict {true} : Resolve(link, origin, root, lookup, scratch);
         if (verdict.skipped)
             ++check.skipped;
         else if (!verdict.cause)
