@@ -18,13 +18,18 @@ std::string GetExtension(std::string_view text)
     return std::string(text.substr(dot));
 }
 
-std::string Trim(std::string_view text)
+std::string_view TrimmedView(std::string_view text)
 {
     const auto first = text.find_first_not_of(' ');
     if (first == std::string_view::npos)
         return {};
     const auto last = text.find_last_not_of(' ');
-    return std::string(text.substr(first, last - first + 1));
+    return text.substr(first, last - first + 1);
+}
+
+std::string Trim(std::string_view text)
+{
+    return std::string(TrimmedView(text));
 }
 
 std::string ToLower(std::string_view text)
@@ -43,12 +48,12 @@ bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix)
 
 std::string LowerTrim(std::string_view text)
 {
-    return Trim(ToLower(text));
+    return ToLower(TrimmedView(text));
 }
 
 std::string LastChar(std::string_view text)
 {
-    if (Trim(text).empty())
+    if (TrimmedView(text).empty())
         return {};
     return std::string(1, text.back());
 }

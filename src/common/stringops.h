@@ -47,6 +47,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix);
 
 // Removes leading and trailing spaces (U+0020) only.
 std::string Trim(std::string_view text);
+// Trim's result as a part of text.
+std::string_view TrimmedView(std::string_view text);
 
 // A to Z become a to z; every other byte stays.
 std::string ToLower(std::string_view text);

@@ -19,13 +19,20 @@ namespace {
 // out.
 bool NamesFile(std::string_view storedFile, std::string_view link, std::string_view file)
 {
-    const std::string folder
-        = ReplaceAll(storedFile.substr(0, storedFile.rfind('\\') + 1), "\\", "/");
-    const std::string path = QByteArray::fromPercentEncoding(
-        QByteArray::fromStdString(ReplaceAll(link.substr(0, link.find('?')), "\\", "/")))
-                                 .toStdString();
-    // Resolved as a site URL whose "host" is the first component of the stored path.
-    return ReplaceAll(ResolveDotDot(folder + path), "/", "\\") == file;
+    std::string joined(storedFile.substr(0, storedFile.rfind('\\') + 1));
+    const std::string_view path = link.substr(0, link.find('?'));
+    if (Contains(path, "%")) {
+        std::string slashed(path);
+        ReplaceAllIn(slashed, "\\", "/");
+        joined += QByteArray::fromPercentEncoding(QByteArray::fromStdString(slashed)).toStdString();
+    } else {
+        joined += path;
+    }
+    // Resolved as a site URL whose "host" is the first component of the stored path; that
+    // resolving reads "\\" as "/", a decoded one too.
+    std::string resolved = ResolveDotDot(joined);
+    ReplaceAllIn(resolved, "/", "\\");
+    return resolved == file;
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include "common/stringops.h"
 
-#include <vector>
+#include <algorithm>
 
 namespace tw {
 
@@ -27,9 +27,13 @@ bool HasDotSegment(std::string_view path)
 // without a port.
 std::string HostKey(std::string_view url)
 {
-    std::string host = ReplaceAll(ToLower(url.substr(0, url.find_first_of("/?#"))), "www.", "");
+    const auto hostEnd = std::find_if(
+        url.begin(), url.end(), [](char c) { return c == '/' || c == '?' || c == '#'; });
+    std::string host = ToLower(url.substr(0, static_cast<std::size_t>(hostEnd - url.begin())));
+    ReplaceAllIn(host, "www.", "");
     const std::size_t close = host.rfind(']');
-    return host.substr(0, host.find(':', close == std::string::npos ? 0 : close));
+    host.resize(std::min(host.find(':', close == std::string::npos ? 0 : close), host.size()));
+    return host;
 }
 
 } // namespace
@@ -59,11 +63,18 @@ LinkForm FormOfLink(std::string_view link)
         return LinkForm::ProtocolRelative;
     if (link.starts_with('/'))
         return LinkForm::RootRelative;
-    const std::size_t colon = link.find_first_not_of(
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.");
-    if (colon != 0 && colon != std::string_view::npos && link[colon] == ':') {
-        const std::string name = ToLower(link.substr(0, colon));
-        if (name != "http" && name != "https")
+    const auto isSchemeChar = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || c == '+' || c == '-' || c == '.';
+    };
+    std::size_t colon = 0;
+    while (colon < link.size() && isSchemeChar(link[colon]))
+        ++colon;
+    if (colon != 0 && colon < link.size() && link[colon] == ':') {
+        const std::string_view name = link.substr(0, colon);
+        const bool web = (name.size() == 4 && StartsWithNoCase(name, "http"))
+            || (name.size() == 5 && StartsWithNoCase(name, "https"));
+        if (!web)
             return LinkForm::OtherScheme;
     }
     return LinkForm::Relative;
@@ -90,7 +101,7 @@ std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_v
         link = std::string(kScheme) + std::string(base.substr(0, base.find('/'))) + link;
         break;
     case LinkForm::Relative:
-        link = std::string(base) + link;
+        link.insert(0, base);
         break;
     case LinkForm::OtherScheme:
         return std::nullopt;
@@ -98,21 +109,23 @@ std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_v
 
     // A doubled slash after a host ending in .com, .net or .org, even inside the scheme's part
     // that CollapseSlashes leaves alone.
-    ReplaceAllIn(link, "m//", "m/");
-    ReplaceAllIn(link, "t//", "t/");
-    ReplaceAllIn(link, "g//", "g/");
-    // A rewritten refresh target carries the scheme twice.
-    ReplaceAllIn(link, "http://http://", "http://");
+    if (Contains(link, "//")) {
+        ReplaceAllIn(link, "m//", "m/");
+        ReplaceAllIn(link, "t//", "t/");
+        ReplaceAllIn(link, "g//", "g/");
+        // A rewritten refresh target carries the scheme twice.
+        ReplaceAllIn(link, "http://http://", "http://");
+    }
     link = CollapseSlashes(link);
 
     if (const std::size_t first = link.find_first_not_of(' ');
-        first != std::string::npos && ToLower(link.substr(first, kScheme.size())) == kScheme)
+        first != std::string::npos && StartsWithNoCase(link.substr(first), kScheme))
         link.erase(0, kScheme.size());
     if (!anyHost && !IsOnSite(link, siteHost))
         return std::nullopt;
     if (link.ends_with("/.") || link.ends_with("/.."))
         link += '/';
-    if (LastChar(link) == "/")
+    if (link.ends_with('/'))
         link += "index.html";
     return link;
 }
@@ -120,8 +133,14 @@ std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_v
 std::string CollapseSlashes(std::string_view url)
 {
     const std::size_t keep = std::min<std::size_t>(url.size(), 7);
+    const std::string_view rest = TrimmedView(url.substr(keep));
     std::string result(url.substr(0, keep));
-    result += ReplaceAll(Trim(url.substr(keep)), "//", "/");
+    result.reserve(keep + rest.size());
+    for (std::size_t at = 0; at < rest.size(); ++at) {
+        result += rest[at];
+        if (rest[at] == '/' && at + 1 < rest.size() && rest[at + 1] == '/')
+            ++at;
+    }
     return result;
 }
 
@@ -132,35 +151,42 @@ std::string ResolveDotDot(std::string_view url)
     if (pathStart == std::string::npos)
         return result;
     const std::size_t queryStart = std::min(result.find('?', pathStart), result.size());
-    std::vector<std::string_view> kept;
-    bool endsInFolder = false;
     const std::string_view path
         = std::string_view(result).substr(pathStart + 1, queryStart - pathStart - 1);
     if (!HasDotSegment(path))
         return result;
+    // The segments kept are joined as they come, and ".." cuts the last one off again.
+    std::string resolved = result.substr(0, pathStart + 1);
+    resolved.reserve(result.size());
+    const std::size_t pathFrom = resolved.size();
+    std::size_t kept = 0;
+    bool endsInFolder = false;
     for (std::size_t start = 0; start <= path.size();) {
         const std::size_t end = std::min(path.find('/', start), path.size());
         const std::string_view segment = path.substr(start, end - start);
         endsInFolder = segment == "." || segment == "..";
         if (segment == "..") {
-            if (!kept.empty())
-                kept.pop_back();
+            if (kept > 0)
+                resolved.erase(--kept == 0 ? pathFrom : resolved.rfind('/'));
         } else if (segment != ".") {
-            kept.push_back(segment);
+            resolved.append(kept++ == 0 ? "" : "/").append(segment);
         }
         start = end + 1;
     }
-    std::string resolved = result.substr(0, pathStart + 1);
-    for (std::size_t i = 0; i < kept.size(); ++i)
-        resolved.append(i == 0 ? "" : "/").append(kept[i]);
-    if (endsInFolder && !kept.empty())
+    if (endsInFolder && kept > 0)
         resolved += '/';
-    return resolved + result.substr(queryStart);
+    resolved.append(result, queryStart);
+    return resolved;
 }
 
 std::string TidyLink(std::string_view url)
 {
-    return ReplaceAll(ReplaceAll(url, "http://", "http:/"), "http:/", "http://");
+    std::string tidy(url);
+    if (Contains(tidy, "http:/")) {
+        ReplaceAllIn(tidy, "http://", "http:/");
+        ReplaceAllIn(tidy, "http:/", "http://");
+    }
+    return tidy;
 }
 
 std::string UrlToRelativePath(std::string_view url)
@@ -174,12 +200,15 @@ std::string UrlToRelativePath(std::string_view url)
 
 std::string StripScheme(std::string_view url)
 {
-    std::string result = Trim(url);
-    const std::string lowered = LowerTrim(result);
-    if (lowered.starts_with(kScheme))
-        result = lowered.substr(kScheme.size());
-    result = ReplaceAll(result, "http:\\\\", "");
-    return ReplaceAll(result, "\\", "/");
+    const std::string_view trimmed = TrimmedView(url);
+    std::string result;
+    if (StartsWithNoCase(trimmed, kScheme))
+        result = ToLower(trimmed.substr(kScheme.size()));
+    else
+        result = trimmed;
+    ReplaceAllIn(result, "http:\\\\", "");
+    ReplaceAllIn(result, "\\", "/");
+    return result;
 }
 
 FetchTarget FetchTargetOf(std::string_view queuedUrl)
