@@ -10,12 +10,10 @@ std::string ReverseString(std::string_view text)
     return std::string(text.rbegin(), text.rend());
 }
 
-std::string GetExtension(std::string_view text)
+std::string_view GetExtension(std::string_view text)
 {
     const auto dot = text.rfind('.');
-    if (dot == std::string_view::npos)
-        return std::string(text);
-    return std::string(text.substr(dot));
+    return dot == std::string_view::npos ? text : text.substr(dot);
 }
 
 std::string_view TrimmedView(std::string_view text)

@@ -30,7 +30,7 @@ constexpr char LowerAscii(char c)
 std::string ReverseString(std::string_view text);
 
 // The text from its last "." to its end, dot included; the whole text when it holds no ".".
-std::string GetExtension(std::string_view text);
+std::string_view GetExtension(std::string_view text);
 
 // Lower-cases A to Z, then trims leading and trailing spaces (only U+0020, never tabs or line
 // breaks).

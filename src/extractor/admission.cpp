@@ -26,7 +26,7 @@ bool IsWantedType(std::string_view url, std::string_view filter, bool queryPages
     const auto wanted = [filter](std::string_view extension) {
         return Contains(filter, ':' + std::string(extension) + ':');
     };
-    if (wanted(Trim(GetExtension(ToLower(url)))))
+    if (wanted(ToLower(TrimmedView(GetExtension(url)))))
         return true;
     const UrlType type = TypeOfUrl(url);
     if (!type.page)

@@ -136,11 +136,13 @@ std::string CollapseSlashes(std::string_view url)
     const std::string_view rest = TrimmedView(url.substr(keep));
     std::string result(url.substr(0, keep));
     result.reserve(keep + rest.size());
-    for (std::size_t at = 0; at < rest.size(); ++at) {
-        result += rest[at];
-        if (rest[at] == '/' && at + 1 < rest.size() && rest[at + 1] == '/')
-            ++at;
+    std::size_t from = 0;
+    for (std::size_t hit = rest.find("//"); hit != std::string_view::npos;
+         hit = rest.find("//", from)) {
+        result.append(rest.substr(from, hit + 1 - from));
+        from = hit + 2;
     }
+    result.append(rest.substr(from));
     return result;
 }
 

@@ -73,16 +73,15 @@ FittedPath Fit(std::string_view path, char separator)
 bool HasDotsOrDoubleSlashes(std::string_view path)
 {
     // One pass over the names: an empty one other than the first or the last is a doubled slash.
-    std::size_t start = 0;
-    for (std::size_t end = 0; end <= path.size(); ++end) {
-        if (end < path.size() && path[end] != '/')
-            continue;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
         const std::string_view name = path.substr(start, end - start);
         if (name == "." || name == ".." || (name.empty() && start != 0 && end != path.size()))
             return true;
+        if (end == path.size())
+            return false;
         start = end + 1;
     }
-    return false;
 }
 
 std::string LexicallyNormalPosix(std::string_view path)
