@@ -216,14 +216,36 @@ std::string SkippedSection(const CopySummary &summary)
     return html;
 }
 
-// A link that opens the checked file, as a browser names it.
-std::string FileLink(const std::string &folder, const std::string &file)
+// Links that open the checked files, as a browser names them. Every file lies in the folder, and
+// a file URL escapes each character of a path on its own: the folder's address is made once, and
+// the file's path below it is escaped as that URL's path would be.
+class FileLinks
 {
-    const QUrl url = QUrl::fromLocalFile(QDir::cleanPath(
-        QString::fromLocal8Bit(folder) + QLatin1Char('/') + QString::fromLocal8Bit(file)));
-    return "<a href=\"" + HtmlEscaped(url.toEncoded().toStdString()) + "\">" + HtmlEscaped(file)
-        + "</a>";
-}
+public:
+    explicit FileLinks(const std::string &folder)
+        : m_folder(QUrl::fromLocalFile(QDir::cleanPath(QString::fromLocal8Bit(folder))).toEncoded())
+    {
+        if (!m_folder.endsWith('/'))
+            m_folder += '/';
+    }
+
+    // A page usually lacks several references: its link is made once.
+    const std::string &To(const std::string &file)
+    {
+        const auto [at, added] = m_links.try_emplace(file);
+        if (added) {
+            const QByteArray path
+                = QUrl::toPercentEncoding(QString::fromLocal8Bit(file), "!$&'()*+,;=:@/[]");
+            at->second = "<a href=\"" + HtmlEscaped(m_folder.toStdString() + path.toStdString())
+                + "\">" + HtmlEscaped(file) + "</a>";
+        }
+        return at->second;
+    }
+
+private:
+    QByteArray m_folder;
+    std::unordered_map<std::string, std::string> m_links;
+};
 
 std::string UnresolvedSection(const CopySummary &summary)
 {
@@ -238,14 +260,7 @@ std::string UnresolvedSection(const CopySummary &summary)
             std::to_string(count)});
     }
     html += BarChart(bars, "References that do not resolve, by cause");
-    // A page usually lacks several references; its link is made once.
-    std::unordered_map<std::string, std::string> links;
-    const auto linkTo = [&](const std::string &file) -> const std::string & {
-        const auto [at, added] = links.try_emplace(file);
-        if (added)
-            at->second = FileLink(summary.folder, file);
-        return at->second;
-    };
+    FileLinks links(summary.folder);
     for (const UnresolvedCause cause : kUnresolvedCauses) {
         std::vector<const UnresolvedReference *> found;
         for (const UnresolvedReference &each : check.unresolved) {
@@ -256,7 +271,7 @@ std::string UnresolvedSection(const CopySummary &summary)
             html += Details(CauseTitle(cause), found.size(),
                 Table({"Page", "Reference"}, found.size(), [&](std::size_t i) {
                     return std::vector<std::string> {
-                        linkTo(found[i]->file), HtmlEscaped(found[i]->reference)};
+                        links.To(found[i]->file), HtmlEscaped(found[i]->reference)};
                 }));
     }
     return html;
