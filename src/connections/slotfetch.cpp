@@ -403,11 +403,12 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
     if (kind != DocumentKind::Other)
         references = PageReferencesOf(
             body, kind, base, job, m_engine.m_linkTargets, [this] { m_engine.Yield(); });
-    const SaveOutcome saved = SaveDownloadedFile(body, savedAs, job,
+    const SaveOutcome saved = SaveDownloadedFile(body, stored, job,
         [&](std::string_view text, DocumentKind savedKind, std::string_view storedFile) {
+            if (savedKind == kind)
+                return LocalReferenceEdits(references, base, storedFile, job);
             return LocalReferenceEdits(
-                savedKind == kind ? references : PageReferencesOf(text, savedKind, base, job), base,
-                storedFile, job);
+                PageReferencesOf(text, savedKind, base, job), base, storedFile, job);
         });
     if (!YieldFor(guard))
         return false;

@@ -176,14 +176,20 @@ StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &jo
 SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativePath, SiteJob &job,
     const ReferenceEditor &editReferences)
 {
-    StoredLocation location = StoredLocationOf(relativePath, job);
+    return SaveDownloadedFile(body, StoredLocationOf(relativePath, job), job, editReferences);
+}
+
+SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &location, SiteJob &job,
+    const ReferenceEditor &editReferences)
+{
     // The names written are longer than the one checked (".html", "index.html", ".tmp"): past the
     // system's path limit they are folded, and a fold may climb above a deep download folder.
     if (!StaysInOutputDir(location.unprepared, job)
         || !FileSystem::IsInsideDirectory(location.file, job.outputDir)
         || !FileSystem::IsInsideDirectory(location.placeholderBase + ".tmp", job.outputDir))
         return {SaveOutcome::Kind::Failed, "its name leads outside the download folder"};
-    PrepareLocalPath(location.unprepared, job);
+    std::string prepared = location.unprepared;
+    PrepareLocalPath(prepared, job);
 
     const std::string &savePath = location.file;
     const DocumentKind kind = location.Kind();

@@ -88,6 +88,9 @@ struct SaveOutcome
 // Nothing is counted: the caller knows what the file was.
 SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativePath, SiteJob &job,
     const ReferenceEditor &editReferences = {});
+// The same, for a caller that has worked out StoredLocationOf(relativePath, job) already.
+SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &location, SiteJob &job,
+    const ReferenceEditor &editReferences = {});
 
 // True when savePath lies directly in the site's directory: the text after the first
 // "siteHost\" (case ignored), less its first character, holds no "\".
