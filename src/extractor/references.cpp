@@ -20,10 +20,19 @@ bool IsSpace(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
 }
 
+// The bytes of tag and attribute names, looked up rather than compared: a page's every tag and
+// attribute name is read byte by byte, twice.
+constexpr std::array<bool, 256> kNameBytes = [] {
+    std::array<bool, 256> table {};
+    for (int c = 0; c < 256; ++c)
+        table[static_cast<std::size_t>(c)] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')
+            || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == ':' || c == '.';
+    return table;
+}();
+
 bool IsNameChar(char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'
-        || c == '_' || c == ':' || c == '.';
+    return kNameBytes[static_cast<unsigned char>(c)];
 }
 
 // A character of a CSS name: "url(" right after one is part of a longer name.
@@ -41,6 +50,9 @@ bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view lo
 // "<" + name at at, as a whole tag name.
 bool IsTagAt(std::string_view text, std::size_t at, std::string_view lowerOpening)
 {
+    // Most tags differ in the name's first letter already.
+    if (at + 1 >= text.size() || LowerAscii(text[at + 1]) != lowerOpening[1])
+        return false;
     return StartsWithNoCase(text, at, lowerOpening)
         && (at + lowerOpening.size() == text.size() || !IsNameChar(text[at + lowerOpening.size()]));
 }

@@ -76,6 +76,40 @@ bool MayStartRow(std::string_view rest)
     return rest.size() >= 5 && (rest[1] == 'p' || rest[1] == 'P' || rest[1] == 'a');
 }
 
+// Whether a rule of RewriteStoredBody may take rest, which starts with a stop byte: most "." and
+// "h" of a page start nothing, and a copy runs on past them.
+bool MayApplyAt(std::string_view rest, bool page, bool inSiteRoot)
+{
+    switch (rest.front()) {
+    case '\r':
+    case '\n':
+        return page;
+    case '.':
+        return MayStartRow(rest);
+    default:
+        return inSiteRoot && rest.starts_with("href");
+    }
+}
+
+// How many bytes at the start of rest no rule takes, its first byte always among them. Stops are
+// a few in a hundred bytes of a page: four bytes are looked up at a time between them.
+std::size_t RunLength(
+    std::string_view rest, const std::array<bool, 256> &stops, bool page, bool inSiteRoot)
+{
+    const auto isStop = [&](std::size_t at) { return stops[static_cast<unsigned char>(rest[at])]; };
+    std::size_t run = 1;
+    for (;;) {
+        while (run + 4 <= rest.size()
+            && !(isStop(run) | isStop(run + 1) | isStop(run + 2) | isStop(run + 3)))
+            run += 4;
+        while (run < rest.size() && !isStop(run))
+            ++run;
+        if (run == rest.size() || MayApplyAt(rest.substr(run), page, inSiteRoot))
+            return run;
+        ++run;
+    }
+}
+
 } // namespace
 
 std::string RewriteStoredBody(
@@ -119,9 +153,7 @@ std::string RewriteStoredBody(
             }
         }
         // The bytes up to the next that a rule above may take are copied at once.
-        std::size_t run = 1;
-        while (run < rest.size() && !stops[static_cast<unsigned char>(rest[run])])
-            ++run;
+        const std::size_t run = RunLength(rest, stops, page, inSiteRoot);
         result.append(rest.substr(0, run));
         i += run;
     }
