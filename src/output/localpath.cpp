@@ -10,7 +10,12 @@ namespace tw {
 
 std::string SanitizePath(std::string_view text)
 {
-    if (text.find_first_of("*<>{}?!&|") == std::string_view::npos
+    // find_first_of would search the set once for every byte of the path.
+    const auto special = [](char c) {
+        return c == '*' || c == '<' || c == '>' || c == '{' || c == '}' || c == '?' || c == '!'
+            || c == '&' || c == '|';
+    };
+    if (std::none_of(text.begin(), text.end(), special)
         && text.find("__") == std::string_view::npos)
         return std::string(text);
     std::string path = ReplaceAll(text, "*", "");
@@ -37,7 +42,10 @@ std::string WithHostFolder(std::string_view relative)
     const std::size_t start = relative.find_first_not_of("\\/");
     if (start == std::string_view::npos)
         return std::string(relative);
-    const std::size_t end = std::min(relative.find_first_of("\\/", start), relative.size());
+    const std::size_t end = static_cast<std::size_t>(
+        std::find_if(relative.begin() + static_cast<std::ptrdiff_t>(start), relative.end(),
+            [](char c) { return c == '\\' || c == '/'; })
+        - relative.begin());
     return std::string(relative.substr(0, start))
         + HostFolderName(relative.substr(start, end - start)) + std::string(relative.substr(end));
 }

@@ -188,10 +188,10 @@ StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &jo
     StoredLocation location;
     location.unprepared = job.outputDir + Trim(SanitizeSavePath(WithHostFolder(relativePath)));
     std::string savePath = NormalizeLocalPath(location.unprepared);
-    if (LastChar(savePath) == "\\")
+    if (savePath.ends_with('\\'))
         savePath += "index.html";
     // A URL path ending in "/" on a host without a dot was named ".html" by SanitizeSavePath.
-    savePath = ReplaceAll(savePath, "\\.html", "\\index.html");
+    ReplaceAllIn(savePath, "\\.html", "\\index.html");
 
     // The names and kinds of files are told from the part below the download folder, so that a
     // folder named like "notes.txt" or "site.com" cannot turn images into pages.
@@ -201,7 +201,8 @@ StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &jo
     location.placeholderBase = savePath;
     if ((Contains(inMirror, ".php") || Contains(inMirror, ".asp")) && !Contains(inMirror, ".html"))
         savePath += ".html";
-    location.file = FileSystem::StoredPath(ReplaceAll(savePath, "\\\\", "\\"));
+    ReplaceAllIn(savePath, "\\\\", "\\");
+    location.file = FileSystem::StoredPath(savePath);
     return location;
 }
 
