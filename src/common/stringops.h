@@ -44,6 +44,11 @@ void EndWithBackslash(std::string &dir);
 
 // True when text begins with lowerPrefix (written in lower case), whatever the case of text.
 bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix);
+// True when text is lower (written in lower case), whatever the case of text.
+inline bool EqualsNoCase(std::string_view text, std::string_view lower)
+{
+    return text.size() == lower.size() && StartsWithNoCase(text, lower);
+}
 
 // Removes leading and trailing spaces (U+0020) only.
 std::string Trim(std::string_view text);
@@ -64,6 +69,32 @@ void ReplaceAllIn(std::string &text, std::string_view from, std::string_view to)
 inline bool Contains(std::string_view text, std::string_view part)
 {
     return text.find(part) != std::string_view::npos;
+}
+
+// The position of the first of Chars in text at or after from, or npos. find_first_of would search
+// its set once for every byte of text.
+template <char... Chars> std::size_t FindAnyOf(std::string_view text, std::size_t from = 0)
+{
+    for (; from < text.size(); ++from) {
+        if (((text[from] == Chars) || ...))
+            return from;
+    }
+    return std::string_view::npos;
+}
+
+// Make(key), worked out again only when key differs from the one asked with last on this thread:
+// a job asks with its own folder or site for every file and link. Each Make keeps its own value.
+template <auto Make> const std::string &RememberedFor(std::string_view key)
+{
+    thread_local std::string lastKey;
+    thread_local std::string value;
+    thread_local bool known = false;
+    if (!known || lastKey != key) {
+        lastKey = key;
+        value = Make(key);
+        known = true;
+    }
+    return value;
 }
 
 } // namespace tw

@@ -303,9 +303,7 @@ Engine::Room Engine::RoomFor(const std::string &queuedUrl, const std::string &ho
 {
     const int busy = static_cast<int>(
         std::count_if(m_fetches.begin(), m_fetches.end(), [&host](const auto &fetch) {
-            const std::string &busyHost = fetch->Record().host;
-            return !fetch->IsFree() && busyHost.size() == host.size()
-                && StartsWithNoCase(busyHost, host);
+            return !fetch->IsFree() && EqualsNoCase(fetch->Record().host, host);
         }));
     if (!IsOnSite(host, m_job.siteHost) && busy >= kMaxConnectionsPerOtherHost)
         return Room::Held;

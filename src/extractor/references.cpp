@@ -342,14 +342,10 @@ ShortName TagNameAt(std::string_view text, std::size_t at)
     return ShortName(text.substr(at + 1, end - at - 1));
 }
 
-// The next "=", "<" or ">" from at. find_first_of would search its set once for every byte.
+// The next "=", "<" or ">" from at.
 std::size_t NextMark(std::string_view text, std::size_t at)
 {
-    const auto hit
-        = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(std::min(at, text.size())),
-            text.end(), [](char c) { return c == '=' || c == '<' || c == '>'; });
-    return hit == text.end() ? std::string_view::npos
-                             : static_cast<std::size_t>(hit - text.begin());
+    return FindAnyOf<'=', '<', '>'>(text, at);
 }
 
 // Pages and SVG images. Only the attributes of tags hold references: a comment holds none, nor

@@ -27,9 +27,7 @@ bool HasDotSegment(std::string_view path)
 // without a port.
 std::string HostKey(std::string_view url)
 {
-    const auto hostEnd = std::find_if(
-        url.begin(), url.end(), [](char c) { return c == '/' || c == '?' || c == '#'; });
-    std::string host = ToLower(url.substr(0, static_cast<std::size_t>(hostEnd - url.begin())));
+    std::string host = ToLower(url.substr(0, FindAnyOf<'/', '?', '#'>(url)));
     ReplaceAllIn(host, "www.", "");
     const std::size_t close = host.rfind(']');
     host.resize(std::min(host.find(':', close == std::string::npos ? 0 : close), host.size()));
@@ -40,13 +38,7 @@ std::string HostKey(std::string_view url)
 
 bool IsOnSite(std::string_view url, std::string_view siteHost)
 {
-    // Every link of a job is compared with the same site: its key is worked out once.
-    thread_local std::string lastSite;
-    thread_local std::string site;
-    if (lastSite != siteHost || site.empty()) {
-        lastSite = siteHost;
-        site = HostKey(siteHost);
-    }
+    const std::string &site = RememberedFor<HostKey>(siteHost);
     const std::string host = HostKey(url);
     return host == site
         || (host.ends_with(site) && host.size() > site.size()
@@ -72,9 +64,7 @@ LinkForm FormOfLink(std::string_view link)
         ++colon;
     if (colon != 0 && colon < link.size() && link[colon] == ':') {
         const std::string_view name = link.substr(0, colon);
-        const bool web = (name.size() == 4 && StartsWithNoCase(name, "http"))
-            || (name.size() == 5 && StartsWithNoCase(name, "https"));
-        if (!web)
+        if (!EqualsNoCase(name, "http") && !EqualsNoCase(name, "https"))
             return LinkForm::OtherScheme;
     }
     return LinkForm::Relative;
@@ -109,6 +99,7 @@ std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_v
 
     // A doubled slash after a host ending in .com, .net or .org, even inside the scheme's part
     // that CollapseSlashes leaves alone.
+    // Each of these holds "//": a link without one is left as it is.
     if (Contains(link, "//")) {
         ReplaceAllIn(link, "m//", "m/");
         ReplaceAllIn(link, "t//", "t/");

@@ -1,5 +1,6 @@
 #include "output/filesystem.h"
 
+#include "common/stringops.h"
 #include "common/textconversion.h"
 #include "output/filecalls.h"
 #include "output/pathfitting.h"
@@ -310,15 +311,7 @@ bool IsInsideDirectory(std::string_view path, std::string_view dir)
         return false;
     // Both are normalized, so inside means: the directory's components lead the path's.
     const char separator = kPosix ? '/' : '\\';
-    // A job asks about its own download folder for every file it writes: its native form is
-    // worked out once.
-    thread_local std::string lastDir;
-    thread_local std::string nativeDir;
-    if (lastDir != dir || nativeDir.empty()) {
-        lastDir = dir;
-        nativeDir = NativePath(dir);
-    }
-    std::string base = nativeDir;
+    std::string base = RememberedFor<NativePath>(dir);
     const std::string target = NativePath(path);
     if (base.empty() || (base.front() == separator) != (target.front() == separator))
         return false;

@@ -10,12 +10,7 @@ namespace tw {
 
 std::string SanitizePath(std::string_view text)
 {
-    // find_first_of would search the set once for every byte of the path.
-    const auto special = [](char c) {
-        return c == '*' || c == '<' || c == '>' || c == '{' || c == '}' || c == '?' || c == '!'
-            || c == '&' || c == '|';
-    };
-    if (std::none_of(text.begin(), text.end(), special)
+    if (FindAnyOf<'*', '<', '>', '{', '}', '?', '!', '&', '|'>(text) == std::string_view::npos
         && text.find("__") == std::string_view::npos)
         return std::string(text);
     std::string path = ReplaceAll(text, "*", "");
@@ -42,10 +37,7 @@ std::string WithHostFolder(std::string_view relative)
     const std::size_t start = relative.find_first_not_of("\\/");
     if (start == std::string_view::npos)
         return std::string(relative);
-    const std::size_t end = static_cast<std::size_t>(
-        std::find_if(relative.begin() + static_cast<std::ptrdiff_t>(start), relative.end(),
-            [](char c) { return c == '\\' || c == '/'; })
-        - relative.begin());
+    const std::size_t end = std::min(FindAnyOf<'\\', '/'>(relative, start), relative.size());
     return std::string(relative.substr(0, start))
         + HostFolderName(relative.substr(start, end - start)) + std::string(relative.substr(end));
 }

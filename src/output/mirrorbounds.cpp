@@ -14,24 +14,12 @@ bool IsDotsAndSpaces(std::string_view name)
     return name.find_first_not_of(". ") == std::string_view::npos;
 }
 
-// The download folder in the form paths are compared in, worked out once for each folder: every
-// file and log line of a job asks.
-const std::string &NormalRoot(const std::string &outputDir)
-{
-    thread_local std::string folder;
-    thread_local std::string root;
-    if (folder != outputDir || root.empty()) {
-        folder = outputDir;
-        root = NormalizeLocalPath(outputDir);
-    }
-    return root;
-}
-
 } // namespace
 
 bool StaysInOutputDir(std::string_view path, const SiteJob &job)
 {
-    const std::string &root = NormalRoot(job.outputDir);
+    // The download folder in the form paths are compared in.
+    const std::string &root = RememberedFor<NormalizeLocalPath>(job.outputDir);
     const std::string prepared = NormalizeLocalPath(path);
     if (root.empty() || root.back() != '\\' || !prepared.starts_with(root))
         return false;
