@@ -32,6 +32,14 @@ TEST(Text, HelpersTouchOnlyWhatTheySay)
     EXPECT_EQ(ReplaceAll("///", "//", "/"), "//");
     EXPECT_EQ(ReplaceAll("x.php", ".php", ".php.html"), "x.php.html");
     EXPECT_EQ(ReplaceAll("abc", "", "z"), "abc");
+    EXPECT_EQ((FindAnyOf<'/', '?'>("a?b/c", 2)), 3U);
+    EXPECT_EQ((FindAnyOf<'/', '?'>("abc")), std::string_view::npos);
+    EXPECT_TRUE(EqualsNoCase("HTTP", "http"));
+    EXPECT_FALSE(EqualsNoCase("https", "http"));
+    // Each remembered value is its own, whatever the key, and a new key works it out again.
+    EXPECT_EQ(RememberedFor<ToLower>(" Ab"), " ab");
+    EXPECT_EQ(RememberedFor<Trim>(" Ab"), "Ab");
+    EXPECT_EQ(RememberedFor<ToLower>("Cd"), "cd");
     test::TempDir dir;
     EXPECT_FALSE(FileExists(""));
     EXPECT_FALSE(FileExists(dir.Path() + "missing\\file.txt"));
