@@ -4,6 +4,7 @@
 // byte, as received from the network; positions are those of std::string (0-based). None of them
 // ever throws or reports an error: every input, the empty string included, has a defined result.
 
+#include <array>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -75,8 +76,13 @@ inline bool Contains(std::string_view text, std::string_view part)
 // its set once for every byte of text.
 template <char... Chars> std::size_t FindAnyOf(std::string_view text, std::size_t from = 0)
 {
+    static constexpr std::array<bool, 256> kOneOf = [] {
+        std::array<bool, 256> table {};
+        ((table[static_cast<unsigned char>(Chars)] = true), ...);
+        return table;
+    }();
     for (; from < text.size(); ++from) {
-        if (((text[from] == Chars) || ...))
+        if (kOneOf[static_cast<unsigned char>(text[from])])
             return from;
     }
     return std::string_view::npos;
