@@ -49,13 +49,6 @@ std::string LowerTrim(std::string_view text)
     return ToLower(TrimmedView(text));
 }
 
-std::string LastChar(std::string_view text)
-{
-    if (TrimmedView(text).empty())
-        return {};
-    return std::string(1, text.back());
-}
-
 void EndWithBackslash(std::string &dir)
 {
     if (dir.empty() || dir.back() != '\\')

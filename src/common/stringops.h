@@ -37,9 +37,6 @@ std::string_view GetExtension(std::string_view text);
 // breaks).
 std::string LowerTrim(std::string_view text);
 
-// The last character of text, or the empty text when text is empty or only spaces.
-std::string LastChar(std::string_view text);
-
 // Gives a folder in system form its closing "\" when it has none.
 void EndWithBackslash(std::string &dir);
 

@@ -27,8 +27,6 @@ TEST(Text, HelpersTouchOnlyWhatTheySay)
         EXPECT_EQ(GetExtension(text), extension) << text;
     EXPECT_EQ(LowerTrim("  Index.HTML  "), "index.html");
     EXPECT_EQ(LowerTrim("\tA "), "\ta");
-    EXPECT_EQ(LastChar("abc "), " ");
-    EXPECT_EQ(LastChar("   "), "");
     EXPECT_EQ(ReplaceAll("///", "//", "/"), "//");
     EXPECT_EQ(ReplaceAll("x.php", ".php", ".php.html"), "x.php.html");
     EXPECT_EQ(ReplaceAll("abc", "", "z"), "abc");
