@@ -124,17 +124,9 @@ std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_v
 std::string CollapseSlashes(std::string_view url)
 {
     const std::size_t keep = std::min<std::size_t>(url.size(), 7);
-    const std::string_view rest = TrimmedView(url.substr(keep));
-    std::string result(url.substr(0, keep));
-    result.reserve(keep + rest.size());
-    std::size_t from = 0;
-    for (std::size_t hit = rest.find("//"); hit != std::string_view::npos;
-         hit = rest.find("//", from)) {
-        result.append(rest.substr(from, hit + 1 - from));
-        from = hit + 2;
-    }
-    result.append(rest.substr(from));
-    return result;
+    std::string rest(TrimmedView(url.substr(keep)));
+    ReplaceAllIn(rest, "//", "/");
+    return rest.insert(0, url.substr(0, keep));
 }
 
 std::string ResolveDotDot(std::string_view url)
@@ -175,10 +167,8 @@ std::string ResolveDotDot(std::string_view url)
 std::string TidyLink(std::string_view url)
 {
     std::string tidy(url);
-    if (Contains(tidy, "http:/")) {
-        ReplaceAllIn(tidy, "http://", "http:/");
-        ReplaceAllIn(tidy, "http:/", "http://");
-    }
+    ReplaceAllIn(tidy, "http://", "http:/");
+    ReplaceAllIn(tidy, "http:/", "http://");
     return tidy;
 }
 
