@@ -311,15 +311,15 @@ bool IsInsideDirectory(std::string_view path, std::string_view dir)
         return false;
     // Both are normalized, so inside means: the directory's components lead the path's.
     const char separator = kPosix ? '/' : '\\';
-    std::string base = RememberedFor<NativePath>(dir);
+    const std::string &base = RememberedFor<NativePath>(dir);
     const std::string target = NativePath(path);
     if (base.empty() || (base.front() == separator) != (target.front() == separator))
         return false;
-    if (base.back() != separator)
-        base += separator;
-    if (target.size() + 1 == base.size())
-        return base.starts_with(target);
-    return target.starts_with(base);
+    // The directory itself, or a path that goes on after its name with a separator.
+    const std::string_view name
+        = std::string_view(base).substr(0, base.size() - (base.back() == separator ? 1 : 0));
+    return target.starts_with(name)
+        && (target.size() == name.size() || target[name.size()] == separator);
 }
 
 std::string ProgramDirectory()
