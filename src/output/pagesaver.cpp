@@ -38,12 +38,18 @@ constexpr std::array<Rewrite, 8> kRewriteTable = {{
 constexpr std::array<std::string_view, 4> kHrefSpellings = {"href=", "href =", "href = ", "href= "};
 constexpr std::array<char, 2> kQuotes = {'"', '\''};
 
+// Whether a parent link may start at rest: every spelling begins with "href", which most of the
+// "h" in a page do not.
+bool MayStartParentLink(std::string_view rest)
+{
+    return rest.starts_with("href");
+}
+
 // The length of the parent-link prefix at the start of rest that keeps its spelling and quote,
 // or 0.
 std::size_t ParentLinkAt(std::string_view rest)
 {
-    // Most of the "h" in a page begin no "href".
-    if (!rest.starts_with("href"))
+    if (!MayStartParentLink(rest))
         return 0;
     for (char quote : kQuotes) {
         for (std::string_view spelling : kHrefSpellings) {
@@ -87,7 +93,7 @@ bool MayApplyAt(std::string_view rest, bool page, bool inSiteRoot)
     case '.':
         return MayStartRow(rest);
     default:
-        return inSiteRoot && rest.starts_with("href");
+        return inSiteRoot && MayStartParentLink(rest);
     }
 }
 
