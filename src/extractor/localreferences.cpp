@@ -22,6 +22,8 @@ bool NamesFile(std::string_view storedFile, std::string_view link, std::string_v
     std::string joined(storedFile.substr(0, storedFile.rfind('\\') + 1));
     const std::string_view path = link.substr(0, link.find('?'));
     if (Contains(path, "%")) {
+        // Qt decodes any two bytes after a "%", so a "\" there becomes "/" first, as it would
+        // below.
         std::string slashed(path);
         ReplaceAllIn(slashed, "\\", "/");
         joined += QByteArray::fromPercentEncoding(QByteArray::fromStdString(slashed)).toStdString();
