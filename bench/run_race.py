@@ -3,13 +3,13 @@
 nginx, on loopback and through bench/latency_relay.py at a round-trip time, with a server that
 closes the connection after each answer and one that keeps connections alive.
 
-Usage: bench/run_race.py BUILD_DIR [--site python|handbook|sqlite|generated ...] [--rtt-ms 50]
+Usage: bench/run_race.py BUILD_DIR [--site python|handbook|sqlite|cmake|generated ...] [--rtt-ms 50]
                          [--runs N] [--work DIR] [--results FILE | --no-results]
 
 The binary is BUILD_DIR/src/app/tidewell-cli. Sites are those of bench/run_real_sites.py (the
-Debian packages python3.11-doc, debian-handbook and sqlite3-doc, or bench/gensite.py's generated
-site), served the same way: one nginx of its own (a configuration in a temporary folder, not a
-daemon), here with three servers on loopback:
+Debian packages python3.11-doc, debian-handbook, sqlite3-doc and cmake-doc, or bench/gensite.py's
+generated site), served the same way: one nginx of its own (a configuration in a temporary folder,
+not a daemon), here with three servers on loopback:
   loopback    keepalive_timeout 65; keepalive_requests 100000;  copied directly
   closing     keepalive_timeout 0;  (closes after each answer)   copied through a relay
   keep-alive  keepalive_timeout 65; keepalive_requests 100000;  copied through a relay
@@ -279,7 +279,8 @@ def site_table(title, results, keep_alive, missing):
     if missing:
         lines.append("The server answered 404 (a link to a file the site does not have) for: "
                      + ", ".join(f"`{p}`" for p in missing[:10]) + (" and more" if len(missing) > 10 else "")
-                     + "; tidewell-cli exits 5 and wget and wget2 exit 8 after such an answer.")
+                     + "; a copier that asks for such a file exits with a failure status (tidewell-cli 5, wget and "
+                     "wget2 8); tidewell-cli does not ask for a type outside its --types.")
         lines.append("")
     if not keep_alive:
         lines.append("tidewell-cli --keep-alive: not run, this build's --help does not name the option.")
@@ -338,7 +339,7 @@ def machine_line(cli):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("build_dir")
-    parser.add_argument("--site", action="append", choices=("python", "handbook", "sqlite", "generated"),
+    parser.add_argument("--site", action="append", choices=("python", "handbook", "sqlite", "cmake", "generated"),
                         help="repeatable (default: python)")
     parser.add_argument("--rtt-ms", type=float, default=50, help="round trip added by the relays (default 50)")
     parser.add_argument("--runs", type=int, default=3, help="rounds; the tables give medians (default 3)")

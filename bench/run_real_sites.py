@@ -9,6 +9,8 @@ Sites (installed with apt-get):
   python     python3.11-doc, /usr/share/doc/python3.11/html (two scripts are symbolic links)
   handbook   debian-handbook, /usr/share/doc/debian-handbook/html/en-US
   sqlite     sqlite3-doc, /usr/share/doc/sqlite3
+  cmake      cmake-doc, /usr/share/doc/cmake-data/html (Sphinx, the CMake theme)
+  flask      python-flask-doc, /usr/share/doc/python-flask-doc/html (Sphinx, the Pallets theme)
   generated  bench/gensite.py --modern (300 pages, 100 images), its links to www.site.test
              pointed at the local server, and two additions: a .jpeg image on the start page and
              a link written above the root (../../index.html) on section0/index.html
@@ -56,6 +58,8 @@ SITES = {
     "python": ["/usr/share/doc/python3.11/html", "/usr/share/doc/python3.11-doc/html"],
     "handbook": ["/usr/share/doc/debian-handbook/html/en-US"],
     "sqlite": ["/usr/share/doc/sqlite3", "/usr/share/doc/sqlite3-doc"],
+    "cmake": ["/usr/share/doc/cmake-data/html"],
+    "flask": ["/usr/share/doc/python-flask-doc/html"],
     "generated": [],
     "modern": [],
 }
