@@ -71,8 +71,8 @@ void SlotFetch::FailStatus(const HttpResponse &answer)
 {
     const Failure failure {
         .kind = Failure::Kind::HttpStatus, .announced = answer.status, .detail = answer.reason};
-    CloseConnection();
     if (IsRetriedStatus(answer.status) && m_record.attempt < kTries) {
+        CloseConnection();
         const int pause = answer.RetryAfterSeconds().value_or(0);
         // The host asked for a pause: none of its other fetches starts before it ends either.
         m_engine.m_pace.SlowDown(
@@ -97,18 +97,21 @@ void SlotFetch::FailStatus(const HttpResponse &answer)
 void SlotFetch::FailFetch(const Failure &failure)
 {
     m_tmrOut->stop();
-    CloseConnection();
     if (m_record.robots) {
+        CloseConnection();
         ReadRobots(0, {});
         return;
     }
     if (m_record.startPage) {
+        CloseConnection();
         m_engine.FailJob(m_number, failure);
         return;
     }
     ShowIdle();
     Q_EMIT m_engine.slotFailed(m_number, failure);
     m_engine.ReportFailure(m_record.url, failure, m_record.attempt);
+    // A whole error answer leaves a kept connection fit for the answer sent ahead on it.
+    ReleaseConnection();
     m_engine.CompleteSiteWhenDone();
 }
 

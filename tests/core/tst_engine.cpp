@@ -381,16 +381,19 @@ TEST_F(EngineTest, WithoutARateTheNextRequestGoesOutBeforeTheAnswerAndComesBackI
         std::string firstStored;
         const char *firstFailure; // nullptr: none
         std::size_t leastSentAhead;
+        bool eachAskedOnce; // no answer of a kept connection is thrown away and asked for again
     } rows[] = {
-        {"every answer keeps the connection", Route::Page("a", "image/gif"), 100, "a", nullptr, 1},
-        {"the server closes after two answers", Route::Page("a", "image/gif"), 2, "a", nullptr, 0},
-        {"an answer that closes", closing, 100, "a", nullptr, 0},
+        {"every answer keeps the connection", Route::Page("a", "image/gif"), 100, "a", nullptr, 1,
+            true},
+        {"the server closes after two answers", Route::Page("a", "image/gif"), 2, "a", nullptr, 0,
+            false},
+        {"an answer that closes", closing, 100, "a", nullptr, 0, false},
         {"a chunked answer, the next behind it",
             Route::Raw(ok + "Transfer-Encoding: chunked\r\n\r\n1\r\na\r\n0\r\n\r\n"), 100, "a",
-            nullptr, 1},
+            nullptr, 1, true},
         {"an answer longer than its length", Route::Raw(ok + "Content-Length: 1\r\n\r\naxyz"), 100,
-            "a", nullptr, 1},
-        {"an error status", Route::Status(404), 100, "", "404 Not Found", 1},
+            "a", nullptr, 1, false},
+        {"an error status", Route::Status(404), 100, "", "404 Not Found", 1, true},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -426,6 +429,10 @@ TEST_F(EngineTest, WithoutARateTheNextRequestGoesOutBeforeTheAnswerAndComesBackI
         EXPECT_GE(static_cast<std::size_t>(std::count_if(requests.begin(), requests.end(),
                       [](const test::Request &request) { return request.sentAhead; })),
             row.leastSentAhead);
+        if (row.eachAskedOnce) {
+            for (const char *path : {"/a.gif", "/b.gif", "/c.gif", "/d.gif"})
+                EXPECT_EQ(server.RequestCount(path), 1) << path;
+        }
     }
 }
 
