@@ -1,6 +1,10 @@
 #!/usr/bin/env python3
 """An HTTP/1.0 server on 127.0.0.1 that serves a generated site and breaks some of its answers,
-for the memory benchmark and the soak test of tidewell-cli.
+for the memory benchmark and the soak test of tidewell-cli. With --keep-alive it answers an
+HTTP/1.1 request that does not ask to close in HTTP/1.1 and keeps the connection for the next
+request (requests sent ahead included) after an answer that went out whole; it closes after a
+broken one, and, with probability --fault-rate / 3 drawn like the faults, after a whole one too
+(a server that closes a kept connection between answers).
 
 The site: an index page ("/") that links to every page and every binary file; pages live in ten
 sections and link to a few other pages and images; binaries are images (.gif, .png, .jpg) and
@@ -18,13 +22,16 @@ Faults come two ways:
 With --log FILE, every response is written to FILE as one JSON line: path, try (1 for the first
 request of the path), when the request came (seconds since the server started), fault, status,
 bytes of the body sent and their SHA-256, whether the response went out whole (status 200 and
-the whole body handed to the system), and how long the answer took.
+the whole body handed to the system), how long the answer took, the connection (numbered in the
+order they came) and the request's number on it (1 for the first), and whether the server closed
+the connection after the answer.
 
 The chosen port is printed on the first line of standard output. SIGTERM or SIGINT stops the
 server once the responses in progress are done.
 """
 import argparse
 import hashlib
+import itertools
 import json
 import random
 import select
@@ -130,9 +137,9 @@ class Site:
         return page_path(target) if kind == "page" else self.binary_path(target)
 
 
-def response_head(status, content_type, length, extra=""):
+def response_head(status, content_type, length, extra="", version="1.0"):
     reasons = {200: "OK", 302: "Found", 404: "Not Found", 500: "Internal Server Error"}
-    return (f"HTTP/1.0 {status} {reasons[status]}\r\nServer: faultserver\r\n"
+    return (f"HTTP/{version} {status} {reasons[status]}\r\nServer: faultserver\r\n"
             f"Content-Type: {content_type}\r\nContent-Length: {length}\r\n{extra}\r\n").encode()
 
 
@@ -145,26 +152,42 @@ class Handler(socketserver.BaseRequestHandler):
         server = self.server
         conn = self.request
         conn.settimeout(server.args.stall_seconds)
-        path = read_request_path(conn)
-        if path is None:
-            return
+        requests = RequestReader(conn)
         with server.lock:
-            attempt = server.requests.get(path, 0) + 1
-            server.requests[path] = attempt
-        started = time.monotonic()
-        record = {"path": path, "try": attempt, "fault": "none", "status": None, "body_sent": 0,
-                  "body_sha256": None, "whole": False, "at": round(started - server.started, 3)}
-        try:
-            self.answer(conn, path, attempt, record)
-        except OSError as error:
-            record["error"] = type(error).__name__
-            record["whole"] = False
-        # How long the answer took tells a slow server from a client that gave up early.
-        record["seconds"] = round(time.monotonic() - started, 3)
-        server.log(record)
+            server.connections += 1
+            connection = server.connections
+        for on_connection in itertools.count(1):
+            request = requests.next()
+            if request is None:
+                return
+            path, wants_to_keep = request
+            self.version = "1.1" if server.args.keep_alive and wants_to_keep else "1.0"
+            with server.lock:
+                attempt = server.requests.get(path, 0) + 1
+                server.requests[path] = attempt
+            started = time.monotonic()
+            record = {"path": path, "try": attempt, "fault": "none", "status": None, "body_sent": 0,
+                      "body_sha256": None, "whole": False, "at": round(started - server.started, 3),
+                      "connection": connection, "on_connection": on_connection, "closed_after": True}
+            try:
+                self.answer(conn, path, attempt, record)
+            except OSError as error:
+                record["error"] = type(error).__name__
+                record["whole"] = False
+            answered = record["fault"] in ("none", *ANSWERING_FAULTS) and "error" not in record
+            record["closed_after"] = not (self.version == "1.1" and answered) \
+                or server.site.rng("close", path, attempt).random() < server.args.fault_rate / 3
+            # How long the answer took tells a slow server from a client that gave up early.
+            record["seconds"] = round(time.monotonic() - started, 3)
+            server.log(record)
+            if record["closed_after"]:
+                if answered:
+                    close_gracefully(conn)
+                return
 
     def answer(self, conn, path, attempt, record):
         site = self.server.site
+        version = self.version
         if path == ENDLESS_PATH and site.endless:
             record["fault"] = "endless"
             record["status"] = 200
@@ -174,7 +197,7 @@ class Handler(socketserver.BaseRequestHandler):
         if found is None:
             record["status"] = 404
             body = small_page("Not Found")
-            send_complete(conn, response_head(404, "text/html", len(body)) + body, record, body)
+            send_complete(conn, response_head(404, "text/html", len(body), version=version) + body, record, body)
             return
         kind, content_type, body = found
         if path.startswith("/slow/"):
@@ -190,22 +213,22 @@ class Handler(socketserver.BaseRequestHandler):
             fault = rng.choice(self.server.faults)
         if fault != "none":
             record["fault"] = fault
-        head = response_head(200, content_type, len(body))
+        head = response_head(200, content_type, len(body), version=version)
         if fault == "not_found":
             record["status"] = 404
             answer = small_page("Not Found")
-            send_complete(conn, response_head(404, "text/html", len(answer)) + answer, record, answer)
+            send_complete(conn, response_head(404, "text/html", len(answer), version=version) + answer, record, answer)
         elif fault == "server_error":
             record["status"] = 500
             answer = small_page("Internal Server Error")
-            send_complete(conn, response_head(500, "text/html", len(answer)) + answer, record, answer)
+            send_complete(conn, response_head(500, "text/html", len(answer), version=version) + answer, record, answer)
         elif fault == "redirect":
             record["status"] = 302
             target = site.other_path(path, rng)
             record["location"] = target
             answer = small_page("Moved")
             send_complete(conn, response_head(302, "text/html", len(answer),
-                                              f"Location: http://{SITE_HOST}{target}\r\n") + answer,
+                                              f"Location: http://{SITE_HOST}{target}\r\n", version) + answer,
                           record, answer)
         elif fault in BREAKING_FAULTS:
             record["status"] = 200
@@ -215,19 +238,43 @@ class Handler(socketserver.BaseRequestHandler):
             send_complete(conn, head + body, record, body, pieces_rng=rng if fault == "tiny_pieces" else None)
 
 
-def read_request_path(conn):
-    """The path of the GET request on conn, or None when the client leaves without one."""
-    data = b""
-    while b"\r\n\r\n" not in data:
-        try:
-            chunk = conn.recv(4096)
-        except OSError:
+class RequestReader:
+    """The GET requests of one connection, in order; bytes of a request sent ahead are kept."""
+
+    def __init__(self, conn):
+        self.conn = conn
+        self.data = b""
+
+    def next(self):
+        """(path, whether the client asks to keep the connection), or None when it leaves."""
+        while b"\r\n\r\n" not in self.data:
+            try:
+                chunk = self.conn.recv(4096)
+            except OSError:
+                return None
+            if not chunk:
+                return None
+            self.data += chunk
+        head, self.data = self.data.split(b"\r\n\r\n", 1)
+        lines = head.split(b"\r\n")
+        parts = lines[0].split(b" ")
+        if len(parts) < 3:
             return None
-        if not chunk:
-            return None
-        data += chunk
-    parts = data.split(b"\r\n", 1)[0].split(b" ")
-    return parts[1].decode("latin-1") if len(parts) >= 2 else None
+        closes = any(line.lower().replace(b" ", b"") == b"connection:close" for line in lines[1:])
+        return parts[1].decode("latin-1"), parts[2] == b"HTTP/1.1" and not closes
+
+
+def close_gracefully(conn):
+    """Ends a kept connection after a whole answer as a careful server does: a request the client
+    sent ahead is read and dropped until the client closes, since closing with it unread would
+    send a reset that may take the answer's last bytes with it."""
+    try:
+        conn.shutdown(socket.SHUT_WR)
+        conn.settimeout(2)
+        while conn.recv(4096):
+            pass
+    except OSError:
+        pass
 
 
 def client_left_within(conn, seconds):
@@ -324,6 +371,7 @@ class FaultServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
         self.log_file = log_file
         self.lock = threading.Lock()
         self.requests = {}
+        self.connections = 0
         self.faults = args.faults
         self.started = time.monotonic()
 
@@ -365,6 +413,8 @@ def main():
                         help="comma-separated kinds the random faults are drawn from (default: all)")
     parser.add_argument("--stall-seconds", type=float, default=60.0,
                         help="how long a stalled response waits for the client to give up")
+    parser.add_argument("--keep-alive", action="store_true",
+                        help="keep connections that ask for it (HTTP/1.1) between answers")
     parser.add_argument("--log", help="file for one JSON line per response")
     args = parser.parse_args()
 

@@ -3,19 +3,26 @@
 the sanitizer build of tidewell-cli, again and again into fresh folders with a new seed each
 time, until the given minutes have passed, and checks every copy against what the server sent.
 
-Usage: bench/run_soak.py SANITIZED_CLI [--minutes 5] [--fault-rate 0.3]
+Usage: bench/run_soak.py SANITIZED_CLI [--minutes 5] [--fault-rate 0.3] [--keep-alive]
+
+With --keep-alive the copier asks with --keep-alive and the server keeps connections between
+answers, closing some after a whole answer (bench/faultserver.py --keep-alive).
 
 After each copy:
   - every file of the site was asked for (the index links them all and is never broken), and
-    none was asked for again after a complete answer;
+    none was asked for again after a complete answer, but after a 500, which is tried again, and,
+    kept alive, after an answer that came behind a 500 on its connection (the connection is
+    closed for the new try, and what was asked ahead on it is asked again) or one followed on its
+    connection by a reset (which drops what the server's system had not sent yet);
   - the exit status is 0 or 5 (5 only with failures printed, 0 only without), and stderr holds no
     sanitizer report;
-  - every binary file the server sent whole is stored with the same SHA-256; every page the
-    server sent whole is stored, not empty, not the timeout text, and holds its own title (pages
-    are stored rewritten, so their bytes differ);
-  - every URL printed as failed is one whose every try the server broke, it is printed once, its
-    reason fits the last try, and its file holds the timeout text or, after a short last body,
-    what arrived; every URL whose every try the server broke is printed as failed;
+  - a file whose last answer was whole is stored as it: a binary with the same SHA-256, a page
+    not empty, not the timeout text, and with its own title (pages are stored rewritten, so their
+    bytes differ), a redirect as a page that leads on;
+  - every URL printed as failed is one whose last answer was a 404 or whose every try the server
+    broke or answered with a 500; it is printed once and its reason fits the last try; its file
+    is absent after an error status, and otherwise holds the timeout text or, after a short last
+    body, what arrived; every such URL is printed as failed;
   - no .tmp file is left, and nothing is written outside the output folder.
 The folder of a copy with a problem is kept, and each problem is printed with its evidence.
 """
@@ -38,16 +45,20 @@ from faultserver import ANSWERING_FAULTS, BREAKING_FAULTS, SITE_HOST, Site, size
 
 HOST_FOLDER = SITE_HOST.removeprefix("www.")
 TIMEOUT_TEXT = b"Unable to download this file. (Timeout)"
+REDIRECT_PAGE_START = b'<html><head><meta http-equiv="refresh"'
+# What a try may end in and still be tried again: a broken answer, or a status tried again.
+RETRIED_FAULTS = (*BREAKING_FAULTS, "server_error")
 TYPES = ".html,.gif,.png,.jpg,.zip"
 # What the copier may leave at the top of its output folder besides the site.
-OWN_FILES = {HOST_FOLDER, "log.txt", "transdd.txt"}
+OWN_FILES = {HOST_FOLDER, "log.txt", "transdd.txt", "report.html", ".tidewell"}
 SANITIZER_MARKS = ("ERROR: AddressSanitizer", "runtime error", "ERROR: LeakSanitizer")
 SANITIZER_ENV = {"ASAN_OPTIONS": "detect_leaks=0:halt_on_error=1",
                  "UBSAN_OPTIONS": "halt_on_error=1:print_stacktrace=1"}
 BINARY_SIZE = "1000:40000"
 # The reason the copier gives after each kind of last try; a reset may be seen before or after
 # the bytes that came ahead of it, so any reason fits.
-REASONS_AFTER = {"close_at_once": ("no complete response header",),
+REASONS_AFTER = {"not_found": ("404 Not Found",), "server_error": ("500 Internal Server Error",),
+                 "close_at_once": ("no complete response header",),
                  "half_header": ("no complete response header",),
                  "header_only": ("incomplete",), "short_body": ("incomplete",),
                  "stall": ("timed out three times",),
@@ -98,7 +109,8 @@ class Soak:
         server = subprocess.Popen(
             [sys.executable, os.path.join(HERE, "faultserver.py"), "--seed", str(seed),
              "--pages", str(self.args.pages), "--binaries", str(self.args.binaries),
-             "--binary-size", BINARY_SIZE, "--fault-rate", str(self.args.fault_rate), "--log", log_path],
+             "--binary-size", BINARY_SIZE, "--fault-rate", str(self.args.fault_rate), "--log", log_path]
+            + (["--keep-alive"] if self.args.keep_alive else []),
             stdout=subprocess.PIPE, text=True)
         port = int(server.stdout.readline())
         started = time.monotonic()
@@ -107,7 +119,8 @@ class Soak:
                     open(os.path.join(folder, "stderr.txt"), "wb") as err:
                 code = subprocess.run(
                     [self.cli, "-c", "24", "-t", "2", "--rate", str(self.args.rate), "--types", TYPES,
-                     "--connect-to", f"{SITE_HOST}:127.0.0.1:{port}", "-o", "out", f"http://{SITE_HOST}/"],
+                     "--connect-to", f"{SITE_HOST}:127.0.0.1:{port}", "-o", "out", f"http://{SITE_HOST}/"]
+                    + (["--keep-alive"] if self.args.keep_alive else []),
                     cwd=sandbox, env={**os.environ, **SANITIZER_ENV}, stdout=out, stderr=err).returncode
         finally:
             server.terminate()
@@ -147,7 +160,7 @@ class Soak:
             f"- sanitizer reports: {t['sanitizer_reports']}",
             f"- failures reported: {len(self.failures)}, justified: {justified}, "
             f"unjustified: {len(self.failures) - justified}",
-            f"- broken every try but not reported: {t['unreported']}",
+            f"- left without their file but not reported: {t['unreported']}",
             f"- failure reasons that do not fit the last try: {t['unfitting_reasons']}",
             f"- failed files not holding the timeout text or what arrived: {t['bad_failed_files']}",
             f"- .tmp files left: {t['tmp_left']}; files outside the output folder: {t['outside']}",
@@ -172,9 +185,24 @@ class Check:
         self.soak = soak
         self.out = os.path.join(sandbox, "out")
         self.stderr_lines = stderr.splitlines()
+        self.asked = {record["path"] for record in records}
+        last_try = collections.Counter()
+        for r in records:
+            last_try[r["path"]] = max(last_try[r["path"]], r["try"])
+        # Where a 500 was answered that the copier tried again.
+        retried_errors = {(r.get("connection"), r.get("on_connection")) for r in records
+                          if r["fault"] == "server_error" and r["try"] < last_try[r["path"]]}
+        # A reset drops what the server's system had not sent yet, the end of an earlier answer on
+        # the same connection included.
+        self.last_reset = {}
+        for r in records:
+            if r["fault"] == "reset":
+                key = r.get("connection")
+                self.last_reset[key] = max(self.last_reset.get(key, 0), r.get("on_connection") or 1)
         self.by_path = collections.defaultdict(list)
         for record in records:
-            self.by_path[record["path"]].append(record)
+            if not self.given_up(record, retried_errors):
+                self.by_path[record["path"]].append(record)
         for path_records in self.by_path.values():
             path_records.sort(key=lambda r: r["try"])
         failed = self.failed_urls()
@@ -215,17 +243,27 @@ class Check:
 
     def check_every_path_asked(self):
         # The index links every file and is never broken, so a copy asks for each at least once.
-        missing = sorted(set(self.site.kinds) - set(self.by_path))
+        missing = sorted(set(self.site.kinds) - self.asked)
         self.soak.totals["never_asked"] += len(missing)
         if missing:
             self.problem(f"{len(missing)} files of the site never asked for, such as {missing[:5]}")
 
+    @staticmethod
+    def given_up(record, retried_errors):
+        """Whether record answers a request the copier gave up with its connection, never seeing
+        the answer: one the server could not hand over, or one sent ahead behind a 500 that the
+        copier tries again (it closes the connection for the new try, and asks again what went
+        ahead on it)."""
+        before = (record.get("connection"), (record.get("on_connection") or 1) - 1)
+        return "error" in record or before in retried_errors
+
     def check_asked_again(self):
-        # A try is repeated only after a broken one: asking again after a complete answer means
-        # the copier took that answer for broken.
+        # A try is repeated only after a broken one or a 500: asking again after a complete
+        # answer means the copier took that answer for broken.
         for path, records in sorted(self.by_path.items()):
             for answered, again in zip(records, records[1:]):
-                if answered["fault"] in ("none", *ANSWERING_FAULTS) and "error" not in answered:
+                if answered["fault"] in ("none", *ANSWERING_FAULTS) and answered["fault"] != "server_error" \
+                        and self.last_reset.get(answered.get("connection"), 0) <= (answered.get("on_connection") or 1):
                     self.soak.totals["asked_again"] += 1
                     self.problem(f"{path} asked for again {again['at'] - answered['at']:.3f} s after a complete "
                                  f"answer; server: {fault_sequence(records)}; on disk: "
@@ -234,8 +272,17 @@ class Check:
     def check_whole_files(self):
         totals = self.soak.totals
         for path, records in sorted(self.by_path.items()):
+            last = records[-1]
+            if last["fault"] == "redirect":
+                stored = local_file(self.out, path)
+                totals["checked"] += 1
+                if not os.path.isfile(stored) or not open(stored, "rb").read().startswith(REDIRECT_PAGE_START):
+                    totals["mismatches"] += 1
+                    self.problem(f"{path} was last answered with a redirect but is {describe_file(stored)}; "
+                                 f"server: {fault_sequence(records)}")
+                continue
             whole = [r for r in records if r["whole"]]
-            if not whole:
+            if not whole or not last["whole"]:
                 continue
             stored = local_file(self.out, path)
             totals["checked"] += 1
@@ -274,11 +321,11 @@ class Check:
                 self.problem(f"{path} reported {count} times: {self.lines_about(path)}")
         for reason, path in failed:
             records = self.by_path.get(path, [])
-            justified = bool(records) and all(r["fault"] in BREAKING_FAULTS for r in records)
+            justified = bool(records) and self.fails(records)
             self.soak.failures.append({"path": path, "reason": reason, "justified": justified,
                                        "last_fault": records[-1]["fault"] if records else "no request"})
             if not justified:
-                self.problem(f"{path} reported as \"{reason}\" but the server did not break every try: "
+                self.problem(f"{path} reported as \"{reason}\" but the server gave it an answer to keep: "
                              f"{fault_sequence(records) or 'never asked for'}; on disk: "
                              f"{describe_file(local_file(self.out, path))}")
             elif not reason.startswith(REASONS_AFTER[records[-1]["fault"]]):
@@ -290,15 +337,23 @@ class Check:
                 self.problem(f"{path} failed (\"{reason}\") but its file is {describe_file(local_file(self.out, path))}; "
                              f"server: {fault_sequence(records)}")
         for path, records in sorted(self.by_path.items()):
-            if path not in reported and all(r["fault"] in BREAKING_FAULTS for r in records):
+            if path not in reported and self.fails(records):
                 totals["unreported"] += 1
-                self.problem(f"{path}: the server broke every try but no failure was printed; "
+                self.problem(f"{path}: the server gave no answer to keep but no failure was printed; "
                              f"server: {fault_sequence(records)}; on disk: {describe_file(local_file(self.out, path))}")
+
+    @staticmethod
+    def fails(records):
+        """Whether the server's answers to a path leave the copier without its file."""
+        return records[-1]["fault"] == "not_found" or all(r["fault"] in RETRIED_FAULTS for r in records)
 
     def holds_failure_text(self, path, reason):
         """Whether the file of a failed URL holds what the copier says it keeps: the part of the
         body that arrived after a short last body, the timeout text otherwise."""
         stored = local_file(self.out, path)
+        if reason[:3].isdigit():
+            # An error status is the server's word that there is no such file.
+            return not os.path.exists(stored)
         if not os.path.isfile(stored):
             return False
         with open(stored, "rb") as f:
@@ -336,11 +391,12 @@ def main():
     parser.add_argument("--rate", type=int, default=0,
                         help="the copier's --rate; 0 keeps all 24 connections busy")
     parser.add_argument("--first-seed", type=int, default=1)
+    parser.add_argument("--keep-alive", action="store_true", help="connections kept between answers")
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix="tidewell-soak-")
     soak = Soak(args, work)
     print(f"soak in {work}: {args.pages} pages and {args.binaries} binaries, fault rate {args.fault_rate}, "
-          f"-c 24 -t 2 --rate {args.rate}", flush=True)
+          f"-c 24 -t 2 --rate {args.rate}" + (" --keep-alive" if args.keep_alive else ""), flush=True)
     deadline = time.monotonic() + args.minutes * 60
     number = 0
     while number == 0 or time.monotonic() < deadline:
