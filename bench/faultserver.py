@@ -185,9 +185,11 @@ class Handler(socketserver.BaseRequestHandler):
                     close_gracefully(conn)
                 return
 
+    def head(self, status, content_type, length, extra=""):
+        return response_head(status, content_type, length, extra, self.version)
+
     def answer(self, conn, path, attempt, record):
         site = self.server.site
-        version = self.version
         if path == ENDLESS_PATH and site.endless:
             record["fault"] = "endless"
             record["status"] = 200
@@ -197,7 +199,7 @@ class Handler(socketserver.BaseRequestHandler):
         if found is None:
             record["status"] = 404
             body = small_page("Not Found")
-            send_complete(conn, response_head(404, "text/html", len(body), version=version) + body, record, body)
+            send_complete(conn, self.head(404, "text/html", len(body)) + body, record, body)
             return
         kind, content_type, body = found
         if path.startswith("/slow/"):
@@ -213,22 +215,22 @@ class Handler(socketserver.BaseRequestHandler):
             fault = rng.choice(self.server.faults)
         if fault != "none":
             record["fault"] = fault
-        head = response_head(200, content_type, len(body), version=version)
+        head = self.head(200, content_type, len(body))
         if fault == "not_found":
             record["status"] = 404
             answer = small_page("Not Found")
-            send_complete(conn, response_head(404, "text/html", len(answer), version=version) + answer, record, answer)
+            send_complete(conn, self.head(404, "text/html", len(answer)) + answer, record, answer)
         elif fault == "server_error":
             record["status"] = 500
             answer = small_page("Internal Server Error")
-            send_complete(conn, response_head(500, "text/html", len(answer), version=version) + answer, record, answer)
+            send_complete(conn, self.head(500, "text/html", len(answer)) + answer, record, answer)
         elif fault == "redirect":
             record["status"] = 302
             target = site.other_path(path, rng)
             record["location"] = target
             answer = small_page("Moved")
-            send_complete(conn, response_head(302, "text/html", len(answer),
-                                              f"Location: http://{SITE_HOST}{target}\r\n", version) + answer,
+            send_complete(conn, self.head(302, "text/html", len(answer),
+                                          f"Location: http://{SITE_HOST}{target}\r\n") + answer,
                           record, answer)
         elif fault in BREAKING_FAULTS:
             record["status"] = 200
