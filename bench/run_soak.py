@@ -190,15 +190,14 @@ class Check:
         for r in records:
             last_try[r["path"]] = max(last_try[r["path"]], r["try"])
         # Where a 500 was answered that the copier tried again.
-        retried_errors = {(r.get("connection"), r.get("on_connection")) for r in records
+        retried_errors = {(r["connection"], r["on_connection"]) for r in records
                           if r["fault"] == "server_error" and r["try"] < last_try[r["path"]]}
         # A reset drops what the server's system had not sent yet, the end of an earlier answer on
         # the same connection included.
         self.last_reset = {}
         for r in records:
             if r["fault"] == "reset":
-                key = r.get("connection")
-                self.last_reset[key] = max(self.last_reset.get(key, 0), r.get("on_connection") or 1)
+                self.last_reset[r["connection"]] = max(self.last_reset.get(r["connection"], 0), r["on_connection"])
         self.by_path = collections.defaultdict(list)
         for record in records:
             if not self.given_up(record, retried_errors):
@@ -254,7 +253,7 @@ class Check:
         the answer: one the server could not hand over, or one sent ahead behind a 500 that the
         copier tries again (it closes the connection for the new try, and asks again what went
         ahead on it)."""
-        before = (record.get("connection"), (record.get("on_connection") or 1) - 1)
+        before = (record["connection"], record["on_connection"] - 1)
         return "error" in record or before in retried_errors
 
     def check_asked_again(self):
@@ -263,7 +262,7 @@ class Check:
         for path, records in sorted(self.by_path.items()):
             for answered, again in zip(records, records[1:]):
                 if answered["fault"] in ("none", *ANSWERING_FAULTS) and answered["fault"] != "server_error" \
-                        and self.last_reset.get(answered.get("connection"), 0) <= (answered.get("on_connection") or 1):
+                        and self.last_reset.get(answered["connection"], 0) <= answered["on_connection"]:
                     self.soak.totals["asked_again"] += 1
                     self.problem(f"{path} asked for again {again['at'] - answered['at']:.3f} s after a complete "
                                  f"answer; server: {fault_sequence(records)}; on disk: "
