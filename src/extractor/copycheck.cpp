@@ -6,8 +6,6 @@
 #include "output/filesystem.h"
 #include "output/localpath.h"
 
-#include <QByteArray>
-
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -81,16 +79,6 @@ void Join(std::string_view folder, std::string_view path, Components &joined)
         joined += '/';
 }
 
-// text with its escapes decoded: text itself when it holds none, else held.
-std::string_view Decoded(std::string_view text, std::string &held)
-{
-    if (!Contains(text, "%"))
-        return text;
-    held = QByteArray::fromPercentEncoding(QByteArray::fromStdString(std::string(text)))
-               .toStdString();
-    return held;
-}
-
 // Browsers drop every tab and line break inside a URL: link itself when it holds none, else
 // held.
 std::string_view Cleaned(std::string_view link, std::string &held)
@@ -145,7 +133,7 @@ Verdict Resolve(std::string_view link, const Origin &origin, const Components &r
     if (NeedsNetwork(form) || origin.online)
         return {false, UnresolvedCause::Online};
     const std::size_t query = link.find('?');
-    const std::string_view path = Decoded(link.substr(0, query), scratch.decoded);
+    const std::string_view path = DecodedEscapes(link.substr(0, query), scratch.decoded);
     Components &target = scratch.target;
     if (path.empty())
         target = origin.address;
@@ -214,7 +202,7 @@ Origin OriginOfBase(std::string_view link, const Components &address)
     std::string decoded;
     Components based;
     Join(form == LinkForm::RootRelative ? std::string_view() : FolderOf(address),
-        Decoded(link.substr(0, link.find('?')), decoded), based);
+        DecodedEscapes(link.substr(0, link.find('?')), decoded), based);
     return {std::move(based), false, form == LinkForm::RootRelative};
 }
 

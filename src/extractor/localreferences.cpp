@@ -6,8 +6,6 @@
 #include "extractor/urlnormalize.h"
 #include "output/redirectpage.h"
 
-#include <QByteArray>
-
 #include <vector>
 
 namespace tw {
@@ -20,16 +18,17 @@ namespace {
 bool NamesFile(std::string_view storedFile, std::string_view link, std::string_view file)
 {
     std::string joined(storedFile.substr(0, storedFile.rfind('\\') + 1));
-    const std::string_view path = link.substr(0, link.find('?'));
+    std::string_view path = link.substr(0, link.find('?'));
+    std::string slashed;
     if (Contains(path, "%")) {
-        // Qt decodes any two bytes after a "%", so a "\" there becomes "/" first, as it would
+        // Any two bytes after a "%" are decoded, so a "\" there becomes "/" first, as it would
         // below.
-        std::string slashed(path);
+        slashed = path;
         ReplaceAllIn(slashed, "\\", "/");
-        joined += QByteArray::fromPercentEncoding(QByteArray::fromStdString(slashed)).toStdString();
-    } else {
-        joined += path;
+        path = slashed;
     }
+    std::string decoded;
+    joined += DecodedEscapes(path, decoded);
     // Resolved as a site URL whose "host" is the first component of the stored path; that
     // resolving reads "\\" as "/", a decoded one too.
     std::string resolved = ResolveDotDot(joined);

@@ -2,6 +2,8 @@
 
 #include "common/stringops.h"
 
+#include <QByteArray>
+
 #include <algorithm>
 
 namespace tw {
@@ -162,6 +164,15 @@ std::string ResolveDotDot(std::string_view url)
         resolved += '/';
     resolved.append(result, queryStart);
     return resolved;
+}
+
+std::string_view DecodedEscapes(std::string_view text, std::string &held)
+{
+    if (!Contains(text, "%"))
+        return text;
+    held = QByteArray::fromPercentEncoding(QByteArray::fromStdString(std::string(text)))
+               .toStdString();
+    return held;
 }
 
 std::string TidyLink(std::string_view url)

@@ -40,6 +40,10 @@ std::string CollapseSlashes(std::string_view url);
 // "\" counts as "/". The query is left as it is.
 std::string ResolveDotDot(std::string_view url);
 
+// text with its escapes ("%" and two characters) decoded as a browser decodes a path: text
+// itself when it holds none, else held.
+std::string_view DecodedEscapes(std::string_view text, std::string &held);
+
 // Gives a scheme written "http:/" its second slash.
 std::string TidyLink(std::string_view url);
 
