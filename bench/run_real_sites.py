@@ -11,6 +11,10 @@ Sites (installed with apt-get):
   sqlite     sqlite3-doc, /usr/share/doc/sqlite3
   cmake      cmake-doc, /usr/share/doc/cmake-data/html (Sphinx, the CMake theme)
   flask      python-flask-doc, /usr/share/doc/python-flask-doc/html (Sphinx, the Pallets theme)
+  doxygen    doxygen-doc, /usr/share/doc/doxygen/html (Doxygen's own manual, made by Doxygen)
+  glib       libglib2.0-doc, /usr/share/gtk-doc/html/glib (gtk-doc; links to the other books
+             climb above the served root)
+  git        git-doc, /usr/share/doc/git-doc (AsciiDoc pages beside their .txt sources)
   generated  bench/gensite.py --modern (300 pages, 100 images), its links to www.site.test
              pointed at the local server, and two additions: a .jpeg image on the start page and
              a link written above the root (../../index.html) on section0/index.html
@@ -60,6 +64,9 @@ SITES = {
     "sqlite": ["/usr/share/doc/sqlite3", "/usr/share/doc/sqlite3-doc"],
     "cmake": ["/usr/share/doc/cmake-data/html"],
     "flask": ["/usr/share/doc/python-flask-doc/html"],
+    "doxygen": ["/usr/share/doc/doxygen/html"],
+    "glib": ["/usr/share/gtk-doc/html/glib"],
+    "git": ["/usr/share/doc/git-doc"],
     "generated": [],
     "modern": [],
 }
