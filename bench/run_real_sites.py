@@ -12,8 +12,8 @@ Sites (installed with apt-get):
   cmake      cmake-doc, /usr/share/doc/cmake-data/html (Sphinx, the CMake theme)
   flask      python-flask-doc, /usr/share/doc/python-flask-doc/html (Sphinx, the Pallets theme)
   doxygen    doxygen-doc, /usr/share/doc/doxygen/html (Doxygen's own manual, made by Doxygen)
-  glib       libglib2.0-doc, /usr/share/gtk-doc/html/glib (gtk-doc; links to the other books
-             climb above the served root)
+  glib       libglib2.0-doc, /usr/share/gtk-doc/html/glib (gtk-doc; its pages link to index
+             pages the package does not hold)
   git        git-doc, /usr/share/doc/git-doc (AsciiDoc pages beside their .txt sources)
   generated  bench/gensite.py --modern (300 pages, 100 images), its links to www.site.test
              pointed at the local server, and two additions: a .jpeg image on the start page and
