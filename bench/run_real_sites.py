@@ -15,6 +15,11 @@ Sites (installed with apt-get):
   glib       libglib2.0-doc, /usr/share/gtk-doc/html/glib (gtk-doc; its pages link to index
              pages the package does not hold)
   git        git-doc, /usr/share/doc/git-doc (AsciiDoc pages beside their .txt sources)
+  jekyll     bench/site-jekyll built with Jekyll and its Minima theme (jekyll, jekyll-theme-minima,
+             ruby-jekyll-feed) into the temporary folder, with 40 posts in two categories written
+             first, each with its own PNG image. Posts are linked root-relative and without an
+             extension (/guide/2024/02/02/post-1), answered by nginx with post-1.html (try_files);
+             the about page is a folder (/about/).
   generated  bench/gensite.py --modern (300 pages, 100 images), its links to www.site.test
              pointed at the local server, and two additions: a .jpeg image on the start page and
              a link written above the root (../../index.html) on section0/index.html
@@ -53,6 +58,7 @@ import tempfile
 import time
 import urllib.parse
 import urllib.request
+import zlib
 from pathlib import Path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -69,8 +75,11 @@ SITES = {
     "git": ["/usr/share/doc/git-doc"],
     "generated": [],
     "modern": [],
+    "jekyll": [],
 }
 MKDOCS_PROJECT = os.path.join(HERE, "site-mkdocs")
+JEKYLL_PROJECT = os.path.join(HERE, "site-jekyll")
+JEKYLL_POSTS = 40
 # A web font for the modern site, from the mkdocs package itself.
 MKDOCS_FONT = "/usr/lib/python3/dist-packages/mkdocs/themes/readthedocs/css/fonts/Roboto-Slab-Regular.woff2"
 ASSET_ADDRESS = "127.0.0.2"
@@ -114,6 +123,8 @@ SERVER_CONF = """\
 """
 # Pages without an extension: /about answers about/index.html or about.html itself, no redirect.
 TRY_FILES = "\n        location / { try_files $uri $uri/index.html $uri.html =404; }"
+# Sites whose pages link without an extension: served with TRY_FILES and copied from "/".
+EXTENSIONLESS = ("modern", "jekyll")
 
 
 def free_port(address="127.0.0.1"):
@@ -127,6 +138,8 @@ def site_root(name, port, tmp, asset_port):
     modern one are written into tmp first."""
     if name == "modern":
         return modern_site(tmp, asset_port)
+    if name == "jekyll":
+        return jekyll_site(tmp), None
     if name != "generated":
         for folder in SITES[name]:
             if os.path.isfile(os.path.join(folder, "index.html")):
@@ -221,6 +234,48 @@ def modern_site(tmp, asset_port):
         os.rename(os.path.join(root, folder_page), os.path.join(root, page))
         os.rmdir(os.path.dirname(os.path.join(root, folder_page)))
     return root, assets
+
+
+def png_image(seed):
+    """A small valid PNG of its own for each seed: 16 x 16 pixels, grey levels from the seed."""
+    def chunk(kind, data):
+        return (len(data).to_bytes(4, "big") + kind + data
+                + zlib.crc32(kind + data).to_bytes(4, "big"))
+    rows = b"".join(b"\0" + bytes((seed * 7 + x * 13 + y * 17) % 256 for x in range(16)) for y in range(16))
+    header = (16).to_bytes(4, "big") * 2 + bytes((8, 0, 0, 0, 0))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows))
+            + chunk(b"IEND", b""))
+
+
+def jekyll_site(tmp):
+    """Writes JEKYLL_POSTS posts into a copy of bench/site-jekyll and builds it into tmp/jekyll."""
+    if shutil.which("jekyll") is None:
+        sys.exit("jekyll: apt-get install jekyll jekyll-theme-minima ruby-jekyll-feed")
+    project, root = os.path.join(tmp, "jekyll-project"), os.path.join(tmp, "jekyll")
+    shutil.copytree(JEKYLL_PROJECT, project)
+    os.makedirs(os.path.join(project, "_posts"))
+    os.makedirs(os.path.join(project, "assets", "img"))
+    for n in range(1, JEKYLL_POSTS + 1):
+        with open(os.path.join(project, "assets", "img", f"chart-{n}.png"), "wb") as f:
+            f.write(png_image(n))
+        category = "release notes" if n % 3 == 0 else "guide"
+        date = f"2024-{n % 12 + 1:02d}-{n % 27 + 1:02d}"
+        with open(os.path.join(project, "_posts", f"{date}-post-{n}.markdown"), "w") as f:
+            f.write(f"""---
+layout: post
+title: "Post {n}: tides & ropes"
+categories: {category}
+---
+Post {n}. See [the first post]({{% post_url 2024-02-02-post-1 %}}), the
+[about page]({{{{ "/about/" | relative_url }}}}) and this chart:
+
+![Chart {n}]({{{{ "/assets/img/chart-{n}.png" | relative_url }}}})
+""")
+    build = subprocess.run(["jekyll", "build", "-q", "-s", project, "-d", root], capture_output=True,
+                           text=True, env={**os.environ, "JEKYLL_NO_BUNDLER_REQUIRE": "true"})
+    if build.returncode != 0:
+        sys.exit(f"jekyll build failed:\n{build.stderr}")
+    return root
 
 
 class Nginx:
@@ -403,10 +458,10 @@ def main():
             os.chmod(tmp, 0o755)  # nginx's worker may run as another user
             root, assets = site_root(site, port, tmp, asset_port)
             roots = [root] + ([assets] if assets else [])
-            servers = [("127.0.0.1", port, root, TRY_FILES if assets else "")]
+            servers = [("127.0.0.1", port, root, TRY_FILES if site in EXTENSIONLESS else "")]
             if assets:
                 servers.append((ASSET_ADDRESS, asset_port, assets, ""))
-            url = f"http://127.0.0.1:{port}/" + ("" if assets else "index.html")
+            url = f"http://127.0.0.1:{port}/" + ("" if site in EXTENSIONLESS else "index.html")
             # Each copier's folder for each host: tidewell-cli 127.0.0.1+PORT, wget 127.0.0.1:PORT,
             # wget2 127.0.0.1.
             folders = {name: [a + separator + (str(p) if separator else "") for a, p, _, _ in servers]
@@ -447,6 +502,8 @@ def main():
             columns = [(label, run, compare(roots, run, args.browser, out)) for label, out, run in runs]
             if site == "generated":
                 title = f"generated: gensite.py --modern --pages 300 --images 100 ({count_files(root)} files served)"
+            elif site == "jekyll":
+                title = f"jekyll: bench/site-jekyll built with Jekyll and Minima ({count_files(root)} files served)"
             elif site == "modern":
                 title = (f"modern: bench/site-mkdocs built with MkDocs and Material ({count_files(root)} files "
                          f"served on 127.0.0.1, {count_files(assets)} on {ASSET_ADDRESS})")
