@@ -134,8 +134,8 @@ def free_port(address="127.0.0.1"):
 
 
 def site_root(name, port, tmp, asset_port):
-    """The folder to serve for a site, and the second host's (or None); the generated and the
-    modern one are written into tmp first."""
+    """The folder to serve for a site, and the second host's (or None); the generated, the modern
+    and the Jekyll one are written into tmp first."""
     if name == "modern":
         return modern_site(tmp, asset_port)
     if name == "jekyll":
