@@ -3,13 +3,13 @@
 nginx, on loopback and through bench/latency_relay.py at a round-trip time, with a server that
 closes the connection after each answer and one that keeps connections alive.
 
-Usage: bench/run_race.py BUILD_DIR [--site python|handbook|sqlite|cmake|generated ...] [--rtt-ms 50]
+Usage: bench/run_race.py BUILD_DIR [--site NAME ...] [--rtt-ms 50]
                          [--runs N] [--work DIR] [--results FILE | --no-results]
 
-The binary is BUILD_DIR/src/app/tidewell-cli. Sites are those of bench/run_real_sites.py (the
-Debian packages python3.11-doc, debian-handbook, sqlite3-doc and cmake-doc, or bench/gensite.py's
-generated site), served the same way: one nginx of its own (a configuration in a temporary folder,
-not a daemon), here with three servers on loopback:
+The binary is BUILD_DIR/src/app/tidewell-cli. Sites are those of bench/run_real_sites.py (Debian
+documentation packages such as python3.11-doc, debian-handbook and cmake-doc, or bench/gensite.py's
+generated site), but for those linked without an extension, served the same way: one nginx of its
+own (a configuration in a temporary folder, not a daemon), here with three servers on loopback:
   loopback    keepalive_timeout 65; keepalive_requests 100000;  copied directly
   closing     keepalive_timeout 0;  (closes after each answer)   copied through a relay
   keep-alive  keepalive_timeout 65; keepalive_requests 100000;  copied through a relay
@@ -339,7 +339,9 @@ def machine_line(cli):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("build_dir")
-    parser.add_argument("--site", action="append", choices=("python", "handbook", "sqlite", "cmake", "generated"),
+    # The race serves each site from one folder and starts at index.html.
+    parser.add_argument("--site", action="append",
+                        choices=[s for s in real.SITES if s not in real.EXTENSIONLESS],
                         help="repeatable (default: python)")
     parser.add_argument("--rtt-ms", type=float, default=50, help="round trip added by the relays (default 50)")
     parser.add_argument("--runs", type=int, default=3, help="rounds; the tables give medians (default 3)")
