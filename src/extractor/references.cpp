@@ -156,7 +156,8 @@ void FindStyleReferences(std::string_view text, std::size_t from, std::size_t en
                 at = std::min(close + 1, end);
             }
         } else {
-            ++at;
+            // Only these bytes begin what the branches above look for.
+            at = std::min(FindAnyOf<'/', 'u', 'U', '@'>(text.substr(0, end), at + 1), end);
         }
     }
 }
