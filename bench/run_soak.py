@@ -262,7 +262,7 @@ class Check:
         for path, records in sorted(self.by_path.items()):
             for answered, again in zip(records, records[1:]):
                 if answered["fault"] in ("none", *ANSWERING_FAULTS) and answered["fault"] != "server_error" \
-                        and self.last_reset.get(answered["connection"], 0) <= answered["on_connection"]:
+                        and not self.dropped_by_reset(answered):
                     self.soak.totals["asked_again"] += 1
                     self.problem(f"{path} asked for again {again['at'] - answered['at']:.3f} s after a complete "
                                  f"answer; server: {fault_sequence(records)}; on disk: "
@@ -320,7 +320,7 @@ class Check:
                 self.problem(f"{path} reported {count} times: {self.lines_about(path)}")
         for reason, path in failed:
             records = self.by_path.get(path, [])
-            justified = bool(records) and self.fails(records)
+            justified = bool(records) and self.fails(records, counting_drops=True)
             self.soak.failures.append({"path": path, "reason": reason, "justified": justified,
                                        "last_fault": records[-1]["fault"] if records else "no request"})
             if not justified:
@@ -336,15 +336,20 @@ class Check:
                 self.problem(f"{path} failed (\"{reason}\") but its file is {describe_file(local_file(self.out, path))}; "
                              f"server: {fault_sequence(records)}")
         for path, records in sorted(self.by_path.items()):
-            if path not in reported and self.fails(records):
+            if path not in reported and self.fails(records, counting_drops=False):
                 totals["unreported"] += 1
                 self.problem(f"{path}: the server gave no answer to keep but no failure was printed; "
                              f"server: {fault_sequence(records)}; on disk: {describe_file(local_file(self.out, path))}")
 
-    @staticmethod
-    def fails(records):
-        """Whether the server's answers to a path leave the copier without its file."""
-        return records[-1]["fault"] == "not_found" or all(r["fault"] in RETRIED_FAULTS for r in records)
+    def dropped_by_reset(self, record):
+        """Whether a reset later on record's connection may have dropped the end of its answer."""
+        return self.last_reset.get(record["connection"], 0) > record["on_connection"]
+
+    def fails(self, records, counting_drops):
+        """Whether the server's answers to a path leave the copier without its file; counting_drops:
+        an answer whose end a later reset may have dropped counts as one that may have left it so."""
+        return records[-1]["fault"] == "not_found" or all(
+            r["fault"] in RETRIED_FAULTS or (counting_drops and self.dropped_by_reset(r)) for r in records)
 
     def holds_failure_text(self, path, reason):
         """Whether the file of a failed URL holds what the copier says it keeps: the part of the
