@@ -2,6 +2,7 @@
 
 #include "connections/endpoint.h"
 #include "connections/socketcalls.h"
+#include "connections/socketcourier.h"
 
 #include <QPointer>
 #include <QSocketNotifier>
@@ -82,7 +83,9 @@ Connection::Connection(QObject *parent)
     , m_readNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
     , m_writeNotifier(new QSocketNotifier(QSocketNotifier::Write, this))
     , m_lookupNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
+    , m_connectReply(std::make_shared<ConnectReply>())
 {
+    m_connectReply->connection = this;
     connect(m_readNotifier, &QSocketNotifier::activated, this, &Connection::OnReadable);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &Connection::OnWritable);
     connect(m_lookupNotifier, &QSocketNotifier::activated, this, &Connection::OnLookedUp);
@@ -90,6 +93,10 @@ Connection::Connection(QObject *parent)
 
 Connection::~Connection()
 {
+    {
+        const std::lock_guard lock(m_connectReply->mutex);
+        m_connectReply->connection = nullptr;
+    }
     EndLookup();
     ReleaseSocket();
 }
@@ -175,17 +182,42 @@ void Connection::EndLookup()
 void Connection::TryNextAddress()
 {
     while (m_nextAddress < m_addresses.size()) {
-        const SocketHandle socket = StartConnect(m_addresses.at(m_nextAddress++), m_port);
-        if (socket != kNoSocket) {
-            m_socket = socket;
-            m_readNotifier->setSocket(socket);
-            m_writeNotifier->setSocket(socket);
-            m_state = Connecting;
-            UpdateNotifiers();
-            return;
-        }
+        const NetAddress address = m_addresses.at(m_nextAddress++);
+        const SocketHandle socket = OpenSocket(address);
+        if (socket == kNoSocket)
+            continue;
+        m_socket = socket;
+        m_state = Connecting;
+        PostToSocketCourier(
+            [reply = m_connectReply, socket, address, port = m_port, generation = m_generation] {
+                const bool begun = BeginConnect(socket, address, port);
+                const std::lock_guard lock(reply->mutex);
+                if (Connection *connection = reply->connection)
+                    QMetaObject::invokeMethod(
+                        connection,
+                        [connection, generation, socket, begun] {
+                            connection->OnConnectBegun(generation, socket, begun);
+                        },
+                        Qt::QueuedConnection);
+            });
+        return;
     }
     Fail(ConnectFailure::Refused);
+}
+
+void Connection::OnConnectBegun(quint64 generation, SocketHandle socket, bool begun)
+{
+    if (generation != m_generation || socket != m_socket || m_state != Connecting)
+        return;
+    if (!begun) {
+        ReleaseSocket();
+        TryNextAddress();
+        return;
+    }
+    // Only now may the socket be watched: before its connect it would read as writable.
+    m_readNotifier->setSocket(socket);
+    m_writeNotifier->setSocket(socket);
+    UpdateNotifiers();
 }
 
 void Connection::Fail(ConnectFailure failure)
@@ -459,14 +491,14 @@ void Connection::ReleaseSocket()
     m_tls.reset();
     m_tlsWaitsFor = TlsSession::Io::Done;
     if (m_socket != kNoSocket) {
-        AbortSocket(m_socket);
+        PostToSocketCourier([socket = m_socket] { AbortSocket(socket); });
         m_socket = kNoSocket;
     }
 }
 
 void Connection::UpdateNotifiers()
 {
-    if (m_socket == kNoSocket)
+    if (m_socket == kNoSocket || m_readNotifier->socket() != m_socket)
         return;
     const bool open = m_state == Connecting || m_state == Connected;
     const bool reading = (m_state == Connected && m_inbox.size() < kMaxUntaken)

@@ -27,7 +27,8 @@
 // - Close() and Connect() bump Generation(). A handler that yields with processEvents() compares it
 //   afterwards to notice that its connection was closed or reused under it. Data of a connection
 //   opened while an older handler is still on the stack is announced later from the event loop.
-// All calls are made from the thread that owns the object.
+// All calls are made from the thread that owns the object; the system's connect and close calls
+// themselves are handed to the socket courier (socketcourier.h).
 
 #include "connections/socketcalls.h"
 #include "connections/tlssession.h"
@@ -37,6 +38,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -107,6 +109,7 @@ private:
     void OnLookedUp();
     void EndLookup();
     void TryNextAddress();
+    void OnConnectBegun(quint64 generation, SocketHandle socket, bool begun);
     void OnReadable();
     void OnWritable();
     void FinishConnect();
@@ -138,6 +141,14 @@ private:
     std::vector<NetAddress> m_addresses;
     std::size_t m_nextAddress = 0;
     quint16 m_port = 0;
+    // Where the socket courier hands back the start of a connect: this connection, or nothing
+    // once it is gone.
+    struct ConnectReply
+    {
+        std::mutex mutex;
+        Connection *connection = nullptr; // guarded by mutex
+    };
+    std::shared_ptr<ConnectReply> m_connectReply;
     Security m_security = Security::Plain;
     std::string m_peerName;
     std::unique_ptr<TlsSession> m_tls;

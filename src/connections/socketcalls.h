@@ -58,12 +58,14 @@ private:
     std::shared_ptr<Shared> m_shared;
 };
 
-// Opens a non-blocking socket and starts connecting it. Returns kNoSocket when the attempt failed
-// at once (refused, unreachable, out of descriptors).
-SocketHandle StartConnect(const NetAddress &address, quint16 port);
+// Opens a non-blocking socket of address's family; kNoSocket when the system has none to give.
+SocketHandle OpenSocket(const NetAddress &address);
+// Starts connecting socket to address and port; false when that failed at once (refused,
+// unreachable). On the same machine the kernel may carry out the whole handshake inside the call.
+bool BeginConnect(SocketHandle socket, const NetAddress &address, quint16 port);
 
 enum class ConnectStatus { Pending, Established, Failed };
-// How the connect begun by StartConnect() stands; asked once the socket is writable.
+// How the connect begun by BeginConnect() stands; asked once the socket is writable.
 ConnectStatus ConnectStatusOf(SocketHandle socket);
 
 // What one read or write did. A call the system interrupted is made again, never reported.

@@ -169,28 +169,31 @@ std::vector<NetAddress> NameLookup::Addresses() const
     return m_shared->addresses;
 }
 
-SocketHandle StartConnect(const NetAddress &address, quint16 port)
+SocketHandle OpenSocket(const NetAddress &address)
+{
+    sockaddr_storage storage {};
+    std::memcpy(&storage, address.bytes.data(), address.length);
+    if (storage.ss_family != AF_INET && storage.ss_family != AF_INET6)
+        return kNoSocket;
+    const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return kNoSocket;
+    const int noDelay = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
+    return fd;
+}
+
+bool BeginConnect(SocketHandle socket, const NetAddress &address, quint16 port)
 {
     sockaddr_storage storage {};
     std::memcpy(&storage, address.bytes.data(), address.length);
     if (storage.ss_family == AF_INET)
         reinterpret_cast<sockaddr_in *>(&storage)->sin_port = qToBigEndian(port);
-    else if (storage.ss_family == AF_INET6)
-        reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port = qToBigEndian(port);
     else
-        return kNoSocket;
+        reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port = qToBigEndian(port);
     const socklen_t length = address.length;
-    const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return kNoSocket;
-    // A request sent behind another must not wait for the acknowledgement of the one before.
-    const int noDelay = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&storage), length) == 0
-        || errno == EINPROGRESS || errno == EINTR)
-        return fd;
-    ::close(fd);
-    return kNoSocket;
+    return ::connect(Descriptor(socket), reinterpret_cast<const sockaddr *>(&storage), length) == 0
+        || errno == EINPROGRESS || errno == EINTR;
 }
 
 ConnectStatus ConnectStatusOf(SocketHandle socket)

@@ -1,0 +1,16 @@
+#pragma once
+
+// One thread of its own that makes the socket calls whose kernel work would otherwise hold the
+// engine's thread: on the same machine, the kernel carries out both ends of a connect's handshake
+// and of a close's reset inside the call, and wakes the server, while the engine could be reading
+// the answers of the other connections.
+
+#include <functional>
+
+namespace tw {
+
+// Runs task on the courier's thread, after every task posted before it: a close posted after a
+// connect of the same socket comes after that connect. Runs it at once when no thread can be had.
+void PostToSocketCourier(std::function<void()> task);
+
+} // namespace tw
