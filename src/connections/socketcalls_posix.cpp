@@ -178,6 +178,7 @@ SocketHandle OpenSocket(const NetAddress &address)
     const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return kNoSocket;
+    // A request sent behind another must not wait for the acknowledgement of the one before.
     const int noDelay = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
     return fd;
