@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 namespace tw {
 
@@ -75,6 +76,29 @@ void KeepAddresses(const std::string &name, const std::vector<NetAddress> &addre
     book.byName.insert_or_assign(
         name, KeptAddresses {addresses, std::chrono::steady_clock::now() + kAddressesKeptFor});
 }
+
+// A socket the courier opened for a connection, closed unless the connection takes it: the
+// reply that carries it is dropped when the connection is gone before it is delivered.
+class OpenedSocket
+{
+public:
+    explicit OpenedSocket(SocketHandle socket)
+        : m_socket(socket)
+    {
+    }
+    ~OpenedSocket()
+    {
+        if (m_socket != kNoSocket)
+            AbortSocket(m_socket);
+    }
+    OpenedSocket(const OpenedSocket &) = delete;
+    OpenedSocket &operator=(const OpenedSocket &) = delete;
+
+    SocketHandle Take() { return std::exchange(m_socket, kNoSocket); }
+
+private:
+    SocketHandle m_socket;
+};
 
 } // namespace
 
@@ -181,43 +205,43 @@ void Connection::EndLookup()
 // server may listen on one only); when none is left the connect has failed.
 void Connection::TryNextAddress()
 {
-    while (m_nextAddress < m_addresses.size()) {
-        const NetAddress address = m_addresses.at(m_nextAddress++);
-        const SocketHandle socket = OpenSocket(address);
-        if (socket == kNoSocket)
-            continue;
-        m_socket = socket;
-        m_state = Connecting;
-        PostToSocketCourier(
-            [reply = m_connectReply, socket, address, port = m_port, generation = m_generation] {
-                const bool begun = BeginConnect(socket, address, port);
-                const std::lock_guard lock(reply->mutex);
-                if (Connection *connection = reply->connection)
-                    QMetaObject::invokeMethod(
-                        connection,
-                        [connection, generation, socket, begun] {
-                            connection->OnConnectBegun(generation, socket, begun);
-                        },
-                        Qt::QueuedConnection);
-            });
+    if (m_nextAddress >= m_addresses.size()) {
+        Fail(ConnectFailure::Refused);
         return;
     }
-    Fail(ConnectFailure::Refused);
+    m_state = Connecting;
+    PostToSocketCourier([reply = m_connectReply, address = m_addresses.at(m_nextAddress++),
+                            port = m_port, generation = m_generation] {
+        const SocketHandle socket = OpenSocket(address);
+        const bool begun = socket != kNoSocket && BeginConnect(socket, address, port);
+        const auto opened = std::make_shared<OpenedSocket>(socket);
+        const std::lock_guard lock(reply->mutex);
+        if (Connection *connection = reply->connection)
+            QMetaObject::invokeMethod(
+                connection,
+                [connection, generation, opened, begun] {
+                    connection->OnConnectBegun(generation, opened->Take(), begun);
+                },
+                Qt::QueuedConnection);
+    });
 }
 
 void Connection::OnConnectBegun(quint64 generation, SocketHandle socket, bool begun)
 {
-    if (generation != m_generation || socket != m_socket || m_state != Connecting)
-        return;
-    if (!begun) {
-        ReleaseSocket();
-        TryNextAddress();
+    const bool awaited
+        = generation == m_generation && m_state == Connecting && m_socket == kNoSocket;
+    if (awaited && begun) {
+        // Only now may the socket be watched: before its connect it would read as writable.
+        m_socket = socket;
+        m_readNotifier->setSocket(socket);
+        m_writeNotifier->setSocket(socket);
+        UpdateNotifiers();
         return;
     }
-    // Only now may the socket be watched: before its connect it would read as writable.
-    m_readNotifier->setSocket(socket);
-    m_writeNotifier->setSocket(socket);
-    UpdateNotifiers();
+    if (socket != kNoSocket)
+        PostToSocketCourier([socket] { AbortSocket(socket); });
+    if (awaited)
+        TryNextAddress();
 }
 
 void Connection::Fail(ConnectFailure failure)
@@ -498,7 +522,7 @@ void Connection::ReleaseSocket()
 
 void Connection::UpdateNotifiers()
 {
-    if (m_socket == kNoSocket || m_readNotifier->socket() != m_socket)
+    if (m_socket == kNoSocket)
         return;
     const bool open = m_state == Connecting || m_state == Connected;
     const bool reading = (m_state == Connected && m_inbox.size() < kMaxUntaken)

@@ -27,8 +27,8 @@
 // - Close() and Connect() bump Generation(). A handler that yields with processEvents() compares it
 //   afterwards to notice that its connection was closed or reused under it. Data of a connection
 //   opened while an older handler is still on the stack is announced later from the event loop.
-// All calls are made from the thread that owns the object; the system's connect and close calls
-// themselves are handed to the socket courier (socketcourier.h).
+// All calls are made from the thread that owns the object; the system's calls that open, connect
+// and close a socket are handed to the socket courier (socketcourier.h).
 
 #include "connections/socketcalls.h"
 #include "connections/tlssession.h"
