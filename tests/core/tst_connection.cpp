@@ -2,10 +2,12 @@
 // engine's handlers rely on that the engine tests cannot show directly.
 
 #include "connections/connection.h"
+#include "connections/socketcourier.h"
 
 #include "support/testcertificates.h"
 #include "support/testhttpserver.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -13,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <numeric>
 
 namespace tw {
@@ -172,7 +175,6 @@ TEST_F(ConnectionTest, FailedConnectsStayInErrorUntilClosedAndSayWhy)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.host.toStdString());
-        std::make_unique<Connection>()->Connect(row.host, 80); // gone while it connects
         Client client;
         // A connect given up on at once, while its name is looked up, is heard of no more.
         client.connection.Connect(row.host, 80, Connection::Security::Plain);
@@ -192,6 +194,33 @@ TEST_F(ConnectionTest, FailedConnectsStayInErrorUntilClosedAndSayWhy)
         EXPECT_GT(client.connection.Generation(), generation);
     }
     EXPECT_TRUE(server->Requests().empty()) << "nothing is sent to an unverified peer";
+}
+
+TEST_F(ConnectionTest, AConnectionGoneWhileItConnectsLeavesNoSocketOpen)
+{
+    const auto openDescriptors
+        = [] { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System).size(); };
+    if (openDescriptors() == 0)
+        GTEST_SKIP() << "this system lists no open descriptors";
+    // Blocks without running the event loop until the courier has done all it was given.
+    const auto courierDone = [] {
+        std::promise<void> passed;
+        PostToSocketCourier([&passed] { passed.set_value(); });
+        passed.get_future().wait();
+    };
+    Serve();
+    courierDone();
+    const auto before = openDescriptors();
+    std::vector<std::unique_ptr<Connection>> replied;
+    for (int i = 0; i < 50; ++i) {
+        std::make_unique<Connection>()->Connect(kHost, 80);
+        replied.push_back(std::make_unique<Connection>());
+        replied.back()->Connect(kHost, 80);
+    }
+    courierDone(); // the replies to those still here wait in the event queue
+    replied.clear();
+    courierDone();
+    EXPECT_LE(openDescriptors(), before);
 }
 
 TEST_F(ConnectionTest, ANameFoundIsNotAskedOfTheNameServersAgainForAWhile)
