@@ -204,9 +204,9 @@ TEST_F(ConnectionTest, AConnectionGoneWhileItConnectsLeavesNoSocketOpen)
         GTEST_SKIP() << "this system lists no open descriptors";
     // Blocks without running the event loop until the courier has done all it was given.
     const auto courierDone = [] {
-        std::promise<void> passed;
-        PostToSocketCourier([&passed] { passed.set_value(); });
-        passed.get_future().wait();
+        const auto passed = std::make_shared<std::promise<void>>();
+        PostToSocketCourier([passed] { passed->set_value(); });
+        passed->get_future().wait();
     };
     Serve();
     courierDone();
