@@ -100,6 +100,12 @@ private:
     SocketHandle m_socket;
 };
 
+// Closes socket on the courier, after whatever it was asked to do with it before.
+void CloseOnCourier(SocketHandle socket)
+{
+    PostToSocketCourier([socket] { AbortSocket(socket); });
+}
+
 } // namespace
 
 Connection::Connection(QObject *parent)
@@ -239,7 +245,7 @@ void Connection::OnConnectBegun(quint64 generation, SocketHandle socket, bool be
         return;
     }
     if (socket != kNoSocket)
-        PostToSocketCourier([socket] { AbortSocket(socket); });
+        CloseOnCourier(socket);
     if (awaited)
         TryNextAddress();
 }
@@ -515,7 +521,7 @@ void Connection::ReleaseSocket()
     m_tls.reset();
     m_tlsWaitsFor = TlsSession::Io::Done;
     if (m_socket != kNoSocket) {
-        PostToSocketCourier([socket = m_socket] { AbortSocket(socket); });
+        CloseOnCourier(m_socket);
         m_socket = kNoSocket;
     }
 }

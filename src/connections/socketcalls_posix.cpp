@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -169,13 +170,30 @@ std::vector<NetAddress> NameLookup::Addresses() const
     return m_shared->addresses;
 }
 
-SocketHandle OpenSocket(const NetAddress &address)
+namespace {
+
+// address with port as the system's calls take it; nothing for a family other than IPv4 or IPv6.
+std::optional<sockaddr_storage> SocketAddressOf(const NetAddress &address, quint16 port)
 {
     sockaddr_storage storage {};
     std::memcpy(&storage, address.bytes.data(), address.length);
-    if (storage.ss_family != AF_INET && storage.ss_family != AF_INET6)
+    if (storage.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in *>(&storage)->sin_port = qToBigEndian(port);
+    else if (storage.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port = qToBigEndian(port);
+    else
+        return std::nullopt;
+    return storage;
+}
+
+} // namespace
+
+SocketHandle OpenSocket(const NetAddress &address)
+{
+    const std::optional<sockaddr_storage> storage = SocketAddressOf(address, 0);
+    if (!storage)
         return kNoSocket;
-    const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(storage->ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return kNoSocket;
     // A request sent behind another must not wait for the acknowledgement of the one before.
@@ -186,15 +204,12 @@ SocketHandle OpenSocket(const NetAddress &address)
 
 bool BeginConnect(SocketHandle socket, const NetAddress &address, quint16 port)
 {
-    sockaddr_storage storage {};
-    std::memcpy(&storage, address.bytes.data(), address.length);
-    if (storage.ss_family == AF_INET)
-        reinterpret_cast<sockaddr_in *>(&storage)->sin_port = qToBigEndian(port);
-    else
-        reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port = qToBigEndian(port);
-    const socklen_t length = address.length;
-    return ::connect(Descriptor(socket), reinterpret_cast<const sockaddr *>(&storage), length) == 0
-        || errno == EINPROGRESS || errno == EINTR;
+    const std::optional<sockaddr_storage> storage = SocketAddressOf(address, port);
+    if (!storage)
+        return false;
+    const auto *const target = reinterpret_cast<const sockaddr *>(&*storage);
+    return ::connect(Descriptor(socket), target, address.length) == 0 || errno == EINPROGRESS
+        || errno == EINTR;
 }
 
 ConnectStatus ConnectStatusOf(SocketHandle socket)
