@@ -142,12 +142,14 @@ void Connection::ClearConnectTo()
     ClearConnectToMap();
 }
 
-void Connection::Connect(const QString &host, quint16 port, Security security)
+void Connection::Connect(
+    const QString &host, quint16 port, Security security, std::string_view request)
 {
     Close();
     ++m_generation;
     m_security = security;
     m_failure = ConnectFailure::None;
+    m_outbox.assign(request);
     Endpoint endpoint = SplitHostPort(host, port);
     if (!endpoint.valid || endpoint.name.isEmpty()) {
         Fail(ConnectFailure::NameNotFound);
@@ -216,31 +218,45 @@ void Connection::TryNextAddress()
         return;
     }
     m_state = Connecting;
-    PostToSocketCourier([reply = m_connectReply, address = m_addresses.at(m_nextAddress++),
-                            port = m_port, generation = m_generation] {
-        const SocketHandle socket = OpenSocket(address);
-        const bool begun = socket != kNoSocket && BeginConnect(socket, address, port);
-        const auto opened = std::make_shared<OpenedSocket>(socket);
-        const std::lock_guard lock(reply->mutex);
-        if (Connection *connection = reply->connection)
-            QMetaObject::invokeMethod(
-                connection,
-                [connection, generation, opened, begun] {
-                    connection->OnConnectBegun(generation, opened->Take(), begun);
-                },
-                Qt::QueuedConnection);
-    });
+    // A secure connection's first bytes are the handshake's, made on this thread.
+    std::string request = m_security == Security::Plain ? m_outbox : std::string();
+    PostToSocketCourier(
+        [reply = m_connectReply, address = m_addresses.at(m_nextAddress++), port = m_port,
+            generation = m_generation, request = std::move(request)] {
+            const SocketHandle socket = OpenSocket(address);
+            ConnectStart start;
+            start.begun = socket != kNoSocket && BeginConnect(socket, address, port);
+            if (start.begun && !request.empty())
+                start.sent = WriteSocket(socket, request.data(), request.size());
+            const auto opened = std::make_shared<OpenedSocket>(socket);
+            const std::lock_guard lock(reply->mutex);
+            if (Connection *connection = reply->connection)
+                QMetaObject::invokeMethod(
+                    connection,
+                    [connection, generation, opened, start] {
+                        connection->OnConnectBegun(generation, opened->Take(), start);
+                    },
+                    Qt::QueuedConnection);
+        });
 }
 
-void Connection::OnConnectBegun(quint64 generation, SocketHandle socket, bool begun)
+void Connection::OnConnectBegun(quint64 generation, SocketHandle socket, ConnectStart start)
 {
     const bool awaited
         = generation == m_generation && m_state == Connecting && m_socket == kNoSocket;
-    if (awaited && begun) {
+    // A send that failed found the connect refused, and took the socket's error with it.
+    if (awaited && start.begun && start.sent.result != Transfer::Failed) {
         // Only now may the socket be watched: before its connect it would read as writable.
         m_socket = socket;
         m_readNotifier->setSocket(socket);
         m_writeNotifier->setSocket(socket);
+        if (start.sent.result == Transfer::Moved) {
+            // Only an established connection takes bytes.
+            m_outboxSent = start.sent.bytes;
+            m_addresses.clear();
+            BecomeConnected();
+            return;
+        }
         UpdateNotifiers();
         return;
     }

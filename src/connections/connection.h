@@ -28,7 +28,8 @@
 //   afterwards to notice that its connection was closed or reused under it. Data of a connection
 //   opened while an older handler is still on the stack is announced later from the event loop.
 // All calls are made from the thread that owns the object; the system's calls that open, connect
-// and close a socket are handed to the socket courier (socketcourier.h).
+// and close a socket, and the first send of a request given with the connect, are handed to the
+// socket courier (socketcourier.h).
 
 #include "connections/socketcalls.h"
 #include "connections/tlssession.h"
@@ -70,8 +71,11 @@ public:
     // Starts connecting and returns at once; success is reported by connected(), failure only by
     // State() reading Error. A host written "name:port" with a numeric port overrides port. A
     // connection that is still open is aborted first. With Tls, the certificate is checked for
-    // the host as given, before any connect-to override.
-    void Connect(const QString &host, quint16 port, Security security = Security::Plain);
+    // the host as given, before any connect-to override. request is sent as if by Send() right
+    // after: a plain connection that is made at once takes it already on the courier, and
+    // connected() is then raised with it sent.
+    void Connect(const QString &host, quint16 port, Security security = Security::Plain,
+        std::string_view request = {});
     // Queues bytes and writes all of them, however many calls the socket needs to take them.
     // Bytes sent before the connection is established go out once it is; on a closed or failed
     // connection they are dropped.
@@ -109,7 +113,14 @@ private:
     void OnLookedUp();
     void EndLookup();
     void TryNextAddress();
-    void OnConnectBegun(quint64 generation, SocketHandle socket, bool begun);
+    // How the courier began a connect: whether it did, and what became of the request it was
+    // given to send at once (nothing moves before the handshake is over).
+    struct ConnectStart
+    {
+        bool begun = false;
+        Transfer sent {Transfer::WouldBlock};
+    };
+    void OnConnectBegun(quint64 generation, SocketHandle socket, ConnectStart start);
     void OnReadable();
     void OnWritable();
     void FinishConnect();

@@ -17,6 +17,8 @@
 
 #include <QTimer>
 
+#include <utility>
+
 namespace tw {
 
 namespace {
@@ -259,18 +261,22 @@ void SlotFetch::OpenAhead(std::string host)
 void SlotFetch::Connect()
 {
     ShowState(SlotState::Connecting);
-    ConnectTo(m_record.host);
+    // The request is known before the connection is made, and goes with the connect.
+    ConnectTo(m_record.host, RequestOf(m_record).value_or(std::string()));
 }
 
-void SlotFetch::ConnectTo(const std::string &host)
+void SlotFetch::ConnectTo(const std::string &host, std::string_view request)
 {
     const bool secure = Job().secure;
+    m_requestWentWithConnect = !request.empty();
     m_socket->Connect(FromNetworkText(host), secure ? kHttpsPort : kHttpPort,
-        secure ? Connection::Security::Tls : Connection::Security::Plain);
+        secure ? Connection::Security::Tls : Connection::Security::Plain, request);
 }
 
 void SlotFetch::Sock_Connect()
 {
+    if (std::exchange(m_requestWentWithConnect, false))
+        return;
     if (m_keptOpen)
         return; // opened ahead, and no fetch has asked for it yet
     if (m_record.url.empty()) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QTimer;
@@ -132,7 +133,8 @@ private:
     void tmrOut_Timer();
 
     void Connect();
-    void ConnectTo(const std::string &host);
+    // Connects the slot to host, with the request to send once connected if there is one.
+    void ConnectTo(const std::string &host, std::string_view request = {});
     // The request for the record's URL, its paths as the request names them; none when it would
     // climb above the site's root.
     std::optional<std::string> RequestOf(ConnectionSlot &record);
@@ -219,6 +221,8 @@ private:
     quint64 m_serial = 0;
     // The connection is open with no fetch on it.
     bool m_keptOpen = false;
+    // The connection being made carries the fetch's request: its connected() has nothing to send.
+    bool m_requestWentWithConnect = false;
     // The connection has carried an answer and stayed open.
     bool m_connectionKept = false;
     // The fetch whose request went out behind the running one's, and the bytes of its answer

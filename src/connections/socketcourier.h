@@ -1,9 +1,10 @@
 #pragma once
 
 // One thread of its own that makes the socket calls whose kernel work would otherwise hold the
-// engine's thread: on the same machine, the kernel carries out both ends of a connect's handshake
-// and of a close's reset inside the call, and wakes the server, while the engine could be reading
-// the answers of the other connections. A plain copy opens, connects and closes a socket a file.
+// engine's thread: on the same machine, the kernel carries out both ends of a connect's handshake,
+// of a request's delivery and of a close's reset inside the call, and wakes the server, while the
+// engine could be reading the answers of the other connections. A plain copy opens, connects,
+// sends on and closes a socket a file.
 
 #include <functional>
 

@@ -66,8 +66,9 @@ protected:
     std::unique_ptr<TestHttpServer> server;
 };
 
-// Sends its request on connect, takes every byte and records the state each event showed. Its
-// handler may yield, as the engine's do, until more bytes have arrived under it.
+// Sends its request on connect, or gives it with the connect, takes every byte and records the
+// state each event showed. Its handler may yield, as the engine's do, until more bytes have
+// arrived under it.
 struct Client
 {
     Connection connection;
@@ -76,12 +77,15 @@ struct Client
     std::string received;
     std::vector<int> states;
     int yieldMs = 0;
+    std::string request = Request("/");
+    bool requestWithConnect = false;
 
     void Start(const QString &host, bool secure)
     {
         QObject::connect(&connection, &Connection::connected, &connection, [this] {
             ++connects;
-            connection.Send(Request("/"));
+            if (!requestWithConnect)
+                connection.Send(request);
         });
         QObject::connect(&connection, &Connection::dataArrival, &connection, [this] {
             connection.TakeAll(received);
@@ -90,7 +94,8 @@ struct Client
                 (void)QTest::qWaitFor([this] { return connection.BytesAvailable() > 0; }, yieldMs);
         });
         connection.Connect(host, secure ? 443 : 80,
-            secure ? Connection::Security::Tls : Connection::Security::Plain);
+            secure ? Connection::Security::Tls : Connection::Security::Plain,
+            requestWithConnect ? request : std::string());
     }
 };
 
@@ -165,17 +170,21 @@ TEST_F(ConnectionTest, FailedConnectsStayInErrorUntilClosedAndSayWhy)
         QString host;
         bool secure;
         ConnectFailure failure;
+        bool requestWithConnect = false;
     } rows[] = {
         {QStringLiteral("refused.test"), false, ConnectFailure::Refused},
+        {QStringLiteral("refused.test"), false, ConnectFailure::Refused, true},
         {QStringLiteral("unknown.test"), false, ConnectFailure::NameNotFound},
         {QString::fromUtf8("b\u00fccher.unknown.test"), false, ConnectFailure::NameNotFound},
         {QStringLiteral("bad:port:"), false, ConnectFailure::NameNotFound},
         {QStringLiteral("clear.test"), true, ConnectFailure::HandshakeFailed},
         {kHost, true, ConnectFailure::CertificateExpired},
+        {kHost, true, ConnectFailure::CertificateExpired, true},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.host.toStdString());
         Client client;
+        client.requestWithConnect = row.requestWithConnect;
         // A connect given up on at once, while its name is looked up, is heard of no more.
         client.connection.Connect(row.host, 80, Connection::Security::Plain);
         client.connection.Close();
@@ -194,6 +203,54 @@ TEST_F(ConnectionTest, FailedConnectsStayInErrorUntilClosedAndSayWhy)
         EXPECT_GT(client.connection.Generation(), generation);
     }
     EXPECT_TRUE(server->Requests().empty()) << "nothing is sent to an unverified peer";
+}
+
+TEST_F(ConnectionTest, ARequestGivenWithTheConnectGoesOutOnceTheConnectionIsMade)
+{
+    const struct
+    {
+        const char *name;
+        bool secure;
+        bool acceptQueueFull;
+    } rows[] = {
+        {"made at once", false, false},
+        {"made after the kernel tries again", false, true},
+        {"made with its handshake", true, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        TestHttpServer &served = Serve(kHost, row.secure);
+        served.SetRoute("/", Route::Raw("answer"));
+        // The connection stays open after the answer, so a request sent twice is answered twice.
+        served.SetKeptAnswers(2);
+        QTcpSocket filler;
+        if (row.acceptQueueFull) {
+            // With one connection not taken, a queue of none drops the next connect's first
+            // packet: its handshake waits for the kernel's next try, a second later.
+            served.close();
+            served.setListenBacklogSize(0);
+            ASSERT_TRUE(served.Listen());
+            served.pauseAccepting();
+            Connection::SetConnectTo(kHost, TestHttpServer::Address(), served.Port());
+            filler.connectToHost(QHostAddress::LocalHost, served.Port());
+            ASSERT_TRUE(filler.waitForConnected(kWaitMs));
+        }
+        Client client;
+        client.request = "GET / HTTP/1.1\r\nHost: www.site.test\r\n\r\n";
+        client.requestWithConnect = true;
+        client.Start(kHost, row.secure);
+        if (row.acceptQueueFull) {
+            QTest::qWait(200);
+            EXPECT_EQ(client.connects, 0);
+            served.resumeAccepting();
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !client.received.empty(); }, 10000));
+        QTest::qWait(100);
+        EXPECT_EQ(client.received, "answer");
+        EXPECT_EQ(client.connects, 1);
+        ASSERT_EQ(served.Requests().size(), 1U);
+        EXPECT_EQ(served.Requests().front().raw, client.request);
+    }
 }
 
 TEST_F(ConnectionTest, AConnectionGoneWhileItConnectsLeavesNoSocketOpen)
