@@ -4,7 +4,7 @@ nginx, on loopback and through bench/latency_relay.py at a round-trip time, with
 closes the connection after each answer and one that keeps connections alive.
 
 Usage: bench/run_race.py BUILD_DIR [--site NAME ...] [--rtt-ms 50]
-                         [--runs N] [--work DIR] [--results FILE | --no-results]
+                         [--runs N] [--loopback-runs N] [--work DIR] [--results FILE | --no-results]
 
 The binary is BUILD_DIR/src/app/tidewell-cli. Sites are those of bench/run_real_sites.py (Debian
 documentation packages such as python3.11-doc, debian-handbook and cmake-doc, or bench/gensite.py's
@@ -27,7 +27,9 @@ so every copier asks for the same files; --no-other-hosts keeps it on the site, 
 stay without -H. wget2 needs -l inf to follow more than the requisites. The copies run in rounds,
 each round every copier once in each setting, the order of the copiers turning from round to
 round; the tables give the median of the rounds, and the file count of every copy as a check
-that all copied the same site. For the kept-alive relay they also give how many requests the
+that all copied the same site. A copy on loopback takes a few tens of milliseconds on a small site,
+where one round in five can be off by a fifth on a shared machine: loopback has --loopback-runs
+rounds (wget, which is not raced, --runs of them). For the kept-alive relay they also give how many requests the
 server received a round trip (from nginx's log, first request to last): 24 connections that each
 wait for an answer before the next request can bring at most 24, whatever the copier.
 
@@ -207,11 +209,16 @@ def race_site(site, args, cli, keep_alive):
             try:
                 real.check_served(roots["loopback"], nginx_ports["loopback"])
                 access_log = os.path.join(tmp, "access.log")
-                for round_index in range(args.runs):
+                for round_index in range(max(args.runs, args.loopback_runs)):
                     for setting in SETTINGS:
+                        if round_index >= (max(args.runs, args.loopback_runs) if setting == "loopback"
+                                           else args.runs):
+                            continue
                         url = f"http://127.0.0.1:{url_ports[setting]}/index.html"
                         order = COPIERS[round_index % len(COPIERS):] + COPIERS[:round_index % len(COPIERS)]
                         for copier in order:
+                            if copier == "wget" and round_index >= args.runs:
+                                continue
                             out = os.path.join(work, f"{setting}-{copier}")
                             command = commands(cli, keep_alive, url, out, setting == "loopback")[copier]
                             if command is None:
@@ -249,7 +256,9 @@ def median(runs, key):
 
 def cell(runs, key):
     value = median(runs, key)
-    return "—" if value is None else f"{value:.2f} s"
+    if value is None:
+        return "—"
+    return f"{value * 1000:.0f} ms" if value < 1 else f"{value:.2f} s"
 
 
 def distinct(runs, key):
@@ -345,6 +354,8 @@ def main():
                         help="repeatable (default: python)")
     parser.add_argument("--rtt-ms", type=float, default=50, help="round trip added by the relays (default 50)")
     parser.add_argument("--runs", type=int, default=3, help="rounds; the tables give medians (default 3)")
+    parser.add_argument("--loopback-runs", type=int, default=15,
+                        help="rounds on loopback, where a copy is short (default 15)")
     parser.add_argument("--work", default="/dev/shm/tidewell-race", help="where the copies go (removed after each)")
     parser.add_argument("--results", default=os.path.join(HERE, "results-engine.md"))
     parser.add_argument("--no-results", action="store_true", help="print the tables only")
@@ -360,7 +371,7 @@ def main():
     keep_alive = "--keep-alive" in help_text
     sites = args.site or ["python"]
     command = ("bench/run_race.py BUILD_DIR " + " ".join(f"--site {s}" for s in sites)
-               + f" --rtt-ms {args.rtt_ms:g} --runs {args.runs}")
+               + f" --rtt-ms {args.rtt_ms:g} --runs {args.runs} --loopback-runs {args.loopback_runs}")
     intro = [SECTION, "", machine_line(cli), "",
              f"Command: `{command}` (copies into {args.work}). Each site is served by one nginx with "
              f"three servers on loopback: one keeping connections alive (keepalive_timeout 65, "
@@ -372,8 +383,9 @@ def main():
              f"(LIST: {real.TYPES}), the same with `--keep-alive`, "
              f"`wget2 -r -l inf -k -p --max-threads=24 --no-robots -q -P DIR URL`, and on loopback only "
              f"`wget -r -l inf -k -p -np -e robots=off -q -P DIR URL`. "
-             f"Wall and CPU seconds (user and system of the copier, from wait4) are medians of "
-             f"{args.runs} rounds; each round runs every copier once in each setting, the copiers' order "
+             f"Wall and CPU times (user and system of the copier, from wait4) are medians of "
+             f"{args.runs} rounds, on loopback of {max(args.runs, args.loopback_runs)} (wget's of "
+             f"{args.runs}); each round runs every copier once in each setting, the copiers' order "
              f"turning from round to round. tidewell-cli speaks HTTP/1.0 without --keep-alive, so the "
              f"server closes after each answer whichever server it asks.", ""]
     load_start = load_average()
