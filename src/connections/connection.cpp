@@ -407,6 +407,32 @@ void Connection::Send(std::string_view bytes)
 
 void Connection::FlushOutbox()
 {
+    if (!m_tls) {
+        if (m_sendOnCourier || m_outboxSent == m_outbox.size() || m_socket == kNoSocket) {
+            UpdateNotifiers();
+            return;
+        }
+        // On the same machine a send carries the request to the server and wakes it, inside the
+        // call: the courier makes it, while this thread reads the other connections' answers.
+        m_sendOnCourier = true;
+        PostToSocketCourier([reply = m_connectReply, socket = m_socket, generation = m_generation,
+                                bytes = m_outbox.substr(m_outboxSent)] {
+            Transfer sent {Transfer::Moved};
+            while (sent.result == Transfer::Moved && sent.bytes < bytes.size()) {
+                const Transfer more
+                    = WriteSocket(socket, bytes.data() + sent.bytes, bytes.size() - sent.bytes);
+                sent = {more.result, sent.bytes + more.bytes};
+            }
+            const std::lock_guard lock(reply->mutex);
+            if (Connection *connection = reply->connection)
+                QMetaObject::invokeMethod(
+                    connection,
+                    [connection, generation, sent] { connection->OnCourierSent(generation, sent); },
+                    Qt::QueuedConnection);
+        });
+        UpdateNotifiers();
+        return;
+    }
     while (m_outboxSent < m_outbox.size()) {
         const Transfer sent
             = SendSome(m_outbox.data() + m_outboxSent, m_outbox.size() - m_outboxSent);
@@ -428,6 +454,31 @@ void Connection::FlushOutbox()
             std::string().swap(m_outbox);
     }
     UpdateNotifiers();
+}
+
+void Connection::OnCourierSent(quint64 generation, Transfer sent)
+{
+    if (generation != m_generation || !m_sendOnCourier)
+        return;
+    m_sendOnCourier = false;
+    m_outboxSent += sent.bytes;
+    if (sent.result == Transfer::Failed) {
+        // As for a send made here: a later read would report the reset as an orderly end.
+        m_sendFailed = true;
+        m_outboxSent = m_outbox.size();
+    }
+    if (m_outboxSent == m_outbox.size()) {
+        m_outbox.clear();
+        m_outboxSent = 0;
+        if (m_outbox.capacity() > kKeepCapacity)
+            std::string().swap(m_outbox);
+    }
+    if (sent.result == Transfer::Moved)
+        FlushOutbox(); // what was queued meanwhile
+    else
+        UpdateNotifiers();
+    if (std::exchange(m_endAwaitsSend, false))
+        OnReadable();
 }
 
 void Connection::OnReadable()
@@ -462,6 +513,10 @@ bool Connection::ReadFromSocket()
             continue;
         }
         if (got.result == Transfer::Ended) {
+            if (m_sendOnCourier) {
+                m_endAwaitsSend = true;
+                return gotBytes;
+            }
             if (m_sendFailed) {
                 m_state = Error;
                 ReleaseSocket();
@@ -523,6 +578,8 @@ void Connection::Close()
     std::string().swap(m_outbox);
     m_outboxSent = 0;
     m_sendFailed = false;
+    m_sendOnCourier = false;
+    m_endAwaitsSend = false;
     m_announcePending = false;
     m_unannounced = false;
     m_state = Closed;
@@ -547,10 +604,11 @@ void Connection::UpdateNotifiers()
     if (m_socket == kNoSocket)
         return;
     const bool open = m_state == Connecting || m_state == Connected;
-    const bool reading = (m_state == Connected && m_inbox.size() < kMaxUntaken)
+    const bool reading = (m_state == Connected && m_inbox.size() < kMaxUntaken && !m_endAwaitsSend)
         || (open && m_tlsWaitsFor == TlsSession::Io::WantRead);
     const bool writing = (m_state == Connecting && !m_tls)
-        || ((m_state == Connected || m_state == Closing) && m_outboxSent < m_outbox.size())
+        || ((m_state == Connected || m_state == Closing) && m_outboxSent < m_outbox.size()
+            && !m_sendOnCourier)
         || (open && m_tlsWaitsFor == TlsSession::Io::WantWrite);
     m_readNotifier->setEnabled(reading);
     m_writeNotifier->setEnabled(writing);
