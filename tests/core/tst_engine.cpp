@@ -199,9 +199,9 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
         const char *reason; // nullptr: stored whole, no failure
     };
     const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n";
-    m_engine.SetResponseMemoryLimit(64 * 1024);
+    m_engine.SetResponseMemoryLimit(std::int64_t {64} * 1024);
     Route endless = Route::Page(std::string(1 << 20, 'e'), "application/zip");
-    endless.behaviours = {Behaviour::InPieces({16 * 1024}, 1)};
+    endless.behaviours = {Behaviour::InPieces({std::size_t {16} * 1024}, 1)};
     Route recovering = Route::Page(std::string(100, 'r'), "application/zip");
     recovering.behaviours = {Behaviour::Cut(20), Behaviour::Cut(60), Behaviour::Whole()};
     Route stalled = Route::Page("never");
