@@ -108,14 +108,24 @@ void CloseOnCourier(SocketHandle socket)
 
 } // namespace
 
+template <typename Call>
+void Connection::Reply(const std::shared_ptr<CourierReply> &reply, Call call)
+{
+    const std::lock_guard lock(reply->mutex);
+    if (Connection *connection = reply->connection)
+        QMetaObject::invokeMethod(
+            connection, [connection, call = std::move(call)] { call(*connection); },
+            Qt::QueuedConnection);
+}
+
 Connection::Connection(QObject *parent)
     : QObject(parent)
     , m_readNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
     , m_writeNotifier(new QSocketNotifier(QSocketNotifier::Write, this))
     , m_lookupNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
-    , m_connectReply(std::make_shared<ConnectReply>())
+    , m_courierReply(std::make_shared<CourierReply>())
 {
-    m_connectReply->connection = this;
+    m_courierReply->connection = this;
     connect(m_readNotifier, &QSocketNotifier::activated, this, &Connection::OnReadable);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &Connection::OnWritable);
     connect(m_lookupNotifier, &QSocketNotifier::activated, this, &Connection::OnLookedUp);
@@ -124,8 +134,8 @@ Connection::Connection(QObject *parent)
 Connection::~Connection()
 {
     {
-        const std::lock_guard lock(m_connectReply->mutex);
-        m_connectReply->connection = nullptr;
+        const std::lock_guard lock(m_courierReply->mutex);
+        m_courierReply->connection = nullptr;
     }
     EndLookup();
     ReleaseSocket();
@@ -221,22 +231,18 @@ void Connection::TryNextAddress()
     // A secure connection's first bytes are the handshake's, made on this thread.
     std::string request = m_security == Security::Plain ? m_outbox : std::string();
     PostToSocketCourier(
-        [reply = m_connectReply, address = m_addresses.at(m_nextAddress++), port = m_port,
+        [reply = m_courierReply, address = m_addresses.at(m_nextAddress++), port = m_port,
             generation = m_generation, request = std::move(request)] {
             const SocketHandle socket = OpenSocket(address);
             ConnectStart start;
             start.begun = socket != kNoSocket && BeginConnect(socket, address, port);
             if (start.begun && !request.empty())
                 start.sent = WriteSocket(socket, request.data(), request.size());
-            const auto opened = std::make_shared<OpenedSocket>(socket);
-            const std::lock_guard lock(reply->mutex);
-            if (Connection *connection = reply->connection)
-                QMetaObject::invokeMethod(
-                    connection,
-                    [connection, generation, opened, start] {
-                        connection->OnConnectBegun(generation, opened->Take(), start);
-                    },
-                    Qt::QueuedConnection);
+            Reply(reply,
+                [generation, opened = std::make_shared<OpenedSocket>(socket), start](
+                    Connection &connection) {
+                    connection.OnConnectBegun(generation, opened->Take(), start);
+                });
         });
 }
 
@@ -415,7 +421,7 @@ void Connection::FlushOutbox()
         // On the same machine a send carries the request to the server and wakes it, inside the
         // call: the courier makes it, while this thread reads the other connections' answers.
         m_sendOnCourier = true;
-        PostToSocketCourier([reply = m_connectReply, socket = m_socket, generation = m_generation,
+        PostToSocketCourier([reply = m_courierReply, socket = m_socket, generation = m_generation,
                                 bytes = m_outbox.substr(m_outboxSent)] {
             Transfer sent {Transfer::Moved};
             while (sent.result == Transfer::Moved && sent.bytes < bytes.size()) {
@@ -423,12 +429,9 @@ void Connection::FlushOutbox()
                     = WriteSocket(socket, bytes.data() + sent.bytes, bytes.size() - sent.bytes);
                 sent = {more.result, sent.bytes + more.bytes};
             }
-            const std::lock_guard lock(reply->mutex);
-            if (Connection *connection = reply->connection)
-                QMetaObject::invokeMethod(
-                    connection,
-                    [connection, generation, sent] { connection->OnCourierSent(generation, sent); },
-                    Qt::QueuedConnection);
+            Reply(reply, [generation, sent](Connection &connection) {
+                connection.OnCourierSent(generation, sent);
+            });
         });
         UpdateNotifiers();
         return;

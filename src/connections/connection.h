@@ -156,12 +156,16 @@ private:
     quint16 m_port = 0;
     // Where the socket courier hands back the start of a connect and the outcome of a send: this
     // connection, or nothing once it is gone.
-    struct ConnectReply
+    struct CourierReply
     {
         std::mutex mutex;
         Connection *connection = nullptr; // guarded by mutex
     };
-    std::shared_ptr<ConnectReply> m_connectReply;
+    // Called on the courier's thread: runs call with the connection from its event loop, unless
+    // the connection is gone by then.
+    template <typename Call>
+    static void Reply(const std::shared_ptr<CourierReply> &reply, Call call);
+    std::shared_ptr<CourierReply> m_courierReply;
     Security m_security = Security::Plain;
     std::string m_peerName;
     std::unique_ptr<TlsSession> m_tls;
