@@ -258,7 +258,7 @@ void Connection::OnConnectBegun(quint64 generation, SocketHandle socket, Connect
         m_writeNotifier->setSocket(socket);
         if (start.sent.result == Transfer::Moved) {
             // Only an established connection takes bytes.
-            m_outboxSent = start.sent.bytes;
+            NoteSent(start.sent);
             m_addresses.clear();
             BecomeConnected();
             return;
@@ -439,12 +439,17 @@ void Connection::FlushOutbox()
     while (m_outboxSent < m_outbox.size()) {
         const Transfer sent
             = SendSome(m_outbox.data() + m_outboxSent, m_outbox.size() - m_outboxSent);
-        if (sent.result == Transfer::Moved) {
-            m_outboxSent += sent.bytes;
-            continue;
-        }
-        if (sent.result == Transfer::WouldBlock)
+        NoteSent(sent);
+        if (sent.result != Transfer::Moved)
             break;
+    }
+    UpdateNotifiers();
+}
+
+void Connection::NoteSent(Transfer sent)
+{
+    m_outboxSent += sent.bytes;
+    if (sent.result == Transfer::Failed) {
         // The peer is gone. The kernel has now handed its error to the send, so a later read
         // would report an orderly end: remember that it was not.
         m_sendFailed = true;
@@ -456,7 +461,6 @@ void Connection::FlushOutbox()
         if (m_outbox.capacity() > kKeepCapacity)
             std::string().swap(m_outbox);
     }
-    UpdateNotifiers();
 }
 
 void Connection::OnCourierSent(quint64 generation, Transfer sent)
@@ -464,18 +468,7 @@ void Connection::OnCourierSent(quint64 generation, Transfer sent)
     if (generation != m_generation || !m_sendOnCourier)
         return;
     m_sendOnCourier = false;
-    m_outboxSent += sent.bytes;
-    if (sent.result == Transfer::Failed) {
-        // As for a send made here: a later read would report the reset as an orderly end.
-        m_sendFailed = true;
-        m_outboxSent = m_outbox.size();
-    }
-    if (m_outboxSent == m_outbox.size()) {
-        m_outbox.clear();
-        m_outboxSent = 0;
-        if (m_outbox.capacity() > kKeepCapacity)
-            std::string().swap(m_outbox);
-    }
+    NoteSent(sent);
     if (sent.result == Transfer::Moved)
         FlushOutbox(); // what was queued meanwhile
     else

@@ -28,8 +28,8 @@
 //   afterwards to notice that its connection was closed or reused under it. Data of a connection
 //   opened while an older handler is still on the stack is announced later from the event loop.
 // All calls are made from the thread that owns the object; the system's calls that open, connect
-// and close a socket, and the first send of a request given with the connect, are handed to the
-// socket courier (socketcourier.h).
+// and close a socket, and a plain connection's sends, are handed to the socket courier
+// (socketcourier.h).
 
 #include "connections/socketcalls.h"
 #include "connections/tlssession.h"
@@ -136,6 +136,8 @@ private:
     bool ReadFromSocket();
     // Hands the bytes not sent yet to the courier, or sends them here over TLS.
     void FlushOutbox();
+    // Counts what a send moved; a failed send ends the sending.
+    void NoteSent(Transfer sent);
     void OnCourierSent(quint64 generation, Transfer sent);
     void ReleaseSocket();
     void UpdateNotifiers();
