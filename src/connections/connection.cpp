@@ -413,29 +413,6 @@ void Connection::Send(std::string_view bytes)
 
 void Connection::FlushOutbox()
 {
-    if (!m_tls) {
-        if (m_sendOnCourier || m_outboxSent == m_outbox.size() || m_socket == kNoSocket) {
-            UpdateNotifiers();
-            return;
-        }
-        // On the same machine a send carries the request to the server and wakes it, inside the
-        // call: the courier makes it, while this thread reads the other connections' answers.
-        m_sendOnCourier = true;
-        PostToSocketCourier([reply = m_courierReply, socket = m_socket, generation = m_generation,
-                                bytes = m_outbox.substr(m_outboxSent)] {
-            Transfer sent {Transfer::Moved};
-            while (sent.result == Transfer::Moved && sent.bytes < bytes.size()) {
-                const Transfer more
-                    = WriteSocket(socket, bytes.data() + sent.bytes, bytes.size() - sent.bytes);
-                sent = {more.result, sent.bytes + more.bytes};
-            }
-            Reply(reply, [generation, sent](Connection &connection) {
-                connection.OnCourierSent(generation, sent);
-            });
-        });
-        UpdateNotifiers();
-        return;
-    }
     while (m_outboxSent < m_outbox.size()) {
         const Transfer sent
             = SendSome(m_outbox.data() + m_outboxSent, m_outbox.size() - m_outboxSent);
@@ -461,20 +438,6 @@ void Connection::NoteSent(Transfer sent)
         if (m_outbox.capacity() > kKeepCapacity)
             std::string().swap(m_outbox);
     }
-}
-
-void Connection::OnCourierSent(quint64 generation, Transfer sent)
-{
-    if (generation != m_generation || !m_sendOnCourier)
-        return;
-    m_sendOnCourier = false;
-    NoteSent(sent);
-    if (sent.result == Transfer::Moved)
-        FlushOutbox(); // what was queued meanwhile
-    else
-        UpdateNotifiers();
-    if (std::exchange(m_endAwaitsSend, false))
-        OnReadable();
 }
 
 void Connection::OnReadable()
@@ -509,10 +472,6 @@ bool Connection::ReadFromSocket()
             continue;
         }
         if (got.result == Transfer::Ended) {
-            if (m_sendOnCourier) {
-                m_endAwaitsSend = true;
-                return gotBytes;
-            }
             if (m_sendFailed) {
                 m_state = Error;
                 ReleaseSocket();
@@ -574,8 +533,6 @@ void Connection::Close()
     std::string().swap(m_outbox);
     m_outboxSent = 0;
     m_sendFailed = false;
-    m_sendOnCourier = false;
-    m_endAwaitsSend = false;
     m_announcePending = false;
     m_unannounced = false;
     m_state = Closed;
@@ -600,11 +557,10 @@ void Connection::UpdateNotifiers()
     if (m_socket == kNoSocket)
         return;
     const bool open = m_state == Connecting || m_state == Connected;
-    const bool reading = (m_state == Connected && m_inbox.size() < kMaxUntaken && !m_endAwaitsSend)
+    const bool reading = (m_state == Connected && m_inbox.size() < kMaxUntaken)
         || (open && m_tlsWaitsFor == TlsSession::Io::WantRead);
     const bool writing = (m_state == Connecting && !m_tls)
-        || ((m_state == Connected || m_state == Closing) && m_outboxSent < m_outbox.size()
-            && !m_sendOnCourier)
+        || ((m_state == Connected || m_state == Closing) && m_outboxSent < m_outbox.size())
         || (open && m_tlsWaitsFor == TlsSession::Io::WantWrite);
     m_readNotifier->setEnabled(reading);
     m_writeNotifier->setEnabled(writing);

@@ -28,8 +28,8 @@
 //   afterwards to notice that its connection was closed or reused under it. Data of a connection
 //   opened while an older handler is still on the stack is announced later from the event loop.
 // All calls are made from the thread that owns the object; the system's calls that open, connect
-// and close a socket, and a plain connection's sends, are handed to the socket courier
-// (socketcourier.h).
+// and close a socket, and the first send of a request given with the connect, are handed to the
+// socket courier (socketcourier.h).
 
 #include "connections/socketcalls.h"
 #include "connections/tlssession.h"
@@ -134,11 +134,9 @@ private:
     void ScheduleReadIfPending();
     // Reads what the kernel holds, up to a per-call budget; reports whether anything new was seen.
     bool ReadFromSocket();
-    // Hands the bytes not sent yet to the courier, or sends them here over TLS.
     void FlushOutbox();
     // Counts what a send moved; a failed send ends the sending.
     void NoteSent(Transfer sent);
-    void OnCourierSent(quint64 generation, Transfer sent);
     void ReleaseSocket();
     void UpdateNotifiers();
     void Announce(bool withBytes);
@@ -156,8 +154,8 @@ private:
     std::vector<NetAddress> m_addresses;
     std::size_t m_nextAddress = 0;
     quint16 m_port = 0;
-    // Where the socket courier hands back the start of a connect and the outcome of a send: this
-    // connection, or nothing once it is gone.
+    // Where the socket courier hands back the start of a connect: this connection, or nothing
+    // once it is gone.
     struct CourierReply
     {
         std::mutex mutex;
@@ -178,10 +176,6 @@ private:
     std::string m_outbox;
     std::size_t m_outboxSent = 0;
     bool m_sendFailed = false;
-    bool m_sendOnCourier = false; // handed to the courier, its outcome not heard yet
-    // The peer's end was read while a send was on the courier: whether it is a close or a reset
-    // is known once the send's outcome is.
-    bool m_endAwaitsSend = false;
     bool m_inHandler = false;
     bool m_announcePending = false;
     bool m_unannounced = false;

@@ -253,28 +253,6 @@ TEST_F(ConnectionTest, ARequestGivenWithTheConnectGoesOutOnceTheConnectionIsMade
     }
 }
 
-TEST_F(ConnectionTest, AnEndReadWhileASendIsOnTheCourierIsSeenWhenTheSendIsDone)
-{
-    TestHttpServer &served = Serve();
-    served.SetRoute("/", Route::Raw("answer"));
-    served.SetLatency(100);
-    Client client;
-    client.requestWithConnect = true;
-    client.Start(kHost, false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return client.connects == 1; }, kWaitMs));
-    // The courier is held while the answer and the server's close arrive behind a send.
-    std::promise<void> release;
-    PostToSocketCourier([held = release.get_future().share()] { held.wait(); });
-    client.connection.Send("more");
-    QTest::qWait(300);
-    EXPECT_EQ(client.received, "answer");
-    EXPECT_EQ(client.connection.State(), Connection::Connected);
-    release.set_value();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !client.states.empty() && client.states.back() == Connection::Closing; },
-        kWaitMs));
-}
-
 TEST_F(ConnectionTest, AConnectionGoneWhileItConnectsLeavesNoSocketOpen)
 {
     const auto openDescriptors

@@ -406,9 +406,6 @@ TEST_F(EngineTest, WithoutARateTheNextRequestGoesOutBeforeTheAnswerAndComesBackI
         for (const char *name : {"b", "c", "d"})
             server.SetRoute(std::string("/") + name + ".gif", Route::Page(name, "image/gif"));
         server.SetKeptAnswers(row.keptAnswers);
-        // A server that takes a moment over each answer, as one across a network does: the
-        // request behind is on its way meanwhile.
-        server.SetLatency(20);
         m_engine.Job().keepAlive = true;
         m_engine.SetConnectionCount(1);
         m_engine.SetStartRate(0);
