@@ -114,13 +114,12 @@ void TimeReferences(const std::string &page)
     std::size_t edits = 0;
     std::size_t stored = 0;
     const double save = SecondsOf([&] {
-        const std::vector<tw::TextEdit> pointed = tw::LocalReferenceEdits(
-            references, "host.com/dir/", "\\out\\host.com\\dir\\page.html", job);
+        const std::vector<tw::TextEdit> pointed
+            = tw::LocalReferenceEdits(references, "\\out\\host.com\\dir\\page.html", job);
         edits = pointed.size();
-        stored = tw::RewriteStoredBody(body, true, false, pointed).size();
+        stored = tw::RewriteStoredBody(body, true, pointed).size();
     });
-    const double unpointed
-        = SecondsOf([&] { stored = tw::RewriteStoredBody(body, true, false).size(); });
+    const double unpointed = SecondsOf([&] { stored = tw::RewriteStoredBody(body, true).size(); });
     std::printf(
         "references of %.1f MB: found %zu in %.3f s (%.0f MB/s); with their targets %zu in %.3f s; "
         "saved with %zu edits in %.3f s (%.0f MB/s; without pointing references at the copy %.3f "

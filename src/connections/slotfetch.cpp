@@ -296,8 +296,8 @@ void SlotFetch::Sock_Connect()
 
 std::optional<std::string> SlotFetch::RequestOf(ConnectionSlot &record)
 {
-    record.path = ReplaceAll(record.path, "/index.html", "/");
-    record.requestPath = ReplaceAll(record.requestPath, "/index.html", "/");
+    record.path = WithoutFolderIndex(record.path);
+    record.requestPath = WithoutFolderIndex(record.requestPath);
     const auto asked = Job().revalidate.find(record.url);
     std::string request = RequestFor(record.host, record.requestPath, Job().keepAlive,
         asked == Job().revalidate.end()
@@ -412,9 +412,9 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
     const SaveOutcome saved = SaveDownloadedFile(body, stored, job,
         [&](std::string_view text, DocumentKind savedKind, std::string_view storedFile) {
             if (savedKind == kind)
-                return LocalReferenceEdits(references, base, storedFile, job);
+                return LocalReferenceEdits(references, storedFile, job);
             return LocalReferenceEdits(
-                PageReferencesOf(text, savedKind, base, job), base, storedFile, job);
+                PageReferencesOf(text, savedKind, base, job), storedFile, job);
         });
     if (!YieldFor(guard))
         return false;

@@ -26,7 +26,10 @@ bool IsWantedType(std::string_view url, std::string_view filter, bool queryPages
     const auto wanted = [filter](std::string_view extension) {
         return Contains(filter, ':' + std::string(extension) + ':');
     };
-    if (wanted(ToLower(TrimmedView(GetExtension(url)))))
+    // All that follows the last dot names the type only when that dot stands before the query:
+    // "view.php?f=page.html" is a page with a query, not an ".html" file.
+    const std::string_view tail = GetExtension(url);
+    if ((Contains(tail, "?") || !Contains(url, "?")) && wanted(ToLower(TrimmedView(tail))))
         return true;
     const UrlType type = TypeOfUrl(url);
     if (!type.page)

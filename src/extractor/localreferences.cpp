@@ -6,6 +6,7 @@
 #include "extractor/urlnormalize.h"
 #include "output/redirectpage.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace tw {
@@ -34,6 +35,34 @@ bool NamesFile(std::string_view storedFile, std::string_view link, std::string_v
     std::string resolved = ResolveDotDot(joined);
     ReplaceAllIn(resolved, "/", "\\");
     return resolved == file;
+}
+
+// The folder a document whose own folder is pageBase reads its relative references from: that
+// of its first <base href>, when it names one the copy can read.
+std::string DocumentBase(std::string_view body, const std::vector<Reference> &found,
+    const std::string &pageBase, const SiteJob &job)
+{
+    const auto base
+        = std::find_if(found.begin(), found.end(), [](const Reference &r) { return r.base; });
+    if (base == found.end())
+        return pageBase;
+    const std::string link = ReadLink(body, *base).url;
+    const std::optional<std::string> url = link.empty()
+        ? std::nullopt
+        : NormalizeLink(link, pageBase, job.siteHost, job.secure, true);
+    if (!url)
+        return pageBase;
+    std::string resolved = ResolveDotDot(*url);
+    resolved.resize(std::min(resolved.find('?'), resolved.size()));
+    const std::size_t folderEnd = resolved.rfind('/');
+    return folderEnd == std::string::npos ? resolved + '/' : resolved.substr(0, folderEnd + 1);
+}
+
+// Where a browser finds online a URL kept without its scheme: a folder's "index.html" is the
+// copy's name for it, not the site's.
+std::string OnlineAddress(std::string_view url, const SiteJob &job)
+{
+    return (job.secure ? "https://" : "http://") + WithoutFolderIndex(url);
 }
 
 } // namespace
@@ -101,29 +130,39 @@ std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind 
 {
     if (pageBase.empty() || pageBase.back() != '/')
         pageBase += '/';
+    const std::vector<Reference> found = FindReferences(body, kind);
+    const std::string documentBase = DocumentBase(body, found, pageBase, job);
     std::vector<PageReference> references;
     std::size_t seen = 0;
-    for (const Reference &reference : FindReferences(body, kind)) {
+    for (const Reference &reference : found) {
         if (yield && ++seen % kReferencesPerYield == 0)
             yield();
-        const std::string_view link = LinkOf(body, reference);
-        if (link.empty())
+        LinkRead read = ReadLink(body, reference);
+        if (reference.base) {
+            references.push_back({.at = reference.at, .length = reference.length, .base = true});
             continue;
-        const LinkTargets::Known &found = known.Of(link, pageBase, job, reference.embedded);
-        references.push_back(
-            {reference.at, std::string(link), reference.embedded, found.target, found.skipped});
+        }
+        if (read.url.empty())
+            continue;
+        const LinkTargets::Known &target
+            = known.Of(read.url, documentBase, job, reference.embedded);
+        references.push_back({reference.at, read.length, std::move(read.url), reference.embedded,
+            false, target.target, target.skipped});
     }
     return references;
 }
 
-std::vector<TextEdit> LocalReferenceEdits(const std::vector<PageReference> &references,
-    std::string_view pageBase, std::string_view storedFile, const SiteJob &job)
+std::vector<TextEdit> LocalReferenceEdits(
+    const std::vector<PageReference> &references, std::string_view storedFile, const SiteJob &job)
 {
-    const std::string scheme = job.secure ? "https://" : "http://";
-    const std::string_view pageHost = pageBase.substr(0, pageBase.find('/'));
     const HrefsFrom hrefs(storedFile);
     std::vector<TextEdit> edits;
     for (const PageReference &reference : references) {
+        if (reference.base) {
+            if (reference.length != 0)
+                edits.push_back({reference.at, reference.length, {}});
+            continue;
+        }
         const std::string &link = reference.link;
         const LinkForm form
             = Contains(link, "\\") ? FormOfLink(ReplaceAll(link, "\\", "/")) : FormOfLink(link);
@@ -138,13 +177,15 @@ std::vector<TextEdit> LocalReferenceEdits(const std::vector<PageReference> &refe
             if (form == LinkForm::Relative && NamesFile(storedFile, link, file))
                 continue;
             replacement = hrefs.To(file);
-        } else if (form == LinkForm::ProtocolRelative) {
-            replacement = scheme + link.substr(2);
-        } else if (form == LinkForm::RootRelative) {
-            replacement.append(scheme).append(pageHost).append(link);
+        } else if (form == LinkForm::Plain || form == LinkForm::Secure) {
+            continue;
+        } else if (target) {
+            replacement = OnlineAddress(target->queued, job);
+        } else if (reference.skipped) {
+            replacement = OnlineAddress(reference.skipped->url, job);
         }
         if (!replacement.empty() && replacement != link)
-            edits.push_back({reference.at, link.size(), std::move(replacement)});
+            edits.push_back({reference.at, reference.length, std::move(replacement)});
     }
     return edits;
 }

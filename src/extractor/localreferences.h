@@ -26,8 +26,10 @@ namespace tw {
 struct PageReference
 {
     std::size_t at = 0; // where its link begins in the document
-    std::string link; // the URL as written, less its fragment
+    std::size_t length = 0; // the length of the text it is read from, its fragment left out
+    std::string link; // the URL as a browser reads it (ReadLink)
     bool embedded = false; // the document loads it into itself (Reference::embedded)
+    bool base = false; // a <base>'s href, which the saved page does without
     // What the copy fetches for it, when it fetches anything.
     std::shared_ptr<const LinkTarget> target;
     // Otherwise, why a web URL it names is not fetched.
@@ -69,8 +71,9 @@ private:
 
 // The references of body (a document of kind found at a URL whose directory is pageBase; "/" is
 // added when missing) that name something the copy could fetch, in order, each with its target.
-// yield, when given, is called after every kReferencesPerYield references; body must stay valid
-// through it.
+// Relative references are read against the folder of the document's first <base href> when it
+// has one. yield, when given, is called after every kReferencesPerYield references; body must
+// stay valid through it.
 inline constexpr std::size_t kReferencesPerYield = 1000;
 std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind kind,
     std::string pageBase, const SiteJob &job, LinkTargets &known,
@@ -81,8 +84,10 @@ std::vector<PageReference> PageReferencesOf(
 
 // The edits that point the references of a document stored as storedFile at the copy, in order
 // of position. A relative reference that already reaches its stored file from disk is left as
-// written, and so is every reference off the site.
-std::vector<TextEdit> LocalReferenceEdits(const std::vector<PageReference> &references,
-    std::string_view pageBase, std::string_view storedFile, const SiteJob &job);
+// written, and so is every absolute one off the copy; any other whose target the copy does not
+// hold leads to its address online. A <base> is emptied, so that the saved page reads its
+// references from its own folder.
+std::vector<TextEdit> LocalReferenceEdits(
+    const std::vector<PageReference> &references, std::string_view storedFile, const SiteJob &job);
 
 } // namespace tw

@@ -1,6 +1,7 @@
 #include "extractor/references.h"
 
 #include "common/stringops.h"
+#include "extractor/characterreferences.h"
 #include "extractor/urlnormalize.h"
 
 #include <algorithm>
@@ -76,8 +77,11 @@ public:
     {
     }
 
-    // Whether the references added from now on are embedded in the document.
+    // Whether the references added from now on are embedded in the document, stand in an
+    // attribute's value, or are a <base>'s.
     void SetEmbedded(bool embedded) { m_embedded = embedded; }
+    void SetInAttribute(bool attribute) { m_attribute = attribute; }
+    void SetBase(bool base) { m_base = base; }
 
     // The span [from, to) without its surrounding white space, when anything is left of it.
     void Add(std::size_t from, std::size_t to)
@@ -87,7 +91,7 @@ public:
         while (to > from && IsSpace(m_text[to - 1]))
             --to;
         if (from < to)
-            m_found.push_back({from, to - from, m_embedded});
+            m_found.push_back({from, to - from, m_embedded, m_attribute, m_base});
     }
 
     std::size_t Count() const { return m_found.size(); }
@@ -104,6 +108,8 @@ private:
     std::string_view m_text;
     std::vector<Reference> m_found;
     bool m_embedded = false;
+    bool m_attribute = false;
+    bool m_base = false;
 };
 
 // A value [at, end) that may stand in quotes of its own: the part inside them, or all of it.
@@ -282,10 +288,13 @@ void AddAttributeReferences(std::string_view text, const Attribute &a, Tag &tag,
     if (name == "rel" && tag.name == "link")
         tag.loadsResource = RelLoadsResource(text.substr(a.valueStart, a.valueEnd - a.valueStart));
     const bool link = name == "href" || name == "xlink:href";
+    found.SetInAttribute(true);
+    found.SetBase(link && tag.name == "base");
     found.SetEmbedded(link  ? tag.name == "image" || tag.name == "use"
             : name == "src" ? tag.name != "iframe" && tag.name != "frame"
                             : name != "content");
-    if (link || name == "src" || name == "background" || name == "data-src" || name == "poster")
+    if (link || name == "src" || name == "background" || name == "data-src" || name == "poster"
+        || (name == "data" && tag.name == "object"))
         found.Add(a.valueStart, a.valueEnd);
     else if (name == "srcset" || name == "data-srcset")
         FindCandidates(text, a.valueStart, a.valueEnd, found);
@@ -381,6 +390,8 @@ void FindPageReferences(std::string_view text, Collector &found)
                    open != std::string_view::npos) {
             const std::size_t close = ElementEnd(text, open + 1, "</style");
             found.SetEmbedded(true);
+            found.SetInAttribute(false);
+            found.SetBase(false);
             FindStyleReferences(text, open + 1, close, found);
             at = close;
         } else {
@@ -413,6 +424,27 @@ std::string_view LinkOf(std::string_view text, const Reference &reference)
     if (FormOfLink(link) == LinkForm::OtherScheme)
         return {};
     return link;
+}
+
+LinkRead ReadLink(std::string_view text, const Reference &reference)
+{
+    const std::string_view written = text.substr(reference.at, reference.length);
+    const auto isBreak = [](char c) { return c == '\t' || c == '\n' || c == '\r'; };
+    LinkRead read;
+    if (reference.attribute && Contains(written, "&")) {
+        DecodedValue decoded = DecodeCharacterReferences(written);
+        const std::size_t fragment = std::min(decoded.text.find('#'), decoded.text.size());
+        read.length = decoded.from[fragment];
+        decoded.text.resize(fragment);
+        read.url = std::move(decoded.text);
+    } else {
+        read.length = std::min(written.find('#'), written.size());
+        read.url = written.substr(0, read.length);
+    }
+    std::erase_if(read.url, isBreak);
+    if (FormOfLink(read.url) == LinkForm::OtherScheme)
+        read.url.clear();
+    return read;
 }
 
 } // namespace tw

@@ -22,17 +22,32 @@ struct Reference
     std::size_t at = 0;
     std::size_t length = 0;
     bool embedded = false;
+    // An attribute's value, whose character references the browser decodes before it reads it.
+    bool attribute = false;
+    // The href of a <base>: what the document's relative references are read against.
+    bool base = false;
 };
 
 // The references of text, in order of position: href, src and background attributes in any
 // letter case and spacing (xlink:href too), each candidate of srcset and data-srcset, data-src,
-// poster, a refresh target ("0; url=..."), and url() and @import in style sheets, <style> blocks
-// and style attributes. Script blocks hold none. None for a kind that is not scanned.
+// poster, an <object>'s data, a refresh target ("0; url=..."), and url() and @import in style
+// sheets, <style> blocks and style attributes. Script blocks hold none. None for a kind that is
+// not scanned.
 std::vector<Reference> FindReferences(std::string_view text, DocumentKind kind);
 
 // The URL a reference names, without its fragment; empty when it names nothing the copy could
 // fetch: a fragment alone, or a link with another scheme than http and https (data:,
 // javascript:, mailto:, file:).
 std::string_view LinkOf(std::string_view text, const Reference &reference);
+
+// The URL a reference names as a browser reads it: an attribute's character references decoded,
+// tabs and line breaks dropped, the fragment cut off; empty where LinkOf is. length is how much
+// of the reference's text it is read from: all of it up to the fragment.
+struct LinkRead
+{
+    std::string url;
+    std::size_t length = 0;
+};
+LinkRead ReadLink(std::string_view text, const Reference &reference);
 
 } // namespace tw

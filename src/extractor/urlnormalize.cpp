@@ -26,13 +26,15 @@ bool HasDotSegment(std::string_view path)
 }
 
 // The host of a site URL as the site test compares it: lower case, without any "www." and
-// without a port.
+// without the port a scheme implies; another port is another site.
 std::string HostKey(std::string_view url)
 {
     std::string host = ToLower(url.substr(0, FindAnyOf<'/', '?', '#'>(url)));
     ReplaceAllIn(host, "www.", "");
-    const std::size_t close = host.rfind(']');
-    host.resize(std::min(host.find(':', close == std::string::npos ? 0 : close), host.size()));
+    for (std::string_view implied : {":80", ":443"}) {
+        if (host.ends_with(implied))
+            host.resize(host.size() - implied.size());
+    }
     return host;
 }
 
@@ -114,6 +116,10 @@ std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_v
     if (const std::size_t first = link.find_first_not_of(' ');
         first != std::string::npos && StartsWithNoCase(link.substr(first), kScheme))
         link.erase(0, kScheme.size());
+    const std::size_t hostEnd = std::min(FindAnyOf<'/', '?', '#'>(link), link.size());
+    const std::string_view impliedPort = secureJob ? ":443" : ":80";
+    if (std::string_view(link).substr(0, hostEnd).ends_with(impliedPort))
+        link.erase(hostEnd - impliedPort.size(), impliedPort.size());
     if (!anyHost && !IsOnSite(link, siteHost))
         return std::nullopt;
     if (link.ends_with("/.") || link.ends_with("/.."))
@@ -203,6 +209,16 @@ std::string StripScheme(std::string_view url)
     ReplaceAllIn(result, "http:\\\\", "");
     ReplaceAllIn(result, "\\", "/");
     return result;
+}
+
+std::string WithoutFolderIndex(std::string_view url)
+{
+    constexpr std::string_view kFolderIndex = "/index.html";
+    const std::size_t queryStart = std::min(url.find('?'), url.size());
+    std::string server(url);
+    if (url.substr(0, queryStart).ends_with(kFolderIndex))
+        server.erase(queryStart - kFolderIndex.size() + 1, kFolderIndex.size() - 1);
+    return server;
 }
 
 FetchTarget FetchTargetOf(std::string_view queuedUrl)

@@ -22,13 +22,13 @@ LinkForm FormOfLink(std::string_view link);
 // job (the job has one scheme; in a plain job such a link is not the site's); "//" is absolute
 // with the job's scheme; a single "/" is taken from base's host; anything else is joined to base.
 // nullopt when the link has another scheme or its host is not the site's: hosts are compared in
-// lower case, without any "www." and without a port, and a sub-domain of the site counts as the
-// site. A last segment "." or ".." names a folder, so it gets "index.html" like one ending in "/".
-// With anyHost, a link to any host is taken.
+// lower case, without any "www." and without the port its scheme implies, and a sub-domain of
+// the site (on the same port) counts as the site. A last segment "." or ".." names a folder, so it
+// gets "index.html" like one ending in "/". With anyHost, a link to any host is taken.
 std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_view base,
     std::string_view siteHost, bool secureJob = false, bool anyHost = false);
 
-// True when url (a site URL, host first) lies on siteHost or a sub-domain of it.
+// True when url (a site URL, host first) lies on siteHost or a sub-domain of it, on its port.
 bool IsOnSite(std::string_view url, std::string_view siteHost);
 
 // The first seven characters stay; the rest is trimmed and every "//" in it becomes "/" in one
@@ -53,6 +53,10 @@ std::string UrlToRelativePath(std::string_view url);
 // The URL as the scheduler keeps it: trimmed, a leading "http://" (any case) removed with the rest
 // lower-cased, every "http:\\" removed, "\" turned into "/".
 std::string StripScheme(std::string_view url);
+
+// url (or a path) as its server knows it: a folder's "index.html", which the copy names every
+// folder link by, goes, its query kept ("a/index.html?x" gives "a/?x"; "a/index.htmlx.html" stays).
+std::string WithoutFolderIndex(std::string_view url);
 
 // The longest request path sent; a longer one is cut.
 constexpr std::size_t kMaxRequestPath = 999;

@@ -29,14 +29,11 @@ struct TextEdit
     std::string text;
 };
 
-// The body of a page or style sheet as it is stored: first each edit (in order of position, none
-// overlapping) replaces its span; then, outside the edited spans, for a page each line break (CR
-// LF, CR or LF) becomes CR LF; links to ".php" and ".asp" names point at the stored ".html"
-// names and query marks become "_"; in a file of the site's root directory, a quoted href value
-// loses one leading "../" unless an edit begins with it. Without edits the result equals applying
-// each replacement in its turn, in one pass.
+// The body of a page or style sheet as it is stored: each edit (in order of position, none
+// overlapping) replaces its span, and for a page, outside the edited spans, each line break (CR
+// LF, CR or LF) becomes CR LF.
 std::string RewriteStoredBody(
-    std::string_view body, bool page, bool inSiteRoot, const std::vector<TextEdit> &edits = {});
+    std::string_view body, bool page, const std::vector<TextEdit> &edits = {});
 
 // Where a fetch saved under relativePath ("\" + host + URL path) is stored.
 struct StoredLocation
@@ -91,9 +88,5 @@ SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativeP
 // The same, for a caller that has worked out StoredLocationOf(relativePath, job) already.
 SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &location, SiteJob &job,
     const ReferenceEditor &editReferences = {});
-
-// True when savePath lies directly in the site's directory: the text after the first
-// "siteHost\" (case ignored), less its first character, holds no "\".
-bool IsInSiteRoot(std::string_view savePath, std::string_view siteHost);
 
 } // namespace tw

@@ -36,7 +36,11 @@ TEST(NormalizeLink, GivesSiteUrlsOrRejects)
         {"/b.html", "host.com/a/", "host.com/b.html"},
         {"//b.html", "host.com/a/", ""}, // the host "b.html"
         {"//www.host.com/c.html", "host.com/a/", "www.host.com/c.html"},
-        {"HTTP://Host.com:8080/d.html", "host.com/a/", "Host.com:8080/d.html"},
+        {"HTTP://Host.com:8080/d.html", "host.com/a/", ""}, // another port is another site
+        {"HTTP://Host.com:80/d.html", "host.com/a/", "Host.com/d.html"},
+        {"http://localhost:8000/e.html", "x/", "localhost:8000/e.html", "localhost:8000"},
+        {"http://localhost/cgi-bin/x", "x/", "", "localhost:8000"},
+        {"/f.html", "localhost:8000/a/", "localhost:8000/f.html", "localhost:8000"},
         {"https://host.com/s.html", "host.com/a/", ""}, // a plain job's links are http
         {"http://docs.host.com/x.html", "host.com/", "docs.host.com/x.html"},
         {"http://WWW.HOST.COM/x.html", "host.com/", "WWW.HOST.COM/x.html"},
@@ -71,6 +75,10 @@ TEST(UrlOperations, ResolveTidyCollapseAndMapToPaths)
     EXPECT_EQ(ResolveDotDot("host/a/b/.."), "host/a/");
     EXPECT_EQ(ResolveDotDot("host/a/."), "host/a/");
     EXPECT_EQ(ResolveDotDot("host/../../x.html?p=/../y"), "host/x.html?p=/../y");
+    EXPECT_EQ(WithoutFolderIndex("/a/index.html"), "/a/");
+    EXPECT_EQ(WithoutFolderIndex("h/index.html?x=/index.html"), "h/?x=/index.html");
+    EXPECT_EQ(WithoutFolderIndex("/index.htmlx.html"), "/index.htmlx.html");
+    EXPECT_EQ(WithoutFolderIndex("/myindex.html"), "/myindex.html");
     EXPECT_EQ(TidyLink("http:/host/x"), "http://host/x");
     EXPECT_EQ(TidyLink("http://host/x"), "http://host/x");
     EXPECT_EQ(CollapseSlashes("0123456//x///y"), "0123456/x//y");
@@ -129,6 +137,7 @@ TEST_F(AdmissionTest, QueuesWantedSiteLinksInTheirSiteForm)
         {"about", "host.com/dir/about"},
         {"about/", "host.com/dir/about/index.html"},
         {"docs/intro?x=1", nullptr}, // a page with a query
+        {"view.php?f=page.html", nullptr}, // a page, whatever its query names
         {"s.css?v=3", "host.com/dir/s.css?v=3"},
         {"s.css?v=4", "host.com/dir/s.css?v=4"},
         {"s.css?v=4", nullptr},

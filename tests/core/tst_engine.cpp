@@ -29,8 +29,9 @@ struct Site
     std::map<std::string, Route> routes;
     std::map<std::string, std::string> stored;
 
-    Site()
+    explicit Site(bool secure = false)
     {
+        const std::string scheme = secure ? "https://" : "http://";
         const std::string gif = std::string("GIF89a\r\n\0\x01\n", 11) + "binary.php'";
         std::string many;
         for (int i = 0; i < 20; ++i) {
@@ -45,9 +46,11 @@ struct Site
             "<a href='a.html'>a</a><img src='img/logo.gif'><a href=\"shop.php?id=3\">s</a>"
             "<a href='http://elsewhere.test/x.html'>x</a><a href=\"/docs/guide/page.html\">g</a>"
             "<a href=\"//www.site.test/docs/\">d</a><a href='many/'>m</a>",
-            "<a href='a.html'>a</a><img src='img/logo.gif'><a href=\"shop.php_id=3\">s</a>"
-            "<a href='http://elsewhere.test/x.html'>x</a><a href=\"docs/guide/page.html\">g</a>"
-            "<a href=\"docs/index.html\">d</a><a href='many/index.html'>m</a>");
+            "<a href='a.html'>a</a><img src='img/logo.gif'><a href=\"" + scheme
+                + "www.site.test/shop.php?id=3\">s</a>"
+                  "<a href='http://elsewhere.test/x.html'>x</a><a "
+                  "href=\"docs/guide/page.html\">g</a>"
+                  "<a href=\"docs/index.html\">d</a><a href='many/index.html'>m</a>");
         // With one connection, a move's target is stored already (new/page.html) or only queued
         // (top.html) when the move is stored.
         Page("/a.html",
@@ -135,7 +138,7 @@ TEST_F(EngineTest, CopiesAWholeSiteOnceWhateverTheWayItsAnswersCome)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        const Site site;
+        const Site site(row.secure);
         NewFolder();
         m_engine.SetConnectionCount(row.connections);
         m_engine.SetStartRate(0); // every free connection starts at each tick

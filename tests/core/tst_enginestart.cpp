@@ -73,7 +73,8 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
     EXPECT_EQ(File("docs.html"),
         Stored("<a href=about.html>a</a><a href=about/index.html>b</a><a href='docs/intro.html'>i"
                "</a><a href=blob.html>b</a><link rel=stylesheet href='s.css_v=3.css'>"
-               "<link rel=stylesheet href='s.css_v=4.css'><a href='page.php_id=1'>q</a>"
+               "<link rel=stylesheet href='s.css_v=4.css'>"
+               "<a href='http://www.site.test/page.php?id=1'>q</a>"
                "<a href='about.html'>again</a><a href=later.html>l</a><a href=guide.html>g</a>"));
     EXPECT_EQ(File("guide/index.html"), Stored("guide"));
     EXPECT_NE(File("guide.html").find("url=guide/index.html"), std::string::npos);

@@ -84,6 +84,34 @@ TEST(References, NameALinkOnlyWhenTheCopyCouldFetchIt)
         EXPECT_EQ(LinkOf(value, {0, value.size()}), link) << value;
 }
 
+TEST(References, AreReadAsTheBrowserReadsAnAttributesValue)
+{
+    // The value, the URL read from it and how much of the value that is.
+    const std::tuple<std::string, std::string, std::size_t> cases[] = {
+        {"&#109;ailto:a&#64;b.c", "", 21},
+        {"&#x6D;&#X61;ilto:a@b.c", "", 22},
+        {"a&amp;b.html#x&amp;y", "a&b.html", 12},
+        {"a&AMP;b&lt;c&gt;d&quot;e&apos;f&sol;g", "a&b<c>d\"e'f/g", 37},
+        {"&uuml;mlaut&eacute;.html", "\xC3\xBCmlaut\xC3\xA9.html", 24},
+        {"x.html&#35;top", "x.html", 6},
+        {"?a=1&copy=2&amp=3&lt;4&ampx", "?a=1&copy=2&amp=3<4&ampx", 27},
+        {"&copy;&copy &notadefinedname; &#0;&#x110000;&#128;&#65",
+            "\xC2\xA9\xC2\xA9 &notadefinedname; "
+            "\xEF\xBF\xBD\xEF\xBF\xBD\xE2\x82\xAC"
+            "A",
+            54},
+        {"tab\there\n.ht\rml", "tabhere.html", 15},
+        {"java\tscript:alert(1)", "", 20},
+    };
+    for (const auto &[value, url, length] : cases) {
+        const LinkRead read = ReadLink(value, {0, value.size(), false, true});
+        EXPECT_EQ(read.url, url) << value;
+        EXPECT_EQ(read.length, length) << value;
+    }
+    // Outside an attribute a character reference is text.
+    EXPECT_EQ(ReadLink("a&amp;b.css", {0, 11}).url, "a&amp;b.css");
+}
+
 // Pages of www.site.com saved into \out\, with the wanted types.
 std::string Saved(std::string_view body, std::string_view pageUrl, bool secure = false)
 {
@@ -97,9 +125,8 @@ std::string Saved(std::string_view body, std::string_view pageUrl, bool secure =
     const FetchTarget target = FetchTargetOf(pageUrl);
     const StoredLocation page = StoredLocationOf("\\" + target.host + target.path, job);
     const std::vector<TextEdit> edits
-        = LocalReferenceEdits(PageReferencesOf(body, page.Kind(), base, job), base, page.file, job);
-    const bool inRoot = IsInSiteRoot(page.placeholderBase.substr(page.mirrorStart), job.siteHost);
-    return RewriteStoredBody(body, page.page, inRoot, edits);
+        = LocalReferenceEdits(PageReferencesOf(body, page.Kind(), base, job), page.file, job);
+    return RewriteStoredBody(body, page.page, edits);
 }
 
 TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
@@ -150,7 +177,8 @@ TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
             "<a href=\"../../docs.site.com/x.html\">"},
         {"<a href=\"http://docs.site.com/x.html\"><a href=\"../x.html\"><a href=\"../x.cgi\">",
             "www.site.com/page.html",
-            "<a href=\"../docs.site.com/x.html\"><a href=\"x.html\"><a href=\"x.cgi\">"},
+            "<a href=\"../docs.site.com/x.html\"><a href=\"x.html\">"
+            "<a href=\"http://www.site.com/x.cgi\">"},
         {"<img srcset=\"/i/a.png 1x, http://site.com/i/b.png 2x\" data-src=\"/i/c.png\">"
          "<div style=\"background:url('/i/d.png')\"><style>p{background:url(/i/e.png)}</style>",
             "www.site.com/a/page.html",
@@ -162,6 +190,28 @@ TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
             "www.site.com/css/site.css",
             "@import \"base.css\";\n@font-face{src:url(../fonts/f.woff2)}\n"
             ".x{background:url(\"../img/bg.png\")}"},
+        // Character references and white space a browser drops; a link read so that names its
+        // file keeps its bytes.
+        {"<a href=\"&#109;ailto:a&#64;b.c\"><a href=\"a&amp;b.html#x\"><a href=\"/&amp;c.html\">"
+         "<a href=\"tab\there.html\"><a href=\"&uuml;.html\"><a href=\"/li\nst.html#a\">",
+            "www.site.com/dir/page.html",
+            "<a href=\"&#109;ailto:a&#64;b.c\"><a href=\"a_b.html#x\"><a href=\"../_c.html\">"
+            "<a href=\"tab\there.html\"><a href=\"&uuml;.html\"><a href=\"../list.html#a\">"},
+        // A link the copy does not follow leads online; the text around it stays as it is.
+        {"<a href=\"forum.php?t=1#p\">forum.php?t=1</a><a href='../x.cgi'>x.php'</a>"
+         "<a href=\"HTTP://Other.org/a.php?x\">",
+            "www.site.com/dir/page.html",
+            "<a href=\"http://www.site.com/dir/forum.php?t=1#p\">forum.php?t=1</a>"
+            "<a href='http://www.site.com/x.cgi'>x.php'</a><a href=\"HTTP://Other.org/a.php?x\">"},
+        // A <base> sets where relative links lead; the saved page reads them from its folder.
+        {"<img src=\"i.gif\"><base href=\"/b/\"><a href=\"x.html\"><a href=\"/y.html\">"
+         "<base href=\"/c/\"><a href=\"z.cgi\">",
+            "www.site.com/dir/page.html",
+            "<img src=\"../b/i.gif\"><base href=\"\"><a href=\"../b/x.html\"><a href=\"../y.html\">"
+            "<base href=\"\"><a href=\"http://www.site.com/b/z.cgi\">"},
+        // What an <object> shows is embedded.
+        {"<object data=\"/m/a.gif\"><embed src=\"/m/b.gif\"></object>", "www.site.com/page.html",
+            "<object data=\"m/a.gif\"><embed src=\"m/b.gif\"></object>"},
         // A secure job's own links, and the links it does not fetch.
         {"<a href=\"https://site.com/s.html\"><a href=\"/cgi/x.cgi\">", "www.site.com/page.html",
             "<a href=\"s.html\"><a href=\"https://www.site.com/cgi/x.cgi\">", true},
