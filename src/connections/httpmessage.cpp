@@ -85,7 +85,10 @@ std::optional<std::int64_t> LeadingNumber(std::string_view text)
 std::string RequestFor(
     std::string_view host, std::string_view path, bool keepAlive, std::string_view extraFields)
 {
-    const std::string name = Trim(ReplaceAll(host, "/", ""));
+    std::string name = Trim(ReplaceAll(host, "/", ""));
+    // The port that marks a host asked over TLS from a plain site is that scheme's own.
+    if (name.ends_with(":443"))
+        name.resize(name.size() - 4);
     std::string request = "GET " + EscapeForRequest(ReplaceAll(path, "//", "/"))
         + (keepAlive ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
     request += "Host: " + name + "\r\n";
@@ -132,7 +135,13 @@ std::string EscapeForRequest(std::string_view path)
 
 bool ClimbsAboveRoot(std::string_view request)
 {
-    return Contains(request, "GET /..") || Contains(request, "GET \\..");
+    // A name that begins with two dots ("..x.html") is a name like any other.
+    for (std::string_view start : {"GET /..", "GET \\.."}) {
+        const std::size_t at = request.find(start);
+        if (at != std::string_view::npos && Contains("/\\ ?", request.substr(at + start.size(), 1)))
+            return true;
+    }
+    return false;
 }
 
 namespace {

@@ -267,7 +267,7 @@ void SlotFetch::Connect()
 
 void SlotFetch::ConnectTo(const std::string &host, std::string_view request)
 {
-    const bool secure = Job().secure;
+    const bool secure = FetchedOverTls(host, Job().secure);
     m_requestWentWithConnect = !request.empty();
     m_socket->Connect(FromNetworkText(host), secure ? kHttpsPort : kHttpPort,
         secure ? Connection::Security::Tls : Connection::Security::Plain, request);

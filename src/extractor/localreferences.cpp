@@ -62,7 +62,14 @@ std::string DocumentBase(std::string_view body, const std::vector<Reference> &fo
 // copy's name for it, not the site's.
 std::string OnlineAddress(std::string_view url, const SiteJob &job)
 {
-    return (job.secure ? "https://" : "http://") + WithoutFolderIndex(url);
+    const std::string_view host = url.substr(0, std::min(url.find('/'), url.size()));
+    if (!FetchedOverTls(host, job.secure))
+        return "http://" + WithoutFolderIndex(url);
+    std::string address = "https://" + WithoutFolderIndex(url);
+    // The port that marks a host asked over TLS from a plain site is that scheme's own.
+    if (!job.secure)
+        address.erase(std::string_view("https://").size() + host.size() - 4, 4);
+    return address;
 }
 
 } // namespace

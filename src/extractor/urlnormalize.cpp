@@ -38,7 +38,30 @@ std::string HostKey(std::string_view url)
     return host;
 }
 
+constexpr std::string_view kTlsPort = ":443";
+
+// Gives "http://host/..." the port that marks it as asked over TLS; false when it names a port
+// of its own, which cannot say so.
+bool AddTlsPort(std::string &link)
+{
+    const std::size_t hostEnd
+        = std::min(FindAnyOf<'/', '?', '#'>(link, kScheme.size()), link.size());
+    const std::size_t close = link.rfind(']', hostEnd);
+    const std::size_t portFrom
+        = close == std::string::npos || close < kScheme.size() ? kScheme.size() : close;
+    const std::size_t colon = link.find(':', portFrom);
+    if (colon < hostEnd)
+        return link.compare(colon, hostEnd - colon, kTlsPort) == 0;
+    link.insert(hostEnd, kTlsPort);
+    return true;
+}
+
 } // namespace
+
+bool FetchedOverTls(std::string_view host, bool secureJob)
+{
+    return secureJob || host.ends_with(kTlsPort);
+}
 
 bool IsOnSite(std::string_view url, std::string_view siteHost)
 {
@@ -80,10 +103,11 @@ std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_v
     std::string link = ReplaceAll(rawLink, "\\", "/");
     switch (FormOfLink(link)) {
     case LinkForm::Secure:
-        // The job has one scheme: a secure link is its own only in a secure job.
-        if (!secureJob)
-            return std::nullopt;
         link.replace(0, kSecureScheme.size(), kScheme);
+        // The job has one scheme: a secure link is its own only in a secure job. A plain job
+        // fetches such a link of another host over TLS, its host kept with the port that says so.
+        if (!secureJob && !(anyHost && AddTlsPort(link)))
+            return std::nullopt;
         break;
     case LinkForm::Plain:
         link.replace(0, kScheme.size(), kScheme);
@@ -117,7 +141,7 @@ std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_v
         first != std::string::npos && StartsWithNoCase(link.substr(first), kScheme))
         link.erase(0, kScheme.size());
     const std::size_t hostEnd = std::min(FindAnyOf<'/', '?', '#'>(link), link.size());
-    const std::string_view impliedPort = secureJob ? ":443" : ":80";
+    const std::string_view impliedPort = secureJob ? kTlsPort : ":80";
     if (std::string_view(link).substr(0, hostEnd).ends_with(impliedPort))
         link.erase(hostEnd - impliedPort.size(), impliedPort.size());
     if (!anyHost && !IsOnSite(link, siteHost))

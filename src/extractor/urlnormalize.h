@@ -24,9 +24,14 @@ LinkForm FormOfLink(std::string_view link);
 // nullopt when the link has another scheme or its host is not the site's: hosts are compared in
 // lower case, without any "www." and without the port its scheme implies, and a sub-domain of
 // the site (on the same port) counts as the site. A last segment "." or ".." names a folder, so it
-// gets "index.html" like one ending in "/". With anyHost, a link to any host is taken.
+// gets "index.html" like one ending in "/". With anyHost, a link to any host is taken;
+// in a plain job, an "https://" one to a host without a port of its own gets ":443".
 std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_view base,
     std::string_view siteHost, bool secureJob = false, bool anyHost = false);
+
+// True when a fetch from host (a queued URL's, "name[:port]") is made over TLS: every fetch of a
+// secure job, and in a plain one a host kept with ":443", linked "https://" from a page.
+bool FetchedOverTls(std::string_view host, bool secureJob);
 
 // True when url (a site URL, host first) lies on siteHost or a sub-domain of it, on its port.
 bool IsOnSite(std::string_view url, std::string_view siteHost);

@@ -212,6 +212,13 @@ TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
         // What an <object> shows is embedded.
         {"<object data=\"/m/a.gif\"><embed src=\"/m/b.gif\"></object>", "www.site.com/page.html",
             "<object data=\"m/a.gif\"><embed src=\"m/b.gif\"></object>"},
+        // What a plain site's page embeds from a secure host is fetched over TLS and stored
+        // with that host's files.
+        {"<link rel=stylesheet href=\"https://fonts.other.org/f.css\"><a href=\"https://o.org/\">"
+         "<script src=\"https://cdn.other.org:8443/x.js\"></script>",
+            "www.site.com/page.html",
+            "<link rel=stylesheet href=\"../fonts.other.org/f.css\"><a href=\"https://o.org/\">"
+            "<script src=\"https://cdn.other.org:8443/x.js\"></script>"},
         // A secure job's own links, and the links it does not fetch.
         {"<a href=\"https://site.com/s.html\"><a href=\"/cgi/x.cgi\">", "www.site.com/page.html",
             "<a href=\"s.html\"><a href=\"https://www.site.com/cgi/x.cgi\">", true},
