@@ -278,10 +278,14 @@ TEST_F(CliTest, ChecksACopyOnDiskAndWritesTheReportBesideIt)
         int code;
         const char *said;
     } rows[] = {
-        {{{"index.html", "<a href=a.html>"}, {"a.html", "<img src=i.png>"}, {"i.png", ""}},
-            CliCompleted, "2 references: 2 resolve, 0 skipped, 0 do not resolve\n"},
+        {{{"index.html", "<a href=a.html><a href=https://other.test/>"},
+             {"a.html", "<img src=i.png>"}, {"i.png", ""}},
+            CliCompleted,
+            "3 references: 2 resolve, 0 skipped, 1 lead to other sites, 0 do not resolve\n"},
         {{{"index.html", "<a href=gone.html><a href=#x>"}}, CliUnresolvedReferences,
             "  Missing file: 1\n"},
+        {{{"index.html", "<a href=http://www.out2/a.html>"}}, CliUnresolvedReferences,
+            "  The site's own address, online: 1\n"},
         {{}, CliBadArguments, "tidewell-cli: there is no folder "},
     };
     for (const auto &row : rows) {
