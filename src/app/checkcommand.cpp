@@ -82,7 +82,8 @@ int RunCheckCommand(const CliOptions &options, QTextStream &out, QTextStream &er
         out << "Checked " << check.pages << " pages, " << check.styleSheets << " style sheets and "
             << check.svgImages << " SVG images in " << FromLocalText(summary.folder) << '\n'
             << check.references << " references: " << check.resolved << " resolve, "
-            << check.skipped << " skipped, " << check.unresolved.size() << " do not resolve\n";
+            << check.skipped << " skipped, " << check.otherSites << " lead to other sites, "
+            << check.unresolved.size() << " do not resolve\n";
         for (const UnresolvedCause cause : kUnresolvedCauses)
             out << "  " << FromLocalText(CauseTitle(cause)) << ": " << check.CountOf(cause) << '\n';
         out << "Report: " << FromLocalText(FileSystem::NativePath(reportFile)) << '\n' << Qt::flush;

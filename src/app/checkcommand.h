@@ -8,9 +8,9 @@
 
 namespace tw {
 
-// CliCompleted when every reference of the copy leads to a file of it, CliUnresolvedReferences
-// when some do not, CliBadArguments when options.check names no folder, CliUnusableDirectory when
-// the report cannot be written.
+// CliCompleted when every reference of the copy, links to other sites aside, leads to a file of
+// it, CliUnresolvedReferences when some do not, CliBadArguments when options.check names no folder,
+// CliUnusableDirectory when the report cannot be written.
 int RunCheckCommand(const CliOptions &options, QTextStream &out, QTextStream &err);
 
 } // namespace tw

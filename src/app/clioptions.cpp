@@ -147,8 +147,8 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
         QStringLiteral("DIR"));
     const QCommandLineOption check(QStringLiteral("check"),
         QStringLiteral("Copy nothing: check how the copy in DIR browses from disk, write a report "
-                       "beside it (DIR-report.html) and exit with 6 when some references do not "
-                       "lead to a file of it."),
+                       "beside it (DIR-report.html) and exit with 6 when some references of the "
+                       "site, links to other sites aside, do not lead to a file of it."),
         QStringLiteral("DIR"));
     const QCommandLineOption report(QStringLiteral("report"),
         QStringLiteral("With --check, write the report as FILE."), QStringLiteral("FILE"));

@@ -245,7 +245,12 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err, Cli
     Engine engine;
     const std::string typed = FileSystem::SystemPath(ToLocalText(QDir::toNativeSeparators(
         QDir::cleanPath(QDir::current().absoluteFilePath(options.output)))));
-    SetOutputDirectory(typed, engine.Job());
+    if (!SetOutputDirectory(typed, engine.Job())) {
+        err << "tidewell-cli: cannot write to the download folder " << options.output
+            << " as it is typed: " << UncleanFolderText(OutputDirectoryOf(typed)) << '\n'
+            << Qt::flush;
+        return CliUnusableDirectory;
+    }
     std::string testDir = engine.Job().outputDir;
     if (!DirectoryIsWritable(testDir)) {
         err << "tidewell-cli: cannot write to the download folder " << options.output << '\n'

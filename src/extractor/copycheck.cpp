@@ -106,32 +106,68 @@ bool NeedsNetwork(LinkForm form)
         || form == LinkForm::ProtocolRelative;
 }
 
+// A host as the check compares it: lower case, without any "www.", a port or a last dot. A host
+// folder's name holds "+" where the host holds ":".
+std::string HostKey(std::string_view host)
+{
+    std::string key = ToLower(host);
+    std::replace(key.begin(), key.end(), '+', ':');
+    ReplaceAllIn(key, "www.", "");
+    const std::size_t close = key.rfind(']');
+    key.resize(std::min(key.find(':', close == std::string::npos ? 0 : close), key.size()));
+    if (key.ends_with('.'))
+        key.pop_back();
+    return key;
+}
+
+// The host that a link which NeedsNetwork names, as HostKey gives it.
+std::string HostKeyOfLink(std::string_view link)
+{
+    std::string_view authority = link.substr(link.find("//") + 2);
+    authority = authority.substr(0, FindAnyOf<'/', '\\', '?', '#'>(authority));
+    authority.remove_prefix(authority.rfind('@') + 1);
+    return HostKey(authority);
+}
+
+// The hosts that may name a document's own site: the checked folder's name, and that of the
+// folder at its top that holds the document (empty for a document at the top).
+using OwnHosts = std::array<std::string, 2>;
+
+bool IsOwn(const std::string &host, const OwnHosts &own)
+{
+    return !host.empty() && (host == own[0] || host == own[1]);
+}
+
 // Where the references of a document are resolved from: the document's own address, or what
 // its <base href> names.
 struct Origin
 {
     Components address; // absolute; its last component is the file's name, or empty for a folder
-    bool online = false;
+    std::optional<std::string> online; // the host of a <base> that leads online, as HostKey
     bool rootRelative = false; // a <base> from the file system's root
     Components folder = Components(FolderOf(address));
 };
 
-// What became of one reference: nothing to check, a file of the copy, or a cause.
+// What became of one reference: nothing to check, a file of the copy, a cause, or another site.
 struct Verdict
 {
     bool skipped = false;
     std::optional<UnresolvedCause> cause;
+    bool otherSite = false;
 };
 
 // Where link (its fragment gone, not empty) leads from origin, for the copy whose folder is root.
-Verdict Resolve(std::string_view link, const Origin &origin, const Components &root,
-    const EntryLookup &lookup, Scratch &scratch)
+Verdict Resolve(std::string_view link, const Origin &origin, const OwnHosts &own,
+    const Components &root, const EntryLookup &lookup, Scratch &scratch)
 {
     const LinkForm form = FormOfLink(link);
     if (form == LinkForm::OtherScheme)
         return {true};
-    if (NeedsNetwork(form) || origin.online)
-        return {false, UnresolvedCause::Online};
+    if (NeedsNetwork(form) || origin.online) {
+        if (IsOwn(NeedsNetwork(form) ? HostKeyOfLink(link) : *origin.online, own))
+            return {false, UnresolvedCause::Online};
+        return {.otherSite = true};
+    }
     const std::size_t query = link.find('?');
     const std::string_view path = DecodedEscapes(link.substr(0, query), scratch.decoded);
     Components &target = scratch.target;
@@ -196,19 +232,22 @@ Origin OriginOfBase(std::string_view link, const Components &address)
 {
     const LinkForm form = FormOfLink(link);
     if (NeedsNetwork(form))
-        return {address, true, false};
+        return {address, HostKeyOfLink(link)};
     if (form == LinkForm::OtherScheme || link.empty())
         return {address};
     std::string decoded;
     Components based;
     Join(form == LinkForm::RootRelative ? std::string_view() : FolderOf(address),
         DecodedEscapes(link.substr(0, link.find('?')), decoded), based);
-    return {std::move(based), false, form == LinkForm::RootRelative};
+    return {std::move(based), std::nullopt, form == LinkForm::RootRelative};
 }
 
 void CheckDocument(std::string_view text, DocumentKind kind, const std::string &file,
     const Components &root, const EntryLookup &lookup, CopyCheck &check)
 {
+    const std::size_t top = file.find('\\');
+    const OwnHosts own {HostKey(root.substr(root.rfind('/') + 1)),
+        top == std::string::npos ? std::string() : HostKey(file.substr(0, top))};
     const Components address = root + ComponentsOf(file);
     Origin origin {address};
     bool based = false;
@@ -233,9 +272,11 @@ void CheckDocument(std::string_view text, DocumentKind kind, const std::string &
         ++check.references;
         const std::string_view link = Cleaned(LinkOf(text, reference), scratch.cleaned);
         const Verdict verdict
-            = link.empty() ? Verdict {true} : Resolve(link, origin, root, lookup, scratch);
+            = link.empty() ? Verdict {true} : Resolve(link, origin, own, root, lookup, scratch);
         if (verdict.skipped)
             ++check.skipped;
+        else if (verdict.otherSite)
+            ++check.otherSites;
         else if (!verdict.cause)
             ++check.resolved;
         else
@@ -339,6 +380,7 @@ CopyCheck CheckCopy(std::string_view folder)
         all.references += check.references;
         all.skipped += check.skipped;
         all.resolved += check.resolved;
+        all.otherSites += check.otherSites;
         std::move(
             check.unresolved.begin(), check.unresolved.end(), std::back_inserter(all.unresolved));
     }

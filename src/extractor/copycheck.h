@@ -4,6 +4,12 @@
 // a folder is read with the reference finder the copier uses, and each reference is resolved as a
 // browser resolves it from the file's own file:// address (the query left out, escapes decoded,
 // "." and ".." resolved, a <base href> followed). Nothing in the folder is changed.
+//
+// A link to another site leads online by design and is counted apart. The site a page is of is
+// told by the folders a copy is laid out in, "host/path": the host is the name of the folder
+// checked (the host's folder itself) or of the folder at its top that holds the page (a download
+// folder of host folders). Both are compared as hosts are, "www." and a port aside, and a host
+// folder's "+" stands for ":".
 
 #include <array>
 #include <cstddef>
@@ -19,7 +25,7 @@ enum class UnresolvedCause {
     AboveCopy, // climbs out of the copy's folder
     Folder, // names a folder, of which a browser shows a listing, not its index page
     RootRelative, // starts with "/", which from disk is the file system's root
-    Online, // http://, https:// or "//": needs the network
+    Online, // http://, https:// or "//" to the page's own site: needs the network
 };
 inline constexpr std::array kUnresolvedCauses
     = {UnresolvedCause::Missing, UnresolvedCause::AboveCopy, UnresolvedCause::Folder,
@@ -44,6 +50,7 @@ struct CopyCheck
     std::size_t references = 0;
     std::size_t skipped = 0;
     std::size_t resolved = 0;
+    std::size_t otherSites = 0; // absolute, or under a <base>, to a host other than the page's own
     std::vector<UnresolvedReference> unresolved; // in order of file and position
 
     std::size_t FilesChecked() const { return pages + styleSheets + svgImages; }

@@ -252,7 +252,7 @@ std::string UnresolvedSection(const CopySummary &summary)
     const CopyCheck &check = summary.check;
     std::string html = "<h2>References that do not resolve from disk</h2>\n";
     if (check.unresolved.empty())
-        return html + None("Every reference leads to a file of the copy.");
+        return html + None("Every reference of the site leads to a file of the copy.");
     std::vector<Bar> bars;
     for (const UnresolvedCause cause : kUnresolvedCauses) {
         const std::size_t count = check.CountOf(cause);
@@ -316,12 +316,15 @@ std::string Overview(const CopySummary &summary)
     html += Figure(std::to_string(check.resolved), "references resolve", "good");
     html += Figure(std::to_string(check.unresolved.size()), "do not",
         check.unresolved.empty() ? "good" : "bad");
+    html += Figure(std::to_string(check.otherSites), "lead to other sites");
     html += Figure(resolving, "of the references resolve");
     return html + "</div>\n<p class=\"sub\">" + std::to_string(check.references) + " references in "
         + std::to_string(check.pages) + " pages, " + std::to_string(check.styleSheets)
         + " style sheets and " + std::to_string(check.svgImages) + " SVG images; "
         + std::to_string(check.skipped)
-        + " skipped (fragments, mailto:, data: and the like, links to the page itself).</p>\n";
+        + " skipped (fragments, mailto:, data: and the like, links to the page itself); "
+        + std::to_string(check.otherSites)
+        + " lead to other sites, online by design, and are not the copy's to resolve.</p>\n";
 }
 
 } // namespace
@@ -338,7 +341,7 @@ std::string_view CauseTitle(UnresolvedCause cause)
     case UnresolvedCause::RootRelative:
         return "From the file system's root";
     case UnresolvedCause::Online:
-        return "Needs the network";
+        return "The site's own address, online";
     }
     return {};
 }

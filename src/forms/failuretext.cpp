@@ -1,6 +1,8 @@
 #include "forms/failuretext.h"
 
 #include "common/textconversion.h"
+#include "output/filesystem.h"
+#include "output/outputdirectory.h"
 
 namespace tw {
 
@@ -68,6 +70,13 @@ QString FailureText(const Failure &failure)
         return QStringLiteral("more than %1 redirects").arg(failure.announced);
     }
     return {};
+}
+
+QString UncleanFolderText(std::string_view dir)
+{
+    return QStringLiteral("the names of stored files lose \"__\", \"www.\" and * ? < > { } ! & |, "
+                          "which would make it %1")
+        .arg(FromLocalText(FileSystem::NativePath(CleanedOutputDirectory(dir))));
 }
 
 } // namespace tw

@@ -3,6 +3,7 @@
 #include "common/stringops.h"
 #include "common/textconversion.h"
 #include "connections/engine.h"
+#include "forms/failuretext.h"
 #include "forms/frmmain.h"
 #include "forms/messagebox.h"
 #include "forms/pictures.h"
@@ -240,16 +241,26 @@ void frmNew::MakeFileTypesFile()
     ShowFileTypes(entries);
 }
 
-void frmNew::SetToInDIR()
+std::string frmNew::TypedDirectory() const
 {
-    const std::string typed = FileSystem::SystemPath(ToLocalText(txtDir->text()));
-    const std::string cleaned = SetOutputDirectory(typed, m_engine.Job());
-    txtDir->setText(FromLocalText(FileSystem::NativePath(cleaned)));
+    return OutputDirectoryOf(FileSystem::SystemPath(ToLocalText(txtDir->text())));
+}
+
+bool frmNew::SetToInDIR()
+{
+    const std::string dir = TypedDirectory();
+    if (!SetOutputDirectory(dir, m_engine.Job()))
+        return false;
+    txtDir->setText(FromLocalText(FileSystem::NativePath(dir)));
+    return true;
 }
 
 bool frmNew::LeaveWithDirectory()
 {
-    SetToInDIR();
+    if (!SetToInDIR()) {
+        ShowUncleanDirectory();
+        return false;
+    }
     if (!DirectoryIsWritable(m_engine.Job().outputDir)) {
         ShowInvalidDirectory();
         return false;
@@ -262,6 +273,14 @@ void frmNew::ShowInvalidDirectory()
 {
     Answer(this, QStringLiteral("Eror"),
         QStringLiteral("That is an invalid directory. Check it has no invalid characters."),
+        QMessageBox::Ok, QMessageBox::Critical);
+}
+
+void frmNew::ShowUncleanDirectory()
+{
+    Answer(this, QStringLiteral("Error"),
+        QStringLiteral("That folder cannot be used as it is typed: %1. Choose another folder.")
+            .arg(UncleanFolderText(TypedDirectory())),
         QMessageBox::Ok, QMessageBox::Critical);
 }
 

@@ -26,9 +26,10 @@ class frmNew final : public QDialog
 public:
     frmNew(Engine &engine, frmMain &main);
 
-    // Cleans the directory box into the form "...\" (native separators on screen), makes it the
-    // job's output directory and creates it.
-    void SetToInDIR();
+    // Makes the folder in the directory box, in the form "...\" (native separators on screen), the
+    // job's output directory and creates it; false, with the box as typed and nothing created,
+    // when the cleaning of stored names would change the folder.
+    bool SetToInDIR();
     // Writes the list as shown to the file-type list file.
     void SaveFileTypes();
     // Resets the list to the default file types and writes the file at once.
@@ -47,6 +48,9 @@ private:
     std::vector<std::string> FileTypeEntries() const;
     bool LeaveWithDirectory();
     void ShowInvalidDirectory();
+    void ShowUncleanDirectory();
+    // The folder in the directory box, in the form "...\".
+    std::string TypedDirectory() const;
 
     void Command1_Click();
     void Command2_Click();

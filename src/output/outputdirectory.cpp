@@ -5,13 +5,26 @@
 
 namespace tw {
 
-std::string SetOutputDirectory(std::string_view typed, SiteJob &job)
+std::string OutputDirectoryOf(std::string_view typed)
 {
-    std::string dir = ReplaceAll(SanitizePath(typed), "/", "\\");
+    std::string dir = ReplaceAll(typed, "/", "\\");
     EndWithBackslash(dir);
-    job.outputDir = dir;
-    PrepareLocalPath(job.outputDir, job);
     return dir;
+}
+
+std::string CleanedOutputDirectory(std::string_view dir)
+{
+    return NormalizeLocalPath(SanitizePath(dir));
+}
+
+bool SetOutputDirectory(std::string_view typed, SiteJob &job)
+{
+    std::string dir = OutputDirectoryOf(typed);
+    if (CleanedOutputDirectory(dir) != dir)
+        return false;
+    job.outputDir = std::move(dir);
+    PrepareLocalPath(job.outputDir, job);
+    return true;
 }
 
 } // namespace tw

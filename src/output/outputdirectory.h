@@ -7,10 +7,18 @@
 
 namespace tw {
 
-// Turns a typed download directory (system form) into the one a job writes to: characters that
-// may not stand in a file name cleaned, "/" turned into "\", a final "\" added. Returns that text,
-// for the directory box to show; job.outputDir receives its prepared form (every "www." removed)
-// and every level of the directory is created.
-std::string SetOutputDirectory(std::string_view typed, SiteJob &job);
+// The download folder that a typed one (system form) names: "/" turned into "\", a final "\"
+// added.
+std::string OutputDirectoryOf(std::string_view typed);
+
+// What the cleaning of stored names makes of a download folder (OutputDirectoryOf form). The path
+// of a stored file is cleaned whole, its folder included (SanitizePath, then NormalizeLocalPath):
+// a folder that the cleaning changes is not the one whose files would be written.
+std::string CleanedOutputDirectory(std::string_view dir);
+
+// Sets job.outputDir to the folder typed and creates every level of it. False, with nothing set
+// or created, when the cleaning of stored names would change the folder: it is taken as typed or
+// not at all.
+bool SetOutputDirectory(std::string_view typed, SiteJob &job);
 
 } // namespace tw

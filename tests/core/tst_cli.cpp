@@ -186,17 +186,44 @@ TEST_F(CliTest, AFolderThatCannotBeWrittenIsRefused)
         QFile::setPermissions(
             locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     });
-    // Not even root, who ignores permission bits, may write to /proc.
-    for (const QString &dir : QStringList {
-             m_root.NativePath() + QStringLiteral("/afile/sub"), QStringLiteral("/proc"), locked}) {
-        SCOPED_TRACE(dir.toStdString());
-        if (dir == locked && QFile(locked + QStringLiteral("/probe")).open(QIODevice::WriteOnly))
+    // The cleaning of stored names would change these folders: they are refused, not replaced.
+    const QString root = m_root.NativePath();
+    const QString cleaned
+        = QStringLiteral(" as it is typed: the names of stored files lose \"__\", "
+                         "\"www.\" and * ? < > { } ! & |, which would make it ");
+    const struct
+    {
+        QStringList arguments;
+        QString dir;
+        QString why;
+    } rows[] = {
+        // Not even root, who ignores permission bits, may write to /proc.
+        {Arguments(QStringLiteral("www.site.test"), root + QStringLiteral("/afile/sub")),
+            root + QStringLiteral("/afile/sub"), {}},
+        {Arguments(QStringLiteral("www.site.test"), QStringLiteral("/proc")),
+            QStringLiteral("/proc"), {}},
+        {Arguments(QStringLiteral("www.site.test"), locked), locked, {}},
+        {Arguments(QStringLiteral("www.site.test"), root + QStringLiteral("/x__y")),
+            root + QStringLiteral("/x__y"), cleaned + root + QStringLiteral("/x_y/")},
+        {Arguments(QStringLiteral("--update"), root + QStringLiteral("/www.a?b")),
+            root + QStringLiteral("/www.a?b"), cleaned + root + QStringLiteral("/a_b/")},
+        {{QStringLiteral("tidewell-cli"), QStringLiteral("--continue"),
+             root + QStringLiteral("/x|y")},
+            root + QStringLiteral("/x|y"), cleaned + root + QStringLiteral("/xy/")},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.dir.toStdString());
+        if (row.dir == locked
+            && QFile(locked + QStringLiteral("/probe")).open(QIODevice::WriteOnly))
             continue; // the permission bits do not hold for this user
-        EXPECT_EQ(Run(Arguments(QStringLiteral("www.site.test"), dir)), CliUnusableDirectory);
+        EXPECT_EQ(Run(row.arguments), CliUnusableDirectory);
         EXPECT_EQ(m_err,
-            QStringLiteral("tidewell-cli: cannot write to the download folder %1\n").arg(dir));
+            QStringLiteral("tidewell-cli: cannot write to the download folder %1%2\n")
+                .arg(row.dir, row.why));
     }
     EXPECT_TRUE(m_server.Requests().empty());
+    EXPECT_EQ(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        QStringList({QStringLiteral("afile"), QStringLiteral("locked")}));
 }
 
 TEST_F(CliTest, CopiesTheSiteAndExitsWithWhatBecameOfIt)
@@ -278,10 +305,14 @@ TEST_F(CliTest, ChecksACopyOnDiskAndWritesTheReportBesideIt)
         int code;
         const char *said;
     } rows[] = {
-        {{{"index.html", "<a href=a.html>"}, {"a.html", "<img src=i.png>"}, {"i.png", ""}},
-            CliCompleted, "2 references: 2 resolve, 0 skipped, 0 do not resolve\n"},
+        {{{"index.html", "<a href=a.html><a href=https://other.test/>"},
+             {"a.html", "<img src=i.png>"}, {"i.png", ""}},
+            CliCompleted,
+            "3 references: 2 resolve, 0 skipped, 1 lead to other sites, 0 do not resolve\n"},
         {{{"index.html", "<a href=gone.html><a href=#x>"}}, CliUnresolvedReferences,
             "  Missing file: 1\n"},
+        {{{"index.html", "<a href=http://www.out2/a.html>"}}, CliUnresolvedReferences,
+            "  The site's own address, online: 1\n"},
         {{}, CliBadArguments, "tidewell-cli: there is no folder "},
     };
     for (const auto &row : rows) {

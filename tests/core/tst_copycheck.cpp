@@ -14,7 +14,8 @@ namespace {
 
 // Writes files (by "/" path) into a copy below dir and checks it: the pages, style sheets and SVG
 // images checked, the references, how many were skipped and resolved, then each that does not
-// resolve as " cause:file>reference".
+// resolve as " cause:file>reference"; the references to other sites are counted after those that
+// resolve.
 std::string Checked(const test::TempDir &dir, const std::map<std::string, std::string> &files)
 {
     const std::string copy = dir.Path() + "copy\\";
@@ -32,7 +33,7 @@ std::string Checked(const test::TempDir &dir, const std::map<std::string, std::s
     std::string summary = std::to_string(check.pages) + "p" + std::to_string(check.styleSheets)
         + "c" + std::to_string(check.svgImages) + "s " + std::to_string(check.references)
         + " refs, " + std::to_string(check.skipped) + " skipped, " + std::to_string(check.resolved)
-        + " ok";
+        + " ok" + (check.otherSites > 0 ? ", " + std::to_string(check.otherSites) + " other" : "");
     for (const UnresolvedReference &each : check.unresolved)
         summary += " " + std::string(kCauses[static_cast<int>(each.cause)]) + ":" + each.file + ">"
             + each.reference;
@@ -85,14 +86,24 @@ TEST(CopyCheck, ResolvesEachReferenceAsABrowserOpeningTheCopyFromDisk)
             "folder:index.html>."},
         {"a root-relative link", {{"index.html", "<a href='/index.html'>"}},
             "1p0c0s 1 refs, 0 skipped, 0 ok root:index.html>/index.html"},
-        {"absolute links",
+        {"links to other sites",
             {{"s.css", "@import url(//cdn.test/a.css);"},
                 {"index.html", "<script src='https://cdn.test/x.js'></script><a href=HTTP://x>"}},
-            "1p1c0s 3 refs, 0 skipped, 0 ok online:index.html>https://cdn.test/x.js "
-            "online:index.html>HTTP://x online:s.css>//cdn.test/a.css"},
-        {"a base that leads online",
-            {{"index.html", "<base href='https://x.test/'><a href='i.png'>"}, {"i.png", ""}},
-            "1p0c0s 1 refs, 0 skipped, 0 ok online:index.html>i.png"},
+            "1p1c0s 3 refs, 0 skipped, 0 ok, 3 other"},
+        {"absolute links to the site of the copy's folder or of the host folder holding the page",
+            {{"index.html", "<a href='http://www.COPY./a.html'><a href='//copy:8080/b.html'>"},
+                {"site.test+8080/a/index.html",
+                    "<img src='https://me@site.test:8080/i.png'><a href=https://copy.site.test>"
+                    "<a href='http://site.test.other/'><a href='HTTPS://site.test\\x'>"}},
+            "2p0c0s 6 refs, 0 skipped, 0 ok, 2 other online:index.html>http://www.COPY./a.html "
+            "online:index.html>//copy:8080/b.html "
+            "online:site.test+8080/a/index.html>https://me@site.test:8080/i.png "
+            "online:site.test+8080/a/index.html>HTTPS://site.test\\x"},
+        {"a base that leads online, to another site and to the page's own",
+            {{"index.html", "<base href='https://x.test/'><a href='i.png'>"},
+                {"x.test/index.html", "<base href='https://x.test/'><a href='i.png'>"},
+                {"i.png", ""}},
+            "2p0c0s 2 refs, 0 skipped, 0 ok, 1 other online:x.test/index.html>i.png"},
         {"what no copy makes local, and links to the page itself",
             {{"index.html",
                 "<a href='#top'><a href='mailto:a@b'><img src='data:,x'><a href='javascript:x()'>"

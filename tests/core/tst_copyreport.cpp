@@ -32,6 +32,8 @@ TEST(CopyReport, ShowsWhatItIsGivenAsTextOnly)
             {"Missing file", "&quot;&gt;&lt;img src=x onerror=alert(1)&gt;\\x1B",
                 "\"file:///copies/%3Csite%3E/"
                 "x%22%3E%3Cscript%3E.html\">x&quot;&gt;&lt;script&gt;.html</a>"}},
+        {"references to other sites", [](CopySummary &s) { s.check.otherSites = 526; },
+            {"<b>526</b>", "lead to other sites"}},
         {"a list longer than a page shows",
             [](CopySummary &s) {
                 s.skipped.assign(

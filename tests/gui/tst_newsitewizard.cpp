@@ -93,17 +93,33 @@ TEST_F(WizardTest, RefusesAFolderThatCannotBeWrittenAndAnAddressWithoutAHost)
     EXPECT_EQ(ReadTree(output.NativePath()).size(), 1U) << "afile alone";
 }
 
-TEST_F(WizardTest, CloseCleansTheFolderNameAndCreatesTheFolder)
+TEST_F(WizardTest, CloseTakesTheFolderAsTypedOrRefusesIt)
 {
-    txtDir->setText(output.NativePath() + QStringLiteral("/we?ird*\\name"));
+    // The cleaning of stored names would make it another folder.
+    const QString typed = output.NativePath() + QStringLiteral("/we?ird*\\na__me");
+    txtDir->setText(typed);
     wizard->show();
+    driver.Answer(QMessageBox::Ok);
+    Click("Command2");
+    ASSERT_TRUE(driver.WaitDone());
+    EXPECT_EQ(driver.Seen().back().text,
+        QStringLiteral("That folder cannot be used as it is typed: the names of stored files lose "
+                       "\"__\", \"www.\" and * ? < > { } ! & |, which would make it ")
+            + output.NativePath() + QStringLiteral("/we_ird/na_me/. Choose another folder."));
+    EXPECT_TRUE(wizard->isVisible());
+    EXPECT_EQ(txtDir->text(), typed);
+    EXPECT_TRUE(ReadTree(output.NativePath()).empty());
+    EXPECT_FALSE(QFileInfo::exists(output.NativePath() + QStringLiteral("/we_ird")));
+
+    const QString plain = output.NativePath() + QStringLiteral("/we ird\\name");
+    txtDir->setText(plain);
     Click("Command2");
     EXPECT_FALSE(wizard->isVisible());
-    const QString cleaned = output.NativePath() + QStringLiteral("/we_ird/name/");
-    EXPECT_EQ(txtDir->text(), cleaned);
-    EXPECT_EQ(ReadSetting(QStringLiteral("InDir"), {}), cleaned);
-    EXPECT_TRUE(QFileInfo(cleaned).isDir());
-    EXPECT_EQ(engine.Job().outputDir, FileSystem::SystemPath(cleaned.toStdString()));
+    const QString shown = output.NativePath() + QStringLiteral("/we ird/name/");
+    EXPECT_EQ(txtDir->text(), shown);
+    EXPECT_EQ(ReadSetting(QStringLiteral("InDir"), {}), shown);
+    EXPECT_TRUE(QFileInfo(shown).isDir());
+    EXPECT_EQ(engine.Job().outputDir, FileSystem::SystemPath(shown.toStdString()));
 }
 
 TEST_F(WizardTest, TheTypeListIsEditedWithQuestionsAndChecks)
