@@ -79,23 +79,10 @@ void Join(std::string_view folder, std::string_view path, Components &joined)
         joined += '/';
 }
 
-// Browsers drop every tab and line break inside a URL: link itself when it holds none, else
-// held.
-std::string_view Cleaned(std::string_view link, std::string &held)
-{
-    const auto isBreak = [](char c) { return c == '\t' || c == '\n' || c == '\r'; };
-    if (std::none_of(link.begin(), link.end(), isBreak))
-        return link;
-    held.clear();
-    std::remove_copy_if(link.begin(), link.end(), std::back_inserter(held), isBreak);
-    return held;
-}
-
 // The texts a document's check works in, reused from one reference to the next.
 struct Scratch
 {
     std::string tag;
-    std::string cleaned;
     std::string decoded;
     Components target;
 };
@@ -261,7 +248,7 @@ void CheckDocument(std::string_view text, DocumentKind kind, const std::string &
             : std::string_view();
         if (IsTag(tag, "base")) {
             if (!based)
-                origin = OriginOfBase(Cleaned(LinkOf(text, reference), scratch.cleaned), address);
+                origin = OriginOfBase(ReadLink(text, reference).url, address);
             based = true;
         } else if (!IsHint(tag)) {
             references.push_back(reference);
@@ -270,7 +257,7 @@ void CheckDocument(std::string_view text, DocumentKind kind, const std::string &
     const std::string shownFile = ReplaceAll(file, "\\", "/");
     for (const Reference &reference : references) {
         ++check.references;
-        const std::string_view link = Cleaned(LinkOf(text, reference), scratch.cleaned);
+        const std::string link = ReadLink(text, reference).url;
         const Verdict verdict
             = link.empty() ? Verdict {true} : Resolve(link, origin, own, root, lookup, scratch);
         if (verdict.skipped)

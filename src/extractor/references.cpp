@@ -417,15 +417,6 @@ std::vector<Reference> FindReferences(std::string_view text, DocumentKind kind)
     return found.Take();
 }
 
-std::string_view LinkOf(std::string_view text, const Reference &reference)
-{
-    std::string_view link = text.substr(reference.at, reference.length);
-    link = link.substr(0, link.find('#'));
-    if (FormOfLink(link) == LinkForm::OtherScheme)
-        return {};
-    return link;
-}
-
 LinkRead ReadLink(std::string_view text, const Reference &reference)
 {
     const std::string_view written = text.substr(reference.at, reference.length);

@@ -35,14 +35,11 @@ struct Reference
 // not scanned.
 std::vector<Reference> FindReferences(std::string_view text, DocumentKind kind);
 
-// The URL a reference names, without its fragment; empty when it names nothing the copy could
-// fetch: a fragment alone, or a link with another scheme than http and https (data:,
-// javascript:, mailto:, file:).
-std::string_view LinkOf(std::string_view text, const Reference &reference);
-
 // The URL a reference names as a browser reads it: an attribute's character references decoded,
-// tabs and line breaks dropped, the fragment cut off; empty where LinkOf is. length is how much
-// of the reference's text it is read from: all of it up to the fragment.
+// tabs and line breaks dropped, the fragment cut off; empty when it names nothing the copy could
+// fetch: a fragment alone, or a link with another scheme than http and https (data:,
+// javascript:, mailto:, file:). length is how much of the reference's text it is read from: all
+// of it up to the fragment.
 struct LinkRead
 {
     std::string url;

@@ -257,6 +257,11 @@ bool frmNew::SetToInDIR()
 
 bool frmNew::LeaveWithDirectory()
 {
+    // An empty box would name the file system's root.
+    if (txtDir->text().trimmed().isEmpty()) {
+        ShowInvalidDirectory();
+        return false;
+    }
     if (!SetToInDIR()) {
         ShowUncleanDirectory();
         return false;

@@ -81,7 +81,7 @@ TEST(References, NameALinkOnlyWhenTheCopyCouldFetchIt)
         {"?a:b", "?a:b"},
     };
     for (const auto &[value, link] : cases)
-        EXPECT_EQ(LinkOf(value, {0, value.size()}), link) << value;
+        EXPECT_EQ(ReadLink(value, {0, value.size()}).url, link) << value;
 }
 
 TEST(References, AreReadAsTheBrowserReadsAnAttributesValue)

@@ -81,6 +81,13 @@ TEST_F(WizardTest, RefusesAFolderThatCannotBeWrittenAndAnAddressWithoutAHost)
     EXPECT_EQ(txtDir->text(), output.NativePath() + QStringLiteral("/afile/sub/"));
     EXPECT_TRUE(wizard->isVisible());
 
+    txtDir->setText(QStringLiteral("  "));
+    driver.Answer(QMessageBox::Ok);
+    Click("Command2");
+    ASSERT_TRUE(driver.WaitDone());
+    EXPECT_EQ(driver.Seen().back().title, QStringLiteral("Eror"));
+    EXPECT_TRUE(wizard->isVisible());
+
     txtDir->setText(output.NativePath() + QStringLiteral("/copy/"));
     txtURL->setText(QStringLiteral(" HTTPS:// "));
     driver.Answer(QMessageBox::Ok);
