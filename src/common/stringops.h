@@ -50,6 +50,9 @@ inline bool EqualsNoCase(std::string_view text, std::string_view lower)
 
 // Removes leading and trailing spaces (U+0020) only.
 std::string Trim(std::string_view text);
+
+// Appends "%" and byte's two upper-case hexadecimal digits to out.
+void AppendPercentEscape(char byte, std::string &out);
 // Trim's result as a part of text.
 std::string_view TrimmedView(std::string_view text);
 

@@ -117,18 +117,13 @@ std::string ConditionalFields(std::string_view lastModified, std::string_view et
 
 std::string EscapeForRequest(std::string_view path)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string escaped;
     escaped.reserve(path.size());
     for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (NeedsEscapeInRequest(byte)) {
-            escaped += '%';
-            escaped += kHex[byte >> 4];
-            escaped += kHex[byte & 0xf];
-        } else {
+        if (NeedsEscapeInRequest(static_cast<unsigned char>(c)))
+            AppendPercentEscape(c, escaped);
+        else
             escaped += c;
-        }
     }
     return escaped;
 }

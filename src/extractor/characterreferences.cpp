@@ -158,6 +158,49 @@ std::optional<std::pair<char32_t, std::size_t>> ReferenceAt(std::string_view val
 
 } // namespace
 
+TextEncoding DeclaredEncoding(std::string_view page)
+{
+    constexpr std::size_t kPrescanLength = 1024;
+    constexpr std::array<std::string_view, 14> kWindows1252Labels
+        = {"windows-1252", "cp1252", "x-cp1252", "iso-8859-1", "iso8859-1", "iso_8859-1", "latin1",
+            "l1", "cp819", "ibm819", "iso-ir-100", "csisolatin1", "us-ascii", "ascii"};
+    std::string head(page.substr(0, kPrescanLength));
+    std::transform(head.begin(), head.end(), head.begin(),
+        [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    const std::size_t charset = head.find("charset");
+    if (charset == std::string::npos)
+        return TextEncoding::Utf8;
+    std::size_t at = head.find_first_not_of(" \t\r\n", charset + 7);
+    if (at == std::string::npos || head[at] != '=')
+        return TextEncoding::Utf8;
+    at = head.find_first_not_of(" \t\r\n\"'", at + 1);
+    const std::size_t end = std::min(head.find_first_of(" \t\r\n\"';>/", at), head.size());
+    const std::string_view label
+        = std::string_view(head).substr(std::min(at, end), end - std::min(at, end));
+    return std::find(kWindows1252Labels.begin(), kWindows1252Labels.end(), label)
+            != kWindows1252Labels.end()
+        ? TextEncoding::Windows1252
+        : TextEncoding::Utf8;
+}
+
+DecodedValue ToUtf8(std::string_view text, TextEncoding encoding)
+{
+    DecodedValue converted;
+    converted.text.reserve(text.size());
+    converted.from.reserve(text.size() + 1);
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        const std::size_t before = converted.text.size();
+        if (encoding == TextEncoding::Utf8 || byte < 0x80)
+            converted.text += text[at];
+        else
+            AppendUtf8(byte < 0xA0 ? kC1Characters[byte - 0x80] : char32_t {byte}, converted.text);
+        converted.from.insert(converted.from.end(), converted.text.size() - before, at);
+    }
+    converted.from.push_back(text.size());
+    return converted;
+}
+
 DecodedValue DecodeCharacterReferences(std::string_view value)
 {
     DecodedValue decoded;

@@ -21,4 +21,13 @@ struct DecodedValue
 };
 DecodedValue DecodeCharacterReferences(std::string_view value);
 
+// The encodings a page's text is read in: UTF-8 unless the page declares one of the labels a
+// browser reads as windows-1252 (iso-8859-1, latin1, us-ascii ...).
+enum class TextEncoding { Utf8, Windows1252 };
+// The encoding a page declares in a charset in its first 1024 bytes, as a browser's prescan finds
+// it (<meta charset="..."> or <meta http-equiv="Content-Type" content="...; charset=...">).
+TextEncoding DeclaredEncoding(std::string_view page);
+// text, in encoding, as UTF-8, with the offset in text each byte came from (as above).
+DecodedValue ToUtf8(std::string_view text, TextEncoding encoding);
+
 } // namespace tw

@@ -238,6 +238,8 @@ void CheckDocument(std::string_view text, DocumentKind kind, const std::string &
     const Components address = root + ComponentsOf(file);
     Origin origin {address};
     bool based = false;
+    const TextEncoding encoding
+        = kind == DocumentKind::Page ? DeclaredEncoding(text) : TextEncoding::Utf8;
     Scratch scratch;
     std::vector<Reference> references;
     for (const Reference &reference : FindReferences(text, kind)) {
@@ -248,7 +250,7 @@ void CheckDocument(std::string_view text, DocumentKind kind, const std::string &
             : std::string_view();
         if (IsTag(tag, "base")) {
             if (!based)
-                origin = OriginOfBase(ReadLink(text, reference).url, address);
+                origin = OriginOfBase(ReadLink(text, reference, encoding).url, address);
             based = true;
         } else if (!IsHint(tag)) {
             references.push_back(reference);
@@ -257,7 +259,7 @@ void CheckDocument(std::string_view text, DocumentKind kind, const std::string &
     const std::string shownFile = ReplaceAll(file, "\\", "/");
     for (const Reference &reference : references) {
         ++check.references;
-        const std::string link = ReadLink(text, reference).url;
+        const std::string link = ReadLink(text, reference, encoding).url;
         const Verdict verdict
             = link.empty() ? Verdict {true} : Resolve(link, origin, own, root, lookup, scratch);
         if (verdict.skipped)

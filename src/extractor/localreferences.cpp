@@ -40,13 +40,13 @@ bool NamesFile(std::string_view storedFile, std::string_view link, std::string_v
 // The folder a document whose own folder is pageBase reads its relative references from: that
 // of its first <base href>, when it names one the copy can read.
 std::string DocumentBase(std::string_view body, const std::vector<Reference> &found,
-    const std::string &pageBase, const SiteJob &job)
+    TextEncoding encoding, const std::string &pageBase, const SiteJob &job)
 {
     const auto base
         = std::find_if(found.begin(), found.end(), [](const Reference &r) { return r.base; });
     if (base == found.end())
         return pageBase;
-    const std::string link = ReadLink(body, *base).url;
+    const std::string link = ReadLink(body, *base, encoding).url;
     const std::optional<std::string> url = link.empty()
         ? std::nullopt
         : NormalizeLink(link, pageBase, job.siteHost, job.secure, true);
@@ -138,13 +138,15 @@ std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind 
     if (pageBase.empty() || pageBase.back() != '/')
         pageBase += '/';
     const std::vector<Reference> found = FindReferences(body, kind);
-    const std::string documentBase = DocumentBase(body, found, pageBase, job);
+    const TextEncoding encoding
+        = kind == DocumentKind::Page ? DeclaredEncoding(body) : TextEncoding::Utf8;
+    const std::string documentBase = DocumentBase(body, found, encoding, pageBase, job);
     std::vector<PageReference> references;
     std::size_t seen = 0;
     for (const Reference &reference : found) {
         if (yield && ++seen % kReferencesPerYield == 0)
             yield();
-        LinkRead read = ReadLink(body, reference);
+        LinkRead read = ReadLink(body, reference, encoding);
         if (reference.base) {
             references.push_back({.at = reference.at, .length = reference.length, .base = true});
             continue;

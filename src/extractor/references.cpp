@@ -1,7 +1,6 @@
 #include "extractor/references.h"
 
 #include "common/stringops.h"
-#include "extractor/characterreferences.h"
 #include "extractor/urlnormalize.h"
 
 #include <algorithm>
@@ -417,17 +416,25 @@ std::vector<Reference> FindReferences(std::string_view text, DocumentKind kind)
     return found.Take();
 }
 
-LinkRead ReadLink(std::string_view text, const Reference &reference)
+LinkRead ReadLink(std::string_view text, const Reference &reference, TextEncoding encoding)
 {
     const std::string_view written = text.substr(reference.at, reference.length);
     const auto isBreak = [](char c) { return c == '\t' || c == '\n' || c == '\r'; };
+    const bool converted = encoding != TextEncoding::Utf8
+        && std::any_of(written.begin(), written.end(), [](char c) { return (c & 0x80) != 0; });
     LinkRead read;
-    if (reference.attribute && Contains(written, "&")) {
-        DecodedValue decoded = DecodeCharacterReferences(written);
-        const std::size_t fragment = std::min(decoded.text.find('#'), decoded.text.size());
-        read.length = decoded.from[fragment];
-        decoded.text.resize(fragment);
-        read.url = std::move(decoded.text);
+    if (converted || (reference.attribute && Contains(written, "&"))) {
+        DecodedValue value = ToUtf8(written, converted ? encoding : TextEncoding::Utf8);
+        if (reference.attribute) {
+            DecodedValue decoded = DecodeCharacterReferences(value.text);
+            for (std::size_t &from : decoded.from)
+                from = value.from[from];
+            value = std::move(decoded);
+        }
+        const std::size_t fragment = std::min(value.text.find('#'), value.text.size());
+        read.length = value.from[fragment];
+        value.text.resize(fragment);
+        read.url = std::move(value.text);
     } else {
         read.length = std::min(written.find('#'), written.size());
         read.url = written.substr(0, read.length);

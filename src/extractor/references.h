@@ -6,6 +6,7 @@
 // for an unquoted value to the next white space or ">". What the copy follows and what it
 // rewrites are both taken from this one list.
 
+#include "extractor/characterreferences.h"
 #include "output/pagesaver.h"
 
 #include <string>
@@ -45,6 +46,8 @@ struct LinkRead
     std::string url;
     std::size_t length = 0;
 };
-LinkRead ReadLink(std::string_view text, const Reference &reference);
+// A page in a legacy encoding (DeclaredEncoding) is read as UTF-8, as a browser asks for its URLs.
+LinkRead ReadLink(
+    std::string_view text, const Reference &reference, TextEncoding encoding = TextEncoding::Utf8);
 
 } // namespace tw

@@ -1,5 +1,7 @@
 #include "output/redirectpage.h"
 
+#include "common/stringops.h"
+
 #include <algorithm>
 #include <initializer_list>
 #include <vector>
@@ -46,12 +48,24 @@ std::string Escaped(std::string_view text, std::initializer_list<Escape> table)
 }
 
 // Characters that would end or change a URL read from a file name, or end the quoted value or
-// the url() that holds it.
+// the url() that holds it; and the bytes past ASCII, which a page in a legacy encoding would read
+// as other characters.
 std::string EscapeForUrl(std::string_view name)
 {
-    return Escaped(name,
+    const std::string escaped = Escaped(name,
         {{'%', "%25"}, {' ', "%20"}, {'#', "%23"}, {'?', "%3F"}, {'"', "%22"}, {'\'', "%27"},
             {'(', "%28"}, {')', "%29"}});
+    const auto pastAscii = [](char c) { return (c & 0x80) != 0; };
+    if (std::none_of(escaped.begin(), escaped.end(), pastAscii))
+        return escaped;
+    std::string ascii;
+    for (const char c : escaped) {
+        if (pastAscii(c))
+            AppendPercentEscape(c, ascii);
+        else
+            ascii += c;
+    }
+    return ascii;
 }
 
 std::string EscapeForHtml(std::string_view text)

@@ -110,6 +110,25 @@ TEST(References, AreReadAsTheBrowserReadsAnAttributesValue)
     }
     // Outside an attribute a character reference is text.
     EXPECT_EQ(ReadLink("a&amp;b.css", {0, 11}).url, "a&amp;b.css");
+    // A page in a legacy encoding asks for its names in UTF-8.
+    const LinkRead legacy
+        = ReadLink("\xFC&eacute;\x80.html#x", {0, 17, false, true}, TextEncoding::Windows1252);
+    EXPECT_EQ(legacy.url, "\xC3\xBC\xC3\xA9\xE2\x82\xAC.html");
+    EXPECT_EQ(legacy.length, 15U);
+}
+
+TEST(References, ArePagesInTheEncodingTheyDeclare)
+{
+    const std::pair<const char *, TextEncoding> cases[] = {
+        {"<meta charset=\"ISO-8859-1\">", TextEncoding::Windows1252},
+        {"<meta http-equiv=Content-Type content='text/html; charset = windows-1252'>",
+            TextEncoding::Windows1252},
+        {"<meta charset=utf-8>", TextEncoding::Utf8},
+        {"<p>no charset</p>", TextEncoding::Utf8},
+        {"<meta charset=shift_jis>", TextEncoding::Utf8},
+    };
+    for (const auto &[page, encoding] : cases)
+        EXPECT_EQ(DeclaredEncoding(page), encoding) << page;
 }
 
 // Pages of www.site.com saved into \out\, with the wanted types.

@@ -79,6 +79,7 @@ TEST(RedirectPage, LeadsOnRelativelyAndEscapesWhatTheServerSent)
         {"C:\\w\\site\\a\\b\\old.html", "C:\\w\\site\\top.html", "../../top.html"},
         {"C:\\w\\site\\a\\old.html", "C:\\w\\site\\b\\my page#1.html", "../b/my%20page%231.html"},
         {"C:\\w\\site\\old.html", "C:\\w\\site+8080\\x.html", "../site+8080/x.html"},
+        {"C:\\w\\site\\old.html", "C:\\w\\site\\\xC3\xBC.html", "%C3%BC.html"},
     };
     for (const auto &[from, to, href] : cases)
         EXPECT_EQ(RelativeHref(from, to), href) << to;
