@@ -102,7 +102,10 @@ bool MayApplyAt(std::string_view rest, bool page, bool inSiteRoot)
 std::size_t RunLength(
     std::string_view rest, const std::array<bool, 256> &stops, bool page, bool inSiteRoot)
 {
-    const auto isStop = [&](std::size_t at) { return stops[static_cast<unsigned char>(rest[at])]; };
+    // Whole numbers, so that four are looked up without a branch between them.
+    const auto isStop = [&](std::size_t at) -> unsigned {
+        return stops[static_cast<unsigned char>(rest[at])] ? 1U : 0U;
+    };
     std::size_t run = 1;
     for (;;) {
         while (run + 4 <= rest.size()
@@ -218,17 +221,27 @@ SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativeP
     return SaveDownloadedFile(body, StoredLocationOf(relativePath, job), job, editReferences);
 }
 
-SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &location, SiteJob &job,
-    const ReferenceEditor &editReferences)
+std::optional<SaveOutcome> PrepareToStore(
+    const StoredLocation &location, SiteJob &job, std::string_view alsoWritten)
 {
     // The names written are longer than the one checked (".html", "index.html", ".tmp"): past the
     // system's path limit they are folded, and a fold may climb above a deep download folder.
     if (!StaysInOutputDir(location.unprepared, job)
         || !FileSystem::IsInsideDirectory(location.file, job.outputDir)
-        || !FileSystem::IsInsideDirectory(location.placeholderBase + ".tmp", job.outputDir))
-        return {SaveOutcome::Kind::Failed, "its name leads outside the download folder"};
+        || !FileSystem::IsInsideDirectory(location.placeholderBase + ".tmp", job.outputDir)
+        || (!alsoWritten.empty() && !FileSystem::IsInsideDirectory(alsoWritten, job.outputDir)))
+        return SaveOutcome {
+            SaveOutcome::Kind::Failed, "its name leads outside the download folder"};
     std::string prepared = location.unprepared;
     PrepareLocalPath(prepared, job);
+    return std::nullopt;
+}
+
+SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &location, SiteJob &job,
+    const ReferenceEditor &editReferences)
+{
+    if (std::optional<SaveOutcome> refused = PrepareToStore(location, job))
+        return *refused;
 
     const std::string &savePath = location.file;
     const DocumentKind kind = location.Kind();
