@@ -150,6 +150,10 @@ bool SlotFetch::WriteBodyAhead(std::string &error)
     if (!record.incoming.Append(std::string_view(record.response).substr(bodyStart, data), error))
         return false;
     record.response.erase(bodyStart, taken);
+    // What a read took in is not kept for the next one: with 24 big files at once, each slot's
+    // buffer would stay as big as the biggest read.
+    if (record.response.capacity() > kHeldBodyBytes)
+        record.response.shrink_to_fit();
     return true;
 }
 
