@@ -11,14 +11,19 @@ Cases:
      fetched stay queued; stopped with SIGINT once log.txt holds all 100,000 URLs;
   b  a page linking 10,000 images of 200 KB that each answer after a second, with 24
      connections; stopped with SIGINT once the queue is full and 300 images are stored;
-  c  a body without end (/endless.zip), with --max-memory 256M and with the default limit; the
-     copy has to end by itself with the URL reported as "too large" (exit 5).
+  c  a body without end (/endless.zip), with --max-memory 256M and with the default limit: a file
+     goes to disk as it arrives, so the copy is stopped with SIGINT once its temporary file holds
+     1 GiB, which the stop must remove;
+  d  a file of 1.5 GB (random bytes) linked from a small index page, both served by
+     `python3 -m http.server`: the copy must end by itself (exit 0) with the file stored byte for
+     byte, in well under 300 MB.
 """
 import argparse
 import os
 import platform
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -46,6 +51,28 @@ class Server:
         self.process = subprocess.Popen([sys.executable, os.path.join(HERE, "faultserver.py"), *options],
                                         stdout=subprocess.PIPE, text=True)
         self.port = int(self.process.stdout.readline())
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+class StaticServer:
+    """python3 -m http.server serving folder on a free port."""
+
+    def __init__(self, folder):
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            self.port = probe.getsockname()[1]
+        self.process = subprocess.Popen(
+            [sys.executable, "-m", "http.server", "--bind", "127.0.0.1", "--directory", folder,
+             str(self.port)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", self.port)).close()
+                return
+            except ConnectionRefusedError:
+                time.sleep(0.05)
 
     def stop(self):
         self.process.terminate()
@@ -144,11 +171,28 @@ def wait_for(copy, condition):
     return False
 
 
-def run_case(cli, work, name, server_options, copy_options, limit, stop_when=None):
+def temporary_files(folder):
+    return [name for _, _, names in os.walk(folder) for name in names if name.endswith(".tmp")]
+
+
+def file_size(path):
+    try:
+        return os.path.getsize(path)
+    except OSError:
+        return 0
+
+
+def same_bytes(a, b):
+    return subprocess.run(["cmp", "-s", a, b]).returncode == 0
+
+
+def run_case(cli, work, name, server_options, copy_options, limit, stop_when=None, inspect=None,
+             server=None):
     """One copy; returns its exit code, peak RSS and stderr, and how it ended. With stop_when, the
     copy is interrupted once stop_when(output folder) holds; any copy is interrupted once it holds
-    far more than the memory limit."""
-    server = Server(*server_options)
+    far more than the memory limit. inspect(output folder) adds to how it ended. The copy runs
+    against faultserver.py with server_options, or against server when given."""
+    server = server or Server(*server_options)
     out = os.path.join(work, name)
     try:
         copy = MeasuredCopy(cli, server.port, out, work, *copy_options)
@@ -172,6 +216,8 @@ def run_case(cli, work, name, server_options, copy_options, limit, stop_when=Non
         else:
             ending = "ended by itself"
         code, peak, errors = copy.finish()
+        if inspect:
+            ending += "; " + inspect(out)
     finally:
         server.stop()
     shutil.rmtree(out, ignore_errors=True)
@@ -219,14 +265,39 @@ def main():
                  f"{images:,} URLs queued, 24 responses of 200 KB in flight, {stored_at_stop}+ stored",
                  peak, default_limit, f"{ending}, exit {code}"))
 
+    written = 1 << 30
     for label, limit, memory_option in (("256M", 256 * MIB, ["--max-memory", "256M"]),
                                         ("default", default_limit, [])):
+        incoming = os.path.join(work, f"endless-{label}", HOST_FOLDER, "endless.zip.part.tmp")
         code, peak, errors, ending = run_case(
             cli, work, f"endless-{label}", ["--pages", "0", "--binaries", "0", "--endless"],
-            ["-t", "20", *types, *memory_option], limit)
-        reported = [line for line in errors.splitlines() if line.endswith("/endless.zip")]
-        rows.append((f"c: endless body, --max-memory {label}", "one response growing without end", peak,
-                     limit, f"{ending}, exit {code}; stderr: {'; '.join(reported) or 'no failure line'}"))
+            ["-t", "20", *types, *memory_option], limit,
+            stop_when=lambda out, incoming=incoming: file_size(incoming) >= written,
+            inspect=lambda out: f"temporary files left: {len(temporary_files(out))}")
+        rows.append((f"c: endless body, --max-memory {label}",
+                     f"one response without end, {written // MIB:,} MiB of it written to disk", peak,
+                     limit, f"{ending}, exit {code}"))
+
+    big = 1_500_000_000
+    served = os.path.join(work, "served")
+    os.makedirs(served)
+    with open(os.path.join(served, "index.html"), "w") as index:
+        index.write('<html><body><a href="big.bin">a big file</a></body></html>\n')
+    with open("/dev/urandom", "rb") as source, open(os.path.join(served, "big.bin"), "wb") as target:
+        for _ in range(big // (100 * MIB)):
+            target.write(source.read(100 * MIB))
+        target.write(source.read(big % (100 * MIB)))
+    start = time.monotonic()
+    code, peak, _, ending = run_case(
+        cli, work, "big", [], ["-q", "--types", ".html,.bin"], default_limit,
+        inspect=lambda out: (f"{time.monotonic() - start:.1f} s; bytes "
+                             + ("identical (cmp)" if same_bytes(os.path.join(served, "big.bin"),
+                                                              os.path.join(out, HOST_FOLDER, "big.bin"))
+                                else "DIFFER")
+                             + f"; temporary files left: {len(temporary_files(out))}"),
+        server=StaticServer(served))
+    rows.append(("d: one file of 1.5 GB from python3 -m http.server", "the file's first MiB, then "
+                 "what one read takes in", peak, default_limit, f"{ending}, exit {code}"))
 
     lines = [
         f"Machine: {platform.machine()}, {os.cpu_count()} cores, {os.sysconf('SC_PHYS_PAGES') * os.sysconf('SC_PAGE_SIZE') / (1 << 30):.1f} GiB RAM, "

@@ -135,23 +135,42 @@ ChunkedReader::State ChunkedReader::Read(std::string_view body)
     }
 }
 
+namespace {
+
+// Moves the data of the chunks of text[bodyStart, bodyEnd) to bodyStart, one after the other, up
+// to the first chunk that is not a whole data chunk, which is returned.
+Chunk MoveChunkData(
+    std::string &text, std::size_t bodyStart, std::size_t bodyEnd, DecodedChunks &decoded)
+{
+    const std::string_view body = std::string_view(text).substr(bodyStart, bodyEnd - bodyStart);
+    for (;;) {
+        const Chunk chunk = ChunkAt(body, decoded.coded);
+        if (chunk.kind != Chunk::Kind::Data)
+            return chunk;
+        // The data moves only towards the front: the coding it leaves behind is longer.
+        std::memmove(text.data() + bodyStart + decoded.data,
+            text.data() + bodyStart + chunk.dataStart, chunk.size);
+        decoded.data += chunk.size;
+        decoded.coded = chunk.next;
+    }
+}
+
+} // namespace
+
 bool DecodeChunked(std::string &text, std::size_t bodyStart, std::size_t bodyEnd)
 {
-    std::size_t out = bodyStart;
-    for (std::size_t at = 0;;) {
-        const Chunk chunk
-            = ChunkAt(std::string_view(text).substr(bodyStart, bodyEnd - bodyStart), at);
-        if (chunk.kind == Chunk::Kind::Last) {
-            text.resize(out);
-            return true;
-        }
-        if (chunk.kind != Chunk::Kind::Data)
-            return false;
-        // The data moves only towards the front: the coding it leaves behind is longer.
-        std::memmove(text.data() + out, text.data() + bodyStart + chunk.dataStart, chunk.size);
-        out += chunk.size;
-        at = chunk.next;
-    }
+    DecodedChunks decoded;
+    if (MoveChunkData(text, bodyStart, bodyEnd, decoded).kind != Chunk::Kind::Last)
+        return false;
+    text.resize(bodyStart + decoded.data);
+    return true;
+}
+
+DecodedChunks DecodeWholeChunks(std::string &text, std::size_t bodyStart)
+{
+    DecodedChunks decoded;
+    MoveChunkData(text, bodyStart, text.size(), decoded);
+    return decoded;
 }
 
 } // namespace tw

@@ -55,4 +55,14 @@ private:
 // a whole chunked body.
 bool DecodeChunked(std::string &text, std::size_t bodyStart, std::size_t bodyEnd);
 
+// Takes the coding off the whole data chunks at the start of the body of text (from bodyStart) in
+// place, up to the last chunk or one not yet whole: their data then fills [bodyStart, bodyStart +
+// data), and [bodyStart + data, bodyStart + coded) is left over for the caller to drop.
+struct DecodedChunks
+{
+    std::size_t data = 0;
+    std::size_t coded = 0;
+};
+DecodedChunks DecodeWholeChunks(std::string &text, std::size_t bodyStart);
+
 } // namespace tw

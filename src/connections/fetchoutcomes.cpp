@@ -35,14 +35,15 @@ void SlotFetch::FailTry(TryFailure failure)
     // stands in for the file until a try succeeds. A file of an earlier copy is kept instead.
     const bool keepsWhatArrived
         = lastTry && (failure == TryFailure::ShortBody || failure == TryFailure::Reset);
+    const Failure reason = FailureOf(failure);
     if (!StoresNothingUntilWhole()) {
-        const SaveOutcome saved = SaveDownloadedFile(keepsWhatArrived
-                ? ParseResponse(m_record.response).Body(m_record.response)
-                : kTimeoutText,
-            SavedName(), Job());
+        const std::string_view arrived = ParseResponse(m_record.response).Body(m_record.response);
+        const SaveOutcome saved = keepsWhatArrived && m_record.incoming.IsOpen()
+            ? m_record.incoming.Store(arrived, Job())
+            : SaveDownloadedFile(keepsWhatArrived ? arrived : kTimeoutText, SavedName(), Job());
         m_record.leftTimeoutText = !keepsWhatArrived && saved.kind == SaveOutcome::Kind::Stored;
     }
-    const Failure reason = FailureOf(failure);
+    m_record.incoming.Discard();
     // A stop, or a new fetch given to this slot meanwhile (a refused request leaves it free),
     // ends the retry.
     if (!YieldFor(Guard()))
@@ -117,6 +118,7 @@ void SlotFetch::FailFetch(const Failure &failure)
 
 void SlotFetch::SkipFetch(const std::string &contentType)
 {
+    m_record.incoming.Discard();
     MarkNotStoredAsNamed({});
     ++Job().aSkipped;
     Q_EMIT m_engine.fetchSkipped(m_record.url, contentType);
@@ -170,7 +172,8 @@ Failure SlotFetch::FailureOf(TryFailure failure) const
     case TryFailure::ShortBody: {
         const HttpResponse answer = ParseResponse(m_record.response);
         return {.kind = Failure::Kind::ShortBody,
-            .received = static_cast<std::int64_t>(answer.Body(m_record.response).size()),
+            .received
+            = static_cast<std::int64_t>(answer.Body(m_record.response).size()) + BodyWrittenAhead(),
             .announced = answer.announcedLength.value_or(0)};
     }
     case TryFailure::Reset:

@@ -196,7 +196,7 @@ bool MayBeginAnswer(std::string_view bytes)
     return bytes.substr(0, compared) == kStatusLineStart.substr(0, compared);
 }
 
-HttpResponse ParseResponse(std::string_view raw)
+HttpResponse ParseResponse(std::string_view raw, std::int64_t bodyWrittenAhead)
 {
     HttpResponse response;
     const std::optional<HeadEnd> end = HeadEndOf(raw);
@@ -227,7 +227,8 @@ HttpResponse ParseResponse(std::string_view raw)
     if (!raw.starts_with("HTTP/") || !end)
         response.fault = ResponseFault::BrokenHead;
     else if (response.announcedLength && !response.Field("Transfer-Encoding")
-        && static_cast<std::int64_t>(raw.size() - response.bodyStart) < *response.announcedLength)
+        && static_cast<std::int64_t>(raw.size() - response.bodyStart) + bodyWrittenAhead
+            < *response.announcedLength)
         response.fault = ResponseFault::ShortBody;
     return response;
 }

@@ -79,7 +79,9 @@ struct HttpResponse
     std::string_view Body(std::string_view raw) const { return raw.substr(bodyStart); }
 };
 inline constexpr int kMaxRetryAfterSeconds = 60;
-HttpResponse ParseResponse(std::string_view raw);
+// bodyWrittenAhead counts the bytes of the body that came before those raw holds (written to
+// disk as they arrived): they count towards its length.
+HttpResponse ParseResponse(std::string_view raw, std::int64_t bodyWrittenAhead = 0);
 
 // The statuses that are tried again as a timeout is: 408, 429, 500, 502, 503 and 504.
 bool IsRetriedStatus(int status);

@@ -1,7 +1,6 @@
 #include "connections/memorylimit.h"
 
 #include <algorithm>
-#include <new>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -29,21 +28,6 @@ std::int64_t DefaultResponseMemoryLimit()
     const std::int64_t physical = PhysicalMemoryBytes();
     return physical > 0 ? std::min(kMaxDefaultResponseMemory, physical / 4)
                         : kMaxDefaultResponseMemory;
-}
-
-void MakeRoomFor(std::string &response, std::size_t incoming, std::size_t room)
-{
-    const std::size_t needed = response.size() + incoming;
-    if (needed <= response.capacity() || needed < kSmallResponseBytes)
-        return;
-    try {
-        std::string grown;
-        grown.reserve(std::max(needed, room));
-        grown.append(response);
-        response.swap(grown);
-    } catch (const std::bad_alloc &) {
-        // Growing as strings do still works; it only holds more while it copies.
-    }
 }
 
 } // namespace tw

@@ -1,10 +1,9 @@
 #pragma once
 
-// How much memory the responses in flight may hold, and how a response grows within it.
+// How much memory the responses in flight may hold.
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace tw {
 
@@ -13,13 +12,9 @@ inline constexpr std::int64_t kMaxDefaultResponseMemory = std::int64_t(1) << 30;
 // The smaller of 1 GiB and a quarter of the physical memory (1 GiB when it cannot be told).
 std::int64_t DefaultResponseMemoryLimit();
 
-// A response smaller than this grows as strings do, doubling its buffer.
-inline constexpr std::size_t kSmallResponseBytes = std::size_t(1) << 20;
-
-// Makes response able to take incoming more bytes. Past kSmallResponseBytes its buffer grows once,
-// to room (the most the limit lets it hold), rather than doubling: the system backs the pages
-// only as bytes arrive, and no later growth has to copy the response while its old buffer is
-// still held, which would hold twice its size at once.
-void MakeRoomFor(std::string &response, std::size_t incoming, std::size_t room);
+// A body stored exactly as it came (neither a page, a style sheet nor an SVG image, whose links are
+// rewritten) is held in memory up to this size, or while the limit leaves room; beyond, it is
+// written to disk as it arrives, so that the limit bounds what is held, not what can be copied.
+inline constexpr std::size_t kHeldBodyBytes = std::size_t(1) << 20;
 
 } // namespace tw

@@ -61,6 +61,8 @@ void ConnectionSlot::ForgetResponse()
     bodyStart.reset();
     frame.reset();
     chunks = ChunkedReader();
+    storedAsItArrives = false;
+    incoming.Discard();
 }
 
 FetchGuard::FetchGuard(
@@ -336,7 +338,7 @@ void SlotFetch::Judge(const FetchGuard &guard)
         FailTry(TryFailure::BrokenChunks);
         return;
     }
-    const HttpResponse answer = ParseResponse(m_record.response);
+    const HttpResponse answer = ParseResponse(m_record.response, BodyWrittenAhead());
     if (answer.fault != ResponseFault::None) {
         FailTry(answer.fault == ResponseFault::BrokenHead ? TryFailure::BrokenHead
                                                           : TryFailure::ShortBody);
@@ -362,9 +364,7 @@ void SlotFetch::Judge(const FetchGuard &guard)
         return;
     }
     const std::string contentType = answer.Field("Content-Type").value_or("");
-    // A URL without an extension is stored by what its server says it is.
-    const bool typedByServer = !location && TypeOfUrl(m_record.url).extension.empty()
-        && !contentType.empty() && !IsHtmlMediaType(contentType);
+    const bool typedByServer = TypedByServer(answer);
     if (typedByServer) {
         const std::string extension = ExtensionOfMediaType(contentType);
         if (extension.empty() || !IsWantedType(extension, Job().FileTypeFilter)) {
@@ -388,17 +388,13 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
 {
     SiteJob &job = Job();
     const std::string contentType = answer.Field("Content-Type").value_or("");
-    std::string savedAs = SavedName();
-    if (typedByServer)
-        savedAs.insert(
-            std::min(savedAs.find('?'), savedAs.size()), ExtensionOfMediaType(contentType));
     std::optional<std::string> stub = location ? RedirectStub(*location) : std::nullopt;
     if (location && !stub)
         return YieldFor(guard);
 
     const std::string base
         = Contains(m_record.url, "/") ? BaseOf(m_record.url) : m_record.url + '/';
-    const StoredLocation stored = StoredLocationOf(savedAs, job);
+    const StoredLocation stored = StoredLocationFor(answer);
     // A redirect's target was admitted with its stub; its body holds nothing to follow.
     const DocumentKind kind = location ? DocumentKind::Other : DocumentKindOf(stored, contentType);
     // Finding a big page's references lets the event loop run: the response is the save's own
@@ -409,13 +405,18 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
     if (kind != DocumentKind::Other)
         references = PageReferencesOf(
             body, kind, base, job, m_engine.m_linkTargets, [this] { m_engine.Yield(); });
-    const SaveOutcome saved = SaveDownloadedFile(body, stored, job,
-        [&](std::string_view text, DocumentKind savedKind, std::string_view storedFile) {
-            if (savedKind == kind)
-                return LocalReferenceEdits(references, storedFile, job);
-            return LocalReferenceEdits(
-                PageReferencesOf(text, savedKind, base, job), storedFile, job);
-        });
+    const ReferenceEditor editReferences
+        = [&](std::string_view text, DocumentKind savedKind, std::string_view storedFile) {
+              if (savedKind == kind)
+                  return LocalReferenceEdits(references, storedFile, job);
+              return LocalReferenceEdits(
+                  PageReferencesOf(text, savedKind, base, job), storedFile, job);
+          };
+    // A body written to disk as it came is whole with what is held of it.
+    const bool onDisk = m_record.incoming.IsOpen();
+    const SaveOutcome saved = onDisk ? m_record.incoming.Store(body, job)
+                                     : SaveDownloadedFile(body, stored, job, editReferences);
+    const auto size = onDisk ? m_record.incoming.Size() : static_cast<std::int64_t>(body.size());
     if (!YieldFor(guard))
         return false;
     if (saved.kind == SaveOutcome::Kind::Stored) {
@@ -423,7 +424,7 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
         Q_EMIT m_engine.fetchStored(m_record.url,
             {.file = stored.file,
                 .status = answer.status,
-                .size = static_cast<std::int64_t>(body.size()),
+                .size = size,
                 .contentType = contentType,
                 .lastModified = answer.Field("Last-Modified").value_or(""),
                 .etag = answer.Field("ETag").value_or(""),
@@ -458,6 +459,22 @@ void SlotFetch::Scan(const std::vector<PageReference> &references, const FetchGu
     ReleaseConnection();
     m_engine.Yield();
     m_engine.CompleteSiteWhenDone();
+}
+
+bool SlotFetch::TypedByServer(const HttpResponse &answer) const
+{
+    const std::string contentType = answer.Field("Content-Type").value_or("");
+    return !answer.Location() && TypeOfUrl(m_record.url).extension.empty() && !contentType.empty()
+        && !IsHtmlMediaType(contentType);
+}
+
+StoredLocation SlotFetch::StoredLocationFor(const HttpResponse &answer)
+{
+    std::string savedAs = SavedName();
+    if (TypedByServer(answer))
+        savedAs.insert(std::min(savedAs.find('?'), savedAs.size()),
+            ExtensionOfMediaType(answer.Field("Content-Type").value_or("")));
+    return StoredLocationOf(savedAs, Job());
 }
 
 std::optional<std::string> SlotFetch::RedirectStub(const std::string &location)

@@ -9,6 +9,7 @@
 #include "connections/failure.h"
 #include "connections/httpmessage.h"
 #include "extractor/urlnormalize.h"
+#include "output/incomingfile.h"
 
 #include <QObject>
 
@@ -68,6 +69,10 @@ struct ConnectionSlot
     std::optional<std::size_t> bodyStart;
     std::optional<BodyFrame> frame;
     ChunkedReader chunks;
+    // The body is stored exactly as it comes (a file, not a page, whose links are rewritten):
+    // beyond what is held, it goes to incoming as it arrives.
+    bool storedAsItArrives = false;
+    IncomingFile incoming;
 
     // Forgets what a try received, so that the next try starts afresh.
     void ForgetResponse();
@@ -145,8 +150,17 @@ private:
     // Takes the bytes that arrived into the response; false when they outgrow the memory limit.
     bool Receive();
     void ProcessChunk(const FetchGuard &guard);
-    // Reads the answer's head once it is here: its length for the progress, and its framing.
+    // Reads the answer's head once it is here: its length for the progress, its framing, and
+    // whether its body is stored as it comes.
     void ReadHead();
+    // Writes a body stored as it comes to disk once it outgrows what is held, and checks what is
+    // held against the memory limit. False when the fetch failed for it.
+    bool PassOnBody();
+    // The part of the response that is the body's, written to the incoming file; only what is
+    // not yet its (the coding of a chunk not yet whole, the next answer's bytes) stays held.
+    bool WriteBodyAhead(std::string &error);
+    // The bytes of the body written to disk so far.
+    std::int64_t BodyWrittenAhead() const;
     // The body is whole by its framing, before any close.
     bool BodyComplete();
     // A connection kept from an earlier fetch closed or broke before this answer was whole: the
@@ -166,6 +180,11 @@ private:
     bool Store(const HttpResponse &answer, const std::optional<std::string> &location,
         bool typedByServer, const FetchGuard &guard, std::vector<PageReference> &references);
     void Scan(const std::vector<PageReference> &references, const FetchGuard &guard);
+    // The answer's type, not the URL's name, tells how the file is named: its URL has no
+    // extension.
+    bool TypedByServer(const HttpResponse &answer) const;
+    // Where the answer is stored.
+    StoredLocation StoredLocationFor(const HttpResponse &answer);
     // The page to store in place of an in-site redirect; its target is admitted as a link.
     std::optional<std::string> RedirectStub(const std::string &location);
 

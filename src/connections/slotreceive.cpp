@@ -1,6 +1,6 @@
 // A slot's receiving of an answer: taking what arrives within the memory limit, reading the head
-// once, knowing where a kept-alive answer's body ends, and keeping or closing the connection
-// after it.
+// once, writing a file's body to disk as it comes, knowing where a kept-alive answer's body ends,
+// and keeping or closing the connection after it.
 
 #include "connections/slotfetch.h"
 
@@ -8,6 +8,7 @@
 #include "connections/connection.h"
 #include "connections/engine.h"
 #include "connections/memorylimit.h"
+#include "output/pagesaver.h"
 
 #include <QTimer>
 
@@ -50,6 +51,8 @@ void SlotFetch::Sock_DataArrival()
     }
     // The head is read first: an answer that came whole with the close is no broken one.
     ReadHead();
+    if (!PassOnBody())
+        return;
     if (BrokeBeforeAnswer()) {
         RetryOnNewConnection();
         return;
@@ -74,9 +77,12 @@ void SlotFetch::Sock_DataArrival()
 bool SlotFetch::Receive()
 {
     SiteJob &job = Job();
-    // Checked before the bytes join the response: a response that grew first would hold twice
-    // the limit while its buffer is copied to a bigger one.
-    if (m_engine.OutgrowsMemoryLimit(m_number, m_socket->BytesAvailable())) {
+    // Bytes that join a response held are checked first: one that grew first would hold twice
+    // the limit while its buffer is copied to a bigger one. The first bytes are taken without a
+    // copy, and a body written to disk as it comes is held only briefly: both are checked once
+    // passed on.
+    if (!m_record.storedAsItArrives && !m_record.response.empty()
+        && m_engine.OutgrowsMemoryLimit(m_number, m_socket->BytesAvailable())) {
         std::string dropped;
         const auto received = static_cast<std::int64_t>(m_socket->TakeAll(dropped));
         job.aBytes += received;
@@ -84,8 +90,6 @@ bool SlotFetch::Receive()
         m_record.ForgetResponse();
         return false;
     }
-    MakeRoomFor(m_record.response, m_socket->BytesAvailable(),
-        static_cast<std::size_t>(m_engine.MemoryLeft()) + m_record.response.size());
     const auto received = static_cast<std::int64_t>(m_socket->TakeAll(m_record.response));
     // The whole response is here: no timeout may fire while its handling waits behind other
     // slots' handlers, or a complete answer would be taken for a failed try.
@@ -94,6 +98,68 @@ bool SlotFetch::Receive()
     job.aBytes += received;
     m_record.bytesReceived += received;
     return true;
+}
+
+bool SlotFetch::PassOnBody()
+{
+    std::string error;
+    if (!WriteBodyAhead(error)) {
+        // The rest of the body must not be read as the next answer.
+        if (m_record.frame)
+            m_record.frame->reusable = false;
+        m_record.incoming.Discard();
+        FailFetch({.kind = Failure::Kind::NotStored, .detail = error});
+        return false;
+    }
+    if (m_engine.OutgrowsMemoryLimit(m_number, 0)) {
+        m_record.ForgetResponse();
+        FailTry(TryFailure::TooLarge);
+        return false;
+    }
+    return true;
+}
+
+bool SlotFetch::WriteBodyAhead(std::string &error)
+{
+    ConnectionSlot &record = m_record;
+    if (!record.storedAsItArrives)
+        return true;
+    const std::size_t bodyStart = *record.bodyStart;
+    const std::size_t held = record.response.size() - bodyStart;
+    if (!record.incoming.IsOpen()) {
+        if (held < kHeldBodyBytes && m_engine.MemoryLeft() >= 0)
+            return true;
+        const HttpResponse head
+            = ParseResponse(std::string_view(record.response).substr(0, bodyStart));
+        if (!record.incoming.Begin(StoredLocationFor(head), Job(), error))
+            return false;
+    }
+    std::size_t data = held;
+    std::size_t taken = held;
+    const Framing framing = record.frame ? record.frame->framing : Framing::UntilClose;
+    if (framing == Framing::Length) {
+        data = std::min(held, static_cast<std::size_t>(record.frame->length - BodyWrittenAhead()));
+        taken = data;
+    } else if (framing == Framing::Chunked) {
+        const DecodedChunks decoded = DecodeWholeChunks(record.response, bodyStart);
+        data = decoded.data;
+        taken = decoded.coded;
+        // What it knew of the chunks is gone with them.
+        record.chunks = ChunkedReader();
+    }
+    if (!record.incoming.Append(std::string_view(record.response).substr(bodyStart, data), error))
+        return false;
+    record.response.erase(bodyStart, taken);
+    // What a read took in is not kept for the next one: with 24 big files at once, each slot's
+    // buffer would stay as big as the biggest read.
+    if (record.response.capacity() > kHeldBodyBytes)
+        record.response.shrink_to_fit();
+    return true;
+}
+
+std::int64_t SlotFetch::BodyWrittenAhead() const
+{
+    return m_record.incoming.Size();
 }
 
 void SlotFetch::ProcessChunk(const FetchGuard &guard)
@@ -147,11 +213,20 @@ void SlotFetch::ReadHead()
     m_record.bodyStart = end->body;
     if (Job().keepAlive)
         m_record.frame = FrameOf(head);
+    // A file's body goes to disk beyond what is held; a page, a style sheet or an SVG image is
+    // held whole, for its links to be found and rewritten, and so is an answer that is not
+    // stored as it came (an error, a move, robots.txt).
+    const bool noBody = m_record.frame && m_record.frame->framing == Framing::NoBody;
+    m_record.storedAsItArrives = !m_record.robots && !noBody && head.status >= 200
+        && head.status < 300
+        && DocumentKindOf(StoredLocationFor(head), head.Field("Content-Type").value_or(""))
+            == DocumentKind::Other;
     if (!head.announcedLength)
         return;
     m_record.contentLength = *head.announcedLength;
     const std::int64_t whole = static_cast<std::int64_t>(end->body) + m_record.contentLength;
-    if (m_record.contentLength > 0 && whole <= m_engine.MemoryLeft()) {
+    if (!m_record.storedAsItArrives && m_record.contentLength > 0
+        && whole <= m_engine.MemoryLeft()) {
         try {
             m_record.response.reserve(static_cast<std::size_t>(whole));
         } catch (const std::bad_alloc &) {
@@ -171,7 +246,8 @@ bool SlotFetch::BodyComplete()
     case Framing::NoBody:
         return true;
     case Framing::Length:
-        return static_cast<std::int64_t>(body.size()) >= m_record.frame->length;
+        return static_cast<std::int64_t>(body.size()) + BodyWrittenAhead()
+            >= m_record.frame->length;
     case Framing::Chunked:
         return m_record.chunks.Read(body) != ChunkedReader::State::Partial;
     }
@@ -211,7 +287,8 @@ bool SlotFetch::TrimToFrame()
     if (frame.framing == Framing::NoBody)
         end = bodyStart;
     else if (frame.framing == Framing::Length)
-        end = std::min(end, bodyStart + static_cast<std::size_t>(frame.length));
+        end = std::min(
+            end, bodyStart + static_cast<std::size_t>(frame.length - BodyWrittenAhead()));
     else if (frame.framing == Framing::Chunked) {
         const std::string_view body = std::string_view(m_record.response).substr(bodyStart);
         if (m_record.chunks.Read(body) != ChunkedReader::State::Whole)

@@ -177,6 +177,48 @@ bool WriteFileInPlaceOf(
     return false;
 }
 
+GrowingFile::GrowingFile() = default;
+GrowingFile::GrowingFile(GrowingFile &&other) noexcept = default;
+GrowingFile &GrowingFile::operator=(GrowingFile &&other) noexcept = default;
+GrowingFile::~GrowingFile() = default;
+
+bool GrowingFile::Open(std::string_view path, std::string *error)
+{
+    Close();
+    if (!WriteFile(path, {}, error))
+        return false;
+    m_file = std::make_unique<FileCalls::AppendedFile>(NativePath(path));
+    m_size = 0;
+    return true;
+}
+
+bool GrowingFile::Append(std::string_view bytes, std::string *error)
+{
+    errno = 0;
+    if (m_file && m_file->Append(bytes)) {
+        m_size += static_cast<std::int64_t>(bytes.size());
+        return true;
+    }
+    if (error)
+        *error = WriteFailure();
+    return false;
+}
+
+void GrowingFile::Close()
+{
+    m_file.reset();
+}
+
+bool RenameFile(std::string_view from, std::string_view to, std::string *error)
+{
+    errno = 0;
+    if (Usable(from) && Usable(to) && FileCalls::Rename(NativePath(from), NativePath(to)))
+        return true;
+    if (error)
+        *error = WriteFailure();
+    return false;
+}
+
 bool AppendToFile(std::string_view path, std::string_view bytes, std::string *error)
 {
     return WriteBytes(path, bytes, FileCalls::WriteMode::Append, error);

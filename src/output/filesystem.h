@@ -6,10 +6,15 @@
 // names the same file as a\c whether or not a\b exists. No function here throws.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace tw::FileCalls {
+class AppendedFile;
+} // namespace tw::FileCalls
 
 namespace tw::FileSystem {
 
@@ -45,6 +50,34 @@ bool WriteFile(std::string_view path, std::string_view bytes, std::string *error
 // False on any failure, with the system's reason in error when given.
 bool WriteFileInPlaceOf(std::string_view standIn, std::string_view path, std::string_view bytes,
     std::string *error = nullptr);
+
+// A file written as its bytes arrive, kept open between writes until it is closed.
+class GrowingFile
+{
+public:
+    GrowingFile();
+    GrowingFile(GrowingFile &&other) noexcept;
+    GrowingFile &operator=(GrowingFile &&other) noexcept;
+    GrowingFile(const GrowingFile &) = delete;
+    GrowingFile &operator=(const GrowingFile &) = delete;
+    ~GrowingFile();
+
+    // Creates the file, or cuts the one there to nothing, and keeps it open.
+    bool Open(std::string_view path, std::string *error = nullptr);
+    bool Append(std::string_view bytes, std::string *error = nullptr);
+    void Close();
+    bool IsOpen() const { return m_file != nullptr; }
+    // The bytes appended since it was last opened.
+    std::int64_t Size() const { return m_size; }
+
+private:
+    std::unique_ptr<FileCalls::AppendedFile> m_file;
+    std::int64_t m_size = 0;
+};
+
+// Renames the file from to to, replacing a file there; false on any failure, with the system's
+// reason in error when given.
+bool RenameFile(std::string_view from, std::string_view to, std::string *error = nullptr);
 
 // Appends bytes to the file, creating it when missing; false on any failure.
 bool AppendToFile(std::string_view path, std::string_view bytes, std::string *error = nullptr);

@@ -94,17 +94,27 @@ SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativeP
     return SaveDownloadedFile(body, StoredLocationOf(relativePath, job), job, editReferences);
 }
 
-SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &location, SiteJob &job,
-    const ReferenceEditor &editReferences)
+std::optional<SaveOutcome> PrepareToStore(
+    const StoredLocation &location, SiteJob &job, std::string_view alsoWritten)
 {
     // The names written are longer than the one checked (".html", "index.html", ".tmp"): past the
     // system's path limit they are folded, and a fold may climb above a deep download folder.
     if (!StaysInOutputDir(location.unprepared, job)
         || !FileSystem::IsInsideDirectory(location.file, job.outputDir)
-        || !FileSystem::IsInsideDirectory(location.placeholderBase + ".tmp", job.outputDir))
-        return {SaveOutcome::Kind::Failed, "its name leads outside the download folder"};
+        || !FileSystem::IsInsideDirectory(location.placeholderBase + ".tmp", job.outputDir)
+        || (!alsoWritten.empty() && !FileSystem::IsInsideDirectory(alsoWritten, job.outputDir)))
+        return SaveOutcome {
+            SaveOutcome::Kind::Failed, "its name leads outside the download folder"};
     std::string prepared = location.unprepared;
     PrepareLocalPath(prepared, job);
+    return std::nullopt;
+}
+
+SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &location, SiteJob &job,
+    const ReferenceEditor &editReferences)
+{
+    if (std::optional<SaveOutcome> refused = PrepareToStore(location, job))
+        return *refused;
 
     const std::string &savePath = location.file;
     const DocumentKind kind = location.Kind();

@@ -7,6 +7,7 @@
 #include "common/sitejob.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,5 +89,10 @@ SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativeP
 // The same, for a caller that has worked out StoredLocationOf(relativePath, job) already.
 SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &location, SiteJob &job,
     const ReferenceEditor &editReferences = {});
+
+// Refuses location when a name written for it (its file, its placeholder, alsoWritten) would lead
+// outside the output directory; otherwise makes its folders. Nothing when it may be stored.
+std::optional<SaveOutcome> PrepareToStore(
+    const StoredLocation &location, SiteJob &job, std::string_view alsoWritten = {});
 
 } // namespace tw

@@ -203,8 +203,12 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
     };
     const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n";
     m_engine.SetResponseMemoryLimit(std::int64_t {64} * 1024);
-    Route endless = Route::Page(std::string(1 << 20, 'e'), "application/zip");
+    // A page is held whole, for its links; a file goes to disk as it comes, each try afresh.
+    Route endless = Route::Page(std::string(1 << 20, 'e'));
     endless.behaviours = {Behaviour::InPieces({std::size_t {16} * 1024}, 1)};
+    Route big = Route::Page(std::string(200000, 'b'), "application/zip");
+    big.behaviours = {Behaviour::Cut(150000), Behaviour::Cut(100000),
+        Behaviour::InPieces({std::size_t {16} * 1024}, 1)};
     Route recovering = Route::Page(std::string(100, 'r'), "application/zip");
     recovering.behaviours = {Behaviour::Cut(20), Behaviour::Cut(60), Behaviour::Whole()};
     Route stalled = Route::Page("never");
@@ -230,7 +234,8 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
         {"/resetwhenwhole.zip", resetWhenWhole, std::string(100, 'w'), nullptr},
         {"/recovers.zip", recovering, std::string(100, 'r'), nullptr},
         {"/ctl\x1b[2J\x9b.zip", Route::Raw(""), kTimeoutFile, "no complete response header"},
-        {"/endless.zip", endless, kTimeoutFile, "too large"},
+        {"/endless.html", endless, Stored(kTimeoutFile), "too large"},
+        {"/big.zip", big, std::string(200000, 'b'), nullptr},
         // Fetched last, it keeps the job running while the other connections stand idle, so a
         // timeout left running for them would fire.
         {"/slow.html", stalled, Stored(kTimeoutFile), "timed out three times"},
@@ -255,7 +260,9 @@ TEST_F(EngineTest, BrokenResponsesAreFailedTriesReportedOnce)
     EXPECT_EQ(m_failures.count(QStringLiteral("www.site.test/ctl\\x1B[2J\\x9B.zip")), 1U)
         << "control characters are shown escaped";
     EXPECT_EQ(m_engine.Job().aFailures, static_cast<std::int64_t>(expected.size()));
-    EXPECT_EQ(m_engine.Job().aFiles, 3) << "the start page and the files stored whole";
+    EXPECT_EQ(m_engine.Job().aFiles, 4) << "the start page and the files stored whole";
+    for (const auto &[path, bytes] : Tree())
+        EXPECT_FALSE(path.ends_with(".tmp")) << path;
     // No timeout is left to write or count anything again.
     for (const QTimer *timer : m_engine.findChildren<QTimer *>())
         EXPECT_FALSE(timer->isActive());
@@ -284,6 +291,16 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
     Route dropped = Route::Page("whole", "image/gif");
     dropped.behaviours = {Behaviour::Cut(0), Behaviour::Cut(0), Behaviour::Cut(0), {}};
     // Whole, and closed at once: the close comes with the last bytes.
+    // Bigger than the memory limit, in chunks of every size, split anywhere.
+    std::string chunks, unchunked;
+    for (std::size_t i = 0; unchunked.size() < (std::size_t {3} << 20); ++i) {
+        const std::string data((i * 7919) % 70000 + 1, static_cast<char>('a' + i % 26));
+        chunks += QByteArray::number(qulonglong(data.size()), 16).toStdString() + "\r\n" + data
+            + "\r\n";
+        unchunked += data;
+    }
+    Route bigChunked = Route::Raw(ok + "Transfer-Encoding: chunked\r\n\r\n" + chunks + "0\r\n\r\n");
+    bigChunked.behaviours = {Behaviour::InPieces({30000, 1, 200000}, 1)};
     Route lastOnConnection = Route::Raw(ok + "Content-Length: 5\r\nConnection: close\r\n\r\nwhole");
     lastOnConnection.behaviours = {Behaviour::Cut(1000)};
     const std::vector<Case> cases = {
@@ -297,6 +314,7 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
         {"/c.html", Route::Page("c"), Stored("c"), nullptr},
         {"/big.gif", Route::Page(std::string(3 << 20, 'x'), "image/gif"), std::string(3 << 20, 'x'),
             nullptr},
+        {"/bigchunked.gif", bigChunked, unchunked, nullptr},
         {"/last.gif", lastOnConnection, "whole", nullptr},
         {"/hints.gif",
             Route::Raw("HTTP/1.1 103 Early Hints\r\nLink: </a.html>; rel=preload\r\n\r\n" + ok
@@ -312,6 +330,7 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
     m_server.SetKeptAnswers(3);
     m_engine.Job().keepAlive = true;
     m_engine.SetConnectionCount(1);
+    m_engine.SetResponseMemoryLimit(std::int64_t {1} << 20);
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
 
     std::map<QString, QString> expected;
@@ -645,17 +664,23 @@ TEST_F(EngineTest, AnUpdateAsksAgainAndReplacesOnlyWhatCameWholeAndAContinueFetc
         route.extraHeaders = validators;
         return route;
     };
+    const auto file = [&](char fill) {
+        Route route = page(std::string(std::size_t {3} << 20, fill));
+        route.contentType = "application/zip";
+        return route;
+    };
     const std::string links = "<a href=a.html></a><a href=b.html></a><a href=c.html></a>"
-                              "<a href=e.html></a>";
+                              "<a href=e.html></a><a href=f.zip></a>";
     m_server.SetRoute("/", page(links));
     for (const char *name : {"a", "b", "c", "e"})
         m_server.SetRoute("/" + std::string(name) + ".html", page(std::string("old ") + name));
+    m_server.SetRoute("/f.zip", file('o'));
     CopyJournal journal(m_engine);
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
     const auto firstRun = m_server.Requests().size();
 
-    // The site changes: a stays, b is gone, c changed, e changed but always arrives cut short,
-    // and the start page links to a new d.
+    // The site changes: a stays, b is gone, c changed, e and the big f changed but always arrive
+    // cut short, and the start page links to a new d.
     m_server.SetRoute("/", page(links + "<a href=d.html></a>"));
     m_server.SetRoute("/a.html", Route::Status(304));
     m_server.SetRoute("/b.html", Route::Status(404));
@@ -664,6 +689,7 @@ TEST_F(EngineTest, AnUpdateAsksAgainAndReplacesOnlyWhatCameWholeAndAContinueFetc
     Route cut = page("new e, longer than what arrives");
     cut.behaviours = {Behaviour::Cut(60)};
     m_server.SetRoute("/e.html", cut);
+    m_server.SetRoute("/f.zip", file('n')).behaviours = {Behaviour::Cut(std::size_t {2} << 20)};
     std::string why;
     std::optional<TakeUpPlan> plan = PlanTakeUp(m_engine.Job().outputDir, TakeUp::Update, why);
     ASSERT_TRUE(plan) << why;
@@ -676,6 +702,9 @@ TEST_F(EngineTest, AnUpdateAsksAgainAndReplacesOnlyWhatCameWholeAndAContinueFetc
             {"d.html", Stored("new d")}, {"e.html", Stored("old e")}};
     for (const auto &[name, body] : expected)
         EXPECT_EQ(File(name), body) << name;
+    EXPECT_EQ(File("f.zip"), std::string(std::size_t {3} << 20, 'o'));
+    for (const auto &[path, bytes] : Tree())
+        EXPECT_FALSE(path.ends_with(".tmp")) << path;
     // What was asked again keeps its row in the record: an unchanged file is still stored.
     std::string error;
     EXPECT_EQ(
@@ -699,7 +728,7 @@ TEST_F(EngineTest, AnUpdateAsksAgainAndReplacesOnlyWhatCameWholeAndAContinueFetc
     m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
     m_engine.SetSchedulerEnabled(false);
     ASSERT_TRUE(QTest::qWaitFor(
-        [this] { return m_engine.Queue().Count() == 5 && m_engine.BusyConnections() == 0; }));
+        [this] { return m_engine.Queue().Count() == 6 && m_engine.BusyConnections() == 0; }));
     m_engine.StopNOW();
     const auto stopped = m_server.Requests().size();
     plan = PlanTakeUp(m_engine.Job().outputDir, TakeUp::Continue, why);
@@ -712,8 +741,8 @@ TEST_F(EngineTest, AnUpdateAsksAgainAndReplacesOnlyWhatCameWholeAndAContinueFetc
     for (std::size_t i = stopped; i < m_server.Requests().size(); ++i)
         continued.insert(m_server.Requests()[i].path);
     EXPECT_EQ(continued,
-        (std::multiset<std::string> {
-            "/a.html", "/b.html", "/c.html", "/d.html", "/e.html", "/e.html", "/e.html"}));
+        (std::multiset<std::string> {"/a.html", "/b.html", "/c.html", "/d.html", "/e.html",
+            "/e.html", "/e.html", "/f.zip", "/f.zip", "/f.zip"}));
     EXPECT_EQ(File("a.html"), Stored("a"));
     EXPECT_EQ(File("d.html"), Stored("new d"));
 }
