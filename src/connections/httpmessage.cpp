@@ -132,7 +132,17 @@ std::string EscapeForRequest(std::string_view path)
 
 bool ClimbsAboveRoot(std::string_view request)
 {
-    return Contains(request, "GET /..") || Contains(request, "GET \\..");
+    // Only a whole ".." segment climbs: "/..x.html" names a file in the root.
+    for (const std::string_view start : {"GET /..", "GET \\.."}) {
+        const std::size_t at = request.find(start);
+        if (at == std::string_view::npos)
+            continue;
+        const std::size_t next = at + start.size();
+        if (next == request.size()
+            || std::string_view("/\\ ?").find(request[next]) != std::string_view::npos)
+            return true;
+    }
+    return false;
 }
 
 namespace {

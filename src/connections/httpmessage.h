@@ -27,8 +27,8 @@ std::string ConditionalFields(std::string_view lastModified, std::string_view et
 // bytes above 127) written as "%" and two hexadecimal digits; "%" itself stays.
 std::string EscapeForRequest(std::string_view path);
 
-// True for a request whose path climbs above the site's root ("GET /.." or "GET \.."): it is
-// never sent.
+// True for a request whose path climbs above the site's root, its first segment ".." ("GET /../",
+// "GET \..\"): it is never sent.
 bool ClimbsAboveRoot(std::string_view request);
 
 // Where the blank line that ends a response's header begins, and where the body after it

@@ -286,9 +286,7 @@ void SlotFetch::Sock_Connect()
     }
     const std::optional<std::string> request = RequestOf(m_record);
     if (!request) {
-        CloseConnection();
-        if (m_record.startPage)
-            FailFetch({.kind = Failure::Kind::PathClimbsAboveSite});
+        FailFetch({.kind = Failure::Kind::PathClimbsAboveSite});
         return;
     }
     m_socket->Send(*request);

@@ -465,6 +465,7 @@ TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
         {"/mix.gif", Route::Raw("HTTP/1.0 200 OK\r\nContent-Type: image/gif\n\r\nGIF\n"), 1,
             "GIF\n", nullptr},
         {"/c d.gif", Route::Page("GIF", "image/gif"), 1, "GIF", nullptr},
+        {"/..x.html", Route::Status(400), 1, nullptr, "400 Bad Request"},
         {"/app.js",
             Route::Page(
                 "a.href=\"never.html\"; x = '<img src=\"no.gif\">';", "application/javascript"),

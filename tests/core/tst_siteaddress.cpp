@@ -107,6 +107,8 @@ TEST(HttpMessage, TheRequestAndWhetherItClimbsAboveTheRoot)
         {"site.test", "/../up.html", "/../up.html", "site.test", true},
         {"site.test", "\\..\\up.html", "\\..\\up.html", "site.test", true},
         {"site.test", "/a/../b.html", "/a/../b.html", "site.test", false},
+        {"site.test", "/..", "/..", "site.test", true},
+        {"site.test", "/..x.html", "/..x.html", "site.test", false},
     };
     for (const auto &[host, path, sentPath, sentHost, climbs] : cases) {
         const std::string request = RequestFor(host, path);
