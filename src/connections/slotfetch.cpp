@@ -319,12 +319,14 @@ void SlotFetch::Sock_Failed()
         m_engine.StartAsTyped(std::string(m_record.url));
         return;
     }
-    // A name that does not resolve keeps the slot busy until its timeout, as a refused connect
-    // does; only the start page cannot wait for a name that will not come, nor robots.txt, which
-    // every other URL of its host waits for (the start page's "www." name among them).
+    // The start page cannot wait for a name that will not come, nor robots.txt, which every other
+    // URL of its host waits for (the start page's "www." name among them). Any other refused
+    // connect or name not found fails its try at once: waiting out the timeout would tell nothing.
     if (IsSecureConnectFailure(failure)
         || ((m_record.startPage || m_record.robots) && failure == ConnectFailure::NameNotFound))
         FailFetch({.kind = Failure::Kind::Connect, .connect = failure});
+    else
+        FailTry(TryFailure::Connect);
 }
 
 void SlotFetch::Judge(const FetchGuard &guard)

@@ -12,6 +12,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -169,8 +170,16 @@ private:
     // The page to store in place of an in-site redirect; its target is admitted as a link.
     std::optional<std::string> RedirectStub(const std::string &location);
 
-    // Why a try failed; all are retried alike.
-    enum class TryFailure { Timeout, BrokenHead, ShortBody, Reset, BrokenChunks, TooLarge };
+    // Why a try failed; all are retried alike, a connect refused after a short pause.
+    enum class TryFailure {
+        Timeout,
+        Connect,
+        BrokenHead,
+        ShortBody,
+        Reset,
+        BrokenChunks,
+        TooLarge
+    };
     // Tries again, or after the last try stores what is left and reports the failure.
     void FailTry(TryFailure failure);
     // The answer has a head, is not whole by its framing, and has neither a length nor an empty
@@ -190,8 +199,8 @@ private:
     // The URL is not stored under its own name: its placeholder goes, and it stays known as
     // stored at storedAs (empty: nowhere).
     void MarkNotStoredAsNamed(std::string storedAs);
-    // The next try, at once or after a delay the server asked for.
-    void RetryAfter(int seconds);
+    // The next try, at once or after a pause.
+    void RetryAfter(std::chrono::milliseconds pause);
     Failure FailureOf(TryFailure failure) const;
     // The URL is one of an earlier copy, asked again.
     bool Revalidating();
