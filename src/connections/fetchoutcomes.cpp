@@ -31,6 +31,10 @@ constexpr std::chrono::milliseconds kConnectRetryPause {500};
 
 void SlotFetch::tmrOut_Timer()
 {
+    // What arrived while this slot's handler waited under other slots' handlers is no silence of
+    // the server: its event comes once that handler returns.
+    if (m_socket->HasNewsPending())
+        return;
     FailTry(TryFailure::Timeout);
 }
 

@@ -436,6 +436,44 @@ TEST_F(EngineTest, WithoutARateTheNextRequestGoesOutBeforeTheAnswerAndComesBackI
     }
 }
 
+TEST_F(EngineTest, AnAnswerThatArrivesWhileItsHandlerIsHeldIsNoTimeout)
+{
+    for (const bool keptAlive : {false, true}) {
+        SCOPED_TRACE(keptAlive);
+        NewFolder();
+        TestHttpServer &server = Serve();
+        const std::string body(300, 's');
+        server.SetRoute("/", Route::Page("<img src=slow.gif>"));
+        server.SetRoute("/slow.gif", Route::Page(body, "image/gif")).behaviours
+            = {Behaviour::InPieces({100}, 5)};
+        server.SetKeptAnswers(keptAlive ? 10 : 0);
+        m_engine.Job().keepAlive = keptAlive;
+        bool held = false;
+        QObject holding;
+        QObject::connect(&m_engine, &Engine::slotProgressChanged, &holding,
+            [&](int slot, std::int64_t received, std::int64_t) {
+                if (held || received == 0 || m_engine.Slot(slot).url != "www.site.test/slow.gif")
+                    return;
+                held = true;
+                // The handler is held, as by others' handlers nested above it, until the
+                // timeout has fired while the rest of its answer arrived.
+                bool fired = false;
+                for (QTimer *timer : m_engine.findChildren<QTimer *>()) {
+                    if (timer->interval() == m_engine.TimeoutInterval())
+                        QObject::connect(timer, &QTimer::timeout, &holding, [&] { fired = true; });
+                }
+                EXPECT_TRUE(QTest::qWaitFor([&] { return fired; }, 5000));
+            });
+
+        ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+
+        EXPECT_TRUE(held);
+        EXPECT_EQ(File("slow.gif"), body);
+        EXPECT_EQ(server.RequestCount("/slow.gif"), 1U) << "a whole answer is not asked again";
+    }
+    m_engine.Job().keepAlive = false;
+}
+
 TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
 {
     m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()) + ":.js:"; });
