@@ -11,8 +11,9 @@ answers, closing some after a whole answer (bench/faultserver.py --keep-alive).
 After each copy:
   - every file of the site was asked for (the index links them all and is never broken), and
     none was asked for again after a complete answer, but after a 500, which is tried again, and,
-    kept alive, after an answer that came behind a 500 on its connection (the connection is
-    closed for the new try, and what was asked ahead on it is asked again) or one followed on its
+    kept alive, after an answer that came behind a 500 on its connection (when the connection
+    cannot carry the new try behind that answer, it is closed for the new try, and what was asked
+    ahead on it is asked again) or one followed on its
     connection by a reset (which drops what the server's system had not sent yet);
   - the exit status is 0 or 5 (5 only with failures printed, 0 only without), and stderr holds no
     sanitizer report;
@@ -251,8 +252,8 @@ class Check:
     def given_up(record, retried_errors):
         """Whether record answers a request the copier gave up with its connection, never seeing
         the answer: one the server could not hand over, or one sent ahead behind a 500 that the
-        copier tries again (it closes the connection for the new try, and asks again what went
-        ahead on it)."""
+        copier tries again on a new connection (when the one it came on cannot carry the new try
+        behind what went ahead, that is asked again)."""
         before = (record["connection"], record["on_connection"] - 1)
         return "error" in record or before in retried_errors
 

@@ -88,6 +88,8 @@ void SlotFetch::FailStatus(const HttpResponse &answer)
         // The host asked for a pause: none of its other fetches starts before it ends either.
         m_engine.m_pace.SlowDown(
             m_record.host, std::chrono::seconds(pause), HostPace::Clock::now());
+        if (pause == 0 && RetryBehindNext())
+            return;
         CloseConnection();
         RetryAfter(std::chrono::seconds(pause));
         return;

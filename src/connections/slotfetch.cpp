@@ -228,6 +228,22 @@ bool SlotFetch::SendAhead(std::string url, FetchTarget target)
     return true;
 }
 
+bool SlotFetch::RetryBehindNext()
+{
+    const std::optional<std::string> request = RequestOf(m_record);
+    if (!m_next || !ConnectionReusable() || m_socket->State() != Connection::Connected || !request)
+        return false;
+    ConnectionSlot retry = std::move(m_record);
+    ++retry.attempt;
+    retry.ForgetResponse();
+    retry.reusedConnection = true;
+    m_connectionKept = true;
+    TakeUpNext();
+    m_socket->Send(*request);
+    m_next = std::move(retry);
+    return true;
+}
+
 void SlotFetch::TakeUpNext()
 {
     ++m_serial;

@@ -143,6 +143,10 @@ private:
     void TakeUpNext();
     // The fetch sent ahead goes back to the queue: its answer will not come on this connection.
     void GiveBackNext();
+    // The answer asks for another try at once, and the connection it came on stays open with a
+    // request sent ahead: that fetch becomes the slot's, its answer kept, and this one's next try
+    // goes out behind it. False when the connection cannot carry both.
+    bool RetryBehindNext();
     // Takes the bytes that arrived into the response; false when they outgrow the memory limit.
     bool Receive();
     void ProcessChunk(const FetchGuard &guard);
@@ -157,6 +161,8 @@ private:
     // Cuts the answer to its framing: what follows its length or last chunk is dropped, the
     // chunked coding taken off. False for a chunked body that broke off or is broken.
     bool TrimToFrame();
+    // The answer leaves its connection fit for the next fetch on this slot.
+    bool ConnectionReusable() const;
     // The fetch is done with its connection: kept open for the next fetch to its host when the
     // answer allows, closed otherwise.
     void ReleaseConnection();
