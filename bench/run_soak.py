@@ -11,8 +11,9 @@ answers, closing some after a whole answer (bench/faultserver.py --keep-alive).
 After each copy:
   - every file of the site was asked for (the index links them all and is never broken), and
     none was asked for again after a complete answer, but after a 500, which is tried again, and,
-    kept alive, after an answer that came behind a 500 on its connection (the connection is
-    closed for the new try, and what was asked ahead on it is asked again) or one followed on its
+    kept alive, after an answer that came behind a 500 on a connection that could not carry the
+    new try behind it (it is closed for the new try, and what was asked ahead on it is asked
+    again) or one followed on its
     connection by a reset (which drops what the server's system had not sent yet);
   - the exit status is 0 or 5 (5 only with failures printed, 0 only without), and stderr holds no
     sanitizer report;
@@ -56,12 +57,14 @@ SANITIZER_ENV = {"ASAN_OPTIONS": "detect_leaks=0:halt_on_error=1",
                  "UBSAN_OPTIONS": "halt_on_error=1:print_stacktrace=1"}
 BINARY_SIZE = "1000:40000"
 # The reason the copier gives after each kind of last try; a reset may be seen before or after
-# the bytes that came ahead of it, so any reason fits.
+# the bytes that came ahead of it, so any reason fits. A stall on a kept connection ends early
+# when a request sent ahead behind it reaches the server, which then closes the connection after
+# the part it sent: that answer is incomplete.
 REASONS_AFTER = {"not_found": ("404 Not Found",), "server_error": ("500 Internal Server Error",),
                  "close_at_once": ("no complete response header",),
                  "half_header": ("no complete response header",),
                  "header_only": ("incomplete",), "short_body": ("incomplete",),
-                 "stall": ("timed out three times",),
+                 "stall": ("timed out three times", "incomplete"),
                  "reset": ("incomplete", "no complete response header", "timed out three times")}
 
 
@@ -200,7 +203,7 @@ class Check:
                 self.last_reset[r["connection"]] = max(self.last_reset.get(r["connection"], 0), r["on_connection"])
         self.by_path = collections.defaultdict(list)
         for record in records:
-            if not self.given_up(record, retried_errors):
+            if not self.given_up(record, retried_errors, last_try):
                 self.by_path[record["path"]].append(record)
         for path_records in self.by_path.values():
             path_records.sort(key=lambda r: r["try"])
@@ -248,13 +251,14 @@ class Check:
             self.problem(f"{len(missing)} files of the site never asked for, such as {missing[:5]}")
 
     @staticmethod
-    def given_up(record, retried_errors):
+    def given_up(record, retried_errors, last_try):
         """Whether record answers a request the copier gave up with its connection, never seeing
         the answer: one the server could not hand over, or one sent ahead behind a 500 that the
-        copier tries again (it closes the connection for the new try, and asks again what went
-        ahead on it)."""
+        copier tries again on a new connection and asks for again (a connection that can carry the
+        new try behind it keeps that answer)."""
         before = (record["connection"], record["on_connection"] - 1)
-        return "error" in record or before in retried_errors
+        asked_again = record["try"] < last_try[record["path"]]
+        return "error" in record or (before in retried_errors and asked_again)
 
     def check_asked_again(self):
         # A try is repeated only after a broken one or a 500: asking again after a complete

@@ -95,6 +95,9 @@ public:
     ConnectFailure Failure() const { return m_failure; }
     // Bytes received and not taken yet.
     std::size_t BytesAvailable() const { return m_inbox.size(); }
+    // Bytes, the peer's close or a reset arrived and their dataArrival() is still to come: it waits
+    // for the handler on the stack to return, or for the event loop.
+    bool HasNewsPending() const { return m_announcePending; }
 
     // A process-wide override: connecting to host (compared case-insensitively, without any
     // ":port" suffix) goes to address and port instead, whatever port was asked for, or only

@@ -15,16 +15,26 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 namespace tw {
 
 namespace {
 
 constexpr std::string_view kTimeoutText = "Unable to download this file. (Timeout)";
 
+// A connect refused, or a name not found, is tried again after this pause, or a tenth of the
+// timeout when that is shorter: at once would only meet the same refusal.
+constexpr std::chrono::milliseconds kConnectRetryPause {500};
+
 } // namespace
 
 void SlotFetch::tmrOut_Timer()
 {
+    // What arrived while this slot's handler waited under other slots' handlers is no silence of
+    // the server: its event comes once that handler returns.
+    if (m_socket->HasNewsPending())
+        return;
     FailTry(TryFailure::Timeout);
 }
 
@@ -50,7 +60,9 @@ void SlotFetch::FailTry(TryFailure failure)
         return;
     CloseConnection();
     if (!lastTry) {
-        RetryAfter(0);
+        RetryAfter(failure == TryFailure::Connect
+                ? std::min(kConnectRetryPause, std::chrono::milliseconds(m_tmrOut->interval() / 10))
+                : std::chrono::milliseconds::zero());
         return;
     }
     ShowIdle();
@@ -73,12 +85,14 @@ void SlotFetch::FailStatus(const HttpResponse &answer)
     const Failure failure {
         .kind = Failure::Kind::HttpStatus, .announced = answer.status, .detail = answer.reason};
     if (IsRetriedStatus(answer.status) && m_record.attempt < kTries) {
-        CloseConnection();
         const int pause = answer.RetryAfterSeconds().value_or(0);
         // The host asked for a pause: none of its other fetches starts before it ends either.
         m_engine.m_pace.SlowDown(
             m_record.host, std::chrono::seconds(pause), HostPace::Clock::now());
-        RetryAfter(pause);
+        if (pause == 0 && RetryBehindNext())
+            return;
+        CloseConnection();
+        RetryAfter(std::chrono::seconds(pause));
         return;
     }
     if ((answer.status == 404 || answer.status == 410) && Revalidating()) {
@@ -140,19 +154,19 @@ void SlotFetch::MarkNotStoredAsNamed(std::string storedAs)
     m_engine.MarkNotStoredAsNamed(m_record.queuedUrl, std::move(storedAs));
 }
 
-void SlotFetch::RetryAfter(int seconds)
+void SlotFetch::RetryAfter(std::chrono::milliseconds pause)
 {
     ShowIdle();
     ++m_record.attempt;
     m_record.ForgetResponse();
-    if (seconds <= 0) {
+    if (pause <= std::chrono::milliseconds::zero()) {
         m_tmrOut->start();
         Connect();
         return;
     }
     m_tmrOut->stop();
     m_record.waitingToRetry = true;
-    QTimer::singleShot(seconds * 1000, this, [this, guard = Guard()] {
+    QTimer::singleShot(pause, this, [this, guard = Guard()] {
         // A stop or a new job let go of the slot meanwhile.
         if (!guard.StillCurrent() || !m_record.waitingToRetry)
             return;
@@ -166,7 +180,9 @@ Failure SlotFetch::FailureOf(TryFailure failure) const
 {
     switch (failure) {
     case TryFailure::Timeout:
-        break;
+        return {.kind = Failure::Kind::TimedOut};
+    case TryFailure::Connect:
+        return {.kind = Failure::Kind::Connect, .connect = m_record.lastFailure};
     case TryFailure::BrokenHead:
         return {.kind = Failure::Kind::BrokenHead};
     case TryFailure::ShortBody: {
@@ -183,9 +199,7 @@ Failure SlotFetch::FailureOf(TryFailure failure) const
     case TryFailure::TooLarge:
         return {.kind = Failure::Kind::TooLarge};
     }
-    if (m_record.lastFailure == ConnectFailure::None)
-        return {.kind = Failure::Kind::TimedOut};
-    return {.kind = Failure::Kind::Connect, .connect = m_record.lastFailure};
+    return {};
 }
 
 } // namespace tw

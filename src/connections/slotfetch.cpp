@@ -230,6 +230,22 @@ bool SlotFetch::SendAhead(std::string url, FetchTarget target)
     return true;
 }
 
+bool SlotFetch::RetryBehindNext()
+{
+    const std::optional<std::string> request = RequestOf(m_record);
+    if (!m_next || !ConnectionReusable() || m_socket->State() != Connection::Connected || !request)
+        return false;
+    ConnectionSlot retry = std::move(m_record);
+    ++retry.attempt;
+    retry.ForgetResponse();
+    retry.reusedConnection = true;
+    m_connectionKept = true;
+    TakeUpNext();
+    m_socket->Send(*request);
+    m_next = std::move(retry);
+    return true;
+}
+
 void SlotFetch::TakeUpNext()
 {
     ++m_serial;
@@ -288,9 +304,7 @@ void SlotFetch::Sock_Connect()
     }
     const std::optional<std::string> request = RequestOf(m_record);
     if (!request) {
-        CloseConnection();
-        if (m_record.startPage)
-            FailFetch({.kind = Failure::Kind::PathClimbsAboveSite});
+        FailFetch({.kind = Failure::Kind::PathClimbsAboveSite});
         return;
     }
     m_socket->Send(*request);
@@ -323,12 +337,14 @@ void SlotFetch::Sock_Failed()
         m_engine.StartAsTyped(std::string(m_record.url));
         return;
     }
-    // A name that does not resolve keeps the slot busy until its timeout, as a refused connect
-    // does; only the start page cannot wait for a name that will not come, nor robots.txt, which
-    // every other URL of its host waits for (the start page's "www." name among them).
+    // The start page cannot wait for a name that will not come, nor robots.txt, which every other
+    // URL of its host waits for (the start page's "www." name among them). Any other refused
+    // connect or name not found fails its try at once: waiting out the timeout would tell nothing.
     if (IsSecureConnectFailure(failure)
         || ((m_record.startPage || m_record.robots) && failure == ConnectFailure::NameNotFound))
         FailFetch({.kind = Failure::Kind::Connect, .connect = failure});
+    else
+        FailTry(TryFailure::Connect);
 }
 
 void SlotFetch::Judge(const FetchGuard &guard)

@@ -13,6 +13,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -147,6 +148,10 @@ private:
     void TakeUpNext();
     // The fetch sent ahead goes back to the queue: its answer will not come on this connection.
     void GiveBackNext();
+    // The answer asks for another try at once, and the connection it came on stays open with a
+    // request sent ahead: that fetch becomes the slot's, its answer kept, and this one's next try
+    // goes out behind it. False when the connection cannot carry both.
+    bool RetryBehindNext();
     // Takes the bytes that arrived into the response; false when they outgrow the memory limit.
     bool Receive();
     void ProcessChunk(const FetchGuard &guard);
@@ -170,6 +175,8 @@ private:
     // Cuts the answer to its framing: what follows its length or last chunk is dropped, the
     // chunked coding taken off. False for a chunked body that broke off or is broken.
     bool TrimToFrame();
+    // The answer leaves its connection fit for the next fetch on this slot.
+    bool ConnectionReusable() const;
     // The fetch is done with its connection: kept open for the next fetch to its host when the
     // answer allows, closed otherwise.
     void ReleaseConnection();
@@ -188,8 +195,16 @@ private:
     // The page to store in place of an in-site redirect; its target is admitted as a link.
     std::optional<std::string> RedirectStub(const std::string &location);
 
-    // Why a try failed; all are retried alike.
-    enum class TryFailure { Timeout, BrokenHead, ShortBody, Reset, BrokenChunks, TooLarge };
+    // Why a try failed; all are retried alike, a connect refused after a short pause.
+    enum class TryFailure {
+        Timeout,
+        Connect,
+        BrokenHead,
+        ShortBody,
+        Reset,
+        BrokenChunks,
+        TooLarge
+    };
     // Tries again, or after the last try stores what is left and reports the failure.
     void FailTry(TryFailure failure);
     // The answer has a head, is not whole by its framing, and has neither a length nor an empty
@@ -209,8 +224,8 @@ private:
     // The URL is not stored under its own name: its placeholder goes, and it stays known as
     // stored at storedAs (empty: nowhere).
     void MarkNotStoredAsNamed(std::string storedAs);
-    // The next try, at once or after a delay the server asked for.
-    void RetryAfter(int seconds);
+    // The next try, at once or after a pause.
+    void RetryAfter(std::chrono::milliseconds pause);
     Failure FailureOf(TryFailure failure) const;
     // The URL is one of an earlier copy, asked again.
     bool Revalidating();

@@ -16,11 +16,15 @@
 
 namespace tw {
 
-void SlotFetch::ReleaseConnection()
+bool SlotFetch::ConnectionReusable() const
 {
     // A slot above the connections in use takes no next fetch to keep its connection for.
-    const bool reusable
-        = m_record.frame && m_record.frame->reusable && m_number <= m_engine.m_connectionCount;
+    return m_record.frame && m_record.frame->reusable && m_number <= m_engine.m_connectionCount;
+}
+
+void SlotFetch::ReleaseConnection()
+{
+    const bool reusable = ConnectionReusable();
     const int state = m_socket->State();
     // A server may answer the request sent ahead and close: its answer is whole all the same.
     const bool nextAnswerComes

@@ -145,7 +145,6 @@ void frmMain::Refresh()
     Label4->setText(QStringLiteral("0 Bytes"));
     Label5->setText(QStringLiteral("0 Files"));
     Label6->setText(QStringLiteral("Not Connected."));
-    mnupause->setEnabled(false);
     SetRunning(m_engine.IsRunning());
     if (isMaximized() || isMinimized())
         showNormal();
@@ -167,7 +166,6 @@ void frmMain::ConnectNowNow()
     if (!AcceptStartUrl(this, Text1->text()))
         return;
     Text1->setText(m_engine.ConnectNowNow(Text1->text()));
-    mnupause->setEnabled(true);
 }
 
 void frmMain::StartJob(const QString &url)
@@ -199,7 +197,6 @@ void frmMain::TakeUp(tw::TakeUp how)
         return;
     }
     Text1->setText(StartTakeUp(m_engine, std::move(*plan)));
-    mnupause->setEnabled(true);
 }
 
 void frmMain::AskStop()
@@ -216,7 +213,6 @@ void frmMain::AskStop()
     Refresh();
     QCoreApplication::processEvents();
     Label6->setText(QStringLiteral("Operation Cancelled."));
-    mnupause->setEnabled(false);
     m_wizardOpen = false;
     QMetaObject::invokeMethod(this, &frmMain::ShowPendingWizard, Qt::QueuedConnection);
 }
@@ -254,6 +250,8 @@ void frmMain::SetRunning(bool running)
         m_lastFailure.clear();
     Command1->setEnabled(!running);
     Command2->setEnabled(running);
+    // A copy that ended, however it ended, has nothing left to pause.
+    mnupause->setEnabled(running);
     Text1->setEnabled(!running);
     if (!running)
         Text1->setFocus();

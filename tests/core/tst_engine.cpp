@@ -404,6 +404,7 @@ TEST_F(EngineTest, WithoutARateTheNextRequestGoesOutBeforeTheAnswerAndComesBackI
         const char *firstFailure; // nullptr: none
         std::size_t leastSentAhead;
         bool eachAskedOnce; // no answer of a kept connection is thrown away and asked for again
+        bool firstFailsOnce = false; // the first answer to the first link is a 500
     } rows[] = {
         {"every answer keeps the connection", Route::Page("a", "image/gif"), 100, "a", nullptr, 1,
             true},
@@ -416,6 +417,8 @@ TEST_F(EngineTest, WithoutARateTheNextRequestGoesOutBeforeTheAnswerAndComesBackI
         {"an answer longer than its length", Route::Raw(ok + "Content-Length: 1\r\n\r\naxyz"), 100,
             "a", nullptr, 1, false},
         {"an error status", Route::Status(404), 100, "", "404 Not Found", 1, true},
+        {"an error tried again, behind the answer sent ahead", Route::Page("a", "image/gif"), 100,
+            "a", nullptr, 1, true, true},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -424,7 +427,13 @@ TEST_F(EngineTest, WithoutARateTheNextRequestGoesOutBeforeTheAnswerAndComesBackI
         TestHttpServer &server = Serve();
         server.SetRoute(
             "/", Route::Page("<img src=a.gif><img src=b.gif><img src=c.gif><img src=d.gif>"));
-        server.SetRoute("/a.gif", row.first);
+        int firstAnswers = 0;
+        if (row.firstFailsOnce)
+            server.SetFallback([&](const std::string &) {
+                return firstAnswers++ == 0 ? Route::Status(500) : row.first;
+            });
+        else
+            server.SetRoute("/a.gif", row.first);
         for (const char *name : {"b", "c", "d"})
             server.SetRoute(std::string("/") + name + ".gif", Route::Page(name, "image/gif"));
         server.SetKeptAnswers(row.keptAnswers);
@@ -434,8 +443,9 @@ TEST_F(EngineTest, WithoutARateTheNextRequestGoesOutBeforeTheAnswerAndComesBackI
         int triesOverOne = 0;
         QObject counting;
         QObject::connect(&m_engine, &Engine::fetchStored, &counting,
-            [&triesOverOne](const std::string &, const StoredFetch &fetch) {
-                triesOverOne += fetch.tries > 1 ? 1 : 0;
+            [&triesOverOne, &row](const std::string &url, const StoredFetch &fetch) {
+                const bool retried = row.firstFailsOnce && url.ends_with("/a.gif");
+                triesOverOne += fetch.tries > (retried ? 2 : 1) ? 1 : 0;
             });
         ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
 
@@ -453,15 +463,58 @@ TEST_F(EngineTest, WithoutARateTheNextRequestGoesOutBeforeTheAnswerAndComesBackI
             row.leastSentAhead);
         if (row.eachAskedOnce) {
             for (const char *path : {"/a.gif", "/b.gif", "/c.gif", "/d.gif"})
-                EXPECT_EQ(server.RequestCount(path), 1) << path;
+                EXPECT_EQ(server.RequestCount(path), row.firstFailsOnce && path[1] == 'a' ? 2 : 1)
+                    << path;
         }
     }
+}
+
+TEST_F(EngineTest, AnAnswerThatArrivesWhileItsHandlerIsHeldIsNoTimeout)
+{
+    for (const bool keptAlive : {false, true}) {
+        SCOPED_TRACE(keptAlive);
+        NewFolder();
+        TestHttpServer &server = Serve();
+        const std::string body(300, 's');
+        server.SetRoute("/", Route::Page("<img src=slow.gif>"));
+        server.SetRoute("/slow.gif", Route::Page(body, "image/gif")).behaviours
+            = {Behaviour::InPieces({100}, 5)};
+        server.SetKeptAnswers(keptAlive ? 10 : 0);
+        m_engine.Job().keepAlive = keptAlive;
+        bool held = false;
+        QObject holding;
+        QObject::connect(&m_engine, &Engine::slotProgressChanged, &holding,
+            [&](int slot, std::int64_t received, std::int64_t) {
+                if (held || received == 0 || m_engine.Slot(slot).url != "www.site.test/slow.gif")
+                    return;
+                held = true;
+                // The handler is held, as by others' handlers nested above it, until the
+                // timeout has fired while the rest of its answer arrived.
+                bool fired = false;
+                for (QTimer *timer : m_engine.findChildren<QTimer *>()) {
+                    if (timer->interval() == m_engine.TimeoutInterval())
+                        QObject::connect(timer, &QTimer::timeout, &holding, [&] { fired = true; });
+                }
+                EXPECT_TRUE(QTest::qWaitFor([&] { return fired; }, 5000));
+            });
+
+        ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+
+        EXPECT_TRUE(held);
+        EXPECT_EQ(File("slow.gif"), body);
+        EXPECT_EQ(server.RequestCount("/slow.gif"), 1U) << "a whole answer is not asked again";
+    }
+    m_engine.Job().keepAlive = false;
 }
 
 TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
 {
     m_engine.SetFileTypeFilterSource([] { return FileTypeFilterOf(DefaultFileTypes()) + ":.js:"; });
     m_engine.SetConnectionCount(24);
+    // No try here may wait out a timeout: a refused connect fails at once.
+    m_engine.SetTimeoutInterval(20000);
+    Serve("closed.test");
+    m_servers.pop_back(); // nothing listens on its port any more
     struct Case
     {
         std::string path;
@@ -487,13 +540,15 @@ TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
         {"/mix.gif", Route::Raw("HTTP/1.0 200 OK\r\nContent-Type: image/gif\n\r\nGIF\n"), 1,
             "GIF\n", nullptr},
         {"/c d.gif", Route::Page("GIF", "image/gif"), 1, "GIF", nullptr},
+        {"/..x.html", Route::Status(400), 1, nullptr, "400 Bad Request"},
         {"/app.js",
             Route::Page(
                 "a.href=\"never.html\"; x = '<img src=\"no.gif\">';", "application/javascript"),
             1, "a.href=\"never.html\"; x = '<img src=\"no.gif\">';", nullptr},
     };
     // A second page links the missing page again: it is asked for and reported once.
-    std::string links = "<img src='p.jpeg'><a href='more.html'></a>";
+    std::string links
+        = "<img src='p.jpeg'><a href='more.html'></a><img src='http://closed.test/x.gif'>";
     for (const Case &c : cases) {
         links += "<a href='" + c.path.substr(1) + "'></a>";
         if (!c.path.starts_with("/flaky"))
@@ -504,9 +559,11 @@ TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
     m_server.SetRoute("/more.html", Route::Page("<a href='missing.html'>"));
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/"), 20000));
 
-    std::map<QString, QString> expected;
-    std::set<std::string> files {
-        "log.txt", "site.test/index.html", "site.test/p.jpg", "site.test/more.html"};
+    std::map<QString, QString> expected {
+        {QStringLiteral("closed.test/x.gif"), QStringLiteral("connection refused")}};
+    std::set<std::string> files {"log.txt", "site.test/index.html", "site.test/p.jpg",
+        "site.test/more.html", "closed.test/x.gif"};
+    EXPECT_EQ(Tree()["closed.test/x.gif"], kTimeoutFile);
     for (const Case &c : cases) {
         EXPECT_EQ(m_server.RequestCount(c.path), c.requests) << c.path;
         if (c.stored) {
@@ -519,7 +576,8 @@ TEST_F(EngineTest, ErrorAnswersAreNamedAndOnlyWhatTheSiteServesIsStored)
     }
     EXPECT_EQ(m_failures, expected);
     EXPECT_EQ(m_engine.Job().aFailures, static_cast<std::int64_t>(expected.size()));
-    EXPECT_EQ(m_engine.Job().aFiles, static_cast<std::int64_t>(files.size() - 1));
+    // Neither the log nor the timeout text of a failed file counts.
+    EXPECT_EQ(m_engine.Job().aFiles, static_cast<std::int64_t>(files.size() - 2));
     std::set<std::string> found;
     for (const auto &[path, bytes] : Tree())
         found.insert(path);

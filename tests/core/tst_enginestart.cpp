@@ -113,7 +113,7 @@ TEST_F(EngineTest, AStartPageThatCannotBeCopiedEndsTheJobWithItsReason)
         const char *reason;
         TestHttpServer *server;
         std::size_t requests;
-        int timeoutMs; // a certificate failure must not wait for it
+        int timeoutMs; // a certificate failure or a refused connect must not wait for it
         bool triedOut = false; // the timeout text stands in for the start page
     } cases[] = {
         {"https://untrusted.test/", "certificate not trusted", untrusted, 0, 20000},
@@ -121,7 +121,7 @@ TEST_F(EngineTest, AStartPageThatCannotBeCopiedEndsTheJobWithItsReason)
         {"https://expired.test/", "certificate expired", expired, 0, 20000},
         {"http://stall.test/", "timed out three times", &stalling, 3, 300, true},
         {"http://nowhere.test/", "name not found", nullptr, 0, 300},
-        {"http://refused.test/", "connection refused", nullptr, 0, 300, true},
+        {"http://refused.test/", "connection refused", nullptr, 0, 20000, true},
         {"http://www.site.test/../up.html", "request refused: its path climbs above the site",
             &m_server, 0, 300},
         {"www.site.test/", "redirect loop at http://www.site.test/", &m_server, 2, 300},

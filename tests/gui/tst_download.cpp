@@ -114,6 +114,7 @@ TEST_F(DownloadTest, TheEndSaysWhatFailed)
         EXPECT_EQ(Text("Label6"), row.status);
         EXPECT_EQ(Text("Label3"), row.files);
         EXPECT_FALSE(engine.IsRunning());
+        EXPECT_FALSE(Child<QAction>(window.get(), "mnupause")->isEnabled());
     }
     EXPECT_EQ(Row("l", 1)->text(), QStringLiteral("certificate not trusted"));
 }
@@ -137,8 +138,8 @@ TEST_F(DownloadTest, RowShowsConnectingThenDownloadingWithSizeAndPercentage)
     }));
     EXPECT_EQ(Row("k", 1)->text(), FormatByteSize(20000));
     ASSERT_TRUE(driver.WaitDone(10000));
-    // A completed job leaves the pause item available.
-    EXPECT_TRUE(Child<QAction>(window.get(), "mnupause")->isEnabled());
+    // A completed job leaves nothing to pause.
+    EXPECT_FALSE(Child<QAction>(window.get(), "mnupause")->isEnabled());
 }
 
 } // namespace
