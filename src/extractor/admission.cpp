@@ -124,8 +124,9 @@ Admission AdmitTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
         return Admission::Rejected;
     // The disk is asked once a path: a file of an earlier copy, or a page stored with ".html"
     // added to its name.
-    if (FileOfJobExists(localPath, job) || FileOfJobExists(localPath + ".tmp", job)
-        || FileOfJobExists(localPath + ".html", job)) {
+    if (!job.knownFromRecord
+        && (FileOfJobExists(localPath, job) || FileOfJobExists(localPath + ".tmp", job)
+            || FileOfJobExists(localPath + ".html", job))) {
         job.knownPaths.insert(localPath);
         return Admission::Rejected;
     }
