@@ -38,12 +38,14 @@ QString Engine::TakeUpCopy(const QString &startUrl, bool fetchStartPage, const T
     RemovePlaceholdersBelow(m_job.outputDir);
     QString shown = BeginJob(startUrl, fetchStartPage);
     m_job.knownFromRecord = true;
-    for (const std::string &url : urls.settled) {
+    for (const std::string &url : urls.settled)
         MarkNotStoredAsNamed(url, {});
-        m_job.knownPaths.insert(LocalPathOf(url, m_job));
+    for (const auto *done : {&urls.settled, &urls.stored}) {
+        for (const std::string &url : *done) {
+            m_job.knownPaths.insert(LocalPathOf(url, m_job));
+            CountQuery(url, m_job);
+        }
     }
-    for (const std::string &url : urls.stored)
-        m_job.knownPaths.insert(LocalPathOf(url, m_job));
     for (const std::string &url : urls.waiting) {
         if (url == m_startPage)
             continue;

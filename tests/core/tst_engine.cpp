@@ -724,11 +724,17 @@ TEST_F(EngineTest, AnUpdateAsksAgainAndReplacesOnlyWhatCameWholeAndAContinueFetc
 
 TEST_F(EngineTest, AContinuedCopyEqualsAnUninterruptedOneWheneverTheFirstStopped)
 {
-    m_server.SetRoute("/", Route::Page("<a href=a.html></a><a href=b.html></a><img src=p.jpeg>"));
+    // The start page's queries reach the limit, and c's is one too many.
+    m_server.SetRoute("/",
+        Route::Page("<a href=a.html></a><a href=b.html></a><img src=p.jpeg>"
+                    "<a href='q.html?1'></a><a href='q.html?2'></a>"));
     m_server.SetRoute("/a.html", Route::Page("<a href=c.html></a>"));
-    for (const char *page : {"/b.html", "/c.html"})
+    m_server.SetRoute("/c.html", Route::Page("<a href='q.html?3'></a>"));
+    for (const char *page : {"/b.html", "/q.html?1", "/q.html?2", "/q.html?3"})
         m_server.SetRoute(page, Route::Page(page));
     m_server.SetRoute("/p.jpeg", Route::Page("JPEG", "image/jpeg"));
+    m_engine.Job().queryPages = true;
+    m_engine.Job().maxQueriesPerPath = 2;
     CopyJournal journal(m_engine);
     const auto copy = [this] {
         std::map<std::string, std::string> files = Tree();
