@@ -33,6 +33,10 @@ struct SiteJob
     // The local paths this job has queued, or found taken on disk: no link to them is queued
     // again.
     std::unordered_set<std::string, TextHash, std::equal_to<>> knownPaths;
+    // The job takes up a copy whose record names every path it knows: a file on disk that the
+    // record does not name as stored (one an earlier run was writing when it was killed) is not
+    // taken as known.
+    bool knownFromRecord = false;
     // The local paths of URLs fetched this job that are not stored under them: each with the file
     // it is stored as (a page without an extension that was a PDF), or empty when nothing was
     // stored (an error status, a type not wanted). They are known all the same.

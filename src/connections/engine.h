@@ -45,18 +45,6 @@ inline constexpr std::int64_t kYieldIntervalNs = 2'000'000;
 // A start page that moved is followed this many times at most.
 inline constexpr int kMaxStartMoves = 10;
 
-// What the copy keeps of a fetch it stored.
-struct StoredFetch
-{
-    std::string file; // the stored file, in system form
-    int status = 0;
-    std::int64_t size = 0; // of the body as received
-    std::string contentType;
-    std::string lastModified;
-    std::string etag;
-    int tries = 0;
-};
-
 class Engine final : public QObject
 {
     Q_OBJECT
@@ -80,9 +68,16 @@ public:
     // Starts a job that takes up an earlier copy in job.outputDir: the start page is fetched
     // only when fetchStartPage, and the waiting URLs (as queued) are queued at once, as if their
     // links had been found, without a line in the log; the settled ones were fetched and not
-    // stored, and are not asked again. job.revalidate names the URLs asked again.
-    QString TakeUpCopy(const QString &startUrl, bool fetchStartPage,
-        const std::vector<std::string> &waiting, const std::vector<std::string> &settled);
+    // stored, and the stored ones were stored: neither is asked again. Whatever else the folder
+    // holds is not taken as stored, and the placeholders an earlier run left go.
+    // job.revalidate names the URLs asked again.
+    struct TakenUp
+    {
+        std::vector<std::string> waiting;
+        std::vector<std::string> settled;
+        std::vector<std::string> stored;
+    };
+    QString TakeUpCopy(const QString &startUrl, bool fetchStartPage, const TakenUp &urls);
     // Ends the job unconditionally: scheduler off, placeholders swept, queue emptied, every slot
     // closed and shown as "Not Connected.".
     void StopNOW();

@@ -13,6 +13,7 @@
 #include "output/filesystem.h"
 #include "output/localpath.h"
 #include "output/pagesaver.h"
+#include "output/placeholders.h"
 #include "output/redirectpage.h"
 
 #include <QTimer>
@@ -32,15 +33,20 @@ QString Engine::ConnectNowNow(const QString &startUrl)
     return BeginJob(startUrl, true);
 }
 
-QString Engine::TakeUpCopy(const QString &startUrl, bool fetchStartPage,
-    const std::vector<std::string> &waiting, const std::vector<std::string> &settled)
+QString Engine::TakeUpCopy(const QString &startUrl, bool fetchStartPage, const TakenUp &urls)
 {
+    RemovePlaceholdersBelow(m_job.outputDir);
     QString shown = BeginJob(startUrl, fetchStartPage);
-    for (const std::string &url : settled) {
+    m_job.knownFromRecord = true;
+    for (const std::string &url : urls.settled)
         MarkNotStoredAsNamed(url, {});
-        m_job.knownPaths.insert(LocalPathOf(url, m_job));
+    for (const auto *done : {&urls.settled, &urls.stored}) {
+        for (const std::string &url : *done) {
+            m_job.knownPaths.insert(LocalPathOf(url, m_job));
+            CountQuery(url, m_job);
+        }
     }
-    for (const std::string &url : waiting) {
+    for (const std::string &url : urls.waiting) {
         if (url == m_startPage)
             continue;
         // Taken as embedded, so that a file of another host the copy holds is asked again too.
@@ -65,6 +71,7 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
     m_job.preparedDirs.clear();
     m_job.settledPaths.clear();
     m_job.knownPaths.clear();
+    m_job.knownFromRecord = false;
     m_job.topFolderIsNew.clear();
     m_job.filesInNewFolders.clear();
     m_skippedLinks.clear();
@@ -94,6 +101,9 @@ void Engine::StartSiteAt(const SiteAddress &address, bool fetchStartPage)
     m_job.secure = address.secure;
     m_job.siteHost = Trim(ReplaceAll(address.host, "www.", ""));
     m_startPage = address.Url();
+    // A link to the start page is not queued, whether or not its file is written yet.
+    if (const std::optional<LinkTarget> start = LinkTargetOf("http://" + m_startPage, {}, m_job))
+        m_job.knownPaths.insert(start->localPath);
     if (fetchStartPage)
         StartFetch(m_startPage, FetchKind::StartPage);
     // The site's robots.txt is read beside the start page, before any link of it is followed.

@@ -389,18 +389,20 @@ void SlotFetch::Judge(const FetchGuard &guard)
         }
     }
     std::vector<PageReference> references;
-    if (!Store(answer, location, typedByServer, guard, references))
+    std::optional<StoredFetch> stored;
+    if (!Store(answer, location, typedByServer, guard, references, stored))
         return;
     if (Contains(m_record.url, "/"))
         ShowIdle();
     ShowState(SlotState::Finished);
     if (!YieldFor(guard))
         return;
-    Scan(references, guard);
+    Scan(references, stored, guard);
 }
 
 bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::string> &location,
-    bool typedByServer, const FetchGuard &guard, std::vector<PageReference> &references)
+    bool typedByServer, const FetchGuard &guard, std::vector<PageReference> &references,
+    std::optional<StoredFetch> &storedFetch)
 {
     SiteJob &job = Job();
     const std::string contentType = answer.Field("Content-Type").value_or("");
@@ -432,19 +434,17 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
     const bool onDisk = m_record.incoming.IsOpen();
     const SaveOutcome saved = onDisk ? m_record.incoming.Store(body, job)
                                      : SaveDownloadedFile(body, stored, job, editReferences);
-    const auto size = onDisk ? m_record.incoming.Size() : static_cast<std::int64_t>(body.size());
     if (!YieldFor(guard))
         return false;
     if (saved.kind == SaveOutcome::Kind::Stored) {
         ++job.aFiles;
-        Q_EMIT m_engine.fetchStored(m_record.url,
-            {.file = stored.file,
-                .status = answer.status,
-                .size = size,
-                .contentType = contentType,
-                .lastModified = answer.Field("Last-Modified").value_or(""),
-                .etag = answer.Field("ETag").value_or(""),
-                .tries = m_record.attempt});
+        storedFetch = StoredFetch {.file = stored.file,
+            .status = answer.status,
+            .size = FileSystem::FileSize(stored.file).value_or(0),
+            .contentType = contentType,
+            .lastModified = answer.Field("Last-Modified").value_or(""),
+            .etag = answer.Field("ETag").value_or(""),
+            .tries = m_record.attempt};
     } else
         m_engine.ReportFailure(m_record.url,
             {.kind = Failure::Kind::NotStored, .detail = saved.reason}, m_record.attempt);
@@ -453,21 +453,27 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
     return true;
 }
 
-void SlotFetch::Scan(const std::vector<PageReference> &references, const FetchGuard &guard)
+void SlotFetch::Scan(const std::vector<PageReference> &references,
+    const std::optional<StoredFetch> &stored, const FetchGuard &guard)
 {
     SiteJob &job = Job();
     for (const PageReference &reference : references) {
         if (reference.skipped && m_engine.m_skippedLinks.insert(reference.skipped->url).second)
             Q_EMIT m_engine.linkSkipped(reference.skipped->url, reference.skipped->cause);
     }
-    if (!ExtractLinks(references, m_engine.m_queue, job, [this, &guard] { return YieldFor(guard); })
-        && guard.StillCurrent()) {
+    const bool followed = ExtractLinks(
+        references, m_engine.m_queue, job, [this, &guard] { return YieldFor(guard); });
+    // A file is told as stored once its links are queued: a copy stopped before then fetches it
+    // again when continued, and so follows them.
+    if (stored && guard.StillCurrent())
+        Q_EMIT m_engine.fetchStored(m_record.url, *stored);
+    if (!guard.StillCurrent())
+        return;
+    if (!followed) {
         m_engine.ReportFailure(m_record.url,
             {.kind = Failure::Kind::LinksNotFollowed, .detail = job.lastWriteError},
             m_record.attempt);
     }
-    if (!guard.StillCurrent())
-        return;
     // Nothing reads the response after its scan: a big file need not stay in memory until the
     // slot is given its next fetch.
     m_record.response.clear();

@@ -29,6 +29,18 @@ class Engine;
 struct PageReference;
 struct SiteJob;
 
+// What the copy keeps of a fetch it stored.
+struct StoredFetch
+{
+    std::string file; // the stored file, in system form
+    int status = 0;
+    std::int64_t size = 0; // of the file as stored
+    std::string contentType;
+    std::string lastModified;
+    std::string etag;
+    int tries = 0;
+};
+
 // What a connection's row shows besides its progress.
 enum class SlotState {
     NotConnected,
@@ -182,11 +194,14 @@ private:
     void ReleaseConnection();
     // The whole answer is here: decides what becomes of it.
     void Judge(const FetchGuard &guard);
-    // Stores the answer (or the page standing in for a redirect) and finds its references.
-    // False when the fetch was let go of meanwhile.
+    // Stores the answer (or the page standing in for a redirect) and finds its references; stored
+    // tells of the file when one was written. False when the fetch was let go of meanwhile.
     bool Store(const HttpResponse &answer, const std::optional<std::string> &location,
-        bool typedByServer, const FetchGuard &guard, std::vector<PageReference> &references);
-    void Scan(const std::vector<PageReference> &references, const FetchGuard &guard);
+        bool typedByServer, const FetchGuard &guard, std::vector<PageReference> &references,
+        std::optional<StoredFetch> &stored);
+    // Queues the references' targets, then reports the file stored.
+    void Scan(const std::vector<PageReference> &references,
+        const std::optional<StoredFetch> &stored, const FetchGuard &guard);
     // The answer's type, not the URL's name, tells how the file is named: its URL has no
     // extension.
     bool TypedByServer(const HttpResponse &answer) const;

@@ -103,10 +103,24 @@ std::optional<SkippedLink> WhyNotFollowed(
         std::move(url), queryPage ? SkipCause::QueryPage : SkipCause::TypeNotWanted};
 }
 
+std::optional<std::string> QueriedPathOf(std::string_view queued)
+{
+    if (const UrlType type = TypeOfUrl(queued); !type.page || !type.query)
+        return std::nullopt;
+    return std::string(queued.substr(0, queued.find('?')));
+}
+
+void CountQuery(std::string_view queued, SiteJob &job)
+{
+    if (std::optional<std::string> path = QueriedPathOf(queued))
+        ++job.queriesOfPath[std::move(*path)];
+}
+
 void SeedTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
 {
     if (!job.knownPaths.insert(target.localPath).second)
         return;
+    CountQuery(target.queued, job);
     queue.InsertTop(target.queued);
     std::string placeholder = target.localPath + ".tmp";
     if (!FileOfJobExists(target.localPath, job) && AppendLine(kPlaceholderText, placeholder, job))
@@ -127,16 +141,16 @@ Admission AdmitTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
         return Admission::Rejected;
     // The disk is asked once a path: a file of an earlier copy, or a page stored with ".html"
     // added to its name.
-    if (FileOfJobExists(localPath, job) || FileOfJobExists(localPath + ".tmp", job)
-        || FileOfJobExists(localPath + ".html", job)) {
+    if (!job.knownFromRecord
+        && (FileOfJobExists(localPath, job) || FileOfJobExists(localPath + ".tmp", job)
+            || FileOfJobExists(localPath + ".html", job))) {
         job.knownPaths.insert(localPath);
         return Admission::Rejected;
     }
-    if (const UrlType type = TypeOfUrl(target.queued); type.page && type.query) {
-        const std::string path = target.queued.substr(0, target.queued.find('?'));
-        int &queries = job.queriesOfPath[path];
+    if (const std::optional<std::string> path = QueriedPathOf(target.queued)) {
+        int &queries = job.queriesOfPath[*path];
         if (queries >= job.maxQueriesPerPath) {
-            job.pathsAtQueryLimit.insert(path);
+            job.pathsAtQueryLimit.insert(*path);
             return Admission::Rejected;
         }
         ++queries;

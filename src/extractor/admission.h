@@ -62,8 +62,14 @@ struct SkippedLink
 std::optional<SkippedLink> WhyNotFollowed(
     std::string_view rawLink, std::string_view base, const SiteJob &job, bool embedded);
 
-// Queues target as AdmitTarget does, placeholder included, without asking the disk and without a
-// line in the log: a URL an earlier run of the job found already.
+// The path whose count of queries (at most job.maxQueriesPerPath) a page URL with a query adds
+// to; nullopt for any other URL.
+std::optional<std::string> QueriedPathOf(std::string_view queued);
+// Counts a URL an earlier run of the job admitted against the queries of its path.
+void CountQuery(std::string_view queued, SiteJob &job);
+
+// Queues target as AdmitTarget does, placeholder included and its query counted, without asking
+// the disk and without a line in the log: a URL an earlier run of the job found already.
 void SeedTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue);
 
 // The target of rawLink when it is a web link on the site (or, for a reference a page embeds,

@@ -248,8 +248,8 @@ std::string WithoutFolderIndex(std::string_view url)
 FetchTarget FetchTargetOf(std::string_view queuedUrl)
 {
     FetchTarget target;
-    const std::string asNamed = StripScheme(queuedUrl);
-    target.url = ReplaceAll(asNamed, ".jpeg", ".jpg");
+    target.url = StripScheme(queuedUrl);
+    const std::string asStored = ReplaceAll(target.url, ".jpeg", ".jpg");
     const auto pathOf = [](std::string_view url) {
         const auto slash = url.find('/');
         std::string path(slash == std::string_view::npos ? std::string_view("/")
@@ -259,9 +259,9 @@ FetchTarget FetchTargetOf(std::string_view queuedUrl)
             path += '/';
         return path;
     };
-    target.host = target.url.substr(0, target.url.find('/'));
-    target.path = pathOf(target.url);
-    target.requestPath = pathOf(asNamed);
+    target.host = asStored.substr(0, asStored.find('/'));
+    target.path = pathOf(asStored);
+    target.requestPath = pathOf(target.url);
     return target;
 }
 

@@ -66,10 +66,11 @@ std::string WithoutFolderIndex(std::string_view url);
 // The longest request path sent; a longer one is cut.
 constexpr std::size_t kMaxRequestPath = 999;
 
-// What a fetch of a queued URL asks for and where it is saved: url is the URL as stored (its
-// scheme stripped, ".jpeg" spelled ".jpg"), host and path its parts; a folder's path without a
-// dot gets a second "/" ("/docs//"), a page's without an extension is kept ("/about").
-// requestPath is path as the site spells it (".jpeg" kept).
+// What a fetch of a queued URL asks for and where it is saved: url is the URL as queued, its
+// scheme stripped, which names the fetch in every report of it; host and path name the stored
+// file (".jpeg" spelled ".jpg"): a folder's path without a dot gets a second "/" ("/docs//"), a
+// page's without an extension is kept ("/about"). requestPath is path as the site spells it
+// (".jpeg" kept).
 struct FetchTarget
 {
     std::string url;

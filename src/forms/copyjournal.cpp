@@ -4,7 +4,6 @@
 #include "common/textconversion.h"
 #include "connections/siteaddress.h"
 #include "extractor/copycheck.h"
-#include "extractor/urlnormalize.h"
 #include "forms/failuretext.h"
 #include "output/filesystem.h"
 #include "output/localpath.h"
@@ -84,16 +83,17 @@ std::optional<TakeUpPlan> PlanTakeUp(const std::string &folder, TakeUp how, std:
             plan.waiting.push_back(std::move(row.url));
         } else if (how == TakeUp::Continue && row.state == UrlState::Queued) {
             plan.waiting.push_back(std::move(row.url));
-        } else if (how == TakeUp::Continue && row.tries > 0 && row.state != UrlState::Stored) {
+        } else if (how == TakeUp::Continue && row.state == UrlState::Stored) {
+            plan.stored.push_back(std::move(row.url));
+        } else if (how == TakeUp::Continue && row.tries > 0) {
             plan.settled.push_back(std::move(row.url));
         }
     }
     if (how == TakeUp::Continue) {
-        // The start page is asked again only when it was not stored.
+        // The start page is asked again unless it was stored (a run killed at once left no row).
         const std::string startPage = ToLower(plan.startUrl.toStdString());
-        const auto stored = std::find_if(plan.waiting.begin(), plan.waiting.end(),
+        plan.fetchStartPage = std::none_of(plan.stored.begin(), plan.stored.end(),
             [&](const std::string &url) { return startPage.ends_with(ToLower(url)); });
-        plan.fetchStartPage = stored != plan.waiting.end();
     }
     return plan;
 }
@@ -101,7 +101,10 @@ std::optional<TakeUpPlan> PlanTakeUp(const std::string &folder, TakeUp how, std:
 QString StartTakeUp(Engine &engine, TakeUpPlan plan)
 {
     engine.Job().revalidate = std::move(plan.revalidate);
-    return engine.TakeUpCopy(plan.startUrl, plan.fetchStartPage, plan.waiting, plan.settled);
+    return engine.TakeUpCopy(plan.startUrl, plan.fetchStartPage,
+        {.waiting = std::move(plan.waiting),
+            .settled = std::move(plan.settled),
+            .stored = std::move(plan.stored)});
 }
 
 bool SameStartSite(const QString &one, const QString &other)
@@ -162,7 +165,7 @@ CopyJournal::CopyJournal(Engine &engine)
     });
     connect(&engine, &Engine::urlQueued, this, [this](const std::string &url) {
         // A stored file asked again keeps its row until a new answer replaces it.
-        if (m_changes && m_engine.Job().revalidate.contains(FetchTargetOf(url).url))
+        if (m_changes && m_engine.Job().revalidate.contains(url))
             return;
         Put({.url = url, .state = UrlState::Queued});
     });

@@ -34,6 +34,8 @@ struct TakeUpPlan
     std::vector<std::string> waiting;
     // URLs fetched before and not stored (an error status, a type not wanted): not asked again.
     std::vector<std::string> settled;
+    // URLs stored before, their links queued, when the copy is continued: not asked again.
+    std::vector<std::string> stored;
     std::unordered_map<std::string, SiteJob::Validators> revalidate;
 };
 enum class TakeUp {

@@ -73,6 +73,14 @@ void SweepPlaceholders(const SiteJob &job)
         FileSystem::RemoveTmpFiles(dir);
 }
 
+void RemovePlaceholdersBelow(std::string_view dir)
+{
+    for (const std::string &file : FileSystem::FilesBelow(dir)) {
+        if (file.ends_with(".tmp"))
+            FileSystem::RemoveFile(std::string(dir) + file);
+    }
+}
+
 bool DirectoryIsWritable(std::string &dir)
 {
     dir = ReplaceAll(dir, "/", "\\");

@@ -613,13 +613,16 @@ TEST_F(EngineTest, TheRecordHoldsARowForEveryUrlWithWhatBecameOfIt)
     m_server.SetRoute("/a.html", Route::Page("a"));
     m_server.SetRoute("/slow.html", stalled);
     m_server.SetRoute("/data", Route::Page("x", "application/x-odd"));
+    m_server.SetRoute("/p.jpeg", Route::Page("JPEG", "image/jpeg"));
     m_server.SetRoute("/",
-        Route::Page("<a href=a.html></a><a href=gone.html></a><a href=slow.html></a>"
-                    "<a href=data></a><a href='list.html?p=1'></a>"
-                    "<a href='http://other.test/x.html'></a><img src='http://cdn.test/logo.gif'>"
-                    "<a href=private/no.html></a>"));
+        Route::Page(
+            "<a href=a.html></a><a href=gone.html></a><a href=slow.html></a><img src=p.jpeg>"
+            "<a href=data></a><a href='list.html?p=1'></a>"
+            "<a href='http://other.test/x.html'></a><img src='http://cdn.test/logo.gif'>"
+            "<a href=private/no.html></a>"));
     const std::vector<Case> cases = {
         {"www.site.test/a.html", UrlState::Stored, "", 200, "site.test/a.html"},
+        {"www.site.test/p.jpeg", UrlState::Stored, "", 200, "site.test/p.jpg"},
         {"www.site.test/gone.html", UrlState::Failed, "404 Not Found", 404, ""},
         {"www.site.test/slow.html", UrlState::Failed, "timed out three times", 0, ""},
         {"www.site.test/data", UrlState::Skipped, "type not wanted: application/x-odd", 0, ""},
@@ -643,6 +646,10 @@ TEST_F(EngineTest, TheRecordHoldsARowForEveryUrlWithWhatBecameOfIt)
         EXPECT_EQ(row->reason, c.reason) << c.url;
         EXPECT_EQ(row->httpStatus, c.status) << c.url;
         EXPECT_EQ(row->localPath, c.localPath) << c.url;
+        if (c.state == UrlState::Stored) {
+            EXPECT_EQ(row->size, FileSystem::FileSize(m_engine.Job().outputDir + c.localPath))
+                << c.url;
+        }
     }
     const std::string report = journal.WriteReport();
     ASSERT_FALSE(report.empty()) << journal.Error();
@@ -803,6 +810,71 @@ TEST_F(EngineTest, AnUpdateAsksAgainAndReplacesOnlyWhatCameWholeAndAContinueFetc
             "/e.html", "/e.html", "/f.zip", "/f.zip", "/f.zip"}));
     EXPECT_EQ(File("a.html"), Stored("a"));
     EXPECT_EQ(File("d.html"), Stored("new d"));
+}
+
+TEST_F(EngineTest, AContinuedCopyEqualsAnUninterruptedOneWheneverTheFirstStopped)
+{
+    // The start page's queries reach the limit, and c's is one too many.
+    m_server.SetRoute("/",
+        Route::Page("<a href=a.html></a><a href=b.html></a><img src=p.jpeg>"
+                    "<a href='q.html?1'></a><a href='q.html?2'></a>"));
+    m_server.SetRoute("/a.html", Route::Page("<a href=c.html></a>"));
+    m_server.SetRoute("/c.html", Route::Page("<a href='q.html?3'></a>"));
+    for (const char *page : {"/b.html", "/q.html?1", "/q.html?2", "/q.html?3"})
+        m_server.SetRoute(page, Route::Page(page));
+    m_server.SetRoute("/p.jpeg", Route::Page("JPEG", "image/jpeg"));
+    m_engine.Job().queryPages = true;
+    m_engine.Job().maxQueriesPerPath = 2;
+    CopyJournal journal(m_engine);
+    const auto copy = [this] {
+        std::map<std::string, std::string> files = Tree();
+        std::erase_if(
+            files, [](const auto &file) { return !file.first.starts_with("site.test/"); });
+        std::string error;
+        std::set<std::tuple<std::string, UrlState, std::string, std::int64_t>> rows;
+        for (const UrlRecord &row : CopyRecord::Open(m_engine.Job().outputDir, error)->All())
+            rows.emplace(row.url, row.state, row.localPath, row.size);
+        return std::pair(files, rows);
+    };
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+    const auto whole = copy();
+    const struct
+    {
+        const char *name;
+        std::function<void()> stop;
+    } rows[] = {
+        {"stopped as the start page was stored, before its links were queued",
+            [this] {
+                const auto stop = QObject::connect(
+                    &m_engine, &Engine::fetchStored, &m_engine, [this] { m_engine.StopNOW(); });
+                m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+                (void)QTest::qWaitFor([this] { return !m_engine.IsRunning(); });
+                QObject::disconnect(stop);
+            }},
+        {"killed before the rows of the files it wrote were written",
+            [this] {
+                m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
+                m_engine.StopNOW();
+                const std::string folder = m_engine.Job().outputDir + "site.test\\";
+                FileSystem::MakeDir(folder);
+                for (const auto &[name, text] : {std::pair("index.html", "<a hr"),
+                         std::pair("a.html", "cut"), std::pair("b.html.tmp", "placeholder")})
+                    ASSERT_TRUE(FileSystem::WriteFile(folder + name, text));
+            }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        NewFolder();
+        row.stop();
+        std::string why;
+        std::optional<TakeUpPlan> plan
+            = PlanTakeUp(m_engine.Job().outputDir, TakeUp::Continue, why);
+        ASSERT_TRUE(plan) << why;
+        m_completions = 0;
+        StartTakeUp(m_engine, std::move(*plan));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return m_completions > 0; }));
+        EXPECT_EQ(copy(), whole);
+    }
 }
 
 TEST_F(EngineTest, WhatAPageEmbedsFromOtherHostsIsStoredBesideTheSite)
