@@ -259,7 +259,7 @@ FetchTarget FetchTargetOf(std::string_view queuedUrl)
             path += '/';
         return path;
     };
-    target.host = asStored.substr(0, asStored.find('/'));
+    target.host = target.url.substr(0, target.url.find('/'));
     target.path = pathOf(asStored);
     target.requestPath = pathOf(target.url);
     return target;

@@ -79,6 +79,10 @@ TEST(UrlOperations, ResolveTidyCollapseAndMapToPaths)
     EXPECT_EQ(WithoutFolderIndex("h/index.html?x=/index.html"), "h/?x=/index.html");
     EXPECT_EQ(WithoutFolderIndex("/index.htmlx.html"), "/index.htmlx.html");
     EXPECT_EQ(WithoutFolderIndex("/myindex.html"), "/myindex.html");
+    const FetchTarget jpeg = FetchTargetOf("cdn.jpeg.test/a.jpeg");
+    EXPECT_EQ(jpeg.host, "cdn.jpeg.test");
+    EXPECT_EQ(jpeg.path, "/a.jpg");
+    EXPECT_EQ(jpeg.requestPath, "/a.jpeg");
     EXPECT_EQ(TidyLink("http:/host/x"), "http://host/x");
     EXPECT_EQ(TidyLink("http://host/x"), "http://host/x");
     EXPECT_EQ(CollapseSlashes("0123456//x///y"), "0123456/x//y");
