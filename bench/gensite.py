@@ -180,5 +180,22 @@ def main():
     write(os.path.join(args.root, "index.html"), b"".join(index))
 
 
+def write_served_modern_site(root, address, pages, images):
+    """Writes the --modern site into root with its absolute links to www.site.test pointed at
+    address ("127.0.0.1:PORT"), the server that will serve it."""
+    import subprocess
+    import sys
+    subprocess.run([sys.executable, os.path.abspath(__file__), root, "--modern",
+                    "--pages", str(pages), "--images", str(images)], check=True)
+    for folder, _, files in os.walk(root):
+        for file in files:
+            if file.endswith((".html", ".css")):
+                path = os.path.join(folder, file)
+                with open(path, "rb") as f:
+                    data = f.read()
+                with open(path, "wb") as f:
+                    f.write(data.replace(b"www.site.test", address.encode()))
+
+
 if __name__ == "__main__":
     main()

@@ -33,6 +33,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True
 sys.path.insert(0, HERE)
+import gensite  # noqa: E402
 import run_real_sites as real  # noqa: E402  (the nginx of the benchmarks)
 from results_file import write_section  # noqa: E402
 
@@ -49,16 +50,7 @@ HTML_BY_DEFAULT = "\n        default_type text/html;"
 
 def generated_site(work, port):
     root = os.path.join(work, "generated")
-    subprocess.run([sys.executable, os.path.join(HERE, "gensite.py"), root, "--modern",
-                    "--pages", "400", "--images", "160"], check=True)
-    for folder, _, files in os.walk(root):
-        for file in files:
-            if file.endswith((".html", ".css")):
-                path = os.path.join(folder, file)
-                with open(path, "rb") as f:
-                    data = f.read()
-                with open(path, "wb") as f:
-                    f.write(data.replace(b"www.site.test", f"127.0.0.1:{port}".encode()))
+    gensite.write_served_modern_site(root, f"127.0.0.1:{port}", 400, 160)
     rng = random.Random(5)
     links = []
     for n in range(18):

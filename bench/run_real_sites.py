@@ -62,6 +62,8 @@ import zlib
 from pathlib import Path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import gensite  # noqa: E402
 TYPES = ".html,.htm,.css,.js,.png,.gif,.jpg,.jpeg,.svg,.ico,.woff,.woff2,.webp,.txt,.xml,.pdf,.zip"
 COPY_TIMEOUT = 1800
 SITES = {
@@ -146,17 +148,7 @@ def site_root(name, port, tmp, asset_port):
                 return folder, None
         sys.exit(f"{name}: no index.html in {SITES[name]} (apt-get install the package)")
     root = os.path.join(tmp, "generated")
-    subprocess.run([sys.executable, os.path.join(HERE, "gensite.py"), root, "--modern",
-                    "--pages", "300", "--images", "100"], check=True)
-    # The site's absolute links name www.site.test; point them at this server.
-    for folder, _, files in os.walk(root):
-        for file in files:
-            if file.endswith((".html", ".css")):
-                path = os.path.join(folder, file)
-                with open(path, "rb") as f:
-                    data = f.read()
-                with open(path, "wb") as f:
-                    f.write(data.replace(b"www.site.test", f"127.0.0.1:{port}".encode()))
+    gensite.write_served_modern_site(root, f"127.0.0.1:{port}", 300, 100)
     with open(os.path.join(root, "images", "photo.jpeg"), "wb") as f:
         f.write(b"\xff\xd8\xff\xe0" + bytes(range(256)) * 8)
     for rel, addition in (("index.html", '<img src="images/photo.jpeg" alt="">'),
