@@ -52,7 +52,7 @@ std::string Escaped(std::string_view text, std::initializer_list<Escape> table)
 // as other characters.
 std::string EscapeForUrl(std::string_view name)
 {
-    const std::string escaped = Escaped(name,
+    std::string escaped = Escaped(name,
         {{'%', "%25"}, {' ', "%20"}, {'#', "%23"}, {'?', "%3F"}, {'"', "%22"}, {'\'', "%27"},
             {'(', "%28"}, {')', "%29"}});
     const auto pastAscii = [](char c) { return (c & 0x80) != 0; };
