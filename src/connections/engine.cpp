@@ -360,9 +360,28 @@ void Engine::SiteComplete()
 {
     if (!m_running)
         return;
+    PointMissingTargetsOnline();
     StopNOW(); // which sweeps the placeholders
     YieldNow();
     Q_EMIT siteCompleted();
+}
+
+void Engine::PointMissingTargetsOnline()
+{
+    for (const auto &[url, size] : m_savedLinks.PointMissingOnline(m_job)) {
+        const auto saved = m_savedDocuments.find(url);
+        if (saved == m_savedDocuments.end())
+            continue;
+        saved->second.size = size;
+        Q_EMIT storedFileRewritten(url, saved->second);
+    }
+    ForgetSavedLinks();
+}
+
+void Engine::ForgetSavedLinks()
+{
+    m_savedLinks.Clear();
+    m_savedDocuments.clear();
 }
 
 } // namespace tw

@@ -138,6 +138,9 @@ Q_SIGNALS:
     void fetchSkipped(const std::string &url, const std::string &contentType);
     // The answer at url was stored, as fetch tells.
     void fetchStored(const std::string &url, const tw::StoredFetch &fetch);
+    // The stored page or style sheet at url was written again once the fetches were over, its
+    // references to files that never came pointed online: fetch tells of it now.
+    void storedFileRewritten(const std::string &url, const tw::StoredFetch &fetch);
     // url, asked again, did not change (304): its stored file stays as it was.
     void fetchUnchanged(const std::string &url);
     // url, asked again, is gone (404, 410): its stored file stays as it was.
@@ -201,6 +204,9 @@ private:
     // start rate, the waiting URLs start at once.
     void CompleteSiteWhenDone();
     void SiteComplete();
+    // Points the references of saved pages to files that never came at their addresses online.
+    void PointMissingTargetsOnline();
+    void ForgetSavedLinks();
     // Lets the event loop run, unless it ran less than kYieldIntervalNs ago.
     void Yield();
     void YieldNow();
@@ -216,6 +222,9 @@ private:
     DownloadQueue m_queue;
     // The targets of the links met this job; forgotten when the job or its site changes.
     LinkTargets m_linkTargets;
+    // Where the pages and style sheets saved this job lead, and what was reported of each.
+    SavedLinks m_savedLinks;
+    std::unordered_map<std::string, StoredFetch> m_savedDocuments;
     HostPace m_pace;
     // The URLs reported by linkSkipped this job.
     std::unordered_set<std::string> m_skippedLinks;

@@ -98,6 +98,7 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
 void Engine::StartSiteAt(const SiteAddress &address, bool fetchStartPage)
 {
     m_linkTargets.Clear();
+    ForgetSavedLinks();
     m_job.secure = address.secure;
     m_job.siteHost = Trim(ReplaceAll(address.host, "www.", ""));
     m_startPage = address.Url();

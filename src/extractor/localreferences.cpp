@@ -4,6 +4,7 @@
 #include "extractor/admission.h"
 #include "extractor/references.h"
 #include "extractor/urlnormalize.h"
+#include "output/filesystem.h"
 #include "output/redirectpage.h"
 
 #include <algorithm>
@@ -70,6 +71,16 @@ std::string OnlineAddress(std::string_view url, const SiteJob &job)
     if (!job.secure)
         address.erase(std::string_view("https://").size() + host.size() - 4, 4);
     return address;
+}
+
+// The file a reference to target leads to on disk: the file stored for its URL, or the one a
+// fetch stored it as; none for a URL answered with an error or a type not wanted.
+const std::string *FileOfTarget(const LinkTarget &target, const SiteJob &job)
+{
+    const auto settled = job.settledPaths.find(target.localPath);
+    if (settled == job.settledPaths.end())
+        return &target.storedFile;
+    return settled->second.empty() ? nullptr : &settled->second;
 }
 
 } // namespace
@@ -176,16 +187,12 @@ std::vector<TextEdit> LocalReferenceEdits(
         const LinkForm form
             = Contains(link, "\\") ? FormOfLink(ReplaceAll(link, "\\", "/")) : FormOfLink(link);
         const LinkTarget *target = reference.target.get();
-        const auto settled
-            = target ? job.settledPaths.find(target->localPath) : job.settledPaths.end();
+        const std::string *file = target ? FileOfTarget(*target, job) : nullptr;
         std::string replacement;
-        // A URL answered with an error or a type not wanted has no file to lead to.
-        if (target && (settled == job.settledPaths.end() || !settled->second.empty())) {
-            const std::string file
-                = settled == job.settledPaths.end() ? target->storedFile : settled->second;
-            if (form == LinkForm::Relative && NamesFile(storedFile, link, file))
+        if (file) {
+            if (form == LinkForm::Relative && NamesFile(storedFile, link, *file))
                 continue;
-            replacement = hrefs.To(file);
+            replacement = hrefs.To(*file);
         } else if (form == LinkForm::Plain || form == LinkForm::Secure) {
             continue;
         } else if (target) {
@@ -197,6 +204,70 @@ std::vector<TextEdit> LocalReferenceEdits(
             edits.push_back({reference.at, reference.length, std::move(replacement)});
     }
     return edits;
+}
+
+void SavedLinks::Note(std::string_view url, std::string_view storedFile, DocumentKind kind,
+    const std::vector<PageReference> &references, const SiteJob &job)
+{
+    const std::size_t document = m_documents.size();
+    bool noted = false;
+    for (const PageReference &reference : references) {
+        const std::string *file = reference.target ? FileOfTarget(*reference.target, job) : nullptr;
+        if (!file)
+            continue;
+        Target &target = m_targets[*file];
+        if (target.queued.empty())
+            target.queued = reference.target->queued;
+        if (target.documents.empty() || target.documents.back() != document)
+            target.documents.push_back(document);
+        noted = true;
+    }
+    if (noted)
+        m_documents.push_back({std::string(url), std::string(storedFile), kind});
+}
+
+std::vector<std::pair<std::string, std::int64_t>> SavedLinks::PointMissingOnline(const SiteJob &job)
+{
+    std::unordered_map<std::size_t, std::vector<const std::pair<const std::string, Target> *>>
+        missingOf;
+    for (const auto &entry : m_targets) {
+        if (FileExists(entry.first))
+            continue;
+        for (const std::size_t document : entry.second.documents)
+            missingOf[document].push_back(&entry);
+    }
+    std::vector<std::pair<std::string, std::int64_t>> rewritten;
+    for (const auto &[document, missing] : missingOf) {
+        const auto &[url, storedFile, kind] = m_documents[document];
+        const std::optional<std::string> text = FileSystem::ReadFile(storedFile);
+        if (!text)
+            continue;
+        const TextEncoding encoding
+            = kind == DocumentKind::Page ? DeclaredEncoding(*text) : TextEncoding::Utf8;
+        std::vector<TextEdit> edits;
+        for (const Reference &reference : FindReferences(*text, kind)) {
+            const LinkRead read = ReadLink(*text, reference, encoding);
+            if (reference.base || FormOfLink(read.url) != LinkForm::Relative)
+                continue;
+            for (const auto *target : missing) {
+                if (NamesFile(storedFile, read.url, target->first)) {
+                    edits.push_back(
+                        {reference.at, read.length, OnlineAddress(target->second.queued, job)});
+                    break;
+                }
+            }
+        }
+        const std::string pointed = RewriteStoredBody(*text, false, edits);
+        if (!edits.empty() && FileSystem::WriteFile(storedFile, pointed))
+            rewritten.emplace_back(url, static_cast<std::int64_t>(pointed.size()));
+    }
+    return rewritten;
+}
+
+void SavedLinks::Clear()
+{
+    m_documents.clear();
+    m_targets.clear();
 }
 
 } // namespace tw

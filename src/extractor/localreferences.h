@@ -90,4 +90,35 @@ std::vector<PageReference> PageReferencesOf(
 std::vector<TextEdit> LocalReferenceEdits(
     const std::vector<PageReference> &references, std::string_view storedFile, const SiteJob &job);
 
+// The files the saved documents of a job lead to on disk, and the documents that lead to each. A
+// target that never arrives (an error, a type the server names unwanted, a query past the
+// limit) is known only after the documents that lead to it were saved: once the fetches are
+// over, those references are pointed at their addresses online.
+class SavedLinks
+{
+public:
+    // Notes where the references of the document at url, stored as storedFile, lead on disk.
+    void Note(std::string_view url, std::string_view storedFile, DocumentKind kind,
+        const std::vector<PageReference> &references, const SiteJob &job);
+    // Rewrites each noted document that leads to a file not on disk, so that those references
+    // lead online; the URL of each document rewritten, with its new size.
+    std::vector<std::pair<std::string, std::int64_t>> PointMissingOnline(const SiteJob &job);
+    void Clear();
+
+private:
+    struct Target
+    {
+        std::string queued;
+        std::vector<std::size_t> documents;
+    };
+    struct Document
+    {
+        std::string url;
+        std::string storedFile;
+        DocumentKind kind;
+    };
+    std::vector<Document> m_documents;
+    std::unordered_map<std::string, Target> m_targets;
+};
+
 } // namespace tw

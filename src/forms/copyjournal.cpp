@@ -179,20 +179,9 @@ CopyJournal::CopyJournal(Engine &engine)
                     ++m_changes->added;
                 }
             }
-            std::string local = fetch.file.starts_with(m_folder)
-                ? fetch.file.substr(m_folder.size())
-                : fetch.file;
-            Put({.url = url,
-                .localPath = ReplaceAll(local, "\\", "/"),
-                .state = UrlState::Stored,
-                .httpStatus = fetch.status,
-                .size = fetch.size,
-                .contentType = fetch.contentType,
-                .lastModified = fetch.lastModified,
-                .etag = fetch.etag,
-                .tries = fetch.tries,
-                .fetchedAt = Now()});
+            PutStored(url, fetch);
         });
+    connect(&engine, &Engine::storedFileRewritten, this, &CopyJournal::PutStored);
     connect(&engine, &Engine::fetchFailed, this,
         [this](const std::string &url, const Failure &failure) {
             Put({.url = url,
@@ -304,6 +293,22 @@ void CopyJournal::SetValue(std::string_view key, std::string_view value)
 {
     Write([key = std::string(key), value = std::string(value)](
               CopyRecord &record) { return record.SetValue(key, value); });
+}
+
+void CopyJournal::PutStored(const std::string &url, const StoredFetch &fetch)
+{
+    const std::string local
+        = fetch.file.starts_with(m_folder) ? fetch.file.substr(m_folder.size()) : fetch.file;
+    Put({.url = url,
+        .localPath = ReplaceAll(local, "\\", "/"),
+        .state = UrlState::Stored,
+        .httpStatus = fetch.status,
+        .size = fetch.size,
+        .contentType = fetch.contentType,
+        .lastModified = fetch.lastModified,
+        .etag = fetch.etag,
+        .tries = fetch.tries,
+        .fetchedAt = Now()});
 }
 
 void CopyJournal::Put(UrlRecord row)

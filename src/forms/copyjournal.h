@@ -83,6 +83,8 @@ private:
     template <typename Call> void Write(Call &&write);
     void SetValue(std::string_view key, std::string_view value);
     void Put(UrlRecord row);
+    // The row of a file stored at url, as fetch tells of it.
+    void PutStored(const std::string &url, const StoredFetch &fetch);
     void Close();
 
     Engine &m_engine;
