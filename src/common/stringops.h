@@ -51,6 +51,16 @@ inline bool EqualsNoCase(std::string_view text, std::string_view lower)
 // Removes leading and trailing spaces (U+0020) only.
 std::string Trim(std::string_view text);
 
+// The port a host is kept with when a plain site's page embeds a file of it over TLS
+// ("fonts.example.net:443"): TLS's own, which neither its folder nor its Host field names.
+inline constexpr std::string_view kTlsPortMark = ":443";
+inline std::string_view WithoutTlsPortMark(std::string_view host)
+{
+    if (host.ends_with(kTlsPortMark))
+        host.remove_suffix(kTlsPortMark.size());
+    return host;
+}
+
 // Appends "%" and byte's two upper-case hexadecimal digits to out.
 void AppendPercentEscape(char byte, std::string &out);
 // Trim's result as a part of text.

@@ -86,9 +86,7 @@ std::string RequestFor(
     std::string_view host, std::string_view path, bool keepAlive, std::string_view extraFields)
 {
     std::string name = Trim(ReplaceAll(host, "/", ""));
-    // The port that marks a host asked over TLS from a plain site is that scheme's own.
-    if (name.ends_with(":443"))
-        name.resize(name.size() - 4);
+    name.resize(WithoutTlsPortMark(name).size());
     std::string request = "GET " + EscapeForRequest(ReplaceAll(path, "//", "/"))
         + (keepAlive ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
     request += "Host: " + name + "\r\n";

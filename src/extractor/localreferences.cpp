@@ -64,13 +64,10 @@ std::string DocumentBase(std::string_view body, const std::vector<Reference> &fo
 std::string OnlineAddress(std::string_view url, const SiteJob &job)
 {
     const std::string_view host = url.substr(0, std::min(url.find('/'), url.size()));
+    const std::string path = WithoutFolderIndex(url.substr(host.size()));
     if (!FetchedOverTls(host, job.secure))
-        return "http://" + WithoutFolderIndex(url);
-    std::string address = "https://" + WithoutFolderIndex(url);
-    // The port that marks a host asked over TLS from a plain site is that scheme's own.
-    if (!job.secure)
-        address.erase(std::string_view("https://").size() + host.size() - 4, 4);
-    return address;
+        return "http://" + std::string(host) + path;
+    return "https://" + std::string(WithoutTlsPortMark(host)) + path;
 }
 
 // The file a reference to target leads to on disk: the file stored for its URL, or the one a

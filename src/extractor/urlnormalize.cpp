@@ -38,8 +38,6 @@ std::string HostKey(std::string_view url)
     return host;
 }
 
-constexpr std::string_view kTlsPort = ":443";
-
 // Gives "http://host/..." the port that marks it as asked over TLS; false when it names a port
 // of its own, which cannot say so.
 bool AddTlsPort(std::string &link)
@@ -51,8 +49,8 @@ bool AddTlsPort(std::string &link)
         = close == std::string::npos || close < kScheme.size() ? kScheme.size() : close;
     const std::size_t colon = link.find(':', portFrom);
     if (colon < hostEnd)
-        return link.compare(colon, hostEnd - colon, kTlsPort) == 0;
-    link.insert(hostEnd, kTlsPort);
+        return link.compare(colon, hostEnd - colon, kTlsPortMark) == 0;
+    link.insert(hostEnd, kTlsPortMark);
     return true;
 }
 
@@ -60,7 +58,7 @@ bool AddTlsPort(std::string &link)
 
 bool FetchedOverTls(std::string_view host, bool secureJob)
 {
-    return secureJob || host.ends_with(kTlsPort);
+    return secureJob || host.ends_with(kTlsPortMark);
 }
 
 bool IsOnSite(std::string_view url, std::string_view siteHost)
@@ -141,7 +139,7 @@ std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_v
         first != std::string::npos && StartsWithNoCase(link.substr(first), kScheme))
         link.erase(0, kScheme.size());
     const std::size_t hostEnd = std::min(FindAnyOf<'/', '?', '#'>(link), link.size());
-    const std::string_view impliedPort = secureJob ? kTlsPort : ":80";
+    const std::string_view impliedPort = secureJob ? kTlsPortMark : ":80";
     if (std::string_view(link).substr(0, hostEnd).ends_with(impliedPort))
         link.erase(hostEnd - impliedPort.size(), impliedPort.size());
     if (!anyHost && !IsOnSite(link, siteHost))

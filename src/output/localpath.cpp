@@ -30,10 +30,7 @@ std::string SanitizePath(std::string_view text)
 std::string HostFolderName(std::string_view host)
 {
     // A host asked over TLS from a plain site holds the same files as over plain HTTP.
-    constexpr std::string_view kTlsPort = ":443";
-    if (host.ends_with(kTlsPort))
-        host.remove_suffix(kTlsPort.size());
-    return ReplaceAll(host, ":", "+");
+    return ReplaceAll(WithoutTlsPortMark(host), ":", "+");
 }
 
 std::string WithHostFolder(std::string_view relative)
