@@ -444,10 +444,9 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
             .lastModified = answer.Field("Last-Modified").value_or(""),
             .etag = answer.Field("ETag").value_or(""),
             .tries = m_record.attempt};
-        if (!onDisk && kind != DocumentKind::Other && stored.Kind() == kind) {
-            m_engine.m_savedLinks.Note(m_record.url, stored.file, kind, references, job);
+        if (!onDisk && kind != DocumentKind::Other && stored.Kind() == kind
+            && m_engine.m_savedLinks.Note(m_record.url, stored.file, kind, references, job))
             m_engine.m_savedDocuments[m_record.url] = *storedFetch;
-        }
     } else
         m_engine.ReportFailure(m_record.url,
             {.kind = Failure::Kind::NotStored, .detail = saved.reason}, m_record.attempt);

@@ -203,7 +203,7 @@ std::vector<TextEdit> LocalReferenceEdits(
     return edits;
 }
 
-void SavedLinks::Note(std::string_view url, std::string_view storedFile, DocumentKind kind,
+bool SavedLinks::Note(std::string_view url, std::string_view storedFile, DocumentKind kind,
     const std::vector<PageReference> &references, const SiteJob &job)
 {
     const std::size_t document = m_documents.size();
@@ -221,6 +221,7 @@ void SavedLinks::Note(std::string_view url, std::string_view storedFile, Documen
     }
     if (noted)
         m_documents.push_back({std::string(url), std::string(storedFile), kind});
+    return noted;
 }
 
 std::vector<std::pair<std::string, std::int64_t>> SavedLinks::PointMissingOnline(const SiteJob &job)

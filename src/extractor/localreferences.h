@@ -97,8 +97,9 @@ std::vector<TextEdit> LocalReferenceEdits(
 class SavedLinks
 {
 public:
-    // Notes where the references of the document at url, stored as storedFile, lead on disk.
-    void Note(std::string_view url, std::string_view storedFile, DocumentKind kind,
+    // Notes where the references of the document at url, stored as storedFile, lead on disk;
+    // false when none leads to a file of the copy.
+    bool Note(std::string_view url, std::string_view storedFile, DocumentKind kind,
         const std::vector<PageReference> &references, const SiteJob &job);
     // Rewrites each noted document that leads to a file not on disk, so that those references
     // lead online; the URL of each document rewritten, with its new size.
