@@ -49,6 +49,10 @@ struct SiteJob
     // What a page embeds (style sheets, scripts, images, icons, fonts) is fetched from any host,
     // each host's files in a folder of their own.
     bool otherHosts = true;
+    // What a page needs to be shown (its style sheets and what they import, scripts, images,
+    // icons, media, objects) is fetched and stored whatever the wanted types; those decide only
+    // which linked files are followed.
+    bool pageParts = true;
     // What a stored file of an earlier copy was served with, for asking whether it changed.
     struct Validators
     {
