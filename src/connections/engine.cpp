@@ -360,15 +360,15 @@ void Engine::SiteComplete()
 {
     if (!m_running)
         return;
-    PointMissingTargetsOnline();
+    PointSavedLinksAtArrivals();
     StopNOW(); // which sweeps the placeholders
     YieldNow();
     Q_EMIT siteCompleted();
 }
 
-void Engine::PointMissingTargetsOnline()
+void Engine::PointSavedLinksAtArrivals()
 {
-    for (const auto &[url, size] : m_savedLinks.PointMissingOnline(m_job)) {
+    for (const auto &[url, size] : m_savedLinks.PointAtArrivals(m_job)) {
         const auto saved = m_savedDocuments.find(url);
         if (saved == m_savedDocuments.end())
             continue;

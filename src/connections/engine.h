@@ -204,8 +204,9 @@ private:
     // start rate, the waiting URLs start at once.
     void CompleteSiteWhenDone();
     void SiteComplete();
-    // Points the references of saved pages to files that never came at their addresses online.
-    void PointMissingTargetsOnline();
+    // Points the references of saved pages to files that came under another name at those, and
+    // to files that never came at their addresses online.
+    void PointSavedLinksAtArrivals();
     void ForgetSavedLinks();
     // Lets the event loop run, unless it ran less than kYieldIntervalNs ago.
     void Yield();

@@ -383,7 +383,9 @@ void SlotFetch::Judge(const FetchGuard &guard)
     const bool typedByServer = TypedByServer(answer);
     if (typedByServer) {
         const std::string extension = ExtensionOfMediaType(contentType);
-        if (extension.empty() || !IsWantedType(extension, Job().FileTypeFilter)) {
+        const bool wanted = Job().untypedParts.contains(m_record.url)
+            || (!extension.empty() && IsWantedType(extension, Job().FileTypeFilter));
+        if (!wanted) {
             SkipFetch(contentType);
             return;
         }
@@ -495,9 +497,13 @@ bool SlotFetch::TypedByServer(const HttpResponse &answer) const
 StoredLocation SlotFetch::StoredLocationFor(const HttpResponse &answer)
 {
     std::string savedAs = SavedName();
-    if (TypedByServer(answer))
+    if (TypedByServer(answer)) {
+        // Only a page's part of a type without a usual extension comes this far without one.
+        const std::string extension
+            = ExtensionOfMediaType(answer.Field("Content-Type").value_or(""));
         savedAs.insert(std::min(savedAs.find('?'), savedAs.size()),
-            ExtensionOfMediaType(answer.Field("Content-Type").value_or("")));
+            extension.empty() ? std::string(kUntypedPartExtension) : extension);
+    }
     return StoredLocationOf(savedAs, Job());
 }
 

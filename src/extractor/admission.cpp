@@ -19,6 +19,13 @@ bool AppendTo(std::string_view fileName, std::string_view line, SiteJob &job)
     return AppendLogLine(line, path, job);
 }
 
+// A page's own part is fetched whatever its type when the job says so; any other URL only when
+// its type is wanted.
+bool TypeAdmitted(std::string_view url, const SiteJob &job, bool embedded)
+{
+    return (embedded && job.pageParts) || IsWantedType(url, job.FileTypeFilter, job.queryPages);
+}
+
 } // namespace
 
 bool IsWantedType(std::string_view url, std::string_view filter, bool queryPages)
@@ -58,7 +65,7 @@ std::optional<LinkTarget> UnplacedTargetOf(
         target.normalized.pop_back();
     target.resolved = ResolveDotDot(target.normalized);
     target.queued = TidyLink(target.resolved);
-    if (!IsWantedType(target.queued, job.FileTypeFilter, job.queryPages))
+    if (!TypeAdmitted(target.queued, job, embedded))
         return std::nullopt;
     return target;
 }
@@ -94,7 +101,7 @@ std::optional<SkippedLink> WhyNotFollowed(
         url.pop_back();
     if (!IsOnSite(url, job.siteHost) && !(embedded && job.otherHosts))
         return SkippedLink {std::move(url), SkipCause::OtherHost};
-    if (IsWantedType(url, job.FileTypeFilter, job.queryPages))
+    if (TypeAdmitted(url, job, embedded))
         return std::nullopt;
     const UrlType type = TypeOfUrl(url);
     const bool queryPage

@@ -1,8 +1,20 @@
 #include "extractor/linkscanner.h"
 
 #include "extractor/admission.h"
+#include "output/localpath.h"
 
 namespace tw {
+
+namespace {
+
+// What a part without an extension holds is known only from its answer.
+void NotePart(const std::string &queued, SiteJob &job)
+{
+    if (TypeOfUrl(queued).extension.empty())
+        job.untypedParts.insert(queued);
+}
+
+} // namespace
 
 bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue, SiteJob &job,
     const ScanYield &yield)
@@ -17,6 +29,8 @@ bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue
     for (const PageReference &reference : references) {
         if (!yieldTimes(3))
             return true;
+        if (reference.embedded && reference.target && job.pageParts)
+            NotePart(reference.target->queued, job);
         const Admission verdict
             = reference.target ? AdmitTarget(*reference.target, job, queue) : Admission::Rejected;
         if (verdict == Admission::Failed)

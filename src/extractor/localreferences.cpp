@@ -90,7 +90,8 @@ const LinkTargets::Known &LinkTargets::Of(
     if (m_kept >= kMostKept)
         Clear();
     // The choices a window may change while the job runs are part of the folder's key.
-    const char choices[] = {'\n', job.otherHosts ? 'o' : '-', job.queryPages ? 'q' : '-'};
+    const char choices[]
+        = {'\n', job.otherHosts ? 'o' : '-', job.queryPages ? 'q' : '-', job.pageParts ? 'p' : '-'};
     const std::string_view choiceKey(choices, sizeof choices);
     // A page's links are looked up one after another, all from its folder.
     if (m_folder == nullptr || m_folderKey.size() != pageBase.size() + choiceKey.size()
@@ -213,8 +214,10 @@ bool SavedLinks::Note(std::string_view url, std::string_view storedFile, Documen
         if (!file)
             continue;
         Target &target = m_targets[*file];
-        if (target.queued.empty())
+        if (target.queued.empty()) {
             target.queued = reference.target->queued;
+            target.localPath = reference.target->localPath;
+        }
         if (target.documents.empty() || target.documents.back() != document)
             target.documents.push_back(document);
         noted = true;
@@ -224,18 +227,26 @@ bool SavedLinks::Note(std::string_view url, std::string_view storedFile, Documen
     return noted;
 }
 
-std::vector<std::pair<std::string, std::int64_t>> SavedLinks::PointMissingOnline(const SiteJob &job)
+std::vector<std::pair<std::string, std::int64_t>> SavedLinks::PointAtArrivals(const SiteJob &job)
 {
-    std::unordered_map<std::size_t, std::vector<const std::pair<const std::string, Target> *>>
-        missingOf;
-    for (const auto &entry : m_targets) {
-        if (FileExists(entry.first))
+    // What each reference to a target that did not arrive where it was looked for now leads to.
+    std::unordered_map<std::size_t, std::vector<std::pair<const std::string *, std::string>>>
+        repointedOf;
+    for (const auto &[file, target] : m_targets) {
+        const auto settled = job.settledPaths.find(target.localPath);
+        const bool storedElsewhere = settled != job.settledPaths.end() && !settled->second.empty()
+            && settled->second != file;
+        if (!storedElsewhere && FileExists(file))
             continue;
-        for (const std::size_t document : entry.second.documents)
-            missingOf[document].push_back(&entry);
+        for (const std::size_t document : target.documents) {
+            const std::string &storedFile = m_documents[document].storedFile;
+            repointedOf[document].emplace_back(&file,
+                storedElsewhere ? HrefsFrom(storedFile).To(settled->second)
+                                : OnlineAddress(target.queued, job));
+        }
     }
     std::vector<std::pair<std::string, std::int64_t>> rewritten;
-    for (const auto &[document, missing] : missingOf) {
+    for (const auto &[document, repointed] : repointedOf) {
         const auto &[url, storedFile, kind] = m_documents[document];
         const std::optional<std::string> text = FileSystem::ReadFile(storedFile);
         if (!text)
@@ -247,10 +258,9 @@ std::vector<std::pair<std::string, std::int64_t>> SavedLinks::PointMissingOnline
             const LinkRead read = ReadLink(*text, reference, encoding);
             if (reference.base || FormOfLink(read.url) != LinkForm::Relative)
                 continue;
-            for (const auto *target : missing) {
-                if (NamesFile(storedFile, read.url, target->first)) {
-                    edits.push_back(
-                        {reference.at, read.length, OnlineAddress(target->second.queued, job)});
+            for (const auto &[file, leadsTo] : repointed) {
+                if (NamesFile(storedFile, read.url, *file)) {
+                    edits.push_back({reference.at, read.length, leadsTo});
                     break;
                 }
             }

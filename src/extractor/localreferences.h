@@ -92,8 +92,10 @@ std::vector<TextEdit> LocalReferenceEdits(
 
 // The files the saved documents of a job lead to on disk, and the documents that lead to each. A
 // target that never arrives (an error, a type the server names unwanted, a query past the
-// limit) is known only after the documents that lead to it were saved: once the fetches are
-// over, those references are pointed at their addresses online.
+// limit), or arrives under another name than the one looked for (a URL without an extension
+// whose server names it an image), is known only after the documents that lead to it were saved:
+// once the fetches are over, those references are pointed at the file it was stored as, or else
+// at their addresses online.
 class SavedLinks
 {
 public:
@@ -101,15 +103,17 @@ public:
     // false when none leads to a file of the copy.
     bool Note(std::string_view url, std::string_view storedFile, DocumentKind kind,
         const std::vector<PageReference> &references, const SiteJob &job);
-    // Rewrites each noted document that leads to a file not on disk, so that those references
-    // lead online; the URL of each document rewritten, with its new size.
-    std::vector<std::pair<std::string, std::int64_t>> PointMissingOnline(const SiteJob &job);
+    // Rewrites each noted document that leads to a file not on disk or to a target stored as
+    // another file, so that those references lead to that file or else online; the URL of each
+    // document rewritten, with its new size.
+    std::vector<std::pair<std::string, std::int64_t>> PointAtArrivals(const SiteJob &job);
     void Clear();
 
 private:
     struct Target
     {
         std::string queued;
+        std::string localPath;
         std::vector<std::size_t> documents;
     };
     struct Document

@@ -271,7 +271,7 @@ struct Tag
 bool RelLoadsResource(std::string_view rel)
 {
     const std::string lowered = ToLower(rel);
-    for (std::string_view kind : {"stylesheet", "icon", "preload", "modulepreload"}) {
+    for (std::string_view kind : {"stylesheet", "icon", "preload", "modulepreload", "manifest"}) {
         if (Contains(lowered, kind))
             return true;
     }

@@ -80,6 +80,7 @@ frmMain::frmMain(Engine &engine, QWidget *parent)
 
     CreateControls();
     CreateMenus();
+    m_engine.Job().pageParts = PagePartsChosen();
 
     connect(&m_engine, &Engine::slotStateChanged, this, [this](int slot, SlotState state) {
         if (ConnectionRow *row = Row(slot))

@@ -14,6 +14,7 @@
 #include "output/placeholders.h"
 #include "output/settings.h"
 
+#include <QCheckBox>
 #include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
@@ -57,6 +58,17 @@ QPushButton *Button(QWidget *parent, const char *name, const QString &caption)
 
 } // namespace
 
+namespace {
+
+const QString kPagePartsKey = QStringLiteral("PageParts");
+
+} // namespace
+
+bool PagePartsChosen()
+{
+    return ReadSetting(kPagePartsKey, QStringLiteral("1")) == u'1';
+}
+
 frmNew::frmNew(Engine &engine, frmMain &main)
     : QDialog(&main,
         Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
@@ -76,6 +88,11 @@ frmNew::frmNew(Engine &engine, frmMain &main)
         [](const QString &text) { WriteSetting(QStringLiteral("InDir"), text); });
 
     FillFileTypes();
+    chkParts->setChecked(PagePartsChosen());
+    connect(chkParts, &QCheckBox::toggled, this, [this](bool on) {
+        WriteSetting(kPagePartsKey, QString::number(int(on)));
+        m_engine.Job().pageParts = on;
+    });
     txtURL->setText(ReadSetting(QStringLiteral("LastURL"), QStringLiteral("http://")));
     const QString defaultDir
         = FromLocalText(FileSystem::NativePath(FileSystem::DefaultDownloadDirectory()));
@@ -123,6 +140,8 @@ void frmNew::CreateControls()
     Command3 = Button(this, "Command3", QStringLiteral("Add"));
     Command4 = Button(this, "Command4", QStringLiteral("Del"));
     Command5 = Button(this, "Command5", QStringLiteral("Set to Default"));
+    chkParts = new QCheckBox(QStringLiteral("Get everything the pages need"), this);
+    chkParts->setObjectName(QStringLiteral("chkParts"));
 
     Label5 = Heading(this, "Label5", QStringLiteral("Timeout"));
     List2 = new QListWidget(this);
@@ -172,6 +191,7 @@ void frmNew::CreateControls()
     choices->addWidget(Label3, 0, 0, 1, 2);
     choices->addWidget(List1, 1, 0);
     choices->addLayout(typeButtons, 1, 1);
+    choices->addWidget(chkParts, 2, 0, 1, 2);
     choices->addWidget(Label5, 0, 3);
     choices->addLayout(timeoutRow, 1, 3);
     choices->setColumnMinimumWidth(2, 24);

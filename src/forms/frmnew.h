@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -18,6 +19,10 @@ namespace tw {
 
 class Engine;
 class frmMain;
+
+// Whether a copy fetches everything its pages need whatever the file types, as last chosen in the
+// wizard (at first it does).
+bool PagePartsChosen();
 
 class frmNew final : public QDialog
 {
@@ -71,6 +76,7 @@ private:
     QPushButton *Command3 = nullptr; // Add an extension
     QPushButton *Command4 = nullptr; // Del the selected one
     QPushButton *Command5 = nullptr; // Set to Default
+    QCheckBox *chkParts = nullptr; // fetch each page's own parts whatever the file types
     QLabel *Label5 = nullptr; // "Timeout"
     QListWidget *List2 = nullptr; // the timeout of one fetch, in seconds
     QLabel *Label6 = nullptr; // "Seconds"

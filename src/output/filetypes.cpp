@@ -94,7 +94,7 @@ std::string MediaType(std::string_view contentType)
 
 std::string ExtensionOfMediaType(std::string_view contentType)
 {
-    static constexpr std::array<std::pair<std::string_view, std::string_view>, 33> kExtensions = {{
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 46> kExtensions = {{
         {"text/html", ".html"},
         {"application/xhtml+xml", ".html"},
         {"text/css", ".css"},
@@ -120,6 +120,19 @@ std::string ExtensionOfMediaType(std::string_view contentType)
         {"font/woff2", ".woff2"},
         {"font/ttf", ".ttf"},
         {"font/otf", ".otf"},
+        {"application/font-woff", ".woff"},
+        {"application/x-font-woff", ".woff"},
+        {"application/font-woff2", ".woff2"},
+        {"application/x-font-ttf", ".ttf"},
+        {"application/vnd.ms-fontobject", ".eot"},
+        {"application/manifest+json", ".webmanifest"},
+        {"application/wasm", ".wasm"},
+        {"text/vtt", ".vtt"},
+        {"image/bmp", ".bmp"},
+        {"audio/wav", ".wav"},
+        {"audio/webm", ".weba"},
+        {"audio/aac", ".aac"},
+        {"video/ogg", ".ogv"},
         {"application/pdf", ".pdf"},
         {"application/zip", ".zip"},
         {"application/gzip", ".gz"},

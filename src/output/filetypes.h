@@ -35,6 +35,8 @@ std::string FileTypeFilterOf(const std::vector<std::string> &entries);
 // The usual extension of a media type ("image/png" gives ".png"; parameters and case do not
 // matter), or the empty text for a type without one.
 std::string ExtensionOfMediaType(std::string_view contentType);
+// The extension a page's part gets when the URL has none and its media type has no usual one.
+inline constexpr std::string_view kUntypedPartExtension = ".bin";
 
 // True for "text/html" and "application/xhtml+xml", parameters and case aside.
 bool IsHtmlMediaType(std::string_view contentType);

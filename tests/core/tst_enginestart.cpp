@@ -29,6 +29,8 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
         {"/about/", "text/html", "about/index.html", "about/"},
         {"/docs/intro", "application/pdf", "docs/intro.pdf", "%PDF"},
         {"/blob", "application/octet-stream", nullptr, nullptr},
+        {"/avatar", "image/webp", "avatar.webp", "RIFF"},
+        {"/font", "application/octet-stream", "font.bin", "wOF2"},
         {"/s.css?v=3", "text/css", "s.css_v=3.css", "p{}"},
         {"/s.css?v=4", "text/css", "s.css_v=4.css", "b{}"},
         {"/later", "text/html", "later.html", nullptr},
@@ -37,13 +39,14 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
         m_server.SetRoute(row.path, Route::Page(row.stored ? row.stored : "x", row.type));
     const auto storedAs = [](const char *file, const char *body) {
         const std::string name = file;
-        return name.ends_with(".pdf") ? std::string(body) : Stored(body);
+        return name.ends_with(".html") || name.ends_with(".css") ? Stored(body) : std::string(body);
     };
     m_server.SetRoute("/docs",
         Route::Page("<a href=about>a</a><a href=about/>b</a><a href='docs/intro'>i</a>"
                     "<a href=blob>b</a><link rel=stylesheet href='s.css?v=3'>"
                     "<link rel=stylesheet href='/s.css?v=4'><a href='page.php?id=1'>q</a>"
-                    "<a href='about.html'>again</a><a href=later>l</a><a href=guide>g</a>"));
+                    "<a href='about.html'>again</a><a href=later>l</a><a href=guide>g</a>"
+                    "<img src=avatar><link rel=preload href=font>"));
     // A page that moved to its folder form is followed there.
     m_server.SetRoute("/guide", Route::Redirect(301, "/guide/"));
     m_server.SetRoute("/guide/", Route::Page("guide"));
@@ -68,16 +71,18 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
     EXPECT_EQ(m_server.RequestCount("/page.php?id=1"), 0U) << "a page with a query";
     EXPECT_EQ(m_engine.Job().aSkipped, 1);
     EXPECT_EQ(m_engine.Job().aFailures, 0);
-    // Links lead to the files as stored. One written before its target's type was known leads to
-    // the name a page would have: for the PDF a page there leads on to it; the blob, of a type
-    // not wanted, leads online once the fetches are over.
+    // Links lead to the files as stored, also those written before their target's type was known
+    // (a page at the name a page would have leads on to the PDF all the same); the blob, of a
+    // type not wanted, leads online once the fetches are over. What a page embeds is stored
+    // whatever its type.
     EXPECT_EQ(File("docs.html"),
         Stored(
-            "<a href=about.html>a</a><a href=about/index.html>b</a><a href='docs/intro.html'>i"
+            "<a href=about.html>a</a><a href=about/index.html>b</a><a href='docs/intro.pdf'>i"
             "</a><a href=http://www.site.test/blob>b</a><link rel=stylesheet href='s.css_v=3.css'>"
             "<link rel=stylesheet href='s.css_v=4.css'>"
             "<a href='http://www.site.test/page.php?id=1'>q</a>"
-            "<a href='about.html'>again</a><a href=later.html>l</a><a href=guide.html>g</a>"));
+            "<a href='about.html'>again</a><a href=later.html>l</a><a href=guide.html>g</a>"
+            "<img src=avatar.webp><link rel=preload href=font.bin>"));
     EXPECT_EQ(File("guide/index.html"), Stored("guide"));
     EXPECT_NE(File("guide.html").find("url=guide/index.html"), std::string::npos);
     EXPECT_EQ(File("later.html"), Stored("<a href='docs/intro.pdf'>i</a>"));

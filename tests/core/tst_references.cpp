@@ -183,12 +183,12 @@ TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
             "<meta http-equiv=\"refresh\" content=\"0; url=../../r1.html\">"
             "<img srcset=\"../../img/logo@2x.gif 2x\"><a href=\"mailto:a@site.com\">"},
         // Not fetched: root- and protocol-relative links become absolute, the rest stays.
-        {"<a href=\"/cgi/x.cgi\"><script src=\"//cdn.other.org/x.js\"></script>"
+        {"<a href=\"/cgi/x.cgi\"><a href=\"//cdn.other.org/x.js\"></a>"
          "<a href=\"http://other.org/site.com/x.html\"><a href=\"mailto:me@site.com\">"
          "<a href=\"https://site.com/s.html\"><a href=\"#top\">",
             "www.site.com/dir/page.html",
-            "<a href=\"http://www.site.com/cgi/x.cgi\"><script src=\"http://cdn.other.org/x.js\">"
-            "</script><a href=\"http://other.org/site.com/x.html\"><a href=\"mailto:me@site.com\">"
+            "<a href=\"http://www.site.com/cgi/x.cgi\"><a href=\"http://cdn.other.org/x.js\">"
+            "</a><a href=\"http://other.org/site.com/x.html\"><a href=\"mailto:me@site.com\">"
             "<a href=\"https://site.com/s.html\"><a href=\"#top\">"},
         // A sub-domain is stored beside the site's folder; in the root folder, only links as
         // written lose their climb.
@@ -231,6 +231,17 @@ TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
         // What an <object> shows is embedded.
         {"<object data=\"/m/a.gif\"><embed src=\"/m/b.gif\"></object>", "www.site.com/page.html",
             "<object data=\"m/a.gif\"><embed src=\"m/b.gif\"></object>"},
+        // A page's parts are fetched whatever their type; a link to a file of that type is not.
+        {"<script src=\"/js/a.js\"></script><link rel=\"apple-touch-icon\" href=\"/i.webp\">"
+         "<link rel=manifest href=\"/m.webmanifest\"><link rel=\"preload\" href=\"/f.ttf\">"
+         "<video poster=\"/p.avif\"><source src=\"//cdn.o.org/v.mp4\"><track src=\"t.vtt\">"
+         "</video><embed src=\"/e.swf\"><a href=\"/js/a.js\"><iframe src=\"/f.svg\">",
+            "www.site.com/page.html",
+            "<script src=\"js/a.js\"></script><link rel=\"apple-touch-icon\" href=\"i.webp\">"
+            "<link rel=manifest href=\"m.webmanifest\"><link rel=\"preload\" href=\"f.ttf\">"
+            "<video poster=\"p.avif\"><source src=\"../cdn.o.org/v.mp4\"><track src=\"t.vtt\">"
+            "</video><embed src=\"e.swf\"><a href=\"http://www.site.com/js/a.js\">"
+            "<iframe src=\"http://www.site.com/f.svg\">"},
         // What a plain site's page embeds from a secure host is fetched over TLS and stored
         // with that host's files.
         {"<link rel=stylesheet href=\"https://fonts.other.org/f.css\"><a href=\"https://o.org/\">"
