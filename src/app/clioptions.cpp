@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 
 #include <limits>
+#include <tuple>
+#include <utility>
 
 namespace tw {
 
@@ -47,14 +49,27 @@ std::optional<std::int64_t> ByteSize(const QString &text)
     return shift > 0 ? value << (10 * shift) : value;
 }
 
-std::vector<std::string> ParseTypes(const QString &list)
+// The entries of a --types value, and whether it adds them ("+.mp4,.webm") to the list in use.
+std::pair<std::vector<std::string>, bool> ParseTypes(QString list)
 {
+    list = list.trimmed();
+    const bool add = list.startsWith(QLatin1Char('+'));
+    if (add)
+        list.remove(0, 1);
     std::vector<std::string> entries;
     for (const QString &item : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         if (std::string entry = FileTypeEntry(ToLocalText(item)); !entry.empty())
             entries.push_back(std::move(entry));
     }
-    return entries;
+    return {entries, add};
+}
+
+QString DefaultTypesText()
+{
+    QStringList entries;
+    for (const std::string &entry : DefaultFileTypes())
+        entries.append(FromLocalText(entry));
+    return entries.join(QStringLiteral(", "));
 }
 
 // HOST:ADDRESS:PORT; the address may itself hold colons (IPv6).
@@ -79,7 +94,8 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Copies a website over HTTP/1.0, plain or over TLS, into a folder that "
-                       "browses from disk."));
+                       "browses from disk. Sizes are shown in binary multiples: 1 KB is 1024 "
+                       "bytes."));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
         QStringLiteral("Download folder (default: %1)."), QStringLiteral("DIR"));
     const QCommandLineOption connections({QStringLiteral("c"), QStringLiteral("connections")},
@@ -92,9 +108,14 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
             .arg(kDefaultTimeoutMs / kMsPerSecond),
         QStringLiteral("SECONDS"));
     const QCommandLineOption types(QStringLiteral("types"),
-        QStringLiteral("Wanted extensions, such as .html,.gif (default: "
-                       "the desktop program's file-type list)."),
+        QStringLiteral("Wanted extensions, such as .html,.gif, instead of the list in use; "
+                       "+.mp4,.webm adds to it. The list in use is the desktop program's, or "
+                       "where it has none the default list: %1.")
+            .arg(DefaultTypesText()),
         QStringLiteral("LIST"));
+    const QCommandLineOption onlyListedTypes(QStringLiteral("only-listed-types"),
+        QStringLiteral("Fetch only files of the listed types, even of what a page needs to be "
+                       "shown (its style sheets, scripts, images, fonts, icons and media)."));
     const QCommandLineOption connectTo(QStringLiteral("connect-to"),
         QStringLiteral("Connect to ADDRESS:PORT whenever HOST is "
                        "asked for (repeatable)."),
@@ -162,9 +183,10 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
         = QString::fromStdString(FileSystem::NativePath(FileSystem::DefaultDownloadDirectory()));
     QCommandLineOption outputWithDefault = output;
     outputWithDefault.setDescription(output.description().arg(defaultDir));
-    parser.addOptions({outputWithDefault, connections, timeout, types, connectTo, caCertificate,
-        noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts, keepAlive,
-        noRobots, wait, maxPerHost, noRecord, update, resume, check, report, quiet, help, version});
+    parser.addOptions({outputWithDefault, connections, timeout, types, onlyListedTypes, connectTo,
+        caCertificate, noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts,
+        keepAlive, noRobots, wait, maxPerHost, noRecord, update, resume, check, report, quiet, help,
+        version});
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
                        "https://localhost:8443/; none with --check or --continue."));
@@ -243,7 +265,7 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
             return *rejection;
     }
     if (parser.isSet(types)) {
-        options.types = ParseTypes(parser.value(types));
+        std::tie(options.types, options.addTypes) = ParseTypes(parser.value(types));
         if (options.types->empty())
             return CliRejection {QStringLiteral("--types names no extension")};
     }
@@ -256,6 +278,7 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
                     .arg(parser.value(maxMemory))};
         options.maxMemory = *bytes;
     }
+    options.pageParts = !parser.isSet(onlyListedTypes);
     options.queryPages = parser.isSet(queryPages);
     options.otherHosts = !parser.isSet(noOtherHosts);
     options.keepAlive = parser.isSet(keepAlive);

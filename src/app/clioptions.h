@@ -36,7 +36,10 @@ struct CliOptions
     QString output; // as typed, or the default download folder
     int connections = kDefaultConnectionCount;
     int timeoutSeconds = kDefaultTimeoutMs / kMsPerSecond;
+    // --types: the entries typed, which replace the list in use or (addTypes) are added to it.
     std::optional<std::vector<std::string>> types;
+    bool addTypes = false;
+    bool pageParts = true;
     bool quiet = false;
     std::vector<ConnectTo> connectTo;
     QString caFile;

@@ -2,6 +2,7 @@
 
 #include "app/checkcommand.h"
 #include "app/clioptions.h"
+#include "app/clitypes.h"
 #include "forms/copyjournal.h"
 
 #include "common/stringops.h"
@@ -10,6 +11,7 @@
 #include "connections/engine.h"
 #include "connections/memorylimit.h"
 #include "forms/failuretext.h"
+#include "forms/progresstext.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
 #include "output/outputdirectory.h"
@@ -29,6 +31,7 @@
 #include <variant>
 
 #ifndef _WIN32
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -88,15 +91,44 @@ bool IsTerminal(QTextStream &stream)
 #endif
 }
 
-void ShowProgress(QTextStream &out, Engine &engine)
+// The width of the terminal stream writes to, or 0 when it is not known.
+int TerminalColumns(QTextStream &stream)
 {
-    out << "\r\033[K" << engine.Queue().Count() << " queued, " << engine.Job().aFiles
-        << " downloaded, " << engine.Job().aBytes << " bytes, " << engine.BusyConnections()
-        << " of " << engine.ConnectionCount() << " connections busy" << Qt::flush;
+#ifndef _WIN32
+    auto *file = qobject_cast<QFile *>(stream.device());
+    winsize size {};
+    if (file && ioctl(file->handle(), TIOCGWINSZ, &size) == 0)
+        return size.ws_col;
+#else
+    Q_UNUSED(stream);
+#endif
+    return 0;
+}
+
+void ShowProgress(QTextStream &out, Engine &engine, double seconds)
+{
+    const SiteJob &job = engine.Job();
+    const auto queued = static_cast<std::int64_t>(engine.Queue().Count());
+    QString line = QStringLiteral("%1 queued, %2 downloaded, %3")
+                       .arg(queued)
+                       .arg(job.aFiles)
+                       .arg(FormatByteSize(job.aBytes));
+    if (const QString rate = RateText(job.aBytes, seconds); !rate.isEmpty())
+        line += QStringLiteral(", ") + rate;
+    line += QStringLiteral(", %1 of %2 connections busy")
+                .arg(engine.BusyConnections())
+                .arg(engine.ConnectionCount());
+    if (const QString left = TimeLeftText(job.aFiles, queued, seconds); !left.isEmpty())
+        line += QStringLiteral(", ") + left;
+    // A line as wide as the terminal would wrap, and the next one could not clear it.
+    if (const int columns = TerminalColumns(out); columns > 1)
+        line.truncate(columns - 1);
+    out << "\r\033[K" << line << Qt::flush;
 }
 
 // Runs the job engine is set up for, shows its progress and writes its report; the exit code.
-int RunJob(Engine &engine, const CliOptions &options, QTextStream &out, QTextStream &err)
+int RunJob(Engine &engine, const CliOptions &options, const FileTypesInUse &fileTypes,
+    QTextStream &out, QTextStream &err)
 {
     CopyJournal journal(engine);
     journal.SetEnabled(options.record);
@@ -134,13 +166,16 @@ int RunJob(Engine &engine, const CliOptions &options, QTextStream &out, QTextStr
     });
     stopPoll.start(kPollIntervalMs);
 
+    QElapsedTimer clock;
+    clock.start();
+    const auto secondsSoFar
+        = [&clock] { return static_cast<double>(clock.elapsed()) / kMsPerSecond; };
     QTimer progress;
-    QObject::connect(&progress, &QTimer::timeout, &loop, [&] { ShowProgress(out, engine); });
+    QObject::connect(
+        &progress, &QTimer::timeout, &loop, [&] { ShowProgress(out, engine, secondsSoFar()); });
     if (live)
         progress.start(kProgressIntervalMs);
 
-    QElapsedTimer clock;
-    clock.start();
     if (!options.checkCertificates)
         err << "tidewell-cli: warning: certificates are not checked; anyone on the way can read "
                "and change what is copied\n"
@@ -170,42 +205,43 @@ int RunJob(Engine &engine, const CliOptions &options, QTextStream &out, QTextStr
     }
     if (!options.quiet)
         out << "Copying " << startUrl << " into "
-            << QString::fromStdString(FileSystem::NativePath(engine.Job().outputDir)) << '\n'
+            << QString::fromStdString(FileSystem::NativePath(engine.Job().outputDir))
+            << ", wanting " << FileTypesText(fileTypes) << '\n'
             << Qt::flush;
     const int code = engine.IsRunning() ? loop.exec() : int(CliCompleted);
     // The copy's time, without the report's.
-    const auto seconds = static_cast<double>(clock.elapsed()) / kMsPerSecond;
+    const double seconds = secondsSoFar();
 
     out << clearLine;
     const std::string report = journal.WriteReport();
-    const auto showReport = [&] {
-        if (!options.record || options.quiet)
-            return;
-        if (report.empty())
-            err << "tidewell-cli: no report: " << FromLocalText(journal.Error()) << '\n'
-                << Qt::flush;
-        else
-            out << "Report: " << FromLocalText(FileSystem::NativePath(report)) << '\n' << Qt::flush;
-    };
+    const QString reportPath = FromLocalText(FileSystem::NativePath(report));
+    if (options.record && !options.quiet && report.empty())
+        err << "tidewell-cli: no report: " << FromLocalText(journal.Error()) << '\n' << Qt::flush;
     if (code == CliSiteFailed) {
         err << "tidewell-cli: could not copy " << startUrl << ": " << siteFailure << '\n'
             << Qt::flush;
-        showReport();
+        if (!options.quiet && !report.empty())
+            out << "Report: " << reportPath << '\n' << Qt::flush;
         return code;
     }
     const std::int64_t failures = engine.Job().aFailures;
     if (!options.quiet) {
+        const std::int64_t bytes = engine.Job().aBytes;
         out << (code == CliInterrupted ? "Stopped: " : "Done: ") << engine.Job().aFiles
-            << " files, " << engine.Job().aBytes << " bytes in " << QString::number(seconds, 'f', 1)
-            << " s, " << failures << (failures == 1 ? " failure" : " failures");
+            << " files, " << FormatByteSize(bytes) << " in " << QString::number(seconds, 'f', 1)
+            << " s";
+        if (const QString rate = RateText(bytes, seconds); !rate.isEmpty())
+            out << " (" << rate << ')';
+        out << ", " << failures << (failures == 1 ? " failure" : " failures");
         if (const std::int64_t skipped = engine.Job().aSkipped; skipped > 0)
             out << ", " << skipped << " skipped";
         if (const std::size_t limited = engine.Job().pathsAtQueryLimit.size(); limited > 0)
             out << "; " << limited << (limited == 1 ? " path had" : " paths had")
                 << " more queries than the limit of " << engine.Job().maxQueriesPerPath;
+        if (!report.empty())
+            out << "; report: " << reportPath;
         out << '\n' << Qt::flush;
     }
-    showReport();
     if (code == CliCompleted && failures > 0) {
         err << "tidewell-cli: " << failures
             << (failures == 1 ? " file was not stored whole\n" : " files were not stored whole\n")
@@ -263,17 +299,18 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err, Cli
     engine.SetTimeoutInterval(options.timeoutSeconds * kMsPerSecond);
     engine.Job().queryPages = options.queryPages;
     engine.Job().otherHosts = options.otherHosts;
+    engine.Job().pageParts = options.pageParts;
     engine.Job().keepAlive = options.keepAlive;
     engine.Job().robots = options.robots;
     engine.Job().waitMs = options.waitMs;
     engine.Job().maxPerHost = options.maxPerHost;
     engine.Job().maxQueriesPerPath = options.maxQueriesPerPath;
-    if (options.types) {
-        engine.SetFileTypeFilterSource(
-            [filter = FileTypeFilterOf(*options.types)] { return filter; });
-    }
+    const FileTypesInUse fileTypes = ChooseFileTypes(
+        ReadFileTypes(), FromLocalText(FileSystem::NativePath(FileTypeListPath())), options);
+    engine.SetFileTypeFilterSource(
+        [filter = FileTypeFilterOf(fileTypes.entries)] { return filter; });
 
-    const int code = RunJob(engine, options, out, err);
+    const int code = RunJob(engine, options, fileTypes, out, err);
     if (end == CliEnd::EndProcess) {
         // The job's files and its record are closed. What the engine holds goes back to the system
         // with the process at once; freed piece by piece, a large copy's tables take longer than

@@ -2,13 +2,13 @@
 
 #include "common/textconversion.h"
 #include "forms/failuretext.h"
+#include "forms/progresstext.h"
 #include "forms/twips.h"
 
 #include <QLabel>
 
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 #include <limits>
 
 namespace tw {
@@ -37,24 +37,6 @@ void SetTop(QLabel *label, int top)
 }
 
 } // namespace
-
-QString FormatByteSize(std::int64_t bytes)
-{
-    if (bytes < 1024)
-        return QString::number(bytes) + QStringLiteral(" bytes");
-    static const char *const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
-    double value = static_cast<double>(bytes) / 1024.0;
-    std::size_t unit = 0;
-    while (value >= 1024.0 && unit + 1 < std::size(units)) {
-        value /= 1024.0;
-        ++unit;
-    }
-    // Three significant digits, cut rather than rounded, so 1023.9 KB never reads "1024 KB".
-    const int decimals = value < 10.0 ? 2 : value < 100.0 ? 1 : 0;
-    const double scale = std::pow(10.0, decimals);
-    const double cut = std::floor(value * scale) / scale;
-    return QString::number(cut, 'f', decimals) + QLatin1Char(' ') + QLatin1String(units[unit]);
-}
 
 QString PercentText(std::int64_t received, std::int64_t length)
 {

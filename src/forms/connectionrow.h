@@ -14,9 +14,6 @@ class QLabel;
 
 namespace tw {
 
-// "532 bytes", "1.20 KB", "12.3 KB", "123 KB", "1.20 MB": three significant digits.
-QString FormatByteSize(std::int64_t bytes);
-
 // "42%": the part of length received, rounded, at most 100; "0%" when no length is known.
 QString PercentText(std::int64_t received, std::int64_t length);
 

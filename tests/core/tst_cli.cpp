@@ -2,9 +2,12 @@
 
 #include "app/clioptions.h"
 #include "app/clirunner.h"
+#include "app/clitypes.h"
 #include "connections/connection.h"
 #include "connections/tlssession.h"
+#include "forms/progresstext.h"
 #include "output/filesystem.h"
+#include "output/filetypes.h"
 #include "output/placeholders.h"
 
 #include "support/testcertificates.h"
@@ -88,7 +91,8 @@ protected:
 };
 
 // The options a command line gives, in short: URL, connections, timeout, types, rate, memory,
-// the switches (q: quiet, p: query pages, h: other hosts, c: certificates checked), the most
+// types added (+) or not, the switches (q: quiet, p: query pages, h: other hosts, R: no robots,
+// L: only listed types, c: certificates checked), the most
 // queries of a path, connect-to entries and the CA file.
 std::string Summary(const char *arguments)
 {
@@ -100,13 +104,13 @@ std::string Summary(const char *arguments)
         return "shown";
     const CliOptions &o = std::get<CliOptions>(parsed);
     std::string summary = o.url.toStdString() + " c" + std::to_string(o.connections) + " t"
-        + std::to_string(o.timeoutSeconds) + " ";
+        + std::to_string(o.timeoutSeconds) + (o.addTypes ? " +" : " ");
     for (const std::string &type : o.types.value_or(std::vector<std::string> {"default"}))
         summary += type;
     summary += " r" + std::to_string(o.rate) + " m" + std::to_string(o.maxMemory) + " "
         + (o.quiet ? "q" : "-") + (o.queryPages ? "p" : "-") + (o.otherHosts ? "h" : "-")
-        + (o.keepAlive ? "k" : "") + (o.robots ? "" : "R") + (o.update ? "U" : "")
-        + (o.waitMs > 0 ? "w" + std::to_string(o.waitMs) : "")
+        + (o.keepAlive ? "k" : "") + (o.robots ? "" : "R") + (o.pageParts ? "" : "L")
+        + (o.update ? "U" : "") + (o.waitMs > 0 ? "w" + std::to_string(o.waitMs) : "")
         + (o.maxPerHost > 0 ? "m" + std::to_string(o.maxPerHost) : "")
         + (o.resume.isEmpty() ? "" : "C=" + o.resume.toStdString() + ":" + o.output.toStdString())
         + (o.checkCertificates ? "c" : "-") + " " + std::to_string(o.maxQueriesPerPath);
@@ -128,6 +132,8 @@ TEST(CliOptions, ArgumentsAreReadIntoOptionsWithoutBeingApplied)
         {"--rate 0 --max-memory 2M --query-pages --max-queries-per-path 7 --no-other-hosts x.com",
             "x.com c3 t20 default r0 m2097152 -p-c 7"},
         {"--keep-alive x.com", "x.com c3 t20 default" + defaults + " --hkc 200"},
+        {"--types +.MP4,webm --only-listed-types x.com",
+            "x.com c3 t20 +.mp4.webm" + defaults + " --hLc 200"},
         {"--no-robots --wait 1.5 --max-per-host 2 x.com",
             "x.com c3 t20 default" + defaults + " --hRw1500m2c 200"},
         {"--update -o copy", " c3 t20 default" + defaults + " --hUc 200"},
@@ -156,11 +162,63 @@ TEST(CliOptions, ArgumentsAreReadIntoOptionsWithoutBeingApplied)
         EXPECT_EQ(Summary(arguments), summary) << arguments;
 }
 
+TEST(CliOptions, TheTypesInUseAreTheDesktopProgramsOrTheDefaultsAndTypesReplacesOrAdds)
+{
+    const std::vector<std::string> desktop {" .HTML ", ".gif"};
+    const std::vector<std::string> none;
+    const QString defaults
+        = QStringLiteral(".htm .html .php .asp .txt .gif .jpg .jpeg .png .pdf .zip "
+                         ".css ");
+    const struct
+    {
+        const std::vector<std::string> *listFile; // none: no list file
+        const char *arguments;
+        QString said;
+    } rows[] = {
+        {nullptr, "x.com", defaults + QStringLiteral("(the default list)")},
+        {&none, "x.com", defaults + QStringLiteral("(the default list)")},
+        {&desktop, "x.com", QStringLiteral(".html .gif (the desktop program's list in L)")},
+        {&desktop, "--types .Zip,gif x.com", QStringLiteral(".zip .gif (--types)")},
+        {&desktop, "--types +.mp4,GIF x.com",
+            QStringLiteral(".html .gif .mp4 (the desktop program's list in L and --types)")},
+        {nullptr, "--types +.mp4 x.com",
+            defaults + QStringLiteral(".mp4 (the default list and --types)")},
+    };
+    for (const auto &row : rows) {
+        const auto parsed = ParseCliArguments(
+            Words(QStringLiteral("tidewell-cli ") + QLatin1String(row.arguments)));
+        const auto listFile = row.listFile ? std::optional(*row.listFile) : std::nullopt;
+        EXPECT_EQ(FileTypesText(
+                      ChooseFileTypes(listFile, QStringLiteral("L"), std::get<CliOptions>(parsed))),
+            row.said)
+            << row.arguments;
+    }
+}
+
+TEST(ProgressText, SizesRatesAndTimesReadAsPeopleReadThem)
+{
+    const std::pair<QString, const char *> rows[] = {
+        {FormatByteSize(0), "0 bytes"}, {FormatByteSize(532), "532 bytes"},
+        {FormatByteSize(1229), "1.20 KB"}, {FormatByteSize(12595), "12.2 KB"},
+        {FormatByteSize(125952), "123 KB"}, {FormatByteSize(1048575), "1023 KB"},
+        {FormatByteSize(1258292), "1.20 MB"}, {FormatByteSize(std::int64_t(5) << 30), "5.00 GB"},
+        {RateText(3 << 20, 2.0), "1.50 MB/s"}, {RateText(1000, 0.0), ""},
+        {DurationText(59.4), "59 s"}, {DurationText(185), "3 min 05 s"},
+        {DurationText(7620), "2 h 07 min"}, {TimeLeftText(100, 50, 10.0), "5 s left"},
+        {TimeLeftText(40, 1000, 60.0), "25 min 00 s left"},
+        {TimeLeftText(19, 100, 60.0), ""}, // too few files done to tell the pace
+        {TimeLeftText(100, 100, 1.0), ""}, // too little time
+        {TimeLeftText(100, 0, 60.0), ""}, // nothing queued: what runs is all that is known
+    };
+    for (const auto &[text, expected] : rows)
+        EXPECT_EQ(text, QString::fromLatin1(expected));
+}
+
 TEST_F(CliTest, RefusesBadArgumentsWithAMessage)
 {
     for (const char *arguments : {"", "-c 25 x.com", "-c two x.com", "-t 0 x.com", "ftp://x.com/",
              "https://", "--ca-certificate /no/such/file x.com",
-             "--ca-certificate /etc/hostname x.com", "--types , x.com",
+             "--ca-certificate /etc/hostname x.com", "--types , x.com", "--types + x.com",
              "--connect-to x.com:80 x.com", "--no-such-option x.com", "--max-memory 1000 x.com",
              "--rate -1 x.com", "--rate fast x.com", "--max-memory lots x.com",
              "--max-memory 99999999999G x.com", "--max-queries-per-path 0 x.com"}) {
@@ -248,7 +306,13 @@ TEST_F(CliTest, CopiesTheSiteAndExitsWithWhatBecameOfIt)
         std::vector<const char *> said; // on stdout or stderr; nothing when empty
     } rows[] = {
         {"--types html,GIF -c 24 http://www.site.test/", CliCompleted,
-            {"site.test/a.html", "site.test/img/b.gif"}, {"Done: 3 files", "0 failures"}},
+            {"site.test/a.html", "site.test/img/b.gif"},
+            {"wanting .html .gif (--types)\n", "Done: 3 files", "0 failures"}},
+        // No list file: the default list.
+        {"-t 1 www.site.test", CliIncomplete,
+            {"site.test/a.html", "site.test/img/b.gif", "site.test/c.zip", "site.test/short.zip",
+                "site.test/bad\x1b[1m\x07.zip"},
+            {".png .pdf .zip .css (the default list)\n", "Done: 4 files", "2 failures"}},
         {"-t 1 --max-memory 1M --types .html,.zip www.site.test", CliIncomplete,
             {"site.test/a.html", "site.test/c.zip", "site.test/short.zip",
                 "site.test/bad\x1b[1m\x07.zip"},
@@ -258,7 +322,7 @@ TEST_F(CliTest, CopiesTheSiteAndExitsWithWhatBecameOfIt)
         {"--types .x www.site.test", CliInterrupted, {}, {"Stopped: "}},
         {"--query-pages --max-queries-per-path 1 --types .html,.php www.site.test", CliCompleted,
             {"site.test/a.html", "site.test/list.php_p=1.html"},
-            {"Done: 3 files", "; 1 path had more queries than the limit of 1\n"}},
+            {"Done: 3 files", "; 1 path had more queries than the limit of 1; report: "}},
         // As a program, terminated once the failed files have been fetched one by one.
         {"-q -c 1 --types .x,.zip www.site.test", CliInterrupted,
             {"site.test/c.zip", "site.test/short.zip", "site.test/bad\x1b[1m\x07.zip"}, {}},
@@ -286,6 +350,10 @@ TEST_F(CliTest, CopiesTheSiteAndExitsWithWhatBecameOfIt)
                 << text << " in " << said.toStdString();
         if (row.said.empty()) {
             EXPECT_EQ(said, QString());
+        } else {
+            EXPECT_TRUE(said.contains(
+                QStringLiteral("report: %1/report.html\n").arg(QDir(Output(n)).absolutePath())))
+                << said.toStdString();
         }
         EXPECT_FALSE(said.contains(QChar(0x1b))) << "control characters are shown escaped";
         std::set<std::string> files = row.files;

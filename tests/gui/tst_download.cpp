@@ -5,6 +5,7 @@
 #include "gui/windowtest.h"
 
 #include "forms/connectionrow.h"
+#include "forms/progresstext.h"
 #include "output/outputdirectory.h"
 #include "support/testcertificates.h"
 
