@@ -308,6 +308,9 @@ def browser_check(host_dir, count):
     for entries in figures["examples"].values():
         for entry in entries:
             entry["page"] = os.path.relpath(entry["page"], host_dir)
+    for kinds in figures["by kind"].values():
+        for entry in kinds.values():
+            entry["example"]["page"] = os.path.relpath(entry["example"]["page"], host_dir)
     return figures
 
 
