@@ -18,8 +18,8 @@ no link but the start page's requisites without it; -P is its -o). Neither is to
 host, a file type, a depth or a number of connections. Each runs with HOME, XDG_CONFIG_HOME and
 XDG_DATA_HOME in a fresh temporary folder, and a file-type list left beside tidewell-cli by an
 earlier desktop run (BINARY_DIR/temp/filetypes.txt) is moved aside for the run and put back after,
-so tidewell-cli uses its built-in list. Then, with the servers stopped, 20 pages of each copy (its
-index.html first, the rest evenly spread over its pages) are opened from disk in headless
+so tidewell-cli uses its built-in list. Then, with the servers stopped, 20 pages of each copy (the
+start page first, the rest evenly spread over its pages) are opened from disk in headless
 Chromium (bench/browser_check.mjs): "files missing" are requests for a file the copy does not hold
 (file not found, or an error status), "loads refused" requests for a file the copy holds that
 Chromium will not load from file:// (fonts preloaded with crossorigin), "images broken" <img>
@@ -27,7 +27,32 @@ elements with a source whose naturalWidth is 0 once loaded, SVG included (in bra
 source is online), "network requests" requests to http(s), stopped before they leave the machine
 (in brackets: those to the copied site itself, on loopback, for a file the copy should hold). Below
 each table, the missing requests, those to the site and those to other sites ("network") by the
-kind Chromium gives them, with one example each."""
+kind Chromium gives them, with one example each.
+
+What these sites load that their pages' tags do not name, or that trips a copier up:
+- rustdoc: fonts and images named only in rustdoc.css (SourceSerif4-It.ttf.woff2,
+  toggle-minus.svg); fonts preloaded with `<link rel="preload" as="font" crossorigin>`, which Chromium
+  refuses from file:// even when the copy holds them; stylesheets in `<link ... disabled>` (ayu.css,
+  dark.css) and in `<noscript>`; scripts whose URL main.js builds from the page's data-root-path and
+  data-resource-suffix (search.js and search-index.js when the search box is used, settings.js and
+  settings.css); crates linked only from crates.js's list (openssl_macros, serde_derive, unicode_ident:
+  no copier reaches them); settings.html names a sidebar-items.js the server lacks; shields.io badges.
+- mkdocs: fonts with a version query named only in a stylesheet (fonts/fontawesome-webfont.woff2?v=4.7.0:
+  stored under that name, with "?" in it, the copy cannot serve it from disk), img/grid.png from
+  base.css; search/worker.js started as a Worker from search/main.js with a base_url set in an inline
+  script, which loads lunr.js and search/search_index.json; highlight.js named as
+  file:///usr/share/javascript/... (loads only where the package is installed); a tag manager script
+  online; links to folders the package does not hold (getting-started/: 404).
+- modern: stylesheets, scripts, images and a font on a second host with version queries
+  (extra.css?v=3, logo.svg?v=20240105); a font and an image named only in a stylesheet
+  (RobotoSlab-Regular.woff2?v=1, waves.png?v=2); srcset candidates (boat@2x.png); favicons; links
+  without extension (/about), which wget2 stores as about.1 and blog/2024/hello (no page from disk);
+  Material's search worker path sits in an inline JSON (`<script id="__config">`), unused here.
+- python: a chain of @import (default.css, classic.css, basic.css); pydoctheme.css?2022.1 (wget2 keeps
+  "?2022.1" in the name: no style from disk); _static/glossary.json fetched with $.getJSON by an inline
+  script of search.html; searchindex.js on search.html only; a canonical link to
+  file:///usr/share/doc/...; "Show Source" links to _sources/, empty in the package; jquery.js and
+  underscore.js are symbolic links on the server."""
 
 
 def tidewell_command(binary, url):
@@ -75,10 +100,9 @@ def first_line(command):
 
 
 def versions(binary):
-    commit = first_line(["git", "-C", os.path.dirname(os.path.abspath(binary)), "log", "-1",
-                         "--format=%h %s"])
-    return (f"tidewell-cli: {first_line([binary, '--version'])}, built from {commit}; "
-            f"wget2: {first_line(['wget2', '--version'])}; chromium: {first_line(['chromium', '--version'])}; "
+    commit = first_line(["git", "-C", os.path.dirname(os.path.abspath(binary)), "log", "-1", "--format=%h"])
+    return (f"{first_line([binary, '--version'])} built from {commit}; "
+            f"{first_line(['wget2', '--version']).split(' - ')[0]}; {first_line(['chromium', '--version'])}; "
             f"{first_line(['nginx', '-v'])}")
 
 

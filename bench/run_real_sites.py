@@ -366,7 +366,7 @@ def copy(name, command, out, host_folders, env=None):
     return {"seconds": seconds, "exit": status, "host dirs": [os.path.join(out, h) for h in host_folders]}
 
 
-def compare(roots, run, browser, out):
+def compare(roots, run, browser, out, start):
     """compare_copy.py over the copy: the first root against the first host folder, any other
     (the modern site's second host) with --other-host, which may be missing from the copy."""
     host_dirs = run["host dirs"]
@@ -377,7 +377,7 @@ def compare(roots, run, browser, out):
     for root, host_dir in zip(roots[1:], host_dirs[1:]):
         command += ["--other-host", root, host_dir]
     if browser:
-        command += ["--browser", str(browser)]
+        command += ["--browser", str(browser), "--start-page", start]
     result = subprocess.run(command, capture_output=True, text=True, check=True)
     with open(out + ".json", "w") as f:
         f.write(result.stdout)
@@ -523,7 +523,7 @@ def main():
             finally:
                 server.stop()
             # Compared with the server stopped, so that the browser check cannot reach it.
-            columns = [(label, run, compare(roots, run, args.browser, out)) for label, out, run in runs]
+            columns = [(label, run, compare(roots, run, args.browser, out, start)) for label, out, run in runs]
             if site == "generated":
                 title = f"generated: gensite.py --modern --pages 300 --images 100 ({count_files(root)} files served)"
             elif site == "jekyll":
