@@ -2,7 +2,7 @@
 """Tells how right a copy of a site is, against the tree the web server serves.
 
 Usage: bench/compare_copy.py SERVED_ROOT COPY_HOST_DIR [--json] [--browser N] [--types LIST]
-                             [--site-host HOST] [--download-dir DIR]
+                             [--site-host HOST] [--download-dir DIR] [--start-page REL]
                              [--other-host SERVED_ROOT COPY_HOST_DIR ...]
 
 SERVED_ROOT is the server's document root; COPY_HOST_DIR the copy's folder for that host
@@ -39,7 +39,8 @@ the site's for what a page embeds, but not for links (<a href>): those a copy le
 
 Then bench/check_links.py's reference check runs over the copy's download folder (the parent of
 COPY_HOST_DIR unless --download-dir is given), and with --browser N, bench/browser_check.mjs opens
-N of the copy's pages (the start page first, the rest evenly spread) in headless Chromium.
+N of the copy's pages (the start page, COPY_HOST_DIR/index.html unless --start-page names another
+path below it, first, the rest evenly spread) in headless Chromium.
 """
 import argparse
 import html.parser
@@ -290,12 +291,12 @@ def compare(hosts, types):
     return counts, examples, others
 
 
-def browser_check(host_dir, count):
+def browser_check(host_dir, count, start_page):
     pages = []
     for folder, folders, files in os.walk(host_dir):
         folders.sort()
         pages += [os.path.join(folder, n) for n in sorted(files) if n.lower().endswith(PAGE_EXTENSIONS)]
-    start = os.path.join(host_dir, "index.html")
+    start = os.path.join(host_dir, start_page)
     rest = [p for p in pages if p != start]
     chosen = [start] if start in pages else []
     wanted = min(count - len(chosen), len(rest))
@@ -308,6 +309,9 @@ def browser_check(host_dir, count):
     for entries in figures["examples"].values():
         for entry in entries:
             entry["page"] = os.path.relpath(entry["page"], host_dir)
+    for kinds in figures["by kind"].values():
+        for entry in kinds.values():
+            entry["example"]["page"] = os.path.relpath(entry["example"]["page"], host_dir)
     return figures
 
 
@@ -320,6 +324,7 @@ def main():
     parser.add_argument("--types", help="count only lacking files of these extensions (.html,.png,...)")
     parser.add_argument("--site-host", help="the copied site's host (default: from the folder's name)")
     parser.add_argument("--download-dir", help="folder for the reference check (default: COPY_HOST_DIR/..)")
+    parser.add_argument("--start-page", default="index.html", help="the page the browser check opens first")
     parser.add_argument("--other-host", nargs=2, action="append", default=[], metavar=("SERVED_ROOT", "COPY_HOST_DIR"),
                         help="another host that serves the site's files, and the copy's folder for it (repeatable)")
     args = parser.parse_args()
@@ -342,7 +347,7 @@ def main():
                                               "online, site", "online, other", "browses %")},
               "link examples": {k: checker.examples[k][:EXAMPLES] for k in ("local missing", "online, site")}}
     if args.browser:
-        report["browser"] = browser_check(host_dir, args.browser)
+        report["browser"] = browser_check(host_dir, args.browser, args.start_page)
     if args.json:
         json.dump(report, sys.stdout, indent=1)
         print()

@@ -14,3 +14,24 @@ def write_section(path, section, text):
         content = content[:start] + text.rstrip("\n") + "\n" + ("\n" + rest if rest else "")
     with open(path, "w") as f:
         f.write(content)
+
+
+def write_subsection(path, section, preamble, heading, text):
+    """Puts text in place of the section's subsection that starts with heading (up to the section's
+    next '### ' heading), or after its other subsections; the section's heading and preamble are
+    written anew, its other subsections kept."""
+    with open(path) as f:
+        content = f.read()
+    start = content.find(section + "\n")
+    body = ""
+    if start >= 0:
+        end = content.find("\n## ", start + len(section))
+        body = content[start:end if end >= 0 else len(content)]
+    parts = ["\n### " + part for part in ("\n" + body).split("\n### ")[1:]]
+    subsections = [part.strip("\n") for part in parts]
+    ours = [i for i, part in enumerate(subsections) if part.startswith(heading + "\n")]
+    if ours:
+        subsections[ours[0]] = text.strip("\n")
+    else:
+        subsections.append(text.strip("\n"))
+    write_section(path, section, "\n\n".join([section, preamble, *subsections]) + "\n")

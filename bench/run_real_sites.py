@@ -4,6 +4,7 @@ compare_copy.py how right each copy is. Prints one Markdown table per site.
 
 Usage: bench/run_real_sites.py [--site NAME ...] [--tidewell PATH] [--tidewell-label TEXT]
                                [--keep-alive] [--no-wget] [--no-wget2] [--browser N] [--out DIR]
+                               [--defaults [--results-label TEXT]]
 
 Sites (installed with apt-get):
   python     python3.11-doc, /usr/share/doc/python3.11/html (two scripts are symbolic links)
@@ -15,6 +16,12 @@ Sites (installed with apt-get):
   glib       libglib2.0-doc, /usr/share/gtk-doc/html/glib (gtk-doc; its pages link to index
              pages the package does not hold)
   git        git-doc, /usr/share/doc/git-doc (AsciiDoc pages beside their .txt sources)
+  rustdoc    cargo-doc, /usr/share/doc/cargo/doc (rustdoc: the crates cargo builds with, syn the
+             biggest; the copy starts at syn/index.html, as the folder has no index.html; its
+             pages' sidebars and search are filled by scripts)
+  mkdocs     mkdocs-doc, /usr/share/doc/mkdocs/html (MkDocs' own manual in its own theme; its
+             jQuery, Bootstrap and Font Awesome are symbolic links into other packages, and it
+             names highlight.js as file:///usr/share/javascript/...)
   jekyll     bench/site-jekyll built with Jekyll and its Minima theme (jekyll, jekyll-theme-minima,
              ruby-jekyll-feed) into the temporary folder, with 40 posts in two categories written
              first, each with its own PNG image. Posts are linked root-relative and without an
@@ -44,8 +51,15 @@ copies. The copies, each copier's output and compare_copy.py's JSON stay in --ou
 wget2 run with -l inf (wget's default depth is 5). For the modern site, the copy of tidewell-cli's
 home page (index.html) is also shot in headless Chromium (SITE/tidewell-page.png), with the
 servers stopped.
+
+With --defaults, the copy a new user gets: tidewell-cli with nothing but -o DIR URL and wget2 with
+-r -k -p (see copy_by_default.py), without wget; one table per site of the files stored and what 20
+pages opened from disk in Chromium miss, and with --results-label, the tables are written into
+bench/results.md, section "## A complete copy by default", under "### TEXT" (a run with another
+label keeps them). Needs --tidewell.
 """
 import argparse
+import contextlib
 import http.client
 import json
 import os
@@ -63,6 +77,7 @@ from pathlib import Path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+import copy_by_default  # noqa: E402
 import gensite  # noqa: E402
 TYPES = ".html,.htm,.css,.js,.png,.gif,.jpg,.jpeg,.svg,.ico,.woff,.woff2,.webp,.txt,.xml,.pdf,.zip"
 COPY_TIMEOUT = 1800
@@ -75,10 +90,14 @@ SITES = {
     "doxygen": ["/usr/share/doc/doxygen/html"],
     "glib": ["/usr/share/gtk-doc/html/glib"],
     "git": ["/usr/share/doc/git-doc"],
+    "rustdoc": ["/usr/share/doc/cargo/doc"],
+    "mkdocs": ["/usr/share/doc/mkdocs/html"],
     "generated": [],
     "modern": [],
     "jekyll": [],
 }
+# The start page of a site whose folder has no index.html.
+START = {"rustdoc": "syn/index.html"}
 MKDOCS_PROJECT = os.path.join(HERE, "site-mkdocs")
 JEKYLL_PROJECT = os.path.join(HERE, "site-jekyll")
 JEKYLL_POSTS = 40
@@ -144,9 +163,9 @@ def site_root(name, port, tmp, asset_port):
         return jekyll_site(tmp), None
     if name != "generated":
         for folder in SITES[name]:
-            if os.path.isfile(os.path.join(folder, "index.html")):
+            if os.path.isfile(os.path.join(folder, START.get(name, "index.html"))):
                 return folder, None
-        sys.exit(f"{name}: no index.html in {SITES[name]} (apt-get install the package)")
+        sys.exit(f"{name}: no {START.get(name, 'index.html')} in {SITES[name]} (apt-get install the package)")
     root = os.path.join(tmp, "generated")
     gensite.write_served_modern_site(root, f"127.0.0.1:{port}", 300, 100)
     with open(os.path.join(root, "images", "photo.jpeg"), "wb") as f:
@@ -294,9 +313,9 @@ class Nginx:
         self.process.wait(timeout=10)
 
 
-def check_served(root, port):
+def check_served(root, port, start):
     """Fetches the start page and up to three symbolically linked files, which must be served."""
-    probes = ["index.html"]
+    probes = [start]
     for folder, _, files in os.walk(root):
         probes += [os.path.relpath(os.path.join(folder, f), root) for f in files
                    if os.path.islink(os.path.join(folder, f)) and os.path.isfile(os.path.join(folder, f))]
@@ -332,14 +351,14 @@ def check_modern_served(root, assets, port, asset_port):
     print(f"  served: {', '.join(p[2] for p in probes)} as themselves", file=sys.stderr)
 
 
-def copy(name, command, out, host_folders):
+def copy(name, command, out, host_folders, env=None):
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     with open(out + ".log", "wb") as log:
         start = time.monotonic()
         try:
             status = subprocess.run(command, stdout=log, stderr=log, timeout=COPY_TIMEOUT,
-                                    env={**os.environ, "http_proxy": "", "no_proxy": "*"}).returncode
+                                    env={**(env or os.environ), "http_proxy": "", "no_proxy": "*"}).returncode
         except subprocess.TimeoutExpired:
             status = "timeout"
         seconds = time.monotonic() - start
@@ -347,7 +366,7 @@ def copy(name, command, out, host_folders):
     return {"seconds": seconds, "exit": status, "host dirs": [os.path.join(out, h) for h in host_folders]}
 
 
-def compare(roots, run, browser, out):
+def compare(roots, run, browser, out, start):
     """compare_copy.py over the copy: the first root against the first host folder, any other
     (the modern site's second host) with --other-host, which may be missing from the copy."""
     host_dirs = run["host dirs"]
@@ -358,7 +377,7 @@ def compare(roots, run, browser, out):
     for root, host_dir in zip(roots[1:], host_dirs[1:]):
         command += ["--other-host", root, host_dir]
     if browser:
-        command += ["--browser", str(browser)]
+        command += ["--browser", str(browser), "--start-page", start]
     result = subprocess.run(command, capture_output=True, text=True, check=True)
     with open(out + ".json", "w") as f:
         f.write(result.stdout)
@@ -439,7 +458,13 @@ def main():
     parser.add_argument("--no-wget2", action="store_true")
     parser.add_argument("--browser", type=int, default=20, metavar="N", help="pages opened per copy (0: none)")
     parser.add_argument("--out", default="/tmp/bench-real")
+    parser.add_argument("--defaults", action="store_true",
+                        help="tidewell-cli and wget2 with their defaults (the copy a new user gets)")
+    parser.add_argument("--results-label", metavar="TEXT",
+                        help="with --defaults, write the tables into bench/results.md under this heading")
     args = parser.parse_args()
+    if args.defaults and not args.tidewell:
+        parser.error("--defaults needs --tidewell")
 
     tables = []
     for site in args.site or sorted(SITES):
@@ -453,7 +478,8 @@ def main():
             servers = [("127.0.0.1", port, root, TRY_FILES if site in EXTENSIONLESS else "")]
             if assets:
                 servers.append((ASSET_ADDRESS, asset_port, assets, ""))
-            url = f"http://127.0.0.1:{port}/" + ("" if site in EXTENSIONLESS else "index.html")
+            start = START.get(site, "index.html")
+            url = f"http://127.0.0.1:{port}/" + ("" if site in EXTENSIONLESS else start)
             # Each copier's folder for each host: tidewell-cli 127.0.0.1+PORT, wget 127.0.0.1:PORT,
             # wget2 127.0.0.1.
             folders = {name: [a + separator + (str(p) if separator else "") for a, p, _, _ in servers]
@@ -462,7 +488,10 @@ def main():
             span = ["-H", "-D", "127.0.0.1," + ASSET_ADDRESS] if assets else ["-np"]
             span2 = ["-H", "--domains=127.0.0.1," + ASSET_ADDRESS] if assets else []
             copiers = []
-            if args.tidewell:
+            if args.defaults:
+                copiers = [(args.tidewell_label, "tidewell", copy_by_default.tidewell_command(args.tidewell, url))]
+                copiers += [] if args.no_wget2 else [("wget2", "wget2", copy_by_default.wget2_command(url))]
+            elif args.tidewell:
                 tidewell = [os.path.abspath(args.tidewell), "-q", "-c", "24", "--rate", "0", "-o", "OUT",
                             "--types", TYPES, url]
                 copiers.append((args.tidewell_label, "tidewell", tidewell))
@@ -470,28 +499,31 @@ def main():
                     folders["tidewell-ka"] = folders["tidewell"]
                     copiers.append((args.tidewell_label + " --keep-alive", "tidewell-ka",
                                     tidewell[:-1] + ["--keep-alive", url]))
-            if not args.no_wget:
+            if not args.no_wget and not args.defaults:
                 copiers.append(("wget", "wget", ["wget", "-r", "-l", "inf", "-k", "-p", *span, "-nv", "-e",
                                                  "robots=off", "-P", "OUT", url]))
-            if not args.no_wget2:
+            if not args.no_wget2 and not args.defaults:
                 # wget2 1.99 follows no link but the page's requisites with -r -p unless a level is
                 # given as inf (-l 5 is not enough); it names the host folder without the port.
                 copiers.append(("wget2", "wget2", ["wget2", "-r", "-l", "inf", "-k", "-p", *span2,
                                                    "--max-threads=24", "-e", "robots=off", "-P", "OUT", url]))
             server = Nginx(servers, tmp)
             try:
-                check_served(root, port)
+                check_served(root, port, start)
                 if assets:
                     check_modern_served(root, assets, port, asset_port)
                 runs = []
                 for label, name, command in copiers:
                     out = os.path.join(args.out, site, name)
-                    runs.append((label, out, copy(label, [out if w == "OUT" else w for w in command],
-                                                  out, folders[name])))
+                    command = [out if w == "OUT" else w for w in command]
+                    env = copy_by_default.fresh_environment(os.path.join(tmp, "home-" + name)) if args.defaults else None
+                    with (copy_by_default.no_leftover_type_list(args.tidewell) if args.defaults and name == "tidewell"
+                          else contextlib.nullcontext()):
+                        runs.append((label, out, copy(label, command, out, folders[name], env)))
             finally:
                 server.stop()
             # Compared with the server stopped, so that the browser check cannot reach it.
-            columns = [(label, run, compare(roots, run, args.browser, out)) for label, out, run in runs]
+            columns = [(label, run, compare(roots, run, args.browser, out, start)) for label, out, run in runs]
             if site == "generated":
                 title = f"generated: gensite.py --modern --pages 300 --images 100 ({count_files(root)} files served)"
             elif site == "jekyll":
@@ -501,7 +533,7 @@ def main():
                          f"served on 127.0.0.1, {count_files(assets)} on {ASSET_ADDRESS})")
             else:
                 title = f"{site}: {root} ({count_files(root)} files served)"
-            tables.append(table(title, columns))
+            tables.append(copy_by_default.table(title, columns) if args.defaults else table(title, columns))
             print(tables[-1] + "\n", flush=True)
             if site == "modern" and args.tidewell:
                 png = os.path.join(args.out, site, "tidewell-page.png")
@@ -509,6 +541,8 @@ def main():
                 print(f"  screenshot: {screenshot(page, png)}", file=sys.stderr)
     with open(os.path.join(args.out, "tables.md"), "w") as f:
         f.write("\n\n".join(tables) + "\n")
+    if args.defaults and args.results_label:
+        copy_by_default.write_results(os.path.join(HERE, "results.md"), args.results_label, args.tidewell, tables)
 
 
 if __name__ == "__main__":
