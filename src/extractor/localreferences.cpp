@@ -141,11 +141,13 @@ std::vector<PageReference> PageReferencesOf(
 
 std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind kind,
     std::string pageBase, const SiteJob &job, LinkTargets &known,
-    const std::function<void()> &yield)
+    const std::function<void()> &yield, std::vector<Reference> *allFound)
 {
     if (pageBase.empty() || pageBase.back() != '/')
         pageBase += '/';
-    const std::vector<Reference> found = FindReferences(body, kind);
+    std::vector<Reference> kept;
+    std::vector<Reference> &found = allFound ? *allFound : kept;
+    found = FindReferences(body, kind);
     const TextEncoding encoding
         = kind == DocumentKind::Page ? DeclaredEncoding(body) : TextEncoding::Utf8;
     const std::string documentBase = DocumentBase(body, found, encoding, pageBase, job);
