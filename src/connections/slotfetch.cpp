@@ -447,7 +447,9 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
             .etag = answer.Field("ETag").value_or(""),
             .tries = m_record.attempt};
         if (!onDisk && kind != DocumentKind::Other && stored.Kind() == kind) {
-            if (auto links = LinksOfSavedBody(body, kind, found, edits ? &*edits : nullptr))
+            if (auto links = job.storedLinksWanted
+                    ? LinksOfSavedBody(body, kind, found, edits ? &*edits : nullptr)
+                    : std::nullopt)
                 storedFetch->links = std::make_shared<const DocumentLinks>(std::move(*links));
             if (m_engine.m_savedLinks.Note(m_record.url, stored.file, kind, references, job))
                 m_engine.m_savedDocuments[m_record.url] = *storedFetch;

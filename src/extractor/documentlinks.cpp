@@ -65,6 +65,7 @@ template <typename ReadAt>
 DocumentLinks Collect(const std::vector<Reference> &found, TextEncoding encoding, ReadAt &&read)
 {
     DocumentLinks links;
+    links.links.reserve(found.size());
     bool based = false;
     for (const Reference &reference : found) {
         Read at = read(reference);
@@ -97,9 +98,11 @@ bool MayMoveBounds(std::string_view body, const TextEdit &edit)
     return holdsBound(edit.text) || holdsBound(body.substr(edit.at, edit.length));
 }
 
-bool IsAscii(std::string_view text)
+// Whether text reads the same from a page whatever its line breaks and declared encoding.
+bool PlainAscii(std::string_view text)
 {
-    return std::none_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; });
+    return std::none_of(
+        text.begin(), text.end(), [](char c) { return (c & 0x80) != 0 || c == '\r' || c == '\n'; });
 }
 
 // The tag [open, close) of body with the edits that fall in it applied, in lower case.
@@ -185,9 +188,7 @@ std::optional<DocumentLinks> LinksOfSavedBody(std::string_view body, DocumentKin
         } else
             read.written = body.substr(reference.at, reference.length);
         // A page's line breaks are rewritten; its encoding is the one its stored head declares.
-        if (page
-            && (!IsAscii(read.written) || Contains(read.written, "\r")
-                || Contains(read.written, "\n")))
+        if (page && !PlainAscii(read.written))
             sure = false;
         if (page && !reference.embedded) {
             if (const auto span = TagSpan(body, reference.at)) {

@@ -258,6 +258,7 @@ void CopyJournal::Open()
     m_links.clear();
     m_linkBytes = 0;
     m_error.clear();
+    m_engine.Job().storedLinksWanted = m_enabled;
     if (!m_enabled)
         return;
     m_folder = m_engine.Job().outputDir;
