@@ -150,7 +150,8 @@ DocumentLinks LinksOfStoredDocument(std::string_view text, DocumentKind kind)
             // its own: looking back for the tag costs little for them.
             if (page && !reference.embedded) {
                 if (const auto span = TagSpan(text, reference.at)) {
-                    const auto [open, close] = *span;
+                    const std::size_t open = span->first;
+                    const std::size_t close = span->second;
                     read.lowerTag = TagKey(text, open, close,
                         [&] { return Lowered(text.substr(open, close - open)); });
                 }
@@ -192,7 +193,8 @@ std::optional<DocumentLinks> LinksOfSavedBody(std::string_view body, DocumentKin
             sure = false;
         if (page && !reference.embedded) {
             if (const auto span = TagSpan(body, reference.at)) {
-                const auto [open, close] = *span;
+                const std::size_t open = span->first;
+                const std::size_t close = span->second;
                 read.lowerTag = TagKey(
                     body, open, close, [&] { return EditedTag(body, open, close, applied); });
             }
