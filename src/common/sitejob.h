@@ -75,9 +75,6 @@ struct SiteJob
     // path are queued, and the paths that reached it are kept.
     bool queryPages = false;
     int maxQueriesPerPath = 200;
-    // Each stored document is told with its links as a check of the copy reads them, for the
-    // check that follows the copy.
-    bool storedLinksWanted = false;
     std::unordered_map<std::string, int> queriesOfPath;
     std::set<std::string> pathsAtQueryLimit;
     // URLs fetched and not stored because their type was not wanted, each counted once.

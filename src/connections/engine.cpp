@@ -373,7 +373,6 @@ void Engine::PointMissingTargetsOnline()
         if (saved == m_savedDocuments.end())
             continue;
         saved->second.size = size;
-        saved->second.links.reset(); // they are no longer those of the file
         Q_EMIT storedFileRewritten(url, saved->second);
     }
     ForgetSavedLinks();

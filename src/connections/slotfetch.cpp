@@ -420,15 +420,13 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
     // for the saved page and for the scan.
     const std::string response = stub ? std::move(*stub) : std::move(m_record.response);
     const std::string_view body = stub ? std::string_view(response) : answer.Body(response);
-    std::vector<Reference> found;
     if (kind != DocumentKind::Other)
         references = PageReferencesOf(
-            body, kind, base, job, m_engine.m_linkTargets, [this] { m_engine.Yield(); }, &found);
-    std::optional<std::vector<TextEdit>> edits;
+            body, kind, base, job, m_engine.m_linkTargets, [this] { m_engine.Yield(); });
     const ReferenceEditor editReferences = [&](std::string_view text, DocumentKind savedKind,
                                                std::string_view storedFile) {
         if (savedKind == kind)
-            return *(edits = LocalReferenceEdits(references, storedFile, job));
+            return LocalReferenceEdits(references, storedFile, job);
         return LocalReferenceEdits(PageReferencesOf(text, savedKind, base, job), storedFile, job);
     };
     // A body written to disk as it came is whole with what is held of it.
@@ -446,14 +444,9 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
             .lastModified = answer.Field("Last-Modified").value_or(""),
             .etag = answer.Field("ETag").value_or(""),
             .tries = m_record.attempt};
-        if (!onDisk && kind != DocumentKind::Other && stored.Kind() == kind) {
-            if (auto links = job.storedLinksWanted
-                    ? LinksOfSavedBody(body, kind, found, edits ? &*edits : nullptr)
-                    : std::nullopt)
-                storedFetch->links = std::make_shared<const DocumentLinks>(std::move(*links));
-            if (m_engine.m_savedLinks.Note(m_record.url, stored.file, kind, references, job))
-                m_engine.m_savedDocuments[m_record.url] = *storedFetch;
-        }
+        if (!onDisk && kind != DocumentKind::Other && stored.Kind() == kind
+            && m_engine.m_savedLinks.Note(m_record.url, stored.file, kind, references, job))
+            m_engine.m_savedDocuments[m_record.url] = *storedFetch;
     } else
         m_engine.ReportFailure(m_record.url,
             {.kind = Failure::Kind::NotStored, .detail = saved.reason}, m_record.attempt);

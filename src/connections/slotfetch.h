@@ -8,7 +8,6 @@
 #include "connections/bodyframing.h"
 #include "connections/failure.h"
 #include "connections/httpmessage.h"
-#include "extractor/documentlinks.h"
 #include "extractor/urlnormalize.h"
 #include "output/incomingfile.h"
 
@@ -16,7 +15,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,9 +39,6 @@ struct StoredFetch
     std::string lastModified;
     std::string etag;
     int tries = 0;
-    // The stored document's links as the check of the copy reads them, when the fetch tells them
-    // for sure without the file being read again.
-    std::shared_ptr<const DocumentLinks> links;
 };
 
 // What a connection's row shows besides its progress.

@@ -82,6 +82,7 @@ void Join(std::string_view folder, std::string_view path, Components &joined)
 // The texts a document's check works in, reused from one reference to the next.
 struct Scratch
 {
+    std::string tag;
     std::string decoded;
     Components target;
 };
@@ -177,6 +178,42 @@ Verdict Resolve(std::string_view link, const Origin &origin, const OwnHosts &own
         kind == FileSystem::EntryKind::Folder ? UnresolvedCause::Folder : UnresolvedCause::Missing};
 }
 
+// The text of the tag whose attributes hold position at, from its "<" up to its ">", in lower
+// case in lowered; empty when at lies outside any tag (in a <style> block, in a style sheet).
+std::string_view TagAround(std::string_view text, std::size_t at, std::string &lowered)
+{
+    std::size_t open = std::min(at + 1, text.size());
+    while (open > 0 && text[open - 1] != '<' && text[open - 1] != '>')
+        --open;
+    if (open == 0 || text[--open] != '<')
+        return {};
+    const std::string_view tag = text.substr(open, text.find('>', at) - open);
+    lowered.resize(tag.size());
+    std::transform(tag.begin(), tag.end(), lowered.begin(), LowerAscii);
+    return lowered;
+}
+
+bool IsTag(std::string_view lowerTag, std::string_view name)
+{
+    if (lowerTag.size() <= name.size() + 1 || lowerTag.substr(1, name.size()) != name)
+        return false;
+    const char after = lowerTag[name.size() + 1];
+    return after == ' ' || after == '\t' || after == '\n' || after == '\r' || after == '\f';
+}
+
+// A <link> that only speaks to search engines or warms up a connection: a browser loads nothing
+// for it.
+bool IsHint(std::string_view lowerTag)
+{
+    if (!IsTag(lowerTag, "link"))
+        return false;
+    for (std::string_view word : {"canonical", "preconnect", "dns-prefetch"}) {
+        if (Contains(lowerTag, word))
+            return true;
+    }
+    return false;
+}
+
 // The origin that a <base href> written as link gives a document at address.
 Origin OriginOfBase(std::string_view link, const Components &address)
 {
@@ -192,21 +229,39 @@ Origin OriginOfBase(std::string_view link, const Components &address)
     return {std::move(based), std::nullopt, form == LinkForm::RootRelative};
 }
 
-void CheckDocument(const DocumentLinks &links, const std::string &file, const Components &root,
-    const EntryLookup &lookup, CopyCheck &check)
+void CheckDocument(std::string_view text, DocumentKind kind, const std::string &file,
+    const Components &root, const EntryLookup &lookup, CopyCheck &check)
 {
     const std::size_t top = file.find('\\');
     const OwnHosts own {HostKey(root.substr(root.rfind('/') + 1)),
         top == std::string::npos ? std::string() : HostKey(file.substr(0, top))};
     const Components address = root + ComponentsOf(file);
-    const Origin origin = links.base ? OriginOfBase(*links.base, address) : Origin {address};
+    Origin origin {address};
+    bool based = false;
+    const TextEncoding encoding
+        = kind == DocumentKind::Page ? DeclaredEncoding(text) : TextEncoding::Utf8;
     Scratch scratch;
+    std::vector<Reference> references;
+    for (const Reference &reference : FindReferences(text, kind)) {
+        // Only links that lead elsewhere stand in a <base> or a hint, and each in a tag of its
+        // own: looking back for the tag costs little for them.
+        const std::string_view tag = kind == DocumentKind::Page && !reference.embedded
+            ? TagAround(text, reference.at, scratch.tag)
+            : std::string_view();
+        if (IsTag(tag, "base")) {
+            if (!based)
+                origin = OriginOfBase(ReadLink(text, reference, encoding).url, address);
+            based = true;
+        } else if (!IsHint(tag)) {
+            references.push_back(reference);
+        }
+    }
     const std::string shownFile = ReplaceAll(file, "\\", "/");
-    for (const CheckedLink &each : links.links) {
+    for (const Reference &reference : references) {
         ++check.references;
-        const Verdict verdict = each.link.empty()
-            ? Verdict {true}
-            : Resolve(each.link, origin, own, root, lookup, scratch);
+        const std::string link = ReadLink(text, reference, encoding).url;
+        const Verdict verdict
+            = link.empty() ? Verdict {true} : Resolve(link, origin, own, root, lookup, scratch);
         if (verdict.skipped)
             ++check.skipped;
         else if (verdict.otherSite)
@@ -214,7 +269,8 @@ void CheckDocument(const DocumentLinks &links, const std::string &file, const Co
         else if (!verdict.cause)
             ++check.resolved;
         else
-            check.unresolved.push_back({shownFile, each.written, *verdict.cause});
+            check.unresolved.push_back({shownFile,
+                std::string(text.substr(reference.at, reference.length)), *verdict.cause});
     }
 }
 
@@ -245,7 +301,7 @@ std::size_t CopyCheck::CountOf(UnresolvedCause cause) const
         [cause](const UnresolvedReference &each) { return each.cause == cause; }));
 }
 
-CopyCheck CheckCopy(std::string_view folder, const KnownLinks &known)
+CopyCheck CheckCopy(std::string_view folder)
 {
     std::string root(folder);
     EndWithBackslash(root);
@@ -271,36 +327,29 @@ CopyCheck CheckCopy(std::string_view folder, const KnownLinks &known)
     std::atomic<std::size_t> next = 0;
     const auto work = [&] {
         // A copy's pages name the same files again and again: each is asked of the disk once.
-        Kinds asked;
-        const EntryLookup lookup = [&root, &listed, &asked](std::string_view below) {
+        Kinds known;
+        const EntryLookup lookup = [&root, &listed, &known](std::string_view below) {
             if (const auto shown = listed.find(below); shown != listed.end())
                 return shown->second;
-            if (const auto found = asked.find(below); found != asked.end())
+            if (const auto found = known.find(below); found != known.end())
                 return found->second;
             std::string path = root + std::string(below.substr(below.empty() ? 0 : 1));
             std::replace(
                 path.begin() + static_cast<std::ptrdiff_t>(root.size()), path.end(), '/', '\\');
             const FileSystem::EntryKind kind = FileSystem::KindOfEntry(path);
-            asked.emplace(below, kind);
+            known.emplace(below, kind);
             return kind;
         };
         for (std::size_t i = next++; i < documents.size(); i = next++) {
             const auto &[file, kind] = documents[i];
-            std::optional<DocumentLinks> read;
-            const DocumentLinks *links = nullptr;
-            if (const auto told = known.find(file); told != known.end() && told->second) {
-                links = told->second.get();
-            } else {
-                const auto text = FileSystem::ReadFile(root + file);
-                if (!text || (kind == DocumentKind::Page && IsReport(*text)))
-                    continue;
-                links = &read.emplace(LinksOfStoredDocument(*text, kind));
-            }
+            const auto text = FileSystem::ReadFile(root + file);
+            if (!text || (kind == DocumentKind::Page && IsReport(*text)))
+                continue;
             CopyCheck &check = checks[i];
             ++(kind == DocumentKind::Page              ? check.pages
                     : kind == DocumentKind::StyleSheet ? check.styleSheets
                                                        : check.svgImages);
-            CheckDocument(*links, file, rootComponents, lookup, check);
+            CheckDocument(*text, kind, file, rootComponents, lookup, check);
         }
     };
     {

@@ -11,15 +11,10 @@
 // folder of host folders). Both are compared as hosts are, "www." and a port aside, and a host
 // folder's "+" stands for ":".
 
-#include "common/stringops.h"
-#include "extractor/documentlinks.h"
-
 #include <array>
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace tw {
@@ -66,15 +61,9 @@ struct CopyCheck
 inline constexpr std::string_view kReportMark
     = R"(<meta name="generator" content="tidewell report">)";
 
-// The links of stored documents as told without reading them again, by their path below the
-// copy's folder ("\" separators); a document given none is read.
-using KnownLinks = std::unordered_map<std::string, std::shared_ptr<const DocumentLinks>, TextHash,
-    std::equal_to<>>;
-
 // Checks the copy in folder (absolute, system form). Pages are the names holding ".htm", ".php",
 // ".shtm" or ".asp", style sheets and SVG images are told by their extension; a query kept in a
-// stored name ("site.css?v=2") does not count. The documents known are not read: their links
-// are checked as given.
-CopyCheck CheckCopy(std::string_view folder, const KnownLinks &known = {});
+// stored name ("site.css?v=2") does not count.
+CopyCheck CheckCopy(std::string_view folder);
 
 } // namespace tw

@@ -141,13 +141,11 @@ std::vector<PageReference> PageReferencesOf(
 
 std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind kind,
     std::string pageBase, const SiteJob &job, LinkTargets &known,
-    const std::function<void()> &yield, std::vector<Reference> *allFound)
+    const std::function<void()> &yield)
 {
     if (pageBase.empty() || pageBase.back() != '/')
         pageBase += '/';
-    std::vector<Reference> kept;
-    std::vector<Reference> &found = allFound ? *allFound : kept;
-    found = FindReferences(body, kind);
+    const std::vector<Reference> found = FindReferences(body, kind);
     const TextEncoding encoding
         = kind == DocumentKind::Page ? DeclaredEncoding(body) : TextEncoding::Utf8;
     const std::string documentBase = DocumentBase(body, found, encoding, pageBase, job);

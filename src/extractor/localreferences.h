@@ -9,7 +9,6 @@
 
 #include "common/sitejob.h"
 #include "extractor/admission.h"
-#include "extractor/references.h"
 #include "output/pagesaver.h"
 
 #include <array>
@@ -74,11 +73,11 @@ private:
 // added when missing) that name something the copy could fetch, in order, each with its target.
 // Relative references are read against the folder of the document's first <base href> when it
 // has one. yield, when given, is called after every kReferencesPerYield references; body must
-// stay valid through it. found, when given, receives every reference of body (FindReferences).
+// stay valid through it.
 inline constexpr std::size_t kReferencesPerYield = 1000;
 std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind kind,
     std::string pageBase, const SiteJob &job, LinkTargets &known,
-    const std::function<void()> &yield = {}, std::vector<Reference> *found = nullptr);
+    const std::function<void()> &yield = {});
 // The same with targets worked out for this document alone.
 std::vector<PageReference> PageReferencesOf(
     std::string_view body, DocumentKind kind, std::string pageBase, const SiteJob &job);

@@ -24,10 +24,6 @@ namespace {
 // The record is written once a second at the designed tick, and whenever a job ends.
 constexpr int kTicksPerFlush = 50;
 
-// The most that the links of stored documents may hold for the check; the documents stored past
-// it are read again.
-constexpr std::size_t kMostLinkBytes = std::size_t {256} << 20;
-
 // The words the record keeps for each cause; a type not wanted is followed by the type.
 constexpr std::pair<SkipCause, std::string_view> kSkipWords[] = {
     {SkipCause::TypeNotWanted, "type not wanted"},
@@ -255,10 +251,7 @@ void CopyJournal::Open()
     Record();
     m_record.reset();
     m_check = {};
-    m_links.clear();
-    m_linkBytes = 0;
     m_error.clear();
-    m_engine.Job().storedLinksWanted = m_enabled;
     if (!m_enabled)
         return;
     m_folder = m_engine.Job().outputDir;
@@ -306,7 +299,6 @@ void CopyJournal::PutStored(const std::string &url, const StoredFetch &fetch)
 {
     const std::string local
         = fetch.file.starts_with(m_folder) ? fetch.file.substr(m_folder.size()) : fetch.file;
-    KeepLinks(local, fetch.links);
     Put({.url = url,
         .localPath = ReplaceAll(local, "\\", "/"),
         .state = UrlState::Stored,
@@ -317,23 +309,6 @@ void CopyJournal::PutStored(const std::string &url, const StoredFetch &fetch)
         .etag = fetch.etag,
         .tries = fetch.tries,
         .fetchedAt = Now()});
-}
-
-void CopyJournal::KeepLinks(const std::string &file, std::shared_ptr<const DocumentLinks> links)
-{
-    // What a file held before it was stored again is of no use: its links are those told now,
-    // or none, and then the check reads it.
-    if (const auto kept = m_links.find(file); kept != m_links.end()) {
-        m_linkBytes -= kept->second->Bytes();
-        m_links.erase(kept);
-    }
-    if (!links || !m_enabled)
-        return;
-    const std::size_t bytes = links->Bytes();
-    if (m_linkBytes + bytes > kMostLinkBytes)
-        return;
-    m_linkBytes += bytes;
-    m_links.emplace(file, std::move(links));
 }
 
 void CopyJournal::Put(UrlRecord row)
@@ -348,11 +323,7 @@ void CopyJournal::Close()
         return;
     // The engine has stopped and its files are final: the check runs beside the writing of the
     // last rows.
-    m_check
-        = std::async(std::launch::async, [folder = m_folder, links = std::exchange(m_links, {})] {
-              return CheckCopy(folder, links);
-          });
-    m_linkBytes = 0;
+    m_check = std::async(std::launch::async, [folder = m_folder] { return CheckCopy(folder); });
     for (const std::string &path : m_engine.Job().pathsAtQueryLimit)
         Put({.url = path,
             .state = UrlState::Skipped,

@@ -85,19 +85,12 @@ private:
     void Put(UrlRecord row);
     // The row of a file stored at url, as fetch tells of it.
     void PutStored(const std::string &url, const StoredFetch &fetch);
-    // Keeps the links told of the document stored as file (below the download folder) for the
-    // check, in place of any kept before.
-    void KeepLinks(const std::string &file, std::shared_ptr<const DocumentLinks> links);
     void Close();
 
     Engine &m_engine;
     std::future<OpenedRecord> m_opening;
     // The check of the copy on disk, begun as soon as the job's files are final.
     std::future<CopyCheck> m_check;
-    // The links of the documents the job stored, as the engine told them, so that the check
-    // need not read those files again; and what they hold, up to a bound.
-    KnownLinks m_links;
-    std::size_t m_linkBytes = 0;
     std::vector<std::function<bool(CopyRecord &)>> m_early;
     std::unique_ptr<CopyRecord> m_record;
     std::string m_folder;

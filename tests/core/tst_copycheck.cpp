@@ -3,10 +3,6 @@
 
 #include "extractor/copycheck.h"
 
-#include "common/stringops.h"
-#include "extractor/references.h"
-#include "output/pagesaver.h"
-
 #include "support/testenvironment.h"
 
 #include <gtest/gtest.h>
@@ -33,22 +29,6 @@ std::string Checked(const test::TempDir &dir, const std::map<std::string, std::s
     const auto before = test::ReadTree(dir.NativePath());
     const CopyCheck check = CheckCopy(copy);
     EXPECT_EQ(test::ReadTree(dir.NativePath()), before) << "the check changes nothing";
-    // Told the links of each document as a copy stored it unchanged, the check finds the same.
-    KnownLinks known;
-    for (const auto &[path, bytes] : files) {
-        const DocumentKind kind = path.ends_with(".svg") ? DocumentKind::Svg
-            : path.ends_with(".css")                     ? DocumentKind::StyleSheet
-                                                         : DocumentKind::Page;
-        if (auto links = LinksOfSavedBody(bytes, kind, FindReferences(bytes, kind), nullptr))
-            known[ReplaceAll(path, "/", "\\")]
-                = std::make_shared<const DocumentLinks>(std::move(*links));
-    }
-    const CopyCheck told = CheckCopy(copy, known);
-    EXPECT_EQ(told.references, check.references);
-    EXPECT_EQ(told.resolved, check.resolved);
-    EXPECT_EQ(told.skipped, check.skipped);
-    EXPECT_EQ(told.otherSites, check.otherSites);
-    EXPECT_EQ(told.unresolved.size(), check.unresolved.size());
     static constexpr const char *kCauses[] = {"missing", "above", "folder", "root", "online"};
     std::string summary = std::to_string(check.pages) + "p" + std::to_string(check.styleSheets)
         + "c" + std::to_string(check.svgImages) + "s " + std::to_string(check.references)
@@ -139,54 +119,6 @@ TEST(CopyCheck, ResolvesEachReferenceAsABrowserOpeningTheCopyFromDisk)
     for (const auto &row : rows) {
         test::TempDir dir;
         EXPECT_EQ(Checked(dir, row.files), row.checked) << row.what;
-    }
-}
-
-TEST(CopyCheck, TellsTheLinksOfAStoredDocumentFromItsBodyAndEditsAsFromTheFile)
-{
-    const struct
-    {
-        const char *what;
-        DocumentKind kind;
-        std::string body;
-        std::vector<std::string> edits; // replacements of the references in order; "=" keeps one
-        bool told;
-    } rows[] = {
-        {"edited links, a fragment kept, a base emptied and a hint", DocumentKind::Page,
-            "<base href='http://x.test/'><a href='http://x.test/a.html#top'>\n<img src=b.png>"
-            "<link rel=canonical href=http://x.test/><a href='#f'><a href=mailto:a@b>",
-            {"", "a.html", "=", "http://x.test/", "=", "="}, true},
-        {"an edit that makes a <link> a hint", DocumentKind::Page,
-            "<link rel=x href=a.css><a href=b.html>", {"canonical.css", "="}, true},
-        {"an entity in an edited link", DocumentKind::StyleSheet,
-            "a{b:url(x.png)} @import 'y.css';", {"q.png?a=1&amp;b", "="}, true},
-        {"an edit that brings in a bound", DocumentKind::Page, "<a href=a.html>", {"a b.html"},
-            false},
-        {"a link across a line break", DocumentKind::Page, "<a href='a\nb.html'>", {"="}, false},
-        {"a link outside ASCII", DocumentKind::Page, "<a href='\xc3\xa9.html'>", {"="}, false},
-        {"a reference at the end of a rewritten body", DocumentKind::StyleSheet, "a{b:url(x.png",
-            {"="}, false},
-        {"a report", DocumentKind::Page, std::string(kReportMark) + "<a href=a.html>", {"="},
-            false},
-    };
-    for (const auto &row : rows) {
-        const std::vector<Reference> found = FindReferences(row.body, row.kind);
-        ASSERT_EQ(found.size(), row.edits.size()) << row.what;
-        std::vector<TextEdit> edits;
-        for (std::size_t i = 0; i < found.size(); ++i) {
-            const LinkRead read = ReadLink(row.body, found[i]);
-            if (row.edits[i] != "=")
-                edits.push_back(
-                    {found[i].at, found[i].base ? found[i].length : read.length, row.edits[i]});
-        }
-        const std::optional<DocumentLinks> told
-            = LinksOfSavedBody(row.body, row.kind, found, &edits);
-        EXPECT_EQ(told.has_value(), row.told) << row.what;
-        if (told) {
-            const std::string stored
-                = RewriteStoredBody(row.body, row.kind == DocumentKind::Page, edits) + "\r\n";
-            EXPECT_EQ(*told, LinksOfStoredDocument(stored, row.kind)) << row.what;
-        }
     }
 }
 
