@@ -8,6 +8,7 @@
 #include "output/filetypes.h"
 #include "output/settings.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
@@ -63,6 +64,12 @@ TEST_F(WizardTest, FirstStartShowsTheDefaultsAndWritesTheTypeList)
     EXPECT_EQ(timeouts->currentItem()->text(), QStringLiteral("20"));
     EXPECT_EQ(Entries(types), DefaultFileTypes());
     EXPECT_EQ(ReadFileTypes(), DefaultFileTypes());
+    // Everything the pages need is fetched until the box is cleared, which is remembered.
+    auto *parts = Child<QCheckBox>(wizard.get(), "chkParts");
+    EXPECT_TRUE(parts->isChecked());
+    parts->click();
+    EXPECT_FALSE(engine.Job().pageParts);
+    EXPECT_FALSE(PagePartsChosen());
 }
 
 TEST_F(WizardTest, RefusesAFolderThatCannotBeWrittenAndAnAddressWithoutAHost)
