@@ -425,12 +425,13 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
     if (kind != DocumentKind::Other)
         references = PageReferencesOf(
             body, kind, base, job, m_engine.m_linkTargets, [this] { m_engine.Yield(); });
-    const ReferenceEditor editReferences = [&](std::string_view text, DocumentKind savedKind,
-                                               std::string_view storedFile) {
-        if (savedKind == kind)
-            return LocalReferenceEdits(references, storedFile, job);
-        return LocalReferenceEdits(PageReferencesOf(text, savedKind, base, job), storedFile, job);
-    };
+    const ReferenceEditor editReferences
+        = [&](std::string_view text, DocumentKind savedKind, std::string_view storedFile) {
+              if (savedKind == kind)
+                  return DiskEdits(text, savedKind, references, storedFile, job);
+              return DiskEdits(
+                  text, savedKind, PageReferencesOf(text, savedKind, base, job), storedFile, job);
+          };
     // A body written to disk as it came is whole with what is held of it.
     const bool onDisk = m_record.incoming.IsOpen();
     const SaveOutcome saved = onDisk ? m_record.incoming.Store(body, job)

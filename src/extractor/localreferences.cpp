@@ -8,6 +8,7 @@
 #include "output/redirectpage.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace tw {
@@ -202,6 +203,27 @@ std::vector<TextEdit> LocalReferenceEdits(
             edits.push_back({reference.at, reference.length, std::move(replacement)});
     }
     return edits;
+}
+
+std::vector<TextEdit> DiskEdits(std::string_view text, DocumentKind kind,
+    const std::vector<PageReference> &references, std::string_view storedFile, const SiteJob &job)
+{
+    std::vector<TextEdit> edits = LocalReferenceEdits(references, storedFile, job);
+    if (kind != DocumentKind::Page)
+        return edits;
+    const std::vector<AttributeSpan> refused = DiskRefusedAttributes(text);
+    if (refused.empty())
+        return edits;
+    std::vector<TextEdit> merged;
+    merged.reserve(edits.size() + refused.size());
+    auto edit = edits.begin();
+    for (const AttributeSpan &attribute : refused) {
+        for (; edit != edits.end() && edit->at < attribute.at; ++edit)
+            merged.push_back(std::move(*edit));
+        merged.push_back({attribute.at, attribute.length, {}});
+    }
+    std::move(edit, edits.end(), std::back_inserter(merged));
+    return merged;
 }
 
 bool SavedLinks::Note(std::string_view url, std::string_view storedFile, DocumentKind kind,

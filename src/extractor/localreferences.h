@@ -90,6 +90,11 @@ std::vector<PageReference> PageReferencesOf(
 std::vector<TextEdit> LocalReferenceEdits(
     const std::vector<PageReference> &references, std::string_view storedFile, const SiteJob &job);
 
+// LocalReferenceEdits for the document text of kind, and in a page the removal of the attributes
+// a browser refuses files opened from disk for (DiskRefusedAttributes), in order of position.
+std::vector<TextEdit> DiskEdits(std::string_view text, DocumentKind kind,
+    const std::vector<PageReference> &references, std::string_view storedFile, const SiteJob &job);
+
 // The files the saved documents of a job lead to on disk, and the documents that lead to each. A
 // target that never arrives (an error, a type the server names unwanted, a query past the
 // limit), or arrives under another name than the one looked for (a URL without an extension

@@ -416,6 +416,49 @@ std::vector<Reference> FindReferences(std::string_view text, DocumentKind kind)
     return found.Take();
 }
 
+std::vector<AttributeSpan> DiskRefusedAttributes(std::string_view page)
+{
+    std::vector<AttributeSpan> found;
+    for (std::string_view name : {" crossorigin", " integrity"}) {
+        for (std::size_t at = page.find(name.substr(1)); at != std::string_view::npos;
+             at = page.find(name.substr(1), at + 1)) {
+            const std::size_t open = page.rfind('<', at);
+            if (at == 0 || !IsSpace(page[at - 1]) || open == std::string_view::npos
+                || page.substr(open, at - open).find('>') != std::string_view::npos)
+                continue;
+            const ShortName tag = TagNameAt(page, open);
+            if (!(tag == "link" || tag == "script" || tag == "img" || tag == "audio"
+                    || tag == "video"))
+                continue;
+            std::size_t end = at + name.size() - 1;
+            if (end < page.size() && IsNameChar(page[end]))
+                continue;
+            std::size_t next = end;
+            while (next < page.size() && IsSpace(page[next]))
+                ++next;
+            if (next < page.size() && page[next] == '=') {
+                ++next;
+                while (next < page.size() && IsSpace(page[next]))
+                    ++next;
+                if (next < page.size() && (page[next] == '"' || page[next] == '\'')) {
+                    const std::size_t close = page.find(page[next], next + 1);
+                    if (close == std::string_view::npos)
+                        continue;
+                    end = close + 1;
+                } else {
+                    end = next;
+                    while (end < page.size() && !IsSpace(page[end]) && page[end] != '>')
+                        ++end;
+                }
+            }
+            found.push_back({at - 1, end - at + 1});
+        }
+    }
+    std::sort(found.begin(), found.end(),
+        [](const AttributeSpan &a, const AttributeSpan &b) { return a.at < b.at; });
+    return found;
+}
+
 LinkRead ReadLink(std::string_view text, const Reference &reference, TextEncoding encoding)
 {
     const std::string_view written = text.substr(reference.at, reference.length);

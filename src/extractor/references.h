@@ -36,6 +36,17 @@ struct Reference
 // not scanned.
 std::vector<Reference> FindReferences(std::string_view text, DocumentKind kind);
 
+// Where a page's tags ask for their files in a way a browser refuses for files opened from disk:
+// each "crossorigin" or "integrity" attribute of a <link>, <script>, <img>, <audio> or <video>,
+// value and the white space before it included (lower case, as pages write them). A font
+// preloaded with crossorigin fails from disk and takes the style sheet's use of it along.
+struct AttributeSpan
+{
+    std::size_t at = 0;
+    std::size_t length = 0;
+};
+std::vector<AttributeSpan> DiskRefusedAttributes(std::string_view page);
+
 // The URL a reference names as a browser reads it: an attribute's character references decoded,
 // tabs and line breaks dropped, the fragment cut off; empty when it names nothing the copy could
 // fetch: a fragment alone, or a link with another scheme than http and https (data:,

@@ -143,8 +143,8 @@ std::string Saved(std::string_view body, std::string_view pageUrl, bool secure =
     const std::string base(pageUrl.substr(0, pageUrl.rfind('/') + 1));
     const FetchTarget target = FetchTargetOf(pageUrl);
     const StoredLocation page = StoredLocationOf("\\" + target.host + target.path, job);
-    const std::vector<TextEdit> edits
-        = LocalReferenceEdits(PageReferencesOf(body, page.Kind(), base, job), page.file, job);
+    const std::vector<TextEdit> edits = DiskEdits(
+        body, page.Kind(), PageReferencesOf(body, page.Kind(), base, job), page.file, job);
     return RewriteStoredBody(body, page.page, edits);
 }
 
@@ -228,6 +228,13 @@ TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
             "www.site.com/dir/page.html",
             "<img src=\"../b/i.gif\"><base href=\"\"><a href=\"../b/x.html\"><a href=\"../y.html\">"
             "<base href=\"\"><a href=\"http://www.site.com/b/z.cgi\">"},
+        // What a browser refuses from disk is asked for as from disk it can be.
+        {"<link rel=preload as=font crossorigin href=\"/f.woff2\"><script integrity='sha-1'\n"
+         "crossorigin=anonymous src=/a.js></script><a crossorigin href=x.html>crossorigin</a>"
+         "<img\tcrossorigin = \"use-credentials\" src=i.gif><img data-crossorigin=1>",
+            "www.site.com/page.html",
+            "<link rel=preload as=font href=\"f.woff2\"><script src=a.js></script>"
+            "<a crossorigin href=x.html>crossorigin</a><img src=i.gif><img data-crossorigin=1>"},
         // What an <object> shows is embedded.
         {"<object data=\"/m/a.gif\"><embed src=\"/m/b.gif\"></object>", "www.site.com/page.html",
             "<object data=\"m/a.gif\"><embed src=\"m/b.gif\"></object>"},
