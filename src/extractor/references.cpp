@@ -402,6 +402,29 @@ void FindPageReferences(std::string_view text, Collector &found)
     endTag();
 }
 
+// The "src" of each icon (and screenshot) of a web app manifest, a JSON text. A value holding an
+// escape is passed over: the few manifests that escape their "/" are not worth a JSON reader.
+void FindManifestIcons(std::string_view text, Collector &found)
+{
+    constexpr std::string_view kKey = "\"src\"";
+    for (std::size_t at = text.find(kKey); at != std::string_view::npos;
+         at = text.find(kKey, at + 1)) {
+        std::size_t value = at + kKey.size();
+        while (value < text.size() && IsSpace(text[value]))
+            ++value;
+        if (value == text.size() || text[value] != ':')
+            continue;
+        value = text.find_first_not_of(" \t\r\n", value + 1);
+        if (value == std::string_view::npos || text[value] != '"')
+            continue;
+        const std::size_t close = text.find('"', value + 1);
+        if (close == std::string_view::npos)
+            return;
+        if (text.substr(value + 1, close - value - 1).find('\\') == std::string_view::npos)
+            found.Add(value + 1, close);
+    }
+}
+
 } // namespace
 
 std::vector<Reference> FindReferences(std::string_view text, DocumentKind kind)
@@ -412,6 +435,9 @@ std::vector<Reference> FindReferences(std::string_view text, DocumentKind kind)
     } else if (kind == DocumentKind::StyleSheet) {
         found.SetEmbedded(true);
         FindStyleReferences(text, 0, text.size(), found);
+    } else if (kind == DocumentKind::Manifest) {
+        found.SetEmbedded(true);
+        FindManifestIcons(text, found);
     }
     return found.Take();
 }

@@ -49,6 +49,8 @@ DocumentKind StoredLocation::Kind() const
     const std::string name = ToLower(file);
     if (name.ends_with(".css"))
         return DocumentKind::StyleSheet;
+    if (name.ends_with(".webmanifest") || name.ends_with("manifest.json"))
+        return DocumentKind::Manifest;
     return name.ends_with(".svg") ? DocumentKind::Svg : DocumentKind::Other;
 }
 
@@ -62,6 +64,8 @@ DocumentKind DocumentKindOf(const StoredLocation &location, std::string_view con
         return DocumentKind::StyleSheet;
     if (extension == ".svg")
         return DocumentKind::Svg;
+    if (extension == ".webmanifest")
+        return DocumentKind::Manifest;
     return byName;
 }
 

@@ -19,6 +19,7 @@ enum class DocumentKind {
     Page,
     StyleSheet,
     Svg, // scanned for its links, stored exactly as received
+    Manifest, // a web app manifest: scanned for its icons, stored exactly as received
     Other, // neither scanned nor rewritten: stored exactly as received
 };
 
@@ -51,14 +52,15 @@ struct StoredLocation
     // A page (IsPagePath of the part below the download folder).
     bool page = false;
 
-    // Page, StyleSheet (".css"), Svg (".svg") or Other, by the stored name alone.
+    // Page, StyleSheet (".css"), Svg (".svg"), Manifest (".webmanifest", "manifest.json") or
+    // Other, by the stored name alone.
     DocumentKind Kind() const;
 };
 StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &job);
 
 // How a file stored at location is scanned for links, told by its name or by the Content-Type
 // its server gave: "text/html" and "application/xhtml+xml" are pages, "text/css" style sheets,
-// "image/svg+xml" SVG images.
+// "image/svg+xml" SVG images, "application/manifest+json" manifests.
 DocumentKind DocumentKindOf(const StoredLocation &location, std::string_view contentType);
 
 // The edits that make the references of a page or style sheet (body, stored as storedFile) point

@@ -58,6 +58,9 @@ TEST(References, AreFoundWhereABrowserReadsThem)
          "format('woff2')}\n/* url(no.png) */ .y{background:url(c.png?v=1#i) x:myurl(no.png)}",
             DocumentKind::StyleSheet, "a.css b.png f.woff2 c.png?v=1#i"},
         {"<a href=\"a.html\">", DocumentKind::StyleSheet, ""},
+        {"{\"start_url\": \"/\", \"icons\": [{\"src\" : \"i/a.png\", \"sizes\": \"48x48\"},"
+         "{\"src\":\"\\/b.png\"}, {\"src\":\n\"/c.svg\"}]}",
+            DocumentKind::Manifest, "i/a.png /c.svg"},
         {"url(a.png) href=b.html", DocumentKind::Other, ""},
     };
     for (const auto &[text, kind, found] : cases)
