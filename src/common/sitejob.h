@@ -53,8 +53,8 @@ struct SiteJob
     // icons, media, objects) is fetched and stored whatever the wanted types; those decide only
     // which linked files are followed.
     bool pageParts = true;
-    // The URLs without an extension that pages load as their parts: whatever type their server
-    // names, they are stored under it.
+    // The URLs without an extension, or with a page's, that pages load as their parts: whatever
+    // type their server names, they are stored under it.
     std::unordered_set<std::string, TextHash, std::equal_to<>> untypedParts;
     // What a stored file of an earlier copy was served with, for asking whether it changed.
     struct Validators

@@ -491,21 +491,22 @@ void SlotFetch::Scan(const std::vector<PageReference> &references,
 bool SlotFetch::TypedByServer(const HttpResponse &answer) const
 {
     const std::string contentType = answer.Field("Content-Type").value_or("");
-    return !answer.Location() && TypeOfUrl(m_record.url).extension.empty() && !contentType.empty()
-        && !IsHtmlMediaType(contentType);
+    return !answer.Location()
+        && (TypeOfUrl(m_record.url).extension.empty()
+            || m_engine.Job().untypedParts.contains(m_record.url))
+        && !contentType.empty() && !IsHtmlMediaType(contentType);
 }
 
 StoredLocation SlotFetch::StoredLocationFor(const HttpResponse &answer)
 {
     std::string savedAs = SavedName();
-    if (TypedByServer(answer)) {
-        // Only a page's part of a type without a usual extension comes this far without one.
-        const std::string extension
-            = ExtensionOfMediaType(answer.Field("Content-Type").value_or(""));
-        savedAs.insert(std::min(savedAs.find('?'), savedAs.size()),
-            extension.empty() ? std::string(kUntypedPartExtension) : extension);
-    }
-    return StoredLocationOf(savedAs, Job());
+    if (!TypedByServer(answer))
+        return StoredLocationOf(savedAs, Job());
+    // Only a page's part of a type without a usual extension comes this far without one.
+    const std::string extension = ExtensionOfMediaType(answer.Field("Content-Type").value_or(""));
+    savedAs.insert(std::min(savedAs.find('?'), savedAs.size()),
+        extension.empty() ? std::string(kUntypedPartExtension) : extension);
+    return StoredLocationOf(savedAs, Job(), NamedBy::ServerType);
 }
 
 std::optional<std::string> SlotFetch::RedirectStub(const std::string &location)

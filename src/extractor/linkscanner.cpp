@@ -7,10 +7,11 @@ namespace tw {
 
 namespace {
 
-// What a part without an extension holds is known only from its answer.
+// What a part without an extension, or with a page's (image.php?id=3), holds is known only from
+// its answer.
 void NotePart(const std::string &queued, SiteJob &job)
 {
-    if (TypeOfUrl(queued).extension.empty())
+    if (const UrlType type = TypeOfUrl(queued); type.extension.empty() || type.page)
         job.untypedParts.insert(queued);
 }
 

@@ -69,7 +69,7 @@ DocumentKind DocumentKindOf(const StoredLocation &location, std::string_view con
     return byName;
 }
 
-StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &job)
+StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &job, NamedBy named)
 {
     StoredLocation location;
     location.unprepared = job.outputDir + Trim(SanitizeSavePath(WithHostFolder(relativePath)));
@@ -83,9 +83,10 @@ StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &jo
     // folder named like "notes.txt" or "site.com" cannot turn images into pages.
     location.mirrorStart = savePath.starts_with(job.outputDir) ? job.outputDir.size() : 0;
     const std::string_view inMirror = std::string_view(savePath).substr(location.mirrorStart);
-    location.page = IsPagePath(inMirror);
+    location.page = named == NamedBy::Url && IsPagePath(inMirror);
     location.placeholderBase = savePath;
-    if ((Contains(inMirror, ".php") || Contains(inMirror, ".asp")) && !Contains(inMirror, ".html"))
+    if (named == NamedBy::Url && (Contains(inMirror, ".php") || Contains(inMirror, ".asp"))
+        && !Contains(inMirror, ".html"))
         savePath += ".html";
     ReplaceAllIn(savePath, "\\\\", "\\");
     location.file = FileSystem::StoredPath(savePath);

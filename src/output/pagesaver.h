@@ -56,7 +56,12 @@ struct StoredLocation
     // Other, by the stored name alone.
     DocumentKind Kind() const;
 };
-StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &job);
+// How a stored file's name tells what it holds: by the URL's name (a ".php" or ".asp" name is a
+// page, stored with ".html" added), or by the type its server named, added to the name, when it
+// is a page's part that is no page.
+enum class NamedBy { Url, ServerType };
+StoredLocation StoredLocationOf(
+    std::string_view relativePath, const SiteJob &job, NamedBy named = NamedBy::Url);
 
 // How a file stored at location is scanned for links, told by its name or by the Content-Type
 // its server gave: "text/html" and "application/xhtml+xml" are pages, "text/css" style sheets,

@@ -31,6 +31,8 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
         {"/blob", "application/octet-stream", nullptr, nullptr},
         {"/avatar", "image/webp", "avatar.webp", "RIFF"},
         {"/font", "application/octet-stream", "font.bin", "wOF2"},
+        {"/pic.php?id=3", "image/png", "pic.php.png_id=3.png", "PNG\r\n\n"},
+        {"/load.php?c=1", "text/css", "load.php.css_c=1.css", "p{}"},
         {"/s.css?v=3", "text/css", "s.css_v=3.css", "p{}"},
         {"/s.css?v=4", "text/css", "s.css_v=4.css", "b{}"},
         {"/later", "text/html", "later.html", nullptr},
@@ -46,7 +48,8 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
                     "<a href=blob>b</a><link rel=stylesheet href='s.css?v=3'>"
                     "<link rel=stylesheet href='/s.css?v=4'><a href='page.php?id=1'>q</a>"
                     "<a href='about.html'>again</a><a href=later>l</a><a href=guide>g</a>"
-                    "<img src=avatar><link rel=preload href=font>"));
+                    "<img src=avatar><link rel=preload href=font><img src='pic.php?id=3'>"
+                    "<link rel=stylesheet href='load.php?c=1'>"));
     // A page that moved to its folder form is followed there.
     m_server.SetRoute("/guide", Route::Redirect(301, "/guide/"));
     m_server.SetRoute("/guide/", Route::Page("guide"));
@@ -82,7 +85,8 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
             "<link rel=stylesheet href='s.css_v=4.css'>"
             "<a href='http://www.site.test/page.php?id=1'>q</a>"
             "<a href='about.html'>again</a><a href=later.html>l</a><a href=guide.html>g</a>"
-            "<img src=avatar.webp><link rel=preload href=font.bin>"));
+            "<img src=avatar.webp><link rel=preload href=font.bin><img src='pic.php.png_id=3.png'>"
+            "<link rel=stylesheet href='load.php.css_c=1.css'>"));
     EXPECT_EQ(File("guide/index.html"), Stored("guide"));
     EXPECT_NE(File("guide.html").find("url=guide/index.html"), std::string::npos);
     EXPECT_EQ(File("later.html"), Stored("<a href='docs/intro.pdf'>i</a>"));
