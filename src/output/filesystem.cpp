@@ -347,6 +347,19 @@ std::optional<std::int64_t> FileSize(std::string_view path)
     return FileCalls::RegularFileSize(NativePath(path));
 }
 
+std::optional<FileStamp> StampOf(std::string_view path)
+{
+    if (!Usable(path))
+        return std::nullopt;
+    const fs::path native = ToPath(path);
+    std::error_code error;
+    const fs::file_time_type written = fs::last_write_time(native, error);
+    const std::optional<std::int64_t> size = error ? std::nullopt : FileSize(path);
+    if (!size)
+        return std::nullopt;
+    return FileStamp {*size, written.time_since_epoch().count()};
+}
+
 bool IsInsideDirectory(std::string_view path, std::string_view dir)
 {
     if (!Usable(path) || !Usable(dir))
