@@ -270,6 +270,9 @@ ExaminedDocument Examine(
                 {targetEnd, examined.texts.size(), verdict.cause, verdict.lookUp});
         }
     }
+    // Examinations are kept until the copy's end, each with no room to spare.
+    examined.texts.shrink_to_fit();
+    examined.entries.shrink_to_fit();
     return examined;
 }
 
