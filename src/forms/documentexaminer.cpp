@@ -4,6 +4,14 @@
 
 namespace tw {
 
+namespace {
+
+// The worker is woken for this many files at once: one wake for each stored file costs the
+// engine's thread more than the examining saves.
+constexpr std::size_t kFilesPerWake = 32;
+
+} // namespace
+
 DocumentExaminer::DocumentExaminer(std::string folder)
     : m_folder(std::move(folder))
     , m_worker([this](const std::stop_token &stop) { Work(stop); })
@@ -17,11 +25,14 @@ void DocumentExaminer::Add(const std::string &file)
     std::string below = file.substr(m_folder.size());
     if (KindOfStoredName(below) == DocumentKind::Other)
         return;
+    bool wake = false;
     {
         const std::scoped_lock lock(m_mutex);
         m_waiting.push_back(std::move(below));
+        wake = m_waiting.size() >= kFilesPerWake;
     }
-    m_added.notify_one();
+    if (wake)
+        m_added.notify_one();
 }
 
 ExaminedDocuments DocumentExaminer::Finish()
@@ -39,16 +50,18 @@ ExaminedDocuments DocumentExaminer::Finish()
 void DocumentExaminer::Work(const std::stop_token &stop)
 {
     std::unique_lock lock(m_mutex);
-    while (m_added.wait(lock, stop, [this] { return !m_waiting.empty() || m_finishing; })
-        && !stop.stop_requested() && !m_waiting.empty()) {
-        const std::string file = std::move(m_waiting.front());
-        m_waiting.pop_front();
+    const auto due = [this] { return m_waiting.size() >= kFilesPerWake || m_finishing; };
+    while (m_added.wait(lock, stop, due) && !m_waiting.empty()) {
+        const std::vector<std::string> files = std::exchange(m_waiting, {});
         lock.unlock();
-        std::optional<ExaminedDocument> examined = ExamineStoredDocument(m_folder, file);
-        if (examined)
-            m_examined.insert_or_assign(file, std::move(*examined));
-        else
-            m_examined.erase(file);
+        for (const std::string &file : files) {
+            if (stop.stop_requested())
+                return;
+            if (std::optional<ExaminedDocument> examined = ExamineStoredDocument(m_folder, file))
+                m_examined.insert_or_assign(file, std::move(*examined));
+            else
+                m_examined.erase(file);
+        }
         lock.lock();
     }
 }

@@ -6,10 +6,10 @@
 #include "extractor/copycheck.h"
 
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tw {
 
@@ -31,7 +31,7 @@ private:
     const std::string m_folder;
     std::mutex m_mutex;
     std::condition_variable_any m_added;
-    std::deque<std::string> m_waiting; // relative to the folder
+    std::vector<std::string> m_waiting; // relative to the folder
     bool m_finishing = false;
     ExaminedDocuments m_examined; // written by the worker alone until it has ended
     std::jthread m_worker; // last: it ends before what it works on goes

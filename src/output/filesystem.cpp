@@ -351,13 +351,8 @@ std::optional<FileStamp> StampOf(std::string_view path)
 {
     if (!Usable(path))
         return std::nullopt;
-    const fs::path native = ToPath(path);
-    std::error_code error;
-    const fs::file_time_type written = fs::last_write_time(native, error);
-    const std::optional<std::int64_t> size = error ? std::nullopt : FileSize(path);
-    if (!size)
-        return std::nullopt;
-    return FileStamp {*size, written.time_since_epoch().count()};
+    const auto status = FileCalls::RegularFileSizeAndTime(NativePath(path));
+    return status ? std::optional(FileStamp {status->first, status->second}) : std::nullopt;
 }
 
 bool IsInsideDirectory(std::string_view path, std::string_view dir)

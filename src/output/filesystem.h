@@ -117,7 +117,7 @@ std::optional<std::int64_t> FileSize(std::string_view path);
 struct FileStamp
 {
     std::int64_t size = 0;
-    std::int64_t written = 0; // in the file clock's ticks
+    std::int64_t written = 0; // in nanoseconds since the epoch
     bool operator==(const FileStamp &) const = default;
 };
 // The stamp of a regular file, or nullopt when it does not exist or cannot be examined.
