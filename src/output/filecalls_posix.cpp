@@ -96,8 +96,7 @@ bool Rename(const std::string &from, const std::string &to)
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-std::optional<std::pair<std::int64_t, std::int64_t>> RegularFileSizeAndTime(
-    const std::string &path)
+std::optional<std::pair<std::int64_t, std::int64_t>> RegularFileSizeAndTime(const std::string &path)
 {
     struct stat status
     {
