@@ -225,8 +225,8 @@ Origin OriginOfBase(std::string_view link, const Components &address)
     return {std::move(based), std::nullopt, form == LinkForm::RootRelative};
 }
 
-ExaminedDocument Examine(
-    std::string_view text, DocumentKind kind, const std::string &file, const Components &root)
+ExaminedDocument Examine(std::string_view text, DocumentKind kind, const std::string &file,
+    const Components &root, bool lookedUpWritten)
 {
     const std::size_t top = file.find('\\');
     const OwnHosts own {HostKey(root.substr(root.rfind('/') + 1)),
@@ -252,7 +252,8 @@ ExaminedDocument Examine(
             references.push_back(reference);
         }
     }
-    ExaminedDocument examined {.kind = kind, .references = references.size()};
+    ExaminedDocument examined {
+        .kind = kind, .references = references.size(), .lookedUpWritten = lookedUpWritten};
     for (const Reference &reference : references) {
         const std::string link = ReadLink(text, reference, encoding).url;
         const Verdict verdict
@@ -265,7 +266,8 @@ ExaminedDocument Examine(
             if (verdict.lookUp)
                 examined.texts.append(std::string_view(scratch.target).substr(root.size()));
             const std::size_t targetEnd = examined.texts.size();
-            examined.texts.append(text.substr(reference.at, reference.length));
+            if (!verdict.lookUp || lookedUpWritten)
+                examined.texts.append(text.substr(reference.at, reference.length));
             examined.entries.push_back(
                 {targetEnd, examined.texts.size(), verdict.cause, verdict.lookUp});
         }
@@ -276,8 +278,9 @@ ExaminedDocument Examine(
     return examined;
 }
 
-// Adds the document examined as file to check, its targets looked up now.
-void Judge(const ExaminedDocument &examined, const std::string &file, const EntryLookup &lookup,
+// Adds the document examined as file to check, its targets looked up now; false when a target
+// does not resolve and the reference to it was not kept, and the document is to be read again.
+bool Judge(const ExaminedDocument &examined, const std::string &file, const EntryLookup &lookup,
     CopyCheck &check)
 {
     ++(examined.kind == DocumentKind::Page              ? check.pages
@@ -298,6 +301,8 @@ void Judge(const ExaminedDocument &examined, const std::string &file, const Entr
                 from = entry.referenceEnd;
                 continue;
             }
+            if (!examined.lookedUpWritten)
+                return false;
             if (cause == UnresolvedCause::Missing && kind == FileSystem::EntryKind::Folder)
                 cause = UnresolvedCause::Folder;
         }
@@ -306,6 +311,7 @@ void Judge(const ExaminedDocument &examined, const std::string &file, const Entr
             cause});
         from = entry.referenceEnd;
     }
+    return true;
 }
 
 // A report carries its mark in its head.
@@ -317,8 +323,8 @@ bool IsReport(std::string_view page)
 
 // The document file examined in the copy whose folder (ending in "\\") is root, with its stamp as
 // it was read; nothing when it cannot be read or is a report.
-std::optional<ExaminedDocument> ExamineFile(
-    const std::string &root, const Components &rootComponents, const std::string &file)
+std::optional<ExaminedDocument> ExamineFile(const std::string &root,
+    const Components &rootComponents, const std::string &file, bool lookedUpWritten)
 {
     const std::string path = root + file;
     std::optional<FileSystem::FileStamp> stamp = FileSystem::StampOf(path);
@@ -326,7 +332,7 @@ std::optional<ExaminedDocument> ExamineFile(
     const DocumentKind kind = KindOfStoredName(file);
     if (!text || (kind == DocumentKind::Page && IsReport(*text)))
         return std::nullopt;
-    ExaminedDocument examined = Examine(*text, kind, file, rootComponents);
+    ExaminedDocument examined = Examine(*text, kind, file, rootComponents, lookedUpWritten);
     examined.stamp = stamp;
     return examined;
 }
@@ -351,7 +357,9 @@ std::optional<ExaminedDocument> ExamineStoredDocument(
         return std::nullopt;
     std::string root(folder);
     EndWithBackslash(root);
-    return ExamineFile(root, ComponentsOf(root), file);
+    // Most references of a copy resolve: the text of one to be looked up is read again when it
+    // does not.
+    return ExamineFile(root, ComponentsOf(root), file, false);
 }
 
 std::size_t CopyCheck::CountOf(UnresolvedCause cause) const
@@ -402,12 +410,14 @@ CopyCheck CheckCopy(std::string_view folder, const ExaminedDocuments &examined)
         for (std::size_t i = next++; i < documents.size(); i = next++) {
             const std::string &file = documents[i];
             const auto ahead = examined.find(file);
-            if (ahead != examined.end() && ahead->second.stamp
-                && ahead->second.stamp == FileSystem::StampOf(root + file)) {
-                Judge(ahead->second, file, lookup, checks[i]);
-            } else if (const auto now = ExamineFile(root, rootComponents, file)) {
+            const bool judged = ahead != examined.end() && ahead->second.stamp
+                && ahead->second.stamp == FileSystem::StampOf(root + file)
+                && Judge(ahead->second, file, lookup, checks[i]);
+            if (judged)
+                continue;
+            checks[i] = {};
+            if (const auto now = ExamineFile(root, rootComponents, file, true))
                 Judge(*now, file, lookup, checks[i]);
-            }
         }
     };
     {

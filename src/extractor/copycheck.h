@@ -76,9 +76,10 @@ DocumentKind KindOfStoredName(std::string_view path);
 struct ExaminedDocument
 {
     // A reference that is neither skipped nor to another site, in the document's order: its
-    // target's components below the copy's folder then the reference as written, one after the
-    // other in texts. A target looked up that is no file is unresolved for cause, or for Folder
-    // when cause is Missing and it is a folder; one not looked up is unresolved for cause.
+    // target's components below the copy's folder then the reference as written (for a target
+    // looked up, only while lookedUpWritten), one after the other in texts. A target looked up that
+    // is no file is unresolved for cause, or for Folder when cause is Missing and it is a folder;
+    // one not looked up is unresolved for cause.
     struct Entry
     {
         std::size_t targetEnd = 0;
@@ -92,6 +93,9 @@ struct ExaminedDocument
     std::size_t references = 0;
     std::size_t skipped = 0;
     std::size_t otherSites = 0;
+    // Whether texts holds the reference as written of a target looked up too, or only its
+    // target.
+    bool lookedUpWritten = true;
     std::string texts;
     std::vector<Entry> entries;
 };
@@ -99,7 +103,8 @@ struct ExaminedDocument
 using ExaminedDocuments = std::unordered_map<std::string, ExaminedDocument>;
 
 // Reads and examines file (relative to folder, system form) for a later check of the copy in
-// folder; nothing when its name is not a document's, it cannot be read, or it is a report.
+// folder, which reads it again only when one of the targets it looks up is not found; nothing
+// when its name is not a document's, it cannot be read, or it is a report.
 std::optional<ExaminedDocument> ExamineStoredDocument(
     std::string_view folder, const std::string &file);
 
