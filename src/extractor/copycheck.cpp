@@ -135,24 +135,27 @@ struct Origin
     Components folder = Components(FolderOf(address));
 };
 
-// What became of one reference: nothing to check, a file of the copy, a cause, or another site.
+// What became of one reference before any target is looked up: nothing to check, another site,
+// a cause, or a target inside the copy to look up (in the scratch's target), which is unresolved
+// for cause when it is no file.
 struct Verdict
 {
     bool skipped = false;
-    std::optional<UnresolvedCause> cause;
     bool otherSite = false;
+    UnresolvedCause cause = UnresolvedCause::Missing;
+    bool lookUp = false;
 };
 
 // Where link (its fragment gone, not empty) leads from origin, for the copy whose folder is root.
 Verdict Resolve(std::string_view link, const Origin &origin, const OwnHosts &own,
-    const Components &root, const EntryLookup &lookup, Scratch &scratch)
+    const Components &root, Scratch &scratch)
 {
     const LinkForm form = FormOfLink(link);
     if (form == LinkForm::OtherScheme)
-        return {true};
+        return {.skipped = true};
     if (NeedsNetwork(form) || origin.online) {
         if (IsOwn(NeedsNetwork(form) ? HostKeyOfLink(link) : *origin.online, own))
-            return {false, UnresolvedCause::Online};
+            return {.cause = UnresolvedCause::Online};
         return {.otherSite = true};
     }
     const std::size_t query = link.find('?');
@@ -163,19 +166,12 @@ Verdict Resolve(std::string_view link, const Origin &origin, const OwnHosts &own
     else
         Join(form == LinkForm::RootRelative ? std::string_view() : origin.folder, path, target);
     if (target == origin.address && query == std::string_view::npos)
-        return {true};
+        return {.skipped = true};
     const bool inside
         = target.starts_with(root) && (target.size() == root.size() || target[root.size()] == '/');
-    const auto kind = inside ? lookup(std::string_view(target).substr(root.size()))
-                             : FileSystem::EntryKind::Nothing;
-    if (kind == FileSystem::EntryKind::File)
-        return {};
     if (form == LinkForm::RootRelative || origin.rootRelative)
-        return {false, UnresolvedCause::RootRelative};
-    if (!inside)
-        return {false, UnresolvedCause::AboveCopy};
-    return {false,
-        kind == FileSystem::EntryKind::Folder ? UnresolvedCause::Folder : UnresolvedCause::Missing};
+        return {.cause = UnresolvedCause::RootRelative, .lookUp = inside};
+    return inside ? Verdict {.lookUp = true} : Verdict {.cause = UnresolvedCause::AboveCopy};
 }
 
 // The text of the tag whose attributes hold position at, from its "<" up to its ">", in lower
@@ -229,8 +225,8 @@ Origin OriginOfBase(std::string_view link, const Components &address)
     return {std::move(based), std::nullopt, form == LinkForm::RootRelative};
 }
 
-void CheckDocument(std::string_view text, DocumentKind kind, const std::string &file,
-    const Components &root, const EntryLookup &lookup, CopyCheck &check)
+ExaminedDocument Examine(std::string_view text, DocumentKind kind, const std::string &file,
+    const Components &root, bool lookedUpWritten)
 {
     const std::size_t top = file.find('\\');
     const OwnHosts own {HostKey(root.substr(root.rfind('/') + 1)),
@@ -256,22 +252,66 @@ void CheckDocument(std::string_view text, DocumentKind kind, const std::string &
             references.push_back(reference);
         }
     }
-    const std::string shownFile = ReplaceAll(file, "\\", "/");
+    ExaminedDocument examined {
+        .kind = kind, .references = references.size(), .lookedUpWritten = lookedUpWritten};
     for (const Reference &reference : references) {
-        ++check.references;
         const std::string link = ReadLink(text, reference, encoding).url;
         const Verdict verdict
-            = link.empty() ? Verdict {true} : Resolve(link, origin, own, root, lookup, scratch);
-        if (verdict.skipped)
-            ++check.skipped;
-        else if (verdict.otherSite)
-            ++check.otherSites;
-        else if (!verdict.cause)
-            ++check.resolved;
-        else
-            check.unresolved.push_back({shownFile,
-                std::string(text.substr(reference.at, reference.length)), *verdict.cause});
+            = link.empty() ? Verdict {.skipped = true} : Resolve(link, origin, own, root, scratch);
+        if (verdict.skipped) {
+            ++examined.skipped;
+        } else if (verdict.otherSite) {
+            ++examined.otherSites;
+        } else {
+            if (verdict.lookUp)
+                examined.texts.append(std::string_view(scratch.target).substr(root.size()));
+            const std::size_t targetEnd = examined.texts.size();
+            if (!verdict.lookUp || lookedUpWritten)
+                examined.texts.append(text.substr(reference.at, reference.length));
+            examined.entries.push_back(
+                {targetEnd, examined.texts.size(), verdict.cause, verdict.lookUp});
+        }
     }
+    // Examinations are kept until the copy's end, each with no room to spare.
+    examined.texts.shrink_to_fit();
+    examined.entries.shrink_to_fit();
+    return examined;
+}
+
+// Adds the document examined as file to check, its targets looked up now; false when a target
+// does not resolve and the reference to it was not kept, and the document is to be read again.
+bool Judge(const ExaminedDocument &examined, const std::string &file, const EntryLookup &lookup,
+    CopyCheck &check)
+{
+    ++(examined.kind == DocumentKind::Page              ? check.pages
+            : examined.kind == DocumentKind::StyleSheet ? check.styleSheets
+                                                        : check.svgImages);
+    check.references += examined.references;
+    check.skipped += examined.skipped;
+    check.otherSites += examined.otherSites;
+    const std::string shownFile = ReplaceAll(file, "\\", "/");
+    const std::string_view texts = examined.texts;
+    std::size_t from = 0;
+    for (const ExaminedDocument::Entry &entry : examined.entries) {
+        UnresolvedCause cause = entry.cause;
+        if (entry.lookUp) {
+            const auto kind = lookup(texts.substr(from, entry.targetEnd - from));
+            if (kind == FileSystem::EntryKind::File) {
+                ++check.resolved;
+                from = entry.referenceEnd;
+                continue;
+            }
+            if (!examined.lookedUpWritten)
+                return false;
+            if (cause == UnresolvedCause::Missing && kind == FileSystem::EntryKind::Folder)
+                cause = UnresolvedCause::Folder;
+        }
+        check.unresolved.push_back({shownFile,
+            std::string(texts.substr(entry.targetEnd, entry.referenceEnd - entry.targetEnd)),
+            cause});
+        from = entry.referenceEnd;
+    }
+    return true;
 }
 
 // A report carries its mark in its head.
@@ -281,8 +321,25 @@ bool IsReport(std::string_view page)
     return Contains(page.substr(0, kHeadLength), kReportMark);
 }
 
-// How a stored file is read, by its name alone; a query kept in the name does not count.
-DocumentKind KindOfName(std::string_view path)
+// The document file examined in the copy whose folder (ending in "\\") is root, with its stamp as
+// it was read; nothing when it cannot be read or is a report.
+std::optional<ExaminedDocument> ExamineFile(const std::string &root,
+    const Components &rootComponents, const std::string &file, bool lookedUpWritten)
+{
+    const std::string path = root + file;
+    std::optional<FileSystem::FileStamp> stamp = FileSystem::StampOf(path);
+    const auto text = FileSystem::ReadFile(path);
+    const DocumentKind kind = KindOfStoredName(file);
+    if (!text || (kind == DocumentKind::Page && IsReport(*text)))
+        return std::nullopt;
+    ExaminedDocument examined = Examine(*text, kind, file, rootComponents, lookedUpWritten);
+    examined.stamp = stamp;
+    return examined;
+}
+
+} // namespace
+
+DocumentKind KindOfStoredName(std::string_view path)
 {
     const std::string name = ToLower(path.substr(path.find_last_of("/\\") + 1));
     if (IsPagePath(name))
@@ -293,7 +350,17 @@ DocumentKind KindOfName(std::string_view path)
     return type.ends_with(".svg") ? DocumentKind::Svg : DocumentKind::Other;
 }
 
-} // namespace
+std::optional<ExaminedDocument> ExamineStoredDocument(
+    std::string_view folder, const std::string &file)
+{
+    if (KindOfStoredName(file) == DocumentKind::Other)
+        return std::nullopt;
+    std::string root(folder);
+    EndWithBackslash(root);
+    // Most references of a copy resolve: the text of one to be looked up is read again when it
+    // does not.
+    return ExamineFile(root, ComponentsOf(root), file, false);
+}
 
 std::size_t CopyCheck::CountOf(UnresolvedCause cause) const
 {
@@ -301,12 +368,12 @@ std::size_t CopyCheck::CountOf(UnresolvedCause cause) const
         [cause](const UnresolvedReference &each) { return each.cause == cause; }));
 }
 
-CopyCheck CheckCopy(std::string_view folder)
+CopyCheck CheckCopy(std::string_view folder, const ExaminedDocuments &examined)
 {
     std::string root(folder);
     EndWithBackslash(root);
     const Components rootComponents = ComponentsOf(root);
-    std::vector<std::pair<std::string, DocumentKind>> documents;
+    std::vector<std::string> documents;
     // What the listing shows, its files and the folders above them, is not asked of the disk
     // again. Both are kept by their components below the folder, as references resolve to them.
     using Kinds = std::unordered_map<Components, FileSystem::EntryKind, TextHash, std::equal_to<>>;
@@ -318,8 +385,8 @@ CopyCheck CheckCopy(std::string_view folder)
              end = below.find('/', end + 1))
             listed.emplace(below.substr(0, end), FileSystem::EntryKind::Folder);
         listed.emplace(std::move(below), FileSystem::EntryKind::File);
-        if (const DocumentKind kind = KindOfName(file); kind != DocumentKind::Other)
-            documents.emplace_back(std::move(file), kind);
+        if (KindOfStoredName(file) != DocumentKind::Other)
+            documents.push_back(std::move(file));
     }
     // Each document is checked on its own, by whichever worker takes it next, and the results
     // are joined in the documents' order.
@@ -341,15 +408,16 @@ CopyCheck CheckCopy(std::string_view folder)
             return kind;
         };
         for (std::size_t i = next++; i < documents.size(); i = next++) {
-            const auto &[file, kind] = documents[i];
-            const auto text = FileSystem::ReadFile(root + file);
-            if (!text || (kind == DocumentKind::Page && IsReport(*text)))
+            const std::string &file = documents[i];
+            const auto ahead = examined.find(file);
+            const bool judged = ahead != examined.end() && ahead->second.stamp
+                && ahead->second.stamp == FileSystem::StampOf(root + file)
+                && Judge(ahead->second, file, lookup, checks[i]);
+            if (judged)
                 continue;
-            CopyCheck &check = checks[i];
-            ++(kind == DocumentKind::Page              ? check.pages
-                    : kind == DocumentKind::StyleSheet ? check.styleSheets
-                                                       : check.svgImages);
-            CheckDocument(*text, kind, file, rootComponents, lookup, check);
+            checks[i] = {};
+            if (const auto now = ExamineFile(root, rootComponents, file, true))
+                Judge(*now, file, lookup, checks[i]);
         }
     };
     {

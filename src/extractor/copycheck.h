@@ -11,10 +11,15 @@
 // folder of host folders). Both are compared as hosts are, "www." and a port aside, and a host
 // folder's "+" stands for ":".
 
+#include "output/filesystem.h"
+#include "output/pagesaver.h"
+
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tw {
@@ -61,9 +66,50 @@ struct CopyCheck
 inline constexpr std::string_view kReportMark
     = R"(<meta name="generator" content="tidewell report">)";
 
-// Checks the copy in folder (absolute, system form). Pages are the names holding ".htm", ".php",
+// How a check reads a stored file, by its name alone: pages are the names holding ".htm", ".php",
 // ".shtm" or ".asp", style sheets and SVG images are told by their extension; a query kept in a
-// stored name ("site.css?v=2") does not count.
-CopyCheck CheckCopy(std::string_view folder);
+// stored name ("site.css?v=2") does not count. Other files are not read.
+DocumentKind KindOfStoredName(std::string_view path);
+
+// A document of a copy read ahead of the check, while the copy is still made: all that its check
+// needs but the targets it names inside the copy, which are looked up once the copy is final.
+struct ExaminedDocument
+{
+    // A reference that is neither skipped nor to another site, in the document's order: its
+    // target's components below the copy's folder then the reference as written (for a target
+    // looked up, only while lookedUpWritten), one after the other in texts. A target looked up that
+    // is no file is unresolved for cause, or for Folder when cause is Missing and it is a folder;
+    // one not looked up is unresolved for cause.
+    struct Entry
+    {
+        std::size_t targetEnd = 0;
+        std::size_t referenceEnd = 0;
+        UnresolvedCause cause = UnresolvedCause::Missing;
+        bool lookUp = false;
+    };
+
+    std::optional<FileSystem::FileStamp> stamp; // of the file as it was read, when it could be told
+    DocumentKind kind = DocumentKind::Other;
+    std::size_t references = 0;
+    std::size_t skipped = 0;
+    std::size_t otherSites = 0;
+    // Whether texts holds the reference as written of a target looked up too, or only its
+    // target.
+    bool lookedUpWritten = true;
+    std::string texts;
+    std::vector<Entry> entries;
+};
+// Examined documents by their path relative to the copy's folder, in system form.
+using ExaminedDocuments = std::unordered_map<std::string, ExaminedDocument>;
+
+// Reads and examines file (relative to folder, system form) for a later check of the copy in
+// folder, which reads it again only when one of the targets it looks up is not found; nothing
+// when its name is not a document's, it cannot be read, or it is a report.
+std::optional<ExaminedDocument> ExamineStoredDocument(
+    std::string_view folder, const std::string &file);
+
+// Checks the copy in folder (absolute, system form). A document examined already is judged from
+// its examination while its file is as it was examined; any other is read now.
+CopyCheck CheckCopy(std::string_view folder, const ExaminedDocuments &examined = {});
 
 } // namespace tw

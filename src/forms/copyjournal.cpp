@@ -179,9 +179,10 @@ CopyJournal::CopyJournal(Engine &engine)
                     ++m_changes->added;
                 }
             }
-            PutStored(url, fetch);
+            Stored(url, fetch);
         });
-    connect(&engine, &Engine::storedFileRewritten, this, &CopyJournal::PutStored);
+    // A document rewritten is examined again.
+    connect(&engine, &Engine::storedFileRewritten, this, &CopyJournal::Stored);
     connect(&engine, &Engine::fetchFailed, this,
         [this](const std::string &url, const Failure &failure) {
             Put({.url = url,
@@ -251,10 +252,12 @@ void CopyJournal::Open()
     Record();
     m_record.reset();
     m_check = {};
+    m_examiner.reset();
     m_error.clear();
     if (!m_enabled)
         return;
     m_folder = m_engine.Job().outputDir;
+    m_examiner = std::make_unique<DocumentExaminer>(m_folder);
     // The record is opened on a thread of its own while the first fetches start.
     m_opening = std::async(std::launch::async | std::launch::deferred, [folder = m_folder] {
         OpenedRecord opened;
@@ -311,6 +314,13 @@ void CopyJournal::PutStored(const std::string &url, const StoredFetch &fetch)
         .fetchedAt = Now()});
 }
 
+void CopyJournal::Stored(const std::string &url, const StoredFetch &fetch)
+{
+    PutStored(url, fetch);
+    if (m_examiner)
+        m_examiner->Add(fetch.file);
+}
+
 void CopyJournal::Put(UrlRecord row)
 {
     Write(
@@ -319,11 +329,14 @@ void CopyJournal::Put(UrlRecord row)
 
 void CopyJournal::Close()
 {
+    std::unique_ptr<DocumentExaminer> examiner = std::move(m_examiner);
     if (Record() == nullptr)
         return;
-    // The engine has stopped and its files are final: the check runs beside the writing of the
-    // last rows.
-    m_check = std::async(std::launch::async, [folder = m_folder] { return CheckCopy(folder); });
+    // The engine has stopped and its files are final: the check, once the documents stored are
+    // examined, runs beside the writing of the last rows.
+    m_check = std::async(std::launch::async, [folder = m_folder, examiner = std::move(examiner)] {
+        return CheckCopy(folder, examiner ? examiner->Finish() : ExaminedDocuments());
+    });
     for (const std::string &path : m_engine.Job().pathsAtQueryLimit)
         Put({.url = path,
             .state = UrlState::Skipped,

@@ -7,6 +7,7 @@
 
 #include "connections/engine.h"
 #include "forms/copyreport.h"
+#include "forms/documentexaminer.h"
 #include "output/copyrecord.h"
 
 #include <QObject>
@@ -85,12 +86,16 @@ private:
     void Put(UrlRecord row);
     // The row of a file stored at url, as fetch tells of it.
     void PutStored(const std::string &url, const StoredFetch &fetch);
+    // PutStored, and the stored file examined for the check.
+    void Stored(const std::string &url, const StoredFetch &fetch);
     void Close();
 
     Engine &m_engine;
     std::future<OpenedRecord> m_opening;
     // The check of the copy on disk, begun as soon as the job's files are final.
     std::future<CopyCheck> m_check;
+    // Reads the documents the running job stores, while it runs, for the check.
+    std::unique_ptr<DocumentExaminer> m_examiner;
     std::vector<std::function<bool(CopyRecord &)>> m_early;
     std::unique_ptr<CopyRecord> m_record;
     std::string m_folder;

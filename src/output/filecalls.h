@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tw::FileCalls {
 
@@ -29,6 +30,10 @@ bool Rename(const std::string &from, const std::string &to);
 
 // The size of a regular file (symbolic links followed); nullopt for anything else.
 std::optional<std::int64_t> RegularFileSize(const std::string &path);
+// The size of a regular file and when it was last written, in nanoseconds since the epoch
+// (symbolic links followed); nullopt for anything else.
+std::optional<std::pair<std::int64_t, std::int64_t>> RegularFileSizeAndTime(
+    const std::string &path);
 
 // A file kept open to be appended to; each Append reaches the system before it returns.
 class AppendedFile

@@ -96,14 +96,23 @@ bool Rename(const std::string &from, const std::string &to)
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-std::optional<std::int64_t> RegularFileSize(const std::string &path)
+std::optional<std::pair<std::int64_t, std::int64_t>> RegularFileSizeAndTime(const std::string &path)
 {
     struct stat status
     {
     };
     if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
-    return static_cast<std::int64_t>(status.st_size);
+    constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+    return std::pair(static_cast<std::int64_t>(status.st_size),
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * kNanosecondsPerSecond
+            + status.st_mtim.tv_nsec);
+}
+
+std::optional<std::int64_t> RegularFileSize(const std::string &path)
+{
+    const auto status = RegularFileSizeAndTime(path);
+    return status ? std::optional(status->first) : std::nullopt;
 }
 
 AppendedFile::AppendedFile(const std::string &path)

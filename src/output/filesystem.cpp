@@ -347,6 +347,14 @@ std::optional<std::int64_t> FileSize(std::string_view path)
     return FileCalls::RegularFileSize(NativePath(path));
 }
 
+std::optional<FileStamp> StampOf(std::string_view path)
+{
+    if (!Usable(path))
+        return std::nullopt;
+    const auto status = FileCalls::RegularFileSizeAndTime(NativePath(path));
+    return status ? std::optional(FileStamp {status->first, status->second}) : std::nullopt;
+}
+
 bool IsInsideDirectory(std::string_view path, std::string_view dir)
 {
     if (!Usable(path) || !Usable(dir))

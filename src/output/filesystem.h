@@ -112,6 +112,17 @@ void RemoveTmpFiles(std::string_view dir);
 // The size of a regular file, or nullopt when it does not exist or cannot be examined.
 std::optional<std::int64_t> FileSize(std::string_view path);
 
+// What tells one version of a file from another that replaced it: its size and when it was last
+// written.
+struct FileStamp
+{
+    std::int64_t size = 0;
+    std::int64_t written = 0; // in nanoseconds since the epoch
+    bool operator==(const FileStamp &) const = default;
+};
+// The stamp of a regular file, or nullopt when it does not exist or cannot be examined.
+std::optional<FileStamp> StampOf(std::string_view path);
+
 // True when path, with "." and ".." resolved lexically, is dir itself or lies below it.
 bool IsInsideDirectory(std::string_view path, std::string_view dir);
 

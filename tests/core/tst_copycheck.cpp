@@ -3,6 +3,7 @@
 
 #include "extractor/copycheck.h"
 
+#include "common/stringops.h"
 #include "support/testenvironment.h"
 
 #include <gtest/gtest.h>
@@ -12,22 +13,50 @@
 namespace tw {
 namespace {
 
+// How the check comes by the copy's documents: all read from disk at the check; each examined
+// while the copy is made, before the other files are there; or examined as other bytes, then
+// rewritten, with one more examined and removed.
+enum class Reading { AtCheck, Ahead, AheadThenChanged };
+
+void Write(const std::string &copy, const std::string &path, const std::string &bytes)
+{
+    for (auto slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+        FileSystem::MakeDir(copy + path.substr(0, slash));
+    EXPECT_TRUE(FileSystem::WriteFile(copy + path, bytes)) << path;
+}
+
 // Writes files (by "/" path) into a copy below dir and checks it: the pages, style sheets and SVG
 // images checked, the references, how many were skipped and resolved, then each that does not
 // resolve as " cause:file>reference"; the references to other sites are counted after those that
 // resolve.
-std::string Checked(const test::TempDir &dir, const std::map<std::string, std::string> &files)
+std::string Checked(
+    const test::TempDir &dir, const std::map<std::string, std::string> &files, Reading reading)
 {
     const std::string copy = dir.Path() + "copy\\";
     FileSystem::MakeDir(copy);
+    ExaminedDocuments examined;
+    const auto examine = [&](const std::string &path, const std::string &bytes) {
+        Write(copy, path, bytes);
+        const std::string file = ReplaceAll(path, "/", "\\");
+        if (auto document = ExamineStoredDocument(copy, file))
+            examined.insert_or_assign(file, std::move(*document));
+    };
+    if (reading == Reading::AheadThenChanged) {
+        examine("removed.html", "<a href=gone.html>");
+        FileSystem::RemoveFile(copy + "removed.html");
+    }
     for (const auto &[path, bytes] : files) {
-        for (auto slash = path.find('/'); slash != std::string::npos;
-             slash = path.find('/', slash + 1))
-            FileSystem::MakeDir(copy + path.substr(0, slash));
-        EXPECT_TRUE(FileSystem::WriteFile(copy + path, bytes)) << path;
+        if (reading == Reading::Ahead)
+            examine(path, bytes);
+        else if (reading == Reading::AheadThenChanged)
+            examine(path, bytes + "<a href=gone.html>@import 'gone.css';");
+    }
+    for (const auto &[path, bytes] : files) {
+        if (reading != Reading::Ahead || !examined.contains(ReplaceAll(path, "/", "\\")))
+            Write(copy, path, bytes);
     }
     const auto before = test::ReadTree(dir.NativePath());
-    const CopyCheck check = CheckCopy(copy);
+    const CopyCheck check = CheckCopy(copy, examined);
     EXPECT_EQ(test::ReadTree(dir.NativePath()), before) << "the check changes nothing";
     static constexpr const char *kCauses[] = {"missing", "above", "folder", "root", "online"};
     std::string summary = std::to_string(check.pages) + "p" + std::to_string(check.styleSheets)
@@ -116,9 +145,12 @@ TEST(CopyCheck, ResolvesEachReferenceAsABrowserOpeningTheCopyFromDisk)
             "0p0c1s 1 refs, 0 skipped, 0 ok missing:i.svg>gone.png"},
         {"many pages", PagesEachLackingAFile(), PagesEachLackingAFileChecked()},
     };
-    for (const auto &row : rows) {
-        test::TempDir dir;
-        EXPECT_EQ(Checked(dir, row.files), row.checked) << row.what;
+    for (const Reading reading : {Reading::AtCheck, Reading::Ahead, Reading::AheadThenChanged}) {
+        for (const auto &row : rows) {
+            test::TempDir dir;
+            EXPECT_EQ(Checked(dir, row.files, reading), row.checked)
+                << row.what << ", read " << static_cast<int>(reading);
+        }
     }
 }
 
