@@ -112,7 +112,7 @@ void ShowProgress(QTextStream &out, Engine &engine, double seconds)
     QString line = QStringLiteral("%1 queued, %2 downloaded, %3")
                        .arg(queued)
                        .arg(job.aFiles)
-                       .arg(FormatByteSize(job.aBytes));
+                       .arg(QString::fromStdString(SizeText(job.aBytes)));
     if (const QString rate = RateText(job.aBytes, seconds); !rate.isEmpty())
         line += QStringLiteral(", ") + rate;
     line += QStringLiteral(", %1 of %2 connections busy")
@@ -228,8 +228,8 @@ int RunJob(Engine &engine, const CliOptions &options, const FileTypesInUse &file
     if (!options.quiet) {
         const std::int64_t bytes = engine.Job().aBytes;
         out << (code == CliInterrupted ? "Stopped: " : "Done: ") << engine.Job().aFiles
-            << " files, " << FormatByteSize(bytes) << " in " << QString::number(seconds, 'f', 1)
-            << " s";
+            << " files, " << QString::fromStdString(SizeText(bytes)) << " in "
+            << QString::number(seconds, 'f', 1) << " s";
         if (const QString rate = RateText(bytes, seconds); !rate.isEmpty())
             out << " (" << rate << ')';
         out << ", " << failures << (failures == 1 ? " failure" : " failures");

@@ -1,5 +1,7 @@
 #include "forms/copyreport.h"
 
+#include "forms/progresstext.h"
+
 #include <QDir>
 #include <QUrl>
 
@@ -46,20 +48,6 @@ constexpr std::size_t kMaxChartRows = 12;
 constexpr std::size_t kMaxOpenRows = 20;
 
 // 1536 gives "1.5 KB": bytes in binary multiples, one decimal from a kilobyte on.
-std::string Bytes(std::int64_t bytes)
-{
-    static constexpr const char *kUnits[] = {"KB", "MB", "GB", "TB"};
-    if (bytes < 1024)
-        return std::to_string(bytes) + " B";
-    auto value = static_cast<double>(bytes) / 1024;
-    std::size_t unit = 0;
-    for (; value >= 1024 && unit + 1 < std::size(kUnits); ++unit)
-        value /= 1024;
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
-    return text;
-}
-
 struct Bar
 {
     std::string label;
@@ -150,18 +138,18 @@ std::string StoredSection(const CopySummary &summary)
     std::vector<Bar> bars;
     for (std::size_t i = 0; i < stored.size(); ++i) {
         if (i + 1 < kMaxChartRows || stored.size() <= kMaxChartRows) {
-            bars.push_back({typeName(stored[i]), stored[i].bytes, Bytes(stored[i].bytes)});
+            bars.push_back({typeName(stored[i]), stored[i].bytes, SizeText(stored[i].bytes)});
             continue;
         }
         if (i + 1 == kMaxChartRows)
             bars.push_back({"other types", 0, {}});
         bars.back().value += stored[i].bytes;
-        bars.back().shown = Bytes(bars.back().value);
+        bars.back().shown = SizeText(bars.back().value);
     }
     html += BarChart(bars, "Bytes by type");
     html += Table({"Type", "#Files", "#Bytes"}, stored.size(), [&](std::size_t i) {
         return std::vector<std::string> {HtmlEscaped(typeName(stored[i])),
-            std::to_string(stored[i].files), HtmlEscaped(Bytes(stored[i].bytes))};
+            std::to_string(stored[i].files), HtmlEscaped(SizeText(stored[i].bytes))};
     });
     return html;
 }
@@ -307,7 +295,7 @@ std::string Overview(const CopySummary &summary)
                                                : std::to_string(check.resolved * 100 / counted)
             + "." + std::to_string(check.resolved * 1000 / counted % 10) + " %";
     std::string html = "<div class=\"figures\">";
-    html += Figure(std::to_string(files), "files") + Figure(Bytes(bytes), "copied");
+    html += Figure(std::to_string(files), "files") + Figure(SizeText(bytes), "copied");
     if (summary.fetchesRecorded)
         html += Figure(std::to_string(summary.failed.size()), "failed",
             summary.failed.empty() ? "good" : "bad");

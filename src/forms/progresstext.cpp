@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <iterator>
 
 namespace tw {
@@ -40,11 +41,26 @@ QString FormatByteSize(std::int64_t bytes)
     return QString::number(cut, 'f', decimals) + QLatin1Char(' ') + QLatin1String(units[unit]);
 }
 
+std::string SizeText(std::int64_t bytes)
+{
+    static constexpr const char *kUnits[] = {"KB", "MB", "GB", "TB"};
+    if (bytes < 1024)
+        return std::to_string(bytes) + " B";
+    auto value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    for (; value >= 1024 && unit + 1 < std::size(kUnits); ++unit)
+        value /= 1024;
+    char text[32];
+    std::snprintf(text, sizeof text, value < 100 ? "%.1f %s" : "%.0f %s", value, kUnits[unit]);
+    return text;
+}
+
 QString RateText(std::int64_t bytes, double seconds)
 {
     if (!(seconds > 0))
         return {};
-    return FormatByteSize(static_cast<std::int64_t>(static_cast<double>(bytes) / seconds))
+    return QString::fromStdString(
+               SizeText(static_cast<std::int64_t>(static_cast<double>(bytes) / seconds)))
         + QStringLiteral("/s");
 }
 
