@@ -295,7 +295,7 @@ void AddAttributeReferences(std::string_view text, const Attribute &a, Tag &tag,
     if (link || name == "src" || name == "background" || name == "data-src" || name == "poster"
         || (name == "data" && tag.name == "object"))
         found.Add(a.valueStart, a.valueEnd);
-    else if (name == "srcset" || name == "data-srcset")
+    else if (name == "srcset" || name == "data-srcset" || name == "imagesrcset")
         FindCandidates(text, a.valueStart, a.valueEnd, found);
     else if (name == "style")
         FindStyleReferences(text, a.valueStart, a.valueEnd, found);

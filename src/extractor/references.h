@@ -30,10 +30,10 @@ struct Reference
 };
 
 // The references of text, in order of position: href, src and background attributes in any
-// letter case and spacing (xlink:href too), each candidate of srcset and data-srcset, data-src,
-// poster, an <object>'s data, a refresh target ("0; url=..."), and url() and @import in style
-// sheets, <style> blocks and style attributes, the icons of a web app manifest. Script blocks
-// hold none. None for a kind that is not scanned.
+// letter case and spacing (xlink:href too), each candidate of srcset, data-srcset and a
+// preload's imagesrcset, data-src, poster, an <object>'s data, a refresh target ("0; url=..."),
+// and url() and @import in style sheets, <style> blocks and style attributes, the icons of a web
+// app manifest. Script blocks hold none. None for a kind that is not scanned.
 std::vector<Reference> FindReferences(std::string_view text, DocumentKind kind);
 
 // Where a page's tags ask for their files in a way a browser refuses for files opened from disk:

@@ -32,8 +32,9 @@ TEST(References, AreFoundWhereABrowserReadsThem)
         {"<body background=\"bg.gif\"><img\n src='x.gif'><img\tsrc=d.gif><a href=\" c d.html \">"
          "<a href=''>",
             DocumentKind::Page, "bg.gif x.gif d.gif c d.html"},
-        {"<img srcset=\"a.png 1x, b.png 2x,c.png\" data-src=d.png data-srcset='e.png 100w'>",
-            DocumentKind::Page, "a.png b.png c.png d.png e.png"},
+        {"<img srcset=\"a.png 1x, b.png 2x,c.png\" data-src=d.png data-srcset='e.png 100w'>"
+         "<link rel=preload as=image imagesrcset=\"f.png 1x, g.png 2x\">",
+            DocumentKind::Page, "a.png b.png c.png d.png e.png f.png g.png"},
         {"<source srcset=\"a.png,, b.png 2x (x, y), c.png\"><video POSTER=\"v.jpg\">",
             DocumentKind::Page, "a.png b.png c.png v.jpg"},
         {"<div style=\"background:url('bg.png') ; x:URL( b.png )\">", DocumentKind::Page,
