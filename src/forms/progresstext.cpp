@@ -21,37 +21,43 @@ QString TwoDigits(std::int64_t value)
     return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
 }
 
+// bytes (1024 at least) in the largest binary unit that leaves at least 1 of it.
+struct SizeInUnits
+{
+    double value = 0;
+    const char *unit = "KB";
+};
+SizeInUnits InBinaryUnits(std::int64_t bytes)
+{
+    static constexpr const char *kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    auto value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    for (; value >= 1024 && unit + 1 < std::size(kUnits); ++unit)
+        value /= 1024;
+    return {value, kUnits[unit]};
+}
+
 } // namespace
 
 QString FormatByteSize(std::int64_t bytes)
 {
     if (bytes < 1024)
         return QString::number(bytes) + QStringLiteral(" bytes");
-    static const char *const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
-    double value = static_cast<double>(bytes) / 1024.0;
-    std::size_t unit = 0;
-    while (value >= 1024.0 && unit + 1 < std::size(units)) {
-        value /= 1024.0;
-        ++unit;
-    }
+    const auto [value, unit] = InBinaryUnits(bytes);
     // Three significant digits, cut rather than rounded, so 1023.9 KB never reads "1024 KB".
     const int decimals = value < 10.0 ? 2 : value < 100.0 ? 1 : 0;
     const double scale = std::pow(10.0, decimals);
     const double cut = std::floor(value * scale) / scale;
-    return QString::number(cut, 'f', decimals) + QLatin1Char(' ') + QLatin1String(units[unit]);
+    return QString::number(cut, 'f', decimals) + QLatin1Char(' ') + QLatin1String(unit);
 }
 
 std::string SizeText(std::int64_t bytes)
 {
-    static constexpr const char *kUnits[] = {"KB", "MB", "GB", "TB"};
     if (bytes < 1024)
         return std::to_string(bytes) + " B";
-    auto value = static_cast<double>(bytes) / 1024;
-    std::size_t unit = 0;
-    for (; value >= 1024 && unit + 1 < std::size(kUnits); ++unit)
-        value /= 1024;
+    const auto [value, unit] = InBinaryUnits(bytes);
     char text[32];
-    std::snprintf(text, sizeof text, value < 100 ? "%.1f %s" : "%.0f %s", value, kUnits[unit]);
+    std::snprintf(text, sizeof text, value < 100 ? "%.1f %s" : "%.0f %s", value, unit);
     return text;
 }
 
