@@ -3,9 +3,9 @@
 //
 // Usage: scanner_bench [megabytes=50] [links=100000]
 
-#include "connections/httpmessage.h"
 #include "extractor/localreferences.h"
 #include "extractor/references.h"
+#include "transport/httpmessage.h"
 
 #include <chrono>
 #include <cstdio>

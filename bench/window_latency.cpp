@@ -6,11 +6,11 @@
 // Usage: window_latency PORT DOWNLOAD_DIR LINKS [SECONDS_AFTER]
 // The server's index page must hold LINKS links to images that answer slowly enough to stay queued.
 
-#include "connections/connection.h"
-#include "connections/engine.h"
+#include "crawl/engine.h"
 #include "forms/frmmain.h"
 #include "output/filesystem.h"
 #include "output/outputdirectory.h"
+#include "transport/connection.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "app/checkcommand.h"
 
 #include "app/clirunner.h"
-#include "forms/copyreport.h"
+#include "report/copyreport.h"
 
 #include "common/stringops.h"
 #include "common/textconversion.h"

@@ -3,8 +3,8 @@
 // tidewell-cli's command line as a value: the arguments in, the options, a text to show (help,
 // version) or a rejection out. Nothing is applied or printed here.
 
-#include "connections/engine.h"
-#include "connections/memorylimit.h"
+#include "crawl/engine.h"
+#include "crawl/memorylimit.h"
 
 #include <QString>
 #include <QStringList>

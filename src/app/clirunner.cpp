@@ -3,19 +3,19 @@
 #include "app/checkcommand.h"
 #include "app/clioptions.h"
 #include "app/clitypes.h"
-#include "forms/copyjournal.h"
+#include "report/copyjournal.h"
 
 #include "common/stringops.h"
 #include "common/textconversion.h"
-#include "connections/connection.h"
-#include "connections/engine.h"
-#include "connections/memorylimit.h"
-#include "forms/failuretext.h"
-#include "forms/progresstext.h"
+#include "crawl/engine.h"
+#include "crawl/memorylimit.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
 #include "output/outputdirectory.h"
 #include "output/placeholders.h"
+#include "report/failuretext.h"
+#include "report/progresstext.h"
+#include "transport/connection.h"
 
 #include <QCoreApplication>
 #include <QDir>

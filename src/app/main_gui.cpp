@@ -1,6 +1,6 @@
 // The desktop program: the engine and its main window. It takes no command-line options.
 
-#include "connections/engine.h"
+#include "crawl/engine.h"
 #include "forms/frmmain.h"
 #include "forms/pictures.h"
 

@@ -1,9 +1,9 @@
 #include "forms/connectionrow.h"
 
 #include "common/textconversion.h"
-#include "forms/failuretext.h"
-#include "forms/progresstext.h"
 #include "forms/twips.h"
+#include "report/failuretext.h"
+#include "report/progresstext.h"
 
 #include <QLabel>
 

@@ -4,7 +4,7 @@
 // part of it received. Rows 1 to 24 are copies of a hidden template row; each shows what the
 // engine reports for its slot.
 
-#include "connections/engine.h"
+#include "crawl/engine.h"
 
 #include <QString>
 

@@ -3,14 +3,14 @@
 #include "common/stringops.h"
 #include "common/textconversion.h"
 #include "common/version.h"
-#include "connections/engine.h"
-#include "forms/failuretext.h"
+#include "crawl/engine.h"
 #include "forms/frmnew.h"
 #include "forms/frmpause.h"
 #include "forms/messagebox.h"
 #include "forms/pictures.h"
 #include "output/filesystem.h"
 #include "output/localpath.h"
+#include "report/failuretext.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 // clicks into engine calls; every question and message box of a running job is asked here.
 
 #include "forms/connectionrow.h"
-#include "forms/copyjournal.h"
+#include "report/copyjournal.h"
 
 #include <QMainWindow>
 

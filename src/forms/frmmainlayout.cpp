@@ -3,7 +3,7 @@
 
 #include "forms/frmmain.h"
 
-#include "connections/engine.h"
+#include "crawl/engine.h"
 #include "forms/pictures.h"
 #include "forms/twips.h"
 #include "output/settings.h"

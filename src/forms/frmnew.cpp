@@ -2,8 +2,7 @@
 
 #include "common/stringops.h"
 #include "common/textconversion.h"
-#include "connections/engine.h"
-#include "forms/failuretext.h"
+#include "crawl/engine.h"
 #include "forms/frmmain.h"
 #include "forms/messagebox.h"
 #include "forms/pictures.h"
@@ -13,6 +12,7 @@
 #include "output/outputdirectory.h"
 #include "output/placeholders.h"
 #include "output/settings.h"
+#include "report/failuretext.h"
 
 #include <QCheckBox>
 #include <QEvent>

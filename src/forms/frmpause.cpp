@@ -1,6 +1,6 @@
 #include "forms/frmpause.h"
 
-#include "connections/engine.h"
+#include "crawl/engine.h"
 #include "forms/pictures.h"
 #include "forms/twips.h"
 

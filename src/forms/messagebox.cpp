@@ -1,7 +1,7 @@
 #include "forms/messagebox.h"
 
 #include "common/textconversion.h"
-#include "connections/siteaddress.h"
+#include "transport/siteaddress.h"
 
 namespace tw {
 

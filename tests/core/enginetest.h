@@ -4,12 +4,12 @@
 // other hosts, plain and TLS.
 
 #include "common/textconversion.h"
-#include "connections/connection.h"
-#include "connections/engine.h"
-#include "forms/failuretext.h"
+#include "crawl/engine.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
 #include "output/outputdirectory.h"
+#include "report/failuretext.h"
+#include "transport/connection.h"
 
 #include "support/testcertificates.h"
 #include "support/testenvironment.h"

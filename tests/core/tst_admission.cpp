@@ -1,7 +1,7 @@
 // Which links a page yields to the copy: their site form, and what admitting one writes.
 
 #include "common/stringops.h"
-#include "connections/downloadqueue.h"
+#include "crawl/downloadqueue.h"
 #include "extractor/admission.h"
 #include "extractor/urlnormalize.h"
 #include "output/filesystem.h"

@@ -1,8 +1,8 @@
 // A Connection, plain and over TLS, against the test server: what it trusts, and the promises the
 // engine's handlers rely on that the engine tests cannot show directly.
 
-#include "connections/connection.h"
-#include "connections/socketcourier.h"
+#include "transport/connection.h"
+#include "transport/socketcourier.h"
 
 #include "support/testcertificates.h"
 #include "support/testhttpserver.h"

@@ -1,6 +1,6 @@
 // The report of a copy: what it says stays text, whatever the URLs and references hold.
 
-#include "forms/copyreport.h"
+#include "report/copyreport.h"
 
 #include <gtest/gtest.h>
 

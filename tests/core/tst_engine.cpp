@@ -3,7 +3,7 @@
 
 #include "core/enginetest.h"
 
-#include "forms/copyjournal.h"
+#include "report/copyjournal.h"
 
 #include "common/stringops.h"
 #include "common/textconversion.h"

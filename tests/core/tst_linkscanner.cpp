@@ -3,7 +3,7 @@
 
 #include "extractor/linkscanner.h"
 
-#include "connections/downloadqueue.h"
+#include "crawl/downloadqueue.h"
 #include "support/testenvironment.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The fence around the download folder: which paths lie inside it, and that each writer asks it
 // before it creates, writes or deletes anything.
 
-#include "connections/downloadqueue.h"
+#include "crawl/downloadqueue.h"
 #include "extractor/admission.h"
 #include "output/filesystem.h"
 #include "output/mirrorbounds.h"

@@ -1,11 +1,11 @@
 // Reading start URLs, redirects and their answers, the request on the wire, and naming what is
 // stored for them.
 
-#include "connections/bodyframing.h"
-#include "connections/httpmessage.h"
-#include "connections/siteaddress.h"
 #include "output/localpath.h"
 #include "output/redirectpage.h"
+#include "transport/bodyframing.h"
+#include "transport/httpmessage.h"
+#include "transport/siteaddress.h"
 
 #include <gtest/gtest.h>
 

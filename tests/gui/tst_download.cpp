@@ -5,8 +5,8 @@
 #include "gui/windowtest.h"
 
 #include "forms/connectionrow.h"
-#include "forms/progresstext.h"
 #include "output/outputdirectory.h"
+#include "report/progresstext.h"
 #include "support/testcertificates.h"
 
 #include <QAction>

@@ -4,11 +4,11 @@
 // it), a download folder of its own, on request a site served as www.site.test, and a driver that
 // answers modal dialogs the way a user would.
 
-#include "connections/connection.h"
-#include "connections/engine.h"
+#include "crawl/engine.h"
 #include "forms/frmmain.h"
 #include "support/testenvironment.h"
 #include "support/testhttpserver.h"
+#include "transport/connection.h"
 
 #include <QAbstractButton>
 #include <QApplication>

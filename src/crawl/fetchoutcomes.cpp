@@ -1,0 +1,205 @@
+// A slot's answers to a fetch that does not end in a stored file as it came: a try that
+// timed out or broke off, an error status, a type not wanted, a type that gives the file another
+// name; and retries, with the delay a server asks for.
+
+#include "crawl/slotfetch.h"
+
+#include "crawl/engine.h"
+#include "extractor/admission.h"
+#include "output/filesystem.h"
+#include "output/jobfiles.h"
+#include "output/pagesaver.h"
+#include "output/redirectpage.h"
+#include "transport/connection.h"
+#include "transport/httpmessage.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace tw {
+
+namespace {
+
+constexpr std::string_view kTimeoutText = "Unable to download this file. (Timeout)";
+
+// A connect refused, or a name not found, is tried again after this pause, or a tenth of the
+// timeout when that is shorter: at once would only meet the same refusal.
+constexpr std::chrono::milliseconds kConnectRetryPause {500};
+
+} // namespace
+
+void SlotFetch::tmrOut_Timer()
+{
+    // What arrived while this slot's handler waited under other slots' handlers is no silence of
+    // the server: its event comes once that handler returns.
+    if (m_socket->HasNewsPending())
+        return;
+    FailTry(TryFailure::Timeout);
+}
+
+void SlotFetch::FailTry(TryFailure failure)
+{
+    const bool lastTry = m_record.attempt >= kTries;
+    // What arrived of a body cut short is kept after the last try; otherwise the timeout text
+    // stands in for the file until a try succeeds. A file of an earlier copy is kept instead.
+    const bool keepsWhatArrived
+        = lastTry && (failure == TryFailure::ShortBody || failure == TryFailure::Reset);
+    const Failure reason = FailureOf(failure);
+    if (!StoresNothingUntilWhole()) {
+        const std::string_view arrived = ParseResponse(m_record.response).Body(m_record.response);
+        const SaveOutcome saved = keepsWhatArrived && m_record.incoming.IsOpen()
+            ? m_record.incoming.Store(arrived, Job())
+            : SaveDownloadedFile(keepsWhatArrived ? arrived : kTimeoutText, SavedName(), Job());
+        m_record.leftTimeoutText = !keepsWhatArrived && saved.kind == SaveOutcome::Kind::Stored;
+    }
+    m_record.incoming.Discard();
+    // A stop, or a new fetch given to this slot meanwhile (a refused request leaves it free),
+    // ends the retry.
+    if (!YieldFor(Guard()))
+        return;
+    CloseConnection();
+    if (!lastTry) {
+        RetryAfter(failure == TryFailure::Connect
+                ? std::min(kConnectRetryPause, std::chrono::milliseconds(m_tmrOut->interval() / 10))
+                : std::chrono::milliseconds::zero());
+        return;
+    }
+    ShowIdle();
+    // The last try failed: what it left stays as the file, written once and not counted.
+    m_tmrOut->stop();
+    if (m_record.robots) {
+        ReadRobots(0, {});
+        return;
+    }
+    if (m_record.startPage) {
+        m_engine.FailJob(m_number, reason);
+        return;
+    }
+    m_engine.ReportFailure(m_record.url, reason, m_record.attempt);
+    m_engine.CompleteSiteWhenDone();
+}
+
+void SlotFetch::FailStatus(const HttpResponse &answer)
+{
+    const Failure failure {
+        .kind = Failure::Kind::HttpStatus, .announced = answer.status, .detail = answer.reason};
+    if (IsRetriedStatus(answer.status) && m_record.attempt < kTries) {
+        const int pause = answer.RetryAfterSeconds().value_or(0);
+        // The host asked for a pause: none of its other fetches starts before it ends either.
+        m_engine.m_pace.SlowDown(
+            m_record.host, std::chrono::seconds(pause), HostPace::Clock::now());
+        if (pause == 0 && RetryBehindNext())
+            return;
+        CloseConnection();
+        RetryAfter(std::chrono::seconds(pause));
+        return;
+    }
+    if ((answer.status == 404 || answer.status == 410) && Revalidating()) {
+        Q_EMIT m_engine.fetchGone(m_record.url, answer.status);
+        LeaveStoredFile();
+        return;
+    }
+    // The answer is the server's word that there is no such file: neither it nor a timeout text
+    // of an earlier try stands in for the file.
+    MarkNotStoredAsNamed({});
+    const std::string stored = StoredLocationOf(SavedName(), Job()).file;
+    if (m_record.leftTimeoutText && FileSystem::IsInsideDirectory(stored, Job().outputDir))
+        RemoveJobFile(stored, Job());
+    FailFetch(failure);
+}
+
+void SlotFetch::FailFetch(const Failure &failure)
+{
+    m_tmrOut->stop();
+    if (m_record.robots) {
+        CloseConnection();
+        ReadRobots(0, {});
+        return;
+    }
+    if (m_record.startPage) {
+        CloseConnection();
+        m_engine.FailJob(m_number, failure);
+        return;
+    }
+    ShowIdle();
+    Q_EMIT m_engine.slotFailed(m_number, failure);
+    m_engine.ReportFailure(m_record.url, failure, m_record.attempt);
+    // A whole error answer leaves a kept connection fit for the answer sent ahead on it.
+    ReleaseConnection();
+    m_engine.CompleteSiteWhenDone();
+}
+
+void SlotFetch::SkipFetch(const std::string &contentType)
+{
+    m_record.incoming.Discard();
+    MarkNotStoredAsNamed({});
+    ++Job().aSkipped;
+    Q_EMIT m_engine.fetchSkipped(m_record.url, contentType);
+    ShowIdle();
+    ReleaseConnection();
+    m_engine.CompleteSiteWhenDone();
+}
+
+void SlotFetch::LeadOnFromItsName(const std::string &storedAs)
+{
+    const std::string named = SavedName();
+    SaveDownloadedFile(
+        RedirectPage(RelativeHref(StoredLocationOf(named, Job()).file, storedAs)), named, Job());
+    MarkNotStoredAsNamed(storedAs);
+}
+
+void SlotFetch::MarkNotStoredAsNamed(std::string storedAs)
+{
+    m_engine.MarkNotStoredAsNamed(m_record.queuedUrl, std::move(storedAs));
+}
+
+void SlotFetch::RetryAfter(std::chrono::milliseconds pause)
+{
+    ShowIdle();
+    ++m_record.attempt;
+    m_record.ForgetResponse();
+    if (pause <= std::chrono::milliseconds::zero()) {
+        m_tmrOut->start();
+        Connect();
+        return;
+    }
+    m_tmrOut->stop();
+    m_record.waitingToRetry = true;
+    QTimer::singleShot(pause, this, [this, guard = Guard()] {
+        // A stop or a new job let go of the slot meanwhile.
+        if (!guard.StillCurrent() || !m_record.waitingToRetry)
+            return;
+        m_record.waitingToRetry = false;
+        m_tmrOut->start();
+        Connect();
+    });
+}
+
+Failure SlotFetch::FailureOf(TryFailure failure) const
+{
+    switch (failure) {
+    case TryFailure::Timeout:
+        return {.kind = Failure::Kind::TimedOut};
+    case TryFailure::Connect:
+        return {.kind = Failure::Kind::Connect, .connect = m_record.lastFailure};
+    case TryFailure::BrokenHead:
+        return {.kind = Failure::Kind::BrokenHead};
+    case TryFailure::ShortBody: {
+        const HttpResponse answer = ParseResponse(m_record.response);
+        return {.kind = Failure::Kind::ShortBody,
+            .received
+            = static_cast<std::int64_t>(answer.Body(m_record.response).size()) + BodyWrittenAhead(),
+            .announced = answer.announcedLength.value_or(0)};
+    }
+    case TryFailure::Reset:
+        return {.kind = Failure::Kind::Reset};
+    case TryFailure::BrokenChunks:
+        return {.kind = Failure::Kind::BrokenChunks};
+    case TryFailure::TooLarge:
+        return {.kind = Failure::Kind::TooLarge};
+    }
+    return {};
+}
+
+} // namespace tw

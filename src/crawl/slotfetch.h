@@ -1,0 +1,283 @@
+#pragma once
+
+// One connection slot and the fetch it runs: the slot's record, its connection and its timeout
+// timer, and their handlers. A fetch goes through named steps: connect and send, receive, judge
+// the answer, store it, scan it for links. What the whole job shares (the queue, the scheduler,
+// the start page's moves, the memory limit) is the engine's.
+
+#include "crawl/failure.h"
+#include "extractor/urlnormalize.h"
+#include "output/incomingfile.h"
+#include "transport/bodyframing.h"
+#include "transport/httpmessage.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QTimer;
+
+namespace tw {
+
+class Connection;
+class Engine;
+struct PageReference;
+struct SiteJob;
+
+// What the copy keeps of a fetch it stored.
+struct StoredFetch
+{
+    std::string file; // the stored file, in system form
+    int status = 0;
+    std::int64_t size = 0; // of the file as stored
+    std::string contentType;
+    std::string lastModified;
+    std::string etag;
+    int tries = 0;
+};
+
+// What a connection's row shows besides its progress.
+enum class SlotState {
+    NotConnected,
+    Connecting, // to the slot's host
+    Downloading, // the slot's URL
+    Finished, // its file is stored; the row waits for the next fetch
+};
+
+// What a fetch is for: a link found, the job's start page, or a host's robots.txt.
+enum class FetchKind { Link, StartPage, Robots };
+
+// One parallel connection's record. Slots are numbered 1 to 24 everywhere.
+struct ConnectionSlot
+{
+    std::string queuedUrl; // the URL as the queue held it
+    std::string url; // host + path, no scheme, as the scheduler received it after clean-up
+    std::string host; // url before its first "/"
+    std::string path; // url from its first "/" (at most 999 characters), "/" appended when dotless
+    std::string
+        requestPath; // path as the site spells it (".jpeg" kept), which the request asks for
+    std::string response; // the raw response as received, header included
+    std::int64_t contentLength = 0;
+    std::int64_t bytesReceived = 0;
+    int attempt = 0;
+    // The fetch of the job's start page: its failure is the job's.
+    bool startPage = false;
+    // The fetch of the host's robots.txt: read, never stored.
+    bool robots = false;
+    // Why the last try could not connect.
+    ConnectFailure lastFailure = ConnectFailure::None;
+    // A failed try left the timeout text as the file.
+    bool leftTimeoutText = false;
+    // The next try waits for the delay the server asked for; the slot is not free meanwhile.
+    bool waitingToRetry = false;
+    // This try's request went out on a connection kept open after an earlier fetch.
+    bool reusedConnection = false;
+    // Where the answer's body begins, once its head has arrived, and for a kept-alive request,
+    // how the body ends.
+    std::optional<std::size_t> bodyStart;
+    std::optional<BodyFrame> frame;
+    ChunkedReader chunks;
+    // The body is stored exactly as it comes (a file, not a page, whose links are rewritten):
+    // beyond what is held, it goes to incoming as it arrives.
+    bool storedAsItArrives = false;
+    IncomingFile incoming;
+
+    // Forgets what a try received, so that the next try starts afresh.
+    void ForgetResponse();
+};
+
+// Tells, after the event loop has run, whether the fetch a handler started is still the one on
+// its slot: its connection neither closed nor given to another fetch, and the job not stopped.
+class FetchGuard
+{
+public:
+    FetchGuard(const Connection &connection, const quint64 &fetchSerial, const bool &running);
+    bool StillCurrent() const;
+
+private:
+    const Connection &m_connection;
+    quint64 m_generation;
+    const quint64 &m_fetchSerial;
+    quint64 m_serial;
+    const bool &m_running;
+};
+
+class SlotFetch final : public QObject
+{
+    Q_OBJECT
+
+public:
+    SlotFetch(Engine &engine, int number);
+    ~SlotFetch() override;
+
+    const ConnectionSlot &Record() const { return m_record; }
+    // No fetch runs and no try waits: the slot may be given a fetch. Its connection may be open,
+    // kept from the last fetch for the next one to the same host.
+    bool IsFree() const;
+    // The slot's connection is kept open to host for its next fetch.
+    bool IsKeptOpenTo(const std::string &host) const;
+    bool IsKeptOpen() const { return m_keptOpen; }
+    // Bytes of responses this slot holds.
+    std::size_t HeldBytes() const { return m_record.response.size(); }
+
+    // The slot's connection has carried an answer and stayed open, and its fetch, a link, waits
+    // for an answer not known to be big: the request for the next URL of its host may go out
+    // behind this one's.
+    bool CanSendAhead() const;
+    // Sends the request for url behind the running fetch's; its fetch starts when that answer has
+    // come whole and the connection stays open, and goes back to the queue otherwise. False when
+    // the URL's request cannot go out.
+    bool SendAhead(std::string url, FetchTarget target);
+    // Opens the slot's connection to host ahead of a fetch, kept for the next fetch to host.
+    void OpenAhead(std::string host);
+    // Starts fetching url (as queued) on this slot.
+    void Start(std::string url, FetchTarget target, FetchKind kind);
+    // Closes the connection, stops the timer and forgets the record.
+    void Clear();
+    void CloseConnection();
+    void SetTimeoutInterval(int milliseconds);
+    int TimeoutInterval() const;
+
+private:
+    // The design's handlers of the slot's connection and timeout timer.
+    void Sock_Connect();
+    void Sock_DataArrival();
+    void Sock_Failed();
+    void tmrOut_Timer();
+
+    void Connect();
+    // Connects the slot to host, with the request to send once connected if there is one.
+    void ConnectTo(const std::string &host, std::string_view request = {});
+    // The request for the record's URL, its paths as the request names them; none when it would
+    // climb above the site's root.
+    std::optional<std::string> RequestOf(ConnectionSlot &record);
+    // The fetch sent ahead becomes the slot's, its answer's first bytes put back on the connection.
+    void TakeUpNext();
+    // The fetch sent ahead goes back to the queue: its answer will not come on this connection.
+    void GiveBackNext();
+    // The answer asks for another try at once, and the connection it came on stays open with a
+    // request sent ahead: that fetch becomes the slot's, its answer kept, and this one's next try
+    // goes out behind it. False when the connection cannot carry both.
+    bool RetryBehindNext();
+    // Takes the bytes that arrived into the response; false when they outgrow the memory limit.
+    bool Receive();
+    void ProcessChunk(const FetchGuard &guard);
+    // Reads the answer's head once it is here: its length for the progress, its framing, and
+    // whether its body is stored as it comes.
+    void ReadHead();
+    // Writes a body stored as it comes to disk once it outgrows what is held, and checks what is
+    // held against the memory limit. False when the fetch failed for it.
+    bool PassOnBody();
+    // The part of the response that is the body's, written to the incoming file; only what is
+    // not yet its (the coding of a chunk not yet whole, the next answer's bytes) stays held.
+    bool WriteBodyAhead(std::string &error);
+    // The bytes of the body written to disk so far.
+    std::int64_t BodyWrittenAhead() const;
+    // The body is whole by its framing, before any close.
+    bool BodyComplete();
+    // A connection kept from an earlier fetch closed or broke before this answer was whole: the
+    // server let it go meanwhile, which costs the fetch no try.
+    bool BrokeBeforeAnswer();
+    void RetryOnNewConnection();
+    // Cuts the answer to its framing: what follows its length or last chunk is dropped, the
+    // chunked coding taken off. False for a chunked body that broke off or is broken.
+    bool TrimToFrame();
+    // The answer leaves its connection fit for the next fetch on this slot.
+    bool ConnectionReusable() const;
+    // The fetch is done with its connection: kept open for the next fetch to its host when the
+    // answer allows, closed otherwise.
+    void ReleaseConnection();
+    // The whole answer is here: decides what becomes of it.
+    void Judge(const FetchGuard &guard);
+    // Stores the answer (or the page standing in for a redirect) and finds its references; stored
+    // tells of the file when one was written. False when the fetch was let go of meanwhile.
+    bool Store(const HttpResponse &answer, const std::optional<std::string> &location,
+        bool typedByServer, const FetchGuard &guard, std::vector<PageReference> &references,
+        std::optional<StoredFetch> &stored);
+    // Queues the references' targets, then reports the file stored.
+    void Scan(const std::vector<PageReference> &references,
+        const std::optional<StoredFetch> &stored, const FetchGuard &guard);
+    // The answer's type, not the URL's name, tells how the file is named: its URL has no
+    // extension.
+    bool TypedByServer(const HttpResponse &answer) const;
+    // Where the answer is stored.
+    StoredLocation StoredLocationFor(const HttpResponse &answer);
+    // The page to store in place of an in-site redirect; its target is admitted as a link.
+    std::optional<std::string> RedirectStub(const std::string &location);
+
+    // Why a try failed; all are retried alike, a connect refused after a short pause.
+    enum class TryFailure {
+        Timeout,
+        Connect,
+        BrokenHead,
+        ShortBody,
+        Reset,
+        BrokenChunks,
+        TooLarge
+    };
+    // Tries again, or after the last try stores what is left and reports the failure.
+    void FailTry(TryFailure failure);
+    // The answer has a head, is not whole by its framing, and has neither a length nor an empty
+    // body: only an orderly close would end it, and a reset cuts it short. (A reset elsewhere is
+    // judged as a close: a head or a body short of its length fails there.)
+    bool EndsOnlyAtClose();
+    // The server answered with an error status (4xx, 5xx): tried again when the status may pass,
+    // otherwise reported without storing the answer.
+    void FailStatus(const HttpResponse &answer);
+    // Ends the fetch at once, for the reason given; a start page takes the job with it.
+    void FailFetch(const Failure &failure);
+    // The answer is of a type not wanted: reported, not stored, not a failure.
+    void SkipFetch(const std::string &contentType);
+    // The URL is stored as storedAs, with another extension than its name had: a page at its
+    // name leads on to it, for the links that were pointed there before its type was known.
+    void LeadOnFromItsName(const std::string &storedAs);
+    // The URL is not stored under its own name: its placeholder goes, and it stays known as
+    // stored at storedAs (empty: nowhere).
+    void MarkNotStoredAsNamed(std::string storedAs);
+    // The next try, at once or after a pause.
+    void RetryAfter(std::chrono::milliseconds pause);
+    Failure FailureOf(TryFailure failure) const;
+    // The URL is one of an earlier copy, asked again.
+    bool Revalidating();
+    // No try of this fetch writes a file of its own: a file of an earlier copy stays, a
+    // robots.txt is only read.
+    bool StoresNothingUntilWhole();
+    // The host's robots.txt arrived (status 0: it could not be fetched).
+    void ReadRobots(int status, std::string_view body);
+    // Ends a fetch of such a URL whose stored file stays as it was.
+    void LeaveStoredFile();
+    // The key the output layer stores the URL under: "\" host path.
+    std::string SavedName() const;
+
+    void ShowState(SlotState state);
+    void ShowIdle();
+    FetchGuard Guard() const;
+    // Lets the event loop run; false when the fetch was let go of meanwhile.
+    bool YieldFor(const FetchGuard &guard);
+    SiteJob &Job();
+
+    Engine &m_engine;
+    const int m_number;
+    ConnectionSlot m_record;
+    std::unique_ptr<Connection> m_socket;
+    QTimer *m_tmrOut;
+    // Counts the fetches started, so that a handler notices a new one on a kept connection.
+    quint64 m_serial = 0;
+    // The connection is open with no fetch on it.
+    bool m_keptOpen = false;
+    // The connection being made carries the fetch's request: its connected() has nothing to send.
+    bool m_requestWentWithConnect = false;
+    // The connection has carried an answer and stayed open.
+    bool m_connectionKept = false;
+    // The fetch whose request went out behind the running one's, and the bytes of its answer
+    // that came with the end of the running one's.
+    std::optional<ConnectionSlot> m_next;
+    std::string m_nextStart;
+};
+
+} // namespace tw
