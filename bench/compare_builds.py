@@ -120,9 +120,20 @@ class Runner:
 
     def run(self, binary, arguments):
         process = self.start(binary, arguments)
-        _, errors = process.communicate(timeout=RUN_TIMEOUT)
+        status, errors = finish(process)
         shutil.rmtree(os.path.join(self.work, f"home-{self.count}"))
-        return process.returncode, errors.decode(errors="replace").strip()
+        return status, errors
+
+
+def finish(process):
+    """The exit status of a copy and what it printed, or "timeout" once it ran too long."""
+    try:
+        _, errors = process.communicate(timeout=RUN_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.communicate()
+        return "timeout", ""
+    return process.returncode, errors.decode(errors="replace").strip()
 
 
 def stored_files(folder):
@@ -139,8 +150,7 @@ def stopped_and_continued(runner, binary, folder, arguments, files):
     if process.poll() is not None:
         print(f"  {binary} ended before {files} files: nothing to continue", file=sys.stderr)
     process.send_signal(signal.SIGINT)
-    process.communicate(timeout=RUN_TIMEOUT)
-    status = process.returncode
+    status, _ = finish(process)
     for _ in range(5):
         _, (finished, _) = soak.record_of(folder)
         if finished == "1":
@@ -177,11 +187,14 @@ def main():
         outcome = {}
         for name, binary in binaries.items():
             outcome[name] = runs(name, binary)
+            os.makedirs(folder, exist_ok=True)  # a copy that failed at once left none
             shutil.rmtree(os.path.join(work, name), ignore_errors=True)
             os.rename(folder, os.path.join(work, name))
         files, found = differences(os.path.join(work, "before"), os.path.join(work, "after"))
         if outcome["before"] != outcome["after"]:
             found.insert(0, f"exit/errors {outcome['before']} / {outcome['after']}")
+        elif files == 0:
+            found.insert(0, f"no copy: {outcome['before']}")
         if found:
             differing += 1
             kept = os.path.join(work, "kept", label.replace(" ", "").replace("|", "-"))
