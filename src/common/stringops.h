@@ -61,8 +61,6 @@ inline std::string_view WithoutTlsPortMark(std::string_view host)
     return host;
 }
 
-// Appends "%" and byte's two upper-case hexadecimal digits to out.
-void AppendPercentEscape(char byte, std::string &out);
 // Trim's result as a part of text.
 std::string_view TrimmedView(std::string_view text);
 

@@ -1,8 +1,7 @@
 #include "extractor/urlnormalize.h"
 
+#include "common/percentcoding.h"
 #include "common/stringops.h"
-
-#include <QByteArray>
 
 #include <algorithm>
 
@@ -198,8 +197,7 @@ std::string_view DecodedEscapes(std::string_view text, std::string &held)
 {
     if (!Contains(text, "%"))
         return text;
-    held = QByteArray::fromPercentEncoding(QByteArray::fromStdString(std::string(text)))
-               .toStdString();
+    held = PercentDecoded(text, EscapeDigits::AnyTwo);
     return held;
 }
 

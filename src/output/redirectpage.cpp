@@ -1,5 +1,6 @@
 #include "output/redirectpage.h"
 
+#include "common/percentcoding.h"
 #include "common/stringops.h"
 
 #include <algorithm>
@@ -52,20 +53,10 @@ std::string Escaped(std::string_view text, std::initializer_list<Escape> table)
 // as other characters.
 std::string EscapeForUrl(std::string_view name)
 {
-    std::string escaped = Escaped(name,
-        {{'%', "%25"}, {' ', "%20"}, {'#', "%23"}, {'?', "%3F"}, {'"', "%22"}, {'\'', "%27"},
-            {'(', "%28"}, {')', "%29"}});
-    const auto pastAscii = [](char c) { return (c & 0x80) != 0; };
-    if (std::none_of(escaped.begin(), escaped.end(), pastAscii))
-        return escaped;
-    std::string ascii;
-    for (const char c : escaped) {
-        if (pastAscii(c))
-            AppendPercentEscape(c, ascii);
-        else
-            ascii += c;
-    }
-    return ascii;
+    constexpr std::string_view kEndsUrl = "% #?\"'()";
+    return PercentEncoded(name, [kEndsUrl](unsigned char c) {
+        return c >= 0x80 || kEndsUrl.find(static_cast<char>(c)) != std::string_view::npos;
+    });
 }
 
 std::string EscapeForHtml(std::string_view text)

@@ -1,6 +1,7 @@
 // The text helpers the rest builds on, the file-type list, placeholders and their sweep, and
 // the local names and folders URLs are stored under.
 
+#include "common/percentcoding.h"
 #include "common/stringops.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
@@ -41,6 +42,24 @@ TEST(Text, HelpersTouchOnlyWhatTheySay)
     test::TempDir dir;
     EXPECT_FALSE(FileExists(""));
     EXPECT_FALSE(FileExists(dir.Path() + "missing\\file.txt"));
+}
+
+TEST(Text, PercentEscapesAreReadByTheCallersRule)
+{
+    EXPECT_EQ(PercentEncoded("a b%\xC3", [](unsigned char c) { return c <= ' ' || c >= 0x80; }),
+        "a%20b%%C3");
+    // text, decoded when only hexadecimal digits start an escape, and when any two bytes do.
+    const std::tuple<std::string, std::string, std::string> decoded[] = {
+        {"%41%2f%2F", "A//", "A//"},
+        {"%zz", "%zz", std::string(1, '\xFA')},
+        {"%4%41", "%4A", "e41"},
+        {"a%4", "a%4", "a%4"},
+        {"%", "%", "%"},
+    };
+    for (const auto &[text, hex, anyTwo] : decoded) {
+        EXPECT_EQ(PercentDecoded(text, EscapeDigits::Hex), hex) << text;
+        EXPECT_EQ(PercentDecoded(text, EscapeDigits::AnyTwo), anyTwo) << text;
+    }
 }
 
 TEST(FileTypeList, FileContentsGiveTheFilter)
