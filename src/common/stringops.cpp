@@ -49,12 +49,6 @@ std::string LowerTrim(std::string_view text)
     return ToLower(TrimmedView(text));
 }
 
-void EndWithBackslash(std::string &dir)
-{
-    if (dir.empty() || dir.back() != '\\')
-        dir += '\\';
-}
-
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to)
 {
     std::string result(text);

@@ -37,9 +37,6 @@ std::string_view GetExtension(std::string_view text);
 // breaks).
 std::string LowerTrim(std::string_view text);
 
-// Gives a folder in system form its closing "\" when it has none.
-void EndWithBackslash(std::string &dir);
-
 // True when text begins with lowerPrefix (written in lower case), whatever the case of text.
 bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix);
 // True when text is lower (written in lower case), whatever the case of text.

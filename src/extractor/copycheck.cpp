@@ -1,5 +1,6 @@
 #include "extractor/copycheck.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "extractor/references.h"
 #include "extractor/urlnormalize.h"
@@ -356,7 +357,7 @@ std::optional<ExaminedDocument> ExamineStoredDocument(
     if (KindOfStoredName(file) == DocumentKind::Other)
         return std::nullopt;
     std::string root(folder);
-    EndWithBackslash(root);
+    EndWithSeparator(root);
     // Most references of a copy resolve: the text of one to be looked up is read again when it
     // does not.
     return ExamineFile(root, ComponentsOf(root), file, false);
@@ -371,7 +372,7 @@ std::size_t CopyCheck::CountOf(UnresolvedCause cause) const
 CopyCheck CheckCopy(std::string_view folder, const ExaminedDocuments &examined)
 {
     std::string root(folder);
-    EndWithBackslash(root);
+    EndWithSeparator(root);
     const Components rootComponents = ComponentsOf(root);
     std::vector<std::string> documents;
     // What the listing shows, its files and the folders above them, is not asked of the disk
