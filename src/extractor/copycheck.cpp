@@ -34,7 +34,7 @@ using EntryLookup = std::function<FileSystem::EntryKind(std::string_view)>;
 // Where the name starting at from ends: at the next "/" or "\", or at the end.
 std::size_t NameEnd(std::string_view path, std::size_t from)
 {
-    while (from < path.size() && path[from] != '/' && path[from] != '\\')
+    while (from < path.size() && path[from] != '/' && path[from] != kBackslash)
         ++from;
     return from;
 }
@@ -112,7 +112,7 @@ std::string HostKey(std::string_view host)
 std::string HostKeyOfLink(std::string_view link)
 {
     std::string_view authority = link.substr(link.find("//") + 2);
-    authority = authority.substr(0, FindAnyOf<'/', '\\', '?', '#'>(authority));
+    authority = authority.substr(0, FindAnyOf<'/', kBackslash, '?', '#'>(authority));
     authority.remove_prefix(authority.rfind('@') + 1);
     return HostKey(authority);
 }
@@ -229,7 +229,7 @@ Origin OriginOfBase(std::string_view link, const Components &address)
 ExaminedDocument Examine(std::string_view text, DocumentKind kind, const std::string &file,
     const Components &root, bool lookedUpWritten)
 {
-    const std::size_t top = file.find('\\');
+    const std::size_t top = file.find(kPathSeparator);
     const OwnHosts own {HostKey(root.substr(root.rfind('/') + 1)),
         top == std::string::npos ? std::string() : HostKey(file.substr(0, top))};
     const Components address = root + ComponentsOf(file);
@@ -290,7 +290,7 @@ bool Judge(const ExaminedDocument &examined, const std::string &file, const Entr
     check.references += examined.references;
     check.skipped += examined.skipped;
     check.otherSites += examined.otherSites;
-    const std::string shownFile = ReplaceAll(file, "\\", "/");
+    const std::string shownFile = AsSlashedPath(file);
     const std::string_view texts = examined.texts;
     std::size_t from = 0;
     for (const ExaminedDocument::Entry &entry : examined.entries) {
@@ -342,7 +342,7 @@ std::optional<ExaminedDocument> ExamineFile(const std::string &root,
 
 DocumentKind KindOfStoredName(std::string_view path)
 {
-    const std::string name = ToLower(path.substr(path.find_last_of("/\\") + 1));
+    const std::string name = ToLower(path.substr(path.find_last_of(kEitherSlash) + 1));
     if (IsPagePath(name))
         return DocumentKind::Page;
     const std::string_view type = std::string_view(name).substr(0, name.find('?'));
@@ -381,7 +381,7 @@ CopyCheck CheckCopy(std::string_view folder, const ExaminedDocuments &examined)
     Kinds listed;
     for (std::string &file : FileSystem::FilesBelow(root)) {
         Components below = "/" + file;
-        std::replace(below.begin(), below.end(), '\\', '/');
+        std::replace(below.begin(), below.end(), kPathSeparator, '/');
         for (std::size_t end = below.find('/', 1); end != std::string::npos;
              end = below.find('/', end + 1))
             listed.emplace(below.substr(0, end), FileSystem::EntryKind::Folder);
@@ -402,8 +402,8 @@ CopyCheck CheckCopy(std::string_view folder, const ExaminedDocuments &examined)
             if (const auto found = known.find(below); found != known.end())
                 return found->second;
             std::string path = root + std::string(below.substr(below.empty() ? 0 : 1));
-            std::replace(
-                path.begin() + static_cast<std::ptrdiff_t>(root.size()), path.end(), '/', '\\');
+            std::replace(path.begin() + static_cast<std::ptrdiff_t>(root.size()), path.end(), '/',
+                kPathSeparator);
             const FileSystem::EntryKind kind = FileSystem::KindOfEntry(path);
             known.emplace(below, kind);
             return kind;

@@ -4,6 +4,8 @@
 // single slashes in the path, "index.html" for a directory. All functions are pure text work on
 // byte strings; comparisons are exact unless a function says it lower-cases.
 
+#include "common/pathform.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,7 +85,7 @@ FetchTarget FetchTargetOf(std::string_view queuedUrl);
 // The name the output layer stores a fetch of host and path under: "\" host path.
 inline std::string SavedNameOf(std::string_view host, std::string_view path)
 {
-    return std::string("\\").append(host).append(path);
+    return std::string(kPathSeparatorText).append(host).append(path);
 }
 
 } // namespace tw
