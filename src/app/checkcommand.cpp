@@ -62,7 +62,7 @@ int RunCheckCommand(const CliOptions &options, QTextStream &out, QTextStream &er
     // The report stands beside the copy, never in it: the check changes nothing there.
     const std::string reportFile
         = options.report.isEmpty() ? folder + "-report.html" : SystemPathOf(options.report);
-    EndWithSeparator(folder);
+    EndWithSlash(folder);
 
     CopySummary summary;
     summary.folder = FileSystem::NativePath(folder.substr(0, folder.size() - 1));

@@ -4,36 +4,25 @@
 
 namespace tw {
 
-std::string AsLocalPath(std::string_view text)
+std::string WithSlashes(std::string_view text)
 {
-    return ReplaceAll(text, "/", kPathSeparatorText);
+    return ReplaceAll(text, std::string_view(&kBackslash, 1), "/");
 }
 
-std::string AsSlashedPath(std::string_view path)
+void CollapseDoubledSlashes(std::string &path)
 {
-    return ReplaceAll(path, kPathSeparatorText, "/");
-}
-
-std::string UrlSlashes(std::string_view url)
-{
-    return ReplaceAll(url, std::string_view(&kBackslash, 1), "/");
-}
-
-void CollapseDoubledSeparators(std::string &path)
-{
-    const std::string doubled(2, kPathSeparator);
-    ReplaceAllIn(path, doubled, kPathSeparatorText);
+    ReplaceAllIn(path, "//", "/");
 }
 
 std::string_view FolderOf(std::string_view path)
 {
-    return path.substr(0, path.rfind(kPathSeparator) + 1);
+    return path.substr(0, path.rfind('/') + 1);
 }
 
-void EndWithSeparator(std::string &dir)
+void EndWithSlash(std::string &dir)
 {
-    if (dir.empty() || dir.back() != kPathSeparator)
-        dir += kPathSeparator;
+    if (dir.empty() || dir.back() != '/')
+        dir += '/';
 }
 
 } // namespace tw

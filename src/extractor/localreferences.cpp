@@ -27,15 +27,14 @@ bool NamesFile(std::string_view storedFile, std::string_view link, std::string_v
     if (Contains(path, "%")) {
         // Any two bytes after a "%" are decoded, so a "\" there becomes "/" first, as it would
         // below.
-        slashed = UrlSlashes(path);
+        slashed = WithSlashes(path);
         path = slashed;
     }
     std::string decoded;
     joined += DecodedEscapes(path, decoded);
     // Resolved as a site URL whose "host" is the first component of the stored path; that
-    // resolving reads "\\" as "/", a decoded one too.
-    std::string resolved = ResolveDotDot(joined);
-    return AsLocalPath(resolved) == file;
+    // resolving reads "\" as "/", a decoded one too.
+    return ResolveDotDot(joined) == file;
 }
 
 // The folder a document whose own folder is pageBase reads its relative references from: that
@@ -183,7 +182,7 @@ std::vector<TextEdit> LocalReferenceEdits(
         }
         const std::string &link = reference.link;
         const LinkForm form = link.find(kBackslash) != std::string::npos
-            ? FormOfLink(UrlSlashes(link))
+            ? FormOfLink(WithSlashes(link))
             : FormOfLink(link);
         const LinkTarget *target = reference.target.get();
         const std::string *file = target ? FileOfTarget(*target, job) : nullptr;

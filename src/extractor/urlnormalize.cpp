@@ -98,7 +98,7 @@ LinkForm FormOfLink(std::string_view link)
 std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_view base,
     std::string_view siteHost, bool secureJob, bool anyHost)
 {
-    std::string link = UrlSlashes(rawLink);
+    std::string link = WithSlashes(rawLink);
     switch (FormOfLink(link)) {
     case LinkForm::Secure:
         link.replace(0, kSecureScheme.size(), kScheme);
@@ -161,7 +161,7 @@ std::string CollapseSlashes(std::string_view url)
 
 std::string ResolveDotDot(std::string_view url)
 {
-    std::string result = UrlSlashes(url);
+    std::string result = WithSlashes(url);
     const std::size_t pathStart = result.find('/');
     if (pathStart == std::string::npos)
         return result;
@@ -216,7 +216,7 @@ std::string UrlToRelativePath(std::string_view url)
     if (LowerTrim(path).starts_with(kScheme))
         path.erase(0, kScheme.size());
     path = Trim(ReplaceAll(path, "www.", ""));
-    return Trim(AsLocalPath(path));
+    return Trim(WithSlashes(path));
 }
 
 std::string StripScheme(std::string_view url)
@@ -228,7 +228,7 @@ std::string StripScheme(std::string_view url)
     else
         result = trimmed;
     ReplaceAllIn(result, "http:" + std::string(2, kBackslash), "");
-    return UrlSlashes(result);
+    return WithSlashes(result);
 }
 
 std::string WithoutFolderIndex(std::string_view url)

@@ -119,7 +119,7 @@ void frmMain::Load()
 {
     MakeRows();
     FillConnectionCounts();
-    MakeDirectory(FileSystem::ProgramDirectory() + kPathSeparator + "dldata", m_engine.Job());
+    MakeDirectory(FileSystem::ProgramDirectory() + "/dldata", m_engine.Job());
     wizardPending = true;
 }
 

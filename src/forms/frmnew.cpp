@@ -224,7 +224,7 @@ void frmNew::CreateControls()
 
 void frmNew::FillFileTypes()
 {
-    FileSystem::MakeDir(FileSystem::ProgramDirectory() + kPathSeparator + "temp");
+    FileSystem::MakeDir(FileSystem::ProgramDirectory() + "/temp");
     if (!FileExists(FileTypeListPath())) {
         MakeFileTypesFile();
         return;

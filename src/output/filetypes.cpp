@@ -11,7 +11,7 @@ namespace tw {
 
 std::string FileTypeListPath()
 {
-    return FileSystem::ProgramDirectory() + AsLocalPath("/temp/filetypes.txt");
+    return FileSystem::ProgramDirectory() + "/temp/filetypes.txt";
 }
 
 const std::vector<std::string> &DefaultFileTypes()

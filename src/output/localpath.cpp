@@ -94,8 +94,8 @@ std::string NormalizeLocalPath(std::string_view path)
     ReplaceAllIn(prepared, "www.", "");
     if (prepared.starts_with("http://"))
         prepared = Trim(prepared.substr(7));
-    prepared = AsLocalPath(prepared);
-    CollapseDoubledSeparators(prepared);
+    prepared = WithSlashes(prepared);
+    CollapseDoubledSlashes(prepared);
     return prepared;
 }
 
@@ -104,8 +104,8 @@ void PrepareLocalPath(std::string &path, SiteJob &job)
     path = NormalizeLocalPath(path);
     const std::string &prepared = path;
 
-    for (auto separator = prepared.find(kPathSeparator); separator != std::string::npos;
-         separator = prepared.find(kPathSeparator, separator + 1)) {
+    for (auto separator = prepared.find('/'); separator != std::string::npos;
+         separator = prepared.find('/', separator + 1)) {
         const std::string_view dir = std::string_view(prepared).substr(0, separator + 1);
         // A folder this job has made or found once is not asked for again.
         if (!job.preparedDirs.contains(dir)) {

@@ -8,8 +8,8 @@ namespace tw {
 
 std::string OutputDirectoryOf(std::string_view typed)
 {
-    std::string dir = AsLocalPath(typed);
-    EndWithSeparator(dir);
+    std::string dir = WithSlashes(typed);
+    EndWithSlash(dir);
     return dir;
 }
 

@@ -64,10 +64,10 @@ void SweepPlaceholders(const SiteJob &job)
     for (const std::string &entry : SplitTokens(job.createdDirs, '*')) {
         if (entry.empty())
             break;
-        std::string dir = AsLocalPath(entry);
+        std::string dir = WithSlashes(entry);
         if (dir.size() <= 4)
             continue;
-        EndWithSeparator(dir);
+        EndWithSlash(dir);
         dirs.insert(std::move(dir));
     }
     for (const std::string &dir : dirs)
@@ -84,8 +84,8 @@ void RemovePlaceholdersBelow(std::string_view dir)
 
 bool DirectoryIsWritable(std::string &dir)
 {
-    dir = AsLocalPath(dir);
-    EndWithSeparator(dir);
+    dir = WithSlashes(dir);
+    EndWithSlash(dir);
     const std::string testFile = dir + "test23893.txt";
     return FileSystem::WriteFile(testFile, "sdkjlf\r\n") && FileSystem::RemoveFile(testFile);
 }

@@ -16,7 +16,7 @@ std::vector<std::string_view> Components(std::string_view path)
 {
     std::vector<std::string_view> parts;
     for (std::size_t start = 0; start <= path.size();) {
-        const std::size_t end = std::min(path.find(kPathSeparator, start), path.size());
+        const std::size_t end = std::min(path.find('/', start), path.size());
         parts.push_back(path.substr(start, end - start));
         start = end + 1;
     }
@@ -93,7 +93,7 @@ std::string HrefsFrom::To(std::string_view to) const
     // The last name of each is its file name.
     std::size_t shared = 0;
     for (; shared + 1 < m_source.size(); ++shared) {
-        const std::size_t end = rest.find(kPathSeparator);
+        const std::size_t end = rest.find('/');
         if (end == std::string_view::npos || rest.substr(0, end) != m_source[shared])
             break;
         rest.remove_prefix(end + 1);
@@ -101,8 +101,7 @@ std::string HrefsFrom::To(std::string_view to) const
     std::string href;
     for (std::size_t i = shared; i + 1 < m_source.size(); ++i)
         href += "../";
-    for (std::size_t end = rest.find(kPathSeparator); end != std::string_view::npos;
-         end = rest.find(kPathSeparator)) {
+    for (std::size_t end = rest.find('/'); end != std::string_view::npos; end = rest.find('/')) {
         href.append(EscapeForUrl(rest.substr(0, end))).push_back('/');
         rest.remove_prefix(end + 1);
     }
