@@ -47,7 +47,7 @@ void SlotFetch::FailTry(TryFailure failure)
         = lastTry && (failure == TryFailure::ShortBody || failure == TryFailure::Reset);
     const Failure reason = FailureOf(failure);
     if (!StoresNothingUntilWhole()) {
-        const std::string_view arrived = ParseResponse(m_record.response).Body(m_record.response);
+        const std::string_view arrived = m_record.reader.Answer().Body(m_record.reader.Bytes());
         const SaveOutcome saved = keepsWhatArrived && m_record.incoming.IsOpen()
             ? m_record.incoming.Store(arrived, Job())
             : SaveDownloadedFile(keepsWhatArrived ? arrived : kTimeoutText, SavedName(), Job());
@@ -186,10 +186,11 @@ Failure SlotFetch::FailureOf(TryFailure failure) const
     case TryFailure::BrokenHead:
         return {.kind = Failure::Kind::BrokenHead};
     case TryFailure::ShortBody: {
-        const HttpResponse answer = ParseResponse(m_record.response);
+        const ResponseReader &reader = m_record.reader;
+        const HttpResponse answer = reader.Answer();
         return {.kind = Failure::Kind::ShortBody,
             .received
-            = static_cast<std::int64_t>(answer.Body(m_record.response).size()) + BodyWrittenAhead(),
+            = static_cast<std::int64_t>(answer.Body(reader.Bytes()).size()) + reader.PassedOn(),
             .announced = answer.announcedLength.value_or(0)};
     }
     case TryFailure::Reset:

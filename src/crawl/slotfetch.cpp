@@ -54,13 +54,9 @@ ConnectionSlot RecordOf(std::string url, FetchTarget target, FetchKind kind, boo
 
 void ConnectionSlot::ForgetResponse()
 {
-    response.clear();
-    response.shrink_to_fit();
+    reader = ResponseReader();
     contentLength = 0;
     bytesReceived = 0;
-    bodyStart.reset();
-    frame.reset();
-    chunks = ChunkedReader();
     storedAsItArrives = false;
     incoming.Discard();
 }
@@ -354,14 +350,14 @@ void SlotFetch::Judge(const FetchGuard &guard)
         FailTry(TryFailure::BrokenChunks);
         return;
     }
-    const HttpResponse answer = ParseResponse(m_record.response, BodyWrittenAhead());
+    const HttpResponse answer = m_record.reader.Answer();
     if (answer.fault != ResponseFault::None) {
         FailTry(answer.fault == ResponseFault::BrokenHead ? TryFailure::BrokenHead
                                                           : TryFailure::ShortBody);
         return;
     }
     if (m_record.robots) {
-        ReadRobots(answer.status, answer.Body(m_record.response));
+        ReadRobots(answer.status, answer.Body(m_record.reader.Bytes()));
         return;
     }
     if (answer.status == 304 && Revalidating()) {
@@ -420,7 +416,7 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
     // Finding a big page's references lets the event loop run: the response is the save's own
     // meanwhile, moved, not copied, so that a big response is held once. They are found once,
     // for the saved page and for the scan.
-    const std::string response = stub ? std::move(*stub) : std::move(m_record.response);
+    const std::string response = stub ? std::move(*stub) : m_record.reader.TakeBytes();
     const std::string_view body = stub ? std::string_view(response) : answer.Body(response);
     if (kind != DocumentKind::Other)
         references = PageReferencesOf(
@@ -481,8 +477,7 @@ void SlotFetch::Scan(const std::vector<PageReference> &references,
     }
     // Nothing reads the response after its scan: a big file need not stay in memory until the
     // slot is given its next fetch.
-    m_record.response.clear();
-    m_record.response.shrink_to_fit();
+    m_record.reader.Release();
     ReleaseConnection();
     m_engine.Yield();
     m_engine.CompleteSiteWhenDone();

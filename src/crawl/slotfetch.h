@@ -8,8 +8,8 @@
 #include "crawl/failure.h"
 #include "extractor/urlnormalize.h"
 #include "output/incomingfile.h"
-#include "transport/bodyframing.h"
 #include "transport/httpmessage.h"
+#include "transport/responsereader.h"
 
 #include <QObject>
 
@@ -61,7 +61,8 @@ struct ConnectionSlot
     std::string path; // url from its first "/" (at most 999 characters), "/" appended when dotless
     std::string
         requestPath; // path as the site spells it (".jpeg" kept), which the request asks for
-    std::string response; // the raw response as received, header included
+    // The answer as it arrives: its head, its framing and the body held.
+    ResponseReader reader;
     std::int64_t contentLength = 0;
     std::int64_t bytesReceived = 0;
     int attempt = 0;
@@ -77,11 +78,6 @@ struct ConnectionSlot
     bool waitingToRetry = false;
     // This try's request went out on a connection kept open after an earlier fetch.
     bool reusedConnection = false;
-    // Where the answer's body begins, once its head has arrived, and for a kept-alive request,
-    // how the body ends.
-    std::optional<std::size_t> bodyStart;
-    std::optional<BodyFrame> frame;
-    ChunkedReader chunks;
     // The body is stored exactly as it comes (a file, not a page, whose links are rewritten):
     // beyond what is held, it goes to incoming as it arrives.
     bool storedAsItArrives = false;
@@ -123,7 +119,7 @@ public:
     bool IsKeptOpenTo(const std::string &host) const;
     bool IsKeptOpen() const { return m_keptOpen; }
     // Bytes of responses this slot holds.
-    std::size_t HeldBytes() const { return m_record.response.size(); }
+    std::size_t HeldBytes() const { return m_record.reader.Bytes().size(); }
 
     // The slot's connection has carried an answer and stayed open, and its fetch, a link, waits
     // for an answer not known to be big: the request for the next URL of its host may go out
@@ -176,16 +172,12 @@ private:
     // The part of the response that is the body's, written to the incoming file; only what is
     // not yet its (the coding of a chunk not yet whole, the next answer's bytes) stays held.
     bool WriteBodyAhead(std::string &error);
-    // The bytes of the body written to disk so far.
-    std::int64_t BodyWrittenAhead() const;
-    // The body is whole by its framing, before any close.
-    bool BodyComplete();
     // A connection kept from an earlier fetch closed or broke before this answer was whole: the
     // server let it go meanwhile, which costs the fetch no try.
     bool BrokeBeforeAnswer();
     void RetryOnNewConnection();
-    // Cuts the answer to its framing: what follows its length or last chunk is dropped, the
-    // chunked coding taken off. False for a chunked body that broke off or is broken.
+    // Cuts the answer to its framing; what follows it begins the answer sent ahead, if any. False
+    // for a chunked body that broke off or is broken.
     bool TrimToFrame();
     // The answer leaves its connection fit for the next fetch on this slot.
     bool ConnectionReusable() const;
@@ -222,10 +214,6 @@ private:
     };
     // Tries again, or after the last try stores what is left and reports the failure.
     void FailTry(TryFailure failure);
-    // The answer has a head, is not whole by its framing, and has neither a length nor an empty
-    // body: only an orderly close would end it, and a reset cuts it short. (A reset elsewhere is
-    // judged as a close: a head or a body short of its length fails there.)
-    bool EndsOnlyAtClose();
     // The server answered with an error status (4xx, 5xx): tried again when the status may pass,
     // otherwise reported without storing the answer.
     void FailStatus(const HttpResponse &answer);
