@@ -4,7 +4,6 @@
 
 #include "crawl/slotfetch.h"
 
-#include "crawl/engine.h"
 #include "extractor/admission.h"
 #include "output/filesystem.h"
 #include "output/jobfiles.h"
@@ -68,38 +67,28 @@ void SlotFetch::FailTry(TryFailure failure)
     ShowIdle();
     // The last try failed: what it left stays as the file, written once and not counted.
     m_tmrOut->stop();
-    if (m_record.robots) {
-        ReadRobots(0, {});
+    const FetchKind kind = m_record.kind;
+    Report({.kind = FetchOutcome::Kind::Failed, .failure = reason});
+    if (kind == FetchKind::Robots)
+        LeaveStoredFile();
+    else if (kind == FetchKind::Link)
+        m_context.FetchEnded();
+}
+
+void SlotFetch::RetryStatus(std::chrono::seconds pause)
+{
+    // The host asked for a pause: none of its other fetches starts before it ends either.
+    m_context.SlowDown(m_record.host, pause);
+    if (pause == std::chrono::seconds::zero() && RetryBehindNext())
         return;
-    }
-    if (m_record.startPage) {
-        m_engine.FailJob(m_number, reason);
-        return;
-    }
-    m_engine.ReportFailure(m_record.url, reason, m_record.attempt);
-    m_engine.CompleteSiteWhenDone();
+    CloseConnection();
+    RetryAfter(pause);
 }
 
 void SlotFetch::FailStatus(const HttpResponse &answer)
 {
     const Failure failure {
         .kind = Failure::Kind::HttpStatus, .announced = answer.status, .detail = answer.reason};
-    if (IsRetriedStatus(answer.status) && m_record.attempt < kTries) {
-        const int pause = answer.RetryAfterSeconds().value_or(0);
-        // The host asked for a pause: none of its other fetches starts before it ends either.
-        m_engine.m_pace.SlowDown(
-            m_record.host, std::chrono::seconds(pause), HostPace::Clock::now());
-        if (pause == 0 && RetryBehindNext())
-            return;
-        CloseConnection();
-        RetryAfter(std::chrono::seconds(pause));
-        return;
-    }
-    if ((answer.status == 404 || answer.status == 410) && Revalidating()) {
-        Q_EMIT m_engine.fetchGone(m_record.url, answer.status);
-        LeaveStoredFile();
-        return;
-    }
     // The answer is the server's word that there is no such file: neither it nor a timeout text
     // of an earlier try stands in for the file.
     MarkNotStoredAsNamed({});
@@ -112,33 +101,28 @@ void SlotFetch::FailStatus(const HttpResponse &answer)
 void SlotFetch::FailFetch(const Failure &failure)
 {
     m_tmrOut->stop();
-    if (m_record.robots) {
+    const FetchKind kind = m_record.kind;
+    if (kind != FetchKind::Link) {
         CloseConnection();
-        ReadRobots(0, {});
-        return;
-    }
-    if (m_record.startPage) {
-        CloseConnection();
-        m_engine.FailJob(m_number, failure);
+        Report({.kind = FetchOutcome::Kind::Refused, .failure = failure});
+        if (kind == FetchKind::Robots)
+            LeaveStoredFile();
         return;
     }
     ShowIdle();
-    Q_EMIT m_engine.slotFailed(m_number, failure);
-    m_engine.ReportFailure(m_record.url, failure, m_record.attempt);
+    Report({.kind = FetchOutcome::Kind::Refused, .failure = failure});
     // A whole error answer leaves a kept connection fit for the answer sent ahead on it.
     ReleaseConnection();
-    m_engine.CompleteSiteWhenDone();
+    m_context.FetchEnded();
 }
 
 void SlotFetch::SkipFetch(const std::string &contentType)
 {
     m_record.incoming.Discard();
-    MarkNotStoredAsNamed({});
-    ++Job().aSkipped;
-    Q_EMIT m_engine.fetchSkipped(m_record.url, contentType);
+    Report({.kind = FetchOutcome::Kind::Skipped, .text = contentType});
     ShowIdle();
     ReleaseConnection();
-    m_engine.CompleteSiteWhenDone();
+    m_context.FetchEnded();
 }
 
 void SlotFetch::LeadOnFromItsName(const std::string &storedAs)
@@ -149,9 +133,9 @@ void SlotFetch::LeadOnFromItsName(const std::string &storedAs)
     MarkNotStoredAsNamed(storedAs);
 }
 
-void SlotFetch::MarkNotStoredAsNamed(std::string storedAs)
+void SlotFetch::MarkNotStoredAsNamed(std::string_view storedAs)
 {
-    m_engine.MarkNotStoredAsNamed(m_record.queuedUrl, std::move(storedAs));
+    Report({.kind = FetchOutcome::Kind::StoredElsewhere, .text = storedAs});
 }
 
 void SlotFetch::RetryAfter(std::chrono::milliseconds pause)

@@ -22,11 +22,6 @@
 
 namespace tw {
 
-SiteAddress Engine::RequestedAddress(const ConnectionSlot &slot) const
-{
-    return {m_job.secure, slot.host, ReplaceAll(slot.requestPath, "//", "/")};
-}
-
 QString Engine::ConnectNowNow(const QString &startUrl)
 {
     m_job.revalidate.clear();
@@ -141,7 +136,7 @@ void Engine::FailJob(int slot, const Failure &failure)
 
 void Engine::FollowStartMove(int slot, const std::string &location)
 {
-    const SiteAddress from = RequestedAddress(Slot(slot));
+    const SiteAddress from = RequestedAddress(Slot(slot), m_job.secure);
     const std::optional<SiteAddress> to = ResolveLocation(location, from);
     if (!to || !SameSite(to->host, from.host)) {
         const std::string named = to ? AbsoluteUrl(*to) : location;

@@ -2,7 +2,7 @@
 
 #include "common/stringops.h"
 #include "common/textconversion.h"
-#include "crawl/engine.h"
+#include "crawl/answerjudge.h"
 #include "extractor/admission.h"
 #include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
@@ -44,8 +44,7 @@ ConnectionSlot RecordOf(std::string url, FetchTarget target, FetchKind kind, boo
     record.path = std::move(target.path);
     record.requestPath = std::move(target.requestPath);
     record.attempt = 1;
-    record.startPage = kind == FetchKind::StartPage;
-    record.robots = kind == FetchKind::Robots;
+    record.kind = kind;
     record.reusedConnection = reuse;
     return record;
 }
@@ -61,24 +60,30 @@ void ConnectionSlot::ForgetResponse()
     incoming.Discard();
 }
 
+SiteAddress RequestedAddress(const ConnectionSlot &slot, bool secure)
+{
+    return {secure, slot.host, ReplaceAll(slot.requestPath, "//", "/")};
+}
+
 FetchGuard::FetchGuard(
-    const Connection &connection, const quint64 &fetchSerial, const bool &running)
+    const Connection &connection, const quint64 &fetchSerial, const FetchContext &context)
     : m_connection(connection)
     , m_generation(connection.Generation())
     , m_fetchSerial(fetchSerial)
     , m_serial(fetchSerial)
-    , m_running(running)
+    , m_context(context)
 {
 }
 
 bool FetchGuard::StillCurrent() const
 {
-    return m_running && m_connection.Generation() == m_generation && m_fetchSerial == m_serial;
+    return m_context.IsRunning() && m_connection.Generation() == m_generation
+        && m_fetchSerial == m_serial;
 }
 
-SlotFetch::SlotFetch(Engine &engine, int number)
-    : QObject(&engine)
-    , m_engine(engine)
+SlotFetch::SlotFetch(FetchContext &context, int number, QObject *parent)
+    : QObject(parent)
+    , m_context(context)
     , m_number(number)
     , m_socket(std::make_unique<Connection>())
     , m_tmrOut(new QTimer(this))
@@ -129,11 +134,6 @@ int SlotFetch::TimeoutInterval() const
     return m_tmrOut->interval();
 }
 
-SiteJob &SlotFetch::Job()
-{
-    return m_engine.m_job;
-}
-
 bool SlotFetch::Revalidating()
 {
     return Job().revalidate.contains(m_record.url);
@@ -141,12 +141,12 @@ bool SlotFetch::Revalidating()
 
 bool SlotFetch::StoresNothingUntilWhole()
 {
-    return m_record.robots || Revalidating();
+    return m_record.kind == FetchKind::Robots || Revalidating();
 }
 
 void SlotFetch::ReadRobots(int status, std::string_view body)
 {
-    m_engine.m_pace.RobotsRead(m_record.host, status, body, HostPace::Clock::now());
+    Report({.kind = FetchOutcome::Kind::RobotsRead, .status = status, .text = body});
     LeaveStoredFile();
 }
 
@@ -155,7 +155,7 @@ void SlotFetch::LeaveStoredFile()
     m_tmrOut->stop();
     ShowIdle();
     ReleaseConnection();
-    m_engine.CompleteSiteWhenDone();
+    m_context.FetchEnded();
 }
 
 std::string SlotFetch::SavedName() const
@@ -165,22 +165,22 @@ std::string SlotFetch::SavedName() const
 
 void SlotFetch::ShowState(SlotState state)
 {
-    Q_EMIT m_engine.slotStateChanged(m_number, state);
+    m_context.ShowState(m_number, state);
 }
 
 void SlotFetch::ShowIdle()
 {
-    Q_EMIT m_engine.slotReset(m_number);
+    m_context.ShowIdle(m_number);
 }
 
 FetchGuard SlotFetch::Guard() const
 {
-    return FetchGuard(*m_socket, m_serial, m_engine.m_running);
+    return FetchGuard(*m_socket, m_serial, m_context);
 }
 
 bool SlotFetch::YieldFor(const FetchGuard &guard)
 {
-    m_engine.Yield();
+    m_context.Yield();
     return guard.StillCurrent();
 }
 
@@ -210,9 +210,9 @@ bool SlotFetch::CanSendAhead() const
 {
     // Behind a big answer, the next would wait for all of it while another connection is free.
     constexpr std::int64_t kBiggestAnswerToWaitBehind = std::int64_t {1} << 20;
-    return m_connectionKept && !m_next && !m_keptOpen && !m_record.startPage && !m_record.robots
+    return m_connectionKept && !m_next && !m_keptOpen && m_record.kind == FetchKind::Link
         && m_record.contentLength <= kBiggestAnswerToWaitBehind
-        && m_socket->State() == Connection::Connected && m_number <= m_engine.m_connectionCount;
+        && m_socket->State() == Connection::Connected && m_context.InUse(m_number);
 }
 
 bool SlotFetch::SendAhead(std::string url, FetchTarget target)
@@ -258,8 +258,7 @@ void SlotFetch::GiveBackNext()
     m_nextStart.clear();
     if (!m_next)
         return;
-    if (m_engine.m_running)
-        m_engine.m_queue.PutBackOldest(std::move(m_next->queuedUrl));
+    m_context.GiveBack(std::move(m_next->queuedUrl));
     m_next.reset();
 }
 
@@ -328,16 +327,12 @@ void SlotFetch::Sock_Failed()
     }
     const ConnectFailure failure = m_socket->Failure();
     m_record.lastFailure = failure;
-    if (m_record.startPage && failure == ConnectFailure::NameNotFound && m_engine.m_startWwwAdded) {
-        CloseConnection();
-        m_engine.StartAsTyped(std::string(m_record.url));
-        return;
-    }
-    // The start page cannot wait for a name that will not come, nor robots.txt, which every other
-    // URL of its host waits for (the start page's "www." name among them). Any other refused
-    // connect or name not found fails its try at once: waiting out the timeout would tell nothing.
+    // The start page cannot wait for a name that will not come (the engine may try it without the
+    // "www." it added), nor robots.txt, which every other URL of its host waits for (the start
+    // page's "www." name among them). Any other refused connect or name not found fails its try
+    // at once: waiting out the timeout would tell nothing.
     if (IsSecureConnectFailure(failure)
-        || ((m_record.startPage || m_record.robots) && failure == ConnectFailure::NameNotFound))
+        || (m_record.kind != FetchKind::Link && failure == ConnectFailure::NameNotFound))
         FailFetch({.kind = Failure::Kind::Connect, .connect = failure});
     else
         FailTry(TryFailure::Connect);
@@ -351,44 +346,52 @@ void SlotFetch::Judge(const FetchGuard &guard)
         return;
     }
     const HttpResponse answer = m_record.reader.Answer();
-    if (answer.fault != ResponseFault::None) {
-        FailTry(answer.fault == ResponseFault::BrokenHead ? TryFailure::BrokenHead
-                                                          : TryFailure::ShortBody);
+    const UrlType urlType = TypeOfUrl(m_record.url);
+    const AnswerVerdict verdict = JudgeAnswer(answer,
+        {.kind = m_record.kind,
+            .revalidating = Revalidating(),
+            .attempt = m_record.attempt,
+            .urlExtension = urlType.extension,
+            .untypedPart = Job().untypedParts.contains(m_record.url),
+            .fileTypeFilter = Job().FileTypeFilter});
+    using Verdict = AnswerVerdict::Kind;
+    switch (verdict.kind) {
+    case Verdict::BrokenHead:
+        FailTry(TryFailure::BrokenHead);
         return;
-    }
-    if (m_record.robots) {
+    case Verdict::ShortBody:
+        FailTry(TryFailure::ShortBody);
+        return;
+    case Verdict::ReadRobots:
         ReadRobots(answer.status, answer.Body(m_record.reader.Bytes()));
         return;
-    }
-    if (answer.status == 304 && Revalidating()) {
-        Q_EMIT m_engine.fetchUnchanged(m_record.url);
+    case Verdict::Unchanged:
+        Report({.kind = FetchOutcome::Kind::Unchanged});
         LeaveStoredFile();
         return;
-    }
-    if (answer.status >= 400) {
+    case Verdict::Gone:
+        Report({.kind = FetchOutcome::Kind::Gone, .status = answer.status});
+        LeaveStoredFile();
+        return;
+    case Verdict::Retry:
+        RetryStatus(verdict.pause);
+        return;
+    case Verdict::Failed:
         FailStatus(answer);
         return;
-    }
-    const std::optional<std::string> location = answer.Location();
-    if (location && m_record.startPage) {
+    case Verdict::StartMoved:
         CloseConnection();
-        m_engine.FollowStartMove(m_number, *location);
+        Report({.kind = FetchOutcome::Kind::StartMoved, .text = *answer.Location()});
         return;
-    }
-    const std::string contentType = answer.Field("Content-Type").value_or("");
-    const bool typedByServer = TypedByServer(answer);
-    if (typedByServer) {
-        const std::string extension = ExtensionOfMediaType(contentType);
-        const bool wanted = Job().untypedParts.contains(m_record.url)
-            || (!extension.empty() && IsWantedType(extension, Job().FileTypeFilter));
-        if (!wanted) {
-            SkipFetch(contentType);
-            return;
-        }
+    case Verdict::Skipped:
+        SkipFetch(answer.Field("Content-Type").value_or(""));
+        return;
+    case Verdict::Store:
+        break;
     }
     std::vector<PageReference> references;
     std::optional<StoredFetch> stored;
-    if (!Store(answer, location, typedByServer, guard, references, stored))
+    if (!Store(answer, verdict.typedByServer, guard, references, stored))
         return;
     if (Contains(m_record.url, "/"))
         ShowIdle();
@@ -398,12 +401,12 @@ void SlotFetch::Judge(const FetchGuard &guard)
     Scan(references, stored, guard);
 }
 
-bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::string> &location,
-    bool typedByServer, const FetchGuard &guard, std::vector<PageReference> &references,
-    std::optional<StoredFetch> &storedFetch)
+bool SlotFetch::Store(const HttpResponse &answer, bool typedByServer, const FetchGuard &guard,
+    std::vector<PageReference> &references, std::optional<StoredFetch> &storedFetch)
 {
     SiteJob &job = Job();
     const std::string contentType = answer.Field("Content-Type").value_or("");
+    const std::optional<std::string> location = answer.Location();
     std::optional<std::string> stub = location ? RedirectStub(*location) : std::nullopt;
     if (location && !stub)
         return YieldFor(guard);
@@ -420,7 +423,7 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
     const std::string_view body = stub ? std::string_view(response) : answer.Body(response);
     if (kind != DocumentKind::Other)
         references = PageReferencesOf(
-            body, kind, base, job, m_engine.m_linkTargets, [this] { m_engine.Yield(); });
+            body, kind, base, job, m_context.Targets(), [this] { m_context.Yield(); });
     const ReferenceEditor editReferences
         = [&](std::string_view text, DocumentKind savedKind, std::string_view storedFile) {
               if (savedKind == kind)
@@ -435,7 +438,6 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
     if (!YieldFor(guard))
         return false;
     if (saved.kind == SaveOutcome::Kind::Stored) {
-        ++job.aFiles;
         storedFetch = StoredFetch {.file = stored.file,
             .status = answer.status,
             .size = FileSystem::FileSize(stored.file).value_or(0),
@@ -443,12 +445,16 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
             .lastModified = answer.Field("Last-Modified").value_or(""),
             .etag = answer.Field("ETag").value_or(""),
             .tries = m_record.attempt};
-        if (!onDisk && kind != DocumentKind::Other && stored.Kind() == kind
-            && m_engine.m_savedLinks.Note(m_record.url, stored.file, kind, references, job))
-            m_engine.m_savedDocuments[m_record.url] = *storedFetch;
+        // A page or style sheet saved with its links edited may have them pointed at files
+        // that arrive later.
+        const bool edited = !onDisk && kind != DocumentKind::Other && stored.Kind() == kind;
+        Report({.kind = FetchOutcome::Kind::Saved,
+            .stored = storedFetch,
+            .document = edited ? kind : DocumentKind::Other,
+            .references = &references});
     } else
-        m_engine.ReportFailure(m_record.url,
-            {.kind = Failure::Kind::NotStored, .detail = saved.reason}, m_record.attempt);
+        Report({.kind = FetchOutcome::Kind::NotStored,
+            .failure = {.kind = Failure::Kind::NotStored, .detail = saved.reason}});
     if (typedByServer)
         LeadOnFromItsName(stored.file);
     return true;
@@ -457,39 +463,26 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
 void SlotFetch::Scan(const std::vector<PageReference> &references,
     const std::optional<StoredFetch> &stored, const FetchGuard &guard)
 {
-    SiteJob &job = Job();
-    for (const PageReference &reference : references) {
-        if (reference.skipped && m_engine.m_skippedLinks.insert(reference.skipped->url).second)
-            Q_EMIT m_engine.linkSkipped(reference.skipped->url, reference.skipped->cause);
-    }
+    Report({.kind = FetchOutcome::Kind::LinksFound, .references = &references});
     const bool followed = ExtractLinks(
-        references, m_engine.m_queue, job, [this, &guard] { return YieldFor(guard); });
+        references, m_context.NewLinks(), Job(), [this, &guard] { return YieldFor(guard); });
     // A file is told as stored once its links are queued: a copy stopped before then fetches it
     // again when continued, and so follows them.
-    if (stored && guard.StillCurrent())
-        Q_EMIT m_engine.fetchStored(m_record.url, *stored);
     if (!guard.StillCurrent())
         return;
-    if (!followed) {
-        m_engine.ReportFailure(m_record.url,
-            {.kind = Failure::Kind::LinksNotFollowed, .detail = job.lastWriteError},
-            m_record.attempt);
-    }
+    Report({.kind = FetchOutcome::Kind::Stored, .stored = stored, .linksFollowed = followed});
     // Nothing reads the response after its scan: a big file need not stay in memory until the
     // slot is given its next fetch.
     m_record.reader.Release();
     ReleaseConnection();
-    m_engine.Yield();
-    m_engine.CompleteSiteWhenDone();
+    m_context.Yield();
+    m_context.FetchEnded();
 }
 
-bool SlotFetch::TypedByServer(const HttpResponse &answer) const
+bool SlotFetch::TypedByServer(const HttpResponse &answer)
 {
-    const std::string contentType = answer.Field("Content-Type").value_or("");
-    return !answer.Location()
-        && (TypeOfUrl(m_record.url).extension.empty()
-            || m_engine.Job().untypedParts.contains(m_record.url))
-        && !contentType.empty() && !IsHtmlMediaType(contentType);
+    return tw::TypedByServer(
+        answer, TypeOfUrl(m_record.url).extension, Job().untypedParts.contains(m_record.url));
 }
 
 StoredLocation SlotFetch::StoredLocationFor(const HttpResponse &answer)
@@ -508,7 +501,7 @@ std::optional<std::string> SlotFetch::RedirectStub(const std::string &location)
 {
     SiteJob &job = Job();
     const std::optional<SiteAddress> to
-        = ResolveLocation(location, m_engine.RequestedAddress(m_record));
+        = ResolveLocation(location, RequestedAddress(m_record, job.secure));
     // A site link written "http://" is fetched over TLS in a secure job; "https://" in a plain
     // job is another site.
     const bool onSite = to && (!to->secure || job.secure)
@@ -521,7 +514,7 @@ std::optional<std::string> SlotFetch::RedirectStub(const std::string &location)
         if (here.file == there.file)
             return std::nullopt;
         // An absolute link needs no base.
-        const Admission verdict = AdmitLink("http://" + to->Url(), {}, job, m_engine.m_queue);
+        const Admission verdict = AdmitLink("http://" + to->Url(), {}, job, m_context.NewLinks());
         if (verdict == Admission::Queued || FileOfJobExists(there.file, job)
             || FileOfJobExists(there.placeholderBase + ".tmp", job))
             href = RelativeHref(here.file, there.file);

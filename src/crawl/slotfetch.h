@@ -5,11 +5,12 @@
 // the answer, store it, scan it for links. What the whole job shares (the queue, the scheduler,
 // the start page's moves, the memory limit) is the engine's.
 
-#include "crawl/failure.h"
+#include "crawl/fetchcontext.h"
 #include "extractor/urlnormalize.h"
 #include "output/incomingfile.h"
 #include "transport/httpmessage.h"
 #include "transport/responsereader.h"
+#include "transport/siteaddress.h"
 
 #include <QObject>
 
@@ -25,32 +26,8 @@ class QTimer;
 namespace tw {
 
 class Connection;
-class Engine;
-struct PageReference;
-struct SiteJob;
 
-// What the copy keeps of a fetch it stored.
-struct StoredFetch
-{
-    std::string file; // the stored file, in system form
-    int status = 0;
-    std::int64_t size = 0; // of the file as stored
-    std::string contentType;
-    std::string lastModified;
-    std::string etag;
-    int tries = 0;
-};
-
-// What a connection's row shows besides its progress.
-enum class SlotState {
-    NotConnected,
-    Connecting, // to the slot's host
-    Downloading, // the slot's URL
-    Finished, // its file is stored; the row waits for the next fetch
-};
-
-// What a fetch is for: a link found, the job's start page, or a host's robots.txt.
-enum class FetchKind { Link, StartPage, Robots };
+inline constexpr int kDefaultTimeoutMs = 20000;
 
 // One parallel connection's record. Slots are numbered 1 to 24 everywhere.
 struct ConnectionSlot
@@ -66,10 +43,8 @@ struct ConnectionSlot
     std::int64_t contentLength = 0;
     std::int64_t bytesReceived = 0;
     int attempt = 0;
-    // The fetch of the job's start page: its failure is the job's.
-    bool startPage = false;
-    // The fetch of the host's robots.txt: read, never stored.
-    bool robots = false;
+    // A start page's failure is the job's; a host's robots.txt is read, never stored.
+    FetchKind kind = FetchKind::Link;
     // Why the last try could not connect.
     ConnectFailure lastFailure = ConnectFailure::None;
     // A failed try left the timeout text as the file.
@@ -87,12 +62,16 @@ struct ConnectionSlot
     void ForgetResponse();
 };
 
+// The address the slot's request asks for, in a job over TLS or not.
+SiteAddress RequestedAddress(const ConnectionSlot &slot, bool secure);
+
 // Tells, after the event loop has run, whether the fetch a handler started is still the one on
 // its slot: its connection neither closed nor given to another fetch, and the job not stopped.
 class FetchGuard
 {
 public:
-    FetchGuard(const Connection &connection, const quint64 &fetchSerial, const bool &running);
+    FetchGuard(
+        const Connection &connection, const quint64 &fetchSerial, const FetchContext &context);
     bool StillCurrent() const;
 
 private:
@@ -100,7 +79,7 @@ private:
     quint64 m_generation;
     const quint64 &m_fetchSerial;
     quint64 m_serial;
-    const bool &m_running;
+    const FetchContext &m_context;
 };
 
 class SlotFetch final : public QObject
@@ -108,7 +87,7 @@ class SlotFetch final : public QObject
     Q_OBJECT
 
 public:
-    SlotFetch(Engine &engine, int number);
+    SlotFetch(FetchContext &context, int number, QObject *parent);
     ~SlotFetch() override;
 
     const ConnectionSlot &Record() const { return m_record; }
@@ -188,15 +167,14 @@ private:
     void Judge(const FetchGuard &guard);
     // Stores the answer (or the page standing in for a redirect) and finds its references; stored
     // tells of the file when one was written. False when the fetch was let go of meanwhile.
-    bool Store(const HttpResponse &answer, const std::optional<std::string> &location,
-        bool typedByServer, const FetchGuard &guard, std::vector<PageReference> &references,
-        std::optional<StoredFetch> &stored);
+    bool Store(const HttpResponse &answer, bool typedByServer, const FetchGuard &guard,
+        std::vector<PageReference> &references, std::optional<StoredFetch> &stored);
     // Queues the references' targets, then reports the file stored.
     void Scan(const std::vector<PageReference> &references,
         const std::optional<StoredFetch> &stored, const FetchGuard &guard);
     // The answer's type, not the URL's name, tells how the file is named: its URL has no
     // extension.
-    bool TypedByServer(const HttpResponse &answer) const;
+    bool TypedByServer(const HttpResponse &answer);
     // Where the answer is stored.
     StoredLocation StoredLocationFor(const HttpResponse &answer);
     // The page to store in place of an in-site redirect; its target is admitted as a link.
@@ -214,8 +192,11 @@ private:
     };
     // Tries again, or after the last try stores what is left and reports the failure.
     void FailTry(TryFailure failure);
-    // The server answered with an error status (4xx, 5xx): tried again when the status may pass,
-    // otherwise reported without storing the answer.
+    // The server answered with an error status that may pass: tried again after pause, which
+    // its other fetches keep too.
+    void RetryStatus(std::chrono::seconds pause);
+    // The server answered with an error status (4xx, 5xx) for good: reported without storing the
+    // answer.
     void FailStatus(const HttpResponse &answer);
     // Ends the fetch at once, for the reason given; a start page takes the job with it.
     void FailFetch(const Failure &failure);
@@ -226,7 +207,7 @@ private:
     void LeadOnFromItsName(const std::string &storedAs);
     // The URL is not stored under its own name: its placeholder goes, and it stays known as
     // stored at storedAs (empty: nowhere).
-    void MarkNotStoredAsNamed(std::string storedAs);
+    void MarkNotStoredAsNamed(std::string_view storedAs);
     // The next try, at once or after a pause.
     void RetryAfter(std::chrono::milliseconds pause);
     Failure FailureOf(TryFailure failure) const;
@@ -247,9 +228,10 @@ private:
     FetchGuard Guard() const;
     // Lets the event loop run; false when the fetch was let go of meanwhile.
     bool YieldFor(const FetchGuard &guard);
-    SiteJob &Job();
+    SiteJob &Job() { return m_context.Job(); }
+    void Report(const FetchOutcome &outcome) { m_context.Report(m_number, outcome); }
 
-    Engine &m_engine;
+    FetchContext &m_context;
     const int m_number;
     ConnectionSlot m_record;
     std::unique_ptr<Connection> m_socket;

@@ -5,7 +5,6 @@
 #include "crawl/slotfetch.h"
 
 #include "common/stringops.h"
-#include "crawl/engine.h"
 #include "crawl/memorylimit.h"
 #include "output/pagesaver.h"
 #include "transport/connection.h"
@@ -17,7 +16,7 @@ namespace tw {
 bool SlotFetch::ConnectionReusable() const
 {
     // A slot above the connections in use takes no next fetch to keep its connection for.
-    return m_record.reader.LeavesConnectionReusable() && m_number <= m_engine.m_connectionCount;
+    return m_record.reader.LeavesConnectionReusable() && m_context.InUse(m_number);
 }
 
 void SlotFetch::ReleaseConnection()
@@ -70,7 +69,7 @@ void SlotFetch::Sock_DataArrival()
         ShowState(SlotState::NotConnected);
         return;
     }
-    if (m_engine.m_connectionCount < m_number)
+    if (!m_context.InUse(m_number))
         ShowIdle();
     else
         ShowState(SlotState::Downloading);
@@ -84,7 +83,7 @@ bool SlotFetch::Receive()
     // copy, and a body written to disk as it comes is held only briefly: both are checked once
     // passed on.
     if (!m_record.storedAsItArrives && !m_record.reader.Bytes().empty()
-        && m_engine.OutgrowsMemoryLimit(m_number, m_socket->BytesAvailable())) {
+        && m_context.OutgrowsMemoryLimit(m_number, m_socket->BytesAvailable())) {
         std::string dropped;
         const auto received = static_cast<std::int64_t>(m_socket->TakeAll(dropped));
         job.aBytes += received;
@@ -112,7 +111,7 @@ bool SlotFetch::PassOnBody()
         FailFetch({.kind = Failure::Kind::NotStored, .detail = error});
         return false;
     }
-    if (m_engine.OutgrowsMemoryLimit(m_number, 0)) {
+    if (m_context.OutgrowsMemoryLimit(m_number, 0)) {
         m_record.ForgetResponse();
         FailTry(TryFailure::TooLarge);
         return false;
@@ -126,7 +125,7 @@ bool SlotFetch::WriteBodyAhead(std::string &error)
     if (!record.storedAsItArrives)
         return true;
     if (!record.incoming.IsOpen()) {
-        if (record.reader.HeldBody().size() < kHeldBodyBytes && m_engine.MemoryLeft() >= 0)
+        if (record.reader.HeldBody().size() < kHeldBodyBytes && m_context.MemoryLeft() >= 0)
             return true;
         if (!record.incoming.Begin(StoredLocationFor(*record.reader.Head()), Job(), error))
             return false;
@@ -148,11 +147,10 @@ void SlotFetch::ProcessChunk(const FetchGuard &guard)
     if (!YieldFor(guard))
         return;
 
-    if (m_engine.m_connectionCount < m_number)
+    if (!m_context.InUse(m_number))
         ShowIdle();
     else
-        Q_EMIT m_engine.slotProgressChanged(
-            m_number, m_record.bytesReceived, m_record.contentLength);
+        m_context.ShowProgress(m_number, m_record.bytesReceived, m_record.contentLength);
 
     // A reset cuts short an answer that only an orderly close would end; elsewhere it is judged
     // as a close: a head or a body short of its length fails there.
@@ -174,7 +172,7 @@ void SlotFetch::ReadHead()
     // held whole, for its links to be found and rewritten, and so is an answer that is not
     // stored as it came (an error, a move, robots.txt).
     const bool noBody = reader.Frame() && reader.Frame()->framing == Framing::NoBody;
-    m_record.storedAsItArrives = !m_record.robots && !noBody && head.status >= 200
+    m_record.storedAsItArrives = m_record.kind != FetchKind::Robots && !noBody && head.status >= 200
         && head.status < 300
         && DocumentKindOf(StoredLocationFor(head), head.Field("Content-Type").value_or(""))
             == DocumentKind::Other;
@@ -182,7 +180,8 @@ void SlotFetch::ReadHead()
         return;
     m_record.contentLength = *head.announcedLength;
     const std::int64_t whole = static_cast<std::int64_t>(head.bodyStart) + m_record.contentLength;
-    if (!m_record.storedAsItArrives && m_record.contentLength > 0 && whole <= m_engine.MemoryLeft())
+    if (!m_record.storedAsItArrives && m_record.contentLength > 0
+        && whole <= m_context.MemoryLeft())
         reader.Reserve(whole);
 }
 
