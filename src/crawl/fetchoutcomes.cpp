@@ -149,12 +149,11 @@ void SlotFetch::RetryAfter(std::chrono::milliseconds pause)
         return;
     }
     m_tmrOut->stop();
-    m_record.waitingToRetry = true;
+    MoveTo(SlotPhase::WaitingToRetry);
     QTimer::singleShot(pause, this, [this, guard = Guard()] {
         // A stop or a new job let go of the slot meanwhile.
-        if (!guard.StillCurrent() || !m_record.waitingToRetry)
+        if (!guard.StillCurrent() || m_phase != SlotPhase::WaitingToRetry)
             return;
-        m_record.waitingToRetry = false;
         m_tmrOut->start();
         Connect();
     });

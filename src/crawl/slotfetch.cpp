@@ -87,13 +87,15 @@ SlotFetch::~SlotFetch() = default;
 
 bool SlotFetch::IsFree() const
 {
-    return (m_socket->State() == Connection::Closed || m_keptOpen) && !m_record.waitingToRetry;
+    return m_phase == SlotPhase::KeptOpen
+        || (m_socket->State() == Connection::Closed && m_phase != SlotPhase::WaitingToRetry);
 }
 
 bool SlotFetch::IsKeptOpenTo(const std::string &host) const
 {
     const int state = m_socket->State();
-    return m_keptOpen && (state == Connection::Connected || state == Connection::Connecting)
+    return m_phase == SlotPhase::KeptOpen
+        && (state == Connection::Connected || state == Connection::Connecting)
         && m_record.host == host;
 }
 
@@ -101,13 +103,16 @@ void SlotFetch::Clear()
 {
     m_record = ConnectionSlot();
     CloseConnection();
+    MoveTo(SlotPhase::Idle);
     m_tmrOut->stop();
 }
 
 void SlotFetch::CloseConnection()
 {
     GiveBackNext();
-    m_keptOpen = false;
+    // A try that waits for its pause reconnects when it ends.
+    if (m_phase != SlotPhase::WaitingToRetry)
+        MoveTo(SlotPhase::Idle);
     m_connectionKept = false;
     m_socket->Close();
 }
@@ -175,7 +180,7 @@ bool SlotFetch::YieldFor(const FetchGuard &guard)
 void SlotFetch::Start(std::string url, FetchTarget target, FetchKind kind)
 {
     const bool reuse = IsKeptOpenTo(target.host);
-    m_keptOpen = false;
+    MoveTo(SlotPhase::Asking);
     ++m_serial;
     m_record = RecordOf(std::move(url), std::move(target), kind, reuse);
 
@@ -198,8 +203,8 @@ bool SlotFetch::CanSendAhead() const
 {
     // Behind a big answer, the next would wait for all of it while another connection is free.
     constexpr std::int64_t kBiggestAnswerToWaitBehind = std::int64_t {1} << 20;
-    return m_connectionKept && !m_next && !m_keptOpen && m_record.kind == FetchKind::Link
-        && m_record.contentLength <= kBiggestAnswerToWaitBehind
+    return m_connectionKept && !m_next && m_phase != SlotPhase::KeptOpen
+        && m_record.kind == FetchKind::Link && m_record.contentLength <= kBiggestAnswerToWaitBehind
         && m_socket->State() == Connection::Connected && m_context.InUse(m_number);
 }
 
@@ -237,6 +242,7 @@ void SlotFetch::TakeUpNext()
     m_next.reset();
     m_socket->PutBack(m_nextStart);
     m_nextStart.clear();
+    MoveTo(SlotPhase::Asking);
     m_tmrOut->start();
     ShowState(SlotState::Downloading);
 }
@@ -255,7 +261,7 @@ void SlotFetch::OpenAhead(std::string host)
     m_record = ConnectionSlot();
     m_record.host = std::move(host);
     CloseConnection();
-    m_keptOpen = true;
+    MoveTo(SlotPhase::KeptOpen);
     ConnectTo(m_record.host);
 }
 
@@ -269,16 +275,22 @@ void SlotFetch::Connect()
 void SlotFetch::ConnectTo(const std::string &host, std::string_view request)
 {
     const bool secure = FetchedOverTls(host, Job().secure);
-    m_requestWentWithConnect = !request.empty();
+    // A connection opened ahead stays kept open: its fetch has not come yet.
+    if (!request.empty())
+        MoveTo(SlotPhase::Connecting);
+    else if (m_phase != SlotPhase::KeptOpen)
+        MoveTo(SlotPhase::Asking);
     m_socket->Connect(FromNetworkText(host), secure ? kHttpsPort : kHttpPort,
         secure ? Connection::Security::Tls : Connection::Security::Plain, request);
 }
 
 void SlotFetch::Sock_Connect()
 {
-    if (std::exchange(m_requestWentWithConnect, false))
+    if (m_phase == SlotPhase::Connecting) {
+        MoveTo(SlotPhase::Asking); // its request went with the connect
         return;
-    if (m_keptOpen)
+    }
+    if (m_phase == SlotPhase::KeptOpen)
         return; // opened ahead, and no fetch has asked for it yet
     if (m_record.url.empty()) {
         CloseConnection();
@@ -309,7 +321,7 @@ std::optional<std::string> SlotFetch::RequestOf(ConnectionSlot &record)
 
 void SlotFetch::Sock_Failed()
 {
-    if (m_keptOpen) {
+    if (m_phase == SlotPhase::KeptOpen) {
         CloseConnection();
         return;
     }

@@ -49,8 +49,6 @@ struct ConnectionSlot
     ConnectFailure lastFailure = ConnectFailure::None;
     // A failed try left the timeout text as the file.
     bool leftTimeoutText = false;
-    // The next try waits for the delay the server asked for; the slot is not free meanwhile.
-    bool waitingToRetry = false;
     // This try's request went out on a connection kept open after an earlier fetch.
     bool reusedConnection = false;
     // The body is stored exactly as it comes (a file, not a page, whose links are rewritten):
@@ -64,6 +62,15 @@ struct ConnectionSlot
 
 // The address the slot's request asks for, in a job over TLS or not.
 SiteAddress RequestedAddress(const ConnectionSlot &slot, bool secure);
+
+// Where a slot stands with its fetch.
+enum class SlotPhase {
+    Idle, // no fetch runs on it
+    KeptOpen, // no fetch runs; its connection is open, or being opened, for the next to its host
+    Connecting, // its fetch's connection is being made, the request going with it
+    Asking, // its fetch's request is sent, or goes out once the connection is made
+    WaitingToRetry, // its fetch's next try waits for a pause; the slot is not free meanwhile
+};
 
 // Tells, after the event loop has run, whether the fetch a handler started is still the one on
 // its slot: its connection neither closed nor given to another fetch, and the job not stopped.
@@ -96,7 +103,7 @@ public:
     bool IsFree() const;
     // The slot's connection is kept open to host for its next fetch.
     bool IsKeptOpenTo(const std::string &host) const;
-    bool IsKeptOpen() const { return m_keptOpen; }
+    bool IsKeptOpen() const { return m_phase == SlotPhase::KeptOpen; }
     // Bytes of responses this slot holds.
     std::size_t HeldBytes() const { return m_record.reader.Bytes().size(); }
 
@@ -223,6 +230,8 @@ private:
     // The key the output layer stores the URL under: "\" host path.
     std::string SavedName() const;
 
+    // The one place the slot's phase changes.
+    void MoveTo(SlotPhase phase) { m_phase = phase; }
     void ShowState(SlotState state);
     void ShowIdle();
     FetchGuard Guard() const;
@@ -238,10 +247,7 @@ private:
     QTimer *m_tmrOut;
     // Counts the fetches started, so that a handler notices a new one on a kept connection.
     quint64 m_serial = 0;
-    // The connection is open with no fetch on it.
-    bool m_keptOpen = false;
-    // The connection being made carries the fetch's request: its connected() has nothing to send.
-    bool m_requestWentWithConnect = false;
+    SlotPhase m_phase = SlotPhase::Idle;
     // The connection has carried an answer and stayed open.
     bool m_connectionKept = false;
     // The fetch whose request went out behind the running one's, and the bytes of its answer

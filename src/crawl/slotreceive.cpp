@@ -32,7 +32,7 @@ void SlotFetch::ReleaseConnection()
     } else if (reusable && !m_next && state == Connection::Connected
         && m_socket->BytesAvailable() == 0) {
         m_connectionKept = true;
-        m_keptOpen = true;
+        MoveTo(SlotPhase::KeptOpen);
     } else {
         CloseConnection();
     }
@@ -40,7 +40,7 @@ void SlotFetch::ReleaseConnection()
 
 void SlotFetch::Sock_DataArrival()
 {
-    if (m_keptOpen) {
+    if (m_phase == SlotPhase::KeptOpen) {
         // The server closed the kept connection, or spoke out of turn, between fetches.
         CloseConnection();
         return;
