@@ -343,7 +343,7 @@ int Engine::FindFreeSlot(const std::string &host) const
 void Engine::ReportFailure(const std::string &url, Failure failure, int tries)
 {
     failure.tries = tries;
-    ++m_job.aFailures;
+    ++m_counters.aFailures;
     Q_EMIT fetchFailed(url, failure);
 }
 

@@ -42,6 +42,18 @@ inline constexpr std::int64_t kYieldIntervalNs = 2'000'000;
 // A start page that moved is followed this many times at most.
 inline constexpr int kMaxStartMoves = 10;
 
+// What a copy has done since its start.
+struct JobCounters
+{
+    // Bytes received over all connections, headers included, and files saved.
+    std::int64_t aBytes = 0;
+    std::int64_t aFiles = 0;
+    // URLs fetched and not stored because their type was not wanted, each counted once.
+    std::int64_t aSkipped = 0;
+    // URLs that failed for good, each counted once.
+    std::int64_t aFailures = 0;
+};
+
 class Engine final : public QObject, private FetchContext
 {
     Q_OBJECT
@@ -52,6 +64,9 @@ public:
 
     SiteJob &Job() override { return m_job; }
     const SiteJob &Job() const { return m_job; }
+    const JobSettings &Settings() const override { return m_job; }
+    const JobCounters &Counters() const { return m_counters; }
+    JobCounters &Counters() { return m_counters; }
     DownloadQueue &Queue() { return m_queue; }
     const ConnectionSlot &Slot(int n) const;
 
@@ -160,6 +175,7 @@ private:
     QueueSink &NewLinks() override { return m_queue; }
     LinkTargets &Targets() override { return m_linkTargets; }
     void GiveBack(std::string queuedUrl) override;
+    void CountReceived(std::int64_t bytes) override { m_counters.aBytes += bytes; }
     void SlowDown(const std::string &host, std::chrono::seconds pause) override;
     void ShowState(int slot, SlotState state) override;
     void ShowIdle(int slot) override;
@@ -231,6 +247,7 @@ private:
     bool OutgrowsMemoryLimit(int slot, std::size_t incoming) const override;
 
     SiteJob m_job;
+    JobCounters m_counters;
     DownloadQueue m_queue;
     // The targets of the links met this job; forgotten when the job or its site changes.
     LinkTargets m_linkTargets;

@@ -20,6 +20,7 @@ namespace tw {
 class LinkTargets;
 class QueueSink;
 struct PageReference;
+struct JobSettings;
 struct SiteJob;
 
 // What the copy keeps of a fetch it stored.
@@ -74,7 +75,9 @@ struct FetchOutcome
 class FetchContext
 {
 public:
-    // The job the fetch belongs to: its settings, and what the output layer keeps of it.
+    // The user's choices for the copy, fixed while it runs.
+    virtual const JobSettings &Settings() const = 0;
+    // The job the fetch belongs to: the site, and what the output layer keeps of it.
     virtual SiteJob &Job() = 0;
     // A job runs: a fetch the stop let go of goes no further.
     virtual bool IsRunning() const = 0;
@@ -95,6 +98,8 @@ public:
     virtual void GiveBack(std::string queuedUrl) = 0;
     // The host asked for a pause before its next fetch.
     virtual void SlowDown(const std::string &host, std::chrono::seconds pause) = 0;
+    // Bytes received (fewer: bytes counted that were the next answer's).
+    virtual void CountReceived(std::int64_t bytes) = 0;
     // What the slot's row shows.
     virtual void ShowState(int slot, SlotState state) = 0;
     virtual void ShowIdle(int slot) = 0;

@@ -39,7 +39,7 @@ void Engine::Report(int slot, const FetchOutcome &outcome)
     using Kind = FetchOutcome::Kind;
     switch (outcome.kind) {
     case Kind::Saved:
-        ++m_job.aFiles;
+        ++m_counters.aFiles;
         if (outcome.document != DocumentKind::Other
             && m_savedLinks.Note(
                 record.url, outcome.stored->file, outcome.document, *outcome.references, m_job))
@@ -68,7 +68,7 @@ void Engine::Report(int slot, const FetchOutcome &outcome)
         return;
     case Kind::Skipped:
         MarkNotStoredAsNamed(record.queuedUrl, {});
-        ++m_job.aSkipped;
+        ++m_counters.aSkipped;
         Q_EMIT fetchSkipped(record.url, std::string(outcome.text));
         return;
     case Kind::Failed:

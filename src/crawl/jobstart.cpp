@@ -58,9 +58,7 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
     CloseAllSockets();
     FileSystem::CloseLogs();
     m_queue.Clear();
-    m_job.aBytes = 0;
-    m_job.aFiles = 0;
-    m_job.aFailures = 0;
+    m_counters = JobCounters();
     m_job.createdDirs.clear();
     m_job.placeholderDirs.clear();
     m_job.preparedDirs.clear();
@@ -73,7 +71,6 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
     m_skippedLinks.clear();
     m_job.queriesOfPath.clear();
     m_job.pathsAtQueryLimit.clear();
-    m_job.aSkipped = 0;
     m_startCredit = 0;
     m_job.FileTypeFilter = m_fileTypeFilterSource();
     m_pace.Reset({.robots = m_job.robots,

@@ -50,7 +50,7 @@ void SlotFetch::Judge(const FetchGuard &guard)
             .attempt = m_record.attempt,
             .urlExtension = urlType.extension,
             .untypedPart = Job().untypedParts.contains(m_record.url),
-            .fileTypeFilter = Job().FileTypeFilter});
+            .fileTypeFilter = Settings().FileTypeFilter});
     using Verdict = AnswerVerdict::Kind;
     switch (verdict.kind) {
     case Verdict::BrokenHead:

@@ -129,7 +129,7 @@ int SlotFetch::TimeoutInterval() const
 
 bool SlotFetch::Revalidating()
 {
-    return Job().revalidate.contains(m_record.url);
+    return Settings().revalidate.contains(m_record.url);
 }
 
 bool SlotFetch::StoresNothingUntilWhole()
@@ -309,9 +309,10 @@ std::optional<std::string> SlotFetch::RequestOf(ConnectionSlot &record)
 {
     record.path = WithoutFolderIndex(record.path);
     record.requestPath = WithoutFolderIndex(record.requestPath);
-    const auto asked = Job().revalidate.find(record.url);
-    std::string request = RequestFor(record.host, record.requestPath, Job().keepAlive,
-        asked == Job().revalidate.end()
+    const JobSettings &settings = Settings();
+    const auto asked = settings.revalidate.find(record.url);
+    std::string request = RequestFor(record.host, record.requestPath, settings.keepAlive,
+        asked == settings.revalidate.end()
             ? std::string()
             : ConditionalFields(asked->second.lastModified, asked->second.etag));
     if (ClimbsAboveRoot(request))

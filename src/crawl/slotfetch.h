@@ -238,6 +238,7 @@ private:
     // Lets the event loop run; false when the fetch was let go of meanwhile.
     bool YieldFor(const FetchGuard &guard);
     SiteJob &Job() { return m_context.Job(); }
+    const JobSettings &Settings() const { return m_context.Settings(); }
     void Report(const FetchOutcome &outcome) { m_context.Report(m_number, outcome); }
 
     FetchContext &m_context;

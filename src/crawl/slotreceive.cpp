@@ -77,7 +77,6 @@ void SlotFetch::Sock_DataArrival()
 
 bool SlotFetch::Receive()
 {
-    SiteJob &job = Job();
     // Bytes that join a response held are checked first: one that grew first would hold twice
     // the limit while its buffer is copied to a bigger one. The first bytes are taken without a
     // copy, and a body written to disk as it comes is held only briefly: both are checked once
@@ -86,7 +85,7 @@ bool SlotFetch::Receive()
         && m_context.OutgrowsMemoryLimit(m_number, m_socket->BytesAvailable())) {
         std::string dropped;
         const auto received = static_cast<std::int64_t>(m_socket->TakeAll(dropped));
-        job.aBytes += received;
+        m_context.CountReceived(received);
         m_record.bytesReceived += received;
         m_record.ForgetResponse();
         return false;
@@ -96,7 +95,7 @@ bool SlotFetch::Receive()
     // slots' handlers, or a complete answer would be taken for a failed try.
     if (m_socket->State() == Connection::Closing)
         m_tmrOut->stop();
-    job.aBytes += received;
+    m_context.CountReceived(received);
     m_record.bytesReceived += received;
     return true;
 }
@@ -165,7 +164,7 @@ void SlotFetch::ProcessChunk(const FetchGuard &guard)
 void SlotFetch::ReadHead()
 {
     ResponseReader &reader = m_record.reader;
-    if (!reader.ReadHead(Job().keepAlive))
+    if (!reader.ReadHead(Settings().keepAlive))
         return;
     const HttpResponse &head = *reader.Head();
     // A file's body goes to disk beyond what is held; a page, a style sheet or an SVG image is
@@ -216,7 +215,7 @@ bool SlotFetch::TrimToFrame()
         return false;
     if (!next.empty()) {
         const auto taken = static_cast<std::int64_t>(next.size());
-        Job().aBytes -= taken;
+        m_context.CountReceived(-taken);
         m_record.bytesReceived -= taken;
         m_nextStart = std::move(next);
     }
