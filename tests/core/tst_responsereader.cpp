@@ -32,6 +32,8 @@ TEST(ResponseReader, AnAnswerIsReadAsItArrivesAndCutToItsFraming)
     const Row rows[] = {
         {{"HTTP/1.1 100 Continue\r\n\r\n", five, "hel", "lo"}, true, false, 200, true, false, true,
             "hello", "", true, ResponseFault::None},
+        {{"HTTP/1.1 103 Early Hints\r\nLink: </a.html>; rel=preload\r\n\r\n" + five + "hello"},
+            true, false, 200, true, false, true, "hello", "", true, ResponseFault::None},
         {{five + "hello" + "HTTP/1.1 204 No Content\r\n\r\n"}, true, false, 200, true, false, true,
             "hello", "HTTP/1.1 204 No Content\r\n\r\n", true, ResponseFault::None},
         {{five, "helloJUNK"}, true, false, 200, true, false, true, "hello", "", false,
