@@ -1,6 +1,7 @@
 // A slot's answers to a fetch that does not end in a stored file as it came: a try that
 // timed out or broke off, an error status, a type not wanted, a type that gives the file another
-// name; and retries, with the delay a server asks for.
+// name, a robots.txt read, a file of an earlier copy left as it was; and retries, with the delay
+// a server asks for.
 
 #include "crawl/slotfetch.h"
 
@@ -120,6 +121,20 @@ void SlotFetch::SkipFetch(const std::string &contentType)
 {
     m_record.incoming.Discard();
     Report({.kind = FetchOutcome::Kind::Skipped, .text = contentType});
+    ShowIdle();
+    ReleaseConnection();
+    m_context.FetchEnded();
+}
+
+void SlotFetch::ReadRobots(int status, std::string_view body)
+{
+    Report({.kind = FetchOutcome::Kind::RobotsRead, .status = status, .text = body});
+    LeaveStoredFile();
+}
+
+void SlotFetch::LeaveStoredFile()
+{
+    m_tmrOut->stop();
     ShowIdle();
     ReleaseConnection();
     m_context.FetchEnded();

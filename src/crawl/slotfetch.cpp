@@ -137,20 +137,6 @@ bool SlotFetch::StoresNothingUntilWhole()
     return m_record.kind == FetchKind::Robots || Revalidating();
 }
 
-void SlotFetch::ReadRobots(int status, std::string_view body)
-{
-    Report({.kind = FetchOutcome::Kind::RobotsRead, .status = status, .text = body});
-    LeaveStoredFile();
-}
-
-void SlotFetch::LeaveStoredFile()
-{
-    m_tmrOut->stop();
-    ShowIdle();
-    ReleaseConnection();
-    m_context.FetchEnded();
-}
-
 std::string SlotFetch::SavedName() const
 {
     return SavedNameOf(m_record.host, m_record.path);
@@ -215,7 +201,7 @@ bool SlotFetch::SendAhead(std::string url, FetchTarget target)
     if (!request)
         return false;
     m_socket->Send(*request);
-    m_next = std::move(next);
+    m_next = SentAhead {.record = std::move(next)};
     return true;
 }
 
@@ -231,17 +217,16 @@ bool SlotFetch::RetryBehindNext()
     m_connectionKept = true;
     TakeUpNext();
     m_socket->Send(*request);
-    m_next = std::move(retry);
+    m_next = SentAhead {.record = std::move(retry)};
     return true;
 }
 
 void SlotFetch::TakeUpNext()
 {
     ++m_serial;
-    m_record = std::move(*m_next);
+    m_record = std::move(m_next->record);
+    m_socket->PutBack(m_next->answerStart);
     m_next.reset();
-    m_socket->PutBack(m_nextStart);
-    m_nextStart.clear();
     MoveTo(SlotPhase::Asking);
     m_tmrOut->start();
     ShowState(SlotState::Downloading);
@@ -249,10 +234,9 @@ void SlotFetch::TakeUpNext()
 
 void SlotFetch::GiveBackNext()
 {
-    m_nextStart.clear();
     if (!m_next)
         return;
-    m_context.GiveBack(std::move(m_next->queuedUrl));
+    m_context.GiveBack(std::move(m_next->record.queuedUrl));
     m_next.reset();
 }
 

@@ -253,8 +253,12 @@ private:
     bool m_connectionKept = false;
     // The fetch whose request went out behind the running one's, and the bytes of its answer
     // that came with the end of the running one's.
-    std::optional<ConnectionSlot> m_next;
-    std::string m_nextStart;
+    struct SentAhead
+    {
+        ConnectionSlot record;
+        std::string answerStart;
+    };
+    std::optional<SentAhead> m_next;
 };
 
 } // namespace tw

@@ -24,8 +24,8 @@ void SlotFetch::ReleaseConnection()
     const bool reusable = ConnectionReusable();
     const int state = m_socket->State();
     // A server may answer the request sent ahead and close: its answer is whole all the same.
-    const bool nextAnswerComes
-        = state == Connection::Connected || (state == Connection::Closing && !m_nextStart.empty());
+    const bool nextAnswerComes = state == Connection::Connected
+        || (state == Connection::Closing && m_next && !m_next->answerStart.empty());
     if (reusable && m_next && nextAnswerComes) {
         m_connectionKept = true;
         TakeUpNext();
@@ -217,7 +217,7 @@ bool SlotFetch::TrimToFrame()
         const auto taken = static_cast<std::int64_t>(next.size());
         m_context.CountReceived(-taken);
         m_record.bytesReceived -= taken;
-        m_nextStart = std::move(next);
+        m_next->answerStart = std::move(next);
     }
     return true;
 }
