@@ -44,7 +44,8 @@ enum class SlotState {
 };
 
 // What became of a fetch. A fetch ends in one of the kinds from Stored on; one that stores its
-// answer tells along the way of its file, of where it is stored and of what it links to.
+// answer tells along the way of its file, of where it is stored and of what it links to. text and
+// references point into the fetch's own data, which lasts for the report's call only.
 struct FetchOutcome
 {
     enum class Kind {

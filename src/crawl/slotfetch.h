@@ -2,8 +2,9 @@
 
 // One connection slot and the fetch it runs: the slot's record, its connection and its timeout
 // timer, and their handlers. A fetch goes through named steps: connect and send, receive, judge
-// the answer, store it, scan it for links. What the whole job shares (the queue, the scheduler,
-// the start page's moves, the memory limit) is the engine's.
+// the answer, store it, scan it for links. What the whole job shares (the settings, the queue,
+// the memory limit, the hosts' pace) it asks of its FetchContext, and it tells the context what
+// became of it: the counters, the signals and the start page's moves are the engine's.
 
 #include "crawl/fetchcontext.h"
 #include "extractor/urlnormalize.h"
