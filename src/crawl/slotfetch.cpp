@@ -440,9 +440,10 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
         return false;
     if (saved.kind == SaveOutcome::Kind::Stored) {
         ++job.aFiles;
+        const std::optional<FileSystem::FileStamp> stamp = FileSystem::StampOf(stored.file);
         storedFetch = StoredFetch {.file = stored.file,
             .status = answer.status,
-            .size = FileSystem::FileSize(stored.file).value_or(0),
+            .size = stamp ? stamp->size : 0,
             .contentType = contentType,
             .lastModified = answer.Field("Last-Modified").value_or(""),
             .etag = answer.Field("ETag").value_or(""),
@@ -450,6 +451,8 @@ bool SlotFetch::Store(const HttpResponse &answer, const std::optional<std::strin
         if (!onDisk && kind != DocumentKind::Other && stored.Kind() == kind
             && m_engine.m_savedLinks.Note(m_record.url, stored.file, kind, references, job))
             m_engine.m_savedDocuments[m_record.url] = *storedFetch;
+        storedFetch->text = saved.text;
+        storedFetch->stamp = stamp;
     } else
         m_engine.ReportFailure(m_record.url,
             {.kind = Failure::Kind::NotStored, .detail = saved.reason}, m_record.attempt);

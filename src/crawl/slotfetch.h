@@ -7,6 +7,7 @@
 
 #include "crawl/failure.h"
 #include "extractor/urlnormalize.h"
+#include "output/filesystem.h"
 #include "output/incomingfile.h"
 #include "transport/bodyframing.h"
 #include "transport/httpmessage.h"
@@ -15,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,6 +41,10 @@ struct StoredFetch
     std::string lastModified;
     std::string etag;
     int tries = 0;
+    // A page or style sheet as it was written, with the file's stamp then, so that a reader of
+    // it need not read it from disk; none once the file was rewritten.
+    std::shared_ptr<const std::string> text;
+    std::optional<FileSystem::FileStamp> stamp;
 };
 
 // What a connection's row shows besides its progress.

@@ -321,6 +321,20 @@ bool IsReport(std::string_view page)
     return Contains(page.substr(0, kHeadLength), kReportMark);
 }
 
+// The document file of the copy whose folder's components are root, its text as written
+// examined, with its stamp then; nothing when it is a report.
+std::optional<ExaminedDocument> ExamineText(std::string_view text,
+    std::optional<FileSystem::FileStamp> stamp, const Components &root, const std::string &file,
+    bool lookedUpWritten)
+{
+    const DocumentKind kind = KindOfStoredName(file);
+    if (kind == DocumentKind::Page && IsReport(text))
+        return std::nullopt;
+    ExaminedDocument examined = Examine(text, kind, file, root, lookedUpWritten);
+    examined.stamp = stamp;
+    return examined;
+}
+
 // The document file examined in the copy whose folder (ending in "\\") is root, with its stamp as
 // it was read; nothing when it cannot be read or is a report.
 std::optional<ExaminedDocument> ExamineFile(const std::string &root,
@@ -329,12 +343,9 @@ std::optional<ExaminedDocument> ExamineFile(const std::string &root,
     const std::string path = root + file;
     std::optional<FileSystem::FileStamp> stamp = FileSystem::StampOf(path);
     const auto text = FileSystem::ReadFile(path);
-    const DocumentKind kind = KindOfStoredName(file);
-    if (!text || (kind == DocumentKind::Page && IsReport(*text)))
+    if (!text)
         return std::nullopt;
-    ExaminedDocument examined = Examine(*text, kind, file, rootComponents, lookedUpWritten);
-    examined.stamp = stamp;
-    return examined;
+    return ExamineText(*text, stamp, rootComponents, file, lookedUpWritten);
 }
 
 } // namespace
@@ -351,7 +362,7 @@ DocumentKind KindOfStoredName(std::string_view path)
 }
 
 std::optional<ExaminedDocument> ExamineStoredDocument(
-    std::string_view folder, const std::string &file)
+    std::string_view folder, const std::string &file, const WrittenText &written)
 {
     if (KindOfStoredName(file) == DocumentKind::Other)
         return std::nullopt;
@@ -359,6 +370,8 @@ std::optional<ExaminedDocument> ExamineStoredDocument(
     EndWithBackslash(root);
     // Most references of a copy resolve: the text of one to be looked up is read again when it
     // does not.
+    if (written.text)
+        return ExamineText(*written.text, written.stamp, ComponentsOf(root), file, false);
     return ExamineFile(root, ComponentsOf(root), file, false);
 }
 
