@@ -54,8 +54,10 @@ using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteFinalize>;
 class CopyRecord
 {
 public:
-    // Rows buffered before Put writes them itself.
-    static constexpr std::size_t kBatchRows = 500;
+    // Rows buffered before Put writes them itself. A URL is put when queued and again when
+    // fetched: the larger the batch, the more often its second row replaces its first before
+    // either is written.
+    static constexpr std::size_t kBatchRows = 4096;
 
     // Opens the record of the download folder (system form, ending with "\"), creating it when
     // missing; nullptr, with the reason in error, when it cannot be opened or is of a later
