@@ -293,7 +293,7 @@ bool Judge(const ExaminedDocument &examined, const std::string &file, const Entr
     check.references += examined.references;
     check.skipped += examined.skipped;
     check.otherSites += examined.otherSites;
-    const std::string shownFile = ReplaceAll(file, "\\", "/");
+    std::string shownFile; // made for the first reference that does not resolve
     const std::string_view texts = examined.texts;
     std::size_t from = 0;
     for (const ExaminedDocument::Entry &entry : examined.entries) {
@@ -310,6 +310,8 @@ bool Judge(const ExaminedDocument &examined, const std::string &file, const Entr
             if (cause == UnresolvedCause::Missing && kind == FileSystem::EntryKind::Folder)
                 cause = UnresolvedCause::Folder;
         }
+        if (shownFile.empty())
+            shownFile = ReplaceAll(file, "\\", "/");
         check.unresolved.push_back({shownFile,
             std::string(texts.substr(entry.targetEnd, entry.referenceEnd - entry.targetEnd)),
             cause});
@@ -399,8 +401,11 @@ CopyCheck CheckCopy(std::string_view folder, const ExaminedDocuments &examined)
         Components below = "/" + file;
         std::replace(below.begin(), below.end(), '\\', '/');
         for (std::size_t end = below.find('/', 1); end != std::string::npos;
-             end = below.find('/', end + 1))
-            listed.emplace(below.substr(0, end), FileSystem::EntryKind::Folder);
+             end = below.find('/', end + 1)) {
+            const std::string_view folder = std::string_view(below).substr(0, end);
+            if (!listed.contains(folder))
+                listed.emplace(folder, FileSystem::EntryKind::Folder);
+        }
         listed.emplace(std::move(below), FileSystem::EntryKind::File);
         if (KindOfStoredName(file) != DocumentKind::Other)
             documents.push_back(std::move(file));

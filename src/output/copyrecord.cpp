@@ -262,13 +262,13 @@ void CopyRecord::RollBack()
 bool CopyRecord::Put(UrlRecord record)
 {
     m_error.clear();
-    if (!m_heldRows)
-        m_putHashes.insert(TextHash {}(record.url));
     const auto [at, added] = m_pendingAt.try_emplace(record.url, m_pending.size());
     if (!added) {
         m_pending[at->second] = std::move(record);
         return true;
     }
+    if (!m_heldRows)
+        m_putHashes.insert(TextHash {}(record.url));
     m_pending.push_back(std::move(record));
     return m_pending.size() < kBatchRows || Flush();
 }
