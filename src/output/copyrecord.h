@@ -14,7 +14,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 struct sqlite3;
@@ -108,9 +107,10 @@ private:
     std::vector<UrlRecord> m_pending;
     std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> m_pendingAt;
     // A record that held no row when opened has rows only for the URLs put since: a URL whose
-    // hash is not among theirs is not looked for.
+    // hash marks no bit that theirs marked is not looked for. A bit marked by another URL only
+    // costs a lookup.
     bool m_heldRows = true;
-    std::unordered_set<std::size_t> m_putHashes;
+    std::vector<bool> m_putMarks;
     std::string m_error;
 };
 
