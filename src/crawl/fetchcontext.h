@@ -6,10 +6,12 @@
 
 #include "crawl/answerjudge.h"
 #include "crawl/failure.h"
+#include "output/filesystem.h"
 #include "output/pagesaver.h"
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +35,10 @@ struct StoredFetch
     std::string lastModified;
     std::string etag;
     int tries = 0;
+    // A page or style sheet as it was written, with the file's stamp then, so that a reader of
+    // it need not read it from disk; none once the file was rewritten.
+    std::shared_ptr<const std::string> text;
+    std::optional<FileSystem::FileStamp> stamp;
 };
 
 // What a connection's row shows besides its progress.

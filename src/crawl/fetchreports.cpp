@@ -42,8 +42,13 @@ void Engine::Report(int slot, const FetchOutcome &outcome)
         ++m_counters.aFiles;
         if (outcome.document != DocumentKind::Other
             && m_savedLinks.Note(
-                record.url, outcome.stored->file, outcome.document, *outcome.references, m_job))
-            m_savedDocuments[record.url] = *outcome.stored;
+                record.url, outcome.stored->file, outcome.document, *outcome.references, m_job)) {
+            // What is kept for a rewrite at the end holds no text: the rewrite changes it.
+            StoredFetch kept = *outcome.stored;
+            kept.text.reset();
+            kept.stamp.reset();
+            m_savedDocuments[record.url] = std::move(kept);
+        }
         return;
     case Kind::NotStored:
         ReportFailure(record.url, outcome.failure, record.attempt);

@@ -135,13 +135,16 @@ bool SlotFetch::Store(const HttpResponse &answer, bool typedByServer, const Fetc
     if (!YieldFor(guard))
         return false;
     if (saved.kind == SaveOutcome::Kind::Stored) {
+        const std::optional<FileSystem::FileStamp> stamp = FileSystem::StampOf(stored.file);
         storedFetch = StoredFetch {.file = stored.file,
             .status = answer.status,
-            .size = FileSystem::FileSize(stored.file).value_or(0),
+            .size = stamp ? stamp->size : 0,
             .contentType = contentType,
             .lastModified = answer.Field("Last-Modified").value_or(""),
             .etag = answer.Field("ETag").value_or(""),
-            .tries = m_record.attempt};
+            .tries = m_record.attempt,
+            .text = saved.text,
+            .stamp = stamp};
         // A page or style sheet saved with its links edited may have them pointed at files
         // that arrive later.
         const bool edited = !onDisk && kind != DocumentKind::Other && stored.Kind() == kind;

@@ -15,6 +15,7 @@
 
 #include <sys/mount.h>
 
+#include <map>
 #include <set>
 
 namespace tw {
@@ -628,8 +629,23 @@ TEST_F(EngineTest, TheRecordHoldsARowForEveryUrlWithWhatBecameOfIt)
     };
     CopyJournal journal(m_engine);
     m_engine.SetConnectionCount(24);
+    // What the last word on each stored file says was written, when it says.
+    std::map<std::string, WrittenText> written;
+    const auto note = [&written](const std::string &, const StoredFetch &fetch) {
+        written[fetch.file] = {fetch.text, fetch.stamp};
+    };
+    QObject::connect(&m_engine, &Engine::fetchStored, &m_engine, note);
+    QObject::connect(&m_engine, &Engine::storedFileRewritten, &m_engine, note);
 
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+    for (const auto &[file, text] : written) {
+        if (text.text) {
+            EXPECT_EQ(test::ReadFileBytes(file), *text.text) << file;
+            EXPECT_EQ(FileSystem::StampOf(file), text.stamp) << file;
+        }
+    }
+    EXPECT_FALSE(written.at(m_engine.Job().outputDir + "site.test/index.html").text)
+        << "the start page, rewritten at the end for its link that never arrived";
 
     std::string error;
     const std::unique_ptr<CopyRecord> record = CopyRecord::Open(m_engine.Job().outputDir, error);

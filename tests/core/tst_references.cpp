@@ -130,6 +130,8 @@ TEST(References, ArePagesInTheEncodingTheyDeclare)
         {"<meta charset=utf-8>", TextEncoding::Utf8},
         {"<p>no charset</p>", TextEncoding::Utf8},
         {"<meta charset=shift_jis>", TextEncoding::Utf8},
+        {"<META CharSet=LATIN1>", TextEncoding::Windows1252},
+        {"<p>charsets</p><meta charset=latin1>", TextEncoding::Utf8},
     };
     for (const auto &[page, encoding] : cases)
         EXPECT_EQ(DeclaredEncoding(page), encoding) << page;
