@@ -124,7 +124,8 @@ def race_site(site, args, cli):
         relays = {}
         try:
             real.check_served(root, plain_port, start or "index.html")
-            relays = {"line": race.Relay(tls_port, args.rtt_ms, args.rate_mbit), "rtt": race.Relay(tls_port, args.rtt_ms)}
+            relays = {"line": race.Relay(tls_port, args.rtt_ms, args.rate_mbit),
+                      "rtt": race.Relay(tls_port, args.rtt_ms)}
             ports = {"loopback": tls_port, **{s: relay.port for s, relay in relays.items()}}
             for round_index in range(max(args.runs, args.loopback_runs)):
                 for setting in SETTINGS:
