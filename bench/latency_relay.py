@@ -36,6 +36,7 @@ import os
 import resource
 import signal
 import socket
+import struct
 import sys
 import time
 
@@ -95,10 +96,13 @@ class Direction:
         while self.queue and self.queue[0][0] <= now and not self.done:
             _, item = self.queue.popleft()
             if item is EOF:
-                if self.dst.can_write_eof():
-                    self.dst.write_eof()
-                else:
-                    self.dst.close()
+                try:
+                    if self.dst.can_write_eof():
+                        self.dst.write_eof()
+                    else:
+                        self.dst.close()
+                except OSError:  # the peer reset while it was not read: it learns no more
+                    self.dst.abort()
                 self.finish()
             elif item is ABORT:
                 self.dst.abort()
@@ -503,6 +507,21 @@ async def self_test(rtt_ms, rate_mbit):
         failures.append(f"{len(relay.connections)} connections left open")
     if open_files() > baseline + 2:
         failures.append("file descriptors leaked")
+
+    # A client that half-closes, then resets while the relay no longer reads it: the target's EOF
+    # cannot be passed on, and the connection must still be forgotten.
+    reader, writer = await asyncio.open_connection(host, port)
+    writer.write(b"GET")
+    writer.write_eof()
+    await asyncio.sleep(0.01)  # the relay reads the EOF before the reset
+    writer.get_extra_info("socket").setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    writer.transport.abort()
+    waited = 0.0
+    while relay.connections and waited < 2 + 4 * rtt:
+        await asyncio.sleep(0.05)
+        waited += 0.05
+    if relay.connections:
+        failures.append("a connection reset after its EOF left open")
 
     # A target that refuses: the client is cut off after about a round trip.
     with socket.socket() as s:
