@@ -27,7 +27,8 @@ time of each setting, the median CPU time on loopback, the files stored, the byt
 (the sum of $bytes_sent, median of the copies), the protocols and answers nginx logged, the
 connections a copy opened (distinct $connection, median) and, through the relay without a rate
 limit, the requests nginx received a round trip (first request to last), with the ratios
-tidewell-cli/wget2. With the defaults the race takes about 5 minutes.
+tidewell-cli/wget2. A copy that ends by a signal (a crash, or killed past --copy-timeout) is left
+out of the table and told of under it. With the defaults the race takes about 5 minutes.
 They are printed and written into --results (bench/results-engine.md) as the section "Today's
 wire: HTTP/2 and compression against Wget2".
 """
@@ -43,6 +44,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -55,6 +57,10 @@ SECTION = "## Today's wire: HTTP/2 and compression against Wget2"
 COPIERS = ("tidewell", "wget2")
 LABELS = {"tidewell": "tidewell-cli", "wget2": "wget2"}
 SETTINGS = ("loopback", "line", "rtt")
+SETTING_NAMES = {"loopback": "loopback", "line": "line", "rtt": "no rate limit"}
+# Requests nginx ends after the copier has (those of a copier that died) are the copy's: the log is
+# read that long after it.
+SETTLE_SECONDS = 0.2
 GZIP_TYPES = "text/css application/javascript text/javascript image/svg+xml application/json text/plain"
 HTTP_CONF = """
     log_format wire '$msec $connection "$request" $status $bytes_sent $server_protocol';
@@ -138,8 +144,9 @@ def race_site(site, args, cli):
                         offset = os.path.getsize(log) if os.path.exists(log) else 0
                         wall, cpu, status = race.run_copy(commands(cli, cert, url, out)[copier], out,
                                                           args.copy_timeout)
+                        time.sleep(SETTLE_SECONDS + (setting != "loopback") * 2 * args.rtt_ms / 1000)
                         run = {"wall": wall, "cpu": cpu, "exit": status, "files": race.count_copied(out),
-                               **logged(log, offset)}
+                               "round": round_index + 1, "setting": setting, "copier": copier, **logged(log, offset)}
                         if setting != "loopback" and run["last"] > run["first"]:
                             round_trips = (run["last"] - run["first"]) * 1000 / args.rtt_ms
                             run["per_rtt"] = sum(run["statuses"].values()) / round_trips
@@ -181,6 +188,10 @@ def distinct(runs, key):
 
 
 def site_table(title, results, args, timeout):
+    """The site's table, from the copies that ended by themselves; those ended by a signal (a crash,
+    or killed past the timeout) are told of below it."""
+    crashed = ended_by_signal(results, timeout)
+    results = {s: {c: [r for r in results[s][c] if r["exit"] >= 0] for c in COPIERS} for s in SETTINGS}
     every = {c: [r for s in SETTINGS for r in results[s][c]] for c in COPIERS}
     line = f"{args.rtt_ms:g} ms, {args.rate_mbit:g} Mbit/s shared, wall"
     rows = [("loopback wall", "loopback", "wall", seconds), ("loopback CPU", "loopback", "cpu", seconds),
@@ -206,10 +217,17 @@ def site_table(title, results, args, timeout):
         lines += ["", "Answers other than 200: " + "; ".join(
             f"{LABELS[c]}: " + (", ".join(f"`{a}`" for a in others[c][:10]) or "none")
             + (" and more" if len(others[c]) > 10 else "") for c in COPIERS) + "."]
-    killed = sum(r["wall"] >= timeout for c in COPIERS for r in every[c])
-    if killed:
-        lines += ["", f"{killed} copies ran past {timeout:g} s and were killed (exit -9)."]
+    if crashed:
+        lines += [""] + [f"- {sentence}" for sentence in crashed]
     return "\n".join(lines)
+
+
+def ended_by_signal(results, timeout):
+    """A sentence for each copy ended by a signal, or none."""
+    return [f"{LABELS[r['copier']]}, round {r['round']}, {SETTING_NAMES[r['setting']]}: ended by signal "
+            f"{-r['exit']}" + (f" (killed past {timeout:g} s)" if r["wall"] >= timeout else "")
+            + f" after {r['wall']:.2f} s with {r['files']} files stored; left out of the table."
+            for s in SETTINGS for c in COPIERS for r in results[s][c] if r["exit"] < 0]
 
 
 def build_line(cli, note):
@@ -270,7 +288,10 @@ def main():
              f"rounds, on loopback of {max(args.runs, args.loopback_runs)}, each round every copier once in "
              f"each setting, their order turning; CPU is user and system time of the copier (wait4). Bytes "
              f"are those nginx logged as sent for the copy's requests (headers and bodies, compressed where "
-             f"they were; TLS records not counted), the median of the copies.", ""]
+             f"they were; TLS records not counted), the median of the copies. The relay holds at most 1 MiB of "
+             f"a connection's answers, as a window would, so one connection carries at most about 1 MiB a "
+             f"half round trip (some 40 MB/s at 50 ms) without a rate limit. A copy that ends by a signal (a "
+             f"crash, or killed past {args.copy_timeout:g} s) is left out of the table and told of under it.", ""]
     load_start = ", ".join(f"{v:.2f}" for v in os.getloadavg())
     tables = []
     for site in sites:
