@@ -2,8 +2,8 @@
 """A TCP relay that adds a round-trip time between its clients and one target, for benchmarks on
 loopback.
 
-Usage: bench/latency_relay.py --listen 127.0.0.1:8081 --target 127.0.0.1:8080 --rtt-ms 50
-       bench/latency_relay.py --self-test [--rtt-ms 50]
+Usage: bench/latency_relay.py --listen 127.0.0.1:8081 --target 127.0.0.1:8080 --rtt-ms 50 [--rate-mbit N]
+       bench/latency_relay.py --self-test [--rtt-ms 50] [--rate-mbit N]
 
 Every chunk is released half a round trip after it arrived, in each direction, in the order it
 arrived; chunks are not held back by one another, so the delay adds latency, not a throughput
@@ -18,6 +18,14 @@ sockets are closed. Memory is bounded: a direction holding more than MAX_HELD by
 its source, as a full window would, until it holds less than RESUME_HELD; likewise while the
 destination's own buffer is full.
 
+With --rate-mbit N, the answers' way (target to client) is one line of N Mbit/s that all
+connections share, as a home or office line is: a chunk first waits its turn on the line, which
+sends pieces of at most PIECE bytes of the connections that have something to send, one
+connection after the other, each piece taking its size over the rate (one bucket for the whole
+relay, which an idle line does not fill ahead); the piece then arrives half a round trip after the
+line sent its last byte. A half-close or an abort waits behind the data before it. The requests'
+way has no limit.
+
 It prints "listening on HOST:PORT" once it accepts connections, and on SIGUSR1 or at exit a line
 with the number of connections accepted and still open.
 """
@@ -28,20 +36,28 @@ import os
 import resource
 import signal
 import socket
+import struct
 import sys
 import time
 
 MAX_HELD = 1 << 20
 RESUME_HELD = 256 << 10
+PIECE = 16 << 10
 EOF = object()
 ABORT = object()
+
+
+def is_data(item):
+    return item is not EOF and item is not ABORT
 
 
 class Direction:
     """One direction of a relayed connection: chunks from src, released to dst after the delay."""
 
-    def __init__(self, loop, delay, name):
-        self.loop, self.delay, self.name = loop, delay, name
+    def __init__(self, loop, delay, name, line=None):
+        self.loop, self.delay, self.name, self.line = loop, delay, name, line
+        self.unsent = collections.deque()  # what waits for its turn on the line
+        self.on_line = False  # in the line's turn
         self.src = None  # the transport read from
         self.dst = None  # the transport written to; None until the upstream has connected
         self.queue = collections.deque()  # (release time, bytes, EOF or ABORT)
@@ -55,12 +71,19 @@ class Direction:
     def push(self, item):
         if self.done:
             return
-        now = self.loop.time()
-        self.queue.append((max(now, self.not_before) + self.delay, item))
-        if isinstance(item, bytes):
+        if is_data(item):
             self.held += len(item)
             if self.held > MAX_HELD:
                 self.pause("held")
+        if self.line is None:
+            self.travel(item, max(self.loop.time(), self.not_before))
+        else:
+            self.unsent.append(memoryview(item) if is_data(item) else item)
+            self.line.wake(self)
+
+    def travel(self, item, sent_at):
+        """item arrives at dst half a round trip after sent_at."""
+        self.queue.append((sent_at + self.delay, item))
         self.schedule()
 
     def schedule(self):
@@ -73,10 +96,13 @@ class Direction:
         while self.queue and self.queue[0][0] <= now and not self.done:
             _, item = self.queue.popleft()
             if item is EOF:
-                if self.dst.can_write_eof():
-                    self.dst.write_eof()
-                else:
-                    self.dst.close()
+                try:
+                    if self.dst.can_write_eof():
+                        self.dst.write_eof()
+                    else:
+                        self.dst.close()
+                except OSError:  # the peer reset while it was not read: it learns no more
+                    self.dst.abort()
                 self.finish()
             elif item is ABORT:
                 self.dst.abort()
@@ -105,12 +131,57 @@ class Direction:
             return
         self.done = True
         self.queue.clear()
+        self.unsent.clear()
         self.held = 0
         if self.timer is not None:
             self.timer.cancel()
             self.timer = None
         if self.on_done is not None:
             self.on_done()
+
+
+class Line:
+    """The answers' way of all connections: rate bytes a second, a piece of each connection that
+    has something to send in turn."""
+
+    def __init__(self, loop, rate):
+        self.loop, self.rate = loop, rate
+        self.turn = collections.deque()  # directions with something unsent
+        self.free_at = 0.0  # when the line has sent all it was given
+        self.timer = None
+        self.sent = 0
+
+    def wake(self, direction):
+        if not direction.on_line:
+            direction.on_line = True
+            self.turn.append(direction)
+        if self.timer is None:
+            # An idle line saves nothing up; a busy one sends what it owes when the loop is late.
+            self.free_at = max(self.free_at, self.loop.time())
+            self.pump()
+
+    def pump(self):
+        self.timer = None
+        now = self.loop.time()
+        while self.turn and self.free_at <= now:
+            direction = self.turn.popleft()
+            if direction.done or not direction.unsent:
+                direction.on_line = False
+                continue
+            item = direction.unsent.popleft()
+            if is_data(item):
+                if len(item) > PIECE:
+                    direction.unsent.appendleft(item[PIECE:])
+                    item = item[:PIECE]
+                self.free_at += len(item) / self.rate
+                self.sent += len(item)
+            direction.travel(item, self.free_at)
+            if direction.unsent:
+                self.turn.append(direction)
+            else:
+                direction.on_line = False
+        if self.turn:
+            self.timer = self.loop.call_at(self.free_at, self.pump)
 
 
 class Side(asyncio.Protocol):
@@ -155,7 +226,7 @@ class Connection:
         self.relay = relay
         loop, delay = relay.loop, relay.delay
         self.up = Direction(loop, delay, "client to target")
-        self.down = Direction(loop, delay, "target to client")
+        self.down = Direction(loop, delay, "target to client", relay.line)
         self.up.on_done = self.down.on_done = self.direction_done
         self.client = Side(self, self.up, self.down)
         self.target = None
@@ -209,10 +280,11 @@ class Connection:
 
 
 class Relay:
-    def __init__(self, loop, target_host, target_port, rtt_seconds):
+    def __init__(self, loop, target_host, target_port, rtt_seconds, rate_mbit=None):
         self.loop = loop
         self.target_host, self.target_port = target_host, target_port
         self.delay = rtt_seconds / 2
+        self.line = Line(loop, rate_mbit * 1e6 / 8) if rate_mbit else None
         self.connections = set()
         self.accepted = 0
         self.failed_connects = 0
@@ -231,8 +303,9 @@ class Relay:
         return self.server.sockets[0].getsockname()[:2]
 
     def stats(self):
+        line = f", {self.line.sent} bytes over the line" if self.line else ""
         return (f"accepted {self.accepted}, open {len(self.connections)}, "
-                f"failed connects {self.failed_connects}")
+                f"failed connects {self.failed_connects}{line}")
 
 
 def address(text):
@@ -249,7 +322,7 @@ def raise_file_limit():
 async def serve(args):
     loop = asyncio.get_running_loop()
     target_host, target_port = address(args.target)
-    relay = Relay(loop, target_host, target_port, args.rtt_ms / 1000)
+    relay = Relay(loop, target_host, target_port, args.rtt_ms / 1000, args.rate_mbit)
     host, port = await relay.start(*address(args.listen))
     print(f"listening on {host}:{port}", flush=True)
     stop = asyncio.Event()
@@ -268,12 +341,14 @@ BODY = b"x" * 1000
 
 
 async def http_server(reader, writer):
-    """Answers every GET with BODY, or with 20 MB for /big; closes after one answer for /close."""
+    """Answers every GET with BODY, with 20 MB for /big and N bytes for /bytes/N; closes after one
+    answer for /close."""
     try:
         while True:
             head = await reader.readuntil(b"\r\n\r\n")
             path = head.split(b" ", 2)[1]
-            body = b"y" * 20_000_000 if path == b"/big" else BODY
+            body = (b"y" * 20_000_000 if path == b"/big" else b"z" * int(path[7:])
+                    if path.startswith(b"/bytes/") else BODY)
             close = path == b"/close"
             writer.write(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n%s\r\n"
                          % (len(body), b"Connection: close\r\n" if close else b"") + body)
@@ -296,7 +371,63 @@ def open_files():
     return len(os.listdir("/proc/self/fd"))
 
 
-async def self_test(rtt_ms):
+async def shared_rate(target, rtt, rate_mbit, check, failures):
+    """Through a line of rate_mbit: a small answer still takes its round trips, one download alone
+    has the whole line, and four at once share it, ending together after their bytes over the
+    rate, with what the relay holds within its bounds."""
+    loop = asyncio.get_running_loop()
+    relay = Relay(loop, *target, rtt, rate_mbit)
+    host, port = await relay.start("127.0.0.1", 0)
+    rate = rate_mbit * 1e6 / 8
+    size = max(PIECE, int(rate * 0.4))
+
+    async def download(path, ends):
+        reader, writer = await asyncio.open_connection(host, port)
+        body = await get(reader, writer, path)
+        ends.append(time.monotonic() - start)
+        writer.close()
+        await writer.wait_closed()
+        return body
+
+    ends = []
+    start = time.monotonic()
+    if await download(b"/", ends) != BODY:
+        failures.append("body through the line")
+    check("a small answer through the line (2 round trips)", ends[0], 2 * rtt, 2 * rtt + 0.03)
+    ends = []
+    start = time.monotonic()
+    if len(await download(b"/bytes/%d" % size, ends)) != size:
+        failures.append("body alone on the line")
+    check(f"{size} bytes alone on a line of {rate_mbit:g} Mbit/s (2 round trips and the bytes over "
+          f"the rate)", ends[0], 2 * rtt + 0.97 * size / rate, 2 * rtt + 1.1 * size / rate + 0.03)
+
+    ends, peak = [], 0
+    start = time.monotonic()
+    together = asyncio.gather(*(download(b"/bytes/%d" % size, ends) for _ in range(4)))
+    while not together.done():
+        peak = max(peak, sum(c.down.held for c in relay.connections))
+        await asyncio.wait([together], timeout=0.01)
+    if any(len(body) != size for body in together.result()):
+        failures.append("bodies sharing the line")
+    check(f"4 x {size} bytes at once (2 round trips and the bytes over the rate)", max(ends),
+          2 * rtt + 0.97 * 4 * size / rate, 2 * rtt + 1.1 * 4 * size / rate + 0.05)
+    check("the first of the 4 to end, against the last (a fair share each)", min(ends),
+          0.9 * max(ends), max(ends))
+    bound = 4 * (MAX_HELD + (256 << 10))  # a read of asyncio's takes at most 256 KiB
+    waited = 0.0
+    while relay.connections and waited < 2 + 4 * rtt:
+        await asyncio.sleep(0.05)
+        waited += 0.05
+    print(f"  held by the relay at most {peak} bytes (bound {bound}); relay: {relay.stats()}")
+    if peak > bound:
+        failures.append("held more than the bound")
+    if relay.connections:
+        failures.append(f"{len(relay.connections)} connections left open on the line")
+    relay.server.close()
+    await asyncio.sleep(0.1)  # the test server's own sockets close on its next turn
+
+
+async def self_test(rtt_ms, rate_mbit):
     loop = asyncio.get_running_loop()
     rtt = rtt_ms / 1000
     server = await asyncio.start_server(http_server, "127.0.0.1", 0, backlog=4096)
@@ -377,6 +508,21 @@ async def self_test(rtt_ms):
     if open_files() > baseline + 2:
         failures.append("file descriptors leaked")
 
+    # A client that half-closes, then resets while the relay no longer reads it: the target's EOF
+    # cannot be passed on, and the connection must still be forgotten.
+    reader, writer = await asyncio.open_connection(host, port)
+    writer.write(b"GET")
+    writer.write_eof()
+    await asyncio.sleep(0.01)  # the relay reads the EOF before the reset
+    writer.get_extra_info("socket").setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    writer.transport.abort()
+    waited = 0.0
+    while relay.connections and waited < 2 + 4 * rtt:
+        await asyncio.sleep(0.05)
+        waited += 0.05
+    if relay.connections:
+        failures.append("a connection reset after its EOF left open")
+
     # A target that refuses: the client is cut off after about a round trip.
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -398,6 +544,7 @@ async def self_test(rtt_ms):
     if refused.connections:
         failures.append("refused connection left open")
     refused.server.close()
+    await shared_rate(target[:2], rtt, rate_mbit, check, failures)
     relay.server.close()
     server.close()
     print("self-test", "passed" if not failures else "FAILED: " + ", ".join(failures))
@@ -409,11 +556,15 @@ def main():
     parser.add_argument("--listen", default="127.0.0.1:0", help="HOST:PORT (port 0: any free port)")
     parser.add_argument("--target", help="HOST:PORT to relay to")
     parser.add_argument("--rtt-ms", type=float, default=50, help="round-trip time added (default 50)")
-    parser.add_argument("--self-test", action="store_true", help="check the relay's timing and that it leaks nothing")
+    parser.add_argument("--rate-mbit", type=float,
+                        help="the answers' way of all connections together: N Mbit/s (default: no limit)")
+    parser.add_argument("--self-test", action="store_true",
+                        help="check the relay's timing, its shared rate (--rate-mbit, default 40) and that it "
+                             "leaks nothing")
     args = parser.parse_args()
     raise_file_limit()
     if args.self_test:
-        sys.exit(0 if asyncio.run(self_test(args.rtt_ms)) else 1)
+        sys.exit(0 if asyncio.run(self_test(args.rtt_ms, args.rate_mbit or 40)) else 1)
     if not args.target:
         parser.error("--target is required")
     asyncio.run(serve(args))

@@ -109,10 +109,11 @@ def nginx_version():
 class Relay:
     """bench/latency_relay.py in front of a port, as a child process."""
 
-    def __init__(self, target_port, rtt_ms):
+    def __init__(self, target_port, rtt_ms, rate_mbit=None):
+        rate = ["--rate-mbit", str(rate_mbit)] if rate_mbit else []
         self.process = subprocess.Popen(
             [sys.executable, os.path.join(HERE, "latency_relay.py"), "--listen", "127.0.0.1:0",
-             "--target", f"127.0.0.1:{target_port}", "--rtt-ms", str(rtt_ms)],
+             "--target", f"127.0.0.1:{target_port}", "--rtt-ms", str(rtt_ms), *rate],
             stdout=subprocess.PIPE, text=True)
         line = self.process.stdout.readline().strip()
         if not line.startswith("listening on "):
@@ -132,15 +133,16 @@ class Relay:
         return lines[-1] if lines else ""
 
 
-def run_copy(command, out):
-    """Runs one copy into out (new); returns wall seconds, CPU seconds of the child, exit status."""
+def run_copy(command, out, timeout=COPY_TIMEOUT):
+    """Runs one copy into out (new), killed after timeout seconds; returns wall seconds, CPU seconds
+    of the child, exit status."""
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     env = {**os.environ, "http_proxy": "", "HTTP_PROXY": "", "no_proxy": "*"}
     with open(out + ".log", "wb") as log:
         start = time.monotonic()
         process = subprocess.Popen(command, stdout=log, stderr=log, env=env)
-        timer = threading.Timer(COPY_TIMEOUT, process.kill)
+        timer = threading.Timer(timeout, process.kill)
         timer.start()
         _, status, usage = os.wait4(process.pid, 0)
         wall = time.monotonic() - start
@@ -207,7 +209,7 @@ def race_site(site, args, cli, keep_alive):
                        for s in SETTINGS]
             server = real.Nginx(servers, tmp)
             try:
-                real.check_served(roots["loopback"], nginx_ports["loopback"])
+                real.check_served(roots["loopback"], nginx_ports["loopback"], "index.html")
                 access_log = os.path.join(tmp, "access.log")
                 for round_index in range(max(args.runs, args.loopback_runs)):
                     for setting in SETTINGS:

@@ -130,7 +130,7 @@ http {{
     proxy_temp_path {tmp}/proxy;
     fastcgi_temp_path {tmp}/fastcgi;
     uwsgi_temp_path {tmp}/uwsgi;
-    scgi_temp_path {tmp}/scgi;
+    scgi_temp_path {tmp}/scgi;{http_extra}
 {servers}}}
 """
 SERVER_CONF = """\
@@ -290,11 +290,12 @@ Post {n}. See [the first post]({{% post_url 2024-02-02-post-1 %}}), the
 
 
 class Nginx:
-    def __init__(self, servers, tmp):
-        """servers: (address, port, root, extra configuration) for each server."""
+    def __init__(self, servers, tmp, http_extra=""):
+        """servers: (address, port, root, extra configuration) for each server; http_extra: more
+        configuration for all of them."""
         conf = os.path.join(tmp, "nginx.conf")
         with open(conf, "w") as f:
-            f.write(NGINX_CONF.format(tmp=tmp, servers="".join(
+            f.write(NGINX_CONF.format(tmp=tmp, http_extra=http_extra, servers="".join(
                 SERVER_CONF.format(address=a, port=p, root=r, extra=e) for a, p, r, e in servers)))
         self.process = subprocess.Popen(["nginx", "-p", tmp, "-c", conf], stderr=subprocess.DEVNULL)
         for address, port, _, _ in servers:
