@@ -74,6 +74,10 @@ struct SiteJob
     // Requests ask for the connection to stay open (HTTP/1.1), and a connection kept open by the
     // server carries the next fetch from its host.
     bool keepAlive = false;
+    // Secure fetches ask for HTTP/2 and go as streams of one connection per host where the server
+    // speaks it; where it does not, they keep connections alive over HTTP/1.1.
+    bool http2 = false;
+    bool KeepsConnectionsAlive() const { return keepAlive || (secure && http2); }
     // Page URLs with a query are wanted too; at most maxQueriesPerPath distinct queries of one
     // path are queued, and the paths that reached it are kept.
     bool queryPages = false;

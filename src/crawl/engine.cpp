@@ -217,7 +217,7 @@ void Engine::StartWaitingFetches()
         StartFetch(std::move(*url));
         m_startCredit -= 1.0;
     }
-    if (m_job.keepAlive && m_startRate == 0)
+    if (m_job.KeepsConnectionsAlive() && m_startRate == 0)
         SendAheadWaitingFetches();
 }
 

@@ -288,7 +288,8 @@ void SlotFetch::ConnectTo(const std::string &host, std::string_view request)
     const bool secure = FetchedOverTls(host, Job().secure);
     m_requestWentWithConnect = !request.empty();
     m_socket->Connect(FromNetworkText(host), secure ? kHttpsPort : kHttpPort,
-        secure ? Connection::Security::Tls : Connection::Security::Plain, request);
+        secure ? Connection::Security::Tls : Connection::Security::Plain, request,
+        Job().http2 ? Connection::Http2::Shared : Connection::Http2::No);
 }
 
 void SlotFetch::Sock_Connect()
@@ -315,7 +316,7 @@ std::optional<std::string> SlotFetch::RequestOf(ConnectionSlot &record)
     record.path = WithoutFolderIndex(record.path);
     record.requestPath = WithoutFolderIndex(record.requestPath);
     const auto asked = Job().revalidate.find(record.url);
-    std::string request = RequestFor(record.host, record.requestPath, Job().keepAlive,
+    std::string request = RequestFor(record.host, record.requestPath, Job().KeepsConnectionsAlive(),
         asked == Job().revalidate.end()
             ? std::string()
             : ConditionalFields(asked->second.lastModified, asked->second.etag));

@@ -29,6 +29,9 @@ class Engine;
 struct PageReference;
 struct SiteJob;
 
+// A request the server turned away unprocessed goes again this often without counting a try.
+inline constexpr int kFreeRetriesOfRefused = 3;
+
 // What the copy keeps of a fetch it stored.
 struct StoredFetch
 {
@@ -77,6 +80,8 @@ struct ConnectionSlot
     bool waitingToRetry = false;
     // This try's request went out on a connection kept open after an earlier fetch.
     bool reusedConnection = false;
+    // How often the server turned the request away unprocessed.
+    int refusals = 0;
     // Where the answer's body begins, once its head has arrived, and for a kept-alive request,
     // how the body ends.
     std::optional<std::size_t> bodyStart;

@@ -215,7 +215,7 @@ void SlotFetch::ReadHead()
         m_record.response.erase(0, end->body);
     }
     m_record.bodyStart = end->body;
-    if (Job().keepAlive)
+    if (Job().KeepsConnectionsAlive())
         m_record.frame = FrameOf(head);
     // A file's body goes to disk beyond what is held; a page, a style sheet or an SVG image is
     // held whole, for its links to be found and rewritten, and so is an answer that is not
@@ -260,6 +260,12 @@ bool SlotFetch::BodyComplete()
 
 bool SlotFetch::BrokeBeforeAnswer()
 {
+    // A server that turns a request away unprocessed (a refused HTTP/2 stream, a link going away)
+    // is asked again at once, a few times.
+    if (m_socket->Refused() && m_record.refusals < kFreeRetriesOfRefused) {
+        ++m_record.refusals;
+        return true;
+    }
     if (!m_record.reusedConnection)
         return false;
     const int state = m_socket->State();

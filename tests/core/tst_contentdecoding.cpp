@@ -1,0 +1,110 @@
+// Bodies in the content codings a server may use, taken off as they arrive in pieces.
+
+#include "transport/contentdecoding.h"
+
+#include <brotli/encode.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tw {
+namespace {
+
+std::string Zipped(const std::string &text, int windowBits)
+{
+    z_stream z {};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, text.size()) + 32, '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string Gzip(const std::string &text)
+{
+    return Zipped(text, 31);
+}
+
+std::string Brotli(const std::string &text)
+{
+    std::size_t size = BrotliEncoderMaxCompressedSize(text.size());
+    std::string out(size, '\0');
+    BrotliEncoderCompress(5, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_GENERIC, text.size(),
+        reinterpret_cast<const std::uint8_t *>(text.data()), &size,
+        reinterpret_cast<std::uint8_t *>(out.data()));
+    out.resize(size);
+    return out;
+}
+
+// A page-like text past one output step of the decoder.
+std::string Page()
+{
+    std::string page;
+    for (int line = 0; page.size() < 200'000; ++line)
+        page += "<p id=\"p" + std::to_string(line * 7919 % 10007) + "\">line "
+            + std::to_string(line) + "</p>\n";
+    return page;
+}
+
+TEST(ContentDecoding, BodiesInPiecesDecodeToTheFileOrStopWithTheirFault)
+{
+    const std::string page = Page();
+    const std::string zeros(4 << 20, '\0');
+    const std::string zipped = Gzip(page);
+    std::string corrupt = zipped;
+    std::fill_n(corrupt.begin() + static_cast<std::ptrdiff_t>(corrupt.size() / 2), 16, 'x');
+    const std::string cut = zipped.substr(0, zipped.size() - 12);
+    const struct
+    {
+        std::string field; // Content-Encoding
+        std::string coded;
+        std::size_t piece; // bytes a read
+        DecodeFault fault;
+        std::string decoded;
+    } cases[] = {
+        {"gzip", zipped, 1 << 20, DecodeFault::None, page},
+        {"x-gzip", zipped, 1, DecodeFault::None, page},
+        {"Deflate", Zipped(page, 15), 7, DecodeFault::None, page},
+        {"deflate", Zipped(page, -15), 1, DecodeFault::None, page},
+        {"br", Brotli(page), 3, DecodeFault::None, page},
+        {"gzip", Gzip("one ") + Gzip("two"), 5, DecodeFault::None, "one two"},
+        {"", page, 4096, DecodeFault::None, page},
+        {"gzip", "", 1, DecodeFault::None, ""},
+        {"gzip", corrupt, 512, DecodeFault::Corrupt, {}},
+        {"gzip", cut, 512, DecodeFault::CutShort, {}},
+        {"br", Brotli(page).substr(0, 40), 8, DecodeFault::CutShort, {}},
+        {"gzip", Gzip(zeros), 100, DecodeFault::TooLarge, {}},
+        {"br", Brotli(zeros), 100, DecodeFault::TooLarge, {}},
+        {"zstd", zipped, 512, DecodeFault::UnknownCoding, {}},
+        {"gzip, br", Brotli(Gzip(page)), 512, DecodeFault::UnknownCoding, {}},
+    };
+    const std::int64_t limit = 1 << 20;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.field + " in pieces of " + std::to_string(c.piece));
+        BodyDecoder decoder(CodingOf(c.field), limit);
+        std::string out;
+        bool going = true;
+        for (std::size_t at = 0; going && at < c.coded.size(); at += c.piece)
+            going = decoder.Feed(std::string_view(c.coded).substr(at, c.piece), out);
+        if (going)
+            decoder.Finish();
+        EXPECT_EQ(decoder.Fault(), c.fault);
+        EXPECT_LE(decoder.DecodedSize(), limit);
+        if (c.fault == DecodeFault::None) {
+            EXPECT_TRUE(out == c.decoded);
+            EXPECT_EQ(decoder.DecodedSize(), static_cast<std::int64_t>(c.decoded.size()));
+        }
+    }
+}
+
+} // namespace
+} // namespace tw
