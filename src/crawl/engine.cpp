@@ -8,6 +8,7 @@
 #include "output/jobfiles.h"
 #include "output/localpath.h"
 #include "output/placeholders.h"
+#include "transport/http2link.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -72,6 +73,7 @@ void Engine::CloseAllSockets()
 {
     for (const auto &fetch : m_fetches)
         fetch->CloseConnection();
+    Http2Link::CloseAll();
 }
 
 bool Engine::AllSocketsClosed() const

@@ -266,7 +266,8 @@ bool SlotFetch::BrokeBeforeAnswer()
         ++m_record.refusals;
         return true;
     }
-    if (!m_record.reusedConnection)
+    // A stream the server reset was its answer, not a connection let go of meanwhile.
+    if (!m_record.reusedConnection || m_socket->IsStream())
         return false;
     const int state = m_socket->State();
     if (state == Connection::Error)

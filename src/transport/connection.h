@@ -104,6 +104,8 @@ public:
     bool Refused() const { return m_refused; }
     // The handshake chose HTTP/2.
     bool SpeaksHttp2() const;
+    // The connection is a stream of the host's shared HTTP/2 link.
+    bool IsStream() const { return m_link != nullptr; }
     // Bytes received and not taken yet.
     std::size_t BytesAvailable() const { return m_inbox.size(); }
     // Bytes, the peer's close or a reset arrived and their dataArrival() is still to come: it waits

@@ -45,6 +45,7 @@ void Http2Link::CloseAll()
     // Each link's connection is closed before the links are let go: a carrier may keep one alive.
     for (auto &[key, link] : std::exchange(ThreadLinks().open, {}))
         link->End(ConnectFailure::None);
+    ThreadLinks().http1Only.clear();
 }
 
 Http2Link::Http2Link(const QString &host, quint16 port)

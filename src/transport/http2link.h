@@ -27,7 +27,8 @@ public:
     // The link to host and port that takes new streams, begun when there is none; nullptr when
     // the host answered once that it speaks HTTP/1.1 only.
     static std::shared_ptr<Http2Link> For(const QString &host, quint16 port);
-    // Closes every link of this thread, for the end of a copy.
+    // Closes every link of this thread and forgets which hosts speak HTTP/1.1 only, for the end
+    // of a copy.
     static void CloseAll();
 
     Http2Link(const QString &host, quint16 port);

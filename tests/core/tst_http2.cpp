@@ -1,7 +1,10 @@
-// Several answers over one HTTP/2 connection, and the ways a server ends streams early, played
-// against a server session of the same framing library in memory.
+// Several answers over one HTTP/2 connection, and the ways a server ends streams early: the
+// framing played against a server session of the same library in memory, then whole copies from
+// a test server that speaks HTTP/2 over TLS, or only HTTP/1.x.
 
 #include "transport/http2session.h"
+
+#include "enginetest.h"
 
 #include <gtest/gtest.h>
 #include <nghttp2/nghttp2.h>
@@ -206,6 +209,63 @@ TEST(Http2Session, ARequestsTextBecomesItsHttp2Form)
     EXPECT_EQ(request->fields,
         (std::vector<std::pair<std::string, std::string>> {{"accept-encoding", "gzip"}}));
     EXPECT_FALSE(Http2RequestOf("GET / HTTP/1.1\r\nHost: a\r\n", "https"));
+}
+
+TEST_F(EngineTest, SecureFetchesGoAsStreamsOfOneConnectionWhereTheServerSpeaksHttp2)
+{
+    const struct
+    {
+        const char *name;
+        bool http2;
+        std::vector<Behaviour> second; // how /b.html is answered, request after request
+        std::size_t secondRequests;
+        int secondTries;
+        int connections;
+    } rows[] = {
+        {"every fetch a stream of one connection", true, {}, 1, 1, 1},
+        {"a reset stream is a failed try", true, {Behaviour::Reset(0), Behaviour::Whole()}, 2, 2, 1},
+        {"a GOAWAY before it: asked again on a new connection, no try lost", true,
+            {Behaviour::Cut(0), Behaviour::Whole()}, 2, 1, 2},
+        {"a server of HTTP/1.1 only: connections kept alive", false, {}, 1, 1, 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        NewFolder();
+        m_failures.clear();
+        TestHttpServer &server = Serve("www.site.test", 0, true);
+        if (row.http2)
+            server.SpeakHttp2();
+        else
+            server.SetKeptAnswers(100);
+        server.SetRoute("/", Route::Page("<a href=a.html>a</a><a href=b.html>b</a>"
+                                         "<a href=c.html>c</a><img src=d.gif>"));
+        for (const char *name : {"a.html", "c.html", "d.gif"})
+            server.SetRoute(std::string("/") + name, Route::Page(name));
+        server.SetRoute("/b.html", Route::Page("b.html")).behaviours = row.second;
+        m_engine.Job().http2 = true;
+        m_engine.SetConnectionCount(4);
+        m_engine.SetStartRate(0);
+        int secondTries = 0;
+        QObject counting;
+        QObject::connect(&m_engine, &Engine::fetchStored, &counting,
+            [&secondTries](const std::string &url, const StoredFetch &fetch) {
+                if (url.ends_with("/b.html"))
+                    secondTries = fetch.tries;
+            });
+        ASSERT_TRUE(Run(QStringLiteral("https://www.site.test/")));
+
+        for (const char *name : {"a.html", "b.html", "c.html"})
+            EXPECT_EQ(File(name), Stored(name));
+        EXPECT_EQ(m_failures.size(), 0U);
+        EXPECT_EQ(server.RequestCount("/b.html"), row.secondRequests);
+        EXPECT_EQ(secondTries, row.secondTries);
+        for (const test::Request &request : server.Requests())
+            EXPECT_NE(request.raw.find(row.http2 ? " HTTP/2" : " HTTP/1.1"), std::string::npos);
+        if (row.connections > 0) {
+            EXPECT_EQ(server.Connections(), row.connections);
+        }
+        m_engine.Job().http2 = false;
+    }
 }
 
 } // namespace
