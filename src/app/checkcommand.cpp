@@ -3,6 +3,7 @@
 #include "app/clirunner.h"
 #include "report/copyreport.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "common/textconversion.h"
 #include "extractor/copycheck.h"
@@ -61,7 +62,7 @@ int RunCheckCommand(const CliOptions &options, QTextStream &out, QTextStream &er
     // The report stands beside the copy, never in it: the check changes nothing there.
     const std::string reportFile
         = options.report.isEmpty() ? folder + "-report.html" : SystemPathOf(options.report);
-    EndWithBackslash(folder);
+    EndWithSlash(folder);
 
     CopySummary summary;
     summary.folder = FileSystem::NativePath(folder.substr(0, folder.size() - 1));

@@ -36,7 +36,7 @@ std::optional<int> WholeNumber(const QString &text, int low, int high)
 // multiples: "512M", "1GiB", "100000".
 std::optional<std::int64_t> ByteSize(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,15})\\s*([kmg]?)(i?b)?\\s*$"),
+    static const QRegularExpression form(QStringLiteral(R"(^\s*(\d{1,15})\s*([kmg]?)(i?b)?\s*$)"),
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = form.match(text);
     if (!match.hasMatch())

@@ -20,7 +20,7 @@ struct SiteJob
     std::string siteHost;
     // Every fetch of the job runs over TLS.
     bool secure = false;
-    // The download root in system form ("\" separators), always ending with "\".
+    // The download root in system form ("/" separators), always ending with "/".
     std::string outputDir;
     // Every directory created during this job, each followed by "*", in order of creation.
     std::string createdDirs;

@@ -25,15 +25,6 @@ std::string_view TrimmedView(std::string_view text)
     return text.substr(first, last - first + 1);
 }
 
-void AppendPercentEscape(char byte, std::string &out)
-{
-    constexpr std::string_view kHexDigits = "0123456789ABCDEF";
-    const auto value = static_cast<unsigned char>(byte);
-    out += '%';
-    out += kHexDigits[value >> 4];
-    out += kHexDigits[value & 0xf];
-}
-
 std::string Trim(std::string_view text)
 {
     return std::string(TrimmedView(text));
@@ -56,12 +47,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix)
 std::string LowerTrim(std::string_view text)
 {
     return ToLower(TrimmedView(text));
-}
-
-void EndWithBackslash(std::string &dir)
-{
-    if (dir.empty() || dir.back() != '\\')
-        dir += '\\';
 }
 
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to)

@@ -37,9 +37,6 @@ std::string_view GetExtension(std::string_view text);
 // breaks).
 std::string LowerTrim(std::string_view text);
 
-// Gives a folder in system form its closing "\" when it has none.
-void EndWithBackslash(std::string &dir);
-
 // True when text begins with lowerPrefix (written in lower case), whatever the case of text.
 bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix);
 // True when text is lower (written in lower case), whatever the case of text.
@@ -61,8 +58,6 @@ inline std::string_view WithoutTlsPortMark(std::string_view host)
     return host;
 }
 
-// Appends "%" and byte's two upper-case hexadecimal digits to out.
-void AppendPercentEscape(char byte, std::string &out);
 // Trim's result as a part of text.
 std::string_view TrimmedView(std::string_view text);
 

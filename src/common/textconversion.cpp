@@ -2,22 +2,24 @@
 
 namespace tw {
 
-QString DisplayText(std::string_view text)
+void AppendShownByte(unsigned char byte, std::string &out)
 {
     static constexpr char kDigits[] = "0123456789ABCDEF";
-    QString shown;
-    shown.reserve(static_cast<qsizetype>(text.size()));
+    out.append("\\x").append(1, kDigits[byte >> 4]).append(1, kDigits[byte & 15]);
+}
+
+QString DisplayText(std::string_view text)
+{
+    std::string shown;
+    shown.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || (byte >= 0x7F && byte < 0xA0)) {
-            shown += QLatin1String("\\x");
-            shown += QLatin1Char(kDigits[byte >> 4]);
-            shown += QLatin1Char(kDigits[byte & 15]);
-        } else {
-            shown += QLatin1Char(c);
-        }
+        if (byte < 0x20 || (byte >= 0x7F && byte < 0xA0))
+            AppendShownByte(byte, shown);
+        else
+            shown += c;
     }
-    return shown;
+    return FromNetworkText(shown);
 }
 
 } // namespace tw

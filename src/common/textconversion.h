@@ -15,6 +15,9 @@ inline QString FromNetworkText(std::string_view text)
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Appends "\x" and byte's two upper-case hexadecimal digits to out: a control byte as shown.
+void AppendShownByte(unsigned char byte, std::string &out);
+
 // Network text as it may be shown: every control character (C0, DEL and C1) written as \xHH, so
 // that no server can move a terminal's cursor or hide text in a window.
 QString DisplayText(std::string_view text);

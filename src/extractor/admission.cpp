@@ -1,5 +1,6 @@
 #include "extractor/admission.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "extractor/urlnormalize.h"
 #include "output/filesystem.h"
@@ -131,7 +132,7 @@ void SeedTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
     queue.InsertTop(target.queued);
     std::string placeholder = target.localPath + ".tmp";
     if (!FileOfJobExists(target.localPath, job) && AppendLine(kPlaceholderText, placeholder, job))
-        job.placeholderDirs.insert(placeholder.substr(0, placeholder.rfind('\\') + 1));
+        job.placeholderDirs.emplace(FolderOf(placeholder));
 }
 
 Admission AdmitLink(
@@ -176,7 +177,7 @@ Admission AdmitTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
     std::string placeholder = localPath + ".tmp";
     if (!AppendLine(kPlaceholderText, placeholder, job))
         return Admission::Failed;
-    job.placeholderDirs.insert(placeholder.substr(0, placeholder.rfind('\\') + 1));
+    job.placeholderDirs.emplace(FolderOf(placeholder));
     if (!AppendTo("log.txt", target.queued, job))
         return Admission::Failed;
     return Admission::Queued;

@@ -1,5 +1,6 @@
 #include "extractor/copycheck.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "extractor/references.h"
 #include "extractor/urlnormalize.h"
@@ -33,7 +34,7 @@ using EntryLookup = std::function<FileSystem::EntryKind(std::string_view)>;
 // Where the name starting at from ends: at the next "/" or "\", or at the end.
 std::size_t NameEnd(std::string_view path, std::size_t from)
 {
-    while (from < path.size() && path[from] != '/' && path[from] != '\\')
+    while (from < path.size() && path[from] != '/' && path[from] != kBackslash)
         ++from;
     return from;
 }
@@ -51,7 +52,7 @@ Components ComponentsOf(std::string_view path)
 }
 
 // The folder of a file's components, or of a folder's ("/a/b/" gives "/a/b").
-std::string_view FolderOf(std::string_view path)
+std::string_view FolderComponentsOf(std::string_view path)
 {
     const std::size_t last = path.rfind('/');
     return path.substr(0, last == std::string_view::npos ? 0 : last);
@@ -111,7 +112,7 @@ std::string HostKey(std::string_view host)
 std::string HostKeyOfLink(std::string_view link)
 {
     std::string_view authority = link.substr(link.find("//") + 2);
-    authority = authority.substr(0, FindAnyOf<'/', '\\', '?', '#'>(authority));
+    authority = authority.substr(0, FindAnyOf<'/', kBackslash, '?', '#'>(authority));
     authority.remove_prefix(authority.rfind('@') + 1);
     return HostKey(authority);
 }
@@ -132,7 +133,7 @@ struct Origin
     Components address; // absolute; its last component is the file's name, or empty for a folder
     std::optional<std::string> online; // the host of a <base> that leads online, as HostKey
     bool rootRelative = false; // a <base> from the file system's root
-    Components folder = Components(FolderOf(address));
+    Components folder = Components(FolderComponentsOf(address));
 };
 
 // What became of one reference before any target is looked up: nothing to check, another site,
@@ -220,7 +221,7 @@ Origin OriginOfBase(std::string_view link, const Components &address)
         return {address};
     std::string decoded;
     Components based;
-    Join(form == LinkForm::RootRelative ? std::string_view() : FolderOf(address),
+    Join(form == LinkForm::RootRelative ? std::string_view() : FolderComponentsOf(address),
         DecodedEscapes(link.substr(0, link.find('?')), decoded), based);
     return {std::move(based), std::nullopt, form == LinkForm::RootRelative};
 }
@@ -228,7 +229,7 @@ Origin OriginOfBase(std::string_view link, const Components &address)
 ExaminedDocument Examine(std::string_view text, DocumentKind kind, const std::string &file,
     const Components &root, bool lookedUpWritten)
 {
-    const std::size_t top = file.find('\\');
+    const std::size_t top = file.find('/');
     const OwnHosts own {HostKey(root.substr(root.rfind('/') + 1)),
         top == std::string::npos ? std::string() : HostKey(file.substr(0, top))};
     const Components address = root + ComponentsOf(file);
@@ -289,7 +290,6 @@ bool Judge(const ExaminedDocument &examined, const std::string &file, const Entr
     check.references += examined.references;
     check.skipped += examined.skipped;
     check.otherSites += examined.otherSites;
-    const std::string shownFile = ReplaceAll(file, "\\", "/");
     const std::string_view texts = examined.texts;
     std::size_t from = 0;
     for (const ExaminedDocument::Entry &entry : examined.entries) {
@@ -306,9 +306,9 @@ bool Judge(const ExaminedDocument &examined, const std::string &file, const Entr
             if (cause == UnresolvedCause::Missing && kind == FileSystem::EntryKind::Folder)
                 cause = UnresolvedCause::Folder;
         }
-        check.unresolved.push_back({shownFile,
-            std::string(texts.substr(entry.targetEnd, entry.referenceEnd - entry.targetEnd)),
-            cause});
+        check.unresolved.push_back(
+            {file, std::string(texts.substr(entry.targetEnd, entry.referenceEnd - entry.targetEnd)),
+                cause});
         from = entry.referenceEnd;
     }
     return true;
@@ -321,7 +321,7 @@ bool IsReport(std::string_view page)
     return Contains(page.substr(0, kHeadLength), kReportMark);
 }
 
-// The document file examined in the copy whose folder (ending in "\\") is root, with its stamp as
+// The document file examined in the copy whose folder (ending in "/") is root, with its stamp as
 // it was read; nothing when it cannot be read or is a report.
 std::optional<ExaminedDocument> ExamineFile(const std::string &root,
     const Components &rootComponents, const std::string &file, bool lookedUpWritten)
@@ -341,7 +341,7 @@ std::optional<ExaminedDocument> ExamineFile(const std::string &root,
 
 DocumentKind KindOfStoredName(std::string_view path)
 {
-    const std::string name = ToLower(path.substr(path.find_last_of("/\\") + 1));
+    const std::string name = ToLower(path.substr(path.find_last_of(kEitherSlash) + 1));
     if (IsPagePath(name))
         return DocumentKind::Page;
     const std::string_view type = std::string_view(name).substr(0, name.find('?'));
@@ -356,7 +356,7 @@ std::optional<ExaminedDocument> ExamineStoredDocument(
     if (KindOfStoredName(file) == DocumentKind::Other)
         return std::nullopt;
     std::string root(folder);
-    EndWithBackslash(root);
+    EndWithSlash(root);
     // Most references of a copy resolve: the text of one to be looked up is read again when it
     // does not.
     return ExamineFile(root, ComponentsOf(root), file, false);
@@ -371,7 +371,7 @@ std::size_t CopyCheck::CountOf(UnresolvedCause cause) const
 CopyCheck CheckCopy(std::string_view folder, const ExaminedDocuments &examined)
 {
     std::string root(folder);
-    EndWithBackslash(root);
+    EndWithSlash(root);
     const Components rootComponents = ComponentsOf(root);
     std::vector<std::string> documents;
     // What the listing shows, its files and the folders above them, is not asked of the disk
@@ -380,7 +380,6 @@ CopyCheck CheckCopy(std::string_view folder, const ExaminedDocuments &examined)
     Kinds listed;
     for (std::string &file : FileSystem::FilesBelow(root)) {
         Components below = "/" + file;
-        std::replace(below.begin(), below.end(), '\\', '/');
         for (std::size_t end = below.find('/', 1); end != std::string::npos;
              end = below.find('/', end + 1))
             listed.emplace(below.substr(0, end), FileSystem::EntryKind::Folder);
@@ -400,10 +399,8 @@ CopyCheck CheckCopy(std::string_view folder, const ExaminedDocuments &examined)
                 return shown->second;
             if (const auto found = known.find(below); found != known.end())
                 return found->second;
-            std::string path = root + std::string(below.substr(below.empty() ? 0 : 1));
-            std::replace(
-                path.begin() + static_cast<std::ptrdiff_t>(root.size()), path.end(), '/', '\\');
-            const FileSystem::EntryKind kind = FileSystem::KindOfEntry(path);
+            const FileSystem::EntryKind kind
+                = FileSystem::KindOfEntry(root + std::string(below.substr(below.empty() ? 0 : 1)));
             known.emplace(below, kind);
             return kind;
         };

@@ -1,5 +1,6 @@
 #include "extractor/localreferences.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "extractor/admission.h"
 #include "extractor/references.h"
@@ -20,23 +21,20 @@ namespace {
 // out.
 bool NamesFile(std::string_view storedFile, std::string_view link, std::string_view file)
 {
-    std::string joined(storedFile.substr(0, storedFile.rfind('\\') + 1));
+    std::string joined(FolderOf(storedFile));
     std::string_view path = link.substr(0, link.find('?'));
     std::string slashed;
     if (Contains(path, "%")) {
         // Any two bytes after a "%" are decoded, so a "\" there becomes "/" first, as it would
         // below.
-        slashed = path;
-        ReplaceAllIn(slashed, "\\", "/");
+        slashed = WithSlashes(path);
         path = slashed;
     }
     std::string decoded;
     joined += DecodedEscapes(path, decoded);
     // Resolved as a site URL whose "host" is the first component of the stored path; that
-    // resolving reads "\\" as "/", a decoded one too.
-    std::string resolved = ResolveDotDot(joined);
-    ReplaceAllIn(resolved, "/", "\\");
-    return resolved == file;
+    // resolving reads "\" as "/", a decoded one too.
+    return ResolveDotDot(joined) == file;
 }
 
 // The folder a document whose own folder is pageBase reads its relative references from: that
@@ -183,8 +181,9 @@ std::vector<TextEdit> LocalReferenceEdits(
             continue;
         }
         const std::string &link = reference.link;
-        const LinkForm form
-            = Contains(link, "\\") ? FormOfLink(ReplaceAll(link, "\\", "/")) : FormOfLink(link);
+        const LinkForm form = link.find(kBackslash) != std::string::npos
+            ? FormOfLink(WithSlashes(link))
+            : FormOfLink(link);
         const LinkTarget *target = reference.target.get();
         const std::string *file = target ? FileOfTarget(*target, job) : nullptr;
         std::string replacement;

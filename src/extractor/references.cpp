@@ -1,5 +1,6 @@
 #include "extractor/references.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "extractor/urlnormalize.h"
 
@@ -420,7 +421,7 @@ void FindManifestIcons(std::string_view text, Collector &found)
         const std::size_t close = text.find('"', value + 1);
         if (close == std::string_view::npos)
             return;
-        if (text.substr(value + 1, close - value - 1).find('\\') == std::string_view::npos)
+        if (text.substr(value + 1, close - value - 1).find(kBackslash) == std::string_view::npos)
             found.Add(value + 1, close);
     }
 }

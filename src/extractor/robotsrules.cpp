@@ -1,5 +1,6 @@
 #include "extractor/robotsrules.h"
 
+#include "common/percentcoding.h"
 #include "common/stringops.h"
 
 #include <charconv>
@@ -13,7 +14,6 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kLineBreaks = "\r\n";
 constexpr std::string_view kWhitespace = " \t";
-constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 
 enum class Field { UserAgent, Allow, Disallow, CrawlDelay, Other };
 
@@ -95,19 +95,6 @@ bool IsUnreserved(unsigned char c)
         || c == '_' || c == '~';
 }
 
-int HexValue(char c)
-{
-    const auto digit = kHexDigits.find(static_cast<char>(c >= 'a' && c <= 'f' ? c - 32 : c));
-    return digit == std::string_view::npos ? -1 : static_cast<int>(digit);
-}
-
-void AppendEscaped(std::string &out, unsigned char byte)
-{
-    out += '%';
-    out += kHexDigits[byte >> 4];
-    out += kHexDigits[byte & 0xF];
-}
-
 // One form for the paths of rules and of URLs, so that a path compares equal however it was
 // escaped: escapes of unreserved characters decoded, the others in upper case, and the bytes that
 // cannot stand in a URL (spaces, controls, UTF-8, a "%" that starts no escape) escaped. Reserved
@@ -117,27 +104,14 @@ std::string NormalizePath(std::string_view path)
 {
     std::string out;
     out.reserve(path.size());
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(path[i]);
-        if (byte == '%') {
-            const int high = i + 2 < path.size() ? HexValue(path[i + 1]) : -1;
-            const int low = high < 0 ? -1 : HexValue(path[i + 2]);
-            if (low < 0) {
-                AppendEscaped(out, byte);
-                continue;
-            }
-            i += 2;
-            const auto decoded = static_cast<unsigned char>(high * 16 + low);
-            if (IsUnreserved(decoded))
-                out += static_cast<char>(decoded);
-            else
-                AppendEscaped(out, decoded);
-        } else if (byte <= 0x20 || byte >= 0x7F) {
-            AppendEscaped(out, byte);
-        } else {
+    ForEachPercentDecoded(path, EscapeDigits::Hex, [&out](unsigned char byte, bool escaped) {
+        const bool keepEscaped
+            = escaped ? !IsUnreserved(byte) : byte == '%' || byte <= 0x20 || byte >= 0x7F;
+        if (keepEscaped)
+            AppendPercentEscape(static_cast<char>(byte), out);
+        else
             out += static_cast<char>(byte);
-        }
-    }
+    });
     return out;
 }
 

@@ -1,8 +1,8 @@
 #include "extractor/urlnormalize.h"
 
+#include "common/pathform.h"
+#include "common/percentcoding.h"
 #include "common/stringops.h"
-
-#include <QByteArray>
 
 #include <algorithm>
 
@@ -98,7 +98,7 @@ LinkForm FormOfLink(std::string_view link)
 std::optional<std::string> NormalizeLink(std::string_view rawLink, std::string_view base,
     std::string_view siteHost, bool secureJob, bool anyHost)
 {
-    std::string link = ReplaceAll(rawLink, "\\", "/");
+    std::string link = WithSlashes(rawLink);
     switch (FormOfLink(link)) {
     case LinkForm::Secure:
         link.replace(0, kSecureScheme.size(), kScheme);
@@ -161,7 +161,7 @@ std::string CollapseSlashes(std::string_view url)
 
 std::string ResolveDotDot(std::string_view url)
 {
-    std::string result = ReplaceAll(url, "\\", "/");
+    std::string result = WithSlashes(url);
     const std::size_t pathStart = result.find('/');
     if (pathStart == std::string::npos)
         return result;
@@ -198,8 +198,7 @@ std::string_view DecodedEscapes(std::string_view text, std::string &held)
 {
     if (!Contains(text, "%"))
         return text;
-    held = QByteArray::fromPercentEncoding(QByteArray::fromStdString(std::string(text)))
-               .toStdString();
+    held = PercentDecoded(text, EscapeDigits::AnyTwo);
     return held;
 }
 
@@ -217,7 +216,7 @@ std::string UrlToRelativePath(std::string_view url)
     if (LowerTrim(path).starts_with(kScheme))
         path.erase(0, kScheme.size());
     path = Trim(ReplaceAll(path, "www.", ""));
-    return Trim(ReplaceAll(path, "/", "\\"));
+    return Trim(WithSlashes(path));
 }
 
 std::string StripScheme(std::string_view url)
@@ -228,9 +227,8 @@ std::string StripScheme(std::string_view url)
         result = ToLower(trimmed.substr(kScheme.size()));
     else
         result = trimmed;
-    ReplaceAllIn(result, "http:\\\\", "");
-    ReplaceAllIn(result, "\\", "/");
-    return result;
+    ReplaceAllIn(result, "http:" + std::string(2, kBackslash), "");
+    return WithSlashes(result);
 }
 
 std::string WithoutFolderIndex(std::string_view url)

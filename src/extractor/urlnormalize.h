@@ -4,6 +4,8 @@
 // single slashes in the path, "index.html" for a directory. All functions are pure text work on
 // byte strings; comparisons are exact unless a function says it lower-cases.
 
+#include "common/pathform.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,7 +54,7 @@ std::string_view DecodedEscapes(std::string_view text, std::string &held);
 // Gives a scheme written "http:/" its second slash.
 std::string TidyLink(std::string_view url);
 
-// url as a path relative to the output directory: no scheme, no "www.", "\" separators, trimmed.
+// url as a path relative to the output directory: no scheme, no "www.", "/" separators, trimmed.
 std::string UrlToRelativePath(std::string_view url);
 
 // The URL as the scheduler keeps it: trimmed, a leading "http://" (any case) removed with the rest
@@ -80,10 +82,10 @@ struct FetchTarget
 };
 FetchTarget FetchTargetOf(std::string_view queuedUrl);
 
-// The name the output layer stores a fetch of host and path under: "\" host path.
+// The name the output layer stores a fetch of host and path under: "/" host path.
 inline std::string SavedNameOf(std::string_view host, std::string_view path)
 {
-    return std::string("\\").append(host).append(path);
+    return std::string("/").append(host).append(path);
 }
 
 } // namespace tw

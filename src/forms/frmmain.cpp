@@ -1,5 +1,6 @@
 #include "forms/frmmain.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "common/textconversion.h"
 #include "common/version.h"
@@ -118,7 +119,7 @@ void frmMain::Load()
 {
     MakeRows();
     FillConnectionCounts();
-    MakeDirectory(FileSystem::ProgramDirectory() + "\\dldata", m_engine.Job());
+    MakeDirectory(FileSystem::ProgramDirectory() + "/dldata", m_engine.Job());
     wizardPending = true;
 }
 

@@ -1,5 +1,6 @@
 #include "forms/frmnew.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "common/textconversion.h"
 #include "crawl/engine.h"
@@ -223,7 +224,7 @@ void frmNew::CreateControls()
 
 void frmNew::FillFileTypes()
 {
-    FileSystem::MakeDir(FileSystem::ProgramDirectory() + "\\temp");
+    FileSystem::MakeDir(FileSystem::ProgramDirectory() + "/temp");
     if (!FileExists(FileTypeListPath())) {
         MakeFileTypesFile();
         return;

@@ -31,7 +31,7 @@ class frmNew final : public QDialog
 public:
     frmNew(Engine &engine, frmMain &main);
 
-    // Makes the folder in the directory box, in the form "...\" (native separators on screen), the
+    // Makes the folder in the directory box, in the form ".../" (native separators on screen), the
     // job's output directory and creates it; false, with the box as typed and nothing created,
     // when the cleaning of stored names would change the folder.
     bool SetToInDIR();
@@ -54,7 +54,7 @@ private:
     bool LeaveWithDirectory();
     void ShowInvalidDirectory();
     void ShowUncleanDirectory();
-    // The folder in the directory box, in the form "...\".
+    // The folder in the directory box, in the form ".../".
     std::string TypedDirectory() const;
 
     void Command1_Click();

@@ -1,5 +1,6 @@
 #include "output/copyrecord.h"
 
+#include "common/pathform.h"
 #include "output/filesystem.h"
 
 #include <sqlite3.h>
@@ -121,7 +122,7 @@ UrlRecord ReadRecord(sqlite3_stmt *row)
 
 std::unique_ptr<CopyRecord> CopyRecord::Open(std::string_view downloadFolder, std::string &error)
 {
-    const std::string folder = std::string(downloadFolder) + ".tidewell\\";
+    const std::string folder = std::string(downloadFolder) + ".tidewell/";
     FileSystem::MakeDir(folder); // when it cannot be made, opening the file says why
     const std::string path = FileSystem::NativePath(folder + "copy.sqlite");
     sqlite3 *db = nullptr;

@@ -1,7 +1,7 @@
 #pragma once
 
 // The copy's record: one row for each URL the copy has met, written as the copy goes into
-// .tidewell\copy.sqlite in the download folder, so that a copy can be looked over or taken up again
+// .tidewell/copy.sqlite in the download folder, so that a copy can be looked over or taken up again
 // however it stopped. Rows are written in batches, each in one transaction: after a crash the
 // record holds every batch written before it, whole, and nothing of the batch it interrupted.
 // A record is used from one thread. No call throws; a failed one says why in Error().
@@ -57,7 +57,7 @@ public:
     // Rows buffered before Put writes them itself.
     static constexpr std::size_t kBatchRows = 500;
 
-    // Opens the record of the download folder (system form, ending with "\"), creating it when
+    // Opens the record of the download folder (system form, ending with "/"), creating it when
     // missing; nullptr, with the reason in error, when it cannot be opened or is of a later
     // format than this program writes.
     static std::unique_ptr<CopyRecord> Open(std::string_view downloadFolder, std::string &error);

@@ -1,5 +1,6 @@
 #include "output/filesystem.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "common/textconversion.h"
 #include "output/filecalls.h"
@@ -124,9 +125,7 @@ std::string StoredPath(std::string_view systemPath)
 
 std::string SystemPath(std::string_view nativePath)
 {
-    std::string path(nativePath);
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
+    return WithSlashes(nativePath);
 }
 
 bool MakeDir(std::string_view dir)
@@ -382,7 +381,7 @@ std::string ProgramDirectory()
         QDir().mkpath(dir);
     }
     std::string result = SystemPath(ToLocalText(QDir::toNativeSeparators(dir)));
-    while (result.size() > 1 && result.back() == '\\')
+    while (result.size() > 1 && result.back() == '/')
         result.pop_back();
     return result;
 }
@@ -395,8 +394,8 @@ void SetProgramDirectory(std::string systemPath)
 std::string DefaultDownloadDirectory()
 {
     if (!kPosix)
-        return "C:\\Websites\\";
-    return SystemPath(ToLocalText(QDir::homePath())) + "\\Websites\\";
+        return "C:/Websites/";
+    return SystemPath(ToLocalText(QDir::homePath())) + "/Websites/";
 }
 
 } // namespace tw::FileSystem

@@ -1,9 +1,10 @@
 #pragma once
 
-// The only code that touches the disk. Every path it takes is in the system's own form: "\"
-// separates components (an output directory ends with "\"). On POSIX each "\" becomes "/" before
-// the system sees the path, and "." and ".." components are always resolved lexically, so a\b\..\c
-// names the same file as a\c whether or not a\b exists. No function here throws.
+// The only code that touches the disk. Every path it takes is in system form: "/" separates
+// components (an output directory ends with "/"), and a "\" counts as "/" too. Each becomes the
+// system's own separator before the system sees the path, and "." and ".." components are always
+// resolved lexically, so a/b/../c names the same file as a/c whether or not a/b exists. No function
+// here throws.
 
 #include <cstdint>
 #include <memory>
@@ -33,7 +34,7 @@ std::string NativePath(std::string_view systemPath);
 std::string StoredPath(std::string_view systemPath);
 
 // The inverse for paths that come from the platform (home folder, program folder, a typed native
-// directory): native separators become "\".
+// directory): native separators become "/".
 std::string SystemPath(std::string_view nativePath);
 
 // Creates one directory; true only when this call created it (false when it existed, when its
@@ -98,7 +99,7 @@ std::optional<std::string> ReadFile(std::string_view path);
 enum class EntryKind { Nothing, File, Folder };
 EntryKind KindOfEntry(std::string_view path);
 
-// Every file below dir, symbolic links to files included, as its path relative to dir with "\"
+// Every file below dir, symbolic links to files included, as its path relative to dir with "/"
 // separators, in sorted order. A folder reached through a symbolic link is not entered, so that
 // a link to a folder above cannot make the walk endless.
 std::vector<std::string> FilesBelow(std::string_view dir);
@@ -126,14 +127,14 @@ std::optional<FileStamp> StampOf(std::string_view path);
 // True when path, with "." and ".." resolved lexically, is dir itself or lies below it.
 bool IsInsideDirectory(std::string_view path, std::string_view dir);
 
-// The program directory without a trailing "\": the executable's folder, or on POSIX the per-user
+// The program directory without a trailing "/": the executable's folder, or on POSIX the per-user
 // data folder when the executable's folder is not writable.
 std::string ProgramDirectory();
 
 // Replaces the program directory for this process (tests keep their files in a temporary folder).
 void SetProgramDirectory(std::string systemPath);
 
-// "C:\Websites\" on Windows; the folder Websites in the user's home on POSIX; ends with "\".
+// "C:/Websites/" on Windows; the folder Websites in the user's home on POSIX; ends with "/".
 std::string DefaultDownloadDirectory();
 
 } // namespace tw::FileSystem

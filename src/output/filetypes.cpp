@@ -1,5 +1,6 @@
 #include "output/filetypes.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "output/filesystem.h"
 
@@ -10,7 +11,7 @@ namespace tw {
 
 std::string FileTypeListPath()
 {
-    return FileSystem::ProgramDirectory() + "\\temp\\filetypes.txt";
+    return FileSystem::ProgramDirectory() + "/temp/filetypes.txt";
 }
 
 const std::vector<std::string> &DefaultFileTypes()

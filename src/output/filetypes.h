@@ -1,6 +1,6 @@
 #pragma once
 
-// The file-type list file ("temp\filetypes.txt" under the program directory) and the
+// The file-type list file ("temp/filetypes.txt" under the program directory) and the
 // FileTypeFilter string made from it.
 
 #include <optional>

@@ -1,5 +1,6 @@
 #include "output/incomingfile.h"
 
+#include "common/pathform.h"
 #include "output/jobfiles.h"
 
 #include <utility>
@@ -43,7 +44,7 @@ bool IncomingFile::Begin(const StoredLocation &location, SiteJob &job, std::stri
         error = refused->reason;
         return false;
     }
-    job.placeholderDirs.insert(path.substr(0, path.rfind('\\') + 1));
+    job.placeholderDirs.emplace(FolderOf(path));
     m_path = path;
     m_location = location;
     if (m_file.Open(path, &error))

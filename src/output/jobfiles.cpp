@@ -1,5 +1,6 @@
 #include "output/jobfiles.h"
 
+#include "common/pathform.h"
 #include "output/filesystem.h"
 
 #include <string>
@@ -22,7 +23,7 @@ Placed PlaceOf(std::string_view path, const SiteJob &job)
     Placed placed {FileSystem::StoredPath(path), {}};
     const std::string &root = job.outputDir;
     if (placed.stored.size() > root.size() && placed.stored.starts_with(root)) {
-        const std::size_t end = placed.stored.find('\\', root.size());
+        const std::size_t end = placed.stored.find('/', root.size());
         if (end != std::string::npos)
             placed.topFolder = placed.stored.substr(0, end + 1);
     }

@@ -14,7 +14,7 @@ namespace tw {
 // Whether a file lies at path (system form).
 bool FileOfJobExists(std::string_view path, SiteJob &job);
 
-// The job made the folder dir (system form, ending with "\"): one right below the download folder
+// The job made the folder dir (system form, ending with "/"): one right below the download folder
 // holds nothing but what the job writes.
 void NoteFolderMade(std::string_view dir, SiteJob &job);
 

@@ -1,5 +1,6 @@
 #include "output/localpath.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "output/filesystem.h"
 #include "output/jobfiles.h"
@@ -35,10 +36,10 @@ std::string HostFolderName(std::string_view host)
 
 std::string WithHostFolder(std::string_view relative)
 {
-    const std::size_t start = relative.find_first_not_of("\\/");
+    const std::size_t start = relative.find_first_not_of(kEitherSlash);
     if (start == std::string_view::npos)
         return std::string(relative);
-    const std::size_t end = std::min(FindAnyOf<'\\', '/'>(relative, start), relative.size());
+    const std::size_t end = std::min(FindAnyOf<kBackslash, '/'>(relative, start), relative.size());
     return std::string(relative.substr(0, start))
         + HostFolderName(relative.substr(start, end - start)) + std::string(relative.substr(end));
 }
@@ -49,7 +50,7 @@ UrlType TypeOfUrl(std::string_view url)
     const std::size_t queryStart = url.find('?');
     type.query = queryStart != std::string_view::npos;
     const std::string_view path = url.substr(0, queryStart);
-    const std::size_t separator = path.find_last_of("/\\");
+    const std::size_t separator = path.find_last_of(kEitherSlash);
     const std::string_view segment
         = separator == std::string_view::npos ? path : path.substr(separator + 1);
     const std::size_t dot = segment.rfind('.');
@@ -93,8 +94,8 @@ std::string NormalizeLocalPath(std::string_view path)
     ReplaceAllIn(prepared, "www.", "");
     if (prepared.starts_with("http://"))
         prepared = Trim(prepared.substr(7));
-    ReplaceAllIn(prepared, "/", "\\");
-    ReplaceAllIn(prepared, "\\\\", "\\");
+    prepared = WithSlashes(prepared);
+    CollapseDoubledSlashes(prepared);
     return prepared;
 }
 
@@ -103,8 +104,8 @@ void PrepareLocalPath(std::string &path, SiteJob &job)
     path = NormalizeLocalPath(path);
     const std::string &prepared = path;
 
-    for (auto separator = prepared.find('\\'); separator != std::string::npos;
-         separator = prepared.find('\\', separator + 1)) {
+    for (auto separator = prepared.find('/'); separator != std::string::npos;
+         separator = prepared.find('/', separator + 1)) {
         const std::string_view dir = std::string_view(prepared).substr(0, separator + 1);
         // A folder this job has made or found once is not asked for again.
         if (!job.preparedDirs.contains(dir)) {

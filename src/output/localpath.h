@@ -18,10 +18,10 @@ std::string SanitizePath(std::string_view text);
 // The folder a host is stored under: every ":" (a port, an IPv6 address) becomes "+", a
 // character no file system refuses and no host name holds: "localhost:8080" is "localhost+8080".
 std::string HostFolderName(std::string_view host);
-// relative ("host/path" or "\host\path") with its host part named by HostFolderName.
+// relative ("host/path" or "/host/path") with its host part named by HostFolderName.
 std::string WithHostFolder(std::string_view relative);
 
-// What a URL (or a relative path, "/" or "\\" separators) names, as far as its type goes: the
+// What a URL (or a relative path, "/" or "\" separators) names, as far as its type goes: the
 // extension of its last path segment (lower case, with its dot; empty when the segment holds
 // none), whether it has a query, and whether it is a page: a segment without a dot ("about",
 // "docs/intro"), or one whose extension IsPagePath.
@@ -47,12 +47,12 @@ std::string StoredNameSuffix(std::string_view url);
 std::string SanitizeSavePath(std::string_view text);
 
 // The prepared form of a path, without creating anything: trimmed, every "www." and a leading
-// "http://" removed, "/" turned into "\", and "\\" collapsed to "\" in one pass.
+// "http://" removed, "\" turned into "/", and "//" collapsed to "/" in one pass.
 std::string NormalizeLocalPath(std::string_view path);
 
-// Normalizes path in place (trimmed, every "www." and a leading "http://" removed, "\"
-// separators, "\\" collapsed once) and creates every directory along it: each prefix that ends
-// in "\" is passed to MakeDirectory, once a job (job.preparedDirs), the last component is the file
+// Normalizes path in place (trimmed, every "www." and a leading "http://" removed, "/"
+// separators, "//" collapsed once) and creates every directory along it: each prefix that ends
+// in "/" is passed to MakeDirectory, once a job (job.preparedDirs), the last component is the file
 // name and is not created.
 void PrepareLocalPath(std::string &path, SiteJob &job);
 

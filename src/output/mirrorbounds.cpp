@@ -1,5 +1,6 @@
 #include "output/mirrorbounds.h"
 
+#include "common/pathform.h"
 #include "output/filesystem.h"
 #include "output/localpath.h"
 
@@ -21,13 +22,13 @@ bool StaysInOutputDir(std::string_view path, const SiteJob &job)
     // The download folder in the form paths are compared in.
     const std::string &root = RememberedFor<NormalizeLocalPath>(job.outputDir);
     const std::string prepared = NormalizeLocalPath(path);
-    if (root.empty() || root.back() != '\\' || !prepared.starts_with(root))
+    if (root.empty() || root.back() != '/' || !prepared.starts_with(root))
         return false;
 
     std::string_view rest = std::string_view(prepared).substr(root.size());
     long depth = 0;
     while (!rest.empty()) {
-        const auto separator = rest.find('\\');
+        const auto separator = rest.find('/');
         const std::string_view name = rest.substr(0, separator);
         const bool last = separator == std::string_view::npos;
         rest = last ? std::string_view() : rest.substr(separator + 1);

@@ -1,5 +1,6 @@
 #include "output/outputdirectory.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "output/localpath.h"
 
@@ -7,8 +8,8 @@ namespace tw {
 
 std::string OutputDirectoryOf(std::string_view typed)
 {
-    std::string dir = ReplaceAll(typed, "/", "\\");
-    EndWithBackslash(dir);
+    std::string dir = WithSlashes(typed);
+    EndWithSlash(dir);
     return dir;
 }
 

@@ -7,7 +7,7 @@
 
 namespace tw {
 
-// The download folder that a typed one (system form) names: "/" turned into "\", a final "\"
+// The download folder that a typed one (system form) names: "\" turned into "/", a final "/"
 // added.
 std::string OutputDirectoryOf(std::string_view typed);
 

@@ -1,5 +1,6 @@
 #include "output/pagesaver.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
@@ -74,10 +75,10 @@ StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &jo
     StoredLocation location;
     location.unprepared = job.outputDir + Trim(SanitizeSavePath(WithHostFolder(relativePath)));
     std::string savePath = NormalizeLocalPath(location.unprepared);
-    if (savePath.ends_with('\\'))
+    if (savePath.ends_with('/'))
         savePath += "index.html";
     // A URL path ending in "/" on a host without a dot was named ".html" by SanitizeSavePath.
-    ReplaceAllIn(savePath, "\\.html", "\\index.html");
+    ReplaceAllIn(savePath, "/.html", "/index.html");
 
     // The names and kinds of files are told from the part below the download folder, so that a
     // folder named like "notes.txt" or "site.com" cannot turn images into pages.
@@ -88,7 +89,7 @@ StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &jo
     if (named == NamedBy::Url && (Contains(inMirror, ".php") || Contains(inMirror, ".asp"))
         && !Contains(inMirror, ".html"))
         savePath += ".html";
-    ReplaceAllIn(savePath, "\\\\", "\\");
+    CollapseDoubledSlashes(savePath);
     location.file = FileSystem::StoredPath(savePath);
     return location;
 }

@@ -37,7 +37,7 @@ struct TextEdit
 std::string RewriteStoredBody(
     std::string_view body, bool page, const std::vector<TextEdit> &edits = {});
 
-// Where a fetch saved under relativePath ("\" + host + URL path) is stored.
+// Where a fetch saved under relativePath ("/" + host + URL path) is stored.
 struct StoredLocation
 {
     // The path as named, before normalization: what must stay inside the output directory.
@@ -85,7 +85,7 @@ struct SaveOutcome
 };
 
 // Saves body (what a fetch received after its header, or a text that stands in for it) under
-// relativePath ("\\" + host + URL path) below job.outputDir. Files whose names are neither pages
+// relativePath ("/" + host + URL path) below job.outputDir. Files whose names are neither pages
 // nor style sheets are stored exactly as received; pages and style sheets are rewritten (with
 // the edits of editReferences, when given) and end with CR LF. A path that would lead outside the
 // output directory is refused before any directory is made: then nothing is written or deleted.

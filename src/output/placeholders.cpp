@@ -1,5 +1,6 @@
 #include "output/placeholders.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "output/filesystem.h"
 #include "output/jobfiles.h"
@@ -63,10 +64,10 @@ void SweepPlaceholders(const SiteJob &job)
     for (const std::string &entry : SplitTokens(job.createdDirs, '*')) {
         if (entry.empty())
             break;
-        std::string dir = ReplaceAll(entry, "/", "\\");
+        std::string dir = WithSlashes(entry);
         if (dir.size() <= 4)
             continue;
-        EndWithBackslash(dir);
+        EndWithSlash(dir);
         dirs.insert(std::move(dir));
     }
     for (const std::string &dir : dirs)
@@ -83,8 +84,8 @@ void RemovePlaceholdersBelow(std::string_view dir)
 
 bool DirectoryIsWritable(std::string &dir)
 {
-    dir = ReplaceAll(dir, "/", "\\");
-    EndWithBackslash(dir);
+    dir = WithSlashes(dir);
+    EndWithSlash(dir);
     const std::string testFile = dir + "test23893.txt";
     return FileSystem::WriteFile(testFile, "sdkjlf\r\n") && FileSystem::RemoveFile(testFile);
 }

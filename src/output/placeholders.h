@@ -27,11 +27,11 @@ inline constexpr std::string_view kPlaceholderText
 // entry of job.createdDirs (entries of four characters or fewer, a drive root, are skipped), and
 // in every directory the job wrote a placeholder to. Never reports an error.
 void SweepPlaceholders(const SiteJob &job);
-// Deletes every *.tmp file below dir (system form, ending with "\"): what a run that was killed
+// Deletes every *.tmp file below dir (system form, ending with "/"): what a run that was killed
 // left of its placeholders.
 void RemovePlaceholdersBelow(std::string_view dir);
 
-// Brings dir into the form "...\" (every "/" becomes "\", a final "\" added; the caller's variable
+// Brings dir into the form ".../" (every "\" becomes "/", a final "/" added; the caller's variable
 // keeps it), then writes and deletes the test file "test23893.txt" in it. True when both worked.
 bool DirectoryIsWritable(std::string &dir);
 

@@ -1,5 +1,7 @@
 #include "output/redirectpage.h"
 
+#include "common/pathform.h"
+#include "common/percentcoding.h"
 #include "common/stringops.h"
 
 #include <algorithm>
@@ -14,7 +16,7 @@ std::vector<std::string_view> Components(std::string_view path)
 {
     std::vector<std::string_view> parts;
     for (std::size_t start = 0; start <= path.size();) {
-        const std::size_t end = std::min(path.find('\\', start), path.size());
+        const std::size_t end = std::min(path.find('/', start), path.size());
         parts.push_back(path.substr(start, end - start));
         start = end + 1;
     }
@@ -52,20 +54,10 @@ std::string Escaped(std::string_view text, std::initializer_list<Escape> table)
 // as other characters.
 std::string EscapeForUrl(std::string_view name)
 {
-    std::string escaped = Escaped(name,
-        {{'%', "%25"}, {' ', "%20"}, {'#', "%23"}, {'?', "%3F"}, {'"', "%22"}, {'\'', "%27"},
-            {'(', "%28"}, {')', "%29"}});
-    const auto pastAscii = [](char c) { return (c & 0x80) != 0; };
-    if (std::none_of(escaped.begin(), escaped.end(), pastAscii))
-        return escaped;
-    std::string ascii;
-    for (const char c : escaped) {
-        if (pastAscii(c))
-            AppendPercentEscape(c, ascii);
-        else
-            ascii += c;
-    }
-    return ascii;
+    constexpr std::string_view kEndsUrl = "% #?\"'()";
+    return PercentEncoded(name, [kEndsUrl](unsigned char c) {
+        return c >= 0x80 || kEndsUrl.find(static_cast<char>(c)) != std::string_view::npos;
+    });
 }
 
 std::string EscapeForHtml(std::string_view text)
@@ -101,7 +93,7 @@ std::string HrefsFrom::To(std::string_view to) const
     // The last name of each is its file name.
     std::size_t shared = 0;
     for (; shared + 1 < m_source.size(); ++shared) {
-        const std::size_t end = rest.find('\\');
+        const std::size_t end = rest.find('/');
         if (end == std::string_view::npos || rest.substr(0, end) != m_source[shared])
             break;
         rest.remove_prefix(end + 1);
@@ -109,7 +101,7 @@ std::string HrefsFrom::To(std::string_view to) const
     std::string href;
     for (std::size_t i = shared; i + 1 < m_source.size(); ++i)
         href += "../";
-    for (std::size_t end = rest.find('\\'); end != std::string_view::npos; end = rest.find('\\')) {
+    for (std::size_t end = rest.find('/'); end != std::string_view::npos; end = rest.find('/')) {
         href.append(EscapeForUrl(rest.substr(0, end))).push_back('/');
         rest.remove_prefix(end + 1);
     }

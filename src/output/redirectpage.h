@@ -13,7 +13,7 @@ namespace tw {
 // those that do not follow refreshes. href is escaped for its attributes and text.
 std::string RedirectPage(std::string_view href);
 
-// The link from the stored file from to the stored file to, both system paths ("\" separators)
+// The link from the stored file from to the stored file to, both system paths ("/" separators)
 // below the same download folder, fitted as StoredLocationOf gives them: relative, with "/"
 // separators, each name escaped for a URL.
 std::string RelativeHref(std::string_view from, std::string_view to);

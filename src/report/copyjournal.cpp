@@ -1,5 +1,6 @@
 #include "report/copyjournal.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "common/textconversion.h"
 #include "extractor/copycheck.h"
@@ -59,7 +60,7 @@ constexpr std::string_view kFinishedKey = "finished";
 
 std::optional<TakeUpPlan> PlanTakeUp(const std::string &folder, TakeUp how, std::string &error)
 {
-    if (!FileExists(folder + ".tidewell\\copy.sqlite")) {
+    if (!FileExists(folder + ".tidewell/copy.sqlite")) {
         error = "it holds no record of a copy";
         return std::nullopt;
     }
@@ -303,7 +304,7 @@ void CopyJournal::PutStored(const std::string &url, const StoredFetch &fetch)
     const std::string local
         = fetch.file.starts_with(m_folder) ? fetch.file.substr(m_folder.size()) : fetch.file;
     Put({.url = url,
-        .localPath = ReplaceAll(local, "\\", "/"),
+        .localPath = local,
         .state = UrlState::Stored,
         .httpStatus = fetch.status,
         .size = fetch.size,

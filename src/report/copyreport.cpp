@@ -1,5 +1,6 @@
 #include "report/copyreport.h"
 
+#include "common/textconversion.h"
 #include "report/progresstext.h"
 
 #include <QDir>
@@ -336,7 +337,6 @@ std::string_view CauseTitle(UnresolvedCause cause)
 
 std::string HtmlEscaped(std::string_view text)
 {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string escaped;
     escaped.reserve(text.size());
     for (const char c : text) {
@@ -359,7 +359,7 @@ std::string HtmlEscaped(std::string_view text)
             break;
         default:
             if ((byte < 0x20 && c != '\t' && c != '\n' && c != '\r') || byte == 0x7F)
-                escaped.append("\\x").append(1, kDigits[byte >> 4]).append(1, kDigits[byte & 15]);
+                AppendShownByte(byte, escaped);
             else
                 escaped += c;
         }

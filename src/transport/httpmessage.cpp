@@ -1,5 +1,6 @@
 #include "transport/httpmessage.h"
 
+#include "common/percentcoding.h"
 #include "common/stringops.h"
 
 #include <algorithm>
@@ -115,15 +116,7 @@ std::string ConditionalFields(std::string_view lastModified, std::string_view et
 
 std::string EscapeForRequest(std::string_view path)
 {
-    std::string escaped;
-    escaped.reserve(path.size());
-    for (const char c : path) {
-        if (NeedsEscapeInRequest(static_cast<unsigned char>(c)))
-            AppendPercentEscape(c, escaped);
-        else
-            escaped += c;
-    }
-    return escaped;
+    return PercentEncoded(path, NeedsEscapeInRequest);
 }
 
 bool ClimbsAboveRoot(std::string_view request)

@@ -1,7 +1,11 @@
 #include "transport/siteaddress.h"
 
+#include "common/pathform.h"
 #include "common/stringops.h"
 #include "transport/socketcalls.h"
+
+#include <array>
+#include <string_view>
 
 namespace tw {
 
@@ -39,7 +43,8 @@ bool HasScheme(std::string_view text)
 
 std::string HostOfUrl(std::string_view text)
 {
-    const auto end = text.find_first_of("#'>}? /\\");
+    constexpr std::array kHostEnds {'#', '\'', '>', '}', '?', ' ', '/', kBackslash};
+    const auto end = text.find_first_of(std::string_view(kHostEnds.data(), kHostEnds.size()));
     return std::string(text.substr(0, end));
 }
 

@@ -90,7 +90,7 @@ protected:
     void NewFolder()
     {
         SetOutputDirectory(
-            m_root.Path() + "mirror" + std::to_string(++m_folders) + "\\", m_engine.Job());
+            m_root.Path() + "mirror" + std::to_string(++m_folders) + "/", m_engine.Job());
     }
 
     // Runs a job to its end: true when it completed, false when it failed or did not end in time.
@@ -123,7 +123,7 @@ protected:
     }
     std::string File(const std::string &name) const
     {
-        return test::ReadFileBytes(m_engine.Job().outputDir + "site.test\\" + name);
+        return test::ReadFileBytes(m_engine.Job().outputDir + "site.test/" + name);
     }
 
     static std::vector<std::string> HostsOf(const TestHttpServer &server)

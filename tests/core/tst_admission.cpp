@@ -87,8 +87,8 @@ TEST(UrlOperations, ResolveTidyCollapseAndMapToPaths)
     EXPECT_EQ(TidyLink("http://host/x"), "http://host/x");
     EXPECT_EQ(CollapseSlashes("0123456//x///y"), "0123456/x//y");
     EXPECT_EQ(CollapseSlashes("a//b"), "a//b");
-    EXPECT_EQ(UrlToRelativePath(" HTTP://www.host/a/b.html "), "host\\a\\b.html");
-    EXPECT_EQ(UrlToRelativePath("www.host.com/www.x"), "host.com\\x");
+    EXPECT_EQ(UrlToRelativePath(" HTTP://www.host/a/b.html "), "host/a/b.html");
+    EXPECT_EQ(UrlToRelativePath("www.host.com/www.x"), "host.com/x");
 }
 
 class AdmissionTest : public testing::Test
@@ -151,8 +151,8 @@ TEST_F(AdmissionTest, QueuesWantedSiteLinksInTheirSiteForm)
     };
     for (const auto &[raw, queued] : cases)
         ExpectAdmission(raw, queued);
-    EXPECT_EQ(Read("host.com\\dir\\page.html.tmp"), std::string(kPlaceholderText) + "\r\n");
-    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\dir\\p.php_id=1.tmp"));
+    EXPECT_EQ(Read("host.com/dir/page.html.tmp"), std::string(kPlaceholderText) + "\r\n");
+    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com/dir/p.php_id=1.tmp"));
     EXPECT_EQ(Read("log.txt"),
         "host.com/dir/page.html\r\nhost.com/dir/sub/index.html\r\nhost.com/dir/b.html\r\n"
         "host.com/c.html\r\nwww.host.com/w.html\r\nhost.com/dir/p.php?id=1\r\n"
@@ -160,9 +160,9 @@ TEST_F(AdmissionTest, QueuesWantedSiteLinksInTheirSiteForm)
         "host.com/index.html\r\nhost.com/dir/about\r\nhost.com/dir/about/index.html\r\n"
         "host.com/dir/s.css?v=3\r\nhost.com/dir/s.css?v=4\r\n");
     // Each is known by the name it is stored under.
-    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\dir\\about.html.tmp"));
-    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\dir\\s.css_v=4.css.tmp"));
-    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\x.html.tmp"));
+    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com/dir/about.html.tmp"));
+    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com/dir/s.css_v=4.css.tmp"));
+    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com/x.html.tmp"));
     // Links with a climb are recorded as written and as resolved.
     EXPECT_EQ(Read("transdd.txt"),
         "host.com/dir/../up.html\r\nhost.com/up.html\r\n\r\nhost.com/../x.html\r\nhost.com/"
@@ -182,7 +182,7 @@ TEST_F(AdmissionTest, PagesWithAQueryAreFollowedOnRequestUpToALimitPerPath)
     ExpectAdmission("list.html?page=7", nullptr); // known
     ExpectAdmission("other?page=1", "host.com/dir/other?page=1");
     EXPECT_EQ(m_job.pathsAtQueryLimit, std::set<std::string> {"host.com/dir/list.html"});
-    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\dir\\list.html_page=1.html.tmp"));
+    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com/dir/list.html_page=1.html.tmp"));
 }
 
 TEST_F(AdmissionTest, SecureLinksBelongToSecureJobsOnly)
@@ -205,7 +205,7 @@ TEST_F(AdmissionTest, AFileStoredEarlierIsKnown)
 {
     ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + QStringLiteral("/out/host.com/dir")));
     for (const char *name : {"stored.php_id=1.html", "kept.gif"})
-        ASSERT_TRUE(FileSystem::WriteFile(m_job.outputDir + "host.com\\dir\\" + name, "x"));
+        ASSERT_TRUE(FileSystem::WriteFile(m_job.outputDir + "host.com/dir/" + name, "x"));
     ExpectAdmission("stored.php?id=1", nullptr);
     ExpectAdmission("kept.gif", nullptr);
 }
@@ -214,10 +214,10 @@ TEST_F(AdmissionTest, AFolderNewToTheJobHoldsWhatTheJobWroteThere)
 {
     // The start page is stored before any link is admitted; storing it makes the host's folder.
     ASSERT_EQ(
-        SaveDownloadedFile("<p>", "\\host.com/index.html", m_job).kind, SaveOutcome::Kind::Stored);
+        SaveDownloadedFile("<p>", "/host.com/index.html", m_job).kind, SaveOutcome::Kind::Stored);
     ExpectAdmission("a.html", "host.com/dir/a.html");
     ExpectAdmission("../index.html", nullptr);
-    const std::string dir = m_job.outputDir + "host.com\\dir\\";
+    const std::string dir = m_job.outputDir + "host.com/dir/";
     // A file put there behind the job's back shows that the disk is not asked.
     ASSERT_TRUE(FileSystem::WriteFile(dir + "b.html", "x"));
     const struct
@@ -225,8 +225,8 @@ TEST_F(AdmissionTest, AFolderNewToTheJobHoldsWhatTheJobWroteThere)
         std::string path;
         bool exists;
     } rows[] = {
-        {m_job.outputDir + "host.com\\index.html", true},
-        {m_job.outputDir + "host.com\\index.html.tmp", false},
+        {m_job.outputDir + "host.com/index.html", true},
+        {m_job.outputDir + "host.com/index.html.tmp", false},
         {dir + "a.html.tmp", true},
         {dir + "b.html", false},
     };
@@ -242,7 +242,7 @@ TEST_F(AdmissionTest, AFailedAppendEndsAdmissionAfterTheQueueEntry)
     ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + QStringLiteral("/out/log.txt")));
     EXPECT_EQ(AdmitLink("a.html", "host.com/dir/", m_job, m_queue), Admission::Failed);
     EXPECT_EQ(m_queue.Count(), 1u);
-    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com\\dir\\a.html.tmp"));
+    EXPECT_TRUE(FileExists(m_job.outputDir + "host.com/dir/a.html.tmp"));
 }
 
 } // namespace

@@ -238,10 +238,10 @@ TEST_F(CliTest, RefusesBadArgumentsWithAMessage)
 
 TEST_F(CliTest, AFolderThatCannotBeWrittenIsRefused)
 {
-    // The test the wizard shares gives the folder back in system form, ending with "\\".
+    // The test the wizard shares gives the folder back in system form, ending with "/".
     std::string missing = m_root.Path() + "missing/sub";
     EXPECT_FALSE(DirectoryIsWritable(missing));
-    EXPECT_EQ(missing, m_root.Path() + "missing\\sub\\");
+    EXPECT_EQ(missing, m_root.Path() + "missing/sub/");
     ASSERT_TRUE(FileSystem::WriteFile(m_root.Path() + "afile", "x"));
     const QString locked = m_root.NativePath() + QStringLiteral("/locked");
     ASSERT_TRUE(QDir().mkpath(locked));

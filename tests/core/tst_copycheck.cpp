@@ -32,14 +32,13 @@ void Write(const std::string &copy, const std::string &path, const std::string &
 std::string Checked(
     const test::TempDir &dir, const std::map<std::string, std::string> &files, Reading reading)
 {
-    const std::string copy = dir.Path() + "copy\\";
+    const std::string copy = dir.Path() + "copy/";
     FileSystem::MakeDir(copy);
     ExaminedDocuments examined;
     const auto examine = [&](const std::string &path, const std::string &bytes) {
         Write(copy, path, bytes);
-        const std::string file = ReplaceAll(path, "/", "\\");
-        if (auto document = ExamineStoredDocument(copy, file))
-            examined.insert_or_assign(file, std::move(*document));
+        if (auto document = ExamineStoredDocument(copy, path))
+            examined.insert_or_assign(path, std::move(*document));
     };
     if (reading == Reading::AheadThenChanged) {
         examine("removed.html", "<a href=gone.html>");
@@ -52,7 +51,7 @@ std::string Checked(
             examine(path, bytes + "<a href=gone.html>@import 'gone.css';");
     }
     for (const auto &[path, bytes] : files) {
-        if (reading != Reading::Ahead || !examined.contains(ReplaceAll(path, "/", "\\")))
+        if (reading != Reading::Ahead || !examined.contains(path))
             Write(copy, path, bytes);
     }
     const auto before = test::ReadTree(dir.NativePath());

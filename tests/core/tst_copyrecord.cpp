@@ -152,7 +152,7 @@ TEST(CopyRecord, SaysWhyItCannotBeOpened)
         std::function<std::string(const test::TempDir &)> folder; // readies dir; what to open
         const char *error;
     } cases[] = {
-        {"a folder that does not exist", [](const auto &dir) { return dir.Path() + "none\\"; },
+        {"a folder that does not exist", [](const auto &dir) { return dir.Path() + "none/"; },
             "unable to open database file"},
         {"a file where the record's folder goes",
             [](const auto &dir) {
@@ -162,15 +162,14 @@ TEST(CopyRecord, SaysWhyItCannotBeOpened)
             "unable to open database file"},
         {"a file that is no database",
             [](const auto &dir) {
-                FileSystem::MakeDir(dir.Path() + ".tidewell\\");
-                FileSystem::WriteFile(
-                    dir.Path() + ".tidewell\\copy.sqlite", std::string(4096, 'x'));
+                FileSystem::MakeDir(dir.Path() + ".tidewell/");
+                FileSystem::WriteFile(dir.Path() + ".tidewell/copy.sqlite", std::string(4096, 'x'));
                 return dir.Path();
             },
             "file is not a database"},
         {"a record of a later format",
             [](const auto &dir) {
-                FileSystem::MakeDir(dir.Path() + ".tidewell\\");
+                FileSystem::MakeDir(dir.Path() + ".tidewell/");
                 RawFile(dir).Query("PRAGMA user_version = 2");
                 return dir.Path();
             },

@@ -855,7 +855,7 @@ TEST_F(EngineTest, AContinuedCopyEqualsAnUninterruptedOneWheneverTheFirstStopped
             [this] {
                 m_engine.ConnectNowNow(QStringLiteral("www.site.test/"));
                 m_engine.StopNOW();
-                const std::string folder = m_engine.Job().outputDir + "site.test\\";
+                const std::string folder = m_engine.Job().outputDir + "site.test/";
                 FileSystem::MakeDir(folder);
                 for (const auto &[name, text] : {std::pair("index.html", "<a hr"),
                          std::pair("a.html", "cut"), std::pair("b.html.tmp", "placeholder")})
@@ -971,7 +971,7 @@ TEST_F(EngineTest, NamesTheSystemCannotStoreAreShortenedAndLinkedTo)
     EXPECT_EQ(File(targets[1]), "GIF89a");
     for (const std::string &target : targets) {
         EXPECT_NE(target.find('~'), std::string::npos) << target;
-        EXPECT_LE(FileSystem::NativePath(m_engine.Job().outputDir + "site.test\\" + target).size(),
+        EXPECT_LE(FileSystem::NativePath(m_engine.Job().outputDir + "site.test/" + target).size(),
             FileSystem::kMaxPathBytes);
     }
 }

@@ -92,7 +92,7 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
     EXPECT_EQ(File("later.html"), Stored("<a href='docs/intro.pdf'>i</a>"));
     EXPECT_NE(File("docs/intro.html").find("url=intro.pdf"), std::string::npos);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(
-        FileSystem::NativePath(m_engine.Job().outputDir + "site.test\\blob.html"))));
+        FileSystem::NativePath(m_engine.Job().outputDir + "site.test/blob.html"))));
 }
 
 TEST_F(EngineTest, AStartPageThatCannotBeCopiedEndsTheJobWithItsReason)

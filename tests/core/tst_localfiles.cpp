@@ -1,6 +1,7 @@
 // The text helpers the rest builds on, the file-type list, placeholders and their sweep, and
 // the local names and folders URLs are stored under.
 
+#include "common/percentcoding.h"
 #include "common/stringops.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
@@ -40,12 +41,30 @@ TEST(Text, HelpersTouchOnlyWhatTheySay)
     EXPECT_EQ(RememberedFor<ToLower>("Cd"), "cd");
     test::TempDir dir;
     EXPECT_FALSE(FileExists(""));
-    EXPECT_FALSE(FileExists(dir.Path() + "missing\\file.txt"));
+    EXPECT_FALSE(FileExists(dir.Path() + "missing/file.txt"));
+}
+
+TEST(Text, PercentEscapesAreReadByTheCallersRule)
+{
+    EXPECT_EQ(PercentEncoded("a b%\xC3", [](unsigned char c) { return c <= ' ' || c >= 0x80; }),
+        "a%20b%%C3");
+    // text, decoded when only hexadecimal digits start an escape, and when any two bytes do.
+    const std::tuple<std::string, std::string, std::string> decoded[] = {
+        {"%41%2f%2F", "A//", "A//"},
+        {"%zz", "%zz", std::string(1, '\xFA')},
+        {"%4%41", "%4A", "e41"},
+        {"a%4", "a%4", "a%4"},
+        {"%", "%", "%"},
+    };
+    for (const auto &[text, hex, anyTwo] : decoded) {
+        EXPECT_EQ(PercentDecoded(text, EscapeDigits::Hex), hex) << text;
+        EXPECT_EQ(PercentDecoded(text, EscapeDigits::AnyTwo), anyTwo) << text;
+    }
 }
 
 TEST(FileTypeList, FileContentsGiveTheFilter)
 {
-    FileSystem::MakeDir(FileSystem::ProgramDirectory() + "\\temp");
+    FileSystem::MakeDir(FileSystem::ProgramDirectory() + "/temp");
     FileSystem::RemoveFile(FileTypeListPath());
     EXPECT_EQ(LoadFileTypeFilter(), ":.htm::.html::.gif::.jpg::.txt::.css::.php:"); // missing
     const std::pair<const char *, const char *> cases[] = {
@@ -78,15 +97,15 @@ TEST(Placeholders, TheSweepDeletesThemInEveryDirectoryTheJobCreatedAndNowhereEls
         return path;
     };
     ASSERT_TRUE(FileSystem::MakeDir(root.Path() + "old"));
-    const std::string before = root.Path() + "old\\kept.html.tmp";
+    const std::string before = root.Path() + "old/kept.html.tmp";
     ASSERT_TRUE(FileSystem::WriteFile(before, "x"));
-    const std::string inOld = queue("old\\c.html.tmp");
-    const std::string keep = queue("Host.com\\Sub\\page.html");
-    std::vector<std::string> swept = {queue("Host.com\\a.html.tmp")};
+    const std::string inOld = queue("old/c.html.tmp");
+    const std::string keep = queue("Host.com/Sub/page.html");
+    std::vector<std::string> swept = {queue("Host.com/a.html.tmp")};
     // Thousands of directories, whose record is longer than 32,767 characters.
     for (int i = 0; i < 1500; ++i)
         swept.push_back(
-            queue("Host.com\\directory-with-a-long-name-" + std::to_string(i) + "\\x.tmp"));
+            queue("Host.com/directory-with-a-long-name-" + std::to_string(i) + "/x.tmp"));
     ASSERT_GT(job.createdDirs.size(), 32767u);
     EXPECT_EQ(test::ReadFileBytes(swept[0]), std::string(kPlaceholderText) + "\r\n");
 
@@ -115,23 +134,23 @@ TEST(LocalPath, SanitizingAndNormalizingMapUrlsToNames)
     // A page without an extension, or with a query, is named as one; an asset with a query keeps
     // its extension last.
     const std::pair<const char *, const char *> saved[] = {
-        {"\\localhost/dir/page", "\\localhost/dir/page.html"},
-        {"\\host.com/dir/page", "\\host.com/dir/page.html"},
-        {"\\localhost/dir/", "\\localhost/dir/.html"},
-        {"\\host.com/a.b/c.gif", "\\host.com/a.b/c.gif"},
-        {"\\host.com/s.css?v=3", "\\host.com/s.css_v=3.css"},
-        {"\\host.com/app.JS?ver=6.4/x", "\\host.com/app.JS_ver=6.4/x.JS"},
-        {"\\host.com/p.php?id=1", "\\host.com/p.php_id=1"},
-        {"\\host.com/x.html?a=1", "\\host.com/x.html_a=1.html"},
-        {"\\host.com/list?page=2", "\\host.com/list_page=2.html"},
+        {"/localhost/dir/page", "/localhost/dir/page.html"},
+        {"/host.com/dir/page", "/host.com/dir/page.html"},
+        {"/localhost/dir/", "/localhost/dir/.html"},
+        {"/host.com/a.b/c.gif", "/host.com/a.b/c.gif"},
+        {"/host.com/s.css?v=3", "/host.com/s.css_v=3.css"},
+        {"/host.com/app.JS?ver=6.4/x", "/host.com/app.JS_ver=6.4/x.JS"},
+        {"/host.com/p.php?id=1", "/host.com/p.php_id=1"},
+        {"/host.com/x.html?a=1", "/host.com/x.html_a=1.html"},
+        {"/host.com/list?page=2", "/host.com/list_page=2.html"},
     };
     for (const auto &[input, expected] : saved)
         EXPECT_EQ(SanitizeSavePath(input), expected) << input;
     EXPECT_EQ(NormalizeLocalPath("C:\\sites\\\\www.host.com/dir/page.html"),
-        "C:\\sites\\host.com\\dir\\page.html");
-    EXPECT_EQ(NormalizeLocalPath("  http://www.host.com/a  "), "host.com\\a");
-    EXPECT_EQ(NormalizeLocalPath("C:\\www.mirror\\x"), "C:\\mirror\\x");
-    EXPECT_EQ(NormalizeLocalPath("a\\\\\\b"), "a\\\\b");
+        "C:/sites/host.com/dir/page.html");
+    EXPECT_EQ(NormalizeLocalPath("  http://www.host.com/a  "), "host.com/a");
+    EXPECT_EQ(NormalizeLocalPath("C:\\www.mirror\\x"), "C:/mirror/x");
+    EXPECT_EQ(NormalizeLocalPath("a\\\\\\b"), "a//b");
 }
 
 TEST(LocalPath, PrepareCreatesAndRecordsExactlyTheMissingLevels)
@@ -141,15 +160,15 @@ TEST(LocalPath, PrepareCreatesAndRecordsExactlyTheMissingLevels)
     const auto isDir = [](const std::string &path) {
         return QFileInfo(QString::fromStdString(FileSystem::NativePath(path))).isDir();
     };
-    const std::string existing = root.Path() + "Sites\\";
+    const std::string existing = root.Path() + "Sites/";
     ASSERT_TRUE(FileSystem::MakeDir(existing));
     std::string path = existing + "www.Host.com/Dir/page.html";
     PrepareLocalPath(path, job);
-    EXPECT_EQ(path, existing + "Host.com\\Dir\\page.html");
-    EXPECT_TRUE(isDir(existing + "Host.com\\Dir\\"));
+    EXPECT_EQ(path, existing + "Host.com/Dir/page.html");
+    EXPECT_TRUE(isDir(existing + "Host.com/Dir/"));
     EXPECT_FALSE(isDir(path));
     // Case is kept, so that a case-sensitive file system finds the directories again.
-    const std::string recorded = existing + "Host.com\\*" + existing + "Host.com\\Dir\\*";
+    const std::string recorded = existing + "Host.com/*" + existing + "Host.com/Dir/*";
     EXPECT_EQ(job.createdDirs, recorded);
     PrepareLocalPath(path, job);
     path = "page.html";
@@ -158,11 +177,11 @@ TEST(LocalPath, PrepareCreatesAndRecordsExactlyTheMissingLevels)
 
     // A file where a directory should be: that level and the deeper ones are not recorded.
     ASSERT_TRUE(FileSystem::WriteFile(root.Path() + "blocker", "x"));
-    path = root.Path() + "blocker\\sub\\file.txt";
+    path = root.Path() + "blocker/sub/file.txt";
     PrepareLocalPath(path, job);
-    MakeDirectory(root.Path() + "fresh\\", job);
-    MakeDirectory(root.Path() + "fresh\\", job);
-    EXPECT_EQ(job.createdDirs, recorded + root.Path() + "fresh\\*");
+    MakeDirectory(root.Path() + "fresh/", job);
+    MakeDirectory(root.Path() + "fresh/", job);
+    EXPECT_EQ(job.createdDirs, recorded + root.Path() + "fresh/*");
 }
 
 TEST(LocalPath, NamesAndPathsAreFittedToTheSystemsLimitsInAStableWay)
@@ -170,15 +189,15 @@ TEST(LocalPath, NamesAndPathsAreFittedToTheSystemsLimitsInAStableWay)
     const std::string longName = std::string(300, 'n') + ".html";
     std::string deep;
     for (int i = 0; i < 17; ++i)
-        deep += "\\" + std::string(250, static_cast<char>('a' + i));
-    deep += "\\file.gif";
+        deep += "/" + std::string(250, static_cast<char>('a' + i));
+    deep += "/file.gif";
     // A path, how many names its fitted form has (the empty one before the first "/" included),
     // and how that form ends.
     const std::tuple<std::string, std::size_t, std::string> cases[] = {
-        {"\\out\\a\\.\\b\\..\\c.html", 4, "/out/a/c.html"},
-        {"\\out\\" + longName, 3, ".html"},
-        {"\\out\\" + std::string(300, 'x'), 3, ""},
-        {"\\out\\" + std::string(255, 'k') + "\\k.html", 4, "k.html"},
+        {"/out/a/./b/../c.html", 4, "/out/a/c.html"},
+        {"/out/" + longName, 3, ".html"},
+        {"/out/" + std::string(300, 'x'), 3, ""},
+        {"/out/" + std::string(255, 'k') + "/k.html", 4, "k.html"},
         // The folders that fit with room for one name, and the rest folded into that name.
         {deep, 17, ".gif"},
     };
@@ -198,8 +217,8 @@ TEST(LocalPath, NamesAndPathsAreFittedToTheSystemsLimitsInAStableWay)
         EXPECT_EQ(FileSystem::NativePath(FileSystem::SystemPath(fitted)), fitted) << "fitted once";
     }
     // Names that differ only past the cut stay apart.
-    EXPECT_NE(FileSystem::NativePath("\\out\\" + longName),
-        FileSystem::NativePath("\\out\\" + std::string(299, 'n') + "m.html"));
+    EXPECT_NE(FileSystem::NativePath("/out/" + longName),
+        FileSystem::NativePath("/out/" + std::string(299, 'n') + "m.html"));
 }
 
 } // namespace

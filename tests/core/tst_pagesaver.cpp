@@ -31,23 +31,23 @@ TEST_F(PageSaverTest, StoresEachKindOfFileUnderItsLocalName)
     const std::string binary(kGif, sizeof kGif - 1);
     // The path below the download folder, the response, the file stored and its bytes.
     const std::tuple<const char *, std::string, const char *, std::string> cases[] = {
-        {"\\host.com/t.html", "Timed out", "host.com\\t.html", "Timed out\r\n"},
-        {"\\www.host.com/dir/", "body", "host.com\\dir\\index.html", "body\r\n"},
-        {"\\localhost/dir/", "x", "localhost\\dir\\index.html", "x\r\n"},
-        {"\\host.com/page.php?id=3", "<a href=\"q.php?x=1\">", "host.com\\page.php_id=3.html",
+        {"/host.com/t.html", "Timed out", "host.com/t.html", "Timed out\r\n"},
+        {"/www.host.com/dir/", "body", "host.com/dir/index.html", "body\r\n"},
+        {"/localhost/dir/", "x", "localhost/dir/index.html", "x\r\n"},
+        {"/host.com/page.php?id=3", "<a href=\"q.php?x=1\">", "host.com/page.php_id=3.html",
             "<a href=\"q.php?x=1\">\r\n"},
-        {"\\host.com/p.asp", "<a href='r.asp'>", "host.com\\p.asp.html", "<a href='r.asp'>\r\n"},
-        {"\\host.com/PAGE.PHP?id=3", "a\r\nb.php'", "host.com\\PAGE.PHP_id=3", "a\r\nb.php'"},
-        {"\\host.com/img/a.gif", binary, "host.com\\img\\a.gif", binary},
-        {"\\host.com/s.css", "url(x.php\")\nhref='../a'", "host.com\\s.css",
+        {"/host.com/p.asp", "<a href='r.asp'>", "host.com/p.asp.html", "<a href='r.asp'>\r\n"},
+        {"/host.com/PAGE.PHP?id=3", "a\r\nb.php'", "host.com/PAGE.PHP_id=3", "a\r\nb.php'"},
+        {"/host.com/img/a.gif", binary, "host.com/img/a.gif", binary},
+        {"/host.com/s.css", "url(x.php\")\nhref='../a'", "host.com/s.css",
             "url(x.php\")\nhref='../a'\r\n"},
-        {"\\host.com/index.html", "<a href=\"../a\"><a href='../b'><a HREF=\"../d\">\r\nx\ny\rz",
-            "host.com\\index.html",
+        {"/host.com/index.html", "<a href=\"../a\"><a href='../b'><a HREF=\"../d\">\r\nx\ny\rz",
+            "host.com/index.html",
             "<a href=\"../a\"><a href='../b'><a HREF=\"../d\">\r\nx\r\ny\r\nz\r\n"},
-        {"\\host.com/sub/p.html", "<a href=\"../a\">", "host.com\\sub\\p.html",
+        {"/host.com/sub/p.html", "<a href=\"../a\">", "host.com/sub/p.html",
             "<a href=\"../a\">\r\n"},
-        {"\\host.com/notes.txt.d/x.bin", "a\n", "host.com\\notes.txt.d\\x.bin", "a\n"},
-        {"\\host.com/notes.txt", "a\r\n", "host.com\\notes.txt", "a\r\n"},
+        {"/host.com/notes.txt.d/x.bin", "a\n", "host.com/notes.txt.d/x.bin", "a\n"},
+        {"/host.com/notes.txt", "a\r\n", "host.com/notes.txt", "a\r\n"},
     };
     for (const auto &[relative, response, stored, bytes] : cases) {
         EXPECT_EQ(SaveDownloadedFile(response, relative, m_job).kind, SaveOutcome::Kind::Stored);
@@ -58,14 +58,14 @@ TEST_F(PageSaverTest, StoresEachKindOfFileUnderItsLocalName)
 TEST_F(PageSaverTest, DeletesThePlaceholderAndSaysWhatBecameOfTheSave)
 {
     ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + QStringLiteral("/out/host.com")));
-    ASSERT_TRUE(FileSystem::WriteFile(m_job.outputDir + "host.com\\p.php_id=3.tmp", "q\r\n"));
-    SaveDownloadedFile("one", "\\host.com/p.php?id=3", m_job);
-    SaveDownloadedFile("two", "\\host.com/p.php?id=3", m_job);
-    EXPECT_FALSE(FileExists(m_job.outputDir + "host.com\\p.php_id=3.tmp"));
-    EXPECT_EQ(Read("host.com\\p.php_id=3.html"), "two\r\n");
+    ASSERT_TRUE(FileSystem::WriteFile(m_job.outputDir + "host.com/p.php_id=3.tmp", "q\r\n"));
+    SaveDownloadedFile("one", "/host.com/p.php?id=3", m_job);
+    SaveDownloadedFile("two", "/host.com/p.php?id=3", m_job);
+    EXPECT_FALSE(FileExists(m_job.outputDir + "host.com/p.php_id=3.tmp"));
+    EXPECT_EQ(Read("host.com/p.php_id=3.html"), "two\r\n");
 
     ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + QStringLiteral("/out/host.com/taken.html")));
-    const SaveOutcome failed = SaveDownloadedFile("x", "\\host.com/taken.html", m_job);
+    const SaveOutcome failed = SaveDownloadedFile("x", "/host.com/taken.html", m_job);
     EXPECT_EQ(failed.kind, SaveOutcome::Kind::Failed);
     EXPECT_EQ(failed.reason, "Is a directory");
 }
@@ -74,14 +74,14 @@ TEST_F(PageSaverTest, TheDownloadFolderNameDoesNotDecideWhatAFileIs)
 {
     // A folder whose name looks like a page or a ".html" name must not turn images into pages or
     // keep ".php" pages from their ".html" name.
-    m_job.outputDir = m_temp.Path() + "notes.txt\\host.com\\";
+    m_job.outputDir = m_temp.Path() + "notes.txt/host.com/";
     const std::string gif("GIF89a\r\n\n", 9);
-    SaveDownloadedFile(gif, "\\host.com/logo.gif", m_job);
-    EXPECT_EQ(Read("host.com\\logo.gif"), gif);
+    SaveDownloadedFile(gif, "/host.com/logo.gif", m_job);
+    EXPECT_EQ(Read("host.com/logo.gif"), gif);
 
-    m_job.outputDir = m_temp.Path() + "site.html\\";
-    SaveDownloadedFile("x", "\\host.com/list.php", m_job);
-    EXPECT_EQ(Read("host.com\\list.php.html"), "x\r\n");
+    m_job.outputDir = m_temp.Path() + "site.html/";
+    SaveDownloadedFile("x", "/host.com/list.php", m_job);
+    EXPECT_EQ(Read("host.com/list.php.html"), "x\r\n");
 }
 
 TEST(RewriteStoredBody, MakesEveryLineBreakOfAPageOneCrLfAndAppliesTheEdits)

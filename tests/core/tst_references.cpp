@@ -141,12 +141,12 @@ std::string Saved(std::string_view body, std::string_view pageUrl, bool secure =
     SiteJob job;
     job.siteHost = "site.com";
     job.secure = secure;
-    job.outputDir = "\\out\\";
+    job.outputDir = "/out/";
     // A query is part of a URL's type.
     job.FileTypeFilter = FileTypeFilterOf(DefaultFileTypes()) + ":.woff2::.css?v=2::.php?id=1:";
     const std::string base(pageUrl.substr(0, pageUrl.rfind('/') + 1));
     const FetchTarget target = FetchTargetOf(pageUrl);
-    const StoredLocation page = StoredLocationOf("\\" + target.host + target.path, job);
+    const StoredLocation page = StoredLocationOf("/" + target.host + target.path, job);
     const std::vector<TextEdit> edits = DiskEdits(
         body, page.Kind(), PageReferencesOf(body, page.Kind(), base, job), page.file, job);
     return RewriteStoredBody(body, page.page, edits);

@@ -58,7 +58,7 @@ TEST_F(DownloadTest, JobStartedFromTheWizardEndsWithTheCompletionQuestion)
 
     EXPECT_EQ(driver.Seen().at(0).objectName, QStringLiteral("frmNew"));
     EXPECT_FALSE(window->IsWizardPending());
-    EXPECT_EQ(engine.Job().outputDir, output.Path() + "m\\");
+    EXPECT_EQ(engine.Job().outputDir, output.Path() + "m/");
     EXPECT_EQ(engine.TimeoutInterval(), 5000);
     EXPECT_EQ(
         driver.Seen().at(1).text, QStringLiteral("The website has been downloaded.") + kBrowse);

@@ -51,16 +51,16 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    std::string m_path = FileSystem::SystemPath(m_dir.path().toStdString()) + "\\";
+    std::string m_path = FileSystem::SystemPath(m_dir.path().toStdString()) + "/";
 };
 
-// A job for the site "host.com" whose mirror lies one level below dir ("out\\"), so that a write
+// A job for the site "host.com" whose mirror lies one level below dir ("out/"), so that a write
 // beside the mirror would show in dir.
 inline SiteJob MirrorJob(const TempDir &dir)
 {
     SiteJob job;
     job.siteHost = "host.com";
-    job.outputDir = dir.Path() + "out\\";
+    job.outputDir = dir.Path() + "out/";
     return job;
 }
 
