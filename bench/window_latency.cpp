@@ -99,7 +99,7 @@ int main(int argc, char **argv)
             longestAt = static_cast<double>(run.elapsed()) / 1000.0;
         sinceTurn.start();
         const std::size_t seen = engine.Queue().Count()
-            + static_cast<std::size_t>(engine.Job().aFiles + engine.BusyConnections());
+            + static_cast<std::size_t>(engine.Counters().aFiles + engine.BusyConnections());
         if (queuedAt < 0 && seen >= links)
             queuedAt = static_cast<double>(run.elapsed()) / 1000.0;
         if (queuedAt >= 0

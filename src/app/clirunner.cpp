@@ -107,18 +107,18 @@ int TerminalColumns(QTextStream &stream)
 
 void ShowProgress(QTextStream &out, Engine &engine, double seconds)
 {
-    const SiteJob &job = engine.Job();
+    const JobCounters &counters = engine.Counters();
     const auto queued = static_cast<std::int64_t>(engine.Queue().Count());
     QString line = QStringLiteral("%1 queued, %2 downloaded, %3")
                        .arg(queued)
-                       .arg(job.aFiles)
-                       .arg(QString::fromStdString(SizeText(job.aBytes)));
-    if (const QString rate = RateText(job.aBytes, seconds); !rate.isEmpty())
+                       .arg(counters.aFiles)
+                       .arg(QString::fromStdString(SizeText(counters.aBytes)));
+    if (const QString rate = RateText(counters.aBytes, seconds); !rate.isEmpty())
         line += QStringLiteral(", ") + rate;
     line += QStringLiteral(", %1 of %2 connections busy")
                 .arg(engine.BusyConnections())
                 .arg(engine.ConnectionCount());
-    if (const QString left = TimeLeftText(job.aFiles, queued, seconds); !left.isEmpty())
+    if (const QString left = TimeLeftText(counters.aFiles, queued, seconds); !left.isEmpty())
         line += QStringLiteral(", ") + left;
     // A line as wide as the terminal would wrap, and the next one could not clear it.
     if (const int columns = TerminalColumns(out); columns > 1)
@@ -224,16 +224,16 @@ int RunJob(Engine &engine, const CliOptions &options, const FileTypesInUse &file
             out << "Report: " << reportPath << '\n' << Qt::flush;
         return code;
     }
-    const std::int64_t failures = engine.Job().aFailures;
+    const std::int64_t failures = engine.Counters().aFailures;
     if (!options.quiet) {
-        const std::int64_t bytes = engine.Job().aBytes;
-        out << (code == CliInterrupted ? "Stopped: " : "Done: ") << engine.Job().aFiles
+        const std::int64_t bytes = engine.Counters().aBytes;
+        out << (code == CliInterrupted ? "Stopped: " : "Done: ") << engine.Counters().aFiles
             << " files, " << QString::fromStdString(SizeText(bytes)) << " in "
             << QString::number(seconds, 'f', 1) << " s";
         if (const QString rate = RateText(bytes, seconds); !rate.isEmpty())
             out << " (" << rate << ')';
         out << ", " << failures << (failures == 1 ? " failure" : " failures");
-        if (const std::int64_t skipped = engine.Job().aSkipped; skipped > 0)
+        if (const std::int64_t skipped = engine.Counters().aSkipped; skipped > 0)
             out << ", " << skipped << " skipped";
         if (const std::size_t limited = engine.Job().pathsAtQueryLimit.size(); limited > 0)
             out << "; " << limited << (limited == 1 ? " path had" : " paths had")

@@ -12,16 +12,57 @@
 
 namespace tw {
 
-// The site-wide values of the current copy. There is one job at a time; starting a job resets
-// what the next job must not inherit.
-struct SiteJob
+// The user's choices for a copy: set before it starts, and read, never changed, while it runs.
+struct JobSettings
+{
+    // The download root in system form ("/" separators), always ending with "/".
+    std::string outputDir;
+    // The wanted extensions, each lower case and enclosed in colons (":.html::.gif:").
+    std::string FileTypeFilter;
+    // What a page embeds (style sheets, scripts, images, icons, fonts) is fetched from any host,
+    // each host's files in a folder of their own.
+    bool otherHosts = true;
+    // What a page needs to be shown (its style sheets and what they import, scripts, images,
+    // icons, media, objects) is fetched and stored whatever the wanted types; those decide only
+    // which linked files are followed.
+    bool pageParts = true;
+    // What a stored file of an earlier copy was served with, for asking whether it changed.
+    struct Validators
+    {
+        std::string lastModified;
+        std::string etag;
+    };
+    // The URLs (host and path, as fetched) of an earlier copy that are asked again with their
+    // validators: an answer that they did not change keeps the file, and nothing but a whole new
+    // answer replaces it.
+    std::unordered_map<std::string, Validators> revalidate;
+    // Each host's robots.txt is read and obeyed; the start of two fetches on one host are at
+    // least waitMs apart; at most maxPerHost connections go to one host (0: no limit).
+    bool robots = true;
+    int waitMs = 0;
+    int maxPerHost = 0;
+    // Requests ask for the connection to stay open (HTTP/1.1), and a connection kept open by the
+    // server carries the next fetch from its host.
+    bool keepAlive = false;
+    // Secure fetches ask for HTTP/2 and go as streams of one connection per host where the server
+    // speaks it; where it does not, they keep connections alive over HTTP/1.1.
+    bool http2 = false;
+    // Page URLs with a query are wanted too; at most maxQueriesPerPath distinct queries of one
+    // path are queued.
+    bool queryPages = false;
+    int maxQueriesPerPath = 200;
+};
+
+// The site-wide values of the current copy: its settings, the site it copies, and what the
+// output and the link finder keep of it. There is one job at a time; starting a job resets what
+// the next job must not inherit.
+struct SiteJob : JobSettings
 {
     // Host of the start URL with every "www." removed: the same-site key.
     std::string siteHost;
     // Every fetch of the job runs over TLS.
     bool secure = false;
-    // The download root in system form ("/" separators), always ending with "/".
-    std::string outputDir;
+    bool KeepsConnectionsAlive() const { return keepAlive || (secure && http2); }
     // Every directory created during this job, each followed by "*", in order of creation.
     std::string createdDirs;
     // Every directory this job has asked to be made, whether or not it existed; a failed write
@@ -46,55 +87,14 @@ struct SiteJob
     // in those, as the system stores them. Nothing else is in such a folder.
     std::unordered_map<std::string, bool, TextHash, std::equal_to<>> topFolderIsNew;
     std::unordered_set<std::string, TextHash, std::equal_to<>> filesInNewFolders;
-    // What a page embeds (style sheets, scripts, images, icons, fonts) is fetched from any host,
-    // each host's files in a folder of their own.
-    bool otherHosts = true;
-    // What a page needs to be shown (its style sheets and what they import, scripts, images,
-    // icons, media, objects) is fetched and stored whatever the wanted types; those decide only
-    // which linked files are followed.
-    bool pageParts = true;
     // The URLs without an extension, or with a page's, that pages load as their parts: whatever
     // type their server names, they are stored under it.
     std::unordered_set<std::string, TextHash, std::equal_to<>> untypedParts;
-    // What a stored file of an earlier copy was served with, for asking whether it changed.
-    struct Validators
-    {
-        std::string lastModified;
-        std::string etag;
-    };
-    // The URLs (host and path, as fetched) of an earlier copy that are asked again with their
-    // validators: an answer that they did not change keeps the file, and nothing but a whole new
-    // answer replaces it.
-    std::unordered_map<std::string, Validators> revalidate;
-    // Each host's robots.txt is read and obeyed; the start of two fetches on one host are at
-    // least waitMs apart; at most maxPerHost connections go to one host (0: no limit).
-    bool robots = true;
-    int waitMs = 0;
-    int maxPerHost = 0;
-    // Requests ask for the connection to stay open (HTTP/1.1), and a connection kept open by the
-    // server carries the next fetch from its host.
-    bool keepAlive = false;
-    // Secure fetches ask for HTTP/2 and go as streams of one connection per host where the server
-    // speaks it; where it does not, they keep connections alive over HTTP/1.1.
-    bool http2 = false;
-    bool KeepsConnectionsAlive() const { return keepAlive || (secure && http2); }
-    // Page URLs with a query are wanted too; at most maxQueriesPerPath distinct queries of one
-    // path are queued, and the paths that reached it are kept.
-    bool queryPages = false;
-    int maxQueriesPerPath = 200;
+    // The distinct queries queued of each path, and the paths that reached maxQueriesPerPath.
     std::unordered_map<std::string, int> queriesOfPath;
     std::set<std::string> pathsAtQueryLimit;
-    // URLs fetched and not stored because their type was not wanted, each counted once.
-    std::int64_t aSkipped = 0;
-    // The wanted extensions, each lower case and enclosed in colons (":.html::.gif:").
-    std::string FileTypeFilter;
-    // Bytes received over all connections, headers included, and files saved, since the start.
-    std::int64_t aBytes = 0;
-    std::int64_t aFiles = 0;
     // Why the last append to a log or placeholder file failed, in the system's words.
     std::string lastWriteError;
-    // URLs that failed for good, each counted once.
-    std::int64_t aFailures = 0;
 };
 
 } // namespace tw

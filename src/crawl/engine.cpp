@@ -30,7 +30,7 @@ Engine::Engine(QObject *parent)
     m_scheduler->setTimerType(Qt::PreciseTimer);
     connect(m_scheduler, &QTimer::timeout, this, &Engine::tmrMove_Timer);
     for (int n = 1; n <= kSlotCount; ++n)
-        m_fetches[n - 1] = std::make_unique<SlotFetch>(*this, n);
+        m_fetches[n - 1] = std::make_unique<SlotFetch>(static_cast<FetchContext &>(*this), n, this);
     connect(
         &m_queue, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first) {
             Q_EMIT urlQueued(m_queue.At(static_cast<std::size_t>(first)));
@@ -345,7 +345,7 @@ int Engine::FindFreeSlot(const std::string &host) const
 void Engine::ReportFailure(const std::string &url, Failure failure, int tries)
 {
     failure.tries = tries;
-    ++m_job.aFailures;
+    ++m_counters.aFailures;
     Q_EMIT fetchFailed(url, failure);
 }
 

@@ -32,12 +32,9 @@ namespace tw {
 
 inline constexpr int kSlotCount = 24;
 inline constexpr int kDefaultConnectionCount = 3;
-inline constexpr int kDefaultTimeoutMs = 20000;
 inline constexpr int kSchedulerIntervalMs = 20;
 // New fetches a second by default: one a scheduler tick.
 inline constexpr int kDefaultStartRate = 1000 / kSchedulerIntervalMs;
-// A fetch is tried this many times before it counts as failed.
-inline constexpr int kTries = 3;
 // At most this many connections go to one host other than the site's at once.
 inline constexpr int kMaxConnectionsPerOtherHost = 4;
 // The event loop runs at most this often while a handler works: a window's answer waits no longer.
@@ -45,7 +42,19 @@ inline constexpr std::int64_t kYieldIntervalNs = 2'000'000;
 // A start page that moved is followed this many times at most.
 inline constexpr int kMaxStartMoves = 10;
 
-class Engine final : public QObject
+// What a copy has done since its start.
+struct JobCounters
+{
+    // Bytes received over all connections, headers included, and files saved.
+    std::int64_t aBytes = 0;
+    std::int64_t aFiles = 0;
+    // URLs fetched and not stored because their type was not wanted, each counted once.
+    std::int64_t aSkipped = 0;
+    // URLs that failed for good, each counted once.
+    std::int64_t aFailures = 0;
+};
+
+class Engine final : public QObject, private FetchContext
 {
     Q_OBJECT
 
@@ -53,13 +62,16 @@ public:
     explicit Engine(QObject *parent = nullptr);
     ~Engine() override;
 
-    SiteJob &Job() { return m_job; }
+    SiteJob &Job() override { return m_job; }
     const SiteJob &Job() const { return m_job; }
+    const JobSettings &Settings() const override { return m_job; }
+    const JobCounters &Counters() const { return m_counters; }
+    JobCounters &Counters() { return m_counters; }
     DownloadQueue &Queue() { return m_queue; }
     const ConnectionSlot &Slot(int n) const;
 
     // A job is running from ConnectNowNow until StopNOW.
-    bool IsRunning() const { return m_running; }
+    bool IsRunning() const override { return m_running; }
 
     // Starts a job from the start URL as typed; job.outputDir must be set. Returns the start URL in
     // the form the job uses (trimmed, "http://" removed, "www." added where the host takes it;
@@ -158,8 +170,25 @@ Q_SIGNALS:
     void siteCompleted();
 
 private:
-    // A slot's fetch runs on the engine's job, queue and memory limit.
-    friend class SlotFetch;
+    // What a slot's fetch asks of the job; the rest of FetchContext is public above.
+    bool InUse(int slot) const override { return slot <= m_connectionCount; }
+    QueueSink &NewLinks() override { return m_queue; }
+    LinkTargets &Targets() override { return m_linkTargets; }
+    void GiveBack(std::string queuedUrl) override;
+    void CountReceived(std::int64_t bytes) override { m_counters.aBytes += bytes; }
+    void SlowDown(const std::string &host, std::chrono::seconds pause) override;
+    void ShowState(int slot, SlotState state) override;
+    void ShowIdle(int slot) override;
+    void ShowProgress(int slot, std::int64_t received, std::int64_t length) override;
+    // Turns what became of the slot's fetch into counters, the record's signals and the job's
+    // next step.
+    void Report(int slot, const FetchOutcome &outcome) override;
+    void FetchEnded() override { CompleteSiteWhenDone(); }
+    // The slot's fetch failed (failedAtOnce: its row shows why): a start page's failure ends the
+    // job, a robots.txt that could not be read holds its host back for a while.
+    void ReportFetchFailure(int slot, const Failure &failure, bool failedAtOnce);
+    // The fetch stored its file and queued its links.
+    void ReportStored(int slot, const FetchOutcome &outcome);
 
     void tmrMove_Timer();
     void StartFetch(std::string url, FetchKind kind = FetchKind::Link);
@@ -176,8 +205,6 @@ private:
     // Forgets what the last job knew and starts a new one, its start page at startUrl.
     QString BeginJob(const QString &startUrl, bool fetchStartPage);
     QString DisplayUrl(const SiteAddress &address) const;
-    // The address the slot's request asks for.
-    SiteAddress RequestedAddress(const ConnectionSlot &slot) const;
     // The start page's "www." form, the engine's guess, did not resolve: the job starts again
     // from the host as typed, for the whole job.
     void StartAsTyped(const std::string &url);
@@ -209,17 +236,18 @@ private:
     void PointSavedLinksAtArrivals();
     void ForgetSavedLinks();
     // Lets the event loop run, unless it ran less than kYieldIntervalNs ago.
-    void Yield();
+    void Yield() override;
     void YieldNow();
     SlotFetch &Fetch(int slot);
     const SlotFetch &Fetch(int slot) const;
     // What the memory limit leaves beside the responses held now.
-    std::int64_t MemoryLeft() const;
+    std::int64_t MemoryLeft() const override;
     // True when the responses together, with incoming more bytes for this slot, would hold more
     // than the limit and this slot's would be the biggest.
-    bool OutgrowsMemoryLimit(int slot, std::size_t incoming) const;
+    bool OutgrowsMemoryLimit(int slot, std::size_t incoming) const override;
 
     SiteJob m_job;
+    JobCounters m_counters;
     DownloadQueue m_queue;
     // The targets of the links met this job; forgotten when the job or its site changes.
     LinkTargets m_linkTargets;

@@ -1,10 +1,10 @@
 // A slot's answers to a fetch that does not end in a stored file as it came: a try that
 // timed out or broke off, an error status, a type not wanted, a type that gives the file another
-// name; and retries, with the delay a server asks for.
+// name, a robots.txt read, a file of an earlier copy left as it was; and retries, with the delay
+// a server asks for.
 
 #include "crawl/slotfetch.h"
 
-#include "crawl/engine.h"
 #include "extractor/admission.h"
 #include "output/filesystem.h"
 #include "output/jobfiles.h"
@@ -47,7 +47,7 @@ void SlotFetch::FailTry(TryFailure failure)
         = lastTry && (failure == TryFailure::ShortBody || failure == TryFailure::Reset);
     const Failure reason = FailureOf(failure);
     if (!StoresNothingUntilWhole()) {
-        const std::string_view arrived = ParseResponse(m_record.response).Body(m_record.response);
+        const std::string_view arrived = m_record.reader.Answer().Body(m_record.reader.Bytes());
         const SaveOutcome saved = keepsWhatArrived && m_record.incoming.IsOpen()
             ? m_record.incoming.Store(arrived, Job())
             : SaveDownloadedFile(keepsWhatArrived ? arrived : kTimeoutText, SavedName(), Job());
@@ -68,38 +68,28 @@ void SlotFetch::FailTry(TryFailure failure)
     ShowIdle();
     // The last try failed: what it left stays as the file, written once and not counted.
     m_tmrOut->stop();
-    if (m_record.robots) {
-        ReadRobots(0, {});
+    const FetchKind kind = m_record.kind;
+    Report({.kind = FetchOutcome::Kind::Failed, .failure = reason});
+    if (kind == FetchKind::Robots)
+        LeaveStoredFile();
+    else if (kind == FetchKind::Link)
+        m_context.FetchEnded();
+}
+
+void SlotFetch::RetryStatus(std::chrono::seconds pause)
+{
+    // The host asked for a pause: none of its other fetches starts before it ends either.
+    m_context.SlowDown(m_record.host, pause);
+    if (pause == std::chrono::seconds::zero() && RetryBehindNext())
         return;
-    }
-    if (m_record.startPage) {
-        m_engine.FailJob(m_number, reason);
-        return;
-    }
-    m_engine.ReportFailure(m_record.url, reason, m_record.attempt);
-    m_engine.CompleteSiteWhenDone();
+    CloseConnection();
+    RetryAfter(pause);
 }
 
 void SlotFetch::FailStatus(const HttpResponse &answer)
 {
     const Failure failure {
         .kind = Failure::Kind::HttpStatus, .announced = answer.status, .detail = answer.reason};
-    if (IsRetriedStatus(answer.status) && m_record.attempt < kTries) {
-        const int pause = answer.RetryAfterSeconds().value_or(0);
-        // The host asked for a pause: none of its other fetches starts before it ends either.
-        m_engine.m_pace.SlowDown(
-            m_record.host, std::chrono::seconds(pause), HostPace::Clock::now());
-        if (pause == 0 && RetryBehindNext())
-            return;
-        CloseConnection();
-        RetryAfter(std::chrono::seconds(pause));
-        return;
-    }
-    if ((answer.status == 404 || answer.status == 410) && Revalidating()) {
-        Q_EMIT m_engine.fetchGone(m_record.url, answer.status);
-        LeaveStoredFile();
-        return;
-    }
     // The answer is the server's word that there is no such file: neither it nor a timeout text
     // of an earlier try stands in for the file.
     MarkNotStoredAsNamed({});
@@ -112,33 +102,42 @@ void SlotFetch::FailStatus(const HttpResponse &answer)
 void SlotFetch::FailFetch(const Failure &failure)
 {
     m_tmrOut->stop();
-    if (m_record.robots) {
+    const FetchKind kind = m_record.kind;
+    if (kind != FetchKind::Link) {
         CloseConnection();
-        ReadRobots(0, {});
-        return;
-    }
-    if (m_record.startPage) {
-        CloseConnection();
-        m_engine.FailJob(m_number, failure);
+        Report({.kind = FetchOutcome::Kind::Refused, .failure = failure});
+        if (kind == FetchKind::Robots)
+            LeaveStoredFile();
         return;
     }
     ShowIdle();
-    Q_EMIT m_engine.slotFailed(m_number, failure);
-    m_engine.ReportFailure(m_record.url, failure, m_record.attempt);
+    Report({.kind = FetchOutcome::Kind::Refused, .failure = failure});
     // A whole error answer leaves a kept connection fit for the answer sent ahead on it.
     ReleaseConnection();
-    m_engine.CompleteSiteWhenDone();
+    m_context.FetchEnded();
 }
 
 void SlotFetch::SkipFetch(const std::string &contentType)
 {
     m_record.incoming.Discard();
-    MarkNotStoredAsNamed({});
-    ++Job().aSkipped;
-    Q_EMIT m_engine.fetchSkipped(m_record.url, contentType);
+    Report({.kind = FetchOutcome::Kind::Skipped, .text = contentType});
     ShowIdle();
     ReleaseConnection();
-    m_engine.CompleteSiteWhenDone();
+    m_context.FetchEnded();
+}
+
+void SlotFetch::ReadRobots(int status, std::string_view body)
+{
+    Report({.kind = FetchOutcome::Kind::RobotsRead, .status = status, .text = body});
+    LeaveStoredFile();
+}
+
+void SlotFetch::LeaveStoredFile()
+{
+    m_tmrOut->stop();
+    ShowIdle();
+    ReleaseConnection();
+    m_context.FetchEnded();
 }
 
 void SlotFetch::LeadOnFromItsName(const std::string &storedAs)
@@ -149,9 +148,9 @@ void SlotFetch::LeadOnFromItsName(const std::string &storedAs)
     MarkNotStoredAsNamed(storedAs);
 }
 
-void SlotFetch::MarkNotStoredAsNamed(std::string storedAs)
+void SlotFetch::MarkNotStoredAsNamed(std::string_view storedAs)
 {
-    m_engine.MarkNotStoredAsNamed(m_record.queuedUrl, std::move(storedAs));
+    Report({.kind = FetchOutcome::Kind::StoredElsewhere, .text = storedAs});
 }
 
 void SlotFetch::RetryAfter(std::chrono::milliseconds pause)
@@ -165,12 +164,11 @@ void SlotFetch::RetryAfter(std::chrono::milliseconds pause)
         return;
     }
     m_tmrOut->stop();
-    m_record.waitingToRetry = true;
+    MoveTo(SlotPhase::WaitingToRetry);
     QTimer::singleShot(pause, this, [this, guard = Guard()] {
         // A stop or a new job let go of the slot meanwhile.
-        if (!guard.StillCurrent() || !m_record.waitingToRetry)
+        if (!guard.StillCurrent() || m_phase != SlotPhase::WaitingToRetry)
             return;
-        m_record.waitingToRetry = false;
         m_tmrOut->start();
         Connect();
     });
@@ -186,10 +184,11 @@ Failure SlotFetch::FailureOf(TryFailure failure) const
     case TryFailure::BrokenHead:
         return {.kind = Failure::Kind::BrokenHead};
     case TryFailure::ShortBody: {
-        const HttpResponse answer = ParseResponse(m_record.response);
+        const ResponseReader &reader = m_record.reader;
+        const HttpResponse answer = reader.Answer();
         return {.kind = Failure::Kind::ShortBody,
             .received
-            = static_cast<std::int64_t>(answer.Body(m_record.response).size()) + BodyWrittenAhead(),
+            = static_cast<std::int64_t>(answer.Body(reader.Bytes()).size()) + reader.PassedOn(),
             .announced = answer.announcedLength.value_or(0)};
     }
     case TryFailure::Reset:

@@ -22,11 +22,6 @@
 
 namespace tw {
 
-SiteAddress Engine::RequestedAddress(const ConnectionSlot &slot) const
-{
-    return {m_job.secure, slot.host, ReplaceAll(slot.requestPath, "//", "/")};
-}
-
 QString Engine::ConnectNowNow(const QString &startUrl)
 {
     m_job.revalidate.clear();
@@ -63,9 +58,7 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
     CloseAllSockets();
     FileSystem::CloseLogs();
     m_queue.Clear();
-    m_job.aBytes = 0;
-    m_job.aFiles = 0;
-    m_job.aFailures = 0;
+    m_counters = JobCounters();
     m_job.createdDirs.clear();
     m_job.placeholderDirs.clear();
     m_job.preparedDirs.clear();
@@ -78,7 +71,6 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
     m_skippedLinks.clear();
     m_job.queriesOfPath.clear();
     m_job.pathsAtQueryLimit.clear();
-    m_job.aSkipped = 0;
     m_startCredit = 0;
     m_job.FileTypeFilter = m_fileTypeFilterSource();
     m_pace.Reset({.robots = m_job.robots,
@@ -141,7 +133,7 @@ void Engine::FailJob(int slot, const Failure &failure)
 
 void Engine::FollowStartMove(int slot, const std::string &location)
 {
-    const SiteAddress from = RequestedAddress(Slot(slot));
+    const SiteAddress from = RequestedAddress(Slot(slot), m_job.secure);
     const std::optional<SiteAddress> to = ResolveLocation(location, from);
     if (!to || !SameSite(to->host, from.host)) {
         const std::string named = to ? AbsoluteUrl(*to) : location;

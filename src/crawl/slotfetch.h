@@ -2,14 +2,16 @@
 
 // One connection slot and the fetch it runs: the slot's record, its connection and its timeout
 // timer, and their handlers. A fetch goes through named steps: connect and send, receive, judge
-// the answer, store it, scan it for links. What the whole job shares (the queue, the scheduler,
-// the start page's moves, the memory limit) is the engine's.
+// the answer, store it, scan it for links. What the whole job shares (the settings, the queue,
+// the memory limit, the hosts' pace) it asks of its FetchContext, and it tells the context what
+// became of it: the counters, the signals and the start page's moves are the engine's.
 
-#include "crawl/failure.h"
+#include "crawl/fetchcontext.h"
 #include "extractor/urlnormalize.h"
 #include "output/incomingfile.h"
-#include "transport/bodyframing.h"
 #include "transport/httpmessage.h"
+#include "transport/responsereader.h"
+#include "transport/siteaddress.h"
 
 #include <QObject>
 
@@ -25,35 +27,10 @@ class QTimer;
 namespace tw {
 
 class Connection;
-class Engine;
-struct PageReference;
-struct SiteJob;
 
+inline constexpr int kDefaultTimeoutMs = 20000;
 // A request the server turned away unprocessed goes again this often without counting a try.
 inline constexpr int kFreeRetriesOfRefused = 3;
-
-// What the copy keeps of a fetch it stored.
-struct StoredFetch
-{
-    std::string file; // the stored file, in system form
-    int status = 0;
-    std::int64_t size = 0; // of the file as stored
-    std::string contentType;
-    std::string lastModified;
-    std::string etag;
-    int tries = 0;
-};
-
-// What a connection's row shows besides its progress.
-enum class SlotState {
-    NotConnected,
-    Connecting, // to the slot's host
-    Downloading, // the slot's URL
-    Finished, // its file is stored; the row waits for the next fetch
-};
-
-// What a fetch is for: a link found, the job's start page, or a host's robots.txt.
-enum class FetchKind { Link, StartPage, Robots };
 
 // One parallel connection's record. Slots are numbered 1 to 24 everywhere.
 struct ConnectionSlot
@@ -64,29 +41,21 @@ struct ConnectionSlot
     std::string path; // url from its first "/" (at most 999 characters), "/" appended when dotless
     std::string
         requestPath; // path as the site spells it (".jpeg" kept), which the request asks for
-    std::string response; // the raw response as received, header included
+    // The answer as it arrives: its head, its framing and the body held.
+    ResponseReader reader;
     std::int64_t contentLength = 0;
     std::int64_t bytesReceived = 0;
     int attempt = 0;
-    // The fetch of the job's start page: its failure is the job's.
-    bool startPage = false;
-    // The fetch of the host's robots.txt: read, never stored.
-    bool robots = false;
+    // A start page's failure is the job's; a host's robots.txt is read, never stored.
+    FetchKind kind = FetchKind::Link;
     // Why the last try could not connect.
     ConnectFailure lastFailure = ConnectFailure::None;
     // A failed try left the timeout text as the file.
     bool leftTimeoutText = false;
-    // The next try waits for the delay the server asked for; the slot is not free meanwhile.
-    bool waitingToRetry = false;
     // This try's request went out on a connection kept open after an earlier fetch.
     bool reusedConnection = false;
     // How often the server turned the request away unprocessed.
     int refusals = 0;
-    // Where the answer's body begins, once its head has arrived, and for a kept-alive request,
-    // how the body ends.
-    std::optional<std::size_t> bodyStart;
-    std::optional<BodyFrame> frame;
-    ChunkedReader chunks;
     // The body is stored exactly as it comes (a file, not a page, whose links are rewritten):
     // beyond what is held, it goes to incoming as it arrives.
     bool storedAsItArrives = false;
@@ -96,12 +65,25 @@ struct ConnectionSlot
     void ForgetResponse();
 };
 
+// The address the slot's request asks for, in a job over TLS or not.
+SiteAddress RequestedAddress(const ConnectionSlot &slot, bool secure);
+
+// Where a slot stands with its fetch.
+enum class SlotPhase {
+    Idle, // no fetch runs on it
+    KeptOpen, // no fetch runs; its connection is open, or being opened, for the next to its host
+    Connecting, // its fetch's connection is being made, the request going with it
+    Asking, // its fetch's request is sent, or goes out once the connection is made
+    WaitingToRetry, // its fetch's next try waits for a pause; the slot is not free meanwhile
+};
+
 // Tells, after the event loop has run, whether the fetch a handler started is still the one on
 // its slot: its connection neither closed nor given to another fetch, and the job not stopped.
 class FetchGuard
 {
 public:
-    FetchGuard(const Connection &connection, const quint64 &fetchSerial, const bool &running);
+    FetchGuard(
+        const Connection &connection, const quint64 &fetchSerial, const FetchContext &context);
     bool StillCurrent() const;
 
 private:
@@ -109,7 +91,7 @@ private:
     quint64 m_generation;
     const quint64 &m_fetchSerial;
     quint64 m_serial;
-    const bool &m_running;
+    const FetchContext &m_context;
 };
 
 class SlotFetch final : public QObject
@@ -117,7 +99,7 @@ class SlotFetch final : public QObject
     Q_OBJECT
 
 public:
-    SlotFetch(Engine &engine, int number);
+    SlotFetch(FetchContext &context, int number, QObject *parent);
     ~SlotFetch() override;
 
     const ConnectionSlot &Record() const { return m_record; }
@@ -126,9 +108,9 @@ public:
     bool IsFree() const;
     // The slot's connection is kept open to host for its next fetch.
     bool IsKeptOpenTo(const std::string &host) const;
-    bool IsKeptOpen() const { return m_keptOpen; }
+    bool IsKeptOpen() const { return m_phase == SlotPhase::KeptOpen; }
     // Bytes of responses this slot holds.
-    std::size_t HeldBytes() const { return m_record.response.size(); }
+    std::size_t HeldBytes() const { return m_record.reader.Bytes().size(); }
 
     // The slot's connection has carried an answer and stayed open, and its fetch, a link, waits
     // for an answer not known to be big: the request for the next URL of its host may go out
@@ -181,16 +163,12 @@ private:
     // The part of the response that is the body's, written to the incoming file; only what is
     // not yet its (the coding of a chunk not yet whole, the next answer's bytes) stays held.
     bool WriteBodyAhead(std::string &error);
-    // The bytes of the body written to disk so far.
-    std::int64_t BodyWrittenAhead() const;
-    // The body is whole by its framing, before any close.
-    bool BodyComplete();
     // A connection kept from an earlier fetch closed or broke before this answer was whole: the
     // server let it go meanwhile, which costs the fetch no try.
     bool BrokeBeforeAnswer();
     void RetryOnNewConnection();
-    // Cuts the answer to its framing: what follows its length or last chunk is dropped, the
-    // chunked coding taken off. False for a chunked body that broke off or is broken.
+    // Cuts the answer to its framing; what follows it begins the answer sent ahead, if any. False
+    // for a chunked body that broke off or is broken.
     bool TrimToFrame();
     // The answer leaves its connection fit for the next fetch on this slot.
     bool ConnectionReusable() const;
@@ -201,15 +179,14 @@ private:
     void Judge(const FetchGuard &guard);
     // Stores the answer (or the page standing in for a redirect) and finds its references; stored
     // tells of the file when one was written. False when the fetch was let go of meanwhile.
-    bool Store(const HttpResponse &answer, const std::optional<std::string> &location,
-        bool typedByServer, const FetchGuard &guard, std::vector<PageReference> &references,
-        std::optional<StoredFetch> &stored);
+    bool Store(const HttpResponse &answer, bool typedByServer, const FetchGuard &guard,
+        std::vector<PageReference> &references, std::optional<StoredFetch> &stored);
     // Queues the references' targets, then reports the file stored.
     void Scan(const std::vector<PageReference> &references,
         const std::optional<StoredFetch> &stored, const FetchGuard &guard);
     // The answer's type, not the URL's name, tells how the file is named: its URL has no
     // extension.
-    bool TypedByServer(const HttpResponse &answer) const;
+    bool TypedByServer(const HttpResponse &answer);
     // Where the answer is stored.
     StoredLocation StoredLocationFor(const HttpResponse &answer);
     // The page to store in place of an in-site redirect; its target is admitted as a link.
@@ -227,12 +204,11 @@ private:
     };
     // Tries again, or after the last try stores what is left and reports the failure.
     void FailTry(TryFailure failure);
-    // The answer has a head, is not whole by its framing, and has neither a length nor an empty
-    // body: only an orderly close would end it, and a reset cuts it short. (A reset elsewhere is
-    // judged as a close: a head or a body short of its length fails there.)
-    bool EndsOnlyAtClose();
-    // The server answered with an error status (4xx, 5xx): tried again when the status may pass,
-    // otherwise reported without storing the answer.
+    // The server answered with an error status that may pass: tried again after pause, which
+    // its other fetches keep too.
+    void RetryStatus(std::chrono::seconds pause);
+    // The server answered with an error status (4xx, 5xx) for good: reported without storing the
+    // answer.
     void FailStatus(const HttpResponse &answer);
     // Ends the fetch at once, for the reason given; a start page takes the job with it.
     void FailFetch(const Failure &failure);
@@ -243,7 +219,7 @@ private:
     void LeadOnFromItsName(const std::string &storedAs);
     // The URL is not stored under its own name: its placeholder goes, and it stays known as
     // stored at storedAs (empty: nowhere).
-    void MarkNotStoredAsNamed(std::string storedAs);
+    void MarkNotStoredAsNamed(std::string_view storedAs);
     // The next try, at once or after a pause.
     void RetryAfter(std::chrono::milliseconds pause);
     Failure FailureOf(TryFailure failure) const;
@@ -259,30 +235,35 @@ private:
     // The key the output layer stores the URL under: "\" host path.
     std::string SavedName() const;
 
+    // The one place the slot's phase changes.
+    void MoveTo(SlotPhase phase) { m_phase = phase; }
     void ShowState(SlotState state);
     void ShowIdle();
     FetchGuard Guard() const;
     // Lets the event loop run; false when the fetch was let go of meanwhile.
     bool YieldFor(const FetchGuard &guard);
-    SiteJob &Job();
+    SiteJob &Job() { return m_context.Job(); }
+    const JobSettings &Settings() const { return m_context.Settings(); }
+    void Report(const FetchOutcome &outcome) { m_context.Report(m_number, outcome); }
 
-    Engine &m_engine;
+    FetchContext &m_context;
     const int m_number;
     ConnectionSlot m_record;
     std::unique_ptr<Connection> m_socket;
     QTimer *m_tmrOut;
     // Counts the fetches started, so that a handler notices a new one on a kept connection.
     quint64 m_serial = 0;
-    // The connection is open with no fetch on it.
-    bool m_keptOpen = false;
-    // The connection being made carries the fetch's request: its connected() has nothing to send.
-    bool m_requestWentWithConnect = false;
+    SlotPhase m_phase = SlotPhase::Idle;
     // The connection has carried an answer and stayed open.
     bool m_connectionKept = false;
     // The fetch whose request went out behind the running one's, and the bytes of its answer
     // that came with the end of the running one's.
-    std::optional<ConnectionSlot> m_next;
-    std::string m_nextStart;
+    struct SentAhead
+    {
+        ConnectionSlot record;
+        std::string answerStart;
+    };
+    std::optional<SentAhead> m_next;
 };
 
 } // namespace tw

@@ -1,5 +1,7 @@
 #include "extractor/characterreferences.h"
 
+#include "common/stringops.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -161,24 +163,26 @@ std::optional<std::pair<char32_t, std::size_t>> ReferenceAt(std::string_view val
 TextEncoding DeclaredEncoding(std::string_view page)
 {
     constexpr std::size_t kPrescanLength = 1024;
+    constexpr std::string_view kCharset = "charset";
     constexpr std::array<std::string_view, 14> kWindows1252Labels
         = {"windows-1252", "cp1252", "x-cp1252", "iso-8859-1", "iso8859-1", "iso_8859-1", "latin1",
             "l1", "cp819", "ibm819", "iso-ir-100", "csisolatin1", "us-ascii", "ascii"};
-    std::string head(page.substr(0, kPrescanLength));
-    std::transform(head.begin(), head.end(), head.begin(),
-        [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    const std::size_t charset = head.find("charset");
-    if (charset == std::string::npos)
+    // Every page is looked at: its head is searched case-blind where it lies, not copied.
+    const std::string_view head = page.substr(0, kPrescanLength);
+    std::size_t charset = 0;
+    while (charset + kCharset.size() <= head.size()
+        && !((head[charset] | 0x20) == 'c' && StartsWithNoCase(head.substr(charset), kCharset)))
+        ++charset;
+    if (charset + kCharset.size() > head.size())
         return TextEncoding::Utf8;
-    std::size_t at = head.find_first_not_of(" \t\r\n", charset + 7);
-    if (at == std::string::npos || head[at] != '=')
+    std::size_t at = head.find_first_not_of(" \t\r\n", charset + kCharset.size());
+    if (at == std::string_view::npos || head[at] != '=')
         return TextEncoding::Utf8;
     at = head.find_first_not_of(" \t\r\n\"'", at + 1);
     const std::size_t end = std::min(head.find_first_of(" \t\r\n\"';>/", at), head.size());
-    const std::string_view label
-        = std::string_view(head).substr(std::min(at, end), end - std::min(at, end));
-    return std::find(kWindows1252Labels.begin(), kWindows1252Labels.end(), label)
-            != kWindows1252Labels.end()
+    const std::string_view label = head.substr(std::min(at, end), end - std::min(at, end));
+    return std::any_of(kWindows1252Labels.begin(), kWindows1252Labels.end(),
+               [label](std::string_view each) { return EqualsNoCase(label, each); })
         ? TextEncoding::Windows1252
         : TextEncoding::Utf8;
 }

@@ -175,37 +175,37 @@ Verdict Resolve(std::string_view link, const Origin &origin, const OwnHosts &own
     return inside ? Verdict {.lookUp = true} : Verdict {.cause = UnresolvedCause::AboveCopy};
 }
 
-// The text of the tag whose attributes hold position at, from its "<" up to its ">", in lower
-// case in lowered; empty when at lies outside any tag (in a <style> block, in a style sheet).
-std::string_view TagAround(std::string_view text, std::size_t at, std::string &lowered)
+// The text of the tag whose attributes hold position at, from its "<" up to its ">"; empty when
+// at lies outside any tag (in a <style> block, in a style sheet).
+std::string_view TagAround(std::string_view text, std::size_t at)
 {
     std::size_t open = std::min(at + 1, text.size());
     while (open > 0 && text[open - 1] != '<' && text[open - 1] != '>')
         --open;
     if (open == 0 || text[--open] != '<')
         return {};
-    const std::string_view tag = text.substr(open, text.find('>', at) - open);
-    lowered.resize(tag.size());
-    std::transform(tag.begin(), tag.end(), lowered.begin(), LowerAscii);
-    return lowered;
+    return text.substr(open, text.find('>', at) - open);
 }
 
-bool IsTag(std::string_view lowerTag, std::string_view name)
+// Whether tag is one named name (in lower case), in any case.
+bool IsTag(std::string_view tag, std::string_view name)
 {
-    if (lowerTag.size() <= name.size() + 1 || lowerTag.substr(1, name.size()) != name)
+    if (tag.size() <= name.size() + 1 || !EqualsNoCase(tag.substr(1, name.size()), name))
         return false;
-    const char after = lowerTag[name.size() + 1];
+    const char after = tag[name.size() + 1];
     return after == ' ' || after == '\t' || after == '\n' || after == '\r' || after == '\f';
 }
 
 // A <link> that only speaks to search engines or warms up a connection: a browser loads nothing
-// for it.
-bool IsHint(std::string_view lowerTag)
+// for it. Its text is lowered into lowered.
+bool IsHint(std::string_view tag, std::string &lowered)
 {
-    if (!IsTag(lowerTag, "link"))
+    if (!IsTag(tag, "link"))
         return false;
+    lowered.resize(tag.size());
+    std::transform(tag.begin(), tag.end(), lowered.begin(), LowerAscii);
     for (std::string_view word : {"canonical", "preconnect", "dns-prefetch"}) {
-        if (Contains(lowerTag, word))
+        if (Contains(lowered, word))
             return true;
     }
     return false;
@@ -238,23 +238,27 @@ ExaminedDocument Examine(std::string_view text, DocumentKind kind, const std::st
     const TextEncoding encoding
         = kind == DocumentKind::Page ? DeclaredEncoding(text) : TextEncoding::Utf8;
     Scratch scratch;
-    std::vector<Reference> references;
-    for (const Reference &reference : FindReferences(text, kind)) {
+    // The references found, the <base> and the hints left out in place.
+    std::vector<Reference> references = FindReferences(text, kind);
+    std::size_t kept = 0;
+    for (const Reference &reference : references) {
         // Only links that lead elsewhere stand in a <base> or a hint, and each in a tag of its
         // own: looking back for the tag costs little for them.
         const std::string_view tag = kind == DocumentKind::Page && !reference.embedded
-            ? TagAround(text, reference.at, scratch.tag)
+            ? TagAround(text, reference.at)
             : std::string_view();
         if (IsTag(tag, "base")) {
             if (!based)
                 origin = OriginOfBase(ReadLink(text, reference, encoding).url, address);
             based = true;
-        } else if (!IsHint(tag)) {
-            references.push_back(reference);
+        } else if (!IsHint(tag, scratch.tag)) {
+            references[kept++] = reference;
         }
     }
+    references.resize(kept);
     ExaminedDocument examined {
         .kind = kind, .references = references.size(), .lookedUpWritten = lookedUpWritten};
+    examined.entries.reserve(references.size());
     for (const Reference &reference : references) {
         const std::string link = ReadLink(text, reference, encoding).url;
         const Verdict verdict
@@ -321,6 +325,20 @@ bool IsReport(std::string_view page)
     return Contains(page.substr(0, kHeadLength), kReportMark);
 }
 
+// The document file of the copy whose folder's components are root, its text as written
+// examined, with its stamp then; nothing when it is a report.
+std::optional<ExaminedDocument> ExamineText(std::string_view text,
+    std::optional<FileSystem::FileStamp> stamp, const Components &root, const std::string &file,
+    bool lookedUpWritten)
+{
+    const DocumentKind kind = KindOfStoredName(file);
+    if (kind == DocumentKind::Page && IsReport(text))
+        return std::nullopt;
+    ExaminedDocument examined = Examine(text, kind, file, root, lookedUpWritten);
+    examined.stamp = stamp;
+    return examined;
+}
+
 // The document file examined in the copy whose folder (ending in "/") is root, with its stamp as
 // it was read; nothing when it cannot be read or is a report.
 std::optional<ExaminedDocument> ExamineFile(const std::string &root,
@@ -329,12 +347,9 @@ std::optional<ExaminedDocument> ExamineFile(const std::string &root,
     const std::string path = root + file;
     std::optional<FileSystem::FileStamp> stamp = FileSystem::StampOf(path);
     const auto text = FileSystem::ReadFile(path);
-    const DocumentKind kind = KindOfStoredName(file);
-    if (!text || (kind == DocumentKind::Page && IsReport(*text)))
+    if (!text)
         return std::nullopt;
-    ExaminedDocument examined = Examine(*text, kind, file, rootComponents, lookedUpWritten);
-    examined.stamp = stamp;
-    return examined;
+    return ExamineText(*text, stamp, rootComponents, file, lookedUpWritten);
 }
 
 } // namespace
@@ -351,7 +366,7 @@ DocumentKind KindOfStoredName(std::string_view path)
 }
 
 std::optional<ExaminedDocument> ExamineStoredDocument(
-    std::string_view folder, const std::string &file)
+    std::string_view folder, const std::string &file, const WrittenText &written)
 {
     if (KindOfStoredName(file) == DocumentKind::Other)
         return std::nullopt;
@@ -359,6 +374,8 @@ std::optional<ExaminedDocument> ExamineStoredDocument(
     EndWithSlash(root);
     // Most references of a copy resolve: the text of one to be looked up is read again when it
     // does not.
+    if (written.text)
+        return ExamineText(*written.text, written.stamp, ComponentsOf(root), file, false);
     return ExamineFile(root, ComponentsOf(root), file, false);
 }
 
@@ -381,8 +398,11 @@ CopyCheck CheckCopy(std::string_view folder, const ExaminedDocuments &examined)
     for (std::string &file : FileSystem::FilesBelow(root)) {
         Components below = "/" + file;
         for (std::size_t end = below.find('/', 1); end != std::string::npos;
-             end = below.find('/', end + 1))
-            listed.emplace(below.substr(0, end), FileSystem::EntryKind::Folder);
+             end = below.find('/', end + 1)) {
+            const std::string_view folder = std::string_view(below).substr(0, end);
+            if (!listed.contains(folder))
+                listed.emplace(folder, FileSystem::EntryKind::Folder);
+        }
         listed.emplace(std::move(below), FileSystem::EntryKind::File);
         if (KindOfStoredName(file) != DocumentKind::Other)
             documents.push_back(std::move(file));

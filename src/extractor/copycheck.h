@@ -16,6 +16,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -102,11 +103,19 @@ struct ExaminedDocument
 // Examined documents by their path relative to the copy's folder, in system form.
 using ExaminedDocuments = std::unordered_map<std::string, ExaminedDocument>;
 
-// Reads and examines file (relative to folder, system form) for a later check of the copy in
-// folder, which reads it again only when one of the targets it looks up is not found; nothing
-// when its name is not a document's, it cannot be read, or it is a report.
+// A document's text as it was written, and its file's stamp then.
+struct WrittenText
+{
+    std::shared_ptr<const std::string> text;
+    std::optional<FileSystem::FileStamp> stamp;
+};
+
+// Examines file (relative to folder, system form) for a later check of the copy in folder, which
+// reads it again only when one of the targets it looks up is not found: its written text when
+// given, else the file read now; nothing when its name is not a document's, it cannot be read,
+// or it is a report.
 std::optional<ExaminedDocument> ExamineStoredDocument(
-    std::string_view folder, const std::string &file);
+    std::string_view folder, const std::string &file, const WrittenText &written = {});
 
 // Checks the copy in folder (absolute, system form). A document examined already is judged from
 // its examination while its file is as it was examined; any other is read now.

@@ -231,8 +231,13 @@ bool SavedLinks::Note(std::string_view url, std::string_view storedFile, Documen
     const std::size_t document = m_documents.size();
     bool noted = false;
     for (const PageReference &reference : references) {
-        const std::string *file = reference.target ? FileOfTarget(*reference.target, job) : nullptr;
+        if (!reference.target)
+            continue;
+        // A target that failed while the page was saved left its link pointed at its own file.
+        const std::string *file = FileOfTarget(*reference.target, job);
         if (!file)
+            file = &reference.target->storedFile;
+        if (file->empty())
             continue;
         Target &target = m_targets[*file];
         if (target.queued.empty()) {

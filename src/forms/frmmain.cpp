@@ -221,12 +221,12 @@ void frmMain::AskStop()
 
 void frmMain::UpdateStats()
 {
-    const SiteJob &job = m_engine.Job();
+    const JobCounters &counters = m_engine.Counters();
     Label5->setText(QString::number(m_engine.Queue().Count()) + QStringLiteral(" Files"));
     Label3->setText(
-        FromLocalText(FormatThousands(std::to_string(job.aFiles))) + QStringLiteral(" Files"));
+        FromLocalText(FormatThousands(std::to_string(counters.aFiles))) + QStringLiteral(" Files"));
     Label4->setText(
-        FromLocalText(FormatThousands(std::to_string(job.aBytes))) + QStringLiteral(" Bytes"));
+        FromLocalText(FormatThousands(std::to_string(counters.aBytes))) + QStringLiteral(" Bytes"));
 }
 
 void frmMain::ShowWizard()
@@ -373,7 +373,7 @@ void frmMain::OnSiteCompleted()
     // The scheduler, whose ticks refresh the counters, has stopped: show the final figures.
     UpdateStats();
     WriteReport();
-    const std::int64_t failures = m_engine.Job().aFailures;
+    const std::int64_t failures = m_engine.Counters().aFailures;
     Label6->setText(QStringLiteral("Website Downloaded!"));
     if (failures > 0)
         Label6->setText(QStringLiteral("Website Downloaded! ") + FailureCount(failures)
@@ -395,8 +395,8 @@ void frmMain::OnSlotFailed(int slot, const Failure &failure)
 void frmMain::OnFetchFailed(const std::string &url, const Failure &failure)
 {
     m_lastFailure = FailureText(failure) + QStringLiteral(": ") + DisplayText(url);
-    Label6->setText(
-        FailureCount(m_engine.Job().aFailures) + QStringLiteral(", the last: ") + m_lastFailure);
+    Label6->setText(FailureCount(m_engine.Counters().aFailures) + QStringLiteral(", the last: ")
+        + m_lastFailure);
 }
 
 void frmMain::OnSiteFailed(const Failure &failure)

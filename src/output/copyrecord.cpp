@@ -65,6 +65,15 @@ private:
     sqlite3_stmt *m_statement;
 };
 
+// A set of bits in which each URL put marks one: few enough to stay in the cache, enough that a
+// copy of 100,000 URLs leaves nine in ten unmarked.
+constexpr std::size_t kPutMarks = std::size_t(1) << 20;
+
+std::size_t PutMarkOf(std::string_view url)
+{
+    return TextHash {}(url) % kPutMarks;
+}
+
 std::string_view StateName(UrlState state)
 {
     return kStateNames[static_cast<int>(state)];
@@ -171,6 +180,8 @@ bool CopyRecord::LookForRows()
     if (sqlite3_step(any.get()) != SQLITE_ROW)
         return Fail("reading the rows");
     m_heldRows = sqlite3_column_int(any.get(), 0) != 0;
+    if (!m_heldRows)
+        m_putMarks.assign(kPutMarks, false);
     return true;
 }
 
@@ -263,13 +274,13 @@ void CopyRecord::RollBack()
 bool CopyRecord::Put(UrlRecord record)
 {
     m_error.clear();
-    if (!m_heldRows)
-        m_putHashes.insert(TextHash {}(record.url));
     const auto [at, added] = m_pendingAt.try_emplace(record.url, m_pending.size());
     if (!added) {
         m_pending[at->second] = std::move(record);
         return true;
     }
+    if (!m_heldRows)
+        m_putMarks[PutMarkOf(record.url)] = true;
     m_pending.push_back(std::move(record));
     return m_pending.size() < kBatchRows || Flush();
 }
@@ -319,7 +330,7 @@ std::optional<UrlRecord> CopyRecord::Find(std::string_view url)
     m_error.clear();
     if (const auto pending = m_pendingAt.find(url); pending != m_pendingAt.end())
         return m_pending[pending->second];
-    if (!m_heldRows && !m_putHashes.contains(TextHash {}(url)))
+    if (!m_heldRows && !m_putMarks[PutMarkOf(url)])
         return std::nullopt;
     const ResetAfter reset(m_find.get());
     if (!StepToRow(m_find.get(), url, "finding a row"))

@@ -14,7 +14,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 struct sqlite3;
@@ -54,8 +53,10 @@ using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteFinalize>;
 class CopyRecord
 {
 public:
-    // Rows buffered before Put writes them itself.
-    static constexpr std::size_t kBatchRows = 500;
+    // Rows buffered before Put writes them itself. A URL is put when queued and again when
+    // fetched: the larger the batch, the more often its second row replaces its first before
+    // either is written.
+    static constexpr std::size_t kBatchRows = 4096;
 
     // Opens the record of the download folder (system form, ending with "/"), creating it when
     // missing; nullptr, with the reason in error, when it cannot be opened or is of a later
@@ -106,9 +107,10 @@ private:
     std::vector<UrlRecord> m_pending;
     std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> m_pendingAt;
     // A record that held no row when opened has rows only for the URLs put since: a URL whose
-    // hash is not among theirs is not looked for.
+    // hash marks no bit that theirs marked is not looked for. A bit marked by another URL only
+    // costs a lookup.
     bool m_heldRows = true;
-    std::unordered_set<std::size_t> m_putHashes;
+    std::vector<bool> m_putMarks;
     std::string m_error;
 };
 

@@ -125,18 +125,19 @@ SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &loca
     const std::string &savePath = location.file;
     const DocumentKind kind = location.Kind();
     const bool rewritten = kind == DocumentKind::Page || kind == DocumentKind::StyleSheet;
-    std::string stored;
+    std::shared_ptr<std::string> stored;
     if (rewritten) {
         const std::vector<TextEdit> edits
             = editReferences ? editReferences(body, kind, savePath) : std::vector<TextEdit>();
-        stored = RewriteStoredBody(body, kind == DocumentKind::Page, edits);
-        stored += "\r\n";
+        stored = std::make_shared<std::string>(
+            RewriteStoredBody(body, kind == DocumentKind::Page, edits));
+        *stored += "\r\n";
     }
     // Images, archives and the like keep their exact bytes. The placeholder becomes the file: a
     // file system makes a new file and deletes another at a much higher cost.
     std::string error;
     const bool written = FileSystem::WriteFileInPlaceOf(location.placeholderBase + ".tmp", savePath,
-        rewritten ? std::string_view(stored) : body, &error);
+        rewritten ? std::string_view(*stored) : body, &error);
     if (!written) {
         NoteJobWrite(savePath, JobWrite::Failed, job);
         job.preparedDirs.clear();
@@ -144,7 +145,7 @@ SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &loca
     }
     NoteJobWrite(location.placeholderBase + ".tmp", JobWrite::Removed, job);
     NoteJobWrite(savePath, JobWrite::Written, job);
-    return {SaveOutcome::Kind::Stored, {}};
+    return {SaveOutcome::Kind::Stored, {}, std::move(stored)};
 }
 
 } // namespace tw

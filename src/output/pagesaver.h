@@ -7,6 +7,7 @@
 #include "common/sitejob.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -82,6 +83,8 @@ struct SaveOutcome
     };
     Kind kind = Kind::Stored;
     std::string reason;
+    // A rewritten page or style sheet as it was written, for whoever reads it next.
+    std::shared_ptr<const std::string> text;
 };
 
 // Saves body (what a fetch received after its header, or a text that stands in for it) under

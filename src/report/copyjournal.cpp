@@ -319,7 +319,7 @@ void CopyJournal::Stored(const std::string &url, const StoredFetch &fetch)
 {
     PutStored(url, fetch);
     if (m_examiner)
-        m_examiner->Add(fetch.file);
+        m_examiner->Add(fetch.file, {fetch.text, fetch.stamp});
 }
 
 void CopyJournal::Put(UrlRecord row)

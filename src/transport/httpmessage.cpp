@@ -215,13 +215,20 @@ HttpResponse ParseResponse(std::string_view raw, std::int64_t bodyWrittenAhead)
         start = lineEnd < head.size() ? lineEnd : std::string_view::npos;
     }
     response.announcedLength = NumberField(response.Field("Content-Length"));
-    if (!raw.starts_with("HTTP/") || !end)
-        response.fault = ResponseFault::BrokenHead;
-    else if (response.announcedLength && !response.Field("Transfer-Encoding")
-        && static_cast<std::int64_t>(raw.size() - response.bodyStart) + bodyWrittenAhead
-            < *response.announcedLength)
-        response.fault = ResponseFault::ShortBody;
+    response.fault = FaultOf(response, raw, bodyWrittenAhead);
     return response;
+}
+
+ResponseFault FaultOf(const HttpResponse &head, std::string_view raw, std::int64_t bodyWrittenAhead)
+{
+    // A head with an end has a body start past its blank line.
+    if (!raw.starts_with("HTTP/") || head.bodyStart == 0)
+        return ResponseFault::BrokenHead;
+    if (head.announcedLength && !head.Field("Transfer-Encoding")
+        && static_cast<std::int64_t>(raw.size() - head.bodyStart) + bodyWrittenAhead
+            < *head.announcedLength)
+        return ResponseFault::ShortBody;
+    return ResponseFault::None;
 }
 
 std::optional<std::string> HttpResponse::Field(std::string_view name) const

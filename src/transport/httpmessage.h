@@ -82,6 +82,9 @@ inline constexpr int kMaxRetryAfterSeconds = 60;
 // bodyWrittenAhead counts the bytes of the body that came before those raw holds (written to
 // disk as they arrived): they count towards its length.
 HttpResponse ParseResponse(std::string_view raw, std::int64_t bodyWrittenAhead = 0);
+// What makes raw, whose head was read as head, unusable.
+ResponseFault FaultOf(
+    const HttpResponse &head, std::string_view raw, std::int64_t bodyWrittenAhead);
 
 // The statuses that are tried again as a timeout is: 408, 429, 500, 502, 503 and 504.
 bool IsRetriedStatus(int status);

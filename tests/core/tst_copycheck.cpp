@@ -9,14 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 
 namespace tw {
 namespace {
 
 // How the check comes by the copy's documents: all read from disk at the check; each examined
-// while the copy is made, before the other files are there; or examined as other bytes, then
-// rewritten, with one more examined and removed.
-enum class Reading { AtCheck, Ahead, AheadThenChanged };
+// while the copy is made, before the other files are there, read from disk or from the text
+// written; or examined as other bytes, then rewritten, with one more examined and removed.
+enum class Reading { AtCheck, Ahead, AheadAsWritten, AheadThenChanged };
 
 void Write(const std::string &copy, const std::string &path, const std::string &bytes)
 {
@@ -37,7 +38,11 @@ std::string Checked(
     ExaminedDocuments examined;
     const auto examine = [&](const std::string &path, const std::string &bytes) {
         Write(copy, path, bytes);
-        if (auto document = ExamineStoredDocument(copy, path))
+        const WrittenText written = reading == Reading::AheadAsWritten
+            ? WrittenText {std::make_shared<const std::string>(bytes),
+                FileSystem::StampOf(copy + path)}
+            : WrittenText {};
+        if (auto document = ExamineStoredDocument(copy, path, written))
             examined.insert_or_assign(path, std::move(*document));
     };
     if (reading == Reading::AheadThenChanged) {
@@ -45,13 +50,14 @@ std::string Checked(
         FileSystem::RemoveFile(copy + "removed.html");
     }
     for (const auto &[path, bytes] : files) {
-        if (reading == Reading::Ahead)
+        if (reading == Reading::Ahead || reading == Reading::AheadAsWritten)
             examine(path, bytes);
         else if (reading == Reading::AheadThenChanged)
             examine(path, bytes + "<a href=gone.html>@import 'gone.css';");
     }
     for (const auto &[path, bytes] : files) {
-        if (reading != Reading::Ahead || !examined.contains(path))
+        if (reading == Reading::AtCheck || reading == Reading::AheadThenChanged
+            || !examined.contains(path))
             Write(copy, path, bytes);
     }
     const auto before = test::ReadTree(dir.NativePath());
@@ -144,7 +150,8 @@ TEST(CopyCheck, ResolvesEachReferenceAsABrowserOpeningTheCopyFromDisk)
             "0p0c1s 1 refs, 0 skipped, 0 ok missing:i.svg>gone.png"},
         {"many pages", PagesEachLackingAFile(), PagesEachLackingAFileChecked()},
     };
-    for (const Reading reading : {Reading::AtCheck, Reading::Ahead, Reading::AheadThenChanged}) {
+    for (const Reading reading :
+        {Reading::AtCheck, Reading::Ahead, Reading::AheadAsWritten, Reading::AheadThenChanged}) {
         for (const auto &row : rows) {
             test::TempDir dir;
             EXPECT_EQ(Checked(dir, row.files, reading), row.checked)

@@ -72,8 +72,8 @@ TEST_F(EngineTest, URLsWithoutAnExtensionOrWithAQueryAreStoredByWhatTheyAre)
     }
     EXPECT_EQ(skipped, std::vector<std::string> {"www.site.test/blob application/octet-stream"});
     EXPECT_EQ(m_server.RequestCount("/page.php?id=1"), 0U) << "a page with a query";
-    EXPECT_EQ(m_engine.Job().aSkipped, 1);
-    EXPECT_EQ(m_engine.Job().aFailures, 0);
+    EXPECT_EQ(m_engine.Counters().aSkipped, 1);
+    EXPECT_EQ(m_engine.Counters().aFailures, 0);
     // Links lead to the files as stored, also those written before their target's type was known
     // (a page at the name a page would have leads on to the PDF all the same); the blob, of a
     // type not wanted, leads online once the fetches are over. What a page embeds is stored

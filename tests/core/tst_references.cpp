@@ -4,7 +4,11 @@
 #include "extractor/localreferences.h"
 #include "extractor/references.h"
 #include "extractor/urlnormalize.h"
+#include "output/filesystem.h"
 #include "output/filetypes.h"
+#include "output/pagesaver.h"
+
+#include "support/testenvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -130,6 +134,8 @@ TEST(References, ArePagesInTheEncodingTheyDeclare)
         {"<meta charset=utf-8>", TextEncoding::Utf8},
         {"<p>no charset</p>", TextEncoding::Utf8},
         {"<meta charset=shift_jis>", TextEncoding::Utf8},
+        {"<META CharSet=LATIN1>", TextEncoding::Windows1252},
+        {"<p>charsets</p><meta charset=latin1>", TextEncoding::Utf8},
     };
     for (const auto &[page, encoding] : cases)
         EXPECT_EQ(DeclaredEncoding(page), encoding) << page;
@@ -266,6 +272,33 @@ TEST(References, PointSavedPagesAtTheCopyInTheJobsScheme)
     };
     for (const auto &c : cases)
         EXPECT_EQ(Saved(c.body, c.pageUrl, c.secure), c.stored) << c.body;
+}
+
+TEST(References, ALinkToAFileThatNeverCameIsPointedOnlineWhenTheCopyEnds)
+{
+    test::TempDir dir;
+    SiteJob job;
+    job.siteHost = "site.com";
+    job.outputDir = dir.Path();
+    job.FileTypeFilter = FileTypeFilterOf(DefaultFileTypes());
+    const std::string body = "<a href=\"gone.html\">g</a><a href=\"here.html\">h</a>";
+    const std::vector<PageReference> references
+        = PageReferencesOf(body, DocumentKind::Page, "www.site.com/", job);
+    const StoredLocation page = StoredLocationOf("/www.site.com/index.html", job);
+    ASSERT_TRUE(FileSystem::MakeDir(dir.Path() + "site.com"));
+    ASSERT_TRUE(FileSystem::WriteFile(page.file,
+        RewriteStoredBody(
+            body, page.page, DiskEdits(body, DocumentKind::Page, references, page.file, job))));
+    ASSERT_TRUE(FileSystem::WriteFile(dir.Path() + "site.com/here.html", "h"));
+    // The link's target failed while the page was being saved, its link already local.
+    job.settledPaths[references.front().target->localPath] = "";
+
+    SavedLinks links;
+    ASSERT_TRUE(
+        links.Note("www.site.com/index.html", page.file, DocumentKind::Page, references, job));
+    links.PointAtArrivals(job);
+    EXPECT_EQ(FileSystem::ReadFile(page.file),
+        "<a href=\"http://www.site.com/gone.html\">g</a><a href=\"here.html\">h</a>");
 }
 
 } // namespace

@@ -114,8 +114,8 @@ TEST_F(MainWindowTest, StartsWithTwentyFourIdleRowsAndCountsWithGrouping)
     // The queue count is not grouped; the file and byte counts are.
     for (int i = 0; i < 1234; ++i)
         engine.Queue().InsertTop("example.com/page" + std::to_string(i) + ".html");
-    engine.Job().aFiles = 1234;
-    engine.Job().aBytes = 1234567;
+    engine.Counters().aFiles = 1234;
+    engine.Counters().aBytes = 1234567;
     window->UpdateStats();
     EXPECT_EQ(Text("Label5"), QStringLiteral("1234 Files"));
     EXPECT_EQ(Text("Label3"), QStringLiteral("1,234 Files"));

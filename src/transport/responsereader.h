@@ -1,0 +1,81 @@
+#pragma once
+
+// One answer read as its bytes arrive: the head parsed once, when it is whole (interim answers
+// before it dropped), the body's framing known from it, and the body's end found as it comes. A
+// body may be passed on (to disk) while it arrives; what is passed on still counts towards its
+// length.
+
+#include "transport/bodyframing.h"
+#include "transport/httpmessage.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+class ResponseReader
+{
+public:
+    // The bytes held: the head and the body not passed on. New bytes are appended to it.
+    std::string &Bytes() { return m_bytes; }
+    const std::string &Bytes() const { return m_bytes; }
+
+    // Reads the head once it is whole; true only for the call that reads it. framed: the request
+    // asked for the connection to stay open, so the body ends by its framing; otherwise only at
+    // the close.
+    bool ReadHead(bool framed);
+    // The head, once read.
+    const std::optional<HttpResponse> &Head() const { return m_head; }
+    // How the body ends, once the head is read.
+    const std::optional<BodyFrame> &Frame() const { return m_frame; }
+    // Where the body begins in Bytes(): after the head once it is read, else at 0.
+    std::size_t BodyStart() const { return m_head ? m_head->bodyStart : 0; }
+    // The body's bytes held.
+    std::string_view HeldBody() const { return std::string_view(m_bytes).substr(BodyStart()); }
+    // The body's bytes passed on so far.
+    std::int64_t PassedOn() const { return m_passedOn; }
+
+    // Makes room for bytes in all (a reservation that fails changes nothing).
+    void Reserve(std::int64_t bytes);
+    // The body is whole by its framing, before any close.
+    bool BodyComplete();
+    // The answer has a head, is not whole by its framing, and has neither a length nor an empty
+    // body: only an orderly close ends it.
+    bool EndsOnlyAtClose();
+    // The connection may carry the next request once this answer is whole.
+    bool LeavesConnectionReusable() const { return m_frame && m_frame->reusable; }
+    // Whatever comes after this answer on the connection is not another answer's.
+    void MarkConnectionUnfit();
+
+    // Hands the body's bytes that are whole (the data of whole chunks, no bytes past the length)
+    // to passOn and drops them; false, keeping them, when passOn fails.
+    bool PassOnBody(const std::function<bool(std::string_view)> &passOn);
+
+    // Cuts the answer to its framing: what follows its length or last chunk is taken off (into
+    // next, when nextAnswerExpected and it may begin an answer; otherwise the connection is unfit
+    // for another answer), the chunked coding taken off. False for a chunked body that broke off
+    // or is broken.
+    bool CutToFrame(bool nextAnswerExpected, std::string &next);
+
+    // The whole answer as received, its fault included; its head is read however long it is.
+    HttpResponse Answer() const;
+    // The bytes held, which the reader lets go of.
+    std::string TakeBytes();
+    // Lets go of the bytes held, their memory included.
+    void Release();
+
+private:
+    HttpResponse Parse(std::size_t headEnd) const;
+
+    std::string m_bytes;
+    std::optional<HttpResponse> m_head;
+    std::optional<BodyFrame> m_frame;
+    ChunkedReader m_chunks;
+    std::int64_t m_passedOn = 0;
+};
+
+} // namespace tw
