@@ -200,10 +200,13 @@ private:
         ShortBody,
         Reset,
         BrokenChunks,
-        TooLarge
+        TooLarge,
+        BadCoding
     };
     // Tries again, or after the last try stores what is left and reports the failure.
     void FailTry(TryFailure failure);
+    // The body did not decode: too large for memory or the disk, or not in its coding.
+    void FailDecoding();
     // The server answered with an error status that may pass: tried again after pause, which
     // its other fetches keep too.
     void RetryStatus(std::chrono::seconds pause);

@@ -6,12 +6,22 @@
 
 #include "common/stringops.h"
 #include "crawl/memorylimit.h"
+#include "output/filesystem.h"
 #include "output/pagesaver.h"
 #include "transport/connection.h"
 
 #include <QTimer>
 
+#include <limits>
+
 namespace tw {
+
+namespace {
+
+// A disk whose space cannot be told bounds a decoded body no further than writing does.
+constexpr std::int64_t kUnknownSpaceLeft = std::numeric_limits<std::int64_t>::max();
+
+} // namespace
 
 bool SlotFetch::ConnectionReusable() const
 {
@@ -107,7 +117,10 @@ bool SlotFetch::PassOnBody()
         // The rest of the body must not be read as the next answer.
         m_record.reader.MarkConnectionUnfit();
         m_record.incoming.Discard();
-        FailFetch({.kind = Failure::Kind::NotStored, .detail = error});
+        if (m_record.reader.Undecoded() != DecodeFault::None)
+            FailDecoding();
+        else
+            FailFetch({.kind = Failure::Kind::NotStored, .detail = error});
         return false;
     }
     if (m_context.OutgrowsMemoryLimit(m_number, 0)) {
@@ -175,6 +188,10 @@ void SlotFetch::ReadHead()
         && head.status < 300
         && DocumentKindOf(StoredLocationFor(head), head.Field("Content-Type").value_or(""))
             == DocumentKind::Other;
+    // A body in a content coding decodes to at most what memory, or the disk, can take.
+    reader.LimitDecodedBody(m_record.storedAsItArrives
+            ? FileSystem::SpaceLeft(Settings().outputDir).value_or(kUnknownSpaceLeft)
+            : std::max<std::int64_t>(m_context.MemoryLeft(), 0));
     if (!head.announcedLength)
         return;
     m_record.contentLength = *head.announcedLength;

@@ -47,6 +47,8 @@ public:
     // The coded body ended: false when its stream is not whole.
     bool Finish();
     DecodeFault Fault() const { return m_fault; }
+    // The most bytes the decoded body may have from now on.
+    void SetLimit(std::int64_t limit) { m_limit = limit; }
     std::int64_t CodedSize() const { return m_coded; }
     std::int64_t DecodedSize() const { return m_decoded; }
 

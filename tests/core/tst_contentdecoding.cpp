@@ -1,6 +1,9 @@
-// Bodies in the content codings a server may use, taken off as they arrive in pieces.
+// Bodies in the content codings a server may use, taken off as they arrive in pieces, and copies
+// of a site that answers in them.
 
 #include "transport/contentdecoding.h"
+
+#include "enginetest.h"
 
 #include <brotli/encode.h>
 #include <gtest/gtest.h>
@@ -8,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -104,6 +108,58 @@ TEST(ContentDecoding, BodiesInPiecesDecodeToTheFileOrStopWithTheirFault)
             EXPECT_EQ(decoder.DecodedSize(), static_cast<std::int64_t>(c.decoded.size()));
         }
     }
+}
+
+TEST_F(EngineTest, CompressedAnswersAreStoredAsTheFilesTheSiteMeans)
+{
+    std::string noise(1536 * 1024, '\0');
+    std::uint32_t seed = 7;
+    for (char &byte : noise) {
+        seed = seed * 1664525U + 1013904223U;
+        byte = static_cast<char>(seed >> 24);
+    }
+    const std::string page = "<a href=a.gif>a</a><link rel=stylesheet href=c.css>"
+                             "<img src=bad.gif><a href=bomb.html>b</a>";
+    const std::string css = "body { background: url(d.gif) }";
+    const std::string deflated = Zipped(css, 15);
+    const std::string chunked = "10\r\n" + deflated.substr(0, 16) + "\r\n" +
+        [&] {
+            std::ostringstream size;
+            size << std::hex << deflated.size() - 16;
+            return size.str();
+        }()
+        + "\r\n" + deflated.substr(16) + "\r\n0\r\n\r\n";
+    std::string corrupt = Gzip(page);
+    std::fill_n(corrupt.begin() + 12, 8, 'x');
+    const auto coded = [](std::string body, const char *coding, const char *type) {
+        Route route = Route::Page(std::move(body), type);
+        route.extraHeaders = std::string("Content-Encoding: ") + coding + "\r\n";
+        return route;
+    };
+    m_server.SetKeptAnswers(100);
+    m_server.SetRoute("/", coded(Gzip(page), "gzip", "text/html"));
+    m_server.SetRoute("/a.gif", coded(Brotli(noise), "br", "image/gif"));
+    m_server.SetRoute("/c.css",
+        Route::Raw("HTTP/1.1 200 OK\r\nContent-Type: text/css\r\nContent-Encoding: deflate\r\n"
+                   "Transfer-Encoding: chunked\r\n\r\n"
+            + chunked));
+    m_server.SetRoute("/d.gif", Route::Page("d", "image/gif"));
+    m_server.SetRoute("/bad.gif", coded(corrupt, "gzip", "image/gif"));
+    m_server.SetRoute("/bomb.html", coded(Gzip(std::string(16 << 20, ' ')), "gzip", "text/html"));
+    m_engine.Job().keepAlive = true;
+    m_engine.SetResponseMemoryLimit(4 << 20);
+    ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
+
+    EXPECT_EQ(File("index.html"), Stored(page));
+    EXPECT_TRUE(File("a.gif") == noise) << "a file decoded as it goes to disk";
+    EXPECT_EQ(File("c.css"), Stored(css)) << "chunked and deflated";
+    EXPECT_EQ(File("d.gif"), "d") << "found in the decoded style sheet";
+    EXPECT_EQ(m_failures,
+        (std::map<QString, QString> {{QStringLiteral("www.site.test/bad.gif"),
+                                         QStringLiteral("its gzip body does not decode")},
+            {QStringLiteral("www.site.test/bomb.html"), QStringLiteral("too large")}}));
+    EXPECT_NE(m_server.Requests().front().raw.find("Accept-Encoding: gzip, deflate, br\r\n"),
+        std::string::npos);
 }
 
 } // namespace
