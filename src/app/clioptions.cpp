@@ -147,6 +147,9 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
         QStringLiteral("Ask over HTTP/1.1 for connections that stay open, and send a host's next "
                        "request on a connection it kept open (with --rate 0, also behind the "
                        "request running there)."));
+    const QCommandLineOption http1(QStringLiteral("http1"),
+        QStringLiteral("Do not ask secure sites for HTTP/2: every fetch goes over HTTP/1.x, "
+                       "without compression unless --keep-alive is given."));
     const QCommandLineOption noRobots(QStringLiteral("no-robots"),
         QStringLiteral("Do not read robots.txt: fetch what it forbids too."));
     const QCommandLineOption wait(QStringLiteral("wait"),
@@ -185,8 +188,8 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     outputWithDefault.setDescription(output.description().arg(defaultDir));
     parser.addOptions({outputWithDefault, connections, timeout, types, onlyListedTypes, connectTo,
         caCertificate, noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts,
-        keepAlive, noRobots, wait, maxPerHost, noRecord, update, resume, check, report, quiet, help,
-        version});
+        keepAlive, http1, noRobots, wait, maxPerHost, noRecord, update, resume, check, report,
+        quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
                        "https://localhost:8443/; none with --check or --continue."));
@@ -282,6 +285,7 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     options.queryPages = parser.isSet(queryPages);
     options.otherHosts = !parser.isSet(noOtherHosts);
     options.keepAlive = parser.isSet(keepAlive);
+    options.http1 = parser.isSet(http1);
     options.record = !parser.isSet(noRecord);
     options.robots = !parser.isSet(noRobots);
     if (parser.isSet(wait)) {

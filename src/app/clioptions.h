@@ -49,6 +49,7 @@ struct CliOptions
     bool queryPages = false;
     bool otherHosts = true;
     bool keepAlive = false;
+    bool http1 = false;
     bool record = true;
     bool robots = true;
     int waitMs = 0;

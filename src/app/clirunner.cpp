@@ -301,6 +301,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err, Cli
     engine.Job().otherHosts = options.otherHosts;
     engine.Job().pageParts = options.pageParts;
     engine.Job().keepAlive = options.keepAlive;
+    engine.Job().http2 = !options.http1;
     engine.Job().robots = options.robots;
     engine.Job().waitMs = options.waitMs;
     engine.Job().maxPerHost = options.maxPerHost;

@@ -44,6 +44,9 @@ struct JobSettings
     // Requests ask for the connection to stay open (HTTP/1.1), and a connection kept open by the
     // server carries the next fetch from its host.
     bool keepAlive = false;
+    // Secure fetches ask for HTTP/2 and go as streams of one connection per host where the server
+    // speaks it; where it does not, they keep connections alive over HTTP/1.1.
+    bool http2 = false;
     // Page URLs with a query are wanted too; at most maxQueriesPerPath distinct queries of one
     // path are queued.
     bool queryPages = false;
@@ -59,6 +62,7 @@ struct SiteJob : JobSettings
     std::string siteHost;
     // Every fetch of the job runs over TLS.
     bool secure = false;
+    bool KeepsConnectionsAlive() const { return keepAlive || (secure && http2); }
     // Every directory created during this job, each followed by "*", in order of creation.
     std::string createdDirs;
     // Every directory this job has asked to be made, whether or not it existed; a failed write

@@ -8,6 +8,7 @@
 #include "output/jobfiles.h"
 #include "output/localpath.h"
 #include "output/placeholders.h"
+#include "transport/http2link.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -72,6 +73,7 @@ void Engine::CloseAllSockets()
 {
     for (const auto &fetch : m_fetches)
         fetch->CloseConnection();
+    Http2Link::CloseAll();
 }
 
 bool Engine::AllSocketsClosed() const
@@ -217,7 +219,7 @@ void Engine::StartWaitingFetches()
         StartFetch(std::move(*url));
         m_startCredit -= 1.0;
     }
-    if (m_job.keepAlive && m_startRate == 0)
+    if (m_job.KeepsConnectionsAlive() && m_startRate == 0)
         SendAheadWaitingFetches();
 }
 

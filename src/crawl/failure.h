@@ -18,7 +18,9 @@ struct Failure
         ShortBody, // received of announced bytes arrived
         Reset, // the server reset the connection before the end of a body it gave no length
         BrokenChunks, // a chunked body broke off or did not follow the coding
-        TooLarge, // the response outgrew the memory limit
+        TooLarge, // the response outgrew the memory limit, or would have decoded past it or the
+                  // disk
+        BadCoding, // the body did not decode; detail: its coding, as the server named it
         HttpStatus, // announced: the error status the server answered with; detail: its reason
         NotStored, // detail: why the file could not be written, in the system's words
         LinksNotFollowed, // detail: why a placeholder or log line could not be written

@@ -174,6 +174,12 @@ void SlotFetch::RetryAfter(std::chrono::milliseconds pause)
     });
 }
 
+void SlotFetch::FailDecoding()
+{
+    FailTry(m_record.reader.Undecoded() == DecodeFault::TooLarge ? TryFailure::TooLarge
+                                                                 : TryFailure::BadCoding);
+}
+
 Failure SlotFetch::FailureOf(TryFailure failure) const
 {
     switch (failure) {
@@ -197,6 +203,9 @@ Failure SlotFetch::FailureOf(TryFailure failure) const
         return {.kind = Failure::Kind::BrokenChunks};
     case TryFailure::TooLarge:
         return {.kind = Failure::Kind::TooLarge};
+    case TryFailure::BadCoding:
+        return {.kind = Failure::Kind::BadCoding,
+            .detail = m_record.reader.Head()->Field("Content-Encoding").value_or("")};
     }
     return {};
 }

@@ -104,7 +104,7 @@ void Engine::StartSiteAt(const SiteAddress &address, bool fetchStartPage)
     if (m_job.robots)
         AskRobots(ToLower(FetchTargetOf(m_startPage).host));
     // At a start rate, the tick and not the connect paces the fetches.
-    if (m_job.keepAlive && m_startRate == 0 && fetchStartPage)
+    if (m_job.KeepsConnectionsAlive() && m_startRate == 0 && fetchStartPage)
         OpenAhead(FetchTargetOf(m_startPage).host);
     Q_EMIT siteStarted(DisplayUrl(address));
 }

@@ -43,6 +43,10 @@ void SlotFetch::Judge(const FetchGuard &guard)
         return;
     }
     const HttpResponse answer = m_record.reader.Answer();
+    if (answer.fault == ResponseFault::None && !m_record.reader.DecodeHeldBody()) {
+        FailDecoding();
+        return;
+    }
     const UrlType urlType = TypeOfUrl(m_record.url);
     const AnswerVerdict verdict = JudgeAnswer(answer,
         {.kind = m_record.kind,

@@ -265,7 +265,8 @@ void SlotFetch::ConnectTo(const std::string &host, std::string_view request)
     else if (m_phase != SlotPhase::KeptOpen)
         MoveTo(SlotPhase::Asking);
     m_socket->Connect(FromNetworkText(host), secure ? kHttpsPort : kHttpPort,
-        secure ? Connection::Security::Tls : Connection::Security::Plain, request);
+        secure ? Connection::Security::Tls : Connection::Security::Plain, request,
+        Job().http2 ? Connection::Http2::Shared : Connection::Http2::No);
 }
 
 void SlotFetch::Sock_Connect()
@@ -295,7 +296,7 @@ std::optional<std::string> SlotFetch::RequestOf(ConnectionSlot &record)
     record.requestPath = WithoutFolderIndex(record.requestPath);
     const JobSettings &settings = Settings();
     const auto asked = settings.revalidate.find(record.url);
-    std::string request = RequestFor(record.host, record.requestPath, settings.keepAlive,
+    std::string request = RequestFor(record.host, record.requestPath, Job().KeepsConnectionsAlive(),
         asked == settings.revalidate.end()
             ? std::string()
             : ConditionalFields(asked->second.lastModified, asked->second.etag));

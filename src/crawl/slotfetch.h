@@ -29,6 +29,8 @@ namespace tw {
 class Connection;
 
 inline constexpr int kDefaultTimeoutMs = 20000;
+// A request the server turned away unprocessed goes again this often without counting a try.
+inline constexpr int kFreeRetriesOfRefused = 3;
 
 // One parallel connection's record. Slots are numbered 1 to 24 everywhere.
 struct ConnectionSlot
@@ -52,6 +54,8 @@ struct ConnectionSlot
     bool leftTimeoutText = false;
     // This try's request went out on a connection kept open after an earlier fetch.
     bool reusedConnection = false;
+    // How often the server turned the request away unprocessed.
+    int refusals = 0;
     // The body is stored exactly as it comes (a file, not a page, whose links are rewritten):
     // beyond what is held, it goes to incoming as it arrives.
     bool storedAsItArrives = false;
@@ -196,10 +200,13 @@ private:
         ShortBody,
         Reset,
         BrokenChunks,
-        TooLarge
+        TooLarge,
+        BadCoding
     };
     // Tries again, or after the last try stores what is left and reports the failure.
     void FailTry(TryFailure failure);
+    // The body did not decode: too large for memory or the disk, or not in its coding.
+    void FailDecoding();
     // The server answered with an error status that may pass: tried again after pause, which
     // its other fetches keep too.
     void RetryStatus(std::chrono::seconds pause);

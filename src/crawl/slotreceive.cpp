@@ -6,12 +6,22 @@
 
 #include "common/stringops.h"
 #include "crawl/memorylimit.h"
+#include "output/filesystem.h"
 #include "output/pagesaver.h"
 #include "transport/connection.h"
 
 #include <QTimer>
 
+#include <limits>
+
 namespace tw {
+
+namespace {
+
+// A disk whose space cannot be told bounds a decoded body no further than writing does.
+constexpr std::int64_t kUnknownSpaceLeft = std::numeric_limits<std::int64_t>::max();
+
+} // namespace
 
 bool SlotFetch::ConnectionReusable() const
 {
@@ -107,7 +117,10 @@ bool SlotFetch::PassOnBody()
         // The rest of the body must not be read as the next answer.
         m_record.reader.MarkConnectionUnfit();
         m_record.incoming.Discard();
-        FailFetch({.kind = Failure::Kind::NotStored, .detail = error});
+        if (m_record.reader.Undecoded() != DecodeFault::None)
+            FailDecoding();
+        else
+            FailFetch({.kind = Failure::Kind::NotStored, .detail = error});
         return false;
     }
     if (m_context.OutgrowsMemoryLimit(m_number, 0)) {
@@ -164,7 +177,7 @@ void SlotFetch::ProcessChunk(const FetchGuard &guard)
 void SlotFetch::ReadHead()
 {
     ResponseReader &reader = m_record.reader;
-    if (!reader.ReadHead(Settings().keepAlive))
+    if (!reader.ReadHead(Job().KeepsConnectionsAlive()))
         return;
     const HttpResponse &head = *reader.Head();
     // A file's body goes to disk beyond what is held; a page, a style sheet or an SVG image is
@@ -175,6 +188,10 @@ void SlotFetch::ReadHead()
         && head.status < 300
         && DocumentKindOf(StoredLocationFor(head), head.Field("Content-Type").value_or(""))
             == DocumentKind::Other;
+    // A body in a content coding decodes to at most what memory, or the disk, can take.
+    reader.LimitDecodedBody(m_record.storedAsItArrives
+            ? FileSystem::SpaceLeft(Settings().outputDir).value_or(kUnknownSpaceLeft)
+            : std::max<std::int64_t>(m_context.MemoryLeft(), 0));
     if (!head.announcedLength)
         return;
     m_record.contentLength = *head.announcedLength;
@@ -186,7 +203,14 @@ void SlotFetch::ReadHead()
 
 bool SlotFetch::BrokeBeforeAnswer()
 {
-    if (!m_record.reusedConnection)
+    // A server that turns a request away unprocessed (a refused HTTP/2 stream, a link going away)
+    // is asked again at once, a few times.
+    if (m_socket->Refused() && m_record.refusals < kFreeRetriesOfRefused) {
+        ++m_record.refusals;
+        return true;
+    }
+    // A stream the server reset was its answer, not a connection let go of meanwhile.
+    if (!m_record.reusedConnection || m_socket->IsStream())
         return false;
     const int state = m_socket->State();
     if (state == Connection::Error)

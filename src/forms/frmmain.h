@@ -181,6 +181,7 @@ private:
     // Requests ask for kept-alive connections, reused for the host's next fetch; remembered in
     // the settings store.
     QAction *mnukeepalive = nullptr;
+    QAction *mnuhttp2 = nullptr;
     // Each host's robots.txt is read and obeyed; remembered, on unless turned off.
     QAction *mnurobots = nullptr;
     QAction *mnupref = nullptr;

@@ -260,6 +260,8 @@ void frmMain::CreateMenus()
             QStringLiteral("OtherHosts"), true, &SiteJob::otherHosts);
     mnukeepalive = remembered("mnukeepalive", QStringLiteral("&Keep Connections Alive"),
         QStringLiteral("KeepAlive"), false, &SiteJob::keepAlive);
+    mnuhttp2 = remembered("mnuhttp2", QStringLiteral("Ask Secure Sites for &HTTP/2"),
+        QStringLiteral("Http2"), true, &SiteJob::http2);
     mnurobots = remembered("mnurobots", QStringLiteral("Obey &robots.txt"),
         QStringLiteral("Robots"), true, &SiteJob::robots);
     mnupref = action(mnusites, "mnupref", QStringLiteral("&Preferences..."));

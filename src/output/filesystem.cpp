@@ -346,6 +346,16 @@ std::optional<std::int64_t> FileSize(std::string_view path)
     return FileCalls::RegularFileSize(NativePath(path));
 }
 
+std::optional<std::int64_t> SpaceLeft(std::string_view folder)
+{
+    std::error_code error;
+    const std::filesystem::space_info space
+        = std::filesystem::space(std::filesystem::path(NativePath(folder)), error);
+    if (error)
+        return std::nullopt;
+    return static_cast<std::int64_t>(space.available);
+}
+
 std::optional<FileStamp> StampOf(std::string_view path)
 {
     if (!Usable(path))

@@ -112,6 +112,8 @@ void RemoveTmpFiles(std::string_view dir);
 
 // The size of a regular file, or nullopt when it does not exist or cannot be examined.
 std::optional<std::int64_t> FileSize(std::string_view path);
+// The bytes the file system holding folder can still take; none when it cannot tell.
+std::optional<std::int64_t> SpaceLeft(std::string_view folder);
 
 // What tells one version of a file from another that replaced it: its size and when it was last
 // written.

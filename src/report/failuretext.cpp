@@ -53,6 +53,8 @@ QString FailureText(const Failure &failure)
         return QStringLiteral("broken chunked body");
     case Kind::TooLarge:
         return QStringLiteral("too large");
+    case Kind::BadCoding:
+        return QStringLiteral("its %1 body does not decode").arg(FromNetworkText(failure.detail));
     case Kind::HttpStatus:
         return QString::number(failure.announced)
             + (failure.detail.empty() ? QString() : QLatin1Char(' ') + DisplayText(failure.detail));

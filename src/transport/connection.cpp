@@ -1,6 +1,7 @@
 #include "transport/connection.h"
 
 #include "transport/connectsteps.h"
+#include "transport/http2link.h"
 #include "transport/socketcalls.h"
 
 #include <QPointer>
@@ -55,6 +56,8 @@ Connection::~Connection()
     }
     EndLookup();
     ReleaseSocket();
+    if (m_link)
+        m_link->Detach(this);
 }
 
 void Connection::OnWritable()
@@ -133,6 +136,11 @@ void Connection::Send(std::string_view bytes)
 {
     if (bytes.empty() || m_state == Closed || m_state == Error)
         return;
+    if (m_link && m_state == Connected) {
+        if (!m_link->Open(this, bytes))
+            Refuse();
+        return;
+    }
     m_outbox.append(bytes);
     if (m_state == Connected || m_state == Closing)
         FlushOutbox();
@@ -252,6 +260,11 @@ void Connection::PutBack(std::string_view bytes)
 void Connection::Close()
 {
     ++m_generation;
+    if (m_link) {
+        m_link->Detach(this);
+        m_link.reset();
+    }
+    m_refused = false;
     EndLookup();
     ReleaseSocket();
     m_addresses.clear();
@@ -263,6 +276,67 @@ void Connection::Close()
     m_announcePending = false;
     m_unannounced = false;
     m_state = Closed;
+}
+
+bool Connection::SpeaksHttp2() const
+{
+    return m_tls && m_tls->SpeaksHttp2();
+}
+
+void Connection::LinkReady()
+{
+    m_state = Connected;
+    const std::string request = std::exchange(m_outbox, {});
+    if (!request.empty() && !m_link->Open(this, request)) {
+        Refuse();
+        return;
+    }
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (generation == m_generation && m_state == Connected)
+                Q_EMIT connected();
+        },
+        Qt::QueuedConnection);
+}
+
+void Connection::LinkDelivers(std::string_view answer, Http2Session::StreamState state)
+{
+    m_inbox.append(answer);
+    using StreamState = Http2Session::StreamState;
+    if (state == StreamState::Whole)
+        m_state = Closing;
+    else if (state != StreamState::Open) {
+        m_refused = state == StreamState::Refused;
+        m_state = Error;
+    }
+    m_announcePending = true;
+    m_unannounced = m_unannounced || !answer.empty();
+    if (!m_inHandler)
+        QueueAnnouncement();
+}
+
+void Connection::LinkFailed(ConnectFailure failure)
+{
+    m_link.reset();
+    Fail(failure);
+}
+
+void Connection::LinkFellBack()
+{
+    m_link.reset();
+    m_http2 = Http2::No;
+    ConnectDirect(m_linkHost, m_linkPort);
+}
+
+void Connection::Refuse()
+{
+    m_refused = true;
+    m_state = Error;
+    m_announcePending = true;
+    if (!m_inHandler)
+        QueueAnnouncement();
 }
 
 void Connection::ReleaseSocket()

@@ -31,6 +31,7 @@
 // and close a socket, and the first send of a request given with the connect, are handed to the
 // socket courier (socketcourier.h).
 
+#include "transport/http2session.h"
 #include "transport/socketcalls.h"
 #include "transport/tlssession.h"
 
@@ -48,6 +49,8 @@ class QSocketNotifier;
 
 namespace tw {
 
+class Http2Link;
+
 class Connection final : public QObject
 {
     Q_OBJECT
@@ -64,6 +67,9 @@ public:
     };
 
     enum class Security { Plain, Tls };
+    // Whether a secure connection speaks HTTP/2: not at all, offered in its own handshake, or
+    // as a stream of the host's shared HTTP/2 link (a socket of its own for a host without it).
+    enum class Http2 { No, Offer, Shared };
 
     explicit Connection(QObject *parent = nullptr);
     ~Connection() override;
@@ -75,7 +81,7 @@ public:
     // after: a plain connection that is made at once takes it already on the courier, and
     // connected() is then raised with it sent.
     void Connect(const QString &host, quint16 port, Security security = Security::Plain,
-        std::string_view request = {});
+        std::string_view request = {}, Http2 http2 = Http2::No);
     // Queues bytes and writes all of them, however many calls the socket needs to take them.
     // Bytes sent before the connection is established go out once it is; on a closed or failed
     // connection they are dropped.
@@ -93,6 +99,13 @@ public:
     quint64 Generation() const { return m_generation; }
     // Why the last connect failed; None while nothing failed.
     ConnectFailure Failure() const { return m_failure; }
+    // The server did not take the request (its HTTP/2 stream was refused, or the link went away
+    // before it): it may go again at once, as on a new connection.
+    bool Refused() const { return m_refused; }
+    // The handshake chose HTTP/2.
+    bool SpeaksHttp2() const;
+    // The connection is a stream of the host's shared HTTP/2 link.
+    bool IsStream() const { return m_link != nullptr; }
     // Bytes received and not taken yet.
     std::size_t BytesAvailable() const { return m_inbox.size(); }
     // Bytes, the peer's close or a reset arrived and their dataArrival() is still to come: it waits
@@ -113,6 +126,14 @@ Q_SIGNALS:
     void failed();
 
 private:
+    friend class Http2Link;
+    // What the host's HTTP/2 link tells the connection it carries a stream for.
+    void LinkReady();
+    void LinkDelivers(std::string_view answer, Http2Session::StreamState state);
+    void LinkFailed(ConnectFailure failure);
+    void LinkFellBack();
+    void ConnectDirect(const QString &host, quint16 port);
+    void Refuse();
     void OnLookedUp();
     void EndLookup();
     void TryNextAddress();
@@ -170,6 +191,11 @@ private:
     static void Reply(const std::shared_ptr<CourierReply> &reply, Call call);
     std::shared_ptr<CourierReply> m_courierReply;
     Security m_security = Security::Plain;
+    Http2 m_http2 = Http2::No;
+    std::shared_ptr<Http2Link> m_link;
+    QString m_linkHost;
+    quint16 m_linkPort = 0;
+    bool m_refused = false;
     std::string m_peerName;
     std::unique_ptr<TlsSession> m_tls;
     TlsSession::Io m_tlsWaitsFor = TlsSession::Io::Done;

@@ -2,6 +2,7 @@
 
 #include "transport/connection.h"
 #include "transport/endpoint.h"
+#include "transport/http2link.h"
 #include "transport/socketcourier.h"
 
 #include <QSocketNotifier>
@@ -110,13 +111,30 @@ void Connection::ClearConnectTo()
 }
 
 void Connection::Connect(
-    const QString &host, quint16 port, Security security, std::string_view request)
+    const QString &host, quint16 port, Security security, std::string_view request, Http2 http2)
 {
     Close();
     ++m_generation;
     m_security = security;
+    m_http2 = security == Security::Tls ? http2 : Http2::No;
     m_failure = ConnectFailure::None;
     m_outbox.assign(request);
+    if (m_http2 == Http2::Shared) {
+        m_link = Http2Link::For(host, port);
+        if (m_link) {
+            m_linkHost = host;
+            m_linkPort = port;
+            m_state = Connecting;
+            m_link->Attach(this);
+            return;
+        }
+        m_http2 = Http2::No;
+    }
+    ConnectDirect(host, port);
+}
+
+void Connection::ConnectDirect(const QString &host, quint16 port)
+{
     Endpoint endpoint = SplitHostPort(host, port);
     if (!endpoint.valid || endpoint.name.isEmpty()) {
         Fail(ConnectFailure::NameNotFound);
@@ -257,7 +275,7 @@ void Connection::FinishConnect()
     }
     m_addresses.clear();
     if (m_security == Security::Tls) {
-        m_tls = std::make_unique<TlsSession>(m_socket, m_peerName);
+        m_tls = std::make_unique<TlsSession>(m_socket, m_peerName, m_http2 == Http2::Offer);
         ContinueHandshake();
         return;
     }

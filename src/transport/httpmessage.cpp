@@ -1,5 +1,7 @@
 #include "transport/httpmessage.h"
 
+#include "transport/contentdecoding.h"
+
 #include "common/percentcoding.h"
 #include "common/stringops.h"
 
@@ -91,8 +93,11 @@ std::string RequestFor(
     std::string request = "GET " + EscapeForRequest(ReplaceAll(path, "//", "/"))
         + (keepAlive ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
     request += "Host: " + name + "\r\n";
-    if (keepAlive)
+    // A copy that keeps connections alive speaks the wire of today: it takes compressed answers.
+    if (keepAlive) {
         request += "Connection: keep-alive\r\n";
+        request += "Accept-Encoding: " + std::string(kAcceptedCodings) + "\r\n";
+    }
     request += "Referrer: " + name + "\r\n";
     request += "User-Agent: Internet Explorer 6.01\r\n";
     request += extraFields;

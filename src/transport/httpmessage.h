@@ -14,7 +14,7 @@ namespace tw {
 
 // The GET request for path on host: "//" in the path written "/", the path escaped for the
 // request line (EscapeForRequest), "/" removed from the host. HTTP/1.0; with keepAlive, HTTP/1.1
-// asking for the connection to stay open.
+// asking for the connection to stay open and taking compressed answers.
 // extraFields, header lines each ending in CR LF, come after the designed ones.
 std::string RequestFor(std::string_view host, std::string_view path, bool keepAlive = false,
     std::string_view extraFields = {});

@@ -1,6 +1,7 @@
 #include "transport/responsereader.h"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 
 namespace tw {
@@ -10,6 +11,13 @@ namespace {
 // A head is a few hundred bytes: a server that sends more without ending one is searched no
 // further, and its response is read whole at the close.
 constexpr std::size_t kLongestHead = std::size_t {64} * 1024;
+
+bool HasBody(int status)
+{
+    constexpr int kNoContent = 204;
+    constexpr int kNotModified = 304;
+    return status >= 200 && status != kNoContent && status != kNotModified;
+}
 
 } // namespace
 
@@ -37,7 +45,34 @@ bool ResponseReader::ReadHead(bool framed)
     }
     if (framed)
         m_frame = FrameOf(*m_head);
+    const ContentCoding coding = CodingOf(m_head->Field("Content-Encoding").value_or(""));
+    if (coding != ContentCoding::Identity && HasBody(m_head->status))
+        m_decoder = std::make_unique<BodyDecoder>(coding, std::numeric_limits<std::int64_t>::max());
     return true;
+}
+
+void ResponseReader::LimitDecodedBody(std::int64_t bytes)
+{
+    if (m_decoder)
+        m_decoder->SetLimit(bytes);
+}
+
+bool ResponseReader::DecodeHeldBody()
+{
+    if (!m_decoder || !m_head)
+        return true;
+    std::string decoded;
+    if (!m_decoder->Feed(HeldBody(), decoded) || !m_decoder->Finish())
+        return false;
+    m_bytes.replace(BodyStart(), std::string::npos, decoded);
+    return true;
+}
+
+std::int64_t ResponseReader::CodedSize() const
+{
+    if (m_decoder)
+        return m_decoder->CodedSize();
+    return m_passedOn + static_cast<std::int64_t>(HeldBody().size());
 }
 
 void ResponseReader::Reserve(std::int64_t bytes)
@@ -97,8 +132,14 @@ bool ResponseReader::PassOnBody(const std::function<bool(std::string_view)> &pas
         // What it knew of the chunks is gone with them.
         m_chunks = ChunkedReader();
     }
-    if (!passOn(std::string_view(m_bytes).substr(bodyStart, data)))
+    const std::string_view whole = std::string_view(m_bytes).substr(bodyStart, data);
+    if (m_decoder) {
+        std::string decoded;
+        if (!m_decoder->Feed(whole, decoded) || !passOn(decoded))
+            return false;
+    } else if (!passOn(whole)) {
         return false;
+    }
     m_passedOn += static_cast<std::int64_t>(data);
     m_bytes.erase(bodyStart, taken);
     return true;

@@ -3,14 +3,17 @@
 // One answer read as its bytes arrive: the head parsed once, when it is whole (interim answers
 // before it dropped), the body's framing known from it, and the body's end found as it comes. A
 // body may be passed on (to disk) while it arrives; what is passed on still counts towards its
-// length.
+// length. A body in a content coding (gzip, deflate, br) is decoded as it is passed on, or once
+// whole: what is passed on and held is the file the site means.
 
 #include "transport/bodyframing.h"
+#include "transport/contentdecoding.h"
 #include "transport/httpmessage.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,9 +54,19 @@ public:
     // Whatever comes after this answer on the connection is not another answer's.
     void MarkConnectionUnfit();
 
-    // Hands the body's bytes that are whole (the data of whole chunks, no bytes past the length)
-    // to passOn and drops them; false, keeping them, when passOn fails.
+    // Hands the body's bytes that are whole (the data of whole chunks, no bytes past the length),
+    // decoded, to passOn and drops them; false when passOn fails, keeping them, or when they do
+    // not decode (Undecoded tells).
     bool PassOnBody(const std::function<bool(std::string_view)> &passOn);
+    // The most bytes the body may decode to (held in memory, or passed on to disk).
+    void LimitDecodedBody(std::int64_t bytes);
+    // Decodes the body held, once the answer is whole and cut to its frame; false when it does
+    // not decode (Undecoded tells).
+    bool DecodeHeldBody();
+    // Why the body did not decode; None while it does, or when it is in no coding.
+    DecodeFault Undecoded() const { return m_decoder ? m_decoder->Fault() : DecodeFault::None; }
+    // The bytes of the body as they came, before decoding: passed on and held.
+    std::int64_t CodedSize() const;
 
     // Cuts the answer to its framing: what follows its length or last chunk is taken off (into
     // next, when nextAnswerExpected and it may begin an answer; otherwise the connection is unfit
@@ -76,6 +89,7 @@ private:
     std::optional<BodyFrame> m_frame;
     ChunkedReader m_chunks;
     std::int64_t m_passedOn = 0;
+    std::unique_ptr<BodyDecoder> m_decoder;
 };
 
 } // namespace tw

@@ -26,6 +26,7 @@ namespace tw {
     CALL(SSL_ctrl)                                                                                 \
     CALL(SSL_do_handshake)                                                                         \
     CALL(SSL_free)                                                                                 \
+    CALL(SSL_get0_alpn_selected)                                                                   \
     CALL(SSL_get0_param)                                                                           \
     CALL(SSL_get_error)                                                                            \
     CALL(SSL_get_verify_result)                                                                    \
@@ -33,6 +34,7 @@ namespace tw {
     CALL(SSL_new)                                                                                  \
     CALL(SSL_read)                                                                                 \
     CALL(SSL_set1_host)                                                                            \
+    CALL(SSL_set_alpn_protos)                                                                      \
     CALL(SSL_set_connect_state)                                                                    \
     CALL(SSL_set_fd)                                                                               \
     CALL(SSL_write)                                                                                \

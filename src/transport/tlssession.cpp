@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <string_view>
 
 namespace tw {
 
@@ -129,7 +130,7 @@ bool TlsAvailable()
     return Tls() != nullptr;
 }
 
-TlsSession::TlsSession(SocketHandle socket, const std::string &peerName)
+TlsSession::TlsSession(SocketHandle socket, const std::string &peerName, bool offerHttp2)
 {
     const TlsLibrary *ssl = Tls();
     if (ssl == nullptr) {
@@ -150,7 +151,22 @@ TlsSession::TlsSession(SocketHandle socket, const std::string &peerName)
             const_cast<char *>(peerName.c_str()));
         ssl->SSL_set1_host(m_ssl, peerName.c_str());
     }
+    if (offerHttp2) {
+        // The protocols in ALPN's wire form: each name after its length.
+        static constexpr unsigned char kProtocols[] = "\x02h2\x08http/1.1";
+        ssl->SSL_set_alpn_protos(m_ssl, kProtocols, sizeof kProtocols - 1);
+    }
     ssl->SSL_set_connect_state(m_ssl);
+}
+
+bool TlsSession::SpeaksHttp2() const
+{
+    if (m_ssl == nullptr)
+        return false;
+    const unsigned char *chosen = nullptr;
+    unsigned int length = 0;
+    Tls()->SSL_get0_alpn_selected(m_ssl, &chosen, &length);
+    return std::string_view(reinterpret_cast<const char *>(chosen), length) == "h2";
 }
 
 TlsSession::~TlsSession()

@@ -55,8 +55,9 @@ public:
     };
 
     // Prepares a session on socket for peerName, the host as the user named it (a name, or an
-    // address without brackets): sent as SNI and checked against the certificate.
-    TlsSession(SocketHandle socket, const std::string &peerName);
+    // address without brackets): sent as SNI and checked against the certificate. With
+    // offerHttp2, the handshake offers HTTP/2 before HTTP/1.1.
+    TlsSession(SocketHandle socket, const std::string &peerName, bool offerHttp2 = false);
     ~TlsSession();
     TlsSession(const TlsSession &) = delete;
     TlsSession &operator=(const TlsSession &) = delete;
@@ -69,6 +70,8 @@ public:
     Io Write(const char *data, std::size_t size, std::size_t &moved);
     // True when decrypted bytes wait inside the session, where no socket event announces them.
     bool HasPending() const;
+    // The server chose HTTP/2 in the handshake.
+    bool SpeaksHttp2() const;
 
 private:
     Io Outcome(int result);

@@ -109,8 +109,9 @@ std::string Summary(const char *arguments)
         summary += type;
     summary += " r" + std::to_string(o.rate) + " m" + std::to_string(o.maxMemory) + " "
         + (o.quiet ? "q" : "-") + (o.queryPages ? "p" : "-") + (o.otherHosts ? "h" : "-")
-        + (o.keepAlive ? "k" : "") + (o.robots ? "" : "R") + (o.pageParts ? "" : "L")
-        + (o.update ? "U" : "") + (o.waitMs > 0 ? "w" + std::to_string(o.waitMs) : "")
+        + (o.keepAlive ? "k" : "") + (o.http1 ? "1" : "") + (o.robots ? "" : "R")
+        + (o.pageParts ? "" : "L") + (o.update ? "U" : "")
+        + (o.waitMs > 0 ? "w" + std::to_string(o.waitMs) : "")
         + (o.maxPerHost > 0 ? "m" + std::to_string(o.maxPerHost) : "")
         + (o.resume.isEmpty() ? "" : "C=" + o.resume.toStdString() + ":" + o.output.toStdString())
         + (o.checkCertificates ? "c" : "-") + " " + std::to_string(o.maxQueriesPerPath);
@@ -132,6 +133,7 @@ TEST(CliOptions, ArgumentsAreReadIntoOptionsWithoutBeingApplied)
         {"--rate 0 --max-memory 2M --query-pages --max-queries-per-path 7 --no-other-hosts x.com",
             "x.com c3 t20 default r0 m2097152 -p-c 7"},
         {"--keep-alive x.com", "x.com c3 t20 default" + defaults + " --hkc 200"},
+        {"--http1 x.com", "x.com c3 t20 default" + defaults + " --h1c 200"},
         {"--types +.MP4,webm --only-listed-types x.com",
             "x.com c3 t20 +.mp4.webm" + defaults + " --hLc 200"},
         {"--no-robots --wait 1.5 --max-per-host 2 x.com",

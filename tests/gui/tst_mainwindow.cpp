@@ -124,10 +124,10 @@ TEST_F(MainWindowTest, StartsWithTwentyFourIdleRowsAndCountsWithGrouping)
 
 TEST_F(MainWindowTest, SitesMenuChoicesAreAppliedToTheJobAndRemembered)
 {
-    const std::tuple<const char *, bool SiteJob::*, bool> entries[]
-        = {{"mnuquerypages", &SiteJob::queryPages, false},
-            {"mnuotherhosts", &SiteJob::otherHosts, true},
-            {"mnukeepalive", &SiteJob::keepAlive, false}, {"mnurobots", &SiteJob::robots, true}};
+    const std::tuple<const char *, bool SiteJob::*, bool> entries[] = {
+        {"mnuquerypages", &SiteJob::queryPages, false},
+        {"mnuotherhosts", &SiteJob::otherHosts, true}, {"mnukeepalive", &SiteJob::keepAlive, false},
+        {"mnuhttp2", &SiteJob::http2, true}, {"mnurobots", &SiteJob::robots, true}};
     for (const auto &[name, choice, byDefault] : entries) {
         SCOPED_TRACE(name);
         auto *entry = Child<QAction>(window.get(), name);

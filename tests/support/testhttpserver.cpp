@@ -1,8 +1,10 @@
 #include "support/testhttpserver.h"
 
+#include "support/http2exchange.h"
 #include "support/testcertificates.h"
 
 #include <QElapsedTimer>
+#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTimer>
 
@@ -29,6 +31,9 @@ public:
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(m_socket, &QTcpSocket::readyRead, this, &Exchange::OnReadyRead);
         connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+        // A request that came with the handshake is read at once.
+        if (m_socket->bytesAvailable() > 0)
+            QTimer::singleShot(0, this, &Exchange::OnReadyRead);
     }
 
     void Begin(std::string response, const Behaviour &how, std::size_t headLength, int latencyMs,
@@ -158,12 +163,28 @@ void TestHttpServer::incomingConnection(qintptr descriptor)
     if (!socket->setSocketDescriptor(descriptor))
         return delete socket;
     ++m_connections;
-    new Exchange(*this, socket);
+    if (m_key.isNull() || !m_http2)
+        new Exchange(*this, socket);
     if (m_key.isNull())
         return;
     socket->setLocalCertificate(m_certificate);
     socket->setPrivateKey(m_key);
     socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+    if (m_http2) {
+        QSslConfiguration offer = socket->sslConfiguration();
+        offer.setAllowedNextProtocols({QByteArrayLiteral("h2"), QByteArrayLiteral("http/1.1")});
+        socket->setSslConfiguration(offer);
+        // The handshake tells which protocol the connection speaks.
+        connect(socket, &QSslSocket::encrypted, this, [this, socket] {
+            if (socket->sslConfiguration().nextNegotiatedProtocol() == "h2")
+                new Http2Exchange(this, socket, [this](Request request) {
+                    auto [route, how] = Take(std::move(request));
+                    return StreamAnswer {std::move(route), how};
+                });
+            else
+                new Exchange(*this, socket);
+        });
+    }
     socket->startServerEncryption();
 }
 
@@ -189,17 +210,24 @@ std::size_t TestHttpServer::RequestCount(std::string_view path) const
         m_requests.begin(), m_requests.end(), [path](const Request &r) { return r.path == path; }));
 }
 
-void TestHttpServer::Answer(Exchange &exchange, Request request)
+std::pair<Route, Behaviour> TestHttpServer::Take(Request request)
 {
     const auto found = m_routes.find(request.path);
-    const Route route = found != m_routes.end() ? found->second
-        : m_fallback                            ? m_fallback(request.path)
-                                                : Route::Status(404);
+    Route route = found != m_routes.end() ? found->second
+        : m_fallback                      ? m_fallback(request.path)
+                                          : Route::Status(404);
     std::size_t &served = m_served[request.path];
     const Behaviour how = route.behaviours.empty()
         ? Behaviour::Whole()
         : route.behaviours[std::min(served++, route.behaviours.size() - 1)];
+    m_requests.push_back(std::move(request));
+    return {std::move(route), how};
+}
+
+void TestHttpServer::Answer(Exchange &exchange, Request request)
+{
     const bool kept = m_keptAnswers > 0 && request.raw.find(" HTTP/1.1\r\n") != std::string::npos;
+    const auto [route, how] = Take(std::move(request));
     std::string head;
     if (!route.raw) {
         // No reason phrase: the reader names the status by its code.
@@ -209,7 +237,6 @@ void TestHttpServer::Answer(Exchange &exchange, Request request)
                                  : "")
             + "\r\n";
     }
-    m_requests.push_back(std::move(request));
     exchange.Begin(head + route.body, how, head.size(), m_latencyMs,
         kept && exchange.Answered() + 1 < m_keptAnswers);
 }

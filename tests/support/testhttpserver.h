@@ -100,6 +100,12 @@ public:
     bool Listen(quint16 port = 0) { return listen(QHostAddress::LocalHost, port); } // 0: any
     // Every connection accepted from now on speaks TLS with this certificate.
     TestHttpServer &UseTls(const TestCertificate &certificate);
+    // Over TLS, HTTP/2 is offered besides HTTP/1.x.
+    TestHttpServer &SpeakHttp2()
+    {
+        m_http2 = true;
+        return *this;
+    }
     quint16 Port() const { return serverPort(); }
     static QString Address() { return QStringLiteral("127.0.0.1"); }
 
@@ -129,6 +135,8 @@ private:
     class Exchange;
 
     void Answer(Exchange &exchange, Request request);
+    // The route for request and how this request to it is answered; the request is recorded.
+    std::pair<Route, Behaviour> Take(Request request);
 
     QSslCertificate m_certificate;
     QSslKey m_key;
@@ -137,6 +145,7 @@ private:
     std::function<Route(const std::string &path)> m_fallback;
     int m_latencyMs = 0;
     int m_keptAnswers = 0;
+    bool m_http2 = false;
     int m_connections = 0;
     std::vector<Request> m_requests;
 };

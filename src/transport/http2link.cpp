@@ -1,0 +1,185 @@
+#include "transport/http2link.h"
+
+#include <unordered_set>
+
+namespace tw {
+
+namespace {
+
+struct Links
+{
+    std::unordered_map<std::string, std::shared_ptr<Http2Link>> open;
+    // The hosts that answered that they speak HTTP/1.1 only.
+    std::unordered_set<std::string> http1Only;
+};
+
+Links &ThreadLinks()
+{
+    thread_local Links links;
+    return links;
+}
+
+std::string KeyOf(const QString &host, quint16 port)
+{
+    return host.toLower().toStdString() + ':' + std::to_string(port);
+}
+
+} // namespace
+
+std::shared_ptr<Http2Link> Http2Link::For(const QString &host, quint16 port)
+{
+    Links &links = ThreadLinks();
+    const std::string key = KeyOf(host, port);
+    if (links.http1Only.contains(key))
+        return nullptr;
+    std::shared_ptr<Http2Link> &link = links.open[key];
+    // A link goes only from the event loop: it may be let go of inside its own connection's
+    // handler.
+    if (!link)
+        link.reset(new Http2Link(host, port), [](Http2Link *gone) { gone->deleteLater(); });
+    return link;
+}
+
+void Http2Link::CloseAll()
+{
+    // Each link's connection is closed before the links are let go: a carrier may keep one alive.
+    for (auto &[key, link] : std::exchange(ThreadLinks().open, {}))
+        link->End(ConnectFailure::None);
+    ThreadLinks().http1Only.clear();
+}
+
+Http2Link::Http2Link(const QString &host, quint16 port)
+    : m_host(host)
+    , m_port(port)
+    , m_key(KeyOf(host, port))
+{
+    connect(&m_connection, &Connection::connected, this, &Http2Link::OnConnected);
+    connect(&m_connection, &Connection::dataArrival, this, &Http2Link::OnData);
+    connect(&m_connection, &Connection::failed, this, &Http2Link::OnFailed);
+    m_connection.Connect(host, port, Connection::Security::Tls, {}, Connection::Http2::Offer);
+}
+
+Http2Link::~Http2Link() = default;
+
+void Http2Link::Attach(Connection *carrier)
+{
+    if (m_phase == Phase::Ready)
+        carrier->LinkReady();
+    else
+        m_waiting.emplace_back(carrier);
+}
+
+bool Http2Link::Open(Connection *carrier, std::string_view request)
+{
+    const std::optional<Http2Request> asked = Http2RequestOf(request, "https");
+    if (m_phase != Phase::Ready || !asked)
+        return false;
+    const std::int32_t stream = m_session.Submit(*asked);
+    if (stream == 0)
+        return false;
+    m_carriers[stream] = carrier;
+    Flush();
+    return true;
+}
+
+void Http2Link::Detach(Connection *carrier)
+{
+    std::erase(m_waiting, carrier);
+    for (auto at = m_carriers.begin(); at != m_carriers.end(); ++at) {
+        if (at->second == carrier) {
+            m_session.Forget(at->first);
+            m_carriers.erase(at);
+            Flush();
+            return;
+        }
+    }
+}
+
+void Http2Link::OnConnected()
+{
+    auto waiting = std::exchange(m_waiting, {});
+    if (!m_connection.SpeaksHttp2()) {
+        Links &links = ThreadLinks();
+        links.http1Only.insert(m_key);
+        links.open.erase(m_key);
+        m_phase = Phase::Gone;
+        m_connection.Close();
+        for (const QPointer<Connection> &carrier : waiting)
+            if (carrier)
+                carrier->LinkFellBack();
+        return;
+    }
+    m_phase = Phase::Ready;
+    Flush();
+    for (const QPointer<Connection> &carrier : waiting)
+        if (carrier)
+            carrier->LinkReady();
+}
+
+void Http2Link::OnData()
+{
+    std::string bytes;
+    m_connection.TakeAll(bytes);
+    if (!bytes.empty())
+        m_session.Receive(bytes);
+    const int state = m_connection.State();
+    if (state == Connection::Closing || state == Connection::Error)
+        m_session.ConnectionClosed();
+    Deliver();
+    Flush();
+    if (!m_session.TakesNewStreams()) {
+        // New fetches go to a new link; the streams still open here end on this one.
+        if (auto found = ThreadLinks().open.find(m_key);
+            found != ThreadLinks().open.end() && found->second.get() == this)
+            ThreadLinks().open.erase(found);
+    }
+}
+
+void Http2Link::OnFailed()
+{
+    End(m_connection.Failure());
+}
+
+void Http2Link::Deliver()
+{
+    std::vector<std::int32_t> streams;
+    streams.reserve(m_carriers.size());
+    for (const auto &[stream, carrier] : m_carriers)
+        streams.push_back(stream);
+    for (const std::int32_t stream : streams) {
+        const QPointer<Connection> carrier = m_carriers[stream];
+        const Http2Session::StreamState state = m_session.State(stream);
+        const std::string answer = m_session.TakeAnswer(stream);
+        if (state != Http2Session::StreamState::Open) {
+            m_carriers.erase(stream);
+            m_session.Forget(stream);
+        }
+        if (carrier && (!answer.empty() || state != Http2Session::StreamState::Open))
+            carrier->LinkDelivers(answer, state);
+    }
+}
+
+void Http2Link::Flush()
+{
+    if (m_phase != Phase::Ready)
+        return;
+    if (const std::string out = m_session.TakeOutput(); !out.empty())
+        m_connection.Send(out);
+}
+
+void Http2Link::End(ConnectFailure failure)
+{
+    if (auto found = ThreadLinks().open.find(m_key);
+        found != ThreadLinks().open.end() && found->second.get() == this)
+        ThreadLinks().open.erase(found);
+    m_phase = Phase::Gone;
+    m_connection.Close();
+    m_session.ConnectionClosed();
+    Deliver();
+    for (const QPointer<Connection> &carrier : std::exchange(m_waiting, {}))
+        if (carrier)
+            carrier->LinkFailed(
+                failure == ConnectFailure::None ? ConnectFailure::Refused : failure);
+}
+
+} // namespace tw

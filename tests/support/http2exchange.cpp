@@ -1,0 +1,152 @@
+#include "support/http2exchange.h"
+
+#include <QSslSocket>
+
+#include <nghttp2/nghttp2.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace tw::test {
+
+namespace {
+
+Http2Exchange &Of(void *user)
+{
+    return *static_cast<Http2Exchange *>(user);
+}
+
+int OnHeader(nghttp2_session *, const nghttp2_frame *frame, const std::uint8_t *name,
+    std::size_t nameLength, const std::uint8_t *value, std::size_t valueLength, std::uint8_t,
+    void *user)
+{
+    if (std::string_view(reinterpret_cast<const char *>(name), nameLength) == ":path")
+        Of(user).NotePath(
+            frame->hd.stream_id, std::string(reinterpret_cast<const char *>(value), valueLength));
+    return 0;
+}
+
+int OnFrame(nghttp2_session *, const nghttp2_frame *frame, void *user)
+{
+    if (frame->hd.type == NGHTTP2_HEADERS && (frame->hd.flags & NGHTTP2_FLAG_END_STREAM) != 0)
+        Of(user).Answer(frame->hd.stream_id);
+    return 0;
+}
+
+ssize_t ReadBody(nghttp2_session *, std::int32_t, std::uint8_t *buffer, std::size_t length,
+    std::uint32_t *flags, nghttp2_data_source *source, void *)
+{
+    auto &rest = *static_cast<std::string *>(source->ptr);
+    const std::size_t n = std::min(length, rest.size());
+    std::copy_n(rest.begin(), n, buffer);
+    rest.erase(0, n);
+    if (rest.empty())
+        *flags |= NGHTTP2_DATA_FLAG_EOF;
+    return static_cast<ssize_t>(n);
+}
+
+// The route's extra header lines as HTTP/2 fields.
+std::vector<std::pair<std::string, std::string>> FieldsOf(const Route &route)
+{
+    std::vector<std::pair<std::string, std::string>> fields{
+        {":status", std::to_string(route.status)}, {"content-type", route.contentType}};
+    std::string_view rest = route.extraHeaders;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find("\r\n");
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(std::min(rest.size(), end + 2));
+        const std::size_t colon = line.find(':');
+        std::string name(line.substr(0, colon));
+        std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+        fields.emplace_back(name, std::string(line.substr(line.find_first_not_of(' ', colon + 1))));
+    }
+    fields.emplace_back("content-length", std::to_string(route.body.size()));
+    return fields;
+}
+
+} // namespace
+
+Http2Exchange::Http2Exchange(QObject *parent, QSslSocket *socket, Answerer answerer)
+    : QObject(parent)
+    , m_socket(socket)
+    , m_answerer(std::move(answerer))
+{
+    m_socket->setParent(this);
+    nghttp2_session_callbacks *callbacks = nullptr;
+    nghttp2_session_callbacks_new(&callbacks);
+    nghttp2_session_callbacks_set_on_header_callback(callbacks, OnHeader);
+    nghttp2_session_callbacks_set_on_frame_recv_callback(callbacks, OnFrame);
+    nghttp2_session_server_new(&m_session, callbacks, this);
+    nghttp2_session_callbacks_del(callbacks);
+    nghttp2_submit_settings(m_session, NGHTTP2_FLAG_NONE, nullptr, 0);
+    connect(m_socket, &QSslSocket::readyRead, this, &Http2Exchange::OnReadyRead);
+    connect(m_socket, &QSslSocket::disconnected, this, &QObject::deleteLater);
+    Flush();
+    if (m_socket->bytesAvailable() > 0)
+        OnReadyRead();
+}
+
+Http2Exchange::~Http2Exchange()
+{
+    nghttp2_session_del(m_session);
+}
+
+void Http2Exchange::NotePath(std::int32_t stream, std::string path)
+{
+    m_paths[stream] = std::move(path);
+}
+
+void Http2Exchange::Answer(std::int32_t stream)
+{
+    Request request;
+    request.raw = "GET " + m_paths[stream] + " HTTP/2\r\n\r\n";
+    request.path = QByteArray::fromPercentEncoding(QByteArray::fromStdString(m_paths[stream]))
+                       .toStdString();
+    const StreamAnswer answer = m_answerer(std::move(request));
+    switch (answer.how.kind) {
+    case Behaviour::Kind::Reset:
+        nghttp2_submit_rst_stream(m_session, NGHTTP2_FLAG_NONE, stream, NGHTTP2_INTERNAL_ERROR);
+        return;
+    case Behaviour::Kind::Cut:
+        nghttp2_submit_goaway(m_session, NGHTTP2_FLAG_NONE, stream - 2, NGHTTP2_NO_ERROR, nullptr, 0);
+        return;
+    case Behaviour::Kind::Stall:
+        return;
+    case Behaviour::Kind::Whole:
+    case Behaviour::Kind::Pieces:
+        break;
+    }
+    const auto fields = FieldsOf(answer.route);
+    std::vector<nghttp2_nv> head;
+    for (const auto &[name, value] : fields)
+        head.push_back({reinterpret_cast<std::uint8_t *>(const_cast<char *>(name.data())),
+            reinterpret_cast<std::uint8_t *>(const_cast<char *>(value.data())), name.size(),
+            value.size(), NGHTTP2_NV_FLAG_NONE});
+    m_bodies[stream] = answer.route.body;
+    nghttp2_data_provider body{};
+    body.source.ptr = &m_bodies[stream];
+    body.read_callback = ReadBody;
+    nghttp2_submit_response(m_session, stream, head.data(), head.size(), &body);
+}
+
+void Http2Exchange::OnReadyRead()
+{
+    const QByteArray data = m_socket->readAll();
+    if (nghttp2_session_mem_recv(m_session, reinterpret_cast<const std::uint8_t *>(data.constData()),
+            static_cast<std::size_t>(data.size()))
+        < 0) {
+        m_socket->abort();
+        return;
+    }
+    Flush();
+}
+
+void Http2Exchange::Flush()
+{
+    const std::uint8_t *data = nullptr;
+    for (ssize_t size; (size = nghttp2_session_mem_send(m_session, &data)) > 0;)
+        m_socket->write(reinterpret_cast<const char *>(data), size);
+}
+
+} // namespace tw::test

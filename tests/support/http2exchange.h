@@ -1,0 +1,51 @@
+#pragma once
+
+// One HTTP/2 connection of the test server: each request a stream, answered as its route says.
+// A route's behaviour reads for a stream: Reset resets it, Cut sends a GOAWAY that leaves it
+// unprocessed, Stall never answers it; the others answer it whole.
+
+#include "support/testhttpserver.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+class QSslSocket;
+struct nghttp2_session;
+
+namespace tw::test {
+
+struct StreamAnswer
+{
+    Route route;
+    Behaviour how;
+};
+
+class Http2Exchange final : public QObject
+{
+public:
+    using Answerer = std::function<StreamAnswer(Request)>;
+    Http2Exchange(QObject *parent, QSslSocket *socket, Answerer answerer);
+    ~Http2Exchange() override;
+    Http2Exchange(const Http2Exchange &) = delete;
+    Http2Exchange &operator=(const Http2Exchange &) = delete;
+
+    // What the framing library's callbacks reach.
+    void NotePath(std::int32_t stream, std::string path);
+    void Answer(std::int32_t stream);
+
+private:
+    void OnReadyRead();
+    void Flush();
+
+    QSslSocket *m_socket;
+    Answerer m_answerer;
+    nghttp2_session *m_session = nullptr;
+    std::map<std::int32_t, std::string> m_paths;
+    std::map<std::int32_t, std::string> m_bodies;
+};
+
+} // namespace tw::test
