@@ -1,5 +1,6 @@
 #include "transport/bodyframing.h"
 
+#include "common/percentcoding.h"
 #include "common/stringops.h"
 
 #include <cstring>
@@ -23,17 +24,6 @@ struct Chunk
     // Where the next chunk begins, or for the last chunk, its trailer fields.
     std::size_t next = 0;
 };
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 Chunk ChunkAt(std::string_view body, std::size_t at)
 {

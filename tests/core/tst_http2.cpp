@@ -5,6 +5,7 @@
 #include "transport/http2session.h"
 
 #include "enginetest.h"
+#include "support/http2exchange.h"
 
 #include <gtest/gtest.h>
 #include <nghttp2/nghttp2.h>
@@ -88,17 +89,6 @@ private:
         }
         return 0;
     }
-    static ssize_t ReadBody(nghttp2_session *, std::int32_t, std::uint8_t *buffer,
-        std::size_t length, std::uint32_t *flags, nghttp2_data_source *source, void *)
-    {
-        auto &rest = *static_cast<std::string *>(source->ptr);
-        const std::size_t n = std::min(length, rest.size());
-        std::copy_n(rest.begin(), n, buffer);
-        rest.erase(0, n);
-        if (rest.empty())
-            *flags |= NGHTTP2_DATA_FLAG_EOF;
-        return static_cast<ssize_t>(n);
-    }
     void Answer(std::int32_t stream, const std::string &path)
     {
         if (path == "/reset" || path == "/refuse") {
@@ -125,7 +115,7 @@ private:
         const std::vector<nghttp2_nv> head {nv(":status", m_ok), nv("content-type", m_type)};
         nghttp2_data_provider provider {};
         provider.source.ptr = &m_sent[stream];
-        provider.read_callback = ReadBody;
+        provider.read_callback = test::ReadHttp2Body;
         nghttp2_submit_response(m_session, stream, head.data(), head.size(), &provider);
     }
 
@@ -223,7 +213,8 @@ TEST_F(EngineTest, SecureFetchesGoAsStreamsOfOneConnectionWhereTheServerSpeaksHt
         int connections;
     } rows[] = {
         {"every fetch a stream of one connection", true, {}, 1, 1, 1},
-        {"a reset stream is a failed try", true, {Behaviour::Reset(0), Behaviour::Whole()}, 2, 2, 1},
+        {"a reset stream is a failed try", true, {Behaviour::Reset(0), Behaviour::Whole()}, 2, 2,
+            1},
         {"a GOAWAY before it: asked again on a new connection, no try lost", true,
             {Behaviour::Cut(0), Behaviour::Whole()}, 2, 1, 2},
         {"a server of HTTP/1.1 only: connections kept alive", false, {}, 1, 1, 0},
@@ -237,8 +228,9 @@ TEST_F(EngineTest, SecureFetchesGoAsStreamsOfOneConnectionWhereTheServerSpeaksHt
             server.SpeakHttp2();
         else
             server.SetKeptAnswers(100);
-        server.SetRoute("/", Route::Page("<a href=a.html>a</a><a href=b.html>b</a>"
-                                         "<a href=c.html>c</a><img src=d.gif>"));
+        server.SetRoute("/",
+            Route::Page("<a href=a.html>a</a><a href=b.html>b</a>"
+                        "<a href=c.html>c</a><img src=d.gif>"));
         for (const char *name : {"a.html", "c.html", "d.gif"})
             server.SetRoute(std::string("/") + name, Route::Page(name));
         server.SetRoute("/b.html", Route::Page("b.html")).behaviours = row.second;

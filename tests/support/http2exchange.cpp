@@ -34,22 +34,10 @@ int OnFrame(nghttp2_session *, const nghttp2_frame *frame, void *user)
     return 0;
 }
 
-ssize_t ReadBody(nghttp2_session *, std::int32_t, std::uint8_t *buffer, std::size_t length,
-    std::uint32_t *flags, nghttp2_data_source *source, void *)
-{
-    auto &rest = *static_cast<std::string *>(source->ptr);
-    const std::size_t n = std::min(length, rest.size());
-    std::copy_n(rest.begin(), n, buffer);
-    rest.erase(0, n);
-    if (rest.empty())
-        *flags |= NGHTTP2_DATA_FLAG_EOF;
-    return static_cast<ssize_t>(n);
-}
-
 // The route's extra header lines as HTTP/2 fields.
 std::vector<std::pair<std::string, std::string>> FieldsOf(const Route &route)
 {
-    std::vector<std::pair<std::string, std::string>> fields{
+    std::vector<std::pair<std::string, std::string>> fields {
         {":status", std::to_string(route.status)}, {"content-type", route.contentType}};
     std::string_view rest = route.extraHeaders;
     while (!rest.empty()) {
@@ -66,6 +54,18 @@ std::vector<std::pair<std::string, std::string>> FieldsOf(const Route &route)
 }
 
 } // namespace
+
+ssize_t ReadHttp2Body(nghttp2_session *, std::int32_t, std::uint8_t *buffer, std::size_t length,
+    std::uint32_t *flags, nghttp2_data_source *source, void *)
+{
+    auto &rest = *static_cast<std::string *>(source->ptr);
+    const std::size_t n = std::min(length, rest.size());
+    std::copy_n(rest.begin(), n, buffer);
+    rest.erase(0, n);
+    if (rest.empty())
+        *flags |= NGHTTP2_DATA_FLAG_EOF;
+    return static_cast<ssize_t>(n);
+}
 
 Http2Exchange::Http2Exchange(QObject *parent, QSslSocket *socket, Answerer answerer)
     : QObject(parent)
@@ -101,15 +101,16 @@ void Http2Exchange::Answer(std::int32_t stream)
 {
     Request request;
     request.raw = "GET " + m_paths[stream] + " HTTP/2\r\n\r\n";
-    request.path = QByteArray::fromPercentEncoding(QByteArray::fromStdString(m_paths[stream]))
-                       .toStdString();
+    request.path
+        = QByteArray::fromPercentEncoding(QByteArray::fromStdString(m_paths[stream])).toStdString();
     const StreamAnswer answer = m_answerer(std::move(request));
     switch (answer.how.kind) {
     case Behaviour::Kind::Reset:
         nghttp2_submit_rst_stream(m_session, NGHTTP2_FLAG_NONE, stream, NGHTTP2_INTERNAL_ERROR);
         return;
     case Behaviour::Kind::Cut:
-        nghttp2_submit_goaway(m_session, NGHTTP2_FLAG_NONE, stream - 2, NGHTTP2_NO_ERROR, nullptr, 0);
+        nghttp2_submit_goaway(
+            m_session, NGHTTP2_FLAG_NONE, stream - 2, NGHTTP2_NO_ERROR, nullptr, 0);
         return;
     case Behaviour::Kind::Stall:
         return;
@@ -124,16 +125,17 @@ void Http2Exchange::Answer(std::int32_t stream)
             reinterpret_cast<std::uint8_t *>(const_cast<char *>(value.data())), name.size(),
             value.size(), NGHTTP2_NV_FLAG_NONE});
     m_bodies[stream] = answer.route.body;
-    nghttp2_data_provider body{};
+    nghttp2_data_provider body {};
     body.source.ptr = &m_bodies[stream];
-    body.read_callback = ReadBody;
+    body.read_callback = ReadHttp2Body;
     nghttp2_submit_response(m_session, stream, head.data(), head.size(), &body);
 }
 
 void Http2Exchange::OnReadyRead()
 {
     const QByteArray data = m_socket->readAll();
-    if (nghttp2_session_mem_recv(m_session, reinterpret_cast<const std::uint8_t *>(data.constData()),
+    if (nghttp2_session_mem_recv(m_session,
+            reinterpret_cast<const std::uint8_t *>(data.constData()),
             static_cast<std::size_t>(data.size()))
         < 0) {
         m_socket->abort();

@@ -8,15 +8,21 @@
 
 #include <QObject>
 
+#include <nghttp2/nghttp2.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
 
 class QSslSocket;
-struct nghttp2_session;
 
 namespace tw::test {
+
+// Reads a body held in the string that source points at, for nghttp2's data provider; the
+// string is emptied as it goes.
+ssize_t ReadHttp2Body(nghttp2_session *session, std::int32_t stream, std::uint8_t *buffer,
+    std::size_t length, std::uint32_t *flags, nghttp2_data_source *source, void *user);
 
 struct StreamAnswer
 {
