@@ -29,7 +29,7 @@ namespace tw {
 class Connection;
 
 inline constexpr int kDefaultTimeoutMs = 20000;
-// A request the server turned away unprocessed goes again this often without counting a try.
+// A request the server left unanswered goes again this often without counting a try.
 inline constexpr int kFreeRetriesOfRefused = 3;
 
 // One parallel connection's record. Slots are numbered 1 to 24 everywhere.
@@ -54,7 +54,7 @@ struct ConnectionSlot
     bool leftTimeoutText = false;
     // This try's request went out on a connection kept open after an earlier fetch.
     bool reusedConnection = false;
-    // How often the server turned the request away unprocessed.
+    // How often the server left the request unanswered.
     int refusals = 0;
     // The body is stored exactly as it comes (a file, not a page, whose links are rewritten):
     // beyond what is held, it goes to incoming as it arrives.

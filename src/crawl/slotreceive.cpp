@@ -203,13 +203,13 @@ void SlotFetch::ReadHead()
 
 bool SlotFetch::BrokeBeforeAnswer()
 {
-    // A server that turns a request away unprocessed (a refused HTTP/2 stream, a link going away)
+    // A request the server left unanswered (a reset or refused HTTP/2 stream, a link going away)
     // is asked again at once, a few times.
     if (m_socket->Refused() && m_record.refusals < kFreeRetriesOfRefused) {
         ++m_record.refusals;
         return true;
     }
-    // A stream the server reset was its answer, not a connection let go of meanwhile.
+    // A stream of a link that carried earlier answers is no connection kept from one.
     if (!m_record.reusedConnection || m_socket->IsStream())
         return false;
     const int state = m_socket->State();

@@ -308,7 +308,8 @@ void Connection::LinkDelivers(std::string_view answer, Http2Session::StreamState
     if (state == StreamState::Whole)
         m_state = Closing;
     else if (state != StreamState::Open) {
-        m_refused = state == StreamState::Refused;
+        // A reset or refused stream, or a link gone, gave no answer: the request may go again.
+        m_refused = true;
         m_state = Error;
     }
     m_announcePending = true;

@@ -99,8 +99,8 @@ public:
     quint64 Generation() const { return m_generation; }
     // Why the last connect failed; None while nothing failed.
     ConnectFailure Failure() const { return m_failure; }
-    // The server did not take the request (its HTTP/2 stream was refused, or the link went away
-    // before it): it may go again at once, as on a new connection.
+    // The server did not answer the request (its HTTP/2 stream was reset or refused, or the link
+    // went away before its end): it may go again at once, on a new stream or connection.
     bool Refused() const { return m_refused; }
     // The handshake chose HTTP/2.
     bool SpeaksHttp2() const;
