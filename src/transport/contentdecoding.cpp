@@ -9,7 +9,7 @@ namespace tw {
 
 namespace {
 
-constexpr std::size_t kOutputStep = std::size_t{64} * 1024;
+constexpr std::size_t kOutputStep = std::size_t {64} * 1024;
 
 bool IsZlibHeader(unsigned char cmf, unsigned char flg)
 {
