@@ -35,6 +35,8 @@ struct StoredFetch
     std::string lastModified;
     std::string etag;
     int tries = 0;
+    // The body's bytes as they came when it came compressed; 0 when it came as stored.
+    std::int64_t received = 0;
     // A page or style sheet as it was written, with the file's stamp then, so that a reader of
     // it need not read it from disk; none once the file was rewritten.
     std::shared_ptr<const std::string> text;

@@ -147,6 +147,7 @@ bool SlotFetch::Store(const HttpResponse &answer, bool typedByServer, const Fetc
             .lastModified = answer.Field("Last-Modified").value_or(""),
             .etag = answer.Field("ETag").value_or(""),
             .tries = m_record.attempt,
+            .received = m_record.reader.CodedSize(),
             .text = saved.text,
             .stamp = stamp};
         // A page or style sheet saved with its links edited may have them pointed at files

@@ -36,6 +36,9 @@ struct UrlRecord
     std::string etag;
     int tries = 0;
     std::int64_t fetchedAt = 0; // seconds since the epoch, of the latest try
+    // The body's bytes as they came when it came compressed (size is then the decoded file's);
+    // 0 when it came as it is stored.
+    std::int64_t received = 0;
 
     bool operator==(const UrlRecord &) const = default;
 };

@@ -140,6 +140,10 @@ CopySummary SummaryOfRecord(const std::vector<UrlRecord> &rows, const std::strin
             entry.type = type;
             ++entry.files;
             entry.bytes += row.size;
+            if (row.received > 0) {
+                summary.compressed.received += row.received;
+                summary.compressed.stored += row.size;
+            }
             break;
         }
         case UrlState::Failed:
@@ -312,7 +316,8 @@ void CopyJournal::PutStored(const std::string &url, const StoredFetch &fetch)
         .lastModified = fetch.lastModified,
         .etag = fetch.etag,
         .tries = fetch.tries,
-        .fetchedAt = Now()});
+        .fetchedAt = Now(),
+        .received = fetch.received});
 }
 
 void CopyJournal::Stored(const std::string &url, const StoredFetch &fetch)

@@ -297,6 +297,10 @@ std::string Overview(const CopySummary &summary)
             + "." + std::to_string(check.resolved * 1000 / counted % 10) + " %";
     std::string html = "<div class=\"figures\">";
     html += Figure(std::to_string(files), "files") + Figure(SizeText(bytes), "copied");
+    if (summary.compressed.received > 0)
+        html += Figure(SizeText(std::max<std::int64_t>(
+                           summary.compressed.stored - summary.compressed.received, 0)),
+            "saved by compression");
     if (summary.fetchesRecorded)
         html += Figure(std::to_string(summary.failed.size()), "failed",
             summary.failed.empty() ? "good" : "bad");

@@ -57,6 +57,12 @@ struct CopySummary
     std::vector<SkippedUrl> skipped;
     CopyCheck check;
     std::optional<CopyChanges> changes;
+    // The files that came compressed: their bytes as they came, and as stored.
+    struct Compressed
+    {
+        std::int64_t received = 0;
+        std::int64_t stored = 0;
+    } compressed;
 };
 
 // The most rows one list shows; the rest are counted.

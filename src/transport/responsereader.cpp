@@ -70,9 +70,7 @@ bool ResponseReader::DecodeHeldBody()
 
 std::int64_t ResponseReader::CodedSize() const
 {
-    if (m_decoder)
-        return m_decoder->CodedSize();
-    return m_passedOn + static_cast<std::int64_t>(HeldBody().size());
+    return m_decoder ? m_decoder->CodedSize() : 0;
 }
 
 void ResponseReader::Reserve(std::int64_t bytes)

@@ -65,7 +65,8 @@ public:
     bool DecodeHeldBody();
     // Why the body did not decode; None while it does, or when it is in no coding.
     DecodeFault Undecoded() const { return m_decoder ? m_decoder->Fault() : DecodeFault::None; }
-    // The bytes of the body as they came, before decoding: passed on and held.
+    // The bytes of a body in a content coding as they came, passed on and decoded so far; 0 for a
+    // body in none.
     std::int64_t CodedSize() const;
 
     // Cuts the answer to its framing: what follows its length or last chunk is taken off (into

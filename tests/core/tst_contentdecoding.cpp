@@ -148,12 +148,20 @@ TEST_F(EngineTest, CompressedAnswersAreStoredAsTheFilesTheSiteMeans)
     m_server.SetRoute("/bomb.html", coded(Gzip(std::string(16 << 20, ' ')), "gzip", "text/html"));
     m_engine.Job().keepAlive = true;
     m_engine.SetResponseMemoryLimit(4 << 20);
+    std::map<std::string, std::int64_t> received;
+    QObject counting;
+    QObject::connect(&m_engine, &Engine::fetchStored, &counting,
+        [&received](
+            const std::string &url, const StoredFetch &fetch) { received[url] = fetch.received; });
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
 
     EXPECT_EQ(File("index.html"), Stored(page));
     EXPECT_TRUE(File("a.gif") == noise) << "a file decoded as it goes to disk";
     EXPECT_EQ(File("c.css"), Stored(css)) << "chunked and deflated";
     EXPECT_EQ(File("d.gif"), "d") << "found in the decoded style sheet";
+    EXPECT_EQ(received["www.site.test/a.gif"], static_cast<std::int64_t>(Brotli(noise).size()));
+    EXPECT_EQ(received["www.site.test/c.css"], static_cast<std::int64_t>(deflated.size()));
+    EXPECT_EQ(received["www.site.test/d.gif"], 0) << "it came as it is stored";
     EXPECT_EQ(m_failures,
         (std::map<QString, QString> {{QStringLiteral("www.site.test/bad.gif"),
                                          QStringLiteral("its gzip body does not decode")},

@@ -80,7 +80,8 @@ TEST(CopyRecord, GivesBackEveryKindOfRowAfterReopening)
             .lastModified = "Tue, 01 Oct 2024 10:00:00 GMT",
             .etag = "\"5120-abc\"",
             .tries = 1,
-            .fetchedAt = 1727776800},
+            .fetchedAt = 1727776800,
+            .received = 1400},
         outcome("host.com/gone.html", UrlState::Failed, "404 Not Found", 404),
         outcome("host.com/slow.html", UrlState::Failed, "timed out", 0),
         outcome("host.com/a.zip", UrlState::Skipped, "type not wanted: application/zip", 200),
@@ -170,10 +171,10 @@ TEST(CopyRecord, SaysWhyItCannotBeOpened)
         {"a record of a later format",
             [](const auto &dir) {
                 FileSystem::MakeDir(dir.Path() + ".tidewell/");
-                RawFile(dir).Query("PRAGMA user_version = 2");
+                RawFile(dir).Query("PRAGMA user_version = 3");
                 return dir.Path();
             },
-            "written in format 2, later than this program's 1"},
+            "written in format 3, later than this program's 2"},
     };
     for (const auto &c : cases) {
         const test::TempDir dir;

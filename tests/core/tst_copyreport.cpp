@@ -34,6 +34,9 @@ TEST(CopyReport, ShowsWhatItIsGivenAsTextOnly)
                 "x%22%3E%3Cscript%3E.html\">x&quot;&gt;&lt;script&gt;.html</a>"}},
         {"references to other sites", [](CopySummary &s) { s.check.otherSites = 526; },
             {"<b>526</b>", "lead to other sites"}},
+        {"files that came compressed",
+            [](CopySummary &s) { s.compressed = {.received = 1'000'000, .stored = 5'000'000}; },
+            {"<b>3.8 MB</b>", "saved by compression"}},
         {"a list longer than a page shows",
             [](CopySummary &s) {
                 s.skipped.assign(
