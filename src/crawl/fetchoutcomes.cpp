@@ -47,7 +47,8 @@ void SlotFetch::FailTry(TryFailure failure)
         = lastTry && (failure == TryFailure::ShortBody || failure == TryFailure::Reset);
     const Failure reason = FailureOf(failure);
     if (!StoresNothingUntilWhole()) {
-        const std::string_view arrived = m_record.reader.Answer().Body(m_record.reader.Bytes());
+        const std::string arrived
+            = keepsWhatArrived ? m_record.reader.ArrivedBody() : std::string();
         const SaveOutcome saved = keepsWhatArrived && m_record.incoming.IsOpen()
             ? m_record.incoming.Store(arrived, Job())
             : SaveDownloadedFile(keepsWhatArrived ? arrived : kTimeoutText, SavedName(), Job());

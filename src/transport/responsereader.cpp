@@ -68,6 +68,16 @@ bool ResponseReader::DecodeHeldBody()
     return true;
 }
 
+std::string ResponseReader::ArrivedBody()
+{
+    const std::string_view arrived = Answer().Body(m_bytes);
+    if (!m_decoder)
+        return std::string(arrived);
+    std::string decoded;
+    m_decoder->Feed(arrived, decoded);
+    return decoded;
+}
+
 std::int64_t ResponseReader::CodedSize() const
 {
     return m_decoder ? m_decoder->CodedSize() : 0;

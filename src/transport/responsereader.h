@@ -63,6 +63,8 @@ public:
     // Decodes the body held, once the answer is whole and cut to its frame; false when it does
     // not decode (Undecoded tells).
     bool DecodeHeldBody();
+    // What arrived of a body cut short, decoded as far as it goes when it is in a coding.
+    std::string ArrivedBody();
     // Why the body did not decode; None while it does, or when it is in no coding.
     DecodeFault Undecoded() const { return m_decoder ? m_decoder->Fault() : DecodeFault::None; }
     // The bytes of a body in a content coding as they came, passed on and decoded so far; 0 for a
