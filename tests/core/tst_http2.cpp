@@ -24,16 +24,7 @@ namespace {
 class Server
 {
 public:
-    Server()
-    {
-        nghttp2_session_callbacks *callbacks = nullptr;
-        nghttp2_session_callbacks_new(&callbacks);
-        nghttp2_session_callbacks_set_on_header_callback(callbacks, OnHeader);
-        nghttp2_session_callbacks_set_on_frame_recv_callback(callbacks, OnFrame);
-        nghttp2_session_server_new(&m_session, callbacks, this);
-        nghttp2_session_callbacks_del(callbacks);
-        nghttp2_submit_settings(m_session, NGHTTP2_FLAG_NONE, nullptr, 0);
-    }
+    Server() { m_session = test::NewHttp2ServerSession(this, OnHeader, OnFrame); }
     ~Server() { nghttp2_session_del(m_session); }
     Server(const Server &) = delete;
     Server &operator=(const Server &) = delete;

@@ -55,6 +55,20 @@ std::vector<std::pair<std::string, std::string>> FieldsOf(const Route &route)
 
 } // namespace
 
+nghttp2_session *NewHttp2ServerSession(
+    void *user, nghttp2_on_header_callback onHeader, nghttp2_on_frame_recv_callback onFrame)
+{
+    nghttp2_session *session = nullptr;
+    nghttp2_session_callbacks *callbacks = nullptr;
+    nghttp2_session_callbacks_new(&callbacks);
+    nghttp2_session_callbacks_set_on_header_callback(callbacks, onHeader);
+    nghttp2_session_callbacks_set_on_frame_recv_callback(callbacks, onFrame);
+    nghttp2_session_server_new(&session, callbacks, user);
+    nghttp2_session_callbacks_del(callbacks);
+    nghttp2_submit_settings(session, NGHTTP2_FLAG_NONE, nullptr, 0);
+    return session;
+}
+
 ssize_t ReadHttp2Body(nghttp2_session *, std::int32_t, std::uint8_t *buffer, std::size_t length,
     std::uint32_t *flags, nghttp2_data_source *source, void *)
 {
@@ -73,13 +87,7 @@ Http2Exchange::Http2Exchange(QObject *parent, QSslSocket *socket, Answerer answe
     , m_answerer(std::move(answerer))
 {
     m_socket->setParent(this);
-    nghttp2_session_callbacks *callbacks = nullptr;
-    nghttp2_session_callbacks_new(&callbacks);
-    nghttp2_session_callbacks_set_on_header_callback(callbacks, OnHeader);
-    nghttp2_session_callbacks_set_on_frame_recv_callback(callbacks, OnFrame);
-    nghttp2_session_server_new(&m_session, callbacks, this);
-    nghttp2_session_callbacks_del(callbacks);
-    nghttp2_submit_settings(m_session, NGHTTP2_FLAG_NONE, nullptr, 0);
+    m_session = NewHttp2ServerSession(this, OnHeader, OnFrame);
     connect(m_socket, &QSslSocket::readyRead, this, &Http2Exchange::OnReadyRead);
     connect(m_socket, &QSslSocket::disconnected, this, &QObject::deleteLater);
     Flush();

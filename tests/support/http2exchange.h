@@ -19,6 +19,10 @@ class QSslSocket;
 
 namespace tw::test {
 
+// A server session whose callbacks get user, its SETTINGS queued.
+nghttp2_session *NewHttp2ServerSession(
+    void *user, nghttp2_on_header_callback onHeader, nghttp2_on_frame_recv_callback onFrame);
+
 // Reads a body held in the string that source points at, for nghttp2's data provider; the
 // string is emptied as it goes.
 ssize_t ReadHttp2Body(nghttp2_session *session, std::int32_t stream, std::uint8_t *buffer,
