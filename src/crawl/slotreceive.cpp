@@ -189,9 +189,10 @@ void SlotFetch::ReadHead()
         && DocumentKindOf(StoredLocationFor(head), head.Field("Content-Type").value_or(""))
             == DocumentKind::Other;
     // A body in a content coding decodes to at most what memory, or the disk, can take.
-    reader.LimitDecodedBody(m_record.storedAsItArrives
-            ? FileSystem::SpaceLeft(Settings().outputDir).value_or(kUnknownSpaceLeft)
-            : std::max<std::int64_t>(m_context.MemoryLeft(), 0));
+    if (reader.InCoding())
+        reader.LimitDecodedBody(m_record.storedAsItArrives
+                ? FileSystem::SpaceLeft(Settings().outputDir).value_or(kUnknownSpaceLeft)
+                : std::max<std::int64_t>(m_context.MemoryLeft(), 0));
     if (!head.announcedLength)
         return;
     m_record.contentLength = *head.announcedLength;

@@ -58,6 +58,8 @@ public:
     // decoded, to passOn and drops them; false when passOn fails, keeping them, or when they do
     // not decode (Undecoded tells).
     bool PassOnBody(const std::function<bool(std::string_view)> &passOn);
+    // The body is in a content coding, which is taken off.
+    bool InCoding() const { return m_decoder != nullptr; }
     // The most bytes the body may decode to (held in memory, or passed on to disk).
     void LimitDecodedBody(std::int64_t bytes);
     // Decodes the body held, once the answer is whole and cut to its frame; false when it does
