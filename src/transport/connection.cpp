@@ -251,10 +251,7 @@ void Connection::PutBack(std::string_view bytes)
     if (bytes.empty())
         return;
     m_inbox.insert(0, bytes);
-    m_announcePending = true;
-    m_unannounced = true;
-    if (!m_inHandler)
-        QueueAnnouncement();
+    AnnounceLater(true);
 }
 
 void Connection::Close()
@@ -291,12 +288,18 @@ void Connection::LinkReady()
         Refuse();
         return;
     }
+    RaiseLater(&Connection::connected);
+}
+
+void Connection::RaiseLater(void (Connection::*signal)())
+{
     const quint64 generation = m_generation;
+    const int state = m_state;
     QMetaObject::invokeMethod(
         this,
-        [this, generation] {
-            if (generation == m_generation && m_state == Connected)
-                Q_EMIT connected();
+        [this, generation, state, signal] {
+            if (generation == m_generation && m_state == state)
+                Q_EMIT(this->*signal)();
         },
         Qt::QueuedConnection);
 }
@@ -305,17 +308,14 @@ void Connection::LinkDelivers(std::string_view answer, Http2Session::StreamState
 {
     m_inbox.append(answer);
     using StreamState = Http2Session::StreamState;
-    if (state == StreamState::Whole)
-        m_state = Closing;
-    else if (state != StreamState::Open) {
-        // A reset or refused stream, or a link gone, gave no answer: the request may go again.
-        m_refused = true;
-        m_state = Error;
+    if (state == StreamState::Open || state == StreamState::Whole) {
+        if (state == StreamState::Whole)
+            m_state = Closing;
+        AnnounceLater(!answer.empty());
+        return;
     }
-    m_announcePending = true;
-    m_unannounced = m_unannounced || !answer.empty();
-    if (!m_inHandler)
-        QueueAnnouncement();
+    // A reset or refused stream, or a link gone, gave no answer: the request may go again.
+    Refuse();
 }
 
 void Connection::LinkFailed(ConnectFailure failure)
@@ -335,7 +335,13 @@ void Connection::Refuse()
 {
     m_refused = true;
     m_state = Error;
+    AnnounceLater(false);
+}
+
+void Connection::AnnounceLater(bool withBytes)
+{
     m_announcePending = true;
+    m_unannounced = m_unannounced || withBytes;
     if (!m_inHandler)
         QueueAnnouncement();
 }

@@ -134,6 +134,11 @@ private:
     void LinkFellBack();
     void ConnectDirect(const QString &host, quint16 port);
     void Refuse();
+    // Raises signal from the event loop, unless the connection was closed, reused or changed
+    // state meanwhile.
+    void RaiseLater(void (Connection::*signal)());
+    // Announces what arrived (withBytes: bytes among it) once no handler of it is on the stack.
+    void AnnounceLater(bool withBytes);
     void OnLookedUp();
     void EndLookup();
     void TryNextAddress();

@@ -253,14 +253,7 @@ void Connection::Fail(ConnectFailure failure)
     m_addresses.clear();
     ReleaseSocket();
     m_state = Error;
-    const quint64 generation = m_generation;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation] {
-            if (generation == m_generation && m_state == Error)
-                Q_EMIT failed();
-        },
-        Qt::QueuedConnection);
+    RaiseLater(&Connection::failed);
 }
 
 void Connection::FinishConnect()

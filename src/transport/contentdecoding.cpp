@@ -24,6 +24,16 @@ bool IsGzipMagic(std::string_view bytes)
         && static_cast<unsigned char>(bytes[1]) == 0x8b;
 }
 
+// Appends the bytes a step produced to out while they fit in room, which they use up.
+bool Emit(const unsigned char *bytes, std::size_t produced, std::string &out, std::int64_t &room)
+{
+    if (static_cast<std::int64_t>(produced) > room)
+        return false;
+    out.append(reinterpret_cast<const char *>(bytes), produced);
+    room -= static_cast<std::int64_t>(produced);
+    return true;
+}
+
 } // namespace
 
 ContentCoding CodingOf(std::string_view contentEncoding)
@@ -63,13 +73,6 @@ public:
         return Step::Going;
     }
     bool Ended() const override { return true; }
-};
-
-class UnknownStream final : public BodyDecoder::Stream
-{
-public:
-    Step Feed(std::string_view, std::string &, std::int64_t) override { return Step::Corrupt; }
-    bool Ended() const override { return false; }
 };
 
 class ZlibStream final : public BodyDecoder::Stream
@@ -149,10 +152,8 @@ private:
             if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
                 return Step::Corrupt;
             const std::size_t produced = kOutputStep - m_z.avail_out;
-            if (static_cast<std::int64_t>(produced) > room)
+            if (!Emit(m_buffer.get(), produced, out, room))
                 return Step::TooLarge;
-            out.append(reinterpret_cast<const char *>(m_buffer.get()), produced);
-            room -= static_cast<std::int64_t>(produced);
             m_ended = result == Z_STREAM_END;
             if (result == Z_BUF_ERROR && produced == 0)
                 break;
@@ -195,11 +196,8 @@ public:
                 m_state, &availableIn, &nextIn, &availableOut, &nextOut, nullptr);
             if (result == BROTLI_DECODER_RESULT_ERROR)
                 return Step::Corrupt;
-            const std::size_t produced = kOutputStep - availableOut;
-            if (static_cast<std::int64_t>(produced) > room)
+            if (!Emit(m_buffer.get(), kOutputStep - availableOut, out, room))
                 return Step::TooLarge;
-            out.append(reinterpret_cast<const char *>(m_buffer.get()), produced);
-            room -= static_cast<std::int64_t>(produced);
             m_ended = result == BROTLI_DECODER_RESULT_SUCCESS;
             if (result == BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT)
                 return Step::Going;
@@ -227,7 +225,8 @@ std::unique_ptr<BodyDecoder::Stream> StreamFor(ContentCoding coding)
     case ContentCoding::Unknown:
         break;
     }
-    return std::make_unique<UnknownStream>();
+    // A decoder of a coding not known fails before its stream is asked.
+    return nullptr;
 }
 
 } // namespace

@@ -49,9 +49,7 @@ void Http2Link::CloseAll()
 }
 
 Http2Link::Http2Link(const QString &host, quint16 port)
-    : m_host(host)
-    , m_port(port)
-    , m_key(KeyOf(host, port))
+    : m_key(KeyOf(host, port))
 {
     connect(&m_connection, &Connection::connected, this, &Http2Link::OnConnected);
     connect(&m_connection, &Connection::dataArrival, this, &Http2Link::OnData);
@@ -99,9 +97,8 @@ void Http2Link::OnConnected()
 {
     auto waiting = std::exchange(m_waiting, {});
     if (!m_connection.SpeaksHttp2()) {
-        Links &links = ThreadLinks();
-        links.http1Only.insert(m_key);
-        links.open.erase(m_key);
+        ThreadLinks().http1Only.insert(m_key);
+        LeaveRegistry();
         m_phase = Phase::Gone;
         m_connection.Close();
         for (const QPointer<Connection> &carrier : waiting)
@@ -127,12 +124,9 @@ void Http2Link::OnData()
         m_session.ConnectionClosed();
     Deliver();
     Flush();
-    if (!m_session.TakesNewStreams()) {
-        // New fetches go to a new link; the streams still open here end on this one.
-        if (auto found = ThreadLinks().open.find(m_key);
-            found != ThreadLinks().open.end() && found->second.get() == this)
-            ThreadLinks().open.erase(found);
-    }
+    // New fetches go to a new link; the streams still open here end on this one.
+    if (!m_session.TakesNewStreams())
+        LeaveRegistry();
 }
 
 void Http2Link::OnFailed()
@@ -167,11 +161,17 @@ void Http2Link::Flush()
         m_connection.Send(out);
 }
 
+void Http2Link::LeaveRegistry()
+{
+    Links &links = ThreadLinks();
+    if (const auto found = links.open.find(m_key);
+        found != links.open.end() && found->second.get() == this)
+        links.open.erase(found);
+}
+
 void Http2Link::End(ConnectFailure failure)
 {
-    if (auto found = ThreadLinks().open.find(m_key);
-        found != ThreadLinks().open.end() && found->second.get() == this)
-        ThreadLinks().open.erase(found);
+    LeaveRegistry();
     m_phase = Phase::Gone;
     m_connection.Close();
     m_session.ConnectionClosed();

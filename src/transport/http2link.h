@@ -52,9 +52,9 @@ private:
     void Deliver();
     void Flush();
     void End(ConnectFailure failure);
+    // New fetches to the host no longer come to this link.
+    void LeaveRegistry();
 
-    QString m_host;
-    quint16 m_port;
     std::string m_key;
     Connection m_connection;
     Http2Session m_session;

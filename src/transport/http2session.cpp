@@ -1,11 +1,10 @@
 #include "transport/http2session.h"
 
-#include "common/stringops.h"
+#include "transport/httpmessage.h"
 
 #include <nghttp2/nghttp2.h>
 
 #include <array>
-#include <limits>
 
 namespace tw {
 
@@ -27,31 +26,20 @@ std::string_view Text(const std::uint8_t *bytes, std::size_t size)
     return {reinterpret_cast<const char *>(bytes), size};
 }
 
-bool IsInterim(std::string_view status)
-{
-    return status.size() == 3 && status[0] == '1';
-}
-
-int OnBeginHeaders(nghttp2_session *, const nghttp2_frame *frame, void *user)
-{
-    // A second head block on a stream is its trailer fields, which are not kept.
-    if (auto *stream = SessionOf(user).Find(frame->hd.stream_id); stream && !stream->headEnded)
-        stream->answer.clear();
-    return 0;
-}
-
 int OnHeader(nghttp2_session *, const nghttp2_frame *frame, const std::uint8_t *name,
     std::size_t nameLength, const std::uint8_t *value, std::size_t valueLength, std::uint8_t,
     void *user)
 {
+    // A head block after the answer's head holds its trailer fields, which are not kept.
     auto *stream = SessionOf(user).Find(frame->hd.stream_id);
     if (!stream || stream->headEnded)
         return 0;
     const std::string_view field = Text(name, nameLength);
     const std::string_view text = Text(value, valueLength);
-    if (field == ":status")
+    if (field == ":status") {
         stream->answer.insert(0, "HTTP/1.0 " + std::string(text) + "\r\n");
-    else if (!field.starts_with(':'))
+        stream->interim = text.starts_with('1');
+    } else if (!field.starts_with(':'))
         stream->answer.append(field).append(": ").append(text).append("\r\n");
     return 0;
 }
@@ -69,8 +57,7 @@ int OnFrameReceived(nghttp2_session *, const nghttp2_frame *frame, void *user)
     if (!stream || stream->headEnded)
         return 0;
     // An interim answer (100 Continue, 103 Early Hints) is followed by the real one.
-    constexpr std::size_t kStatusAt = 9;
-    if (IsInterim(std::string_view(stream->answer).substr(kStatusAt, 3)))
+    if (stream->interim)
         stream->answer.clear();
     else {
         stream->answer.append("\r\n");
@@ -108,15 +95,7 @@ std::optional<Http2Request> Http2RequestOf(std::string_view text, std::string_vi
         return std::nullopt;
     Http2Request request {.scheme = std::string(scheme),
         .path = std::string(line.substr(targetAt + 1, versionAt - targetAt - 1))};
-    for (std::size_t at = lineEnd + 2; at < headEnd;) {
-        const std::size_t end = text.find("\r\n", at);
-        const std::string_view field = text.substr(at, end - at);
-        at = end + 2;
-        const std::size_t colon = field.find(':');
-        if (colon == std::string_view::npos)
-            return std::nullopt;
-        std::string name = LowerTrim(field.substr(0, colon));
-        std::string value = Trim(field.substr(colon + 1));
+    for (auto &[name, value] : HeadFields(text.substr(0, headEnd))) {
         if (name == "host")
             request.authority = std::move(value);
         else if (name != "connection" && name != "keep-alive" && name != "proxy-connection"
@@ -130,7 +109,6 @@ Http2Session::Http2Session()
 {
     nghttp2_session_callbacks *callbacks = nullptr;
     nghttp2_session_callbacks_new(&callbacks);
-    nghttp2_session_callbacks_set_on_begin_headers_callback(callbacks, OnBeginHeaders);
     nghttp2_session_callbacks_set_on_header_callback(callbacks, OnHeader);
     nghttp2_session_callbacks_set_on_frame_recv_callback(callbacks, OnFrameReceived);
     nghttp2_session_callbacks_set_on_data_chunk_recv_callback(callbacks, OnData);

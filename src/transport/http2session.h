@@ -72,6 +72,7 @@ public:
     struct Stream
     {
         std::string answer;
+        bool interim = false; // the head being read is an interim answer's (1xx)
         bool headEnded = false;
         StreamState state = StreamState::Open;
     };

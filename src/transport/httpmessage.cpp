@@ -192,6 +192,22 @@ bool MayBeginAnswer(std::string_view bytes)
     return bytes.substr(0, compared) == kStatusLineStart.substr(0, compared);
 }
 
+std::vector<std::pair<std::string, std::string>> HeadFields(std::string_view head)
+{
+    std::vector<std::pair<std::string, std::string>> fields;
+    for (std::size_t start = head.find('\n'); start != std::string_view::npos;) {
+        start += 1;
+        const std::size_t lineEnd = std::min(head.find('\n', start), head.size());
+        std::string_view line = head.substr(start, lineEnd - start);
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        if (const std::size_t colon = line.find(':'); colon != std::string_view::npos)
+            fields.emplace_back(ToLower(line.substr(0, colon)), Trim(line.substr(colon + 1)));
+        start = lineEnd < head.size() ? lineEnd : std::string_view::npos;
+    }
+    return fields;
+}
+
 HttpResponse ParseResponse(std::string_view raw, std::int64_t bodyWrittenAhead)
 {
     HttpResponse response;
@@ -208,17 +224,7 @@ HttpResponse ParseResponse(std::string_view raw, std::int64_t bodyWrittenAhead)
         // "HTTP/1.x NNN " is followed by the reason, when there is one.
         response.reason = Trim(ReplaceAll(
             statusLine.substr(std::min(statusLine.find(' ') + 5, statusLine.size())), "\r", ""));
-    for (std::size_t start = head.find('\n'); start != std::string_view::npos;) {
-        start += 1;
-        const std::size_t lineEnd = std::min(head.find('\n', start), head.size());
-        std::string_view line = head.substr(start, lineEnd - start);
-        if (line.ends_with('\r'))
-            line.remove_suffix(1);
-        if (const std::size_t colon = line.find(':'); colon != std::string_view::npos)
-            response.fields.emplace_back(
-                ToLower(line.substr(0, colon)), Trim(line.substr(colon + 1)));
-        start = lineEnd < head.size() ? lineEnd : std::string_view::npos;
-    }
+    response.fields = HeadFields(head);
     response.announcedLength = NumberField(response.Field("Content-Length"));
     response.fault = FaultOf(response, raw, bodyWrittenAhead);
     return response;

@@ -40,6 +40,10 @@ struct HeadEnd
 };
 std::optional<HeadEnd> HeadEndOf(std::string_view response);
 
+// The header fields of a message's head (its first line left out) in order: names in lower case,
+// values trimmed; a line without a colon is passed over.
+std::vector<std::pair<std::string, std::string>> HeadFields(std::string_view head);
+
 // A 1xx status other than 101: an interim answer, which the answer to the request follows.
 bool IsInterimStatus(int status);
 
