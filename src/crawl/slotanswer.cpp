@@ -43,10 +43,6 @@ void SlotFetch::Judge(const FetchGuard &guard)
         return;
     }
     const HttpResponse answer = m_record.reader.Answer();
-    if (answer.fault == ResponseFault::None && !m_record.reader.DecodeHeldBody()) {
-        FailDecoding();
-        return;
-    }
     const UrlType urlType = TypeOfUrl(m_record.url);
     const AnswerVerdict verdict = JudgeAnswer(answer,
         {.kind = m_record.kind,
@@ -64,7 +60,8 @@ void SlotFetch::Judge(const FetchGuard &guard)
         FailTry(TryFailure::ShortBody);
         return;
     case Verdict::ReadRobots:
-        ReadRobots(answer.status, answer.Body(m_record.reader.Bytes()));
+        if (DecodeBody())
+            ReadRobots(answer.status, answer.Body(m_record.reader.Bytes()));
         return;
     case Verdict::Unchanged:
         Report({.kind = FetchOutcome::Kind::Unchanged});
@@ -88,6 +85,8 @@ void SlotFetch::Judge(const FetchGuard &guard)
         SkipFetch(answer.Field("Content-Type").value_or(""));
         return;
     case Verdict::Store:
+        if (!DecodeBody())
+            return;
         break;
     }
     std::vector<PageReference> references;
@@ -100,6 +99,14 @@ void SlotFetch::Judge(const FetchGuard &guard)
     if (!YieldFor(guard))
         return;
     Scan(references, stored, guard);
+}
+
+bool SlotFetch::DecodeBody()
+{
+    if (m_record.reader.DecodeHeldBody())
+        return true;
+    FailDecoding();
+    return false;
 }
 
 bool SlotFetch::Store(const HttpResponse &answer, bool typedByServer, const FetchGuard &guard,

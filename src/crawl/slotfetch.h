@@ -207,6 +207,9 @@ private:
     void FailTry(TryFailure failure);
     // The body did not decode: too large for memory or the disk, or not in its coding.
     void FailDecoding();
+    // Takes the content coding off the whole body that is used (stored, or read as robots.txt);
+    // false, the try failed, when it does not decode.
+    bool DecodeBody();
     // The server answered with an error status that may pass: tried again after pause, which
     // its other fetches keep too.
     void RetryStatus(std::chrono::seconds pause);

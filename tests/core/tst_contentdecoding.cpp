@@ -119,7 +119,8 @@ TEST_F(EngineTest, CompressedAnswersAreStoredAsTheFilesTheSiteMeans)
         byte = static_cast<char>(seed >> 24);
     }
     const std::string page = "<a href=a.gif>a</a><link rel=stylesheet href=c.css>"
-                             "<img src=bad.gif><a href=bomb.html>b</a><img src=short.gif>";
+                             "<img src=bad.gif><a href=bomb.html>b</a><img src=short.gif>"
+                             "<img src=missing.gif>";
     const std::string css = "body { background: url(d.gif) }";
     const std::string deflated = Zipped(css, 15);
     const std::string chunked = "10\r\n" + deflated.substr(0, 16) + "\r\n" +
@@ -145,6 +146,9 @@ TEST_F(EngineTest, CompressedAnswersAreStoredAsTheFilesTheSiteMeans)
             + chunked));
     m_server.SetRoute("/d.gif", Route::Page("d", "image/gif"));
     m_server.SetRoute("/bad.gif", coded(corrupt, "gzip", "image/gif"));
+    Route missing = coded(corrupt, "gzip", "text/html");
+    missing.status = 404;
+    m_server.SetRoute("/missing.gif", missing);
     const std::string longText = Page();
     m_server.SetRoute("/short.gif", coded(Gzip(longText), "gzip", "image/gif")).behaviours
         = {{.kind = Behaviour::Kind::Cut, .bytes = 4000, .fromBody = true}};
@@ -158,7 +162,8 @@ TEST_F(EngineTest, CompressedAnswersAreStoredAsTheFilesTheSiteMeans)
             const std::string &url, const StoredFetch &fetch) { received[url] = fetch.received; });
     ASSERT_TRUE(Run(QStringLiteral("www.site.test/")));
 
-    EXPECT_EQ(File("index.html"), Stored(page));
+    EXPECT_EQ(File("index.html"),
+        Stored(ReplaceAll(page, "src=missing.gif", "src=http://www.site.test/missing.gif")));
     EXPECT_TRUE(File("a.gif") == noise) << "a file decoded as it goes to disk";
     EXPECT_EQ(File("c.css"), Stored(css)) << "chunked and deflated";
     EXPECT_EQ(File("d.gif"), "d") << "found in the decoded style sheet";
@@ -168,6 +173,9 @@ TEST_F(EngineTest, CompressedAnswersAreStoredAsTheFilesTheSiteMeans)
     EXPECT_EQ(m_failures[QStringLiteral("www.site.test/bad.gif")],
         QStringLiteral("its gzip body does not decode"));
     EXPECT_EQ(m_failures[QStringLiteral("www.site.test/bomb.html")], QStringLiteral("too large"));
+    EXPECT_EQ(
+        m_failures[QStringLiteral("www.site.test/missing.gif")], QStringLiteral("404 Not Found"))
+        << "an error answer's body is not decoded, however broken";
     const std::string cutShort = File("short.gif");
     EXPECT_TRUE(cutShort.size() > 4000 && longText.starts_with(cutShort))
         << "a body cut short keeps what arrived, decoded: " << cutShort.size();
