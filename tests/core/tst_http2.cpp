@@ -1,6 +1,6 @@
 // Several answers over one HTTP/2 connection, and the ways a server ends streams early: the
-// framing played against a server session of the same library in memory, then whole copies from
-// a test server that speaks HTTP/2 over TLS, or only HTTP/1.x.
+// framing played against the test server's HTTP/2 side in memory, then whole copies from the test
+// server speaking HTTP/2 over TLS, or only HTTP/1.x.
 
 #include "transport/http2session.h"
 
@@ -8,10 +8,8 @@
 #include "support/http2exchange.h"
 
 #include <gtest/gtest.h>
-#include <nghttp2/nghttp2.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,30 +17,20 @@
 namespace tw {
 namespace {
 
-// Answers each request by its path: "/reset" and "/refuse" end their stream, "/early" sends 103
-// first, "/goaway" sends a GOAWAY naming the stream before it as the last it processes.
+// The test server's HTTP/2 side in memory, answering from its routes.
 class Server
 {
 public:
-    Server() { m_session = test::NewHttp2ServerSession(this, OnHeader, OnFrame); }
-    ~Server() { nghttp2_session_del(m_session); }
-    Server(const Server &) = delete;
-    Server &operator=(const Server &) = delete;
+    std::map<std::string, Route> routes;
 
-    std::map<std::string, std::string> bodies;
-    bool holdAnswers = false; // answers wait for Release
-
+    // Moves bytes both ways until neither side has more to say.
     bool Exchange(Http2Session &client)
     {
         for (int round = 0; round < 10'000; ++round) {
             const std::string out = client.TakeOutput();
-            if (!out.empty())
-                nghttp2_session_mem_recv(
-                    m_session, reinterpret_cast<const std::uint8_t *>(out.data()), out.size());
-            std::string in;
-            const std::uint8_t *data = nullptr;
-            for (ssize_t size; (size = nghttp2_session_mem_send(m_session, &data)) > 0;)
-                in.append(reinterpret_cast<const char *>(data), static_cast<std::size_t>(size));
+            if (!out.empty() && !m_exchange.Receive(out))
+                return false;
+            const std::string in = std::exchange(m_toClient, {});
             if (out.empty() && in.empty())
                 return true;
             if (!in.empty() && !client.Receive(in))
@@ -50,78 +38,29 @@ public:
         }
         return false;
     }
-    void Release()
-    {
-        for (const auto &[stream, path] : m_held)
-            Answer(stream, path);
-        m_held.clear();
-    }
 
 private:
-    static Server &Of(void *user) { return *static_cast<Server *>(user); }
-    static int OnHeader(nghttp2_session *, const nghttp2_frame *frame, const std::uint8_t *name,
-        std::size_t nameLength, const std::uint8_t *value, std::size_t valueLength, std::uint8_t,
-        void *user)
-    {
-        if (std::string_view(reinterpret_cast<const char *>(name), nameLength) == ":path")
-            Of(user).m_paths[frame->hd.stream_id]
-                = std::string(reinterpret_cast<const char *>(value), valueLength);
-        return 0;
-    }
-    static int OnFrame(nghttp2_session *, const nghttp2_frame *frame, void *user)
-    {
-        Server &server = Of(user);
-        if (frame->hd.type == NGHTTP2_HEADERS && (frame->hd.flags & NGHTTP2_FLAG_END_STREAM)) {
-            const std::int32_t stream = frame->hd.stream_id;
-            if (server.holdAnswers)
-                server.m_held.emplace_back(stream, server.m_paths[stream]);
-            else
-                server.Answer(stream, server.m_paths[stream]);
-        }
-        return 0;
-    }
-    void Answer(std::int32_t stream, const std::string &path)
-    {
-        if (path == "/reset" || path == "/refuse") {
-            nghttp2_submit_rst_stream(m_session, NGHTTP2_FLAG_NONE, stream,
-                path == "/reset" ? NGHTTP2_INTERNAL_ERROR : NGHTTP2_REFUSED_STREAM);
-            return;
-        }
-        if (path == "/goaway") {
-            nghttp2_submit_goaway(
-                m_session, NGHTTP2_FLAG_NONE, stream - 2, NGHTTP2_NO_ERROR, nullptr, 0);
-            return;
-        }
-        const auto nv = [](const char *name, const std::string &value) {
-            return nghttp2_nv {reinterpret_cast<std::uint8_t *>(const_cast<char *>(name)),
-                reinterpret_cast<std::uint8_t *>(const_cast<char *>(value.c_str())),
-                std::strlen(name), value.size(), NGHTTP2_NV_FLAG_NONE};
-        };
-        if (path == "/early") {
-            const std::vector<nghttp2_nv> hints {nv(":status", m_early), nv("link", m_link)};
-            nghttp2_submit_headers(
-                m_session, NGHTTP2_FLAG_NONE, stream, nullptr, hints.data(), hints.size(), nullptr);
-        }
-        m_sent[stream] = bodies[path];
-        const std::vector<nghttp2_nv> head {nv(":status", m_ok), nv("content-type", m_type)};
-        nghttp2_data_provider provider {};
-        provider.source.ptr = &m_sent[stream];
-        provider.read_callback = test::ReadHttp2Body;
-        nghttp2_submit_response(m_session, stream, head.data(), head.size(), &provider);
-    }
-
-    nghttp2_session *m_session = nullptr;
-    std::map<std::int32_t, std::string> m_paths;
-    std::map<std::int32_t, std::string> m_sent;
-    std::vector<std::pair<std::int32_t, std::string>> m_held;
-    const std::string m_ok = "200", m_early = "103", m_type = "text/html", m_link = "</a.css>";
+    std::string m_toClient;
+    test::Http2Exchange m_exchange {nullptr,
+        [this](std::string_view bytes) { m_toClient.append(bytes); },
+        [this](const test::Request &request) {
+            const Route &route = routes.at(request.path);
+            return test::StreamAnswer {
+                route, route.behaviours.empty() ? Behaviour::Whole() : route.behaviours.front()};
+        }};
 };
 
 using State = Http2Session::StreamState;
 
 TEST(Http2Session, StreamsOfOneConnectionEndAsTheServerEndsThem)
 {
-    const std::string big(6 << 20, 'b');
+    const std::map<std::string, Route> routes
+        = {{"/a", Route::Page("page a")}, {"/b", Route::Page("page b")}, {"/c", Route::Page("")},
+            // Past the stream's window: the client must let the server send on.
+            {"/big", Route::Page(std::string(6 << 20, 'b'))},
+            {"/early", {.body = "after hints", .extraHeaders = "Link: </a.css>\r\n"}},
+            {"/reset", {.behaviours = {Behaviour::Reset(0)}}},
+            {"/goaway", {.behaviours = {Behaviour::Cut(0)}}}};
     const struct
     {
         std::vector<std::string> paths;
@@ -130,7 +69,6 @@ TEST(Http2Session, StreamsOfOneConnectionEndAsTheServerEndsThem)
     } cases[] = {
         {{"/a", "/big", "/c"}, {State::Whole, State::Whole, State::Whole}, true},
         {{"/a", "/reset", "/c"}, {State::Whole, State::Reset, State::Whole}, true},
-        {{"/refuse", "/a"}, {State::Refused, State::Whole}, true},
         {{"/a", "/b", "/goaway", "/c"},
             {State::Whole, State::Whole, State::Refused, State::Refused}, false},
         {{"/early"}, {State::Whole}, true},
@@ -138,23 +76,22 @@ TEST(Http2Session, StreamsOfOneConnectionEndAsTheServerEndsThem)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.paths.back());
         Server server;
-        server.bodies = {{"/a", "page a"}, {"/b", "page b"}, {"/c", ""}, {"/big", big},
-            {"/early", "after hints"}};
-        server.holdAnswers = true;
+        server.routes = routes;
         Http2Session client;
         std::vector<std::int32_t> streams;
         for (const auto &path : c.paths)
             streams.push_back(client.Submit({.authority = "example.org", .path = path}));
         ASSERT_TRUE(server.Exchange(client));
-        EXPECT_EQ(client.OpenStreams(), c.paths.size());
-        server.Release();
-        ASSERT_TRUE(server.Exchange(client));
         for (std::size_t i = 0; i < streams.size(); ++i) {
             SCOPED_TRACE(c.paths[i]);
             EXPECT_EQ(client.State(streams[i]), c.states[i]);
+            const Route &route = routes.at(c.paths[i]);
             if (c.states[i] == State::Whole) {
                 EXPECT_EQ(client.TakeAnswer(streams[i]),
-                    "HTTP/1.0 200\r\ncontent-type: text/html\r\n\r\n" + server.bodies[c.paths[i]]);
+                    "HTTP/1.0 200\r\ncontent-type: text/html\r\n"
+                        + std::string(route.extraHeaders.empty() ? "" : "link: </a.css>\r\n")
+                        + "content-length: " + std::to_string(route.body.size()) + "\r\n\r\n"
+                        + route.body);
             }
         }
         EXPECT_EQ(client.TakesNewStreams(), c.takesNewStreams);
@@ -165,7 +102,7 @@ TEST(Http2Session, AConnectionThatBreaksResetsTheStreamsStillOpen)
 {
     for (const bool garbage : {false, true}) {
         Server server;
-        server.holdAnswers = true;
+        server.routes = {{"/a", {.behaviours = {Behaviour::Stall(0)}}}};
         Http2Session client;
         const std::int32_t stream = client.Submit({.authority = "example.org", .path = "/a"});
         ASSERT_TRUE(server.Exchange(client));

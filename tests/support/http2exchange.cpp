@@ -1,7 +1,5 @@
 #include "support/http2exchange.h"
 
-#include <QSslSocket>
-
 #include <nghttp2/nghttp2.h>
 
 #include <algorithm>
@@ -53,8 +51,6 @@ std::vector<std::pair<std::string, std::string>> FieldsOf(const Route &route)
     return fields;
 }
 
-} // namespace
-
 nghttp2_session *NewHttp2ServerSession(
     void *user, nghttp2_on_header_callback onHeader, nghttp2_on_frame_recv_callback onFrame)
 {
@@ -81,18 +77,15 @@ ssize_t ReadHttp2Body(nghttp2_session *, std::int32_t, std::uint8_t *buffer, std
     return static_cast<ssize_t>(n);
 }
 
-Http2Exchange::Http2Exchange(QObject *parent, QSslSocket *socket, Answerer answerer)
+} // namespace
+
+Http2Exchange::Http2Exchange(QObject *parent, Writer write, Answerer answerer)
     : QObject(parent)
-    , m_socket(socket)
+    , m_write(std::move(write))
     , m_answerer(std::move(answerer))
 {
-    m_socket->setParent(this);
     m_session = NewHttp2ServerSession(this, OnHeader, OnFrame);
-    connect(m_socket, &QSslSocket::readyRead, this, &Http2Exchange::OnReadyRead);
-    connect(m_socket, &QSslSocket::disconnected, this, &QObject::deleteLater);
     Flush();
-    if (m_socket->bytesAvailable() > 0)
-        OnReadyRead();
 }
 
 Http2Exchange::~Http2Exchange()
@@ -127,11 +120,23 @@ void Http2Exchange::Answer(std::int32_t stream)
         break;
     }
     const auto fields = FieldsOf(answer.route);
-    std::vector<nghttp2_nv> head;
-    for (const auto &[name, value] : fields)
-        head.push_back({reinterpret_cast<std::uint8_t *>(const_cast<char *>(name.data())),
-            reinterpret_cast<std::uint8_t *>(const_cast<char *>(value.data())), name.size(),
-            value.size(), NGHTTP2_NV_FLAG_NONE});
+    const auto pairs = [](const std::vector<std::pair<std::string, std::string>> &named) {
+        std::vector<nghttp2_nv> head;
+        for (const auto &[name, value] : named)
+            head.push_back({reinterpret_cast<std::uint8_t *>(const_cast<char *>(name.data())),
+                reinterpret_cast<std::uint8_t *>(const_cast<char *>(value.data())), name.size(),
+                value.size(), NGHTTP2_NV_FLAG_NONE});
+        return head;
+    };
+    if (const auto link = std::find_if(
+            fields.begin(), fields.end(), [](const auto &field) { return field.first == "link"; });
+        link != fields.end()) {
+        const std::vector<std::pair<std::string, std::string>> hints {{":status", "103"}, *link};
+        const std::vector<nghttp2_nv> hintsHead = pairs(hints);
+        nghttp2_submit_headers(m_session, NGHTTP2_FLAG_NONE, stream, nullptr, hintsHead.data(),
+            hintsHead.size(), nullptr);
+    }
+    const std::vector<nghttp2_nv> head = pairs(fields);
     m_bodies[stream] = answer.route.body;
     nghttp2_data_provider body {};
     body.source.ptr = &m_bodies[stream];
@@ -139,24 +144,22 @@ void Http2Exchange::Answer(std::int32_t stream)
     nghttp2_submit_response(m_session, stream, head.data(), head.size(), &body);
 }
 
-void Http2Exchange::OnReadyRead()
+bool Http2Exchange::Receive(std::string_view bytes)
 {
-    const QByteArray data = m_socket->readAll();
-    if (nghttp2_session_mem_recv(m_session,
-            reinterpret_cast<const std::uint8_t *>(data.constData()),
-            static_cast<std::size_t>(data.size()))
-        < 0) {
-        m_socket->abort();
-        return;
-    }
+    if (nghttp2_session_mem_recv(
+            m_session, reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size())
+        < 0)
+        return false;
     Flush();
+    return true;
 }
 
 void Http2Exchange::Flush()
 {
     const std::uint8_t *data = nullptr;
     for (ssize_t size; (size = nghttp2_session_mem_send(m_session, &data)) > 0;)
-        m_socket->write(reinterpret_cast<const char *>(data), size);
+        m_write(
+            std::string_view(reinterpret_cast<const char *>(data), static_cast<std::size_t>(size)));
 }
 
 } // namespace tw::test

@@ -1,8 +1,9 @@
 #pragma once
 
-// One HTTP/2 connection of the test server: each request a stream, answered as its route says.
-// A route's behaviour reads for a stream: Reset resets it, Cut sends a GOAWAY that leaves it
-// unprocessed, Stall never answers it; the others answer it whole.
+// One HTTP/2 connection of the test server, over bytes: each request a stream, answered as its
+// route says. A route's behaviour reads for a stream: Reset resets it, Cut sends a GOAWAY that
+// leaves it unprocessed, Stall never answers it; the others answer it whole, after a 103 Early
+// Hints with its Link field when it has one.
 
 #include "support/testhttpserver.h"
 
@@ -14,19 +15,9 @@
 #include <functional>
 #include <map>
 #include <string>
-
-class QSslSocket;
+#include <string_view>
 
 namespace tw::test {
-
-// A server session whose callbacks get user, its SETTINGS queued.
-nghttp2_session *NewHttp2ServerSession(
-    void *user, nghttp2_on_header_callback onHeader, nghttp2_on_frame_recv_callback onFrame);
-
-// Reads a body held in the string that source points at, for nghttp2's data provider; the
-// string is emptied as it goes.
-ssize_t ReadHttp2Body(nghttp2_session *session, std::int32_t stream, std::uint8_t *buffer,
-    std::size_t length, std::uint32_t *flags, nghttp2_data_source *source, void *user);
 
 struct StreamAnswer
 {
@@ -38,7 +29,11 @@ class Http2Exchange final : public QObject
 {
 public:
     using Answerer = std::function<StreamAnswer(Request)>;
-    Http2Exchange(QObject *parent, QSslSocket *socket, Answerer answerer);
+    using Writer = std::function<void(std::string_view)>;
+    // write takes what the server sends; it is given the server's SETTINGS at once.
+    Http2Exchange(QObject *parent, Writer write, Answerer answerer);
+    // Bytes from the client; false when they break the protocol.
+    bool Receive(std::string_view bytes);
     ~Http2Exchange() override;
     Http2Exchange(const Http2Exchange &) = delete;
     Http2Exchange &operator=(const Http2Exchange &) = delete;
@@ -48,10 +43,9 @@ public:
     void Answer(std::int32_t stream);
 
 private:
-    void OnReadyRead();
     void Flush();
 
-    QSslSocket *m_socket;
+    Writer m_write;
     Answerer m_answerer;
     nghttp2_session *m_session = nullptr;
     std::map<std::int32_t, std::string> m_paths;

@@ -177,10 +177,7 @@ void TestHttpServer::incomingConnection(qintptr descriptor)
         // The handshake tells which protocol the connection speaks.
         connect(socket, &QSslSocket::encrypted, this, [this, socket] {
             if (socket->sslConfiguration().nextNegotiatedProtocol() == "h2")
-                new Http2Exchange(this, socket, [this](Request request) {
-                    auto [route, how] = Take(std::move(request));
-                    return StreamAnswer {std::move(route), how};
-                });
+                SpeakHttp2On(socket);
             else
                 new Exchange(*this, socket);
         });
@@ -208,6 +205,27 @@ std::size_t TestHttpServer::RequestCount(std::string_view path) const
 {
     return static_cast<std::size_t>(std::count_if(
         m_requests.begin(), m_requests.end(), [path](const Request &r) { return r.path == path; }));
+}
+
+void TestHttpServer::SpeakHttp2On(QSslSocket *socket)
+{
+    auto *exchange = new Http2Exchange(
+        this,
+        [socket](std::string_view bytes) { socket->write(bytes.data(), qint64(bytes.size())); },
+        [this](Request request) {
+            auto [route, how] = Take(std::move(request));
+            return StreamAnswer {std::move(route), how};
+        });
+    socket->setParent(exchange);
+    const auto take = [exchange, socket] {
+        const QByteArray data = socket->readAll();
+        if (!exchange->Receive(std::string_view(data.constData(), std::size_t(data.size()))))
+            socket->abort();
+    };
+    connect(socket, &QSslSocket::readyRead, exchange, take);
+    connect(socket, &QSslSocket::disconnected, exchange, &QObject::deleteLater);
+    if (socket->bytesAvailable() > 0)
+        take();
 }
 
 std::pair<Route, Behaviour> TestHttpServer::Take(Request request)

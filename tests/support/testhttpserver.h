@@ -8,6 +8,8 @@
 #include <QSslKey>
 #include <QTcpServer>
 
+class QSslSocket;
+
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -135,6 +137,8 @@ private:
     class Exchange;
 
     void Answer(Exchange &exchange, Request request);
+    // The connection on socket speaks HTTP/2 from now on.
+    void SpeakHttp2On(QSslSocket *socket);
     // The route for request and how this request to it is answered; the request is recorded.
     std::pair<Route, Behaviour> Take(Request request);
 
