@@ -292,14 +292,14 @@ def main():
              f"a connection's answers, as a window would, so one connection carries at most about 1 MiB a "
              f"half round trip (some 40 MB/s at 50 ms) without a rate limit. A copy that ends by a signal (a "
              f"crash, or killed past {args.copy_timeout:g} s) is left out of the table and told of under it.", ""]
-    load_start = ", ".join(f"{v:.2f}" for v in os.getloadavg())
+    load_start = race.load_average()
     tables = []
     for site in sites:
         print(f"{site}:", file=sys.stderr, flush=True)
         title, results = race_site(site, args, cli)
         tables.append(site_table(title, results, args, args.copy_timeout))
         print(tables[-1] + "\n", file=sys.stderr, flush=True)
-    load_end = ", ".join(f"{v:.2f}" for v in os.getloadavg())
+    load_end = race.load_average()
     text = "\n".join(intro).replace("LOAD_START", load_start).replace("LOAD_END", load_end)
     section = text + "\n" + "\n\n".join(tables) + "\n"
     print(section, flush=True)
