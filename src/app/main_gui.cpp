@@ -6,8 +6,15 @@
 
 #include <QApplication>
 
+#include <unistd.h>
+
 int main(int argc, char **argv)
 {
+    // The browser window of a login shares its drawing contexts with the program's own.
+    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Its browser cannot start a sandbox as root; a user's own session keeps the sandbox.
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tidewell"));
     QApplication::setApplicationName(QStringLiteral("Tidewell"));

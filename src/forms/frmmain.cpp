@@ -7,10 +7,12 @@
 #include "crawl/engine.h"
 #include "forms/frmnew.h"
 #include "forms/frmpause.h"
+#include "forms/loginwindow.h"
 #include "forms/messagebox.h"
 #include "forms/pictures.h"
 #include "output/filesystem.h"
 #include "output/localpath.h"
+#include "output/settings.h"
 #include "report/failuretext.h"
 
 #include <QCloseEvent>
@@ -347,6 +349,20 @@ void frmMain::mnupause_Click()
 void frmMain::mnuexplore_Click()
 {
     OpenOutputDirectory();
+}
+
+void frmMain::mnulogin_Click()
+{
+    const QString named = ReadSetting(QStringLiteral("LastURL"), Text1->text());
+    const QUrl start = QUrl::fromUserInput(TrimSpaces(named));
+    if (start.host().isEmpty()) {
+        Answer(this, QStringLiteral("Log In to Website"),
+            QStringLiteral("Name the website in the New Site Wizard first."));
+        return;
+    }
+    LoginWindow window(start, this);
+    window.exec();
+    m_loginCookies = window.SiteCookies();
 }
 
 void frmMain::mnuabout_Click()

@@ -8,6 +8,7 @@
 #include "report/copyjournal.h"
 
 #include <QMainWindow>
+#include <QNetworkCookie>
 
 #include <array>
 #include <optional>
@@ -101,6 +102,7 @@ private:
     void mnunew_Click();
     void mnupause_Click();
     void mnuexplore_Click();
+    void mnulogin_Click();
     void mnuabout_Click();
     // Writes the report of the job that ended and offers it in the Sites menu.
     void WriteReport();
@@ -116,6 +118,7 @@ private:
     Engine &m_engine;
     CopyJournal m_journal {m_engine};
     QString m_reportPath;
+    QList<QNetworkCookie> m_loginCookies;
     bool justRefreshing = false;
     bool wizardPending = false;
     bool m_wizardOpen = false;
@@ -173,6 +176,8 @@ private:
     QAction *mnuupdate = nullptr;
     // Opens the report of the last copy; enabled once there is one.
     QAction *mnureport = nullptr;
+    // Opens the site in a browser window; the cookies set there are the next copy's.
+    QAction *mnulogin = nullptr;
     // Page URLs with a query are followed too; remembered in the settings store.
     QAction *mnuquerypages = nullptr;
     // Style sheets, scripts, images and fonts that pages embed are fetched from any host;

@@ -239,6 +239,7 @@ void frmMain::CreateMenus()
     mnuupdate = action(mnusites, "mnuupdate", QStringLiteral("&Update Website"));
     mnureport = action(mnusites, "mnureport", QStringLiteral("View Copy &Report"));
     mnureport->setEnabled(false);
+    mnulogin = action(mnusites, "mnulogin", QStringLiteral("&Log In to Website..."));
     separator(mnusites, "dfgdg");
     // A checkable entry for a choice of the job that the settings store keeps under key.
     auto remembered = [&](const char *name, const QString &caption, const QString &key,
@@ -278,6 +279,7 @@ void frmMain::CreateMenus()
     connect(mnureport, &QAction::triggered, this,
         [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_reportPath)); });
     connect(mnupref, &QAction::triggered, this, &frmMain::mnunew_Click);
+    connect(mnulogin, &QAction::triggered, this, &frmMain::mnulogin_Click);
     connect(mnuabout, &QAction::triggered, this, &frmMain::mnuabout_Click);
 }
 
