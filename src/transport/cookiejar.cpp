@@ -118,7 +118,7 @@ std::optional<std::int64_t> CookieDate(std::string_view text)
 {
     static constexpr std::array<std::string_view, 12> kMonths
         = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
-    std::optional<int> hour, minute, second, day, month, year;
+    std::optional<std::int64_t> hour, minute, second, day, month, year;
     std::size_t at = 0;
     while (at < text.size()) {
         const std::size_t end = text.find_first_of(" \t,-;/", at);
@@ -129,22 +129,22 @@ std::optional<std::int64_t> CookieDate(std::string_view text)
         if (!hour && token.find(':') != std::string_view::npos) {
             const std::vector<std::string_view> parts = Split(token, ':');
             if (parts.size() == 3 && Number(parts[0]) && Number(parts[1]) && Number(parts[2])) {
-                hour = int(*Number(parts[0]));
-                minute = int(*Number(parts[1]));
-                second = int(*Number(parts[2]));
+                hour = Number(parts[0]);
+                minute = Number(parts[1]);
+                second = Number(parts[2]);
             }
             continue;
         }
         const std::optional<std::int64_t> number = Number(token);
         if (!day && number && token.size() <= 2) {
-            day = int(*number);
+            day = number;
         } else if (!year && number && token.size() <= 4) {
-            year = int(*number);
+            year = number;
         } else if (!month && token.size() >= 3) {
             const auto found
                 = std::find(kMonths.begin(), kMonths.end(), ToLower(token.substr(0, 3)));
             if (found != kMonths.end())
-                month = int(found - kMonths.begin()) + 1;
+                month = found - kMonths.begin() + 1;
         }
     }
     if (!hour || !day || !month || !year)

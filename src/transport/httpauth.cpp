@@ -74,9 +74,9 @@ std::vector<RawChallenge> ChallengesOf(std::string_view text)
             challenges.push_back({ToLower(token), {}});
         }
         SkipWhite(text, at);
-        if (at < text.size() && text[at] == ',')
-            ++at;
-        else if (at == before || (at < text.size() && !IsTokenChar(text[at])))
+        // A separator, or a character no challenge holds, is passed over.
+        const bool stuck = at == before || (at < text.size() && !IsTokenChar(text[at]));
+        if (stuck || (at < text.size() && text[at] == ','))
             ++at;
     }
     return challenges;
