@@ -190,6 +190,7 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
         caCertificate, noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts,
         keepAlive, http1, noRobots, wait, maxPerHost, noRecord, update, resume, check, report,
         quiet, help, version});
+    parser.addOptions(LoginOptionList());
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
                        "https://localhost:8443/; none with --check or --continue."));
@@ -302,6 +303,8 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
             return *rejection;
         options.connectTo.push_back(std::get<ConnectTo>(entry));
     }
+    if (std::optional<QString> why = ReadLoginOptions(parser, options.login))
+        return CliRejection {*why};
     options.checkCertificates = !parser.isSet(noCheckCertificate);
     options.caFile = parser.value(caCertificate);
     return options;

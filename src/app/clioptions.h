@@ -3,6 +3,7 @@
 // tidewell-cli's command line as a value: the arguments in, the options, a text to show (help,
 // version) or a rejection out. Nothing is applied or printed here.
 
+#include "app/clilogin.h"
 #include "crawl/engine.h"
 #include "crawl/memorylimit.h"
 
@@ -58,6 +59,7 @@ struct CliOptions
     bool update = false;
     QString resume;
     int maxQueriesPerPath = SiteJob().maxQueriesPerPath;
+    LoginOptions login;
 };
 
 // What --help or --version show.

@@ -143,6 +143,11 @@ int RunJob(Engine &engine, const CliOptions &options, const FileTypesInUse &file
                 err << clearLine << FailureText(failure) << ": " << DisplayText(url) << '\n'
                     << Qt::flush;
         });
+    QObject::connect(&engine, &Engine::passwordSentInClear, &loop, [&](const std::string &host) {
+        err << clearLine << "tidewell-cli: warning: the password went to " << DisplayText(host)
+            << " unencrypted (Basic over plain http); anyone on the way can read it\n"
+            << Qt::flush;
+    });
     QObject::connect(&engine, &Engine::fetchSkipped, &loop,
         [&](const std::string &url, const std::string &contentType) {
             if (!options.quiet)
@@ -306,12 +311,18 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err, Cli
     engine.Job().waitMs = options.waitMs;
     engine.Job().maxPerHost = options.maxPerHost;
     engine.Job().maxQueriesPerPath = options.maxQueriesPerPath;
+    if (const auto why = ApplyLoginOptions(options.login, engine.Job(), err))
+        return refuse({*why});
     const FileTypesInUse fileTypes = ChooseFileTypes(
         ReadFileTypes(), FromLocalText(FileSystem::NativePath(FileTypeListPath())), options);
     engine.SetFileTypeFilterSource(
         [filter = FileTypeFilterOf(fileTypes.entries)] { return filter; });
 
-    const int code = RunJob(engine, options, fileTypes, out, err);
+    int code = RunJob(engine, options, fileTypes, out, err);
+    if (const auto why = SaveCookies(options.login, engine.Cookies().Live(SecondsNow()))) {
+        err << "tidewell-cli: " << *why << '\n' << Qt::flush;
+        code = code == CliCompleted ? int(CliIncomplete) : code;
+    }
     if (end == CliEnd::EndProcess) {
         // The job's files and its record are closed. What the engine holds goes back to the system
         // with the process at once; freed piece by piece, a large copy's tables take longer than

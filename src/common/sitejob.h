@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/cookie.h"
 #include "common/stringops.h"
 
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace tw {
 
@@ -51,6 +54,13 @@ struct JobSettings
     // path are queued.
     bool queryPages = false;
     int maxQueriesPerPath = 200;
+    // What the copy tells the site of its user: the cookies it starts with, a name and password
+    // given when the site's own host asks with a 401, and header fields (name, value) for the
+    // site's own requests. Kept in memory for the copy alone; nothing of it is written to disk.
+    std::vector<Cookie> cookies;
+    std::string user;
+    std::string password;
+    std::vector<std::pair<std::string, std::string>> headerFields;
 };
 
 // The site-wide values of the current copy: its settings, the site it copies, and what the
@@ -62,6 +72,8 @@ struct SiteJob : JobSettings
     std::string siteHost;
     // Every fetch of the job runs over TLS.
     bool secure = false;
+    // The copy holds a cookie or a password: links that would end its session are not followed.
+    bool holdsSession = false;
     bool KeepsConnectionsAlive() const { return keepAlive || (secure && http2); }
     // Every directory created during this job, each followed by "*", in order of creation.
     std::string createdDirs;

@@ -9,6 +9,7 @@
 #include "crawl/downloadqueue.h"
 #include "crawl/failure.h"
 #include "crawl/hostpace.h"
+#include "crawl/sitelogin.h"
 #include "crawl/slotfetch.h"
 #include "extractor/localreferences.h"
 #include "transport/siteaddress.h"
@@ -66,6 +67,9 @@ public:
     const SiteJob &Job() const { return m_job; }
     const JobSettings &Settings() const override { return m_job; }
     const JobCounters &Counters() const { return m_counters; }
+    // The cookies of the copy: those it started with (JobSettings::cookies) and those its sites
+    // set, kept until the next job starts.
+    const CookieJar &Cookies() const { return m_login.Jar(); }
     JobCounters &Counters() { return m_counters; }
     DownloadQueue &Queue() { return m_queue; }
     const ConnectionSlot &Slot(int n) const;
@@ -153,6 +157,8 @@ Q_SIGNALS:
     // The stored page or style sheet at url was written again once the fetches were over, its
     // references to files that never came pointed online: fetch tells of it now.
     void storedFileRewritten(const std::string &url, const tw::StoredFetch &fetch);
+    // The site's password went to host unencrypted (Basic over plain HTTP); told once a job.
+    void passwordSentInClear(const std::string &host);
     // url, asked again, did not change (304): its stored file stays as it was.
     void fetchUnchanged(const std::string &url);
     // url, asked again, is gone (404, 410): its stored file stays as it was.
@@ -173,6 +179,7 @@ private:
     // What a slot's fetch asks of the job; the rest of FetchContext is public above.
     bool InUse(int slot) const override { return slot <= m_connectionCount; }
     QueueSink &NewLinks() override { return m_queue; }
+    SiteLogin &Login() override { return m_login; }
     LinkTargets &Targets() override { return m_linkTargets; }
     void GiveBack(std::string queuedUrl) override;
     void CountReceived(std::int64_t bytes) override { m_counters.aBytes += bytes; }
@@ -251,6 +258,7 @@ private:
     DownloadQueue m_queue;
     // The targets of the links met this job; forgotten when the job or its site changes.
     LinkTargets m_linkTargets;
+    SiteLogin m_login;
     // Where the pages and style sheets saved this job lead, and what was reported of each.
     SavedLinks m_savedLinks;
     std::unordered_map<std::string, StoredFetch> m_savedDocuments;

@@ -28,6 +28,7 @@ struct Failure
         MovedToAnotherSite, // detail: where the start page moved, as the server named it
         RedirectLoop, // detail: the start URL that came round again
         TooManyRedirects, // announced: how many moves were followed
+        LoginRefused, // the site refused the name and password; detail: its realm
     };
     Kind kind = Kind::TimedOut;
     ConnectFailure connect = ConnectFailure::None;

@@ -21,6 +21,7 @@ namespace tw {
 
 class LinkTargets;
 class QueueSink;
+class SiteLogin;
 struct PageReference;
 struct JobSettings;
 struct SiteJob;
@@ -70,6 +71,7 @@ struct FetchOutcome
         Refused, // failure: it failed at once, which its row shows
         RobotsRead, // the host's robots.txt (status, its body text)
         StartMoved, // the start page moved to text
+        PasswordInClear, // the password went to host text unencrypted (Basic over plain HTTP)
     };
     Kind kind = Kind::Stored;
     Failure failure;
@@ -88,6 +90,8 @@ public:
     virtual const JobSettings &Settings() const = 0;
     // The job the fetch belongs to: the site, and what the output layer keeps of it.
     virtual SiteJob &Job() = 0;
+    // The cookies, password and header fields the job's requests carry.
+    virtual SiteLogin &Login() = 0;
     // A job runs: a fetch the stop let go of goes no further.
     virtual bool IsRunning() const = 0;
     // The slot is one of the connections in use: it takes new fetches and keeps connections for

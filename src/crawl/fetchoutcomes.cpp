@@ -87,10 +87,9 @@ void SlotFetch::RetryStatus(std::chrono::seconds pause)
     RetryAfter(pause);
 }
 
-void SlotFetch::FailStatus(const HttpResponse &answer)
+void SlotFetch::FailStatus(const HttpResponse &answer, Failure::Kind kind)
 {
-    const Failure failure {
-        .kind = Failure::Kind::HttpStatus, .announced = answer.status, .detail = answer.reason};
+    const Failure failure {.kind = kind, .announced = answer.status, .detail = answer.reason};
     // The answer is the server's word that there is no such file: neither it nor a timeout text
     // of an earlier try stands in for the file.
     MarkNotStoredAsNamed({});

@@ -86,6 +86,9 @@ void Engine::Report(int slot, const FetchOutcome &outcome)
     case Kind::StartMoved:
         FollowStartMove(slot, std::string(outcome.text));
         return;
+    case Kind::PasswordInClear:
+        Q_EMIT passwordSentInClear(std::string(outcome.text));
+        return;
     }
 }
 

@@ -71,6 +71,8 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
     m_skippedLinks.clear();
     m_job.queriesOfPath.clear();
     m_job.pathsAtQueryLimit.clear();
+    m_login.Begin(m_job);
+    m_job.holdsSession = m_login.HoldsSession();
     m_startCredit = 0;
     m_job.FileTypeFilter = m_fileTypeFilterSource();
     m_pace.Reset({.robots = m_job.robots,
@@ -94,6 +96,7 @@ void Engine::StartSiteAt(const SiteAddress &address, bool fetchStartPage)
     ForgetSavedLinks();
     m_job.secure = address.secure;
     m_job.siteHost = Trim(ReplaceAll(address.host, "www.", ""));
+    m_login.SetSite(m_job.siteHost, m_job.secure);
     m_startPage = address.Url();
     // A link to the start page is not queued, whether or not its file is written yet.
     if (const std::optional<LinkTarget> start = LinkTargetOf("http://" + m_startPage, {}, m_job))

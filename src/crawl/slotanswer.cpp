@@ -4,6 +4,7 @@
 #include "crawl/slotfetch.h"
 
 #include "common/stringops.h"
+#include "crawl/sitelogin.h"
 #include "extractor/admission.h"
 #include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
@@ -43,6 +44,12 @@ void SlotFetch::Judge(const FetchGuard &guard)
         return;
     }
     const HttpResponse answer = m_record.reader.Answer();
+    SiteLogin &login = m_context.Login();
+    login.TakeCookies(answer, m_record.host, RequestTargetOf(m_record.requestPath),
+        FetchedOverTls(m_record.host, Job().secure));
+    Job().holdsSession = login.HoldsSession();
+    if (answer.status == 401 && AnswerLogin(answer))
+        return;
     const UrlType urlType = TypeOfUrl(m_record.url);
     const AnswerVerdict verdict = JudgeAnswer(answer,
         {.kind = m_record.kind,
@@ -99,6 +106,35 @@ void SlotFetch::Judge(const FetchGuard &guard)
     if (!YieldFor(guard))
         return;
     Scan(references, stored, guard);
+}
+
+bool SlotFetch::AnswerLogin(const HttpResponse &answer)
+{
+    // A site that asks again and again, stale nonce after stale nonce, is refusing.
+    constexpr int kMostLoginAnswers = 3;
+    const SiteLogin::Challenge challenge = ++m_record.loginAnswers > kMostLoginAnswers
+        ? SiteLogin::Challenge::Refused
+        : m_context.Login().Answer401(answer, m_record.host,
+            FetchedOverTls(m_record.host, Job().secure), m_record.sentCredentials);
+    switch (challenge) {
+    case SiteLogin::Challenge::Unanswered:
+        return false;
+    case SiteLogin::Challenge::Refused:
+        FailStatus(answer, Failure::Kind::LoginRefused);
+        return true;
+    case SiteLogin::Challenge::AnsweredInClear:
+        Report({.kind = FetchOutcome::Kind::PasswordInClear, .text = m_record.host});
+        break;
+    case SiteLogin::Challenge::Answered:
+        break;
+    }
+    // The site's question, answered, costs the fetch no try.
+    --m_record.attempt;
+    if (!RetryBehindNext()) {
+        CloseConnection();
+        RetryAfter(std::chrono::milliseconds::zero());
+    }
+    return true;
 }
 
 bool SlotFetch::DecodeBody()

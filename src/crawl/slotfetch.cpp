@@ -3,6 +3,7 @@
 #include "common/stringops.h"
 #include "common/textconversion.h"
 #include "crawl/answerjudge.h"
+#include "crawl/sitelogin.h"
 #include "extractor/admission.h"
 #include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
@@ -296,10 +297,13 @@ std::optional<std::string> SlotFetch::RequestOf(ConnectionSlot &record)
     record.requestPath = WithoutFolderIndex(record.requestPath);
     const JobSettings &settings = Settings();
     const auto asked = settings.revalidate.find(record.url);
-    std::string request = RequestFor(record.host, record.requestPath, Job().KeepsConnectionsAlive(),
-        asked == settings.revalidate.end()
-            ? std::string()
-            : ConditionalFields(asked->second.lastModified, asked->second.etag));
+    std::string fields = asked == settings.revalidate.end()
+        ? std::string()
+        : ConditionalFields(asked->second.lastModified, asked->second.etag);
+    fields += m_context.Login().FieldsFor(record.host, RequestTargetOf(record.requestPath),
+        FetchedOverTls(record.host, Job().secure), record.sentCredentials);
+    std::string request
+        = RequestFor(record.host, record.requestPath, Job().KeepsConnectionsAlive(), fields);
     if (ClimbsAboveRoot(request))
         return std::nullopt;
     return request;

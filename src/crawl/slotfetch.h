@@ -56,6 +56,9 @@ struct ConnectionSlot
     bool reusedConnection = false;
     // How often the server left the request unanswered.
     int refusals = 0;
+    // This try's request carried the password; how often the site's 401 was answered.
+    bool sentCredentials = false;
+    int loginAnswers = 0;
     // The body is stored exactly as it comes (a file, not a page, whose links are rewritten):
     // beyond what is held, it goes to incoming as it arrives.
     bool storedAsItArrives = false;
@@ -210,12 +213,15 @@ private:
     // Takes the content coding off the whole body that is used (stored, or read as robots.txt);
     // false, the try failed, when it does not decode.
     bool DecodeBody();
+    // The site's own host asked for the name and password (401): true when the fetch goes on,
+    // asked again with them without a try counted, or failed because they were refused.
+    bool AnswerLogin(const HttpResponse &answer);
     // The server answered with an error status that may pass: tried again after pause, which
     // its other fetches keep too.
     void RetryStatus(std::chrono::seconds pause);
     // The server answered with an error status (4xx, 5xx) for good: reported without storing the
     // answer.
-    void FailStatus(const HttpResponse &answer);
+    void FailStatus(const HttpResponse &answer, Failure::Kind kind = Failure::Kind::HttpStatus);
     // Ends the fetch at once, for the reason given; a start page takes the job with it.
     void FailFetch(const Failure &failure);
     // The answer is of a type not wanted: reported, not stored, not a failure.

@@ -10,6 +10,10 @@
 #include "output/pagesaver.h"
 #include "output/placeholders.h"
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 namespace tw {
 
 namespace {
@@ -27,7 +31,43 @@ bool TypeAdmitted(std::string_view url, const SiteJob &job, bool embedded)
     return (embedded && job.pageParts) || IsWantedType(url, job.FileTypeFilter, job.queryPages);
 }
 
+// A link followed would log the copy out.
+bool EndsHeldSession(std::string_view url, const SiteJob &job, bool embedded)
+{
+    // The host's name is no link's word.
+    return job.holdsSession && !embedded
+        && NamesSessionEnd(url.substr(std::min(url.find('/'), url.size())));
+}
+
 } // namespace
+
+bool NamesSessionEnd(std::string_view text)
+{
+    static constexpr std::string_view kWords[] = {"logout", "signout", "logoff", "signoff"};
+    static constexpr std::pair<std::string_view, std::string_view> kPairs[]
+        = {{"log", "out"}, {"sign", "out"}, {"log", "off"}, {"sign", "off"}};
+    std::string word;
+    std::string previous;
+    const auto endsSession = [&] {
+        return std::find(std::begin(kWords), std::end(kWords), word) != std::end(kWords)
+            || std::find(std::begin(kPairs), std::end(kPairs),
+                   std::pair<std::string_view, std::string_view>(previous, word))
+            != std::end(kPairs);
+    };
+    for (const char c : text) {
+        const char lower = LowerAscii(c);
+        if (lower >= 'a' && lower <= 'z') {
+            word += lower;
+            continue;
+        }
+        if (!word.empty() && endsSession())
+            return true;
+        if (!word.empty())
+            previous = std::move(word);
+        word.clear();
+    }
+    return !word.empty() && endsSession();
+}
 
 bool IsWantedType(std::string_view url, std::string_view filter, bool queryPages)
 {
@@ -66,7 +106,8 @@ std::optional<LinkTarget> UnplacedTargetOf(
         target.normalized.pop_back();
     target.resolved = ResolveDotDot(target.normalized);
     target.queued = TidyLink(target.resolved);
-    if (!TypeAdmitted(target.queued, job, embedded))
+    if (!TypeAdmitted(target.queued, job, embedded)
+        || EndsHeldSession(target.queued, job, embedded))
         return std::nullopt;
     return target;
 }
@@ -102,6 +143,8 @@ std::optional<SkippedLink> WhyNotFollowed(
         url.pop_back();
     if (!IsOnSite(url, job.siteHost) && !(embedded && job.otherHosts))
         return SkippedLink {std::move(url), SkipCause::OtherHost};
+    if (EndsHeldSession(url, job, embedded))
+        return SkippedLink {std::move(url), SkipCause::EndsSession};
     if (TypeAdmitted(url, job, embedded))
         return std::nullopt;
     const UrlType type = TypeOfUrl(url);

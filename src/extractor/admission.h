@@ -52,12 +52,17 @@ enum class SkipCause {
     LimitReached, // a page with a query, past the most queries one path may have
     OtherHost, // a link (not an embedded file) to another host, or any file of one when off
     Robots, // the host's robots.txt forbids it
+    EndsSession, // a link to log out (by its URL or its text), while the copy is logged in
 };
 struct SkippedLink
 {
     std::string url; // as it would have been queued
     SkipCause cause = SkipCause::OtherHost;
 };
+// text (a URL, or a link's words) names the end of a session: "logout", "log-out", "signout",
+// "sign-out", "log_off" and their like, as words of their own, any case.
+bool NamesSessionEnd(std::string_view text);
+
 // For a link LinkTargetOf gives no target: why, when it names a web URL at all.
 std::optional<SkippedLink> WhyNotFollowed(
     std::string_view rawLink, std::string_view base, const SiteJob &job, bool embedded);
@@ -73,8 +78,9 @@ void CountQuery(std::string_view queued, SiteJob &job);
 void SeedTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue);
 
 // The target of rawLink when it is a web link on the site (or, for a reference a page embeds,
-// on any host when job.otherHosts), of a wanted type, and names a local path inside
-// job.outputDir; nullopt otherwise. Pure: nothing is read or written.
+// on any host when job.otherHosts), of a wanted type, not one that would end the session the
+// copy holds, and names a local path inside job.outputDir; nullopt otherwise. Pure: nothing is read
+// or written.
 std::optional<LinkTarget> LinkTargetOf(
     std::string_view rawLink, std::string_view base, const SiteJob &job, bool embedded = false);
 

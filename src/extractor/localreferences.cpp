@@ -16,6 +16,34 @@ namespace tw {
 
 namespace {
 
+// The words of the <a> element whose link begins at at, its tags left out; empty when the link
+// is no <a>'s. Only the first words are read: a link's name is short.
+std::string LinkWords(std::string_view page, std::size_t at)
+{
+    constexpr std::size_t kMostRead = 400;
+    const std::size_t open = page.rfind('<', at);
+    if (open == std::string_view::npos || open + 2 >= page.size()
+        || LowerAscii(page[open + 1]) != 'a' || !Contains(" \t\r\n", page.substr(open + 2, 1)))
+        return {};
+    const std::size_t tagEnd = page.find('>', at);
+    if (tagEnd == std::string_view::npos)
+        return {};
+    const std::string_view rest = page.substr(tagEnd + 1, kMostRead);
+    std::string words;
+    bool inTag = false;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == '<' && StartsWithNoCase(rest.substr(i), "</a"))
+            break;
+        if (rest[i] == '<' || rest[i] == '>')
+            inTag = rest[i] == '<';
+        else if (!inTag)
+            words += rest[i];
+        if (rest[i] == '>')
+            words += ' ';
+    }
+    return words;
+}
+
 // True when a browser that opens storedFile from disk reads the relative link as file: its
 // segments joined to the page's folder, "." and ".." resolved, escapes decoded, the query left
 // out.
@@ -89,8 +117,8 @@ const LinkTargets::Known &LinkTargets::Of(
     if (m_kept >= kMostKept)
         Clear();
     // The choices a window may change while the job runs are part of the folder's key.
-    const char choices[]
-        = {'\n', job.otherHosts ? 'o' : '-', job.queryPages ? 'q' : '-', job.pageParts ? 'p' : '-'};
+    const char choices[] = {'\n', job.otherHosts ? 'o' : '-', job.queryPages ? 'q' : '-',
+        job.pageParts ? 'p' : '-', job.holdsSession ? 's' : '-'};
     const std::string_view choiceKey(choices, sizeof choices);
     // A page's links are looked up one after another, all from its folder.
     if (m_folder == nullptr || m_folderKey.size() != pageBase.size() + choiceKey.size()
@@ -163,6 +191,14 @@ std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind 
             continue;
         const LinkTargets::Known &target
             = known.Of(read.url, documentBase, job, reference.embedded);
+        if (target.target && job.holdsSession && !reference.embedded && kind == DocumentKind::Page
+            && NamesSessionEnd(LinkWords(body, reference.at))) {
+            references.push_back(
+                {reference.at, read.length, std::move(read.url), false, false, nullptr,
+                    std::make_shared<const SkippedLink>(
+                        SkippedLink {target.target->queued, SkipCause::EndsSession})});
+            continue;
+        }
         references.push_back({reference.at, read.length, std::move(read.url), reference.embedded,
             false, target.target, target.skipped});
     }

@@ -12,7 +12,8 @@
 
 namespace tw::FileCalls {
 
-enum class WriteMode { Truncate, Append };
+// Private: truncated, and readable by its owner alone (a file of secrets).
+enum class WriteMode { Truncate, Append, Private };
 
 // Writes bytes to the file, creating it when missing.
 bool Write(const std::string &path, std::string_view bytes, WriteMode mode);

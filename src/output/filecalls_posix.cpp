@@ -47,11 +47,16 @@ bool CloseAfter(int descriptor, bool succeeded)
 
 bool Write(const std::string &path, std::string_view bytes, WriteMode mode)
 {
+    constexpr mode_t kPrivateFileMode = 0600;
     const int flags
         = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == WriteMode::Append ? O_APPEND : O_TRUNC);
-    const int descriptor = ::open(path.c_str(), flags, kNewFileMode);
+    const bool hidden = mode == WriteMode::Private;
+    const int descriptor = ::open(path.c_str(), flags, hidden ? kPrivateFileMode : kNewFileMode);
     if (descriptor < 0)
         return false;
+    // A file that was there before keeps its mode unless it is made private before the write.
+    if (hidden && ::fchmod(descriptor, kPrivateFileMode) != 0)
+        return CloseAfter(descriptor, false);
     return CloseAfter(descriptor, WriteAll(descriptor, bytes, -1));
 }
 

@@ -142,6 +142,11 @@ bool WriteFile(std::string_view path, std::string_view bytes, std::string *error
     return WriteBytes(path, bytes, FileCalls::WriteMode::Truncate, error);
 }
 
+bool WritePrivateFile(std::string_view path, std::string_view bytes, std::string *error)
+{
+    return WriteBytes(path, bytes, FileCalls::WriteMode::Private, error);
+}
+
 namespace {
 
 // Writes path; a write that fails leaves no file cut short, which would pass for the real one.

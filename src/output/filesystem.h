@@ -44,6 +44,8 @@ bool MakeDir(std::string_view dir);
 // Creates or truncates the file and writes bytes; false on any failure, with the system's reason
 // in error when given.
 bool WriteFile(std::string_view path, std::string_view bytes, std::string *error = nullptr);
+// WriteFile for a file of secrets: it is readable by its owner alone before bytes are written.
+bool WritePrivateFile(std::string_view path, std::string_view bytes, std::string *error = nullptr);
 
 // Writes bytes as the file path in place of the file stand-in: the stand-in, when it exists, is
 // overwritten and renamed to path (no new file is made, and path never holds a part of bytes);

@@ -32,6 +32,7 @@ constexpr std::pair<SkipCause, std::string_view> kSkipWords[] = {
     {SkipCause::LimitReached, "more queries than the limit"},
     {SkipCause::OtherHost, "on another host"},
     {SkipCause::Robots, "forbidden by robots.txt"},
+    {SkipCause::EndsSession, "would end the session"},
 };
 
 std::string_view WordsOf(SkipCause cause)

@@ -182,6 +182,8 @@ std::string_view SkipTitle(SkipCause why)
         return "On another host";
     case SkipCause::Robots:
         return "Forbidden by robots.txt";
+    case SkipCause::EndsSession:
+        return "Would log out";
     }
     return {};
 }

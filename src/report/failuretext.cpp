@@ -70,6 +70,8 @@ QString FailureText(const Failure &failure)
         return QStringLiteral("redirect loop at ") + DisplayText(failure.detail);
     case Kind::TooManyRedirects:
         return QStringLiteral("more than %1 redirects").arg(failure.announced);
+    case Kind::LoginRefused:
+        return QStringLiteral("401: the site refused the name and password");
     }
     return {};
 }

@@ -90,8 +90,8 @@ std::string RequestFor(
 {
     std::string name = Trim(ReplaceAll(host, "/", ""));
     name.resize(WithoutTlsPortMark(name).size());
-    std::string request = "GET " + EscapeForRequest(ReplaceAll(path, "//", "/"))
-        + (keepAlive ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
+    std::string request
+        = "GET " + RequestTargetOf(path) + (keepAlive ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
     request += "Host: " + name + "\r\n";
     // A copy that keeps connections alive speaks the wire of today: it takes compressed answers.
     if (keepAlive) {
@@ -117,6 +117,11 @@ std::string ConditionalFields(std::string_view lastModified, std::string_view et
     if (sendable(etag))
         fields.append("If-None-Match: ").append(etag).append("\r\n");
     return fields;
+}
+
+std::string RequestTargetOf(std::string_view path)
+{
+    return EscapeForRequest(ReplaceAll(path, "//", "/"));
 }
 
 std::string EscapeForRequest(std::string_view path)

@@ -23,6 +23,9 @@ std::string RequestFor(std::string_view host, std::string_view path, bool keepAl
 // (If-Modified-Since, If-None-Match), each only when known.
 std::string ConditionalFields(std::string_view lastModified, std::string_view etag);
 
+// The target a request line names for path: "//" written "/", escaped (EscapeForRequest).
+std::string RequestTargetOf(std::string_view path);
+
 // path with every byte that may not stand in a request line (controls, space, '"', "<", ">",
 // bytes above 127) written as "%" and two hexadecimal digits; "%" itself stays.
 std::string EscapeForRequest(std::string_view path);

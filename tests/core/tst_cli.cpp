@@ -227,13 +227,58 @@ TEST_F(CliTest, RefusesBadArgumentsWithAMessage)
              "--ca-certificate /etc/hostname x.com", "--types , x.com", "--types + x.com",
              "--connect-to x.com:80 x.com", "--no-such-option x.com", "--max-memory 1000 x.com",
              "--rate -1 x.com", "--rate fast x.com", "--max-memory lots x.com",
-             "--max-memory 99999999999G x.com", "--max-queries-per-path 0 x.com"}) {
+             "--max-memory 99999999999G x.com", "--max-queries-per-path 0 x.com",
+             "--password pw x.com", "--user a:b --password pw x.com", "--header NoColon x.com",
+             "--header Host:elsewhere x.com", "--header X-A:a\r\nB:c x.com",
+             "--cookies /no/such/file x.com", "--cookies /etc/hostname x.com"}) {
         EXPECT_EQ(
             Run(Words(QStringLiteral("tidewell-cli ") + QLatin1String(arguments))), CliBadArguments)
             << arguments;
         EXPECT_TRUE(m_err.startsWith(QStringLiteral("tidewell-cli: "))) << m_err.toStdString();
     }
     EXPECT_TRUE(m_server.Requests().empty());
+}
+
+TEST_F(CliTest, ALoginLeavesNoSecretOnDiskButInTheCookieFileNamed)
+{
+    const std::string basic = "Authorization: Basic YW5uOnBhNTV3b3Jk"; // ann:pa55word
+    m_server.SetResponder([&basic](const test::Request &request) -> std::optional<Route> {
+        if (request.path == "/login.html")
+            return Route::Page("log in");
+        if (request.raw.find("sid=c00kie") == std::string::npos)
+            return Route::Redirect(302, "/login.html");
+        if (request.path.starts_with("/area/") && request.raw.find(basic) == std::string::npos)
+            return Route::Status(401, "WWW-Authenticate: Basic realm=\"area\"\r\n");
+        return std::nullopt;
+    });
+    m_server.SetRoute("/area/", Route::Page("<a href=a.html>a</a> <a href=../logout>Log out</a>"));
+    m_server.SetRoute("/area/a.html", Route::Page("in the area"));
+    Route &home = m_server.SetRoute("/", Route::Page("<a href='area/'>area</a>"));
+    home.extraHeaders = "Set-Cookie: fresh=t0ken; Path=/\r\n";
+    const QString cookies = m_root.NativePath() + QStringLiteral("/cookies.txt");
+    const QString saved = m_root.NativePath() + QStringLiteral("/saved.txt");
+    ASSERT_TRUE(FileSystem::WriteFile(FileSystem::SystemPath(cookies.toStdString()),
+        ".site.test\tTRUE\t/\tFALSE\t0\tsid\tc00kie\n"));
+    const int code = Run(Arguments(QStringLiteral("--no-robots --types .html --user ann "
+                                                  "--password pa55word --header X-Key:k3y "
+                                                  "--cookies %1 --save-cookies %2 www.site.test")
+                                       .arg(cookies, saved),
+        Output(1)));
+    EXPECT_EQ(code, CliCompleted) << m_err.toStdString();
+    EXPECT_TRUE(m_err.contains(QStringLiteral("unencrypted"))) << m_err.toStdString();
+    EXPECT_EQ(m_server.RequestCount("/area/a.html"), 1U);
+    EXPECT_EQ(m_server.RequestCount("/logout"), 0U);
+    std::map<std::string, std::string> written = test::ReadTree(Output(1));
+    written["(said)"] = m_out.toStdString() + m_err.toStdString();
+    ASSERT_TRUE(written.contains("site.test/area/a.html"));
+    for (const auto &[file, bytes] : written) {
+        for (const char *secret : {"c00kie", "t0ken", "pa55word", "YW5uOnBhNTV3b3Jk", "k3y"})
+            EXPECT_EQ(bytes.find(secret), std::string::npos) << secret << " in " << file;
+    }
+    const std::string kept = test::ReadFileBytes(FileSystem::SystemPath(saved.toStdString()));
+    EXPECT_NE(kept.find("\tsid\tc00kie\n"), std::string::npos) << kept;
+    EXPECT_NE(kept.find("\tfresh\tt0ken\n"), std::string::npos) << kept;
+    EXPECT_EQ(QFile::permissions(saved) & (QFile::ReadGroup | QFile::ReadOther), 0);
 }
 
 TEST_F(CliTest, AFolderThatCannotBeWrittenIsRefused)

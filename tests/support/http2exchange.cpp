@@ -19,9 +19,9 @@ int OnHeader(nghttp2_session *, const nghttp2_frame *frame, const std::uint8_t *
     std::size_t nameLength, const std::uint8_t *value, std::size_t valueLength, std::uint8_t,
     void *user)
 {
-    if (std::string_view(reinterpret_cast<const char *>(name), nameLength) == ":path")
-        Of(user).NotePath(
-            frame->hd.stream_id, std::string(reinterpret_cast<const char *>(value), valueLength));
+    Of(user).NoteField(frame->hd.stream_id,
+        std::string(reinterpret_cast<const char *>(name), nameLength),
+        std::string(reinterpret_cast<const char *>(value), valueLength));
     return 0;
 }
 
@@ -93,15 +93,19 @@ Http2Exchange::~Http2Exchange()
     nghttp2_session_del(m_session);
 }
 
-void Http2Exchange::NotePath(std::int32_t stream, std::string path)
+void Http2Exchange::NoteField(std::int32_t stream, std::string name, std::string value)
 {
-    m_paths[stream] = std::move(path);
+    if (name == ":path")
+        m_paths[stream] = std::move(value);
+    else if (!name.starts_with(':'))
+        m_fields[stream].append(name).append(": ").append(value).append("\r\n");
 }
 
 void Http2Exchange::Answer(std::int32_t stream)
 {
     Request request;
-    request.raw = "GET " + m_paths[stream] + " HTTP/2\r\n\r\n";
+    request.raw = "GET " + m_paths[stream] + " HTTP/2\r\n" + m_fields[stream] + "\r\n";
+    m_fields.erase(stream);
     request.path
         = QByteArray::fromPercentEncoding(QByteArray::fromStdString(m_paths[stream])).toStdString();
     const StreamAnswer answer = m_answerer(std::move(request));

@@ -39,7 +39,7 @@ public:
     Http2Exchange &operator=(const Http2Exchange &) = delete;
 
     // What the framing library's callbacks reach.
-    void NotePath(std::int32_t stream, std::string path);
+    void NoteField(std::int32_t stream, std::string name, std::string value);
     void Answer(std::int32_t stream);
 
 private:
@@ -49,6 +49,8 @@ private:
     Answerer m_answerer;
     nghttp2_session *m_session = nullptr;
     std::map<std::int32_t, std::string> m_paths;
+    // Each stream's header fields, as lines of an HTTP/1 head.
+    std::map<std::int32_t, std::string> m_fields;
     std::map<std::int32_t, std::string> m_bodies;
 };
 

@@ -231,9 +231,11 @@ void TestHttpServer::SpeakHttp2On(QSslSocket *socket)
 std::pair<Route, Behaviour> TestHttpServer::Take(Request request)
 {
     const auto found = m_routes.find(request.path);
-    Route route = found != m_routes.end() ? found->second
-        : m_fallback                      ? m_fallback(request.path)
-                                          : Route::Status(404);
+    std::optional<Route> answered = m_responder ? m_responder(request) : std::nullopt;
+    Route route = answered        ? std::move(*answered)
+        : found != m_routes.end() ? found->second
+        : m_fallback              ? m_fallback(request.path)
+                                  : Route::Status(404);
     std::size_t &served = m_served[request.path];
     const Behaviour how = route.behaviours.empty()
         ? Behaviour::Whole()

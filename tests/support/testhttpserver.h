@@ -13,6 +13,7 @@ class QSslSocket;
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -113,6 +114,12 @@ public:
 
     // The stored route stays valid, and may be changed, until it is replaced.
     Route &SetRoute(const std::string &path, Route route);
+    // Answers every request it gives a route for, before the routes: a server that reads the
+    // request's fields (cookies, credentials).
+    void SetResponder(std::function<std::optional<Route>(const Request &request)> responder)
+    {
+        m_responder = std::move(responder);
+    }
     // Answers the paths without a route; without one they are 404.
     void SetFallback(std::function<Route(const std::string &path)> fallback)
     {
@@ -147,6 +154,7 @@ private:
     std::map<std::string, Route, std::less<>> m_routes;
     std::map<std::string, std::size_t, std::less<>> m_served;
     std::function<Route(const std::string &path)> m_fallback;
+    std::function<std::optional<Route>(const Request &request)> m_responder;
     int m_latencyMs = 0;
     int m_keptAnswers = 0;
     bool m_http2 = false;
