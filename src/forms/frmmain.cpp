@@ -362,7 +362,7 @@ void frmMain::mnulogin_Click()
     }
     LoginWindow window(start, this);
     window.exec();
-    m_loginCookies = window.SiteCookies();
+    m_engine.Job().cookies = window.SiteCookies();
 }
 
 void frmMain::mnuabout_Click()

@@ -8,7 +8,6 @@
 #include "report/copyjournal.h"
 
 #include <QMainWindow>
-#include <QNetworkCookie>
 
 #include <array>
 #include <optional>
@@ -118,7 +117,6 @@ private:
     Engine &m_engine;
     CopyJournal m_journal {m_engine};
     QString m_reportPath;
-    QList<QNetworkCookie> m_loginCookies;
     bool justRefreshing = false;
     bool wizardPending = false;
     bool m_wizardOpen = false;

@@ -106,7 +106,10 @@ frmNew::frmNew(Engine &engine, frmMain &main)
     if (!matches.isEmpty())
         List2->setCurrentItem(matches.first());
 
-    setFixedSize(Px(8070), sizeHint().height());
+    txtUser->setText(QString::fromStdString(m_engine.Job().user));
+    txtPassword->setText(QString::fromStdString(m_engine.Job().password));
+    cmdAdvanced->setChecked(!txtUser->text().isEmpty());
+    ShowAdvanced(cmdAdvanced->isChecked());
     txtURL->setFocus();
 }
 
@@ -165,6 +168,26 @@ void frmNew::CreateControls()
     Command1->setFont(VerdanaFont(8.25, true));
     Command1->setDefault(true);
     Command2 = Button(this, "Command2", QStringLiteral("Close"));
+    cmdAdvanced = Button(this, "cmdAdvanced", QStringLiteral("Advanced >>"));
+    cmdAdvanced->setCheckable(true);
+
+    fraAdvanced = new QWidget(this);
+    fraAdvanced->setObjectName(QStringLiteral("fraAdvanced"));
+    txtUser = new QLineEdit(fraAdvanced);
+    txtUser->setObjectName(QStringLiteral("txtUser"));
+    txtPassword = new QLineEdit(fraAdvanced);
+    txtPassword->setObjectName(QStringLiteral("txtPassword"));
+    txtPassword->setEchoMode(QLineEdit::Password);
+    auto *login = new QGridLayout(fraAdvanced);
+    login->setContentsMargins(0, 0, 0, 0);
+    login->addWidget(
+        Heading(fraAdvanced, "Label9", QStringLiteral("If the Website Asks for a Password")), 0, 0,
+        1, 4);
+    login->addWidget(new QLabel(QStringLiteral("User"), fraAdvanced), 1, 0);
+    login->addWidget(txtUser, 1, 1);
+    login->addWidget(new QLabel(QStringLiteral("Password"), fraAdvanced), 1, 2);
+    login->addWidget(txtPassword, 1, 3);
+    fraAdvanced->hide();
 
     auto *site = new QVBoxLayout;
     site->setSpacing(4);
@@ -199,6 +222,7 @@ void frmNew::CreateControls()
     choices->setColumnStretch(2, 1);
 
     auto *buttons = new QHBoxLayout;
+    buttons->addWidget(cmdAdvanced);
     buttons->addStretch(1);
     buttons->addWidget(Command1);
     buttons->addWidget(Command2);
@@ -212,6 +236,7 @@ void frmNew::CreateControls()
     layout->addSpacing(4);
     layout->addWidget(Label8);
     layout->addWidget(Label7);
+    layout->addWidget(fraAdvanced);
     layout->addSpacing(4);
     layout->addLayout(buttons);
 
@@ -220,6 +245,20 @@ void frmNew::CreateControls()
     connect(Command3, &QPushButton::clicked, this, &frmNew::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &frmNew::Command4_Click);
     connect(Command5, &QPushButton::clicked, this, &frmNew::Command5_Click);
+    connect(cmdAdvanced, &QPushButton::toggled, this, &frmNew::ShowAdvanced);
+}
+
+void frmNew::KeepLogin()
+{
+    m_engine.Job().user = txtUser->text().toStdString();
+    m_engine.Job().password = txtPassword->text().toStdString();
+}
+
+void frmNew::ShowAdvanced(bool shown)
+{
+    fraAdvanced->setVisible(shown);
+    cmdAdvanced->setText(shown ? QStringLiteral("Advanced <<") : QStringLiteral("Advanced >>"));
+    setFixedSize(Px(8070), sizeHint().height());
 }
 
 void frmNew::FillFileTypes()
@@ -314,6 +353,7 @@ void frmNew::Command1_Click()
 {
     if (!AcceptStartUrl(this, txtURL->text()) || !LeaveWithDirectory())
         return;
+    KeepLogin();
     m_main.StartJob(txtURL->text());
     accept();
 }
@@ -374,6 +414,7 @@ void frmNew::done(int result)
             ? QString()
             : FromLocalText(Trim(ToLocalText(selected.first()->text())));
         WriteSetting(QStringLiteral("Timeout"), timeout);
+        KeepLogin();
         if (!timeout.isEmpty()) {
             bool numeric = false;
             const int seconds = timeout.toInt(&numeric);

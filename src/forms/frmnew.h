@@ -62,6 +62,9 @@ private:
     void Command3_Click();
     void Command4_Click();
     void Command5_Click();
+    void ShowAdvanced(bool shown);
+    // Hands the name and password of the advanced part to the job.
+    void KeepLogin();
 
     Engine &m_engine;
     frmMain &m_main;
@@ -84,6 +87,10 @@ private:
     QLabel *Label7 = nullptr; // the advice on the connection count
     QPushButton *Command1 = nullptr; // "Download Website Now!": starts the job
     QPushButton *Command2 = nullptr; // Close
+    QPushButton *cmdAdvanced = nullptr; // shows or hides the advanced part
+    QWidget *fraAdvanced = nullptr; // the advanced part: a name and password for the site
+    QLineEdit *txtUser = nullptr;
+    QLineEdit *txtPassword = nullptr; // kept in memory for the copy alone
 };
 
 } // namespace tw

@@ -1,6 +1,7 @@
 #include "forms/loginwindow.h"
 
 #include "forms/pictures.h"
+#include "transport/cookiejar.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -11,14 +12,20 @@
 
 namespace tw {
 
-bool CookieDomainCovers(const QString &domain, const QString &host)
+Cookie CookieOfBrowser(const QNetworkCookie &cookie)
 {
-    const QString bare = domain.startsWith(u'.') ? domain.mid(1) : domain;
-    if (bare.isEmpty())
-        return false;
-    if (host.compare(bare, Qt::CaseInsensitive) == 0)
-        return true;
-    return domain.startsWith(u'.') && host.endsWith(u'.' + bare, Qt::CaseInsensitive);
+    const QString domain = cookie.domain();
+    Cookie kept;
+    kept.name = cookie.name().toStdString();
+    kept.value = cookie.value().toStdString();
+    kept.domain = (domain.startsWith(u'.') ? domain.mid(1) : domain).toLower().toStdString();
+    kept.path = cookie.path().isEmpty() ? std::string("/") : cookie.path().toStdString();
+    // The browser marks a cookie set for a domain, and so sent to the hosts below it, by its dot.
+    kept.hostOnly = !domain.startsWith(u'.');
+    kept.secure = cookie.isSecure();
+    kept.httpOnly = cookie.isHttpOnly();
+    kept.expires = cookie.isSessionCookie() ? 0 : cookie.expirationDate().toSecsSinceEpoch();
+    return kept;
 }
 
 LoginWindow::LoginWindow(const QUrl &start, QWidget *parent)
@@ -63,12 +70,15 @@ LoginWindow::~LoginWindow()
     delete m_profile;
 }
 
-QList<QNetworkCookie> LoginWindow::SiteCookies() const
+std::vector<Cookie> LoginWindow::SiteCookies() const
 {
-    QList<QNetworkCookie> kept;
-    for (const QNetworkCookie &cookie : m_cookies)
-        if (CookieDomainCovers(cookie.domain(), m_start.host()))
-            kept.append(cookie);
+    const std::string host = m_start.host().toLower().toStdString();
+    std::vector<Cookie> kept;
+    for (const QNetworkCookie &cookie : m_cookies) {
+        Cookie each = CookieOfBrowser(cookie);
+        if (GoesToHost(each, host))
+            kept.push_back(std::move(each));
+    }
     return kept;
 }
 

@@ -3,20 +3,23 @@
 // A browser window on the site, where the user logs in as in any browser; when it closes, the
 // cookies the site set while it was open are handed to the copy.
 
+#include "common/cookie.h"
+
 #include <QDialog>
 #include <QList>
 #include <QMap>
 #include <QNetworkCookie>
 #include <QUrl>
 
+#include <vector>
+
 class QWebEngineProfile;
 class QWebEngineView;
 
 namespace tw {
 
-// Whether a cookie that names domain (a leading "." or none) is sent to host: the host itself,
-// or one of its parents when the cookie was set for a domain.
-bool CookieDomainCovers(const QString &domain, const QString &host);
+// A cookie of the browser as the copy keeps it.
+Cookie CookieOfBrowser(const QNetworkCookie &cookie);
 
 class LoginWindow final : public QDialog
 {
@@ -27,7 +30,7 @@ public:
     ~LoginWindow() override;
 
     // The cookies set while the window was open that the start URL's host is sent.
-    QList<QNetworkCookie> SiteCookies() const;
+    std::vector<Cookie> SiteCookies() const;
 
 private:
     static QString KeyOf(const QNetworkCookie &cookie);

@@ -247,15 +247,18 @@ bool CookieJar::TakeSetCookie(std::string_view setCookie, std::string_view host,
     return Add(std::move(cookie), now);
 }
 
+bool GoesToHost(const Cookie &cookie, std::string_view host)
+{
+    return cookie.hostOnly ? EqualsNoCase(host, cookie.domain) : DomainMatches(host, cookie.domain);
+}
+
 std::string CookieJar::CookieFieldFor(
     std::string_view host, std::string_view path, bool secure, std::int64_t now) const
 {
     path = path.substr(0, path.find_first_of("?#"));
     std::vector<const Cookie *> sent;
     for (const Cookie &cookie : m_cookies) {
-        const bool hostFits = cookie.hostOnly ? EqualsNoCase(host, cookie.domain)
-                                              : DomainMatches(host, cookie.domain);
-        if (hostFits && PathMatches(path, cookie.path) && (secure || !cookie.secure)
+        if (GoesToHost(cookie, host) && PathMatches(path, cookie.path) && (secure || !cookie.secure)
             && !Expired(cookie, now))
             sent.push_back(&cookie);
     }

@@ -49,6 +49,8 @@ private:
 
 // host lies in domain: it is domain, or a name (not an IP address) ending in "." + domain.
 bool DomainMatches(std::string_view host, std::string_view domain);
+// cookie is sent to host: its own host alone, or the hosts in its domain.
+bool GoesToHost(const Cookie &cookie, std::string_view host);
 // The request path lies under cookiePath.
 bool PathMatches(std::string_view requestPath, std::string_view cookiePath);
 // The path a cookie set without one takes: the request's folder, without its last "/".
