@@ -87,9 +87,6 @@ struct SiteJob : JobSettings
     // in those, as the system stores them. Nothing else is in such a folder.
     std::unordered_map<std::string, bool, TextHash, std::equal_to<>> topFolderIsNew;
     std::unordered_set<std::string, TextHash, std::equal_to<>> filesInNewFolders;
-    // The URLs without an extension, or with a page's, that pages load as their parts: whatever
-    // type their server names, they are stored under it.
-    std::unordered_set<std::string, TextHash, std::equal_to<>> untypedParts;
     // The distinct queries queued of each path, and the paths that reached maxQueriesPerPath.
     std::unordered_map<std::string, int> queriesOfPath;
     std::set<std::string> pathsAtQueryLimit;

@@ -10,6 +10,7 @@
 #include "crawl/failure.h"
 #include "crawl/hostpace.h"
 #include "crawl/slotfetch.h"
+#include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
 #include "transport/siteaddress.h"
 #include "transport/tlssession.h"
@@ -174,6 +175,7 @@ private:
     bool InUse(int slot) const override { return slot <= m_connectionCount; }
     QueueSink &NewLinks() override { return m_queue; }
     LinkTargets &Targets() override { return m_linkTargets; }
+    UntypedParts &Parts() override { return m_untypedParts; }
     void GiveBack(std::string queuedUrl) override;
     void CountReceived(std::int64_t bytes) override { m_counters.aBytes += bytes; }
     void SlowDown(const std::string &host, std::chrono::seconds pause) override;
@@ -251,6 +253,7 @@ private:
     DownloadQueue m_queue;
     // The targets of the links met this job; forgotten when the job or its site changes.
     LinkTargets m_linkTargets;
+    UntypedParts m_untypedParts;
     // Where the pages and style sheets saved this job lead, and what was reported of each.
     SavedLinks m_savedLinks;
     std::unordered_map<std::string, StoredFetch> m_savedDocuments;

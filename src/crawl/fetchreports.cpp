@@ -116,6 +116,7 @@ void Engine::ReportFetchFailure(int slot, const Failure &failure, bool failedAtO
             FailJob(slot, failure);
         return;
     case FetchKind::Link:
+    case FetchKind::Part:
         if (failedAtOnce)
             Q_EMIT slotFailed(slot, failure);
         ReportFailure(record.url, failure, record.attempt);

@@ -65,7 +65,7 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
     m_job.settledPaths.clear();
     m_job.knownPaths.clear();
     m_job.knownFromRecord = false;
-    m_job.untypedParts.clear();
+    m_untypedParts.Clear();
     m_job.topFolderIsNew.clear();
     m_job.filesInNewFolders.clear();
     m_skippedLinks.clear();

@@ -46,10 +46,9 @@ void SlotFetch::Judge(const FetchGuard &guard)
     const UrlType urlType = TypeOfUrl(m_record.url);
     const AnswerVerdict verdict = JudgeAnswer(answer,
         {.kind = m_record.kind,
-            .revalidating = Revalidating(),
+            .ask = m_record.ask,
             .attempt = m_record.attempt,
             .urlExtension = urlType.extension,
-            .untypedPart = Job().untypedParts.contains(m_record.url),
             .fileTypeFilter = Settings().FileTypeFilter});
     using Verdict = AnswerVerdict::Kind;
     switch (verdict.kind) {
@@ -176,8 +175,8 @@ void SlotFetch::Scan(const std::vector<PageReference> &references,
     const std::optional<StoredFetch> &stored, const FetchGuard &guard)
 {
     Report({.kind = FetchOutcome::Kind::LinksFound, .references = &references});
-    const bool followed = ExtractLinks(
-        references, m_context.NewLinks(), Job(), [this, &guard] { return YieldFor(guard); });
+    const bool followed = ExtractLinks(references, m_context.NewLinks(), m_context.Parts(), Job(),
+        [this, &guard] { return YieldFor(guard); });
     // A file is told as stored once its links are queued: a copy stopped before then fetches it
     // again when continued, and so follows them.
     if (!guard.StillCurrent())
@@ -193,8 +192,7 @@ void SlotFetch::Scan(const std::vector<PageReference> &references,
 
 bool SlotFetch::TypedByServer(const HttpResponse &answer)
 {
-    return tw::TypedByServer(
-        answer, TypeOfUrl(m_record.url).extension, Job().untypedParts.contains(m_record.url));
+    return tw::TypedByServer(answer, TypeOfUrl(m_record.url).extension, m_record.kind);
 }
 
 StoredLocation SlotFetch::StoredLocationFor(const HttpResponse &answer)
