@@ -71,13 +71,6 @@ struct SiteJob : JobSettings
     // Every directory a placeholder was written to during this job, whether or not it was made
     // by it.
     std::set<std::string> placeholderDirs;
-    // The local paths this job has queued, or found taken on disk: no link to them is queued
-    // again.
-    std::unordered_set<std::string, TextHash, std::equal_to<>> knownPaths;
-    // The job takes up a copy whose record names every path it knows: a file on disk that the
-    // record does not name as stored (one an earlier run was writing when it was killed) is not
-    // taken as known.
-    bool knownFromRecord = false;
     // The local paths of URLs fetched this job that are not stored under them: each with the file
     // it is stored as (a page without an extension that was a PDF), or empty when nothing was
     // stored (an error status, a type not wanted). They are known all the same.
@@ -87,9 +80,6 @@ struct SiteJob : JobSettings
     // in those, as the system stores them. Nothing else is in such a folder.
     std::unordered_map<std::string, bool, TextHash, std::equal_to<>> topFolderIsNew;
     std::unordered_set<std::string, TextHash, std::equal_to<>> filesInNewFolders;
-    // The distinct queries queued of each path, and the paths that reached maxQueriesPerPath.
-    std::unordered_map<std::string, int> queriesOfPath;
-    std::set<std::string> pathsAtQueryLimit;
     // Why the last append to a log or placeholder file failed, in the system's words.
     std::string lastWriteError;
 };

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -69,6 +70,11 @@ public:
     const JobCounters &Counters() const { return m_counters; }
     JobCounters &Counters() { return m_counters; }
     DownloadQueue &Queue() { return m_queue; }
+    // The page paths with more queries than the job's limit, whose others were not queued.
+    const std::set<std::string> &PathsAtQueryLimit() const
+    {
+        return m_knownPaths.PathsAtQueryLimit();
+    }
     const ConnectionSlot &Slot(int n) const;
 
     // A job is running from ConnectNowNow until StopNOW.
@@ -176,6 +182,7 @@ private:
     QueueSink &NewLinks() override { return m_queue; }
     LinkTargets &Targets() override { return m_linkTargets; }
     UntypedParts &Parts() override { return m_untypedParts; }
+    KnownPaths &Known() override { return m_knownPaths; }
     void GiveBack(std::string queuedUrl) override;
     void CountReceived(std::int64_t bytes) override { m_counters.aBytes += bytes; }
     void SlowDown(const std::string &host, std::chrono::seconds pause) override;
@@ -254,6 +261,7 @@ private:
     // The targets of the links met this job; forgotten when the job or its site changes.
     LinkTargets m_linkTargets;
     UntypedParts m_untypedParts;
+    KnownPaths m_knownPaths;
     // Where the pages and style sheets saved this job lead, and what was reported of each.
     SavedLinks m_savedLinks;
     std::unordered_map<std::string, StoredFetch> m_savedDocuments;

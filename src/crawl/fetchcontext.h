@@ -19,6 +19,7 @@
 
 namespace tw {
 
+class KnownPaths;
 class LinkTargets;
 class QueueSink;
 class UntypedParts;
@@ -106,6 +107,8 @@ public:
     virtual LinkTargets &Targets() = 0;
     // The parts that pages load, by URLs that do not tell their type.
     virtual UntypedParts &Parts() = 0;
+    // The local paths queued or found taken, and the queries counted of each path.
+    virtual KnownPaths &Known() = 0;
     // A URL taken from the queue whose answer will not come goes back, to start next.
     virtual void GiveBack(std::string queuedUrl) = 0;
     // The host asked for a pause before its next fetch.

@@ -175,8 +175,8 @@ void SlotFetch::Scan(const std::vector<PageReference> &references,
     const std::optional<StoredFetch> &stored, const FetchGuard &guard)
 {
     Report({.kind = FetchOutcome::Kind::LinksFound, .references = &references});
-    const bool followed = ExtractLinks(references, m_context.NewLinks(), m_context.Parts(), Job(),
-        [this, &guard] { return YieldFor(guard); });
+    const bool followed = ExtractLinks(references, m_context.NewLinks(), m_context.Known(),
+        m_context.Parts(), Job(), [this, &guard] { return YieldFor(guard); });
     // A file is told as stored once its links are queued: a copy stopped before then fetches it
     // again when continued, and so follows them.
     if (!guard.StillCurrent())
@@ -224,7 +224,8 @@ std::optional<std::string> SlotFetch::RedirectStub(const std::string &location)
         if (here.file == there.file)
             return std::nullopt;
         // An absolute link needs no base.
-        const Admission verdict = AdmitLink("http://" + to->Url(), {}, job, m_context.NewLinks());
+        const Admission verdict
+            = AdmitLink("http://" + to->Url(), {}, job, m_context.Known(), m_context.NewLinks());
         if (verdict == Admission::Queued || FileOfJobExists(there.file, job)
             || FileOfJobExists(there.placeholderBase + ".tmp", job))
             href = RelativeHref(here.file, there.file);

@@ -11,7 +11,7 @@ void UntypedParts::Note(const std::string &url)
         m_urls.insert(url);
 }
 
-bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue,
+bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue, KnownPaths &known,
     UntypedParts &parts, SiteJob &job, const ScanYield &yield)
 {
     const auto yieldTimes = [&](int times) {
@@ -26,8 +26,9 @@ bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue
             return true;
         if (reference.embedded && reference.target && job.pageParts)
             parts.Note(reference.target->queued);
-        const Admission verdict
-            = reference.target ? AdmitTarget(*reference.target, job, queue) : Admission::Rejected;
+        const Admission verdict = reference.target
+            ? AdmitTarget(*reference.target, job, known, queue)
+            : Admission::Rejected;
         if (verdict == Admission::Failed)
             return false;
         if (!yieldTimes(verdict == Admission::Queued ? 3 : 2))

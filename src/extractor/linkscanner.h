@@ -5,6 +5,7 @@
 // other connections and the windows.
 
 #include "common/sitejob.h"
+#include "extractor/admission.h"
 #include "extractor/localreferences.h"
 #include "extractor/queuesink.h"
 
@@ -39,7 +40,7 @@ using ScanYield = std::function<bool()>;
 // each reference, once after each link that was queued and twice after it. False when a file
 // append failed and the links after it were not offered (job.lastWriteError says why). The parts
 // a page loads are noted in parts when the job fetches them.
-bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue,
+bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue, KnownPaths &known,
     UntypedParts &parts, SiteJob &job, const ScanYield &yield);
 
 } // namespace tw
