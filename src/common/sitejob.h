@@ -71,10 +71,6 @@ struct SiteJob : JobSettings
     // Every directory a placeholder was written to during this job, whether or not it was made
     // by it.
     std::set<std::string> placeholderDirs;
-    // The local paths of URLs fetched this job that are not stored under them: each with the file
-    // it is stored as (a page without an extension that was a PDF), or empty when nothing was
-    // stored (an error status, a type not wanted). They are known all the same.
-    std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> settledPaths;
     // The folders right below outputDir that the job has asked about or written to, each true
     // when it did not exist at the first question; and the files the job wrote and did not remove
     // in those, as the system stores them. Nothing else is in such a folder.

@@ -62,7 +62,6 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
     m_job.createdDirs.clear();
     m_job.placeholderDirs.clear();
     m_job.preparedDirs.clear();
-    m_job.settledPaths.clear();
     m_knownPaths.Clear();
     m_untypedParts.Clear();
     m_job.topFolderIsNew.clear();

@@ -134,9 +134,9 @@ bool SlotFetch::Store(const HttpResponse &answer, bool typedByServer, const Fetc
     const ReferenceEditor editReferences
         = [&](std::string_view text, DocumentKind savedKind, std::string_view storedFile) {
               if (savedKind == kind)
-                  return DiskEdits(text, savedKind, references, storedFile, job);
-              return DiskEdits(
-                  text, savedKind, PageReferencesOf(text, savedKind, base, job), storedFile, job);
+                  return DiskEdits(text, savedKind, references, storedFile, job, m_context.Known());
+              return DiskEdits(text, savedKind, PageReferencesOf(text, savedKind, base, job),
+                  storedFile, job, m_context.Known());
           };
     // A body written to disk as it came is whole with what is held of it.
     const bool onDisk = m_record.incoming.IsOpen();

@@ -159,7 +159,7 @@ Admission AdmitLink(std::string_view rawLink, std::string_view base, SiteJob &jo
 Admission AdmitTarget(const LinkTarget &target, SiteJob &job, KnownPaths &known, QueueSink &queue)
 {
     const std::string &localPath = target.localPath;
-    if (known.Contains(localPath) || job.settledPaths.contains(localPath))
+    if (known.Contains(localPath))
         return Admission::Rejected;
     // The disk is asked once a path: a file of an earlier copy, or a page stored with ".html"
     // added to its name.

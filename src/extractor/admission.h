@@ -69,15 +69,31 @@ std::optional<SkippedLink> WhyNotFollowed(
 // to; nullopt for any other URL.
 std::optional<std::string> QueriedPathOf(std::string_view queued);
 
-// What admission knows of the job's URLs: the local paths queued, or found taken on disk, to
-// which no link is queued again; and the distinct queries queued of each path, with the paths
-// that reached the job's limit.
+// What admission knows of the job's URLs: the local paths queued, or found taken on disk, and
+// those of URLs fetched that are not stored under them, to none of which a link is queued again;
+// and the distinct queries queued of each path, with the paths that reached the job's limit.
 class KnownPaths
 {
 public:
-    bool Contains(std::string_view localPath) const { return m_paths.contains(localPath); }
+    bool Contains(std::string_view localPath) const
+    {
+        return m_paths.contains(localPath) || m_settled.contains(localPath);
+    }
     // False when localPath was known already.
     bool Add(std::string localPath) { return m_paths.insert(std::move(localPath)).second; }
+    // The URL fetched this job at localPath is not stored under it: it is stored as storedAs (a
+    // page without an extension that was a PDF), or nowhere when empty (an error status, a type
+    // not wanted).
+    void Settle(std::string localPath, std::string storedAs)
+    {
+        m_settled.insert_or_assign(std::move(localPath), std::move(storedAs));
+    }
+    // What the URL at localPath is stored as when it was settled; nullptr when it was not.
+    const std::string *SettledAs(std::string_view localPath) const
+    {
+        const auto settled = m_settled.find(localPath);
+        return settled == m_settled.end() ? nullptr : &settled->second;
+    }
     // Counts a URL queued, or one an earlier run of the job admitted, against the queries of its
     // path.
     void CountQuery(std::string_view queued);
@@ -94,6 +110,7 @@ public:
 
 private:
     std::unordered_set<std::string, TextHash, std::equal_to<>> m_paths;
+    std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> m_settled;
     bool m_fromRecord = false;
     std::unordered_map<std::string, int> m_queriesOfPath;
     std::set<std::string> m_pathsAtQueryLimit;
