@@ -54,8 +54,8 @@ struct JobSettings
 };
 
 // The site-wide values of the current copy: its settings, the site it copies, and what the
-// output and the link finder keep of it. There is one job at a time; starting a job resets what
-// the next job must not inherit.
+// output keeps of its writes. There is one job at a time; starting a job resets what the next job
+// must not inherit.
 struct SiteJob : JobSettings
 {
     // Host of the start URL with every "www." removed: the same-site key.
