@@ -114,8 +114,8 @@ void TimeReferences(const std::string &page)
     std::size_t edits = 0;
     std::size_t stored = 0;
     const double save = SecondsOf([&] {
-        const std::vector<tw::TextEdit> pointed
-            = tw::LocalReferenceEdits(references, "\\out\\host.com\\dir\\page.html", job);
+        const std::vector<tw::TextEdit> pointed = tw::LocalReferenceEdits(
+            references, "\\out\\host.com\\dir\\page.html", job, tw::KnownPaths());
         edits = pointed.size();
         stored = tw::RewriteStoredBody(body, true, pointed).size();
     });

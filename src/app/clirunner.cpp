@@ -240,7 +240,7 @@ int RunJob(Engine &engine, const CliOptions &options, const FileTypesInUse &file
         out << ", " << failures << (failures == 1 ? " failure" : " failures");
         if (const std::int64_t skipped = engine.Counters().aSkipped; skipped > 0)
             out << ", " << skipped << " skipped";
-        if (const std::size_t limited = engine.Job().pathsAtQueryLimit.size(); limited > 0)
+        if (const std::size_t limited = engine.PathsAtQueryLimit().size(); limited > 0)
             out << "; " << limited << (limited == 1 ? " path had" : " paths had")
                 << " more queries than the limit of " << engine.Job().maxQueriesPerPath;
         if (!report.empty())

@@ -64,8 +64,8 @@ struct JobSettings
 };
 
 // The site-wide values of the current copy: its settings, the site it copies, and what the
-// output and the link finder keep of it. There is one job at a time; starting a job resets what
-// the next job must not inherit.
+// output keeps of its writes. There is one job at a time; starting a job resets what the next job
+// must not inherit.
 struct SiteJob : JobSettings
 {
     // Host of the start URL with every "www." removed: the same-site key.
@@ -83,28 +83,11 @@ struct SiteJob : JobSettings
     // Every directory a placeholder was written to during this job, whether or not it was made
     // by it.
     std::set<std::string> placeholderDirs;
-    // The local paths this job has queued, or found taken on disk: no link to them is queued
-    // again.
-    std::unordered_set<std::string, TextHash, std::equal_to<>> knownPaths;
-    // The job takes up a copy whose record names every path it knows: a file on disk that the
-    // record does not name as stored (one an earlier run was writing when it was killed) is not
-    // taken as known.
-    bool knownFromRecord = false;
-    // The local paths of URLs fetched this job that are not stored under them: each with the file
-    // it is stored as (a page without an extension that was a PDF), or empty when nothing was
-    // stored (an error status, a type not wanted). They are known all the same.
-    std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> settledPaths;
     // The folders right below outputDir that the job has asked about or written to, each true
     // when it did not exist at the first question; and the files the job wrote and did not remove
     // in those, as the system stores them. Nothing else is in such a folder.
     std::unordered_map<std::string, bool, TextHash, std::equal_to<>> topFolderIsNew;
     std::unordered_set<std::string, TextHash, std::equal_to<>> filesInNewFolders;
-    // The URLs without an extension, or with a page's, that pages load as their parts: whatever
-    // type their server names, they are stored under it.
-    std::unordered_set<std::string, TextHash, std::equal_to<>> untypedParts;
-    // The distinct queries queued of each path, and the paths that reached maxQueriesPerPath.
-    std::unordered_map<std::string, int> queriesOfPath;
-    std::set<std::string> pathsAtQueryLimit;
     // Why the last append to a log or placeholder file failed, in the system's words.
     std::string lastWriteError;
 };

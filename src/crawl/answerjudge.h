@@ -14,21 +14,35 @@ namespace tw {
 // A fetch is tried this many times before it counts as failed.
 inline constexpr int kTries = 3;
 
-// What a fetch is for: a link found, the job's start page, or a host's robots.txt.
-enum class FetchKind { Link, StartPage, Robots };
+// What a fetch is for.
+enum class FetchKind {
+    Link, // a link a page holds, to a page or a file
+    Part, // what a page loads as its part by a URL without an extension, or with a page's: its
+          // server's type names it, whatever it is
+    StartPage, // the job's start page: its failure, or its move, is the job's
+    Robots, // a host's robots.txt: read, never stored
+};
+
+// The fetch is of what a page links to or loads, not one the job makes of its own.
+constexpr bool FoundInPage(FetchKind kind)
+{
+    return kind == FetchKind::Link || kind == FetchKind::Part;
+}
+
+// How a fetch asks for its URL. An update asks whether a file of an earlier copy changed, with the
+// validators it was served with: an answer that it did not change keeps the file, and nothing but
+// a whole new answer replaces it. The start page and a part are updated as any other file.
+enum class FetchAsk { New, Update };
 
 // What the fetch knows of its URL when its answer is whole.
 struct AnswerContext
 {
     FetchKind kind = FetchKind::Link;
-    // The URL is a file of an earlier copy, asked again with its validators.
-    bool revalidating = false;
+    FetchAsk ask = FetchAsk::New;
     // The tries made, this one included.
     int attempt = 1;
     // The extension the URL's name ends in, empty when none.
     std::string_view urlExtension;
-    // A page loads the URL as its part: its server's type names it, whatever it is.
-    bool untypedPart = false;
     // The wanted extensions (":.html::.gif:").
     std::string_view fileTypeFilter;
 };
@@ -55,7 +69,7 @@ struct AnswerVerdict
 
 // The answer's type, not the URL's name, tells how its file is named: the URL has no extension
 // (or is a page's part), and the answer is no move and names a type other than HTML's.
-bool TypedByServer(const HttpResponse &answer, std::string_view urlExtension, bool untypedPart);
+bool TypedByServer(const HttpResponse &answer, std::string_view urlExtension, FetchKind kind);
 
 AnswerVerdict JudgeAnswer(const HttpResponse &answer, const AnswerContext &context);
 

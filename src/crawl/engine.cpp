@@ -298,7 +298,7 @@ void Engine::MarkNotStoredAsNamed(const std::string &queuedUrl, std::string stor
     const std::string localPath = LocalPathOf(queuedUrl, m_job);
     if (FileSystem::IsInsideDirectory(localPath + ".tmp", m_job.outputDir))
         RemoveJobFile(localPath + ".tmp", m_job);
-    m_job.settledPaths.insert_or_assign(localPath, std::move(storedAs));
+    m_knownPaths.Settle(localPath, std::move(storedAs));
 }
 
 Engine::Room Engine::RoomFor(const std::string &queuedUrl, const std::string &host)
@@ -370,7 +370,7 @@ void Engine::SiteComplete()
 
 void Engine::PointSavedLinksAtArrivals()
 {
-    for (const auto &[url, size] : m_savedLinks.PointAtArrivals(m_job)) {
+    for (const auto &[url, size] : m_savedLinks.PointAtArrivals(m_job, m_knownPaths)) {
         const auto saved = m_savedDocuments.find(url);
         if (saved == m_savedDocuments.end())
             continue;

@@ -11,6 +11,7 @@
 #include "crawl/hostpace.h"
 #include "crawl/sitelogin.h"
 #include "crawl/slotfetch.h"
+#include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
 #include "transport/siteaddress.h"
 #include "transport/tlssession.h"
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -72,6 +74,11 @@ public:
     const CookieJar &Cookies() const { return m_login.Jar(); }
     JobCounters &Counters() { return m_counters; }
     DownloadQueue &Queue() { return m_queue; }
+    // The page paths with more queries than the job's limit, whose others were not queued.
+    const std::set<std::string> &PathsAtQueryLimit() const
+    {
+        return m_knownPaths.PathsAtQueryLimit();
+    }
     const ConnectionSlot &Slot(int n) const;
 
     // A job is running from ConnectNowNow until StopNOW.
@@ -181,6 +188,8 @@ private:
     QueueSink &NewLinks() override { return m_queue; }
     SiteLogin &Login() override { return m_login; }
     LinkTargets &Targets() override { return m_linkTargets; }
+    UntypedParts &Parts() override { return m_untypedParts; }
+    KnownPaths &Known() override { return m_knownPaths; }
     void GiveBack(std::string queuedUrl) override;
     void CountReceived(std::int64_t bytes) override { m_counters.aBytes += bytes; }
     void SlowDown(const std::string &host, std::chrono::seconds pause) override;
@@ -259,6 +268,8 @@ private:
     // The targets of the links met this job; forgotten when the job or its site changes.
     LinkTargets m_linkTargets;
     SiteLogin m_login;
+    UntypedParts m_untypedParts;
+    KnownPaths m_knownPaths;
     // Where the pages and style sheets saved this job lead, and what was reported of each.
     SavedLinks m_savedLinks;
     std::unordered_map<std::string, StoredFetch> m_savedDocuments;

@@ -19,9 +19,11 @@
 
 namespace tw {
 
+class KnownPaths;
 class LinkTargets;
 class QueueSink;
 class SiteLogin;
+class UntypedParts;
 struct PageReference;
 struct JobSettings;
 struct SiteJob;
@@ -107,6 +109,10 @@ public:
     // Where the links found go, and what the job knows of their targets.
     virtual QueueSink &NewLinks() = 0;
     virtual LinkTargets &Targets() = 0;
+    // The parts that pages load, by URLs that do not tell their type.
+    virtual UntypedParts &Parts() = 0;
+    // The local paths queued or found taken, and the queries counted of each path.
+    virtual KnownPaths &Known() = 0;
     // A URL taken from the queue whose answer will not come goes back, to start next.
     virtual void GiveBack(std::string queuedUrl) = 0;
     // The host asked for a pause before its next fetch.

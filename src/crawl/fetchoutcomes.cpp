@@ -52,7 +52,9 @@ void SlotFetch::FailTry(TryFailure failure)
         const SaveOutcome saved = keepsWhatArrived && m_record.incoming.IsOpen()
             ? m_record.incoming.Store(arrived, Job())
             : SaveDownloadedFile(keepsWhatArrived ? arrived : kTimeoutText, SavedName(), Job());
-        m_record.leftTimeoutText = !keepsWhatArrived && saved.kind == SaveOutcome::Kind::Stored;
+        m_record.standIn = !keepsWhatArrived && saved.kind == SaveOutcome::Kind::Stored
+            ? StandIn::TimeoutText
+            : StandIn::Nothing;
     }
     m_record.incoming.Discard();
     // A stop, or a new fetch given to this slot meanwhile (a refused request leaves it free),
@@ -73,7 +75,7 @@ void SlotFetch::FailTry(TryFailure failure)
     Report({.kind = FetchOutcome::Kind::Failed, .failure = reason});
     if (kind == FetchKind::Robots)
         LeaveStoredFile();
-    else if (kind == FetchKind::Link)
+    else if (FoundInPage(kind))
         m_context.FetchEnded();
 }
 
@@ -94,7 +96,8 @@ void SlotFetch::FailStatus(const HttpResponse &answer, Failure::Kind kind)
     // of an earlier try stands in for the file.
     MarkNotStoredAsNamed({});
     const std::string stored = StoredLocationOf(SavedName(), Job()).file;
-    if (m_record.leftTimeoutText && FileSystem::IsInsideDirectory(stored, Job().outputDir))
+    if (m_record.standIn == StandIn::TimeoutText
+        && FileSystem::IsInsideDirectory(stored, Job().outputDir))
         RemoveJobFile(stored, Job());
     FailFetch(failure);
 }
@@ -103,7 +106,7 @@ void SlotFetch::FailFetch(const Failure &failure)
 {
     m_tmrOut->stop();
     const FetchKind kind = m_record.kind;
-    if (kind != FetchKind::Link) {
+    if (!FoundInPage(kind)) {
         CloseConnection();
         Report({.kind = FetchOutcome::Kind::Refused, .failure = failure});
         if (kind == FetchKind::Robots)

@@ -41,8 +41,8 @@ void Engine::Report(int slot, const FetchOutcome &outcome)
     case Kind::Saved:
         ++m_counters.aFiles;
         if (outcome.document != DocumentKind::Other
-            && m_savedLinks.Note(
-                record.url, outcome.stored->file, outcome.document, *outcome.references, m_job)) {
+            && m_savedLinks.Note(record.url, outcome.stored->file, outcome.document,
+                *outcome.references, m_knownPaths)) {
             // What is kept for a rewrite at the end holds no text: the rewrite changes it.
             StoredFetch kept = *outcome.stored;
             kept.text.reset();
@@ -119,6 +119,7 @@ void Engine::ReportFetchFailure(int slot, const Failure &failure, bool failedAtO
             FailJob(slot, failure);
         return;
     case FetchKind::Link:
+    case FetchKind::Part:
         if (failedAtOnce)
             Q_EMIT slotFailed(slot, failure);
         ReportFailure(record.url, failure, record.attempt);

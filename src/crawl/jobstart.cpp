@@ -32,13 +32,13 @@ QString Engine::TakeUpCopy(const QString &startUrl, bool fetchStartPage, const T
 {
     RemovePlaceholdersBelow(m_job.outputDir);
     QString shown = BeginJob(startUrl, fetchStartPage);
-    m_job.knownFromRecord = true;
+    m_knownPaths.TakeFromRecord();
     for (const std::string &url : urls.settled)
         MarkNotStoredAsNamed(url, {});
     for (const auto *done : {&urls.settled, &urls.stored}) {
         for (const std::string &url : *done) {
-            m_job.knownPaths.insert(LocalPathOf(url, m_job));
-            CountQuery(url, m_job);
+            m_knownPaths.Add(LocalPathOf(url, m_job));
+            m_knownPaths.CountQuery(url);
         }
     }
     for (const std::string &url : urls.waiting) {
@@ -46,7 +46,7 @@ QString Engine::TakeUpCopy(const QString &startUrl, bool fetchStartPage, const T
             continue;
         // Taken as embedded, so that a file of another host the copy holds is asked again too.
         if (const std::optional<LinkTarget> target = LinkTargetOf("http://" + url, {}, m_job, true))
-            SeedTarget(*target, m_job, m_queue);
+            SeedTarget(*target, m_job, m_knownPaths, m_queue);
     }
     // Without a start page fetched, nothing else may end the job when nothing waits.
     CompleteSiteWhenDone();
@@ -62,15 +62,11 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
     m_job.createdDirs.clear();
     m_job.placeholderDirs.clear();
     m_job.preparedDirs.clear();
-    m_job.settledPaths.clear();
-    m_job.knownPaths.clear();
-    m_job.knownFromRecord = false;
-    m_job.untypedParts.clear();
+    m_knownPaths.Clear();
+    m_untypedParts.Clear();
     m_job.topFolderIsNew.clear();
     m_job.filesInNewFolders.clear();
     m_skippedLinks.clear();
-    m_job.queriesOfPath.clear();
-    m_job.pathsAtQueryLimit.clear();
     m_login.Begin(m_job);
     m_job.holdsSession = m_login.HoldsSession();
     m_startCredit = 0;
@@ -100,7 +96,7 @@ void Engine::StartSiteAt(const SiteAddress &address, bool fetchStartPage)
     m_startPage = address.Url();
     // A link to the start page is not queued, whether or not its file is written yet.
     if (const std::optional<LinkTarget> start = LinkTargetOf("http://" + m_startPage, {}, m_job))
-        m_job.knownPaths.insert(start->localPath);
+        m_knownPaths.Add(start->localPath);
     if (fetchStartPage)
         StartFetch(m_startPage, FetchKind::StartPage);
     // The site's robots.txt is read beside the start page, before any link of it is followed.

@@ -53,10 +53,9 @@ void SlotFetch::Judge(const FetchGuard &guard)
     const UrlType urlType = TypeOfUrl(m_record.url);
     const AnswerVerdict verdict = JudgeAnswer(answer,
         {.kind = m_record.kind,
-            .revalidating = Revalidating(),
+            .ask = m_record.ask,
             .attempt = m_record.attempt,
             .urlExtension = urlType.extension,
-            .untypedPart = Job().untypedParts.contains(m_record.url),
             .fileTypeFilter = Settings().FileTypeFilter});
     using Verdict = AnswerVerdict::Kind;
     switch (verdict.kind) {
@@ -171,9 +170,9 @@ bool SlotFetch::Store(const HttpResponse &answer, bool typedByServer, const Fetc
     const ReferenceEditor editReferences
         = [&](std::string_view text, DocumentKind savedKind, std::string_view storedFile) {
               if (savedKind == kind)
-                  return DiskEdits(text, savedKind, references, storedFile, job);
-              return DiskEdits(
-                  text, savedKind, PageReferencesOf(text, savedKind, base, job), storedFile, job);
+                  return DiskEdits(text, savedKind, references, storedFile, job, m_context.Known());
+              return DiskEdits(text, savedKind, PageReferencesOf(text, savedKind, base, job),
+                  storedFile, job, m_context.Known());
           };
     // A body written to disk as it came is whole with what is held of it.
     const bool onDisk = m_record.incoming.IsOpen();
@@ -212,8 +211,8 @@ void SlotFetch::Scan(const std::vector<PageReference> &references,
     const std::optional<StoredFetch> &stored, const FetchGuard &guard)
 {
     Report({.kind = FetchOutcome::Kind::LinksFound, .references = &references});
-    const bool followed = ExtractLinks(
-        references, m_context.NewLinks(), Job(), [this, &guard] { return YieldFor(guard); });
+    const bool followed = ExtractLinks(references, m_context.NewLinks(), m_context.Known(),
+        m_context.Parts(), Job(), [this, &guard] { return YieldFor(guard); });
     // A file is told as stored once its links are queued: a copy stopped before then fetches it
     // again when continued, and so follows them.
     if (!guard.StillCurrent())
@@ -229,8 +228,7 @@ void SlotFetch::Scan(const std::vector<PageReference> &references,
 
 bool SlotFetch::TypedByServer(const HttpResponse &answer)
 {
-    return tw::TypedByServer(
-        answer, TypeOfUrl(m_record.url).extension, Job().untypedParts.contains(m_record.url));
+    return tw::TypedByServer(answer, TypeOfUrl(m_record.url).extension, m_record.kind);
 }
 
 StoredLocation SlotFetch::StoredLocationFor(const HttpResponse &answer)
@@ -262,7 +260,8 @@ std::optional<std::string> SlotFetch::RedirectStub(const std::string &location)
         if (here.file == there.file)
             return std::nullopt;
         // An absolute link needs no base.
-        const Admission verdict = AdmitLink("http://" + to->Url(), {}, job, m_context.NewLinks());
+        const Admission verdict
+            = AdmitLink("http://" + to->Url(), {}, job, m_context.Known(), m_context.NewLinks());
         if (verdict == Admission::Queued || FileOfJobExists(there.file, job)
             || FileOfJobExists(there.placeholderBase + ".tmp", job))
             href = RelativeHref(here.file, there.file);

@@ -22,30 +22,12 @@
 
 namespace tw {
 
-namespace {
-
-ConnectionSlot RecordOf(std::string url, FetchTarget target, FetchKind kind, bool reuse)
-{
-    ConnectionSlot record;
-    record.queuedUrl = std::move(url);
-    record.url = std::move(target.url);
-    record.host = std::move(target.host);
-    record.path = std::move(target.path);
-    record.requestPath = std::move(target.requestPath);
-    record.attempt = 1;
-    record.kind = kind;
-    record.reusedConnection = reuse;
-    return record;
-}
-
-} // namespace
-
 void ConnectionSlot::ForgetResponse()
 {
     reader = ResponseReader();
     contentLength = 0;
     bytesReceived = 0;
-    storedAsItArrives = false;
+    body = BodyKeeping::Held;
     incoming.Discard();
 }
 
@@ -114,7 +96,7 @@ void SlotFetch::CloseConnection()
     // A try that waits for its pause reconnects when it ends.
     if (m_phase != SlotPhase::WaitingToRetry)
         MoveTo(SlotPhase::Idle);
-    m_connectionKept = false;
+    m_connectionUse = ConnectionUse::New;
     m_socket->Close();
 }
 
@@ -128,14 +110,9 @@ int SlotFetch::TimeoutInterval() const
     return m_tmrOut->interval();
 }
 
-bool SlotFetch::Revalidating()
+bool SlotFetch::StoresNothingUntilWhole() const
 {
-    return Settings().revalidate.contains(m_record.url);
-}
-
-bool SlotFetch::StoresNothingUntilWhole()
-{
-    return m_record.kind == FetchKind::Robots || Revalidating();
+    return m_record.kind == FetchKind::Robots || m_record.ask == FetchAsk::Update;
 }
 
 std::string SlotFetch::SavedName() const
@@ -169,7 +146,7 @@ void SlotFetch::Start(std::string url, FetchTarget target, FetchKind kind)
     const bool reuse = IsKeptOpenTo(target.host);
     MoveTo(SlotPhase::Asking);
     ++m_serial;
-    m_record = RecordOf(std::move(url), std::move(target), kind, reuse);
+    m_record = RecordOf(std::move(url), std::move(target), kind);
 
     m_tmrOut->start();
     if (reuse && m_socket->State() == Connection::Connecting) {
@@ -190,14 +167,14 @@ bool SlotFetch::CanSendAhead() const
 {
     // Behind a big answer, the next would wait for all of it while another connection is free.
     constexpr std::int64_t kBiggestAnswerToWaitBehind = std::int64_t {1} << 20;
-    return m_connectionKept && !m_next && m_phase != SlotPhase::KeptOpen
-        && m_record.kind == FetchKind::Link && m_record.contentLength <= kBiggestAnswerToWaitBehind
+    return m_connectionUse == ConnectionUse::Kept && !m_next && m_phase != SlotPhase::KeptOpen
+        && FoundInPage(m_record.kind) && m_record.contentLength <= kBiggestAnswerToWaitBehind
         && m_socket->State() == Connection::Connected && m_context.InUse(m_number);
 }
 
 bool SlotFetch::SendAhead(std::string url, FetchTarget target)
 {
-    ConnectionSlot next = RecordOf(std::move(url), std::move(target), FetchKind::Link, true);
+    ConnectionSlot next = RecordOf(std::move(url), std::move(target), FetchKind::Link);
     const std::optional<std::string> request = RequestOf(next);
     if (!request)
         return false;
@@ -214,8 +191,6 @@ bool SlotFetch::RetryBehindNext()
     ConnectionSlot retry = std::move(m_record);
     ++retry.attempt;
     retry.ForgetResponse();
-    retry.reusedConnection = true;
-    m_connectionKept = true;
     TakeUpNext();
     m_socket->Send(*request);
     m_next = SentAhead {.record = std::move(retry)};
@@ -225,6 +200,7 @@ bool SlotFetch::RetryBehindNext()
 void SlotFetch::TakeUpNext()
 {
     ++m_serial;
+    m_connectionUse = ConnectionUse::Kept;
     m_record = std::move(m_next->record);
     m_socket->PutBack(m_next->answerStart);
     m_next.reset();
@@ -247,7 +223,24 @@ void SlotFetch::OpenAhead(std::string host)
     m_record.host = std::move(host);
     CloseConnection();
     MoveTo(SlotPhase::KeptOpen);
+    m_connectionUse = ConnectionUse::OpenedAhead;
     ConnectTo(m_record.host);
+}
+
+ConnectionSlot SlotFetch::RecordOf(std::string url, FetchTarget target, FetchKind kind) const
+{
+    ConnectionSlot record;
+    record.queuedUrl = std::move(url);
+    record.url = std::move(target.url);
+    record.host = std::move(target.host);
+    record.path = std::move(target.path);
+    record.requestPath = std::move(target.requestPath);
+    record.attempt = 1;
+    record.kind = kind == FetchKind::Link && m_context.Parts().Contains(record.url)
+        ? FetchKind::Part
+        : kind;
+    record.ask = Settings().revalidate.contains(record.url) ? FetchAsk::Update : FetchAsk::New;
+    return record;
 }
 
 void SlotFetch::Connect()
@@ -296,10 +289,10 @@ std::optional<std::string> SlotFetch::RequestOf(ConnectionSlot &record)
     record.path = WithoutFolderIndex(record.path);
     record.requestPath = WithoutFolderIndex(record.requestPath);
     const JobSettings &settings = Settings();
-    const auto asked = settings.revalidate.find(record.url);
-    std::string fields = asked == settings.revalidate.end()
-        ? std::string()
-        : ConditionalFields(asked->second.lastModified, asked->second.etag);
+    std::string fields;
+    if (const auto served = settings.revalidate.find(record.url);
+        record.ask == FetchAsk::Update && served != settings.revalidate.end())
+        fields = ConditionalFields(served->second.lastModified, served->second.etag);
     fields += m_context.Login().FieldsFor(record.host, RequestTargetOf(record.requestPath),
         FetchedOverTls(record.host, Job().secure), record.sentCredentials);
     std::string request
@@ -322,7 +315,7 @@ void SlotFetch::Sock_Failed()
     // page's "www." name among them). Any other refused connect or name not found fails its try
     // at once: waiting out the timeout would tell nothing.
     if (IsSecureConnectFailure(failure)
-        || (m_record.kind != FetchKind::Link && failure == ConnectFailure::NameNotFound))
+        || (!FoundInPage(m_record.kind) && failure == ConnectFailure::NameNotFound))
         FailFetch({.kind = Failure::Kind::Connect, .connect = failure});
     else
         FailTry(TryFailure::Connect);

@@ -32,6 +32,18 @@ inline constexpr int kDefaultTimeoutMs = 20000;
 // A request the server left unanswered goes again this often without counting a try.
 inline constexpr int kFreeRetriesOfRefused = 3;
 
+// How an answer's body is kept until it is whole.
+enum class BodyKeeping {
+    // Held whole: a page, a style sheet or an SVG image, for its links to be found and rewritten;
+    // an answer not stored as it came (an error, a move, robots.txt); one whose head is not read.
+    Held,
+    // A file stored exactly as it comes: beyond what is held, it goes to incoming as it arrives.
+    AsItArrives,
+};
+
+// What stands in for the URL's file while its fetch is tried again.
+enum class StandIn { Nothing, TimeoutText };
+
 // One parallel connection's record. Slots are numbered 1 to 24 everywhere.
 struct ConnectionSlot
 {
@@ -46,22 +58,17 @@ struct ConnectionSlot
     std::int64_t contentLength = 0;
     std::int64_t bytesReceived = 0;
     int attempt = 0;
-    // A start page's failure is the job's; a host's robots.txt is read, never stored.
     FetchKind kind = FetchKind::Link;
+    FetchAsk ask = FetchAsk::New;
     // Why the last try could not connect.
     ConnectFailure lastFailure = ConnectFailure::None;
-    // A failed try left the timeout text as the file.
-    bool leftTimeoutText = false;
-    // This try's request went out on a connection kept open after an earlier fetch.
-    bool reusedConnection = false;
+    StandIn standIn = StandIn::Nothing;
     // How often the server left the request unanswered.
     int refusals = 0;
     // This try's request carried the password; how often the site's 401 was answered.
     bool sentCredentials = false;
     int loginAnswers = 0;
-    // The body is stored exactly as it comes (a file, not a page, whose links are rewritten):
-    // beyond what is held, it goes to incoming as it arrives.
-    bool storedAsItArrives = false;
+    BodyKeeping body = BodyKeeping::Held;
     IncomingFile incoming;
 
     // Forgets what a try received, so that the next try starts afresh.
@@ -78,6 +85,13 @@ enum class SlotPhase {
     Connecting, // its fetch's connection is being made, the request going with it
     Asking, // its fetch's request is sent, or goes out once the connection is made
     WaitingToRetry, // its fetch's next try waits for a pause; the slot is not free meanwhile
+};
+
+// What the slot's connection has carried, which tells what its fetch may count on.
+enum class ConnectionUse {
+    New, // made for its fetch's request, or none is open
+    OpenedAhead, // opened before a fetch asked for it
+    Kept, // has carried an answer and stayed open
 };
 
 // Tells, after the event loop has run, whether the fetch a handler started is still the one on
@@ -140,6 +154,8 @@ private:
     void Sock_Failed();
     void tmrOut_Timer();
 
+    // The record of a fetch of url, its kind and how it asks known from what the job knows of it.
+    ConnectionSlot RecordOf(std::string url, FetchTarget target, FetchKind kind) const;
     void Connect();
     // Connects the slot to host, with the request to send once connected if there is one.
     void ConnectTo(const std::string &host, std::string_view request = {});
@@ -235,11 +251,9 @@ private:
     // The next try, at once or after a pause.
     void RetryAfter(std::chrono::milliseconds pause);
     Failure FailureOf(TryFailure failure) const;
-    // The URL is one of an earlier copy, asked again.
-    bool Revalidating();
     // No try of this fetch writes a file of its own: a file of an earlier copy stays, a
     // robots.txt is only read.
-    bool StoresNothingUntilWhole();
+    bool StoresNothingUntilWhole() const;
     // The host's robots.txt arrived (status 0: it could not be fetched).
     void ReadRobots(int status, std::string_view body);
     // Ends a fetch of such a URL whose stored file stays as it was.
@@ -266,8 +280,7 @@ private:
     // Counts the fetches started, so that a handler notices a new one on a kept connection.
     quint64 m_serial = 0;
     SlotPhase m_phase = SlotPhase::Idle;
-    // The connection has carried an answer and stayed open.
-    bool m_connectionKept = false;
+    ConnectionUse m_connectionUse = ConnectionUse::New;
     // The fetch whose request went out behind the running one's, and the bytes of its answer
     // that came with the end of the running one's.
     struct SentAhead

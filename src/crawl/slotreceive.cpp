@@ -37,11 +37,10 @@ void SlotFetch::ReleaseConnection()
     const bool nextAnswerComes = state == Connection::Connected
         || (state == Connection::Closing && m_next && !m_next->answerStart.empty());
     if (reusable && m_next && nextAnswerComes) {
-        m_connectionKept = true;
         TakeUpNext();
     } else if (reusable && !m_next && state == Connection::Connected
         && m_socket->BytesAvailable() == 0) {
-        m_connectionKept = true;
+        m_connectionUse = ConnectionUse::Kept;
         MoveTo(SlotPhase::KeptOpen);
     } else {
         CloseConnection();
@@ -91,7 +90,7 @@ bool SlotFetch::Receive()
     // the limit while its buffer is copied to a bigger one. The first bytes are taken without a
     // copy, and a body written to disk as it comes is held only briefly: both are checked once
     // passed on.
-    if (!m_record.storedAsItArrives && !m_record.reader.Bytes().empty()
+    if (m_record.body == BodyKeeping::Held && !m_record.reader.Bytes().empty()
         && m_context.OutgrowsMemoryLimit(m_number, m_socket->BytesAvailable())) {
         std::string dropped;
         const auto received = static_cast<std::int64_t>(m_socket->TakeAll(dropped));
@@ -134,7 +133,7 @@ bool SlotFetch::PassOnBody()
 bool SlotFetch::WriteBodyAhead(std::string &error)
 {
     ConnectionSlot &record = m_record;
-    if (!record.storedAsItArrives)
+    if (record.body == BodyKeeping::Held)
         return true;
     if (!record.incoming.IsOpen()) {
         if (record.reader.HeldBody().size() < kHeldBodyBytes && m_context.MemoryLeft() >= 0)
@@ -184,21 +183,21 @@ void SlotFetch::ReadHead()
     // held whole, for its links to be found and rewritten, and so is an answer that is not
     // stored as it came (an error, a move, robots.txt).
     const bool noBody = reader.Frame() && reader.Frame()->framing == Framing::NoBody;
-    m_record.storedAsItArrives = m_record.kind != FetchKind::Robots && !noBody && head.status >= 200
+    const bool asItArrives = m_record.kind != FetchKind::Robots && !noBody && head.status >= 200
         && head.status < 300
         && DocumentKindOf(StoredLocationFor(head), head.Field("Content-Type").value_or(""))
             == DocumentKind::Other;
+    m_record.body = asItArrives ? BodyKeeping::AsItArrives : BodyKeeping::Held;
     // A body in a content coding decodes to at most what memory, or the disk, can take.
     if (reader.InCoding())
-        reader.LimitDecodedBody(m_record.storedAsItArrives
+        reader.LimitDecodedBody(asItArrives
                 ? FileSystem::SpaceLeft(Settings().outputDir).value_or(kUnknownSpaceLeft)
                 : std::max<std::int64_t>(m_context.MemoryLeft(), 0));
     if (!head.announcedLength)
         return;
     m_record.contentLength = *head.announcedLength;
     const std::int64_t whole = static_cast<std::int64_t>(head.bodyStart) + m_record.contentLength;
-    if (!m_record.storedAsItArrives && m_record.contentLength > 0
-        && whole <= m_context.MemoryLeft())
+    if (!asItArrives && m_record.contentLength > 0 && whole <= m_context.MemoryLeft())
         reader.Reserve(whole);
 }
 
@@ -211,7 +210,7 @@ bool SlotFetch::BrokeBeforeAnswer()
         return true;
     }
     // A stream of a link that carried earlier answers is no connection kept from one.
-    if (!m_record.reusedConnection || m_socket->IsStream())
+    if (m_connectionUse == ConnectionUse::New || m_socket->IsStream())
         return false;
     const int state = m_socket->State();
     if (state == Connection::Error)
@@ -226,7 +225,6 @@ bool SlotFetch::BrokeBeforeAnswer()
 
 void SlotFetch::RetryOnNewConnection()
 {
-    m_record.reusedConnection = false;
     m_record.ForgetResponse();
     CloseConnection();
     m_tmrOut->start();

@@ -161,51 +161,59 @@ std::optional<std::string> QueriedPathOf(std::string_view queued)
     return std::string(queued.substr(0, queued.find('?')));
 }
 
-void CountQuery(std::string_view queued, SiteJob &job)
+void KnownPaths::CountQuery(std::string_view queued)
 {
     if (std::optional<std::string> path = QueriedPathOf(queued))
-        ++job.queriesOfPath[std::move(*path)];
+        ++m_queriesOfPath[std::move(*path)];
 }
 
-void SeedTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
+bool KnownPaths::CountQueryWithin(std::string_view queued, int limit)
 {
-    if (!job.knownPaths.insert(target.localPath).second)
+    const std::optional<std::string> path = QueriedPathOf(queued);
+    if (!path)
+        return true;
+    int &queries = m_queriesOfPath[*path];
+    if (queries >= limit) {
+        m_pathsAtQueryLimit.insert(*path);
+        return false;
+    }
+    ++queries;
+    return true;
+}
+
+void SeedTarget(const LinkTarget &target, SiteJob &job, KnownPaths &known, QueueSink &queue)
+{
+    if (!known.Add(target.localPath))
         return;
-    CountQuery(target.queued, job);
+    known.CountQuery(target.queued);
     queue.InsertTop(target.queued);
     std::string placeholder = target.localPath + ".tmp";
     if (!FileOfJobExists(target.localPath, job) && AppendLine(kPlaceholderText, placeholder, job))
         job.placeholderDirs.emplace(FolderOf(placeholder));
 }
 
-Admission AdmitLink(
-    std::string_view rawLink, std::string_view base, SiteJob &job, QueueSink &queue, bool embedded)
+Admission AdmitLink(std::string_view rawLink, std::string_view base, SiteJob &job,
+    KnownPaths &known, QueueSink &queue, bool embedded)
 {
     const std::optional<LinkTarget> target = LinkTargetOf(rawLink, base, job, embedded);
-    return target ? AdmitTarget(*target, job, queue) : Admission::Rejected;
+    return target ? AdmitTarget(*target, job, known, queue) : Admission::Rejected;
 }
 
-Admission AdmitTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
+Admission AdmitTarget(const LinkTarget &target, SiteJob &job, KnownPaths &known, QueueSink &queue)
 {
     const std::string &localPath = target.localPath;
-    if (job.knownPaths.contains(localPath) || job.settledPaths.contains(localPath))
+    if (known.Contains(localPath))
         return Admission::Rejected;
     // The disk is asked once a path: a file of an earlier copy, or a page stored with ".html"
     // added to its name.
-    if (!job.knownFromRecord
+    if (!known.FromRecord()
         && (FileOfJobExists(localPath, job) || FileOfJobExists(localPath + ".tmp", job)
             || FileOfJobExists(localPath + ".html", job))) {
-        job.knownPaths.insert(localPath);
+        known.Add(localPath);
         return Admission::Rejected;
     }
-    if (const std::optional<std::string> path = QueriedPathOf(target.queued)) {
-        int &queries = job.queriesOfPath[*path];
-        if (queries >= job.maxQueriesPerPath) {
-            job.pathsAtQueryLimit.insert(*path);
-            return Admission::Rejected;
-        }
-        ++queries;
-    }
+    if (!known.CountQueryWithin(target.queued, job.maxQueriesPerPath))
+        return Admission::Rejected;
 
     if (Contains(target.normalized, "/../")) {
         if (!AppendTo("transdd.txt", target.normalized, job))
@@ -215,7 +223,7 @@ Admission AdmitTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue)
             return Admission::Failed;
     }
     queue.InsertTop(target.queued);
-    job.knownPaths.insert(localPath);
+    known.Add(localPath);
 
     std::string placeholder = localPath + ".tmp";
     if (!AppendLine(kPlaceholderText, placeholder, job))

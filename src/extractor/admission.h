@@ -8,8 +8,11 @@
 #include "extractor/queuesink.h"
 
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace tw {
 
@@ -70,12 +73,57 @@ std::optional<SkippedLink> WhyNotFollowed(
 // The path whose count of queries (at most job.maxQueriesPerPath) a page URL with a query adds
 // to; nullopt for any other URL.
 std::optional<std::string> QueriedPathOf(std::string_view queued);
-// Counts a URL an earlier run of the job admitted against the queries of its path.
-void CountQuery(std::string_view queued, SiteJob &job);
+
+// What admission knows of the job's URLs: the local paths queued, or found taken on disk, and
+// those of URLs fetched that are not stored under them, to none of which a link is queued again;
+// and the distinct queries queued of each path, with the paths that reached the job's limit.
+class KnownPaths
+{
+public:
+    bool Contains(std::string_view localPath) const
+    {
+        return m_paths.contains(localPath) || m_settled.contains(localPath);
+    }
+    // False when localPath was known already.
+    bool Add(std::string localPath) { return m_paths.insert(std::move(localPath)).second; }
+    // The URL fetched this job at localPath is not stored under it: it is stored as storedAs (a
+    // page without an extension that was a PDF), or nowhere when empty (an error status, a type
+    // not wanted).
+    void Settle(std::string localPath, std::string storedAs)
+    {
+        m_settled.insert_or_assign(std::move(localPath), std::move(storedAs));
+    }
+    // What the URL at localPath is stored as when it was settled; nullptr when it was not.
+    const std::string *SettledAs(std::string_view localPath) const
+    {
+        const auto settled = m_settled.find(localPath);
+        return settled == m_settled.end() ? nullptr : &settled->second;
+    }
+    // Counts a URL queued, or one an earlier run of the job admitted, against the queries of its
+    // path.
+    void CountQuery(std::string_view queued);
+    // Counts queued's query unless its path has limit of them already, and is then noted as at
+    // the limit; true for a URL without a query.
+    bool CountQueryWithin(std::string_view queued, int limit);
+    const std::set<std::string> &PathsAtQueryLimit() const { return m_pathsAtQueryLimit; }
+    // The job takes up a copy whose record names every path it knows: a file on disk that the
+    // record does not name as stored (one an earlier run was writing when it was killed) is not
+    // taken as known.
+    void TakeFromRecord() { m_fromRecord = true; }
+    bool FromRecord() const { return m_fromRecord; }
+    void Clear() { *this = KnownPaths(); }
+
+private:
+    std::unordered_set<std::string, TextHash, std::equal_to<>> m_paths;
+    std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> m_settled;
+    bool m_fromRecord = false;
+    std::unordered_map<std::string, int> m_queriesOfPath;
+    std::set<std::string> m_pathsAtQueryLimit;
+};
 
 // Queues target as AdmitTarget does, placeholder included and its query counted, without asking
 // the disk and without a line in the log: a URL an earlier run of the job found already.
-void SeedTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue);
+void SeedTarget(const LinkTarget &target, SiteJob &job, KnownPaths &known, QueueSink &queue);
 
 // The target of rawLink when it is a web link on the site (or, for a reference a page embeds,
 // on any host when job.otherHosts), of a wanted type, not one that would end the session the
@@ -96,10 +144,10 @@ bool PlaceTarget(LinkTarget &target, const SiteJob &job);
 // "transdd.txt". A link whose local path would lie outside job.outputDir is rejected before
 // anything is written. Never yields to the event loop, so the known test and the placeholder
 // that marks the URL as known cannot be separated by another scan.
-Admission AdmitLink(std::string_view rawLink, std::string_view base, SiteJob &job, QueueSink &queue,
-    bool embedded = false);
+Admission AdmitLink(std::string_view rawLink, std::string_view base, SiteJob &job,
+    KnownPaths &known, QueueSink &queue, bool embedded = false);
 
 // AdmitLink for a link whose target is known already.
-Admission AdmitTarget(const LinkTarget &target, SiteJob &job, QueueSink &queue);
+Admission AdmitTarget(const LinkTarget &target, SiteJob &job, KnownPaths &known, QueueSink &queue);
 
 } // namespace tw

@@ -5,20 +5,14 @@
 
 namespace tw {
 
-namespace {
-
-// What a part without an extension, or with a page's (image.php?id=3), holds is known only from
-// its answer.
-void NotePart(const std::string &queued, SiteJob &job)
+void UntypedParts::Note(const std::string &url)
 {
-    if (const UrlType type = TypeOfUrl(queued); type.extension.empty() || type.page)
-        job.untypedParts.insert(queued);
+    if (const UrlType type = TypeOfUrl(url); type.extension.empty() || type.page)
+        m_urls.insert(url);
 }
 
-} // namespace
-
-bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue, SiteJob &job,
-    const ScanYield &yield)
+bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue, KnownPaths &known,
+    UntypedParts &parts, SiteJob &job, const ScanYield &yield)
 {
     const auto yieldTimes = [&](int times) {
         for (int i = 0; i < times; ++i) {
@@ -31,9 +25,10 @@ bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue
         if (!yieldTimes(3))
             return true;
         if (reference.embedded && reference.target && job.pageParts)
-            NotePart(reference.target->queued, job);
-        const Admission verdict
-            = reference.target ? AdmitTarget(*reference.target, job, queue) : Admission::Rejected;
+            parts.Note(reference.target->queued);
+        const Admission verdict = reference.target
+            ? AdmitTarget(*reference.target, job, known, queue)
+            : Admission::Rejected;
         if (verdict == Admission::Failed)
             return false;
         if (!yieldTimes(verdict == Admission::Queued ? 3 : 2))

@@ -99,12 +99,12 @@ std::string OnlineAddress(std::string_view url, const SiteJob &job)
 
 // The file a reference to target leads to on disk: the file stored for its URL, or the one a
 // fetch stored it as; none for a URL answered with an error or a type not wanted.
-const std::string *FileOfTarget(const LinkTarget &target, const SiteJob &job)
+const std::string *FileOfTarget(const LinkTarget &target, const KnownPaths &known)
 {
-    const auto settled = job.settledPaths.find(target.localPath);
-    if (settled == job.settledPaths.end())
+    const std::string *settled = known.SettledAs(target.localPath);
+    if (!settled)
         return &target.storedFile;
-    return settled->second.empty() ? nullptr : &settled->second;
+    return settled->empty() ? nullptr : settled;
 }
 
 } // namespace
@@ -205,8 +205,8 @@ std::vector<PageReference> PageReferencesOf(std::string_view body, DocumentKind 
     return references;
 }
 
-std::vector<TextEdit> LocalReferenceEdits(
-    const std::vector<PageReference> &references, std::string_view storedFile, const SiteJob &job)
+std::vector<TextEdit> LocalReferenceEdits(const std::vector<PageReference> &references,
+    std::string_view storedFile, const SiteJob &job, const KnownPaths &known)
 {
     const HrefsFrom hrefs(storedFile);
     std::vector<TextEdit> edits;
@@ -221,7 +221,7 @@ std::vector<TextEdit> LocalReferenceEdits(
             ? FormOfLink(WithSlashes(link))
             : FormOfLink(link);
         const LinkTarget *target = reference.target.get();
-        const std::string *file = target ? FileOfTarget(*target, job) : nullptr;
+        const std::string *file = target ? FileOfTarget(*target, known) : nullptr;
         std::string replacement;
         if (file) {
             if (form == LinkForm::Relative && NamesFile(storedFile, link, *file))
@@ -241,9 +241,10 @@ std::vector<TextEdit> LocalReferenceEdits(
 }
 
 std::vector<TextEdit> DiskEdits(std::string_view text, DocumentKind kind,
-    const std::vector<PageReference> &references, std::string_view storedFile, const SiteJob &job)
+    const std::vector<PageReference> &references, std::string_view storedFile, const SiteJob &job,
+    const KnownPaths &known)
 {
-    std::vector<TextEdit> edits = LocalReferenceEdits(references, storedFile, job);
+    std::vector<TextEdit> edits = LocalReferenceEdits(references, storedFile, job, known);
     if (kind != DocumentKind::Page)
         return edits;
     const std::vector<AttributeSpan> refused = DiskRefusedAttributes(text);
@@ -262,7 +263,7 @@ std::vector<TextEdit> DiskEdits(std::string_view text, DocumentKind kind,
 }
 
 bool SavedLinks::Note(std::string_view url, std::string_view storedFile, DocumentKind kind,
-    const std::vector<PageReference> &references, const SiteJob &job)
+    const std::vector<PageReference> &references, const KnownPaths &known)
 {
     const std::size_t document = m_documents.size();
     bool noted = false;
@@ -270,7 +271,7 @@ bool SavedLinks::Note(std::string_view url, std::string_view storedFile, Documen
         if (!reference.target)
             continue;
         // A target that failed while the page was saved left its link pointed at its own file.
-        const std::string *file = FileOfTarget(*reference.target, job);
+        const std::string *file = FileOfTarget(*reference.target, known);
         if (!file)
             file = &reference.target->storedFile;
         if (file->empty())
@@ -289,21 +290,21 @@ bool SavedLinks::Note(std::string_view url, std::string_view storedFile, Documen
     return noted;
 }
 
-std::vector<std::pair<std::string, std::int64_t>> SavedLinks::PointAtArrivals(const SiteJob &job)
+std::vector<std::pair<std::string, std::int64_t>> SavedLinks::PointAtArrivals(
+    const SiteJob &job, const KnownPaths &known)
 {
     // What each reference to a target that did not arrive where it was looked for now leads to.
     std::unordered_map<std::size_t, std::vector<std::pair<const std::string *, std::string>>>
         repointedOf;
     for (const auto &[file, target] : m_targets) {
-        const auto settled = job.settledPaths.find(target.localPath);
-        const bool storedElsewhere = settled != job.settledPaths.end() && !settled->second.empty()
-            && settled->second != file;
+        const std::string *settled = known.SettledAs(target.localPath);
+        const bool storedElsewhere = settled && !settled->empty() && *settled != file;
         if (!storedElsewhere && FileExists(file))
             continue;
         for (const std::size_t document : target.documents) {
             const std::string &storedFile = m_documents[document].storedFile;
             repointedOf[document].emplace_back(&file,
-                storedElsewhere ? HrefsFrom(storedFile).To(settled->second)
+                storedElsewhere ? HrefsFrom(storedFile).To(*settled)
                                 : OnlineAddress(target.queued, job));
         }
     }

@@ -87,13 +87,14 @@ std::vector<PageReference> PageReferencesOf(
 // written, and so is every absolute one off the copy; any other whose target the copy does not
 // hold leads to its address online. A <base> is emptied, so that the saved page reads its
 // references from its own folder.
-std::vector<TextEdit> LocalReferenceEdits(
-    const std::vector<PageReference> &references, std::string_view storedFile, const SiteJob &job);
+std::vector<TextEdit> LocalReferenceEdits(const std::vector<PageReference> &references,
+    std::string_view storedFile, const SiteJob &job, const KnownPaths &known);
 
 // LocalReferenceEdits for the document text of kind, and in a page the removal of the attributes
 // a browser refuses files opened from disk for (DiskRefusedAttributes), in order of position.
 std::vector<TextEdit> DiskEdits(std::string_view text, DocumentKind kind,
-    const std::vector<PageReference> &references, std::string_view storedFile, const SiteJob &job);
+    const std::vector<PageReference> &references, std::string_view storedFile, const SiteJob &job,
+    const KnownPaths &known);
 
 // The files the saved documents of a job lead to on disk, and the documents that lead to each. A
 // target that never arrives (an error, a type the server names unwanted, a query past the
@@ -107,11 +108,12 @@ public:
     // Notes where the references of the document at url, stored as storedFile, lead on disk;
     // false when none leads to a file of the copy.
     bool Note(std::string_view url, std::string_view storedFile, DocumentKind kind,
-        const std::vector<PageReference> &references, const SiteJob &job);
+        const std::vector<PageReference> &references, const KnownPaths &known);
     // Rewrites each noted document that leads to a file not on disk or to a target stored as
     // another file, so that those references lead to that file or else online; the URL of each
     // document rewritten, with its new size.
-    std::vector<std::pair<std::string, std::int64_t>> PointAtArrivals(const SiteJob &job);
+    std::vector<std::pair<std::string, std::int64_t>> PointAtArrivals(
+        const SiteJob &job, const KnownPaths &known);
     void Clear();
 
 private:

@@ -344,7 +344,7 @@ void CopyJournal::Close()
     m_check = std::async(std::launch::async, [folder = m_folder, examiner = std::move(examiner)] {
         return CheckCopy(folder, examiner ? examiner->Finish() : ExaminedDocuments());
     });
-    for (const std::string &path : m_engine.Job().pathsAtQueryLimit)
+    for (const std::string &path : m_engine.PathsAtQueryLimit())
         Put({.url = path,
             .state = UrlState::Skipped,
             .reason = std::string(WordsOf(SkipCause::LimitReached))});

@@ -101,13 +101,14 @@ protected:
         return job;
     }();
     DownloadQueue m_queue;
+    KnownPaths m_known;
 
     // Admits raw from a page in host.com/dir/, and checks that it was queued as queued or, when
     // queued is nullptr, rejected without touching the queue.
     void ExpectAdmission(const char *raw, const char *queued)
     {
         const std::size_t before = m_queue.Count();
-        const Admission result = AdmitLink(raw, "host.com/dir/", m_job, m_queue);
+        const Admission result = AdmitLink(raw, "host.com/dir/", m_job, m_known, m_queue);
         EXPECT_EQ(result, queued ? Admission::Queued : Admission::Rejected) << raw;
         if (queued && result == Admission::Queued) {
             EXPECT_EQ(m_queue.At(0), queued);
@@ -181,7 +182,7 @@ TEST_F(AdmissionTest, PagesWithAQueryAreFollowedOnRequestUpToALimitPerPath)
     ExpectAdmission("list.html?page=201", nullptr);
     ExpectAdmission("list.html?page=7", nullptr); // known
     ExpectAdmission("other?page=1", "host.com/dir/other?page=1");
-    EXPECT_EQ(m_job.pathsAtQueryLimit, std::set<std::string> {"host.com/dir/list.html"});
+    EXPECT_EQ(m_known.PathsAtQueryLimit(), std::set<std::string> {"host.com/dir/list.html"});
     EXPECT_TRUE(FileExists(m_job.outputDir + "host.com/dir/list.html_page=1.html.tmp"));
 }
 
@@ -240,7 +241,7 @@ TEST_F(AdmissionTest, AFolderNewToTheJobHoldsWhatTheJobWroteThere)
 TEST_F(AdmissionTest, AFailedAppendEndsAdmissionAfterTheQueueEntry)
 {
     ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + QStringLiteral("/out/log.txt")));
-    EXPECT_EQ(AdmitLink("a.html", "host.com/dir/", m_job, m_queue), Admission::Failed);
+    EXPECT_EQ(AdmitLink("a.html", "host.com/dir/", m_job, m_known, m_queue), Admission::Failed);
     EXPECT_EQ(m_queue.Count(), 1u);
     EXPECT_TRUE(FileExists(m_job.outputDir + "host.com/dir/a.html.tmp"));
 }

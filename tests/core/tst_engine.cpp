@@ -291,6 +291,9 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
     // Closed unanswered three times, the first on a kept connection: that one costs no try.
     Route dropped = Route::Page("whole", "image/gif");
     dropped.behaviours = {Behaviour::Cut(0), Behaviour::Cut(0), Behaviour::Cut(0), {}};
+    // Timed out on a kept connection: the tries after it go on new ones, and each costs a try.
+    Route stalled = Route::Page("whole", "image/gif");
+    stalled.behaviours = {Behaviour::Stall(0), Behaviour::Cut(0), Behaviour::Cut(0), {}};
     // Whole, and closed at once: the close comes with the last bytes.
     // Bigger than the memory limit, in chunks of every size, split anywhere.
     std::string chunks, unchunked;
@@ -312,6 +315,7 @@ TEST_F(EngineTest, KeptAliveConnectionsCarrySeveralFilesAndEveryWayAnAnswerEnds)
         {"/longer.gif", longer, "abc", "incomplete: 3 of 9 bytes", 3},
         {"/http10.gif", http10, "to the close", nullptr},
         {"/c.html", Route::Page("c"), Stored("c"), nullptr},
+        {"/stalled.gif", stalled, kTimeoutFile, "no complete response header", 3},
         {"/big.gif", Route::Page(std::string(3 << 20, 'x'), "image/gif"), std::string(3 << 20, 'x'),
             nullptr},
         {"/bigchunked.gif", bigChunked, unchunked, nullptr},

@@ -22,13 +22,15 @@ protected:
         job.FileTypeFilter = ":.html::.gif::.png::.css:";
         return job;
     }();
+    KnownPaths m_known;
+    UntypedParts m_parts;
 
     // The URLs body queues from host.com/dir/, oldest first.
     std::vector<std::string> Queued(std::string_view body, DocumentKind kind = DocumentKind::Page)
     {
         DownloadQueue queue;
-        ExtractLinks(
-            PageReferencesOf(body, kind, "host.com/dir", m_job), queue, m_job, [] { return true; });
+        ExtractLinks(PageReferencesOf(body, kind, "host.com/dir", m_job), queue, m_known, m_parts,
+            m_job, [] { return true; });
         std::vector<std::string> queued;
         for (std::size_t row = queue.Count(); row > 0; --row)
             queued.push_back(queue.At(row - 1));
@@ -91,7 +93,7 @@ TEST_F(LinkScannerTest, YieldsAroundEveryLinkAndEndsWhenTheFetchEnds)
         int count = 0;
         ExtractLinks(PageReferencesOf(
                          body, DocumentKind::Page, "host.com/x" + std::to_string(stopAt), m_job),
-            queue, m_job, [&count, stop = stopAt] { return ++count != stop; });
+            queue, m_known, m_parts, m_job, [&count, stop = stopAt] { return ++count != stop; });
         EXPECT_EQ(count, yields) << stopAt;
         EXPECT_EQ(queue.Count(), queued) << stopAt;
     }

@@ -153,8 +153,8 @@ std::string Saved(std::string_view body, std::string_view pageUrl, bool secure =
     const std::string base(pageUrl.substr(0, pageUrl.rfind('/') + 1));
     const FetchTarget target = FetchTargetOf(pageUrl);
     const StoredLocation page = StoredLocationOf("/" + target.host + target.path, job);
-    const std::vector<TextEdit> edits = DiskEdits(
-        body, page.Kind(), PageReferencesOf(body, page.Kind(), base, job), page.file, job);
+    const std::vector<TextEdit> edits = DiskEdits(body, page.Kind(),
+        PageReferencesOf(body, page.Kind(), base, job), page.file, job, KnownPaths());
     return RewriteStoredBody(body, page.page, edits);
 }
 
@@ -285,18 +285,19 @@ TEST(References, ALinkToAFileThatNeverCameIsPointedOnlineWhenTheCopyEnds)
     const std::vector<PageReference> references
         = PageReferencesOf(body, DocumentKind::Page, "www.site.com/", job);
     const StoredLocation page = StoredLocationOf("/www.site.com/index.html", job);
+    KnownPaths known;
     ASSERT_TRUE(FileSystem::MakeDir(dir.Path() + "site.com"));
     ASSERT_TRUE(FileSystem::WriteFile(page.file,
-        RewriteStoredBody(
-            body, page.page, DiskEdits(body, DocumentKind::Page, references, page.file, job))));
+        RewriteStoredBody(body, page.page,
+            DiskEdits(body, DocumentKind::Page, references, page.file, job, known))));
     ASSERT_TRUE(FileSystem::WriteFile(dir.Path() + "site.com/here.html", "h"));
     // The link's target failed while the page was being saved, its link already local.
-    job.settledPaths[references.front().target->localPath] = "";
+    known.Settle(references.front().target->localPath, "");
 
     SavedLinks links;
     ASSERT_TRUE(
-        links.Note("www.site.com/index.html", page.file, DocumentKind::Page, references, job));
-    links.PointAtArrivals(job);
+        links.Note("www.site.com/index.html", page.file, DocumentKind::Page, references, known));
+    links.PointAtArrivals(job, known);
     EXPECT_EQ(FileSystem::ReadFile(page.file),
         "<a href=\"http://www.site.com/gone.html\">g</a><a href=\"here.html\">h</a>");
 }
