@@ -237,6 +237,13 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
                 .arg(options.url)};
     if (!positional.isEmpty() && options.url.section(QStringLiteral("://"), -1).isEmpty())
         return CliRejection {QStringLiteral("the start URL names no host")};
+    // Not repeated in the message: it would show the password on the terminal.
+    if (options.url.section(QStringLiteral("://"), -1)
+            .section(QLatin1Char('/'), 0, 0)
+            .contains(QLatin1Char('@')))
+        return CliRejection {QStringLiteral("the start URL holds a name or password: give them "
+                                            "with --user and --password or %1 instead")
+                                 .arg(QLatin1String(kPasswordVariable))};
 
     options.output = parser.isSet(resume) ? options.resume
         : parser.isSet(output)            ? parser.value(output)

@@ -6,7 +6,11 @@
 namespace tw {
 
 // One cookie as a browser keeps it: from a site's Set-Cookie, a cookies.txt file or a login
-// made elsewhere.
+// made elsewhere. A window that logs in with a browser's view hands its cookies over as these, in
+// JobSettings::cookies before the copy starts; a cookie of Qt's network module maps field by
+// field: name, value, domain (a leading "." makes it a domain cookie, hostOnly false; none: the
+// host logged in to), path, isSecure, isHttpOnly, and the expiration date in seconds (0 for a
+// session cookie). The engine keeps them with what the site sets (Engine::Cookies).
 struct Cookie
 {
     std::string name;

@@ -138,6 +138,7 @@ TEST_F(EngineTest, APasswordAnswersTheSitesOwn401AndGoesNowhereElse)
     });
     m_server.SetRoute("/", Route::Page(kSitePage));
     m_server.SetRoute("/a.html", Route::Page("area"));
+    m_engine.Job().headerFields = {{"X-Key", "k3y"}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         NewFolder();
@@ -153,11 +154,13 @@ TEST_F(EngineTest, APasswordAnswersTheSitesOwn401AndGoesNowhereElse)
             areaRequests += m_server.Requests()[i].path == "/" ? 1 : 0;
         EXPECT_EQ(areaRequests, row.areaRequests);
         if (row.stored) {
-            // A page asked after the 401 carries the answer at once.
+            // A page asked after the 401 carries the answer at once, and the user's fields.
             EXPECT_TRUE(Holds(m_server.Requests().back().raw, "Authorization: "));
+            EXPECT_TRUE(Holds(m_server.Requests().back().raw, "\r\nX-Key: k3y\r\n"));
             EXPECT_EQ(File("a.html"), Stored("area"));
             ASSERT_EQ(cdn.Requests().size(), cdnBefore + 1);
             EXPECT_FALSE(Holds(cdn.Requests().back().raw, "Authorization"));
+            EXPECT_FALSE(Holds(cdn.Requests().back().raw, "X-Key"));
         } else if (*row.user != 0) {
             EXPECT_EQ(m_failure, QStringLiteral("401: the site refused the name and password"));
         }
