@@ -256,6 +256,11 @@ void SlotFetch::Connect()
     ConnectTo(m_record.host, RequestOf(m_record).value_or(std::string()));
 }
 
+std::optional<HttpProxy> SlotFetch::ProxyOf(const std::string &host)
+{
+    return ProxyFor(FetchedOverTls(host, Job().secure), host, Settings().proxy);
+}
+
 void SlotFetch::ConnectTo(const std::string &host, std::string_view request)
 {
     const bool secure = FetchedOverTls(host, Job().secure);
@@ -266,7 +271,7 @@ void SlotFetch::ConnectTo(const std::string &host, std::string_view request)
         MoveTo(SlotPhase::Asking);
     m_socket->Connect(FromNetworkText(host), secure ? kHttpsPort : kHttpPort,
         secure ? Connection::Security::Tls : Connection::Security::Plain, request,
-        Job().http2 ? Connection::Http2::Shared : Connection::Http2::No);
+        Job().http2 ? Connection::Http2::Shared : Connection::Http2::No, ProxyOf(host));
 }
 
 void SlotFetch::Sock_Connect()
@@ -296,10 +301,13 @@ std::optional<std::string> SlotFetch::RequestOf(ConnectionSlot &record)
     record.requestPath = WithoutFolderIndex(record.requestPath);
     const JobSettings &settings = Settings();
     const auto asked = settings.revalidate.find(record.url);
+    // A plain site's request goes to the proxy; a secure site's goes through its tunnel.
+    const bool secure = FetchedOverTls(record.host, Job().secure);
     std::string request = RequestFor(record.host, record.requestPath, Job().KeepsConnectionsAlive(),
         asked == settings.revalidate.end()
             ? std::string()
-            : ConditionalFields(asked->second.lastModified, asked->second.etag));
+            : ConditionalFields(asked->second.lastModified, asked->second.etag),
+        secure ? std::nullopt : ProxyOf(record.host));
     if (ClimbsAboveRoot(request))
         return std::nullopt;
     return request;
@@ -313,13 +321,16 @@ void SlotFetch::Sock_Failed()
     }
     const ConnectFailure failure = m_socket->Failure();
     m_record.lastFailure = failure;
+    m_record.lastProxyStatus = m_socket->ProxyStatus();
     // The start page cannot wait for a name that will not come (the engine may try it without the
     // "www." it added), nor robots.txt, which every other URL of its host waits for (the start
     // page's "www." name among them). Any other refused connect or name not found fails its try
     // at once: waiting out the timeout would tell nothing.
-    if (IsSecureConnectFailure(failure)
+    if (IsLastingConnectFailure(failure)
         || (m_record.kind != FetchKind::Link && failure == ConnectFailure::NameNotFound))
-        FailFetch({.kind = Failure::Kind::Connect, .connect = failure});
+        FailFetch({.kind = Failure::Kind::Connect,
+            .connect = failure,
+            .announced = m_record.lastProxyStatus});
     else
         FailTry(TryFailure::Connect);
 }

@@ -48,8 +48,9 @@ struct ConnectionSlot
     int attempt = 0;
     // A start page's failure is the job's; a host's robots.txt is read, never stored.
     FetchKind kind = FetchKind::Link;
-    // Why the last try could not connect.
+    // Why the last try could not connect, and the status a proxy refused its tunnel with.
     ConnectFailure lastFailure = ConnectFailure::None;
+    int lastProxyStatus = 0;
     // A failed try left the timeout text as the file.
     bool leftTimeoutText = false;
     // This try's request went out on a connection kept open after an earlier fetch.
@@ -140,6 +141,8 @@ private:
     void Connect();
     // Connects the slot to host, with the request to send once connected if there is one.
     void ConnectTo(const std::string &host, std::string_view request = {});
+    // The proxy a fetch of host goes through, if any.
+    std::optional<HttpProxy> ProxyOf(const std::string &host);
     // The request for the record's URL, its paths as the request names them; none when it would
     // climb above the site's root.
     std::optional<std::string> RequestOf(ConnectionSlot &record);
