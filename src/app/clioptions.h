@@ -58,6 +58,10 @@ struct CliOptions
     bool update = false;
     QString resume;
     int maxQueriesPerPath = SiteJob().maxQueriesPerPath;
+    // --proxy: the HTTP proxy for every site instead of the environment's; --no-proxy: none of
+    // the environment's.
+    std::string proxy;
+    bool noProxy = false;
 };
 
 // What --help or --version show.
