@@ -121,6 +121,8 @@ protected:
         }
         m_secure.SpeakHttp2();
         m_engine.SetConnectionCount(1);
+        // A handshake through the tunnel on a loaded machine must not count as a timed-out try.
+        m_engine.SetTimeoutInterval(2000);
     }
 
     // Reached directly through the connect-to map, or through the proxy.
@@ -129,73 +131,67 @@ protected:
 
 TEST_F(ProxyTest, CopiesGoThroughTheProxyAndSayWhatWentWrongThere)
 {
-    enum Via { Given, Environment, Down };
+    // Where the proxy is named: --proxy, the environment, the environment with no_proxy naming
+    // the site, a port where none listens. What the proxy does, and how the job speaks.
+    enum class At { Given, Environment, Bypassed, Down };
+    enum class Proxy { Relays, WantsPassword, Refuses, Closes };
+    enum class Wire { Closing, KeptAlive, Http2 };
+    const char *plain = "http://www.site.test/";
+    const char *secure = "https://www.site.test/";
+    const char *tunnel = "CONNECT www.site.test:443 HTTP/1.1";
     const struct
     {
-        const char *name;
         const char *url;
-        Via via = Given;
+        At at;
         std::string credentials;
-        std::string noProxy;
-        // What the proxy does: wants these credentials, answers tunnels with a status, closes them.
-        std::string wanted;
-        int tunnelStatus = 0;
-        bool closeTunnels = false;
-        // The job keeps connections alive; asks secure sites for HTTP/2.
-        bool keepAlive = false;
-        bool http2 = false;
-        // The first request the proxy saw, and the connections it took; the failure, if any.
-        const char *firstRequest = "";
-        int connections = -1;
-        const char *failure = "";
+        Proxy proxy;
+        Wire wire;
+        // The first request the proxy saw, the connections it took, the copy's failure if any.
+        const char *firstRequest;
+        int connections;
+        const char *failure;
     } rows[] = {
-        {"plain", "http://www.site.test/", Given, "ann:s3cret", {}, "ann:s3cret", 0, false, false,
-            false, "GET http://www.site.test/ HTTP/1.0", 2},
-        {"plain kept alive", "http://www.site.test/", Environment, {}, {}, {}, 0, false, true,
-            false, "GET http://www.site.test/ HTTP/1.1", 1},
-        {"secure", "https://www.site.test/", Given, "ann:s3cret", {}, "ann:s3cret", 0, false, false,
-            false, "CONNECT www.site.test:443 HTTP/1.1", 2},
-        {"secure kept alive", "https://www.site.test/", Environment, {}, {}, {}, 0, false, true,
-            false, "CONNECT www.site.test:443 HTTP/1.1", 1},
-        {"secure over HTTP/2", "https://www.site.test/", Given, {}, {}, {}, 0, false, false, true,
-            "CONNECT www.site.test:443 HTTP/1.1", 1},
-        {"no_proxy", "https://www.site.test/", Environment, {}, ".site.test", {}, 0, false, false,
-            false, "", 0},
-        {"no password for the tunnel", "https://www.site.test/", Given, {}, {}, "ann:s3cret", 0,
-            false, false, false, "CONNECT www.site.test:443 HTTP/1.1", 1,
+        {plain, At::Given, "ann:s3cret", Proxy::WantsPassword, Wire::Closing,
+            "GET http://www.site.test/ HTTP/1.0", 2, ""},
+        {plain, At::Environment, {}, Proxy::Relays, Wire::KeptAlive,
+            "GET http://www.site.test/ HTTP/1.1", 1, ""},
+        {secure, At::Given, "ann:s3cret", Proxy::WantsPassword, Wire::Closing, tunnel, 2, ""},
+        {secure, At::Environment, {}, Proxy::Relays, Wire::KeptAlive, tunnel, 1, ""},
+        {secure, At::Given, {}, Proxy::Relays, Wire::Http2, tunnel, 1, ""},
+        {secure, At::Bypassed, {}, Proxy::Relays, Wire::Closing, "", 0, ""},
+        {secure, At::Given, {}, Proxy::WantsPassword, Wire::Closing, tunnel, 1,
             "the proxy wants a user and password (407)"},
-        {"wrong password", "https://www.site.test/", Given, "ann:guess", {}, "ann:s3cret", 0, false,
-            false, false, "CONNECT www.site.test:443 HTTP/1.1", 1,
+        {secure, At::Given, "ann:guess", Proxy::WantsPassword, Wire::Closing, tunnel, 1,
             "the proxy refused the user and password (407)"},
-        {"no password for a plain site", "http://www.site.test/", Given, {}, {}, "ann:s3cret", 0,
-            false, false, false, "GET http://www.site.test/ HTTP/1.0", 1,
-            "407 Proxy Authentication Required"},
-        {"tunnel refused", "https://www.site.test/", Given, {}, {}, {}, 403, false, false, false,
-            "CONNECT www.site.test:443 HTTP/1.1", 3, "the proxy refused a tunnel to the site: 403"},
-        {"tunnel closed", "https://www.site.test/", Given, {}, {}, {}, 0, true, false, false,
-            "CONNECT www.site.test:443 HTTP/1.1", 3,
+        {plain, At::Given, {}, Proxy::WantsPassword, Wire::Closing,
+            "GET http://www.site.test/ HTTP/1.0", 1, "407 Proxy Authentication Required"},
+        {secure, At::Given, {}, Proxy::Refuses, Wire::Closing, tunnel, 3,
+            "the proxy refused a tunnel to the site: 403"},
+        {secure, At::Given, {}, Proxy::Closes, Wire::Closing, tunnel, 3,
             "the proxy closed the connection before its tunnel to the site was open"},
-        {"proxy down", "https://www.site.test/", Down, {}, {}, {}, 0, false, false, false, "", 0,
+        {secure, At::Down, {}, Proxy::Relays, Wire::Closing, "", 0,
             "proxy not reachable: connection refused"},
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(&row - rows);
         test::TestProxy proxy;
         ASSERT_TRUE(proxy.Listen());
         proxy.Forward("www.site.test:80", m_server.Port());
         proxy.Forward("www.site.test:443", m_secure.Port());
-        proxy.RequirePassword(row.wanted);
-        proxy.AnswerTunnels(row.tunnelStatus);
-        if (row.closeTunnels)
+        if (row.proxy == Proxy::WantsPassword)
+            proxy.RequirePassword("ann:s3cret");
+        proxy.AnswerTunnels(row.proxy == Proxy::Refuses ? 403 : 0);
+        if (row.proxy == Proxy::Closes)
             proxy.CloseTunnels();
-        const std::string url = row.via == Down ? "http://127.0.0.1:1" : proxy.Url(row.credentials);
-        m_engine.Job().proxy = row.via == Environment
-            ? ProxySettings {{}, true, {url, url, row.noProxy}}
-            : ProxySettings {url, true, {}};
-        m_engine.Job().keepAlive = row.keepAlive;
-        m_engine.Job().http2 = row.http2;
+        const std::string url
+            = row.at == At::Down ? "http://127.0.0.1:1" : proxy.Url(row.credentials);
+        m_engine.Job().proxy = row.at == At::Given || row.at == At::Down
+            ? ProxySettings {url, true, {}}
+            : ProxySettings {{}, true, {url, url, row.at == At::Bypassed ? ".site.test" : ""}};
+        m_engine.Job().keepAlive = row.wire == Wire::KeptAlive;
+        m_engine.Job().http2 = row.wire == Wire::Http2;
         for (TestHttpServer *server : {&m_server, &m_secure})
-            server->SetKeptAnswers(row.keepAlive ? 10 : 0);
+            server->SetKeptAnswers(row.wire == Wire::KeptAlive ? 10 : 0);
         NewFolder();
 
         EXPECT_EQ(Run(QString::fromLatin1(row.url)), *row.failure == '\0');
@@ -207,10 +203,8 @@ TEST_F(ProxyTest, CopiesGoThroughTheProxyAndSayWhatWentWrongThere)
         const std::vector<std::string> &seen = proxy.Requests();
         EXPECT_EQ(seen.empty() ? "" : seen.front().substr(0, seen.front().find("\r\n")),
             row.firstRequest);
-        if (row.connections >= 0) {
-            EXPECT_EQ(proxy.Connections(), row.connections);
-        }
-        if (!row.credentials.empty() && !seen.empty()) {
+        EXPECT_EQ(proxy.Connections(), row.connections);
+        if (!row.credentials.empty()) {
             EXPECT_NE(seen.front().find("Proxy-Authorization: Basic "), std::string::npos);
         }
         // The password goes to the proxy alone.
