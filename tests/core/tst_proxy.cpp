@@ -132,8 +132,9 @@ protected:
 TEST_F(ProxyTest, CopiesGoThroughTheProxyAndSayWhatWentWrongThere)
 {
     // Where the proxy is named: --proxy, the environment, the environment with no_proxy naming
-    // the site, a port where none listens. What the proxy does, and how the job speaks.
-    enum class At { Given, Environment, Bypassed, Down };
+    // the site, a port where none listens, a URL of another scheme. What the proxy does, and how
+    // the job speaks.
+    enum class At { Given, Environment, Bypassed, Down, OtherScheme };
     enum class Proxy { Relays, WantsPassword, Refuses, Closes };
     enum class Wire { Closing, KeptAlive, Http2 };
     const char *plain = "http://www.site.test/";
@@ -171,6 +172,8 @@ TEST_F(ProxyTest, CopiesGoThroughTheProxyAndSayWhatWentWrongThere)
             "the proxy closed the connection before its tunnel to the site was open"},
         {secure, At::Down, {}, Proxy::Relays, Wire::Closing, "", 0,
             "proxy not reachable: connection refused"},
+        {plain, At::OtherScheme, {}, Proxy::Relays, Wire::Closing, "", 0,
+            "the proxy's URL names no HTTP proxy (http://HOST:PORT)"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(&row - rows);
@@ -183,8 +186,9 @@ TEST_F(ProxyTest, CopiesGoThroughTheProxyAndSayWhatWentWrongThere)
         proxy.AnswerTunnels(row.proxy == Proxy::Refuses ? 403 : 0);
         if (row.proxy == Proxy::Closes)
             proxy.CloseTunnels();
-        const std::string url
-            = row.at == At::Down ? "http://127.0.0.1:1" : proxy.Url(row.credentials);
+        const std::string url = row.at == At::Down ? "http://127.0.0.1:1"
+            : row.at == At::OtherScheme            ? "socks5://127.0.0.1:1080"
+                                                   : proxy.Url(row.credentials);
         m_engine.Job().proxy = row.at == At::Given || row.at == At::Down
             ? ProxySettings {url, true, {}}
             : ProxySettings {{}, true, {url, url, row.at == At::Bypassed ? ".site.test" : ""}};
