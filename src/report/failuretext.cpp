@@ -36,7 +36,7 @@ QString ConnectFailureText(ConnectFailure failure)
     case ConnectFailure::ProxyWantsPassword:
         return QStringLiteral("the proxy wants a user and password (407)");
     case ConnectFailure::ProxyRefusedPassword:
-        return QStringLiteral("the proxy refused the user and password (407)");
+        return QStringLiteral("the proxy refused the user and password");
     case ConnectFailure::TunnelRefused:
         break;
     case ConnectFailure::TunnelClosed:

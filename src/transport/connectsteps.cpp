@@ -344,7 +344,8 @@ void Connection::TakeTunnelAnswer()
     const TunnelAnswer answer = ReadTunnelAnswer(m_tunnel.answer);
     m_proxyStatus = answer.status;
     using Kind = TunnelAnswer::Kind;
-    if (answer.kind == Kind::Refused && answer.status == 407)
+    // Some proxies answer a password they refuse with 401: only the proxy answers a CONNECT.
+    if (answer.kind == Kind::Refused && (answer.status == 407 || answer.status == 401))
         Fail(m_proxy->authorization.empty() ? ConnectFailure::ProxyWantsPassword
                                             : ConnectFailure::ProxyRefusedPassword);
     else if (answer.kind == Kind::Refused)

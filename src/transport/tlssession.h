@@ -28,7 +28,7 @@ enum class ConnectFailure {
     ProxyNameNotFound,
     ProxyRefused,
     ProxyWantsPassword, // the proxy answered 407 to a tunnel asked without a password
-    ProxyRefusedPassword, // the proxy answered 407 to the password given
+    ProxyRefusedPassword, // the proxy answered 407 or 401 to the password given
     TunnelRefused, // the proxy answered the tunnel with another status
     TunnelClosed // the proxy closed the connection before the tunnel was open
 };

@@ -163,7 +163,7 @@ TEST_F(ProxyTest, CopiesGoThroughTheProxyAndSayWhatWentWrongThere)
         {secure, At::Given, {}, Proxy::WantsPassword, Wire::Closing, tunnel, 1,
             "the proxy wants a user and password (407)"},
         {secure, At::Given, "ann:guess", Proxy::WantsPassword, Wire::Closing, tunnel, 1,
-            "the proxy refused the user and password (407)"},
+            "the proxy refused the user and password"},
         {plain, At::Given, {}, Proxy::WantsPassword, Wire::Closing,
             "GET http://www.site.test/ HTTP/1.0", 1, "407 Proxy Authentication Required"},
         {secure, At::Given, {}, Proxy::Refuses, Wire::Closing, tunnel, 3,

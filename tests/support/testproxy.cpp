@@ -46,9 +46,13 @@ private:
         line >> method >> target >> version;
         const std::string password = "Proxy-Authorization: Basic "
             + QByteArray::fromStdString(m_proxy.m_credentials).toBase64().toStdString() + "\r\n";
+        // A wrong password is answered 401, as some proxies do.
         if (!m_proxy.m_credentials.empty() && head.find(password) == std::string::npos) {
-            Refuse("407 Proxy Authentication Required",
-                "Proxy-Authenticate: Basic realm=\"test\"\r\n");
+            if (head.find("Proxy-Authorization:") != std::string::npos)
+                Refuse("401 Unauthorized");
+            else
+                Refuse("407 Proxy Authentication Required",
+                    "Proxy-Authenticate: Basic realm=\"test\"\r\n");
             return;
         }
         if (method == "CONNECT") {

@@ -27,7 +27,8 @@ public:
 
     // Requests for authority ("host:port") go to 127.0.0.1 on port; others are answered 502.
     void Forward(const std::string &authority, quint16 port) { m_forwards[authority] = port; }
-    // Requests without these credentials ("user:password") are answered 407.
+    // Requests without these credentials ("user:password") are answered 407, or 401 when they
+    // carry others.
     void RequirePassword(std::string credentials) { m_credentials = std::move(credentials); }
     // Each CONNECT is answered with status (0: tunnels open), or closed unanswered.
     void AnswerTunnels(int status) { m_tunnelStatus = status; }
