@@ -3,6 +3,7 @@
 #include "common/textconversion.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
+#include "transport/proxy.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -150,6 +151,15 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     const QCommandLineOption http1(QStringLiteral("http1"),
         QStringLiteral("Do not ask secure sites for HTTP/2: every fetch goes over HTTP/1.x, "
                        "without compression unless --keep-alive is given."));
+    const QCommandLineOption proxy(QStringLiteral("proxy"),
+        QStringLiteral("Fetch through the HTTP proxy at URL (http://[USER:PASSWORD@]HOST[:PORT]), "
+                       "secure sites through a tunnel it opens, instead of the proxies of "
+                       "http_proxy and https_proxy; no_proxy still names the hosts reached "
+                       "directly."),
+        QStringLiteral("URL"));
+    const QCommandLineOption noProxy(QStringLiteral("no-proxy"),
+        QStringLiteral("Ignore http_proxy, https_proxy and no_proxy: connect directly, or only "
+                       "through --proxy."));
     const QCommandLineOption noRobots(QStringLiteral("no-robots"),
         QStringLiteral("Do not read robots.txt: fetch what it forbids too."));
     const QCommandLineOption wait(QStringLiteral("wait"),
@@ -188,8 +198,8 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     outputWithDefault.setDescription(output.description().arg(defaultDir));
     parser.addOptions({outputWithDefault, connections, timeout, types, onlyListedTypes, connectTo,
         caCertificate, noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts,
-        keepAlive, http1, noRobots, wait, maxPerHost, noRecord, update, resume, check, report,
-        quiet, help, version});
+        keepAlive, http1, proxy, noProxy, noRobots, wait, maxPerHost, noRecord, update, resume,
+        check, report, quiet, help, version});
     parser.addOptions(LoginOptionList());
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
@@ -310,6 +320,12 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
             return *rejection;
         options.connectTo.push_back(std::get<ConnectTo>(entry));
     }
+    options.proxy = ToNetworkText(parser.value(proxy));
+    if (parser.isSet(proxy) && !ParseProxyUrl(options.proxy))
+        return CliRejection {QStringLiteral("--proxy takes an HTTP proxy's URL such as "
+                                            "http://proxy.example:3128, not \"%1\"")
+                                 .arg(FromNetworkText(WithoutUserInfo(options.proxy)))};
+    options.noProxy = parser.isSet(noProxy);
     if (std::optional<QString> why = ReadLoginOptions(parser, options.login))
         return CliRejection {*why};
     options.checkCertificates = !parser.isSet(noCheckCertificate);

@@ -60,6 +60,10 @@ struct CliOptions
     QString resume;
     int maxQueriesPerPath = SiteJob().maxQueriesPerPath;
     LoginOptions login;
+    // --proxy: the HTTP proxy for every site instead of the environment's; --no-proxy: none of
+    // the environment's.
+    std::string proxy;
+    bool noProxy = false;
 };
 
 // What --help or --version show.

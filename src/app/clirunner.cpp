@@ -16,6 +16,7 @@
 #include "report/failuretext.h"
 #include "report/progresstext.h"
 #include "transport/connection.h"
+#include "transport/proxy.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -78,6 +79,45 @@ std::optional<CliRejection> ApplyTrust(const QString &caFile, bool check)
         return CliRejection {
             QStringLiteral("--ca-certificate %1 holds no PEM certificate").arg(caFile)};
     return std::nullopt;
+}
+
+// What is wrong with the environment's proxies when the copy would use them.
+std::optional<CliRejection> CheckProxies(const ProxySettings &proxy)
+{
+    if (!proxy.url.empty() || !proxy.fromEnvironment)
+        return std::nullopt;
+    for (const auto &[name, url] : {std::pair {"http_proxy", proxy.environment.http},
+             std::pair {"https_proxy", proxy.environment.https}}) {
+        if (!url.empty() && !ParseProxyUrl(url))
+            return CliRejection {
+                QStringLiteral("%1 names no HTTP proxy (http://HOST:PORT): \"%2\"; "
+                               "--no-proxy ignores it")
+                    .arg(QLatin1String(name), FromNetworkText(WithoutUserInfo(url)))};
+    }
+    return std::nullopt;
+}
+
+// Which proxies the copy goes through, without their passwords; empty for none.
+QString ProxiesText(const ProxySettings &proxy)
+{
+    const ProxyEnvironment none;
+    const ProxyEnvironment &environment = proxy.fromEnvironment ? proxy.environment : none;
+    const std::string &http = proxy.url.empty() ? environment.http : proxy.url;
+    const std::string &https = proxy.url.empty() ? environment.https : proxy.url;
+    QStringList each;
+    for (const auto &[url, scheme] : {std::pair {&http, "http"}, std::pair {&https, "https"}}) {
+        if (!url->empty())
+            each << QStringLiteral("%1 for %2://")
+                        .arg(FromNetworkText(WithoutUserInfo(*url)), QLatin1String(scheme));
+    }
+    if (each.isEmpty())
+        return {};
+    QString text = QStringLiteral("Through the proxy ")
+        + (http == https ? FromNetworkText(WithoutUserInfo(http))
+                         : each.join(QStringLiteral(", ")));
+    if (!environment.noProxy.empty())
+        text += QStringLiteral(", except for %1").arg(FromNetworkText(environment.noProxy));
+    return text;
 }
 
 bool IsTerminal(QTextStream &stream)
@@ -213,6 +253,9 @@ int RunJob(Engine &engine, const CliOptions &options, const FileTypesInUse &file
             << QString::fromStdString(FileSystem::NativePath(engine.Job().outputDir))
             << ", wanting " << FileTypesText(fileTypes) << '\n'
             << Qt::flush;
+    if (const QString proxies = ProxiesText(engine.Job().proxy);
+        !options.quiet && !proxies.isEmpty())
+        out << proxies << '\n' << Qt::flush;
     const int code = engine.IsRunning() ? loop.exec() : int(CliCompleted);
     // The copy's time, without the report's.
     const double seconds = secondsSoFar();
@@ -282,6 +325,9 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err, Cli
     ApplyConnectTo(options.connectTo);
     if (const auto rejection = ApplyTrust(options.caFile, options.checkCertificates))
         return refuse(*rejection);
+    const ProxySettings proxy {options.proxy, !options.noProxy, ReadProxyEnvironment()};
+    if (const auto rejection = CheckProxies(proxy))
+        return refuse(*rejection);
 
     Engine engine;
     const std::string typed = FileSystem::SystemPath(ToLocalText(QDir::toNativeSeparators(
@@ -311,6 +357,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err, Cli
     engine.Job().waitMs = options.waitMs;
     engine.Job().maxPerHost = options.maxPerHost;
     engine.Job().maxQueriesPerPath = options.maxQueriesPerPath;
+    engine.Job().proxy = proxy;
     if (const auto why = ApplyLoginOptions(options.login, engine.Job(), err))
         return refuse({*why});
     const FileTypesInUse fileTypes = ChooseFileTypes(

@@ -3,6 +3,7 @@
 #include "crawl/engine.h"
 #include "forms/frmmain.h"
 #include "forms/pictures.h"
+#include "transport/proxy.h"
 
 #include <QApplication>
 
@@ -21,6 +22,8 @@ int main(int argc, char **argv)
     QApplication::setWindowIcon(tw::ProgramIcon());
 
     tw::Engine engine;
+    // Fetches go through the proxies the environment names, as every program's do.
+    engine.Job().proxy.environment = tw::ReadProxyEnvironment();
     tw::frmMain window(engine);
     // The main window asks before it lets the program end; once confirmed, nothing else may stay.
     QObject::connect(

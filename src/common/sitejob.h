@@ -15,6 +15,25 @@
 
 namespace tw {
 
+// The proxies the environment names (http_proxy, https_proxy, no_proxy, or their upper-case
+// forms), as the program read them.
+struct ProxyEnvironment
+{
+    std::string http;
+    std::string https;
+    std::string noProxy;
+};
+
+// How fetches reach their hosts: through the HTTP proxy url for every site when it is named,
+// instead of the environment's; the environment's proxies and its no_proxy are used unless
+// fromEnvironment is off.
+struct ProxySettings
+{
+    std::string url;
+    bool fromEnvironment = true;
+    ProxyEnvironment environment;
+};
+
 // The user's choices for a copy: set before it starts, and read, never changed, while it runs.
 struct JobSettings
 {
@@ -61,6 +80,7 @@ struct JobSettings
     std::string user;
     std::string password;
     std::vector<std::pair<std::string, std::string>> headerFields;
+    ProxySettings proxy;
 };
 
 // The site-wide values of the current copy: its settings, the site it copies, and what the

@@ -2,12 +2,21 @@
 
 namespace tw {
 
-bool IsSecureConnectFailure(ConnectFailure failure)
+bool IsLastingConnectFailure(ConnectFailure failure)
 {
-    return failure == ConnectFailure::CertificateUntrusted
-        || failure == ConnectFailure::CertificateWrongHost
-        || failure == ConnectFailure::CertificateExpired
-        || failure == ConnectFailure::HandshakeFailed || failure == ConnectFailure::TlsUnavailable;
+    switch (failure) {
+    case ConnectFailure::CertificateUntrusted:
+    case ConnectFailure::CertificateWrongHost:
+    case ConnectFailure::CertificateExpired:
+    case ConnectFailure::HandshakeFailed:
+    case ConnectFailure::TlsUnavailable:
+    case ConnectFailure::ProxyUnusable:
+    case ConnectFailure::ProxyWantsPassword:
+    case ConnectFailure::ProxyRefusedPassword:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace tw

@@ -12,7 +12,8 @@ namespace tw {
 struct Failure
 {
     enum class Kind {
-        Connect, // connect: the connection could not be made, or its certificate failed
+        Connect, // connect: the connection could not be made, or its certificate failed;
+                 // announced: the status a proxy refused a tunnel with
         TimedOut, // every try ran out of time without a reason to name
         BrokenHead, // the server closed before the end of its header
         ShortBody, // received of announced bytes arrived
@@ -39,8 +40,8 @@ struct Failure
     int tries = 0;
 };
 
-// The server's certificate or the TLS handshake was refused, or OpenSSL could not be loaded: no
-// try can pass.
-bool IsSecureConnectFailure(ConnectFailure failure);
+// No try can pass: the server's certificate or the TLS handshake was refused, OpenSSL could not
+// be loaded, the proxy URL names no proxy, or the proxy wants a password it was not given.
+bool IsLastingConnectFailure(ConnectFailure failure);
 
 } // namespace tw

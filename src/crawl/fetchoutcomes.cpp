@@ -189,7 +189,9 @@ Failure SlotFetch::FailureOf(TryFailure failure) const
     case TryFailure::Timeout:
         return {.kind = Failure::Kind::TimedOut};
     case TryFailure::Connect:
-        return {.kind = Failure::Kind::Connect, .connect = m_record.lastFailure};
+        return {.kind = Failure::Kind::Connect,
+            .connect = m_record.lastFailure,
+            .announced = m_record.lastProxyStatus};
     case TryFailure::BrokenHead:
         return {.kind = Failure::Kind::BrokenHead};
     case TryFailure::ShortBody: {

@@ -250,6 +250,11 @@ void SlotFetch::Connect()
     ConnectTo(m_record.host, RequestOf(m_record).value_or(std::string()));
 }
 
+std::optional<HttpProxy> SlotFetch::ProxyOf(const std::string &host)
+{
+    return ProxyFor(FetchedOverTls(host, Job().secure), host, Settings().proxy);
+}
+
 void SlotFetch::ConnectTo(const std::string &host, std::string_view request)
 {
     const bool secure = FetchedOverTls(host, Job().secure);
@@ -260,7 +265,7 @@ void SlotFetch::ConnectTo(const std::string &host, std::string_view request)
         MoveTo(SlotPhase::Asking);
     m_socket->Connect(FromNetworkText(host), secure ? kHttpsPort : kHttpPort,
         secure ? Connection::Security::Tls : Connection::Security::Plain, request,
-        Job().http2 ? Connection::Http2::Shared : Connection::Http2::No);
+        Job().http2 ? Connection::Http2::Shared : Connection::Http2::No, ProxyOf(host));
 }
 
 void SlotFetch::Sock_Connect()
@@ -289,14 +294,16 @@ std::optional<std::string> SlotFetch::RequestOf(ConnectionSlot &record)
     record.path = WithoutFolderIndex(record.path);
     record.requestPath = WithoutFolderIndex(record.requestPath);
     const JobSettings &settings = Settings();
+    // A plain site's request goes to the proxy; a secure site's goes through its tunnel.
+    const bool secure = FetchedOverTls(record.host, Job().secure);
     std::string fields;
     if (const auto served = settings.revalidate.find(record.url);
         record.ask == FetchAsk::Update && served != settings.revalidate.end())
         fields = ConditionalFields(served->second.lastModified, served->second.etag);
-    fields += m_context.Login().FieldsFor(record.host, RequestTargetOf(record.requestPath),
-        FetchedOverTls(record.host, Job().secure), record.sentCredentials);
-    std::string request
-        = RequestFor(record.host, record.requestPath, Job().KeepsConnectionsAlive(), fields);
+    fields += m_context.Login().FieldsFor(
+        record.host, RequestTargetOf(record.requestPath), secure, record.sentCredentials);
+    std::string request = RequestFor(record.host, record.requestPath, Job().KeepsConnectionsAlive(),
+        fields, secure ? std::nullopt : ProxyOf(record.host));
     if (ClimbsAboveRoot(request))
         return std::nullopt;
     return request;
@@ -310,13 +317,16 @@ void SlotFetch::Sock_Failed()
     }
     const ConnectFailure failure = m_socket->Failure();
     m_record.lastFailure = failure;
+    m_record.lastProxyStatus = m_socket->ProxyStatus();
     // The start page cannot wait for a name that will not come (the engine may try it without the
     // "www." it added), nor robots.txt, which every other URL of its host waits for (the start
     // page's "www." name among them). Any other refused connect or name not found fails its try
     // at once: waiting out the timeout would tell nothing.
-    if (IsSecureConnectFailure(failure)
+    if (IsLastingConnectFailure(failure)
         || (!FoundInPage(m_record.kind) && failure == ConnectFailure::NameNotFound))
-        FailFetch({.kind = Failure::Kind::Connect, .connect = failure});
+        FailFetch({.kind = Failure::Kind::Connect,
+            .connect = failure,
+            .announced = m_record.lastProxyStatus});
     else
         FailTry(TryFailure::Connect);
 }

@@ -60,8 +60,9 @@ struct ConnectionSlot
     int attempt = 0;
     FetchKind kind = FetchKind::Link;
     FetchAsk ask = FetchAsk::New;
-    // Why the last try could not connect.
+    // Why the last try could not connect, and the status a proxy refused its tunnel with.
     ConnectFailure lastFailure = ConnectFailure::None;
+    int lastProxyStatus = 0;
     StandIn standIn = StandIn::Nothing;
     // How often the server left the request unanswered.
     int refusals = 0;
@@ -159,6 +160,8 @@ private:
     void Connect();
     // Connects the slot to host, with the request to send once connected if there is one.
     void ConnectTo(const std::string &host, std::string_view request = {});
+    // The proxy a fetch of host goes through, if any.
+    std::optional<HttpProxy> ProxyOf(const std::string &host);
     // The request for the record's URL, its paths as the request names them; none when it would
     // climb above the site's root.
     std::optional<std::string> RequestOf(ConnectionSlot &record);

@@ -27,6 +27,21 @@ QString ConnectFailureText(ConnectFailure failure)
         return QStringLiteral("TLS handshake failed");
     case ConnectFailure::TlsUnavailable:
         return QStringLiteral("secure connections need OpenSSL, which could not be loaded");
+    case ConnectFailure::ProxyUnusable:
+        return QStringLiteral("the proxy's URL names no HTTP proxy (http://HOST:PORT)");
+    case ConnectFailure::ProxyNameNotFound:
+        return QStringLiteral("proxy not reachable: name not found");
+    case ConnectFailure::ProxyRefused:
+        return QStringLiteral("proxy not reachable: connection refused");
+    case ConnectFailure::ProxyWantsPassword:
+        return QStringLiteral("the proxy wants a user and password (407)");
+    case ConnectFailure::ProxyRefusedPassword:
+        return QStringLiteral("the proxy refused the user and password");
+    case ConnectFailure::TunnelRefused:
+        break;
+    case ConnectFailure::TunnelClosed:
+        return QStringLiteral("the proxy closed the connection before its tunnel to the site was "
+                              "open");
     }
     return {};
 }
@@ -38,6 +53,9 @@ QString FailureText(const Failure &failure)
     using Kind = Failure::Kind;
     switch (failure.kind) {
     case Kind::Connect:
+        if (failure.connect == ConnectFailure::TunnelRefused)
+            return QStringLiteral("the proxy refused a tunnel to the site: %1")
+                .arg(failure.announced);
         return ConnectFailureText(failure.connect);
     case Kind::TimedOut:
         return QStringLiteral("timed out three times");

@@ -62,6 +62,10 @@ Connection::~Connection()
 
 void Connection::OnWritable()
 {
+    if (m_state == Connecting && m_tunnel.step == Tunnel::Step::Asking) {
+        WriteTunnelRequest();
+        return;
+    }
     if (m_state == Connecting && m_tls) {
         ContinueHandshake();
         return;
@@ -177,6 +181,10 @@ void Connection::NoteSent(Transfer sent)
 
 void Connection::OnReadable()
 {
+    if (m_state == Connecting && m_tunnel.step == Tunnel::Step::Asking) {
+        TakeTunnelAnswer();
+        return;
+    }
     if (m_state == Connecting && m_tls) {
         ContinueHandshake();
         return;
@@ -266,6 +274,7 @@ void Connection::Close()
     ReleaseSocket();
     m_addresses.clear();
     m_nextAddress = 0;
+    m_tunnel = {};
     std::string().swap(m_inbox);
     std::string().swap(m_outbox);
     m_outboxSent = 0;
@@ -318,9 +327,10 @@ void Connection::LinkDelivers(std::string_view answer, Http2Session::StreamState
     Refuse();
 }
 
-void Connection::LinkFailed(ConnectFailure failure)
+void Connection::LinkFailed(ConnectFailure failure, int proxyStatus)
 {
     m_link.reset();
+    m_proxyStatus = proxyStatus;
     Fail(failure);
 }
 
@@ -365,9 +375,11 @@ void Connection::UpdateNotifiers()
     if (m_socket == kNoSocket)
         return;
     const bool open = m_state == Connecting || m_state == Connected;
-    const bool reading = (m_state == Connected && m_inbox.size() < kMaxUntaken)
+    const bool asking = m_state == Connecting && m_tunnel.step == Tunnel::Step::Asking;
+    const bool reading = (m_state == Connected && m_inbox.size() < kMaxUntaken) || asking
         || (open && m_tlsWaitsFor == TlsSession::Io::WantRead);
-    const bool writing = (m_state == Connecting && !m_tls)
+    const bool writing = (m_state == Connecting && !m_tls && !asking)
+        || (asking && m_tunnel.sent < m_tunnel.request.size())
         || ((m_state == Connected || m_state == Closing) && m_outboxSent < m_outbox.size())
         || (open && m_tlsWaitsFor == TlsSession::Io::WantWrite);
     m_readNotifier->setEnabled(reading);

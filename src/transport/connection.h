@@ -32,6 +32,7 @@
 // socket courier (socketcourier.h).
 
 #include "transport/http2session.h"
+#include "transport/proxy.h"
 #include "transport/socketcalls.h"
 #include "transport/tlssession.h"
 
@@ -41,6 +42,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,9 +81,12 @@ public:
     // connection that is still open is aborted first. With Tls, the certificate is checked for
     // the host as given, before any connect-to override. request is sent as if by Send() right
     // after: a plain connection that is made at once takes it already on the courier, and
-    // connected() is then raised with it sent.
+    // connected() is then raised with it sent. Through a proxy, the connection is made to the
+    // proxy: a plain one carries requests the caller writes for it, a secure one goes through a
+    // tunnel the proxy opens to host (CONNECT), and its TLS inside it.
     void Connect(const QString &host, quint16 port, Security security = Security::Plain,
-        std::string_view request = {}, Http2 http2 = Http2::No);
+        std::string_view request = {}, Http2 http2 = Http2::No,
+        const std::optional<HttpProxy> &proxy = std::nullopt);
     // Queues bytes and writes all of them, however many calls the socket needs to take them.
     // Bytes sent before the connection is established go out once it is; on a closed or failed
     // connection they are dropped.
@@ -99,6 +104,8 @@ public:
     quint64 Generation() const { return m_generation; }
     // Why the last connect failed; None while nothing failed.
     ConnectFailure Failure() const { return m_failure; }
+    // The status the proxy answered a tunnel with, 0 when none was asked for or none came.
+    int ProxyStatus() const { return m_proxyStatus; }
     // The server did not answer the request (its HTTP/2 stream was reset or refused, or the link
     // went away before its end): it may go again at once, on a new stream or connection.
     bool Refused() const { return m_refused; }
@@ -130,7 +137,7 @@ private:
     // What the host's HTTP/2 link tells the connection it carries a stream for.
     void LinkReady();
     void LinkDelivers(std::string_view answer, Http2Session::StreamState state);
-    void LinkFailed(ConnectFailure failure);
+    void LinkFailed(ConnectFailure failure, int proxyStatus);
     void LinkFellBack();
     void ConnectDirect(const QString &host, quint16 port);
     void Refuse();
@@ -153,6 +160,12 @@ private:
     void OnReadable();
     void OnWritable();
     void FinishConnect();
+    // The connection to the peer is made: the tunnel is asked for, or the handshake begun.
+    void ContinueConnect();
+    void WriteTunnelRequest();
+    void TakeTunnelAnswer();
+    // A failure to reach the peer, which is the proxy's when there is one.
+    ConnectFailure Unreached(ConnectFailure failure) const;
     void ContinueHandshake();
     void BecomeConnected();
     void Fail(ConnectFailure failure);
@@ -202,6 +215,19 @@ private:
     quint16 m_linkPort = 0;
     bool m_refused = false;
     std::string m_peerName;
+    std::optional<HttpProxy> m_proxy;
+    // A secure connection through a proxy: the CONNECT request and how much of it went out, then
+    // the proxy's answer as it arrives, until the tunnel is open.
+    struct Tunnel
+    {
+        enum class Step { None, Asking, Open };
+        Step step = Step::None;
+        std::string request;
+        std::size_t sent = 0;
+        std::string answer;
+    };
+    Tunnel m_tunnel;
+    int m_proxyStatus = 0;
     std::unique_ptr<TlsSession> m_tls;
     TlsSession::Io m_tlsWaitsFor = TlsSession::Io::Done;
     bool m_readScheduled = false;

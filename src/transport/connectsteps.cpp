@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QUrl>
 
+#include <array>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -110,17 +111,19 @@ void Connection::ClearConnectTo()
     ClearConnectToMap();
 }
 
-void Connection::Connect(
-    const QString &host, quint16 port, Security security, std::string_view request, Http2 http2)
+void Connection::Connect(const QString &host, quint16 port, Security security,
+    std::string_view request, Http2 http2, const std::optional<HttpProxy> &proxy)
 {
     Close();
     ++m_generation;
     m_security = security;
     m_http2 = security == Security::Tls ? http2 : Http2::No;
     m_failure = ConnectFailure::None;
+    m_proxy = proxy;
+    m_proxyStatus = 0;
     m_outbox.assign(request);
     if (m_http2 == Http2::Shared) {
-        m_link = Http2Link::For(host, port);
+        m_link = Http2Link::For(host, port, proxy);
         if (m_link) {
             m_linkHost = host;
             m_linkPort = port;
@@ -141,6 +144,22 @@ void Connection::ConnectDirect(const QString &host, quint16 port)
         return;
     }
     m_peerName = endpoint.name.toStdString();
+    if (m_proxy) {
+        if (!m_proxy->server.valid) {
+            Fail(ConnectFailure::ProxyUnusable);
+            return;
+        }
+        // The proxy looks the site's name up, in its ASCII form.
+        const QByteArray siteName
+            = IsAddressLiteral(m_peerName) ? endpoint.name.toLatin1() : QUrl::toAce(endpoint.name);
+        if (siteName.isEmpty()) {
+            Fail(ConnectFailure::NameNotFound);
+            return;
+        }
+        if (m_security == Security::Tls)
+            m_tunnel.request = TunnelRequest(siteName.toStdString(), endpoint.port, *m_proxy);
+        endpoint = m_proxy->server;
+    }
     if (const std::optional<Endpoint> mapped = ConnectToTarget(endpoint.name, endpoint.port))
         endpoint = *mapped;
     m_port = endpoint.port;
@@ -153,7 +172,7 @@ void Connection::ConnectDirect(const QString &host, quint16 port)
     // A name is looked up in its ASCII form; one that has none names no host.
     const QByteArray ascii = QUrl::toAce(endpoint.name);
     if (ascii.isEmpty()) {
-        Fail(ConnectFailure::NameNotFound);
+        Fail(Unreached(ConnectFailure::NameNotFound));
         return;
     }
     m_lookupName = ascii.toStdString();
@@ -165,7 +184,7 @@ void Connection::ConnectDirect(const QString &host, quint16 port)
     m_lookup = std::make_unique<NameLookup>(m_lookupName);
     if (m_lookup->Signal() == kNoSocket) {
         m_lookup.reset();
-        Fail(ConnectFailure::Refused);
+        Fail(Unreached(ConnectFailure::Refused));
         return;
     }
     m_lookupNotifier->setSocket(m_lookup->Signal());
@@ -180,7 +199,7 @@ void Connection::OnLookedUp()
     m_addresses = m_lookup->Addresses();
     EndLookup();
     if (m_addresses.empty()) {
-        Fail(ConnectFailure::NameNotFound);
+        Fail(Unreached(ConnectFailure::NameNotFound));
         return;
     }
     KeepAddresses(m_lookupName, m_addresses);
@@ -199,7 +218,7 @@ void Connection::EndLookup()
 void Connection::TryNextAddress()
 {
     if (m_nextAddress >= m_addresses.size()) {
-        Fail(ConnectFailure::Refused);
+        Fail(Unreached(ConnectFailure::Refused));
         return;
     }
     m_state = Connecting;
@@ -267,12 +286,79 @@ void Connection::FinishConnect()
         return;
     }
     m_addresses.clear();
+    ContinueConnect();
+}
+
+void Connection::ContinueConnect()
+{
+    if (!m_tunnel.request.empty() && m_tunnel.step == Tunnel::Step::None) {
+        m_tunnel.step = Tunnel::Step::Asking;
+        WriteTunnelRequest();
+        return;
+    }
     if (m_security == Security::Tls) {
         m_tls = std::make_unique<TlsSession>(m_socket, m_peerName, m_http2 == Http2::Offer);
         ContinueHandshake();
         return;
     }
     BecomeConnected();
+}
+
+ConnectFailure Connection::Unreached(ConnectFailure failure) const
+{
+    if (!m_proxy)
+        return failure;
+    return failure == ConnectFailure::NameNotFound ? ConnectFailure::ProxyNameNotFound
+                                                   : ConnectFailure::ProxyRefused;
+}
+
+void Connection::WriteTunnelRequest()
+{
+    while (m_tunnel.sent < m_tunnel.request.size()) {
+        const Transfer sent = WriteSocket(m_socket, m_tunnel.request.data() + m_tunnel.sent,
+            m_tunnel.request.size() - m_tunnel.sent);
+        if (sent.result == Transfer::Failed) {
+            Fail(ConnectFailure::TunnelClosed);
+            return;
+        }
+        m_tunnel.sent += sent.bytes;
+        if (sent.result != Transfer::Moved)
+            break;
+    }
+    UpdateNotifiers();
+}
+
+void Connection::TakeTunnelAnswer()
+{
+    // An answer to CONNECT is a head alone; one longer than this is no answer.
+    constexpr std::size_t kLongestTunnelAnswer = std::size_t {64} * 1024;
+    std::array<char, 4096> buffer {};
+    bool ended = false;
+    while (!ended && m_tunnel.answer.size() <= kLongestTunnelAnswer) {
+        const Transfer got = ReadSocket(m_socket, buffer.data(), buffer.size());
+        if (got.result == Transfer::WouldBlock)
+            break;
+        ended = got.result != Transfer::Moved;
+        m_tunnel.answer.append(buffer.data(), got.bytes);
+    }
+    const TunnelAnswer answer = ReadTunnelAnswer(m_tunnel.answer);
+    m_proxyStatus = answer.status;
+    using Kind = TunnelAnswer::Kind;
+    // Some proxies answer a password they refuse with 401: only the proxy answers a CONNECT.
+    if (answer.kind == Kind::Refused && (answer.status == 407 || answer.status == 401))
+        Fail(m_proxy->authorization.empty() ? ConnectFailure::ProxyWantsPassword
+                                            : ConnectFailure::ProxyRefusedPassword);
+    else if (answer.kind == Kind::Refused)
+        Fail(ConnectFailure::TunnelRefused);
+    else if (ended || m_tunnel.answer.size() > kLongestTunnelAnswer)
+        Fail(ConnectFailure::TunnelClosed);
+    else if (answer.kind == Kind::Incomplete)
+        UpdateNotifiers();
+    else {
+        m_tunnel.step = Tunnel::Step::Open;
+        m_tunnel.answer.clear();
+        ContinueConnect();
+    }
 }
 
 void Connection::ContinueHandshake()

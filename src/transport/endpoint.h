@@ -13,6 +13,8 @@ struct Endpoint
     QString name;
     quint16 port = 0;
     bool valid = true;
+
+    bool operator==(const Endpoint &) const = default;
 };
 
 // Splits "name:port" and "[v6]:port"; a bare IPv6 literal has several colons and no port. An

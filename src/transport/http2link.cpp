@@ -19,24 +19,29 @@ Links &ThreadLinks()
     return links;
 }
 
-std::string KeyOf(const QString &host, quint16 port)
+std::string KeyOf(const QString &host, quint16 port, const std::optional<HttpProxy> &proxy)
 {
-    return host.toLower().toStdString() + ':' + std::to_string(port);
+    std::string key = host.toLower().toStdString() + ':' + std::to_string(port);
+    if (proxy)
+        key += " via " + proxy->server.name.toLower().toStdString() + ':'
+            + std::to_string(proxy->server.port) + ' ' + proxy->authorization;
+    return key;
 }
 
 } // namespace
 
-std::shared_ptr<Http2Link> Http2Link::For(const QString &host, quint16 port)
+std::shared_ptr<Http2Link> Http2Link::For(
+    const QString &host, quint16 port, const std::optional<HttpProxy> &proxy)
 {
     Links &links = ThreadLinks();
-    const std::string key = KeyOf(host, port);
+    const std::string key = KeyOf(host, port, proxy);
     if (links.http1Only.contains(key))
         return nullptr;
     std::shared_ptr<Http2Link> &link = links.open[key];
     // A link goes only from the event loop: it may be let go of inside its own connection's
     // handler.
     if (!link)
-        link.reset(new Http2Link(host, port), [](Http2Link *gone) { gone->deleteLater(); });
+        link.reset(new Http2Link(host, port, proxy), [](Http2Link *gone) { gone->deleteLater(); });
     return link;
 }
 
@@ -48,13 +53,14 @@ void Http2Link::CloseAll()
     ThreadLinks().http1Only.clear();
 }
 
-Http2Link::Http2Link(const QString &host, quint16 port)
-    : m_key(KeyOf(host, port))
+Http2Link::Http2Link(const QString &host, quint16 port, const std::optional<HttpProxy> &proxy)
+    : m_key(KeyOf(host, port, proxy))
 {
     connect(&m_connection, &Connection::connected, this, &Http2Link::OnConnected);
     connect(&m_connection, &Connection::dataArrival, this, &Http2Link::OnData);
     connect(&m_connection, &Connection::failed, this, &Http2Link::OnFailed);
-    m_connection.Connect(host, port, Connection::Security::Tls, {}, Connection::Http2::Offer);
+    m_connection.Connect(
+        host, port, Connection::Security::Tls, {}, Connection::Http2::Offer, proxy);
 }
 
 Http2Link::~Http2Link() = default;
@@ -178,8 +184,8 @@ void Http2Link::End(ConnectFailure failure)
     Deliver();
     for (const QPointer<Connection> &carrier : std::exchange(m_waiting, {}))
         if (carrier)
-            carrier->LinkFailed(
-                failure == ConnectFailure::None ? ConnectFailure::Refused : failure);
+            carrier->LinkFailed(failure == ConnectFailure::None ? ConnectFailure::Refused : failure,
+                m_connection.ProxyStatus());
 }
 
 } // namespace tw

@@ -26,12 +26,14 @@ class Http2Link final : public QObject
 public:
     // The link to host and port that takes new streams, begun when there is none; nullptr when
     // the host answered once that it speaks HTTP/1.1 only.
-    static std::shared_ptr<Http2Link> For(const QString &host, quint16 port);
+    // Through proxy, the link goes through a tunnel of its own.
+    static std::shared_ptr<Http2Link> For(
+        const QString &host, quint16 port, const std::optional<HttpProxy> &proxy);
     // Closes every link of this thread and forgets which hosts speak HTTP/1.1 only, for the end
     // of a copy.
     static void CloseAll();
 
-    Http2Link(const QString &host, quint16 port);
+    Http2Link(const QString &host, quint16 port, const std::optional<HttpProxy> &proxy);
     ~Http2Link() override;
     Http2Link(const Http2Link &) = delete;
     Http2Link &operator=(const Http2Link &) = delete;

@@ -85,14 +85,16 @@ std::optional<std::int64_t> LeadingNumber(std::string_view text)
 
 } // namespace
 
-std::string RequestFor(
-    std::string_view host, std::string_view path, bool keepAlive, std::string_view extraFields)
+std::string RequestFor(std::string_view host, std::string_view path, bool keepAlive,
+    std::string_view extraFields, const std::optional<HttpProxy> &proxy)
 {
     std::string name = Trim(ReplaceAll(host, "/", ""));
     name.resize(WithoutTlsPortMark(name).size());
-    std::string request
-        = "GET " + RequestTargetOf(path) + (keepAlive ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
+    std::string request = "GET " + (proxy ? "http://" + name : std::string())
+        + RequestTargetOf(path) + (keepAlive ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
     request += "Host: " + name + "\r\n";
+    if (proxy && !proxy->authorization.empty())
+        request += "Proxy-Authorization: " + proxy->authorization + "\r\n";
     // A copy that keeps connections alive speaks the wire of today: it takes compressed answers.
     if (keepAlive) {
         request += "Connection: keep-alive\r\n";
@@ -131,10 +133,15 @@ std::string EscapeForRequest(std::string_view path)
 
 bool ClimbsAboveRoot(std::string_view request)
 {
+    if (!request.starts_with("GET "))
+        return false;
+    std::string_view target = request.substr(4, request.find(' ', 4) - 4);
+    if (StartsWithNoCase(target, "http://"))
+        target.remove_prefix(std::min(target.find_first_of("/\\", 7), target.size()));
     // A name that begins with two dots ("..x.html") is a name like any other.
-    for (std::string_view start : {"GET /..", "GET \\.."}) {
-        const std::size_t at = request.find(start);
-        if (at != std::string_view::npos && Contains("/\\ ?", request.substr(at + start.size(), 1)))
+    for (std::string_view start : {"/..", "\\.."}) {
+        if (target.starts_with(start)
+            && (target.size() == start.size() || Contains("/\\?", target.substr(start.size(), 1))))
             return true;
     }
     return false;

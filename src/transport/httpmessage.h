@@ -3,6 +3,8 @@
 // The HTTP/1.0 wire format: the request the engine sends, and the reading of a response as
 // received (status line, header lines, blank line, body).
 
+#include "transport/proxy.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,9 +17,11 @@ namespace tw {
 // The GET request for path on host: "//" in the path written "/", the path escaped for the
 // request line (EscapeForRequest), "/" removed from the host. HTTP/1.0; with keepAlive, HTTP/1.1
 // asking for the connection to stay open and taking compressed answers.
-// extraFields, header lines each ending in CR LF, come after the designed ones.
+// extraFields, header lines each ending in CR LF, come after the designed ones. Through proxy
+// (a plain site's fetch), the request line names the whole URL, and the proxy's
+// Proxy-Authorization goes with it.
 std::string RequestFor(std::string_view host, std::string_view path, bool keepAlive = false,
-    std::string_view extraFields = {});
+    std::string_view extraFields = {}, const std::optional<HttpProxy> &proxy = std::nullopt);
 
 // The fields that ask whether a file changed since it was served with lastModified and etag
 // (If-Modified-Since, If-None-Match), each only when known.
@@ -30,8 +34,8 @@ std::string RequestTargetOf(std::string_view path);
 // bytes above 127) written as "%" and two hexadecimal digits; "%" itself stays.
 std::string EscapeForRequest(std::string_view path);
 
-// True for a request whose path climbs above the site's root (its first segment is ".."): it is
-// never sent.
+// True for a request whose path climbs above the site's root (its first segment is ".."), in
+// either form of the request line: it is never sent.
 bool ClimbsAboveRoot(std::string_view request);
 
 // Where the blank line that ends a response's header begins, and where the body after it

@@ -23,7 +23,14 @@ enum class ConnectFailure {
     CertificateWrongHost,
     CertificateExpired,
     HandshakeFailed,
-    TlsUnavailable // OpenSSL could not be loaded
+    TlsUnavailable, // OpenSSL could not be loaded
+    ProxyUnusable, // the proxy's URL names no HTTP proxy
+    ProxyNameNotFound,
+    ProxyRefused,
+    ProxyWantsPassword, // the proxy answered 407 to a tunnel asked without a password
+    ProxyRefusedPassword, // the proxy answered 407 or 401 to the password given
+    TunnelRefused, // the proxy answered the tunnel with another status
+    TunnelClosed // the proxy closed the connection before the tunnel was open
 };
 
 // Whom secure connections trust. Process-wide, like the connect-to map: the command line sets it
