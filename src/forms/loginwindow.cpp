@@ -59,7 +59,7 @@ LoginWindow::LoginWindow(const QUrl &start, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(hint);
-    layout->addWidget(m_view);
+    layout->addWidget(m_view, 1);
     m_view->load(start);
 }
 
