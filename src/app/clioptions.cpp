@@ -3,6 +3,7 @@
 #include "common/textconversion.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
+#include "render/renderers.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -150,6 +151,10 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     const QCommandLineOption http1(QStringLiteral("http1"),
         QStringLiteral("Do not ask secure sites for HTTP/2: every fetch goes over HTTP/1.x, "
                        "without compression unless --keep-alive is given."));
+    const QCommandLineOption render(QStringLiteral("render"),
+        QStringLiteral("Which pages a browser draws before they are stored: auto (those whose "
+                       "scripts draw their content), always or never (default auto)."),
+        QStringLiteral("WHEN"));
     const QCommandLineOption noRobots(QStringLiteral("no-robots"),
         QStringLiteral("Do not read robots.txt: fetch what it forbids too."));
     const QCommandLineOption wait(QStringLiteral("wait"),
@@ -188,8 +193,8 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     outputWithDefault.setDescription(output.description().arg(defaultDir));
     parser.addOptions({outputWithDefault, connections, timeout, types, onlyListedTypes, connectTo,
         caCertificate, noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts,
-        keepAlive, http1, noRobots, wait, maxPerHost, noRecord, update, resume, check, report,
-        quiet, help, version});
+        keepAlive, http1, render, noRobots, wait, maxPerHost, noRecord, update, resume, check,
+        report, quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
                        "https://localhost:8443/; none with --check or --continue."));
@@ -288,6 +293,13 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     options.http1 = parser.isSet(http1);
     options.record = !parser.isSet(noRecord);
     options.robots = !parser.isSet(noRobots);
+    if (parser.isSet(render)) {
+        const std::optional<JobSettings::Render> when = RenderNamed(parser.value(render));
+        if (!when)
+            return CliRejection {QStringLiteral("--render takes auto, always or never, not \"%1\"")
+                                     .arg(parser.value(render))};
+        options.render = *when;
+    }
     if (parser.isSet(wait)) {
         bool ok = false;
         const double seconds = parser.value(wait).toDouble(&ok);

@@ -13,6 +13,7 @@
 #include "output/filetypes.h"
 #include "output/outputdirectory.h"
 #include "output/placeholders.h"
+#include "render/renderers.h"
 #include "report/failuretext.h"
 #include "report/progresstext.h"
 #include "transport/connection.h"
@@ -302,6 +303,8 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err, Cli
     engine.Job().pageParts = options.pageParts;
     engine.Job().keepAlive = options.keepAlive;
     engine.Job().http2 = !options.http1;
+    engine.Job().render = options.render;
+    engine.SetRendererProgram(RendererProgram());
     engine.Job().robots = options.robots;
     engine.Job().waitMs = options.waitMs;
     engine.Job().maxPerHost = options.maxPerHost;

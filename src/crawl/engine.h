@@ -123,6 +123,9 @@ public:
     // timeout does, so that no site can exhaust memory by sending without end.
     void SetResponseMemoryLimit(std::int64_t bytes) { m_responseMemoryLimit = bytes; }
 
+    // The program that draws pages whose scripts fill them (default: none, nothing is drawn).
+    void SetRendererProgram(const QString &program) { m_renderers.SetProgram(program); }
+
     // Where ConnectNowNow takes the FileTypeFilter from (default: the file-type list file).
     void SetFileTypeFilterSource(std::function<std::string()> source);
 
@@ -184,6 +187,7 @@ private:
     // next step.
     void Report(int slot, const FetchOutcome &outcome) override;
     void FetchEnded() override { CompleteSiteWhenDone(); }
+    Renderers &PageRenderers() override { return m_renderers; }
     // The slot's fetch failed (failedAtOnce: its row shows why): a start page's failure ends the
     // job, a robots.txt that could not be read holds its host back for a while.
     void ReportFetchFailure(int slot, const Failure &failure, bool failedAtOnce);
@@ -257,6 +261,8 @@ private:
     HostPace m_pace;
     // The URLs reported by linkSkipped this job.
     std::unordered_set<std::string> m_skippedLinks;
+    // Before the fetches, which cancel their drawings when they go.
+    Renderers m_renderers;
     std::array<std::unique_ptr<SlotFetch>, kSlotCount> m_fetches;
     QTimer *m_scheduler = nullptr;
     std::function<std::string()> m_fileTypeFilterSource;

@@ -88,7 +88,8 @@ SlotFetch::~SlotFetch() = default;
 bool SlotFetch::IsFree() const
 {
     return m_phase == SlotPhase::KeptOpen
-        || (m_socket->State() == Connection::Closed && m_phase != SlotPhase::WaitingToRetry);
+        || (m_socket->State() == Connection::Closed && m_phase != SlotPhase::WaitingToRetry
+            && m_phase != SlotPhase::Drawing);
 }
 
 bool SlotFetch::IsKeptOpenTo(const std::string &host) const
@@ -101,6 +102,7 @@ bool SlotFetch::IsKeptOpenTo(const std::string &host) const
 
 void SlotFetch::Clear()
 {
+    m_context.PageRenderers().Cancel(std::exchange(m_drawing, 0));
     m_record = ConnectionSlot();
     CloseConnection();
     MoveTo(SlotPhase::Idle);
