@@ -47,7 +47,7 @@ std::string AttributeOf(std::string_view tag, std::string_view name)
             const std::size_t end = tag.find(quote, value + 1);
             return std::string(tag.substr(value + 1, end - value - 1));
         }
-        const std::size_t end = tag.find_first_of(" \t\r\n/>", value);
+        const std::size_t end = tag.find_first_of(" \t\r\n>", value);
         return std::string(tag.substr(value, end - value));
     }
     return {};
