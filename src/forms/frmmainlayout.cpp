@@ -299,8 +299,9 @@ void frmMain::MakeRenderMenu()
         = {{QStringLiteral("&When a Page Is Drawn by Its Scripts"), JobSettings::Render::Auto},
             {QStringLiteral("&Always"), JobSettings::Render::Always},
             {QStringLiteral("&Never"), JobSettings::Render::Never}};
-    for (const auto &[caption, render] : entries) {
-        QAction *item = mnurender->addAction(caption);
+    for (const auto &entry : entries) {
+        const JobSettings::Render render = entry.second;
+        QAction *item = mnurender->addAction(entry.first);
         item->setObjectName(QStringLiteral("mnurender") + NameOfRender(render));
         item->setCheckable(true);
         item->setChecked(render == chosen);

@@ -112,8 +112,10 @@ bool Renderers::Available() const
 
 std::uint64_t Renderers::Draw(std::string url, int timeoutMs, Done done)
 {
-    m_waiting.push_back(Request {
-        .ticket = ++m_lastTicket, .url = std::move(url), .timeoutMs = timeoutMs, .done = done});
+    m_waiting.push_back(Request {.ticket = ++m_lastTicket,
+        .url = std::move(url),
+        .timeoutMs = timeoutMs,
+        .done = std::move(done)});
     // A drawing is never answered within the call that asks for it.
     QTimer::singleShot(0, this, &Renderers::StartWaiting);
     return m_lastTicket;
