@@ -40,8 +40,13 @@ const char kWatchScript[] = R"JS((() => {
 })())JS";
 
 // The document as drawn, without what would draw it again from disk: its scripts and what
-// preloads them. It is handed back as UTF-8, which its meta tag says.
+// preloads them. It is handed back as UTF-8, which its meta tag says, its links absolute: the copy
+// may store it in another folder than its address's (a route of its hash).
 const char kSerializeScript[] = R"JS((() => {
+  for (const name of ['href', 'src'])
+    document.querySelectorAll('[' + name + ']').forEach(e => {
+      try { e.setAttribute(name, new URL(e.getAttribute(name), document.baseURI).href); } catch {}
+    });
   document.querySelectorAll('script, link[rel="modulepreload"], link[rel="preload"][as="script"]')
     .forEach(e => e.remove());
   document.querySelectorAll('meta[http-equiv="Content-Type" i]').forEach(e => e.remove());

@@ -4,6 +4,7 @@
 #include "crawl/slotfetch.h"
 
 #include "output/filetypes.h"
+#include "render/hashroutes.h"
 #include "render/shellpage.h"
 
 namespace tw {
@@ -21,16 +22,23 @@ bool SlotFetch::DrawFirst(const HttpResponse &answer, bool typedByServer)
     CloseConnection();
     MoveTo(SlotPhase::Drawing);
     const FetchGuard guard = Guard();
-    m_drawing = renderers.Draw(AbsoluteUrl(RequestedAddress(m_record, Job().secure)),
-        TimeoutInterval(), [this, answer, typedByServer, guard, mode](const Drawing &drawing) {
-            m_drawing = 0;
-            if (!guard.StillCurrent())
-                return;
-            // A drawing that shows nothing more than the page as served leaves it as it came.
-            const bool adds = !drawing.drawn || mode == JobSettings::Render::Always
-                || DrawingAddsContent(answer.Body(m_record.reader.Bytes()), drawing.text);
-            Keep(answer, typedByServer, guard, adds ? &drawing : nullptr);
-        });
+    const SiteAddress address = RequestedAddress(m_record, Job().secure);
+    const std::optional<HashRoute> route = RouteOfPath(address.path);
+    std::string origin = AbsoluteUrl({address.secure, address.host, "/"});
+    origin.pop_back();
+    m_drawing
+        = renderers.Draw(origin + (route ? route->pagePath + "#" + route->route : address.path),
+            TimeoutInterval(), [this, answer, typedByServer, guard, mode, origin](Drawing drawing) {
+                m_drawing = 0;
+                if (!guard.StillCurrent())
+                    return;
+                if (drawing.drawn)
+                    drawing.text = WithRoutesAsPaths(drawing.text, origin);
+                // A drawing that shows nothing more than the page as served leaves it as it came.
+                const bool adds = !drawing.drawn || mode == JobSettings::Render::Always
+                    || DrawingAddsContent(answer.Body(m_record.reader.Bytes()), drawing.text);
+                Keep(answer, typedByServer, guard, adds ? &drawing : nullptr);
+            });
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include "output/localpath.h"
 #include "output/pagesaver.h"
 #include "output/redirectpage.h"
+#include "render/hashroutes.h"
 #include "transport/connection.h"
 
 #include <QTimer>
@@ -298,10 +299,11 @@ std::optional<std::string> SlotFetch::RequestOf(ConnectionSlot &record)
     record.requestPath = WithoutFolderIndex(record.requestPath);
     const JobSettings &settings = Settings();
     const auto asked = settings.revalidate.find(record.url);
-    std::string request = RequestFor(record.host, record.requestPath, Job().KeepsConnectionsAlive(),
-        asked == settings.revalidate.end()
-            ? std::string()
-            : ConditionalFields(asked->second.lastModified, asked->second.etag));
+    std::string request
+        = RequestFor(record.host, PathAskedFor(record.requestPath), Job().KeepsConnectionsAlive(),
+            asked == settings.revalidate.end()
+                ? std::string()
+                : ConditionalFields(asked->second.lastModified, asked->second.etag));
     if (ClimbsAboveRoot(request))
         return std::nullopt;
     return request;

@@ -3,6 +3,7 @@
 // the renderer program.
 
 #include "enginetest.h"
+#include "render/hashroutes.h"
 #include "render/renderers.h"
 #include "render/shellpage.h"
 
@@ -42,6 +43,25 @@ TEST(ShellPage, ADrawingIsKeptWhenItAddsTextOrLinks)
     };
     for (const auto &[served, drawn, adds] : rows)
         EXPECT_EQ(DrawingAddsContent(served, drawn), adds) << drawn;
+}
+
+TEST(HashRoutes, LinksToRoutesOfAPageAreWrittenAsPathsThatStandForThem)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {"<a href=\"http://h.test/#/guide/a\">", "<a href=\"http://h.test/_route/guide/a\">"},
+        {"<a href=\"http://h.test/docs/index.html#!/a?id=b\">",
+            "<a href=\"http://h.test/docs/_route/a\">"},
+        {"<a href=\"http://h.test/#/\">", "<a href=\"http://h.test/\">"},
+        {"<a href=\"http://h.test#/a\">", "<a href=\"http://h.test/_route/a\">"},
+        {"<a href=\"http://h.test/#part\">", "<a href=\"http://h.test/#part\">"},
+        {"<a href=\"http://h.test/page.html#/a\">", "<a href=\"http://h.test/page.html#/a\">"},
+        {"<a href=\"http://other.test/#/a\">", "<a href=\"http://other.test/#/a\">"},
+    };
+    for (const auto &[drawn, stored] : rows)
+        EXPECT_EQ(WithRoutesAsPaths(drawn, "http://h.test"), stored) << drawn;
+    EXPECT_EQ(PathAskedFor("/docs/_route/guide/a"), "/docs/");
+    EXPECT_EQ(RouteOfPath("/docs/_route/guide/a")->route, "/guide/a");
+    EXPECT_EQ(PathAskedFor("/docs/guide/a"), "/docs/guide/a");
 }
 
 std::string SiteFile(const std::string &path)
@@ -114,7 +134,9 @@ TEST_F(RenderTest, PagesThatScriptsDrawAreStoredAsDrawnAndTheirRoutesFollowed)
     const Row rows[] = {
         {"/", "index.html", "rendered", "<h1>Welcome to the tide notes</h1>"},
         {"/", "index.html", "rendered", "<a href=\"guide/install.html\">Installing"},
-        {"/", "index.html", "rendered", "<a href=\"#/about\">About</a>"},
+        {"/", "index.html", "rendered", "<a href=\"_route/about.html\">About</a>"},
+        {"/_route/about", "_route/about.html", "rendered", "<h1>About these notes</h1>"},
+        {"/_route/about", "_route/about.html", "rendered", "<a href=\"../guide/use.html\">"},
         {"/", "index.html", "rendered", "<link rel=\"stylesheet\" href=\"drawn.css\">"},
         {"/guide/install", "guide/install.html", "rendered", "<img src=\"../img/well.svg\""},
         {"/guide/use", "guide/use.html", "rendered", "<h1>Reading the gauge</h1>"},
