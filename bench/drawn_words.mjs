@@ -6,8 +6,9 @@
 // Usage: node bench/drawn_words.mjs SPEC.json
 //   SPEC: {"live": "http://127.0.0.1:PORT/", "routes": ["/", "/#/topics/x", ...],
 //          "copies": {"name": "DIR holding the site's index.html", ...}}
-// A route's page in a copy is DIR/<route>.html when the copy holds one (a hash route "#/a/b" as
-// a/b.html), else DIR/index.html with the route's hash, as a reader following the link gets it.
+// A route's page in a copy is DIR/<route>.html or DIR/_route/<route>.html when the copy holds one
+// (a hash route "#/a/b" as a/b.html), else DIR/index.html with the route's hash, as a reader
+// following the link gets it.
 // Prints JSON: for each copy, the share of each live page's words (counted with repeats) that
 // its page shows, and the requests to the network: to the site, and to other hosts.
 // Needs playwright-core (npm install in bench/) and Debian's /usr/bin/chromium.
@@ -58,9 +59,9 @@ function copyPageOf(dir, route)
 {
     const hash = route.includes('#') ? route.slice(route.indexOf('#')) : '';
     const name = (hash ? hash.slice(1) : route).replace(/^\/+/, '');
-    const file = path.join(dir, name + '.html');
-    if (name && fs.existsSync(file))
-        return pathToFileURL(file).href;
+    for (const file of [path.join(dir, name + '.html'), path.join(dir, '_route', name + '.html')])
+        if (name && fs.existsSync(file))
+            return pathToFileURL(file).href;
     return pathToFileURL(path.join(dir, 'index.html')).href + hash;
 }
 

@@ -7,6 +7,9 @@ documentation in /usr/share/doc/python3-pip, served by python3 -m http.server on
 each copy: the time it took, its files, the share of each live page's words that its page from
 disk shows (bench/drawn_words.mjs), and the requests it makes to the network.
 
+Then a static site (bench/gensite.py) copied with --render auto and --render never, in turns: the
+copies must hold the same files, byte for byte, and auto take at most 1.1 times as long.
+
     python3 bench/run_drawn_site.py --cli build/src/app/tidewell-cli [--out bench/out/drawn]
 """
 
@@ -65,6 +68,7 @@ def build_site(site):
             sidebar.append(f'- [{title}]({name})')
             routes.append('/#/' + name[:-3])
     (site / '_sidebar.md').write_text('\n'.join(sidebar) + '\n')
+    shutil.copy(DOCS / 'topics/deps.png', site / 'topics')
     return routes
 
 
@@ -82,6 +86,37 @@ def timed(command):
 
 def files_below(folder):
     return sorted(str(p.relative_to(folder)) for p in folder.rglob('*') if p.is_file())
+
+
+def tree(folder):
+    return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob('*') if p.is_file()}
+
+
+def static_site(cli, out, turns=3):
+    """Times of copies of a static site with --render auto and never, and whether they agree."""
+    site = out / 'static-site'
+    shutil.rmtree(site, ignore_errors=True)
+    subprocess.run([sys.executable, str(HERE / 'gensite.py'), str(site)], check=True,
+                   stdout=subprocess.DEVNULL)
+    port = free_port()
+    server = subprocess.Popen([sys.executable, '-m', 'http.server', str(port), '--bind', '127.0.0.1',
+                               '--directory', str(site)],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    times = {'auto': [], 'never': []}
+    try:
+        time.sleep(0.5)
+        for _ in range(turns):
+            for mode in times:
+                copy = out / f'static-{mode}'
+                shutil.rmtree(copy, ignore_errors=True)
+                seconds, _, _ = timed([cli, '-q', '-c', '8', '--render', mode, '-o', str(copy),
+                                       f'http://127.0.0.1:{port}/'])
+                times[mode].append(seconds)
+    finally:
+        server.terminate()
+    folder = f'127.0.0.1+{port}'
+    same = tree(out / 'static-auto' / folder) == tree(out / 'static-never' / folder)
+    return times, same, len(tree(out / 'static-auto' / folder))
 
 
 def main():
@@ -126,6 +161,11 @@ def main():
         copy = seen['copies'][name]
         print(f"| `{name}` | {run['seconds']} s | {run['files']} | {copy['wordsShown'] * 100:.0f} % "
               f"| {copy['pagesAt80']} of {len(routes)} | {copy['networkSite']} | {copy['networkOther']} |")
+    times, same, files = static_site(args.cli, out)
+    auto, never = min(times['auto']), min(times['never'])
+    print(f"\nStatic site, {files} files: --render auto {auto:.2f} s, never {never:.2f} s (best of "
+          f"{len(times['auto'])}; ratio {auto / never:.2f}); the copies are "
+          f"{'the same, file for file' if same else 'DIFFERENT'}")
 
 
 if __name__ == '__main__':

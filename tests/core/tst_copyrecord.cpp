@@ -116,6 +116,26 @@ TEST(CopyRecord, GivesBackEveryKindOfRowAfterReopening)
     EXPECT_EQ(record->Error(), "");
 }
 
+TEST(CopyRecord, ARecordOfAnEarlierFormatIsBroughtUpToDate)
+{
+    const test::TempDir dir;
+    const UrlRecord page {.url = "a", .localPath = "a.html", .state = UrlState::Stored};
+    {
+        const auto record = OpenRecord(dir);
+        ASSERT_TRUE(record);
+        EXPECT_TRUE(record->Put(page));
+    }
+    RawFile(dir).Query("ALTER TABLE url DROP COLUMN rendering; PRAGMA user_version = 2");
+    const auto record = OpenRecord(dir);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->All(), std::vector<UrlRecord> {page});
+    UrlRecord drawn = page;
+    drawn.rendering = std::string(kRendered);
+    EXPECT_TRUE(record->Put(drawn));
+    EXPECT_TRUE(record->Flush());
+    EXPECT_EQ(record->Find("a"), drawn);
+}
+
 TEST(CopyRecord, APutUrlKeepsOneRowWithItsLatestValuesInItsFirstPlace)
 {
     const test::TempDir dir;
