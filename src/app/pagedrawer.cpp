@@ -2,6 +2,7 @@
 
 #include <QTimer>
 #include <QVariantMap>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -95,6 +96,13 @@ PageDrawer::PageDrawer(QObject *parent)
     connect(m_poll, &QTimer::timeout, this, &PageDrawer::Poll);
     connect(m_deadline, &QTimer::timeout, this,
         [this] { Finish(false, QStringLiteral("did not settle in time")); });
+    connect(
+        m_page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &load) {
+            // The load of the page before, cut short by this one, fails no drawing.
+            if (load.status() == QWebEngineLoadingInfo::LoadFailedStatus
+                && load.url().adjusted(QUrl::RemoveFragment) == m_target)
+                Finish(false, QStringLiteral("could not be loaded: ") + load.errorString());
+        });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
         [this] { Finish(false, QStringLiteral("its page stopped")); });
 }
@@ -108,6 +116,7 @@ PageDrawer::~PageDrawer()
 void PageDrawer::Draw(const QUrl &url, int timeoutMs, Done done)
 {
     ++m_serial;
+    m_target = url.adjusted(QUrl::RemoveFragment);
     m_done = std::move(done);
     m_deadline->start(timeoutMs);
     m_poll->start();

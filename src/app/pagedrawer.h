@@ -45,6 +45,7 @@ private:
     QTimer *m_poll;
     QTimer *m_deadline;
     Done m_done;
+    QUrl m_target; // without its fragment
     // Counts the pages drawn, so that an answer of the page before is not taken for this one's.
     quint64 m_serial = 0;
 };
