@@ -58,6 +58,14 @@ void ApplyConnectTo(const std::vector<ConnectTo> &entries)
         Connection::SetConnectTo(entry.host, entry.address, entry.port);
 }
 
+// What the renderer's browser is told of the command line: whether it takes any certificate.
+QStringList BrowserFlagsOf(const CliOptions &options)
+{
+    if (options.checkCertificates)
+        return {};
+    return {QStringLiteral("--ignore-certificate-errors")};
+}
+
 // The trust of secure connections: the system's certificates, those in caFile (PEM) if named,
 // or none at all.
 std::optional<CliRejection> ApplyTrust(const QString &caFile, bool check)
@@ -304,7 +312,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err, Cli
     engine.Job().keepAlive = options.keepAlive;
     engine.Job().http2 = !options.http1;
     engine.Job().render = options.render;
-    engine.SetRendererProgram(RendererProgram());
+    engine.SetRendererProgram(RendererProgram(), BrowserFlagsOf(options));
     engine.Job().robots = options.robots;
     engine.Job().waitMs = options.waitMs;
     engine.Job().maxPerHost = options.maxPerHost;

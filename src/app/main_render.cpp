@@ -34,6 +34,10 @@ int main(int argc, char **argv)
     if (geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    // The browser's flags the copy gives (such as --ignore-certificate-errors); the browser
+    // splits them at spaces.
+    for (int i = 1; i < argc; ++i)
+        flags += ' ' + QByteArray(argv[i]);
     // A page without a window counts as hidden, whose timers the browser slows down: a script
     // that draws from a timer would seem settled between two of its turns.
     flags += " --disable-gpu --renderer-process-limit=1 --disable-background-timer-throttling"

@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -123,8 +124,12 @@ public:
     // timeout does, so that no site can exhaust memory by sending without end.
     void SetResponseMemoryLimit(std::int64_t bytes) { m_responseMemoryLimit = bytes; }
 
-    // The program that draws pages whose scripts fill them (default: none, nothing is drawn).
-    void SetRendererProgram(const QString &program) { m_renderers.SetProgram(program); }
+    // The program that draws pages whose scripts fill them (default: none, nothing is drawn), and
+    // the flags its browser is started with.
+    void SetRendererProgram(const QString &program, const QStringList &browserFlags = {})
+    {
+        m_renderers.SetProgram(program, browserFlags);
+    }
 
     // Where ConnectNowNow takes the FileTypeFilter from (default: the file-type list file).
     void SetFileTypeFilterSource(std::function<std::string()> source);

@@ -100,9 +100,10 @@ Renderers::~Renderers()
     StopAll();
 }
 
-void Renderers::SetProgram(QString program)
+void Renderers::SetProgram(QString program, QStringList browserFlags)
 {
     m_program = std::move(program);
+    m_browserFlags = std::move(browserFlags);
 }
 
 bool Renderers::Available() const
@@ -177,7 +178,7 @@ void Renderers::Take(Worker &worker, Request request)
             return;
         }
         worker.process->setStandardErrorFile(QProcess::nullDevice());
-        worker.process->start(m_program, {});
+        worker.process->start(m_program, m_browserFlags);
     }
     worker.ticket = request.ticket;
     worker.done = std::move(request.done);

@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <deque>
@@ -45,8 +46,9 @@ public:
     explicit Renderers(QObject *parent = nullptr);
     ~Renderers() override;
 
-    // The renderer program; none (empty), or one that is not there: nothing is drawn.
-    void SetProgram(QString program);
+    // The renderer program; none (empty), or one that is not there: nothing is drawn. Its
+    // browser is started with browserFlags (such as "--host-resolver-rules=...").
+    void SetProgram(QString program, QStringList browserFlags = {});
     bool Available() const;
     void SetMemoryLimit(std::int64_t bytes) { m_memoryLimit = bytes; }
 
@@ -77,6 +79,7 @@ private:
     void CheckMemory();
 
     QString m_program;
+    QStringList m_browserFlags;
     std::int64_t m_memoryLimit = kRendererMemoryLimit;
     std::vector<std::unique_ptr<Worker>> m_workers;
     std::deque<Request> m_waiting;
