@@ -2,8 +2,8 @@ cmake_minimum_required(VERSION 3.25)
 # Fails when a file under src/ includes a header of a folder above its own, or when a folder of
 # the engine includes a header of the windowing toolkit. Run with -DSOURCE_DIR=<src>.
 #   cmake -DSOURCE_DIR=src -P cmake/CheckLayers.cmake
-set(layers common transport output extractor crawl report forms app)
-set(engine_layers common transport output extractor crawl report)
+set(layers common transport output extractor render crawl report forms app)
+set(engine_layers common transport output extractor render crawl report)
 set(toolkit_header
     "^(QtWidgets|QtGui|QtSvg|QtSvgWidgets)(/|$)|^Q(Widget|Application|GuiApplication|MainWindow|Dialog|MessageBox|InputDialog|Label|PushButton|LineEdit|ListView|ListWidget|Menu|MenuBar|Action|Painter|Pixmap|Icon|Screen|SvgRenderer)$")
 

@@ -16,7 +16,7 @@ esac
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
 
-packages=(cmake ninja-build g++ qt6-base-dev qt6-svg-dev libgl-dev libgtest-dev libssl-dev libsqlite3-dev zlib1g-dev libbrotli-dev libnghttp2-dev qt6-webengine-dev pkg-config fonts-arkpandora xvfb openbox)
+packages=(cmake ninja-build g++ qt6-base-dev qt6-svg-dev qt6-webengine-dev libgl-dev libgtest-dev libssl-dev libsqlite3-dev zlib1g-dev libbrotli-dev libnghttp2-dev pkg-config fonts-arkpandora xvfb openbox)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \

@@ -3,6 +3,7 @@
 #include "common/textconversion.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
+#include "render/renderers.h"
 #include "transport/proxy.h"
 
 #include <QCommandLineParser>
@@ -160,6 +161,10 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     const QCommandLineOption noProxy(QStringLiteral("no-proxy"),
         QStringLiteral("Ignore http_proxy, https_proxy and no_proxy: connect directly, or only "
                        "through --proxy."));
+    const QCommandLineOption render(QStringLiteral("render"),
+        QStringLiteral("Which pages a browser draws before they are stored: auto (those whose "
+                       "scripts draw their content), always or never (default auto)."),
+        QStringLiteral("WHEN"));
     const QCommandLineOption noRobots(QStringLiteral("no-robots"),
         QStringLiteral("Do not read robots.txt: fetch what it forbids too."));
     const QCommandLineOption wait(QStringLiteral("wait"),
@@ -198,8 +203,8 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     outputWithDefault.setDescription(output.description().arg(defaultDir));
     parser.addOptions({outputWithDefault, connections, timeout, types, onlyListedTypes, connectTo,
         caCertificate, noCheckCertificate, maxMemory, rate, queryPages, maxQueries, noOtherHosts,
-        keepAlive, http1, proxy, noProxy, noRobots, wait, maxPerHost, noRecord, update, resume,
-        check, report, quiet, help, version});
+        keepAlive, http1, proxy, noProxy, render, noRobots, wait, maxPerHost, noRecord, update,
+        resume, check, report, quiet, help, version});
     parser.addOptions(LoginOptionList());
     parser.addPositionalArgument(QStringLiteral("URL"),
         QStringLiteral("The start page, such as http://example.com/ or "
@@ -306,6 +311,13 @@ std::variant<CliOptions, CliShow, CliRejection> ParseCliArguments(const QStringL
     options.http1 = parser.isSet(http1);
     options.record = !parser.isSet(noRecord);
     options.robots = !parser.isSet(noRobots);
+    if (parser.isSet(render)) {
+        const std::optional<JobSettings::Render> when = RenderNamed(parser.value(render));
+        if (!when)
+            return CliRejection {QStringLiteral("--render takes auto, always or never, not \"%1\"")
+                                     .arg(parser.value(render))};
+        options.render = *when;
+    }
     if (parser.isSet(wait)) {
         bool ok = false;
         const double seconds = parser.value(wait).toDouble(&ok);

@@ -51,6 +51,7 @@ struct CliOptions
     bool otherHosts = true;
     bool keepAlive = false;
     bool http1 = false;
+    JobSettings::Render render = JobSettings::Render::Auto;
     bool record = true;
     bool robots = true;
     int waitMs = 0;

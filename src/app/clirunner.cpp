@@ -13,6 +13,7 @@
 #include "output/filetypes.h"
 #include "output/outputdirectory.h"
 #include "output/placeholders.h"
+#include "render/renderers.h"
 #include "report/failuretext.h"
 #include "report/progresstext.h"
 #include "transport/connection.h"
@@ -56,6 +57,14 @@ void ApplyConnectTo(const std::vector<ConnectTo> &entries)
     }
     for (const ConnectTo &entry : entries)
         Connection::SetConnectTo(entry.host, entry.address, entry.port);
+}
+
+// What the renderer's browser is told of the command line: whether it takes any certificate.
+QStringList BrowserFlagsOf(const CliOptions &options)
+{
+    if (options.checkCertificates)
+        return {};
+    return {QStringLiteral("--ignore-certificate-errors")};
 }
 
 // The trust of secure connections: the system's certificates, those in caFile (PEM) if named,
@@ -353,6 +362,8 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err, Cli
     engine.Job().pageParts = options.pageParts;
     engine.Job().keepAlive = options.keepAlive;
     engine.Job().http2 = !options.http1;
+    engine.Job().render = options.render;
+    engine.SetRendererProgram(RendererProgram(), BrowserFlagsOf(options));
     engine.Job().robots = options.robots;
     engine.Job().waitMs = options.waitMs;
     engine.Job().maxPerHost = options.maxPerHost;

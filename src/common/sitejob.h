@@ -81,6 +81,10 @@ struct JobSettings
     std::string password;
     std::vector<std::pair<std::string, std::string>> headerFields;
     ProxySettings proxy;
+    // Which pages are drawn by a browser before they are stored: those that are shells their
+    // scripts fill (Auto), every page, or none.
+    enum class Render { Auto, Always, Never };
+    Render render = Render::Auto;
 };
 
 // The site-wide values of the current copy: its settings, the site it copies, and what the

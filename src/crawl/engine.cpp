@@ -161,6 +161,7 @@ void Engine::ShutDown()
     YieldNow();
     SetSchedulerEnabled(false);
     CloseAllSockets();
+    m_renderers.StopAll();
 }
 
 void Engine::Yield()

@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -134,6 +135,13 @@ public:
     // timeout does, so that no site can exhaust memory by sending without end.
     void SetResponseMemoryLimit(std::int64_t bytes) { m_responseMemoryLimit = bytes; }
 
+    // The program that draws pages whose scripts fill them (default: none, nothing is drawn), and
+    // the flags its browser is started with.
+    void SetRendererProgram(const QString &program, const QStringList &browserFlags = {})
+    {
+        m_renderers.SetProgram(program, browserFlags);
+    }
+
     // Where ConnectNowNow takes the FileTypeFilter from (default: the file-type list file).
     void SetFileTypeFilterSource(std::function<std::string()> source);
 
@@ -200,6 +208,7 @@ private:
     // next step.
     void Report(int slot, const FetchOutcome &outcome) override;
     void FetchEnded() override { CompleteSiteWhenDone(); }
+    Renderers &PageRenderers() override { return m_renderers; }
     // The slot's fetch failed (failedAtOnce: its row shows why): a start page's failure ends the
     // job, a robots.txt that could not be read holds its host back for a while.
     void ReportFetchFailure(int slot, const Failure &failure, bool failedAtOnce);
@@ -276,6 +285,8 @@ private:
     HostPace m_pace;
     // The URLs reported by linkSkipped this job.
     std::unordered_set<std::string> m_skippedLinks;
+    // Before the fetches, which cancel their drawings when they go.
+    Renderers m_renderers;
     std::array<std::unique_ptr<SlotFetch>, kSlotCount> m_fetches;
     QTimer *m_scheduler = nullptr;
     std::function<std::string()> m_fileTypeFilterSource;

@@ -22,6 +22,7 @@ namespace tw {
 class KnownPaths;
 class LinkTargets;
 class QueueSink;
+class Renderers;
 class SiteLogin;
 class UntypedParts;
 struct PageReference;
@@ -44,6 +45,9 @@ struct StoredFetch
     // it need not read it from disk; none once the file was rewritten.
     std::shared_ptr<const std::string> text;
     std::optional<FileSystem::FileStamp> stamp;
+    // kRendered when the page is stored as a browser drew it; why the drawing failed when it is
+    // stored as served for that; empty when it was not drawn.
+    std::string rendering;
 };
 
 // What a connection's row shows besides its progress.
@@ -127,6 +131,8 @@ public:
     virtual void Report(int slot, const FetchOutcome &outcome) = 0;
     // A fetch has ended and let go of its connection: the job may be complete.
     virtual void FetchEnded() = 0;
+    // What draws the pages that scripts fill.
+    virtual Renderers &PageRenderers() = 0;
 
 protected:
     FetchContext() = default;

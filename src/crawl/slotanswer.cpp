@@ -9,6 +9,7 @@
 #include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
 #include "extractor/urlnormalize.h"
+#include "output/copyrecord.h"
 #include "output/filesystem.h"
 #include "output/filetypes.h"
 #include "output/jobfiles.h"
@@ -95,9 +96,16 @@ void SlotFetch::Judge(const FetchGuard &guard)
             return;
         break;
     }
+    if (!DrawFirst(answer, verdict.typedByServer))
+        Keep(answer, verdict.typedByServer, guard);
+}
+
+void SlotFetch::Keep(
+    const HttpResponse &answer, bool typedByServer, const FetchGuard &guard, const Drawing *drawing)
+{
     std::vector<PageReference> references;
     std::optional<StoredFetch> stored;
-    if (!Store(answer, verdict.typedByServer, guard, references, stored))
+    if (!Store(answer, typedByServer, guard, references, stored, drawing))
         return;
     if (Contains(m_record.url, "/"))
         ShowIdle();
@@ -145,7 +153,8 @@ bool SlotFetch::DecodeBody()
 }
 
 bool SlotFetch::Store(const HttpResponse &answer, bool typedByServer, const FetchGuard &guard,
-    std::vector<PageReference> &references, std::optional<StoredFetch> &storedFetch)
+    std::vector<PageReference> &references, std::optional<StoredFetch> &storedFetch,
+    const Drawing *drawing)
 {
     SiteJob &job = Job();
     const std::string contentType = answer.Field("Content-Type").value_or("");
@@ -163,7 +172,10 @@ bool SlotFetch::Store(const HttpResponse &answer, bool typedByServer, const Fetc
     // meanwhile, moved, not copied, so that a big response is held once. They are found once,
     // for the saved page and for the scan.
     const std::string response = stub ? std::move(*stub) : m_record.reader.TakeBytes();
-    const std::string_view body = stub ? std::string_view(response) : answer.Body(response);
+    const bool drawn = drawing && drawing->drawn;
+    const std::string_view body = stub ? std::string_view(response)
+        : drawn                        ? std::string_view(drawing->text)
+                                       : answer.Body(response);
     if (kind != DocumentKind::Other)
         references = PageReferencesOf(
             body, kind, base, job, m_context.Targets(), [this] { m_context.Yield(); });
@@ -191,7 +203,10 @@ bool SlotFetch::Store(const HttpResponse &answer, bool typedByServer, const Fetc
             .tries = m_record.attempt,
             .received = m_record.reader.CodedSize(),
             .text = saved.text,
-            .stamp = stamp};
+            .stamp = stamp,
+            .rendering = !drawing ? std::string()
+                : drawn           ? std::string(kRendered)
+                                  : drawing->text};
         // A page or style sheet saved with its links edited may have them pointed at files
         // that arrive later.
         const bool edited = !onDisk && kind != DocumentKind::Other && stored.Kind() == kind;

@@ -14,6 +14,7 @@
 #include "output/localpath.h"
 #include "output/pagesaver.h"
 #include "output/redirectpage.h"
+#include "render/hashroutes.h"
 #include "transport/connection.h"
 
 #include <QTimer>
@@ -71,7 +72,8 @@ SlotFetch::~SlotFetch() = default;
 bool SlotFetch::IsFree() const
 {
     return m_phase == SlotPhase::KeptOpen
-        || (m_socket->State() == Connection::Closed && m_phase != SlotPhase::WaitingToRetry);
+        || (m_socket->State() == Connection::Closed && m_phase != SlotPhase::WaitingToRetry
+            && m_phase != SlotPhase::Drawing);
 }
 
 bool SlotFetch::IsKeptOpenTo(const std::string &host) const
@@ -84,6 +86,7 @@ bool SlotFetch::IsKeptOpenTo(const std::string &host) const
 
 void SlotFetch::Clear()
 {
+    m_context.PageRenderers().Cancel(std::exchange(m_drawing, 0));
     m_record = ConnectionSlot();
     CloseConnection();
     MoveTo(SlotPhase::Idle);
@@ -300,10 +303,10 @@ std::optional<std::string> SlotFetch::RequestOf(ConnectionSlot &record)
     if (const auto served = settings.revalidate.find(record.url);
         record.ask == FetchAsk::Update && served != settings.revalidate.end())
         fields = ConditionalFields(served->second.lastModified, served->second.etag);
-    fields += m_context.Login().FieldsFor(
-        record.host, RequestTargetOf(record.requestPath), secure, record.sentCredentials);
-    std::string request = RequestFor(record.host, record.requestPath, Job().KeepsConnectionsAlive(),
-        fields, secure ? std::nullopt : ProxyOf(record.host));
+    fields += m_context.Login().FieldsFor(record.host,
+        RequestTargetOf(PathAskedFor(record.requestPath)), secure, record.sentCredentials);
+    std::string request = RequestFor(record.host, PathAskedFor(record.requestPath),
+        Job().KeepsConnectionsAlive(), fields, secure ? std::nullopt : ProxyOf(record.host));
     if (ClimbsAboveRoot(request))
         return std::nullopt;
     return request;

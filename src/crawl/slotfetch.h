@@ -9,6 +9,7 @@
 #include "crawl/fetchcontext.h"
 #include "extractor/urlnormalize.h"
 #include "output/incomingfile.h"
+#include "render/renderers.h"
 #include "transport/httpmessage.h"
 #include "transport/responsereader.h"
 #include "transport/siteaddress.h"
@@ -86,6 +87,7 @@ enum class SlotPhase {
     Connecting, // its fetch's connection is being made, the request going with it
     Asking, // its fetch's request is sent, or goes out once the connection is made
     WaitingToRetry, // its fetch's next try waits for a pause; the slot is not free meanwhile
+    Drawing, // its fetch's page is drawn by a renderer, then stored; its connection is closed
 };
 
 // What the slot's connection has carried, which tells what its fetch may count on.
@@ -199,10 +201,17 @@ private:
     void ReleaseConnection();
     // The whole answer is here: decides what becomes of it.
     void Judge(const FetchGuard &guard);
+    // Stores the answer, as drawn when drawing tells of a drawing, then scans it.
+    void Keep(const HttpResponse &answer, bool typedByServer, const FetchGuard &guard,
+        const Drawing *drawing = nullptr);
+    // The answer is a page to be drawn first: true when its drawing was asked for, and Keep
+    // follows once it ends.
+    bool DrawFirst(const HttpResponse &answer, bool typedByServer);
     // Stores the answer (or the page standing in for a redirect) and finds its references; stored
     // tells of the file when one was written. False when the fetch was let go of meanwhile.
     bool Store(const HttpResponse &answer, bool typedByServer, const FetchGuard &guard,
-        std::vector<PageReference> &references, std::optional<StoredFetch> &stored);
+        std::vector<PageReference> &references, std::optional<StoredFetch> &stored,
+        const Drawing *drawing);
     // Queues the references' targets, then reports the file stored.
     void Scan(const std::vector<PageReference> &references,
         const std::optional<StoredFetch> &stored, const FetchGuard &guard);
@@ -292,6 +301,8 @@ private:
         std::string answerStart;
     };
     std::optional<SentAhead> m_next;
+    // The drawing the fetch waits for, 0 when none.
+    std::uint64_t m_drawing = 0;
 };
 
 } // namespace tw

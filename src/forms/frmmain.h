@@ -87,6 +87,7 @@ private:
     void CreateControls();
     void CreateMenus();
     void Load();
+    void MakeRenderMenu();
     void MakeRows();
     void DeleteRows();
     void FillConnectionCounts();
@@ -187,6 +188,8 @@ private:
     QAction *mnuhttp2 = nullptr;
     // Each host's robots.txt is read and obeyed; remembered, on unless turned off.
     QAction *mnurobots = nullptr;
+    // Which pages a browser draws before they are stored; remembered, automatic unless changed.
+    QMenu *mnurender = nullptr;
     QAction *mnupref = nullptr;
     QMenu *mnuhelp = nullptr;
     QAction *mnuabout = nullptr;

@@ -7,8 +7,10 @@
 #include "forms/pictures.h"
 #include "forms/twips.h"
 #include "output/settings.h"
+#include "render/renderers.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QLabel>
@@ -265,6 +267,7 @@ void frmMain::CreateMenus()
         QStringLiteral("Http2"), true, &SiteJob::http2);
     mnurobots = remembered("mnurobots", QStringLiteral("Obey &robots.txt"),
         QStringLiteral("Robots"), true, &SiteJob::robots);
+    MakeRenderMenu();
     mnupref = action(mnusites, "mnupref", QStringLiteral("&Preferences..."));
 
     mnuhelp = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -281,6 +284,35 @@ void frmMain::CreateMenus()
     connect(mnupref, &QAction::triggered, this, &frmMain::mnunew_Click);
     connect(mnulogin, &QAction::triggered, this, &frmMain::mnulogin_Click);
     connect(mnuabout, &QAction::triggered, this, &frmMain::mnuabout_Click);
+}
+
+void frmMain::MakeRenderMenu()
+{
+    mnurender = mnusites->addMenu(QStringLiteral("Render Pages Drawn by &Scripts"));
+    mnurender->setObjectName(QStringLiteral("mnurender"));
+    auto *choices = new QActionGroup(mnurender);
+    const QString key = QStringLiteral("Render");
+    const JobSettings::Render chosen
+        = RenderNamed(ReadSetting(key, NameOfRender(JobSettings::Render::Auto)))
+              .value_or(JobSettings::Render::Auto);
+    m_engine.Job().render = chosen;
+    m_engine.SetRendererProgram(RendererProgram());
+    const std::pair<QString, JobSettings::Render> entries[]
+        = {{QStringLiteral("&When a Page Is Drawn by Its Scripts"), JobSettings::Render::Auto},
+            {QStringLiteral("&Always"), JobSettings::Render::Always},
+            {QStringLiteral("&Never"), JobSettings::Render::Never}};
+    for (const auto &entry : entries) {
+        const JobSettings::Render render = entry.second;
+        QAction *item = mnurender->addAction(entry.first);
+        item->setObjectName(QStringLiteral("mnurender") + NameOfRender(render));
+        item->setCheckable(true);
+        item->setChecked(render == chosen);
+        choices->addAction(item);
+        connect(item, &QAction::triggered, this, [this, key, render] {
+            m_engine.Job().render = render;
+            WriteSetting(key, NameOfRender(render));
+        });
+    }
 }
 
 void frmMain::MakeRows()

@@ -41,6 +41,7 @@ constexpr const char *kFormatSteps[] = {
            fetched_at INTEGER NOT NULL);
        CREATE TABLE job(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;)",
     "ALTER TABLE url ADD COLUMN received INTEGER NOT NULL DEFAULT 0;",
+    "ALTER TABLE url ADD COLUMN rendering TEXT NOT NULL DEFAULT '';",
 };
 constexpr int kFormat = std::size(kFormatSteps);
 
@@ -48,7 +49,7 @@ constexpr int kFormat = std::size(kFormatSteps);
 constexpr std::string_view kStateNames[] = {"queued", "stored", "failed", "skipped"};
 
 const std::string kColumns = "url, local_path, state, reason, http_status, size, content_type, "
-                             "last_modified, etag, tries, fetched_at, received";
+                             "last_modified, etag, tries, fetched_at, received, rendering";
 
 // Makes a statement ready to run again when the scope ends.
 class ResetAfter
@@ -104,7 +105,8 @@ bool BindRecord(sqlite3_stmt *statement, const UrlRecord &record)
         && BindText(statement, 9, record.etag)
         && sqlite3_bind_int(statement, 10, record.tries) == SQLITE_OK
         && sqlite3_bind_int64(statement, 11, record.fetchedAt) == SQLITE_OK
-        && sqlite3_bind_int64(statement, 12, record.received) == SQLITE_OK;
+        && sqlite3_bind_int64(statement, 12, record.received) == SQLITE_OK
+        && BindText(statement, 13, record.rendering);
 }
 
 std::string Text(sqlite3_stmt *row, int column)
@@ -127,7 +129,8 @@ UrlRecord ReadRecord(sqlite3_stmt *row)
         .etag = Text(row, 8),
         .tries = sqlite3_column_int(row, 9),
         .fetchedAt = sqlite3_column_int64(row, 10),
-        .received = sqlite3_column_int64(row, 11)};
+        .received = sqlite3_column_int64(row, 11),
+        .rendering = Text(row, 12)};
 }
 
 } // namespace
@@ -222,10 +225,11 @@ bool CopyRecord::Prepare()
         {&m_commit, "COMMIT"},
         {&m_put,
             "INSERT INTO url(" + kColumns
-                + ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) ON CONFLICT(url) "
+                + ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13) "
+                  "ON CONFLICT(url) "
                   "DO UPDATE SET local_path = ?2, state = ?3, reason = ?4, http_status = ?5, "
                   "size = ?6, content_type = ?7, last_modified = ?8, etag = ?9, tries = ?10, "
-                  "fetched_at = ?11, received = ?12"},
+                  "fetched_at = ?11, received = ?12, rendering = ?13"},
         {&m_find, "SELECT " + kColumns + " FROM url WHERE url = ?1"},
         {&m_all, "SELECT " + kColumns + " FROM url ORDER BY id"},
         {&m_setValue, "INSERT OR REPLACE INTO job(key, value) VALUES (?1, ?2)"},

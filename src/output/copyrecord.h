@@ -23,6 +23,9 @@ namespace tw {
 
 enum class UrlState { Queued, Stored, Failed, Skipped };
 
+// UrlRecord::rendering of a page stored as a browser drew it.
+inline constexpr std::string_view kRendered = "rendered";
+
 struct UrlRecord
 {
     std::string url; // host, path and query as the queue knows it, without the scheme
@@ -39,6 +42,9 @@ struct UrlRecord
     // The body's bytes as they came when it came compressed (size is then the decoded file's);
     // 0 when it came as it is stored.
     std::int64_t received = 0;
+    // kRendered for a page stored as a browser drew it; why its drawing failed for a page stored
+    // as served for that; empty for a file not drawn.
+    std::string rendering;
 
     bool operator==(const UrlRecord &) const = default;
 };

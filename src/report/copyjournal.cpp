@@ -141,6 +141,9 @@ CopySummary SummaryOfRecord(const std::vector<UrlRecord> &rows, const std::strin
             entry.type = type;
             ++entry.files;
             entry.bytes += row.size;
+            if (!row.rendering.empty())
+                summary.drawn.push_back(
+                    {row.url, row.rendering == kRendered ? std::string() : row.rendering});
             if (row.received > 0) {
                 summary.compressed.received += row.received;
                 summary.compressed.stored += row.size;
@@ -318,7 +321,8 @@ void CopyJournal::PutStored(const std::string &url, const StoredFetch &fetch)
         .etag = fetch.etag,
         .tries = fetch.tries,
         .fetchedAt = Now(),
-        .received = fetch.received});
+        .received = fetch.received,
+        .rendering = fetch.rendering});
 }
 
 void CopyJournal::Stored(const std::string &url, const StoredFetch &fetch)

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <unordered_map>
 
@@ -167,6 +168,25 @@ std::string FailedSection(const CopySummary &summary)
         return std::vector<std::string> {HtmlEscaped(failed[i].url), HtmlEscaped(failed[i].reason),
             std::to_string(failed[i].tries)};
     });
+}
+
+std::string DrawnSection(const CopySummary &summary)
+{
+    std::vector<DrawnPage> failed;
+    std::copy_if(summary.drawn.begin(), summary.drawn.end(), std::back_inserter(failed),
+        [](const DrawnPage &page) { return !page.failure.empty(); });
+    if (summary.drawn.empty())
+        return {};
+    std::string html = "<h2>Pages drawn by their scripts</h2>\n<p>"
+        + std::to_string(summary.drawn.size() - failed.size())
+        + " stored as a browser drew them, their scripts taken out.</p>\n";
+    if (failed.empty())
+        return html;
+    return html + "<p>Stored as served, since their drawing failed:</p>\n"
+        + Table({"URL", "Why"}, failed.size(), [&](std::size_t i) {
+              return std::vector<std::string> {
+                  HtmlEscaped(failed[i].url), HtmlEscaped(failed[i].failure)};
+          });
 }
 
 std::string_view SkipTitle(SkipCause why)
@@ -384,8 +404,8 @@ std::string CopyReportHtml(const CopySummary &summary)
     html += Overview(summary);
     if (summary.changes)
         html += ChangesSection(*summary.changes);
-    html += StoredSection(summary) + FailedSection(summary) + SkippedSection(summary)
-        + UnresolvedSection(summary);
+    html += StoredSection(summary) + DrawnSection(summary) + FailedSection(summary)
+        + SkippedSection(summary) + UnresolvedSection(summary);
     return html + "</main>\n</body>\n</html>\n";
 }
 

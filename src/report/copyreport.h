@@ -29,6 +29,13 @@ struct FailedUrl
     int tries = 0;
 };
 
+// A page stored as a browser drew it, or, when its drawing failed (why), as served.
+struct DrawnPage
+{
+    std::string url;
+    std::string failure;
+};
+
 struct SkippedUrl
 {
     std::string url;
@@ -55,6 +62,7 @@ struct CopySummary
     bool fetchesRecorded = false;
     std::vector<FailedUrl> failed;
     std::vector<SkippedUrl> skipped;
+    std::vector<DrawnPage> drawn;
     CopyCheck check;
     std::optional<CopyChanges> changes;
     // The files that came compressed: their bytes as they came, and as stored.

@@ -6,6 +6,7 @@
 #include "output/filesystem.h"
 #include "output/filetypes.h"
 #include "output/placeholders.h"
+#include "render/renderers.h"
 #include "report/progresstext.h"
 #include "transport/connection.h"
 #include "transport/tlssession.h"
@@ -112,6 +113,7 @@ std::string Summary(const char *arguments)
         + (o.quiet ? "q" : "-") + (o.queryPages ? "p" : "-") + (o.otherHosts ? "h" : "-")
         + (o.keepAlive ? "k" : "") + (o.http1 ? "1" : "") + (o.robots ? "" : "R")
         + (o.pageParts ? "" : "L") + (o.update ? "U" : "")
+        + (o.render == JobSettings::Render::Auto ? "" : "D=" + NameOfRender(o.render).toStdString())
         + (o.waitMs > 0 ? "w" + std::to_string(o.waitMs) : "")
         + (o.maxPerHost > 0 ? "m" + std::to_string(o.maxPerHost) : "")
         + (o.resume.isEmpty() ? "" : "C=" + o.resume.toStdString() + ":" + o.output.toStdString())
@@ -146,6 +148,9 @@ TEST(CliOptions, ArgumentsAreReadIntoOptionsWithoutBeingApplied)
             "refused: --continue takes the start URL and the folder from the copy: name nothing "
             "else"},
         {"--wait -1 x.com", "refused: --wait takes a number of seconds from 0 to 3600"},
+        {"--render never x.com", "x.com c3 t20 default" + defaults + " --hD=neverc 200"},
+        {"--render sometimes x.com",
+            "refused: --render takes auto, always or never, not \"sometimes\""},
         {"--connect-to a.test:[::1]:8080 --connect-to b.test:127.0.0.1:80 --no-check-certificate "
          "--ca-certificate ca.pem https://x.com/",
             "https://x.com/ c3 t20 default" + defaults

@@ -81,9 +81,11 @@ TEST(CopyRecord, GivesBackEveryKindOfRowAfterReopening)
             .etag = "\"5120-abc\"",
             .tries = 1,
             .fetchedAt = 1727776800,
-            .received = 1400},
+            .received = 1400,
+            .rendering = "rendered"},
         outcome("host.com/gone.html", UrlState::Failed, "404 Not Found", 404),
         outcome("host.com/slow.html", UrlState::Failed, "timed out", 0),
+        {.url = "host.com/app", .state = UrlState::Stored, .rendering = "did not settle in time"},
         outcome("host.com/a.zip", UrlState::Skipped, "type not wanted: application/zip", 200),
         outcome("host.com/list.php?page=2&sort=name", UrlState::Skipped, "query page", 0),
         {.url = "cdn.other.net/caf\xc3\xa9.woff2",
@@ -112,6 +114,26 @@ TEST(CopyRecord, GivesBackEveryKindOfRowAfterReopening)
     EXPECT_EQ(record->Value("start"), "http://host.com/");
     EXPECT_EQ(record->Value("finished"), std::nullopt);
     EXPECT_EQ(record->Error(), "");
+}
+
+TEST(CopyRecord, ARecordOfAnEarlierFormatIsBroughtUpToDate)
+{
+    const test::TempDir dir;
+    const UrlRecord page {.url = "a", .localPath = "a.html", .state = UrlState::Stored};
+    {
+        const auto record = OpenRecord(dir);
+        ASSERT_TRUE(record);
+        EXPECT_TRUE(record->Put(page));
+    }
+    RawFile(dir).Query("ALTER TABLE url DROP COLUMN rendering; PRAGMA user_version = 2");
+    const auto record = OpenRecord(dir);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->All(), std::vector<UrlRecord> {page});
+    UrlRecord drawn = page;
+    drawn.rendering = std::string(kRendered);
+    EXPECT_TRUE(record->Put(drawn));
+    EXPECT_TRUE(record->Flush());
+    EXPECT_EQ(record->Find("a"), drawn);
 }
 
 TEST(CopyRecord, APutUrlKeepsOneRowWithItsLatestValuesInItsFirstPlace)
@@ -171,10 +193,10 @@ TEST(CopyRecord, SaysWhyItCannotBeOpened)
         {"a record of a later format",
             [](const auto &dir) {
                 FileSystem::MakeDir(dir.Path() + ".tidewell/");
-                RawFile(dir).Query("PRAGMA user_version = 3");
+                RawFile(dir).Query("PRAGMA user_version = 4");
                 return dir.Path();
             },
-            "written in format 3, later than this program's 2"},
+            "written in format 4, later than this program's 3"},
     };
     for (const auto &c : cases) {
         const test::TempDir dir;

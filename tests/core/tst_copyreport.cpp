@@ -37,6 +37,11 @@ TEST(CopyReport, ShowsWhatItIsGivenAsTextOnly)
         {"files that came compressed",
             [](CopySummary &s) { s.compressed = {.received = 1'000'000, .stored = 5'000'000}; },
             {"<b>3.8 MB</b>", "saved by compression"}},
+        {"pages drawn, one of which failed",
+            [](CopySummary &s) {
+                s.drawn = {{"http://x.test/", ""}, {"http://x.test/<script>", "did not settle"}};
+            },
+            {"1 stored as a browser drew them", "http://x.test/&lt;script&gt;", "did not settle"}},
         {"a list longer than a page shows",
             [](CopySummary &s) {
                 s.skipped.assign(

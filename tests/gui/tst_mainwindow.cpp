@@ -136,13 +136,19 @@ TEST_F(MainWindowTest, SitesMenuChoicesAreAppliedToTheJobAndRemembered)
         entry->trigger();
         EXPECT_EQ(engine.Job().*choice, !byDefault);
     }
+    EXPECT_EQ(engine.Job().render, JobSettings::Render::Auto);
+    Child<QAction>(window.get(), "mnurendernever")->trigger();
+    EXPECT_EQ(engine.Job().render, JobSettings::Render::Never);
     // A window made afresh finds them as they were left.
     Engine again;
     const frmMain next(again);
     EXPECT_TRUE(again.Job().queryPages);
     EXPECT_FALSE(again.Job().otherHosts);
+    EXPECT_EQ(again.Job().render, JobSettings::Render::Never);
+    EXPECT_TRUE(Child<QAction>(&next, "mnurendernever")->isChecked());
     for (const auto &[name, choice, byDefault] : entries)
         Child<QAction>(window.get(), name)->trigger();
+    Child<QAction>(window.get(), "mnurenderauto")->trigger();
 }
 
 TEST_F(MainWindowTest, LoweringTheConnectionCountResetsTheRowsAboveIt)
