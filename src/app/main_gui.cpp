@@ -1,5 +1,6 @@
 // The desktop program: the engine and its main window. It takes no command-line options.
 
+#include "app/browsersandbox.h"
 #include "crawl/engine.h"
 #include "forms/frmmain.h"
 #include "forms/pictures.h"
@@ -7,15 +8,11 @@
 
 #include <QApplication>
 
-#include <unistd.h>
-
 int main(int argc, char **argv)
 {
     // The browser window of a login shares its drawing contexts with the program's own.
     QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    // Its browser cannot start a sandbox as root; a user's own session keeps the sandbox.
-    if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    tw::LetTheBrowserRunAsRoot();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tidewell"));
     QApplication::setApplicationName(QStringLiteral("Tidewell"));

@@ -4,6 +4,7 @@
 // "drawn LENGTH\n" and the document's LENGTH bytes (UTF-8), or "failed REASON\n". It needs no
 // display, and runs as root too.
 
+#include "app/browsersandbox.h"
 #include "app/pagedrawer.h"
 
 #include <QGuiApplication>
@@ -30,9 +31,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The browser's sandbox refuses to start as root.
-    if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    tw::LetTheBrowserRunAsRoot();
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     // The browser's flags the copy gives (such as --ignore-certificate-errors); the browser
     // splits them at spaces.
