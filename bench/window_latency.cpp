@@ -72,7 +72,7 @@ int main(int argc, char **argv)
     window.show();
     tw::Connection::SetConnectTo(
         QStringLiteral("www.site.test"), QStringLiteral("127.0.0.1"), port);
-    tw::SetOutputDirectory(tw::FileSystem::SystemPath(argv[2]), engine.Job());
+    tw::SetOutputDirectory(tw::FileSystem::SystemPath(argv[2]), engine.Job(), engine.Writes());
     engine.SetFileTypeFilterSource([] { return std::string(":.html::.gif:"); });
     engine.SetConnectionCount(tw::kSlotCount);
 

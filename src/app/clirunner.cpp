@@ -341,7 +341,7 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err, Cli
     Engine engine;
     const std::string typed = FileSystem::SystemPath(ToLocalText(QDir::toNativeSeparators(
         QDir::cleanPath(QDir::current().absoluteFilePath(options.output)))));
-    if (!SetOutputDirectory(typed, engine.Job())) {
+    if (!SetOutputDirectory(typed, engine.Job(), engine.Writes())) {
         err << "tidewell-cli: cannot write to the download folder " << options.output
             << " as it is typed: " << UncleanFolderText(OutputDirectoryOf(typed)) << '\n'
             << Qt::flush;

@@ -1,15 +1,10 @@
 #pragma once
 
 #include "common/cookie.h"
-#include "common/stringops.h"
 
 #include <cstdint>
-#include <functional>
-#include <set>
 #include <string>
-#include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -87,9 +82,8 @@ struct JobSettings
     Render render = Render::Auto;
 };
 
-// The site-wide values of the current copy: its settings, the site it copies, and what the
-// output keeps of its writes. There is one job at a time; starting a job resets what the next job
-// must not inherit.
+// The site-wide values of the current copy: its settings and the site it copies. There is one job
+// at a time.
 struct SiteJob : JobSettings
 {
     // Host of the start URL with every "www." removed: the same-site key.
@@ -99,21 +93,6 @@ struct SiteJob : JobSettings
     // The copy holds a cookie or a password: links that would end its session are not followed.
     bool holdsSession = false;
     bool KeepsConnectionsAlive() const { return keepAlive || (secure && http2); }
-    // Every directory created during this job, each followed by "*", in order of creation.
-    std::string createdDirs;
-    // Every directory this job has asked to be made, whether or not it existed; a failed write
-    // empties it, so that a folder removed meanwhile is made again.
-    std::unordered_set<std::string, TextHash, std::equal_to<>> preparedDirs;
-    // Every directory a placeholder was written to during this job, whether or not it was made
-    // by it.
-    std::set<std::string> placeholderDirs;
-    // The folders right below outputDir that the job has asked about or written to, each true
-    // when it did not exist at the first question; and the files the job wrote and did not remove
-    // in those, as the system stores them. Nothing else is in such a folder.
-    std::unordered_map<std::string, bool, TextHash, std::equal_to<>> topFolderIsNew;
-    std::unordered_set<std::string, TextHash, std::equal_to<>> filesInNewFolders;
-    // Why the last append to a log or placeholder file failed, in the system's words.
-    std::string lastWriteError;
 };
 
 } // namespace tw

@@ -57,7 +57,7 @@ const ConnectionSlot &Engine::Slot(int n) const
 void Engine::StopNOW()
 {
     m_scheduler->stop();
-    SweepPlaceholders(m_job);
+    SweepPlaceholders(m_writes);
     FileSystem::CloseLogs();
     CloseAllSockets(); // which gives back the URLs whose requests went out ahead
     m_queue.Clear();
@@ -298,7 +298,7 @@ void Engine::MarkNotStoredAsNamed(const std::string &queuedUrl, std::string stor
 {
     const std::string localPath = LocalPathOf(queuedUrl, m_job);
     if (FileSystem::IsInsideDirectory(localPath + ".tmp", m_job.outputDir))
-        RemoveJobFile(localPath + ".tmp", m_job);
+        RemoveJobFile(localPath + ".tmp", m_job, m_writes);
     m_knownPaths.Settle(localPath, std::move(storedAs));
 }
 

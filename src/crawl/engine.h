@@ -13,6 +13,7 @@
 #include "crawl/slotfetch.h"
 #include "extractor/linkscanner.h"
 #include "extractor/localreferences.h"
+#include "output/jobwrites.h"
 #include "transport/siteaddress.h"
 #include "transport/tlssession.h"
 
@@ -69,6 +70,8 @@ public:
     SiteJob &Job() override { return m_job; }
     const SiteJob &Job() const { return m_job; }
     const JobSettings &Settings() const override { return m_job; }
+    // What the output knows of its writes this job; a new job starts knowing none.
+    JobWrites &Writes() override { return m_writes; }
     const JobCounters &Counters() const { return m_counters; }
     // The cookies of the copy: those it started with (JobSettings::cookies) and those its sites
     // set, kept until the next job starts.
@@ -272,6 +275,7 @@ private:
     bool OutgrowsMemoryLimit(int slot, std::size_t incoming) const override;
 
     SiteJob m_job;
+    JobWrites m_writes;
     JobCounters m_counters;
     DownloadQueue m_queue;
     // The targets of the links met this job; forgotten when the job or its site changes.

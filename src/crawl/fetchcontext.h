@@ -19,6 +19,7 @@
 
 namespace tw {
 
+class JobWrites;
 class KnownPaths;
 class LinkTargets;
 class QueueSink;
@@ -94,8 +95,10 @@ class FetchContext
 public:
     // The user's choices for the copy, fixed while it runs.
     virtual const JobSettings &Settings() const = 0;
-    // The job the fetch belongs to: the site, and what the output layer keeps of it.
+    // The job the fetch belongs to: its settings and the site.
     virtual SiteJob &Job() = 0;
+    // What the output knows of its writes this job.
+    virtual JobWrites &Writes() = 0;
     // The cookies, password and header fields the job's requests carry.
     virtual SiteLogin &Login() = 0;
     // A job runs: a fetch the stop let go of goes no further.

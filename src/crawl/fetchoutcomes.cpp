@@ -50,8 +50,9 @@ void SlotFetch::FailTry(TryFailure failure)
         const std::string arrived
             = keepsWhatArrived ? m_record.reader.ArrivedBody() : std::string();
         const SaveOutcome saved = keepsWhatArrived && m_record.incoming.IsOpen()
-            ? m_record.incoming.Store(arrived, Job())
-            : SaveDownloadedFile(keepsWhatArrived ? arrived : kTimeoutText, SavedName(), Job());
+            ? m_record.incoming.Store(arrived, Job(), Writes())
+            : SaveDownloadedFile(
+                keepsWhatArrived ? arrived : kTimeoutText, SavedName(), Job(), Writes());
         m_record.standIn = !keepsWhatArrived && saved.kind == SaveOutcome::Kind::Stored
             ? StandIn::TimeoutText
             : StandIn::Nothing;
@@ -98,7 +99,7 @@ void SlotFetch::FailStatus(const HttpResponse &answer, Failure::Kind kind)
     const std::string stored = StoredLocationOf(SavedName(), Job()).file;
     if (m_record.standIn == StandIn::TimeoutText
         && FileSystem::IsInsideDirectory(stored, Job().outputDir))
-        RemoveJobFile(stored, Job());
+        RemoveJobFile(stored, Job(), Writes());
     FailFetch(failure);
 }
 
@@ -146,8 +147,8 @@ void SlotFetch::LeaveStoredFile()
 void SlotFetch::LeadOnFromItsName(const std::string &storedAs)
 {
     const std::string named = SavedName();
-    SaveDownloadedFile(
-        RedirectPage(RelativeHref(StoredLocationOf(named, Job()).file, storedAs)), named, Job());
+    SaveDownloadedFile(RedirectPage(RelativeHref(StoredLocationOf(named, Job()).file, storedAs)),
+        named, Job(), Writes());
     MarkNotStoredAsNamed(storedAs);
 }
 

@@ -99,7 +99,7 @@ void Engine::ReportStored(int slot, const FetchOutcome &outcome)
         Q_EMIT fetchStored(record.url, *outcome.stored);
     if (!outcome.linksFollowed)
         ReportFailure(record.url,
-            {.kind = Failure::Kind::LinksNotFollowed, .detail = m_job.lastWriteError},
+            {.kind = Failure::Kind::LinksNotFollowed, .detail = m_writes.LastAppendError()},
             record.attempt);
 }
 

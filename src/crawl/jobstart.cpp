@@ -46,7 +46,7 @@ QString Engine::TakeUpCopy(const QString &startUrl, bool fetchStartPage, const T
             continue;
         // Taken as embedded, so that a file of another host the copy holds is asked again too.
         if (const std::optional<LinkTarget> target = LinkTargetOf("http://" + url, {}, m_job, true))
-            SeedTarget(*target, m_job, m_knownPaths, m_queue);
+            SeedTarget(*target, m_job, m_writes, m_knownPaths, m_queue);
     }
     // Without a start page fetched, nothing else may end the job when nothing waits.
     CompleteSiteWhenDone();
@@ -59,13 +59,9 @@ QString Engine::BeginJob(const QString &startUrl, bool fetchStartPage)
     FileSystem::CloseLogs();
     m_queue.Clear();
     m_counters = JobCounters();
-    m_job.createdDirs.clear();
-    m_job.placeholderDirs.clear();
-    m_job.preparedDirs.clear();
+    m_writes.Clear();
     m_knownPaths.Clear();
     m_untypedParts.Clear();
-    m_job.topFolderIsNew.clear();
-    m_job.filesInNewFolders.clear();
     m_skippedLinks.clear();
     m_login.Begin(m_job);
     m_job.holdsSession = m_login.HoldsSession();

@@ -156,7 +156,7 @@ bool SlotFetch::Store(const HttpResponse &answer, bool typedByServer, const Fetc
     std::vector<PageReference> &references, std::optional<StoredFetch> &storedFetch,
     const Drawing *drawing)
 {
-    SiteJob &job = Job();
+    const SiteJob &job = Job();
     const std::string contentType = answer.Field("Content-Type").value_or("");
     const std::optional<std::string> location = answer.Location();
     std::optional<std::string> stub = location ? RedirectStub(*location) : std::nullopt;
@@ -188,8 +188,9 @@ bool SlotFetch::Store(const HttpResponse &answer, bool typedByServer, const Fetc
           };
     // A body written to disk as it came is whole with what is held of it.
     const bool onDisk = m_record.incoming.IsOpen();
-    const SaveOutcome saved = onDisk ? m_record.incoming.Store(body, job)
-                                     : SaveDownloadedFile(body, stored, job, editReferences);
+    const SaveOutcome saved = onDisk
+        ? m_record.incoming.Store(body, job, Writes())
+        : SaveDownloadedFile(body, stored, job, Writes(), editReferences);
     if (!YieldFor(guard))
         return false;
     if (saved.kind == SaveOutcome::Kind::Stored) {
@@ -227,7 +228,7 @@ void SlotFetch::Scan(const std::vector<PageReference> &references,
 {
     Report({.kind = FetchOutcome::Kind::LinksFound, .references = &references});
     const bool followed = ExtractLinks(references, m_context.NewLinks(), m_context.Known(),
-        m_context.Parts(), Job(), [this, &guard] { return YieldFor(guard); });
+        m_context.Parts(), Job(), Writes(), [this, &guard] { return YieldFor(guard); });
     // A file is told as stored once its links are queued: a copy stopped before then fetches it
     // again when continued, and so follows them.
     if (!guard.StillCurrent())
@@ -260,7 +261,8 @@ StoredLocation SlotFetch::StoredLocationFor(const HttpResponse &answer)
 
 std::optional<std::string> SlotFetch::RedirectStub(const std::string &location)
 {
-    SiteJob &job = Job();
+    const SiteJob &job = Job();
+    JobWrites &writes = Writes();
     const std::optional<SiteAddress> to
         = ResolveLocation(location, RequestedAddress(m_record, job.secure));
     // A site link written "http://" is fetched over TLS in a secure job; "https://" in a plain
@@ -275,10 +277,10 @@ std::optional<std::string> SlotFetch::RedirectStub(const std::string &location)
         if (here.file == there.file)
             return std::nullopt;
         // An absolute link needs no base.
-        const Admission verdict
-            = AdmitLink("http://" + to->Url(), {}, job, m_context.Known(), m_context.NewLinks());
-        if (verdict == Admission::Queued || FileOfJobExists(there.file, job)
-            || FileOfJobExists(there.placeholderBase + ".tmp", job))
+        const Admission verdict = AdmitLink(
+            "http://" + to->Url(), {}, job, writes, m_context.Known(), m_context.NewLinks());
+        if (verdict == Admission::Queued || FileOfJobExists(there.file, job, writes)
+            || FileOfJobExists(there.placeholderBase + ".tmp", job, writes))
             href = RelativeHref(here.file, there.file);
     }
     return RedirectPage(href);

@@ -281,6 +281,7 @@ private:
     // Lets the event loop run; false when the fetch was let go of meanwhile.
     bool YieldFor(const FetchGuard &guard);
     SiteJob &Job() { return m_context.Job(); }
+    JobWrites &Writes() { return m_context.Writes(); }
     const JobSettings &Settings() const { return m_context.Settings(); }
     void Report(const FetchOutcome &outcome) { m_context.Report(m_number, outcome); }
 

@@ -138,7 +138,8 @@ bool SlotFetch::WriteBodyAhead(std::string &error)
     if (!record.incoming.IsOpen()) {
         if (record.reader.HeldBody().size() < kHeldBodyBytes && m_context.MemoryLeft() >= 0)
             return true;
-        if (!record.incoming.Begin(StoredLocationFor(*record.reader.Head()), Job(), error))
+        if (!record.incoming.Begin(
+                StoredLocationFor(*record.reader.Head()), Job(), Writes(), error))
             return false;
     }
     if (!record.reader.PassOnBody(

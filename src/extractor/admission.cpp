@@ -18,10 +18,11 @@ namespace tw {
 
 namespace {
 
-bool AppendTo(std::string_view fileName, std::string_view line, SiteJob &job)
+bool AppendTo(
+    std::string_view fileName, std::string_view line, const SiteJob &job, JobWrites &writes)
 {
     std::string path = job.outputDir + std::string(fileName);
-    return AppendLogLine(line, path, job);
+    return AppendLogLine(line, path, job, writes);
 }
 
 // A page's own part is fetched whatever its type when the job says so; any other URL only when
@@ -181,25 +182,28 @@ bool KnownPaths::CountQueryWithin(std::string_view queued, int limit)
     return true;
 }
 
-void SeedTarget(const LinkTarget &target, SiteJob &job, KnownPaths &known, QueueSink &queue)
+void SeedTarget(const LinkTarget &target, const SiteJob &job, JobWrites &writes, KnownPaths &known,
+    QueueSink &queue)
 {
     if (!known.Add(target.localPath))
         return;
     known.CountQuery(target.queued);
     queue.InsertTop(target.queued);
     std::string placeholder = target.localPath + ".tmp";
-    if (!FileOfJobExists(target.localPath, job) && AppendLine(kPlaceholderText, placeholder, job))
-        job.placeholderDirs.emplace(FolderOf(placeholder));
+    if (!FileOfJobExists(target.localPath, job, writes)
+        && AppendLine(kPlaceholderText, placeholder, job, writes))
+        writes.NotePlaceholderDir(FolderOf(placeholder));
 }
 
-Admission AdmitLink(std::string_view rawLink, std::string_view base, SiteJob &job,
-    KnownPaths &known, QueueSink &queue, bool embedded)
+Admission AdmitLink(std::string_view rawLink, std::string_view base, const SiteJob &job,
+    JobWrites &writes, KnownPaths &known, QueueSink &queue, bool embedded)
 {
     const std::optional<LinkTarget> target = LinkTargetOf(rawLink, base, job, embedded);
-    return target ? AdmitTarget(*target, job, known, queue) : Admission::Rejected;
+    return target ? AdmitTarget(*target, job, writes, known, queue) : Admission::Rejected;
 }
 
-Admission AdmitTarget(const LinkTarget &target, SiteJob &job, KnownPaths &known, QueueSink &queue)
+Admission AdmitTarget(const LinkTarget &target, const SiteJob &job, JobWrites &writes,
+    KnownPaths &known, QueueSink &queue)
 {
     const std::string &localPath = target.localPath;
     if (known.Contains(localPath))
@@ -207,8 +211,9 @@ Admission AdmitTarget(const LinkTarget &target, SiteJob &job, KnownPaths &known,
     // The disk is asked once a path: a file of an earlier copy, or a page stored with ".html"
     // added to its name.
     if (!known.FromRecord()
-        && (FileOfJobExists(localPath, job) || FileOfJobExists(localPath + ".tmp", job)
-            || FileOfJobExists(localPath + ".html", job))) {
+        && (FileOfJobExists(localPath, job, writes)
+            || FileOfJobExists(localPath + ".tmp", job, writes)
+            || FileOfJobExists(localPath + ".html", job, writes))) {
         known.Add(localPath);
         return Admission::Rejected;
     }
@@ -216,20 +221,20 @@ Admission AdmitTarget(const LinkTarget &target, SiteJob &job, KnownPaths &known,
         return Admission::Rejected;
 
     if (Contains(target.normalized, "/../")) {
-        if (!AppendTo("transdd.txt", target.normalized, job))
+        if (!AppendTo("transdd.txt", target.normalized, job, writes))
             return Admission::Failed;
         // The record ends with an empty line.
-        if (!AppendTo("transdd.txt", target.resolved + "\r\n", job))
+        if (!AppendTo("transdd.txt", target.resolved + "\r\n", job, writes))
             return Admission::Failed;
     }
     queue.InsertTop(target.queued);
     known.Add(localPath);
 
     std::string placeholder = localPath + ".tmp";
-    if (!AppendLine(kPlaceholderText, placeholder, job))
+    if (!AppendLine(kPlaceholderText, placeholder, job, writes))
         return Admission::Failed;
-    job.placeholderDirs.emplace(FolderOf(placeholder));
-    if (!AppendTo("log.txt", target.queued, job))
+    writes.NotePlaceholderDir(FolderOf(placeholder));
+    if (!AppendTo("log.txt", target.queued, job, writes))
         return Admission::Failed;
     return Admission::Queued;
 }

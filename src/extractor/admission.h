@@ -6,6 +6,7 @@
 
 #include "common/sitejob.h"
 #include "extractor/queuesink.h"
+#include "output/jobwrites.h"
 
 #include <optional>
 #include <set>
@@ -123,7 +124,8 @@ private:
 
 // Queues target as AdmitTarget does, placeholder included and its query counted, without asking
 // the disk and without a line in the log: a URL an earlier run of the job found already.
-void SeedTarget(const LinkTarget &target, SiteJob &job, KnownPaths &known, QueueSink &queue);
+void SeedTarget(const LinkTarget &target, const SiteJob &job, JobWrites &writes, KnownPaths &known,
+    QueueSink &queue);
 
 // The target of rawLink when it is a web link on the site (or, for a reference a page embeds,
 // on any host when job.otherHosts), of a wanted type, not one that would end the session the
@@ -144,10 +146,11 @@ bool PlaceTarget(LinkTarget &target, const SiteJob &job);
 // "transdd.txt". A link whose local path would lie outside job.outputDir is rejected before
 // anything is written. Never yields to the event loop, so the known test and the placeholder
 // that marks the URL as known cannot be separated by another scan.
-Admission AdmitLink(std::string_view rawLink, std::string_view base, SiteJob &job,
-    KnownPaths &known, QueueSink &queue, bool embedded = false);
+Admission AdmitLink(std::string_view rawLink, std::string_view base, const SiteJob &job,
+    JobWrites &writes, KnownPaths &known, QueueSink &queue, bool embedded = false);
 
 // AdmitLink for a link whose target is known already.
-Admission AdmitTarget(const LinkTarget &target, SiteJob &job, KnownPaths &known, QueueSink &queue);
+Admission AdmitTarget(const LinkTarget &target, const SiteJob &job, JobWrites &writes,
+    KnownPaths &known, QueueSink &queue);
 
 } // namespace tw

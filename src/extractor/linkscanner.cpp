@@ -12,7 +12,7 @@ void UntypedParts::Note(const std::string &url)
 }
 
 bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue, KnownPaths &known,
-    UntypedParts &parts, SiteJob &job, const ScanYield &yield)
+    UntypedParts &parts, const SiteJob &job, JobWrites &writes, const ScanYield &yield)
 {
     const auto yieldTimes = [&](int times) {
         for (int i = 0; i < times; ++i) {
@@ -27,7 +27,7 @@ bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue
         if (reference.embedded && reference.target && job.pageParts)
             parts.Note(reference.target->queued);
         const Admission verdict = reference.target
-            ? AdmitTarget(*reference.target, job, known, queue)
+            ? AdmitTarget(*reference.target, job, writes, known, queue)
             : Admission::Rejected;
         if (verdict == Admission::Failed)
             return false;

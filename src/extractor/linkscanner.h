@@ -38,9 +38,9 @@ using ScanYield = std::function<bool()>;
 
 // Admits the target of each reference that has one, in order. yield runs three times before
 // each reference, once after each link that was queued and twice after it. False when a file
-// append failed and the links after it were not offered (job.lastWriteError says why). The parts
-// a page loads are noted in parts when the job fetches them.
+// append failed and the links after it were not offered (writes.LastAppendError() says why). The
+// parts a page loads are noted in parts when the job fetches them.
 bool ExtractLinks(const std::vector<PageReference> &references, QueueSink &queue, KnownPaths &known,
-    UntypedParts &parts, SiteJob &job, const ScanYield &yield);
+    UntypedParts &parts, const SiteJob &job, JobWrites &writes, const ScanYield &yield);
 
 } // namespace tw

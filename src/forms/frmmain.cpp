@@ -121,7 +121,7 @@ void frmMain::Load()
 {
     MakeRows();
     FillConnectionCounts();
-    MakeDirectory(FileSystem::ProgramDirectory() + "/dldata", m_engine.Job());
+    MakeDirectory(FileSystem::ProgramDirectory() + "/dldata", m_engine.Job(), m_engine.Writes());
     wizardPending = true;
 }
 

@@ -309,7 +309,7 @@ std::string frmNew::TypedDirectory() const
 bool frmNew::SetToInDIR()
 {
     const std::string dir = TypedDirectory();
-    if (!SetOutputDirectory(dir, m_engine.Job()))
+    if (!SetOutputDirectory(dir, m_engine.Job(), m_engine.Writes()))
         return false;
     txtDir->setText(FromLocalText(FileSystem::NativePath(dir)));
     return true;

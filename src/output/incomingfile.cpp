@@ -36,15 +36,16 @@ std::string IncomingPathOf(const StoredLocation &location)
     return location.placeholderBase + ".part.tmp";
 }
 
-bool IncomingFile::Begin(const StoredLocation &location, SiteJob &job, std::string &error)
+bool IncomingFile::Begin(
+    const StoredLocation &location, const SiteJob &job, JobWrites &writes, std::string &error)
 {
     Discard();
     const std::string path = IncomingPathOf(location);
-    if (const std::optional<SaveOutcome> refused = PrepareToStore(location, job, path)) {
+    if (const std::optional<SaveOutcome> refused = PrepareToStore(location, job, writes, path)) {
         error = refused->reason;
         return false;
     }
-    job.placeholderDirs.emplace(FolderOf(path));
+    writes.NotePlaceholderDir(FolderOf(path));
     m_path = path;
     m_location = location;
     if (m_file.Open(path, &error))
@@ -58,20 +59,20 @@ bool IncomingFile::Append(std::string_view bytes, std::string &error)
     return m_file.Append(bytes, &error);
 }
 
-SaveOutcome IncomingFile::Store(std::string_view rest, SiteJob &job)
+SaveOutcome IncomingFile::Store(std::string_view rest, const SiteJob &job, JobWrites &writes)
 {
     std::string error;
     const bool written = Append(rest, error);
     m_file.Close();
     if (!written || !FileSystem::RenameFile(m_path, m_location.file, &error)) {
-        NoteJobWrite(m_location.file, JobWrite::Failed, job);
-        job.preparedDirs.clear();
+        NoteJobWrite(m_location.file, JobWrite::Failed, job, writes);
+        writes.ForgetAskedDirs();
         Discard();
         return {SaveOutcome::Kind::Failed, error};
     }
     m_path.clear();
-    RemoveJobFile(m_location.placeholderBase + ".tmp", job);
-    NoteJobWrite(m_location.file, JobWrite::Written, job);
+    RemoveJobFile(m_location.placeholderBase + ".tmp", job, writes);
+    NoteJobWrite(m_location.file, JobWrite::Written, job, writes);
     return {SaveOutcome::Kind::Stored, {}};
 }
 

@@ -7,6 +7,7 @@
 
 #include "common/sitejob.h"
 #include "output/filesystem.h"
+#include "output/jobwrites.h"
 #include "output/pagesaver.h"
 
 #include <cstdint>
@@ -27,14 +28,15 @@ public:
 
     // Starts the file that becomes location's file; one an earlier try left is cut to nothing.
     // False, with the reason, when it cannot be written.
-    bool Begin(const StoredLocation &location, SiteJob &job, std::string &error);
+    bool Begin(
+        const StoredLocation &location, const SiteJob &job, JobWrites &writes, std::string &error);
     bool IsOpen() const { return m_file.IsOpen(); }
     // The body's bytes written so far, and once stored, its size.
     std::int64_t Size() const { return m_file.Size(); }
     bool Append(std::string_view bytes, std::string &error);
     // Appends rest, the end of the body, and stores the whole as location's file, its
     // placeholder gone.
-    SaveOutcome Store(std::string_view rest, SiteJob &job);
+    SaveOutcome Store(std::string_view rest, const SiteJob &job, JobWrites &writes);
     // Closes the file and removes it.
     void Discard();
 

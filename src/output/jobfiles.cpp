@@ -3,6 +3,7 @@
 #include "common/pathform.h"
 #include "output/filesystem.h"
 
+#include <optional>
 #include <string>
 
 namespace tw {
@@ -18,10 +19,10 @@ struct Placed
     std::string topFolder;
 };
 
-Placed PlaceOf(std::string_view path, const SiteJob &job)
+Placed PlaceOf(std::string_view path, const JobSettings &settings)
 {
     Placed placed {FileSystem::StoredPath(path), {}};
-    const std::string &root = job.outputDir;
+    const std::string &root = settings.outputDir;
     if (placed.stored.size() > root.size() && placed.stored.starts_with(root)) {
         const std::size_t end = placed.stored.find('/', root.size());
         if (end != std::string::npos)
@@ -32,53 +33,58 @@ Placed PlaceOf(std::string_view path, const SiteJob &job)
 
 } // namespace
 
-bool FileOfJobExists(std::string_view path, SiteJob &job)
+bool FileOfJobExists(std::string_view path, const JobSettings &settings, JobWrites &writes)
 {
-    const Placed placed = PlaceOf(path, job);
+    const Placed placed = PlaceOf(path, settings);
     if (!placed.topFolder.empty()) {
-        const auto [at, added] = job.topFolderIsNew.try_emplace(placed.topFolder, false);
-        if (added)
-            at->second
-                = FileSystem::KindOfEntry(placed.topFolder) == FileSystem::EntryKind::Nothing;
-        if (at->second)
-            return job.filesInNewFolders.contains(placed.stored);
+        std::optional<bool> isNew = writes.TopFolderIsNew(placed.topFolder);
+        if (!isNew) {
+            isNew = FileSystem::KindOfEntry(placed.topFolder) == FileSystem::EntryKind::Nothing;
+            writes.NoteTopFolder(placed.topFolder, *isNew);
+        }
+        if (*isNew)
+            return writes.HoldsFile(placed.stored);
     }
     return FileExists(path);
 }
 
-void NoteFolderMade(std::string_view dir, SiteJob &job)
+void NoteFolderMade(std::string_view dir, const JobSettings &settings, JobWrites &writes)
 {
-    const Placed placed = PlaceOf(dir, job);
-    if (!placed.topFolder.empty() && placed.topFolder == placed.stored)
-        job.topFolderIsNew.try_emplace(placed.topFolder, true);
+    const Placed placed = PlaceOf(dir, settings);
+    if (!placed.topFolder.empty() && placed.topFolder == placed.stored
+        && !writes.TopFolderIsNew(placed.topFolder))
+        writes.NoteTopFolder(placed.topFolder, true);
 }
 
-void NoteJobWrite(std::string_view path, JobWrite what, SiteJob &job)
+void NoteJobWrite(
+    std::string_view path, JobWrite what, const JobSettings &settings, JobWrites &writes)
 {
-    const Placed placed = PlaceOf(path, job);
+    const Placed placed = PlaceOf(path, settings);
     if (placed.topFolder.empty())
         return;
     // A folder written to before any question about it is one the disk is asked about.
-    auto &isNew = job.topFolderIsNew.try_emplace(placed.topFolder, false).first->second;
+    const std::optional<bool> isNew = writes.TopFolderIsNew(placed.topFolder);
     if (!isNew)
+        writes.NoteTopFolder(placed.topFolder, false);
+    if (!isNew.value_or(false))
         return;
     switch (what) {
     case JobWrite::Written:
-        job.filesInNewFolders.insert(placed.stored);
+        writes.NoteFile(placed.stored, true);
         break;
     case JobWrite::Removed:
-        job.filesInNewFolders.erase(placed.stored);
+        writes.NoteFile(placed.stored, false);
         break;
     case JobWrite::Failed:
-        isNew = false;
+        writes.NoteTopFolder(placed.topFolder, false);
         break;
     }
 }
 
-void RemoveJobFile(std::string_view path, SiteJob &job)
+void RemoveJobFile(std::string_view path, const JobSettings &settings, JobWrites &writes)
 {
     FileSystem::RemoveFile(path);
-    NoteJobWrite(path, JobWrite::Removed, job);
+    NoteJobWrite(path, JobWrite::Removed, settings, writes);
 }
 
 } // namespace tw

@@ -99,7 +99,7 @@ std::string NormalizeLocalPath(std::string_view path)
     return prepared;
 }
 
-void PrepareLocalPath(std::string &path, SiteJob &job)
+void PrepareLocalPath(std::string &path, const JobSettings &settings, JobWrites &writes)
 {
     path = NormalizeLocalPath(path);
     const std::string &prepared = path;
@@ -108,24 +108,17 @@ void PrepareLocalPath(std::string &path, SiteJob &job)
          separator = prepared.find('/', separator + 1)) {
         const std::string_view dir = std::string_view(prepared).substr(0, separator + 1);
         // A folder this job has made or found once is not asked for again.
-        if (!job.preparedDirs.contains(dir)) {
-            job.preparedDirs.emplace(dir);
-            MakeDirectory(dir, job);
-        }
+        if (writes.FirstAskFor(dir))
+            MakeDirectory(dir, settings, writes);
     }
 }
 
-void MakeDirectory(std::string_view dir, SiteJob &job)
+void MakeDirectory(std::string_view dir, const JobSettings &settings, JobWrites &writes)
 {
     if (!FileSystem::MakeDir(dir))
         return;
-    NoteFolderMade(dir, job);
-#ifdef _WIN32
-    job.createdDirs += ToLower(dir);
-#else
-    job.createdDirs += dir;
-#endif
-    job.createdDirs += '*';
+    NoteFolderMade(dir, settings, writes);
+    writes.NoteDirMade(dir);
 }
 
 } // namespace tw

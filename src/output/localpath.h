@@ -4,6 +4,7 @@
 // path of the system's form, and brings every directory along it into existence.
 
 #include "common/sitejob.h"
+#include "output/jobwrites.h"
 
 #include <string>
 #include <string_view>
@@ -52,12 +53,12 @@ std::string NormalizeLocalPath(std::string_view path);
 
 // Normalizes path in place (trimmed, every "www." and a leading "http://" removed, "/"
 // separators, "//" collapsed once) and creates every directory along it: each prefix that ends
-// in "/" is passed to MakeDirectory, once a job (job.preparedDirs), the last component is the file
-// name and is not created.
-void PrepareLocalPath(std::string &path, SiteJob &job);
+// in "/" is passed to MakeDirectory, once a job (JobWrites::FirstAskFor), the last component is the
+// file name and is not created.
+void PrepareLocalPath(std::string &path, const JobSettings &settings, JobWrites &writes);
 
-// Creates one directory and, when this call really created it, records it in job.createdDirs
-// (followed by "*"; lower-cased only where file names ignore case). Never reports an error.
-void MakeDirectory(std::string_view dir, SiteJob &job);
+// Creates one directory and, when this call really created it, records it in writes
+// (JobWrites::NoteDirMade). Never reports an error.
+void MakeDirectory(std::string_view dir, const JobSettings &settings, JobWrites &writes);
 
 } // namespace tw

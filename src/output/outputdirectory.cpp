@@ -18,13 +18,13 @@ std::string CleanedOutputDirectory(std::string_view dir)
     return NormalizeLocalPath(SanitizePath(dir));
 }
 
-bool SetOutputDirectory(std::string_view typed, SiteJob &job)
+bool SetOutputDirectory(std::string_view typed, JobSettings &settings, JobWrites &writes)
 {
     std::string dir = OutputDirectoryOf(typed);
     if (CleanedOutputDirectory(dir) != dir)
         return false;
-    job.outputDir = std::move(dir);
-    PrepareLocalPath(job.outputDir, job);
+    settings.outputDir = std::move(dir);
+    PrepareLocalPath(settings.outputDir, settings, writes);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/sitejob.h"
+#include "output/jobwrites.h"
 
 #include <string>
 #include <string_view>
@@ -16,9 +17,9 @@ std::string OutputDirectoryOf(std::string_view typed);
 // a folder that the cleaning changes is not the one whose files would be written.
 std::string CleanedOutputDirectory(std::string_view dir);
 
-// Sets job.outputDir to the folder typed and creates every level of it. False, with nothing set
-// or created, when the cleaning of stored names would change the folder: it is taken as typed or
-// not at all.
-bool SetOutputDirectory(std::string_view typed, SiteJob &job);
+// Sets settings.outputDir to the folder typed and creates every level of it. False, with nothing
+// set or created, when the cleaning of stored names would change the folder: it is taken as typed
+// or not at all.
+bool SetOutputDirectory(std::string_view typed, JobSettings &settings, JobWrites &writes);
 
 } // namespace tw

@@ -94,14 +94,15 @@ StoredLocation StoredLocationOf(std::string_view relativePath, const SiteJob &jo
     return location;
 }
 
-SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativePath, SiteJob &job,
-    const ReferenceEditor &editReferences)
+SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativePath,
+    const SiteJob &job, JobWrites &writes, const ReferenceEditor &editReferences)
 {
-    return SaveDownloadedFile(body, StoredLocationOf(relativePath, job), job, editReferences);
+    return SaveDownloadedFile(
+        body, StoredLocationOf(relativePath, job), job, writes, editReferences);
 }
 
-std::optional<SaveOutcome> PrepareToStore(
-    const StoredLocation &location, SiteJob &job, std::string_view alsoWritten)
+std::optional<SaveOutcome> PrepareToStore(const StoredLocation &location, const SiteJob &job,
+    JobWrites &writes, std::string_view alsoWritten)
 {
     // The names written are longer than the one checked (".html", "index.html", ".tmp"): past the
     // system's path limit they are folded, and a fold may climb above a deep download folder.
@@ -112,14 +113,14 @@ std::optional<SaveOutcome> PrepareToStore(
         return SaveOutcome {
             SaveOutcome::Kind::Failed, "its name leads outside the download folder"};
     std::string prepared = location.unprepared;
-    PrepareLocalPath(prepared, job);
+    PrepareLocalPath(prepared, job, writes);
     return std::nullopt;
 }
 
-SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &location, SiteJob &job,
-    const ReferenceEditor &editReferences)
+SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &location,
+    const SiteJob &job, JobWrites &writes, const ReferenceEditor &editReferences)
 {
-    if (std::optional<SaveOutcome> refused = PrepareToStore(location, job))
+    if (std::optional<SaveOutcome> refused = PrepareToStore(location, job, writes))
         return *refused;
 
     const std::string &savePath = location.file;
@@ -139,12 +140,12 @@ SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &loca
     const bool written = FileSystem::WriteFileInPlaceOf(location.placeholderBase + ".tmp", savePath,
         rewritten ? std::string_view(*stored) : body, &error);
     if (!written) {
-        NoteJobWrite(savePath, JobWrite::Failed, job);
-        job.preparedDirs.clear();
+        NoteJobWrite(savePath, JobWrite::Failed, job, writes);
+        writes.ForgetAskedDirs();
         return {SaveOutcome::Kind::Failed, error};
     }
-    NoteJobWrite(location.placeholderBase + ".tmp", JobWrite::Removed, job);
-    NoteJobWrite(savePath, JobWrite::Written, job);
+    NoteJobWrite(location.placeholderBase + ".tmp", JobWrite::Removed, job, writes);
+    NoteJobWrite(savePath, JobWrite::Written, job, writes);
     return {SaveOutcome::Kind::Stored, {}, std::move(stored)};
 }
 

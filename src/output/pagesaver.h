@@ -5,6 +5,7 @@
 // placeholder goes and the file is counted.
 
 #include "common/sitejob.h"
+#include "output/jobwrites.h"
 
 #include <functional>
 #include <memory>
@@ -94,15 +95,15 @@ struct SaveOutcome
 // output directory is refused before any directory is made: then nothing is written or deleted.
 // Otherwise the placeholder is deleted, and so is what a write that failed left of the file.
 // Nothing is counted: the caller knows what the file was.
-SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativePath, SiteJob &job,
-    const ReferenceEditor &editReferences = {});
+SaveOutcome SaveDownloadedFile(std::string_view body, std::string_view relativePath,
+    const SiteJob &job, JobWrites &writes, const ReferenceEditor &editReferences = {});
 // The same, for a caller that has worked out StoredLocationOf(relativePath, job) already.
-SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &location, SiteJob &job,
-    const ReferenceEditor &editReferences = {});
+SaveOutcome SaveDownloadedFile(std::string_view body, const StoredLocation &location,
+    const SiteJob &job, JobWrites &writes, const ReferenceEditor &editReferences = {});
 
 // Refuses location when a name written for it (its file, its placeholder, alsoWritten) would lead
 // outside the output directory; otherwise makes its folders. Nothing when it may be stored.
-std::optional<SaveOutcome> PrepareToStore(
-    const StoredLocation &location, SiteJob &job, std::string_view alsoWritten = {});
+std::optional<SaveOutcome> PrepareToStore(const StoredLocation &location, const SiteJob &job,
+    JobWrites &writes, std::string_view alsoWritten = {});
 
 } // namespace tw

@@ -8,6 +8,7 @@
 #include "output/mirrorbounds.h"
 
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace tw {
@@ -16,14 +17,19 @@ namespace {
 
 using Appender = bool (*)(std::string_view, std::string_view, std::string *);
 
-bool AppendLineWith(Appender append, std::string_view text, std::string &path, SiteJob &job)
+bool AppendLineWith(Appender append, std::string_view text, std::string &path, const SiteJob &job,
+    JobWrites &writes)
 {
     if (!StaysInOutputDir(path, job))
         return false;
-    PrepareLocalPath(path, job);
+    PrepareLocalPath(path, job, writes);
     std::string line(text);
     line += "\r\n";
-    return append(path, line, &job.lastWriteError);
+    std::string why;
+    if (append(path, line, &why))
+        return true;
+    writes.NoteFailedAppend(std::move(why));
+    return false;
 }
 
 // The pieces of the trimmed list between separators, the piece after the last separator
@@ -43,25 +49,25 @@ std::vector<std::string> SplitTokens(std::string_view list, char separator)
 
 } // namespace
 
-bool AppendLine(std::string_view text, std::string &path, SiteJob &job)
+bool AppendLine(std::string_view text, std::string &path, const SiteJob &job, JobWrites &writes)
 {
     // Placeholders lie in the site's folders, where the job keeps the list of its files; the logs
     // lie beside them.
-    const bool written = AppendLineWith(FileSystem::AppendToFile, text, path, job);
-    NoteJobWrite(path, written ? JobWrite::Written : JobWrite::Failed, job);
+    const bool written = AppendLineWith(FileSystem::AppendToFile, text, path, job, writes);
+    NoteJobWrite(path, written ? JobWrite::Written : JobWrite::Failed, job, writes);
     return written;
 }
 
-bool AppendLogLine(std::string_view text, std::string &path, SiteJob &job)
+bool AppendLogLine(std::string_view text, std::string &path, const SiteJob &job, JobWrites &writes)
 {
-    return AppendLineWith(FileSystem::AppendToLog, text, path, job);
+    return AppendLineWith(FileSystem::AppendToLog, text, path, job, writes);
 }
 
-void SweepPlaceholders(const SiteJob &job)
+void SweepPlaceholders(const JobWrites &writes)
 {
     // Most folders the job made also hold its placeholders: each is read once.
-    std::set<std::string> dirs(job.placeholderDirs.begin(), job.placeholderDirs.end());
-    for (const std::string &entry : SplitTokens(job.createdDirs, '*')) {
+    std::set<std::string> dirs = writes.PlaceholderDirs();
+    for (const std::string &entry : SplitTokens(writes.DirsMade(), '*')) {
         if (entry.empty())
             break;
         std::string dir = WithSlashes(entry);

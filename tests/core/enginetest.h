@@ -89,8 +89,8 @@ protected:
 
     void NewFolder()
     {
-        SetOutputDirectory(
-            m_root.Path() + "mirror" + std::to_string(++m_folders) + "/", m_engine.Job());
+        SetOutputDirectory(m_root.Path() + "mirror" + std::to_string(++m_folders) + "/",
+            m_engine.Job(), m_engine.Writes());
     }
 
     // Runs a job to its end: true when it completed, false when it failed or did not end in time.

@@ -100,6 +100,7 @@ protected:
         job.FileTypeFilter = ":.html::.gif::.php?id=1::.html?::.css:";
         return job;
     }();
+    JobWrites m_writes;
     DownloadQueue m_queue;
     KnownPaths m_known;
 
@@ -108,7 +109,7 @@ protected:
     void ExpectAdmission(const char *raw, const char *queued)
     {
         const std::size_t before = m_queue.Count();
-        const Admission result = AdmitLink(raw, "host.com/dir/", m_job, m_known, m_queue);
+        const Admission result = AdmitLink(raw, "host.com/dir/", m_job, m_writes, m_known, m_queue);
         EXPECT_EQ(result, queued ? Admission::Queued : Admission::Rejected) << raw;
         if (queued && result == Admission::Queued) {
             EXPECT_EQ(m_queue.At(0), queued);
@@ -214,8 +215,8 @@ TEST_F(AdmissionTest, AFileStoredEarlierIsKnown)
 TEST_F(AdmissionTest, AFolderNewToTheJobHoldsWhatTheJobWroteThere)
 {
     // The start page is stored before any link is admitted; storing it makes the host's folder.
-    ASSERT_EQ(
-        SaveDownloadedFile("<p>", "/host.com/index.html", m_job).kind, SaveOutcome::Kind::Stored);
+    ASSERT_EQ(SaveDownloadedFile("<p>", "/host.com/index.html", m_job, m_writes).kind,
+        SaveOutcome::Kind::Stored);
     ExpectAdmission("a.html", "host.com/dir/a.html");
     ExpectAdmission("../index.html", nullptr);
     const std::string dir = m_job.outputDir + "host.com/dir/";
@@ -232,16 +233,17 @@ TEST_F(AdmissionTest, AFolderNewToTheJobHoldsWhatTheJobWroteThere)
         {dir + "b.html", false},
     };
     for (const auto &row : rows)
-        EXPECT_EQ(FileOfJobExists(row.path, m_job), row.exists) << row.path;
+        EXPECT_EQ(FileOfJobExists(row.path, m_job, m_writes), row.exists) << row.path;
     // After a write that failed, the folder may hold anything.
-    NoteJobWrite(dir + "c.html", JobWrite::Failed, m_job);
-    EXPECT_TRUE(FileOfJobExists(dir + "b.html", m_job));
+    NoteJobWrite(dir + "c.html", JobWrite::Failed, m_job, m_writes);
+    EXPECT_TRUE(FileOfJobExists(dir + "b.html", m_job, m_writes));
 }
 
 TEST_F(AdmissionTest, AFailedAppendEndsAdmissionAfterTheQueueEntry)
 {
     ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + QStringLiteral("/out/log.txt")));
-    EXPECT_EQ(AdmitLink("a.html", "host.com/dir/", m_job, m_known, m_queue), Admission::Failed);
+    EXPECT_EQ(
+        AdmitLink("a.html", "host.com/dir/", m_job, m_writes, m_known, m_queue), Admission::Failed);
     EXPECT_EQ(m_queue.Count(), 1u);
     EXPECT_TRUE(FileExists(m_job.outputDir + "host.com/dir/a.html.tmp"));
 }

@@ -969,7 +969,8 @@ TEST_F(EngineTest, NamesTheSystemCannotStoreAreShortenedAndLinkedTo)
         deep += QLatin1Char('/')
             + QString(std::min<qsizetype>(250, 3800 - deep.size()), QLatin1Char('f'));
     ASSERT_TRUE(QDir().mkpath(deep));
-    SetOutputDirectory(FileSystem::SystemPath(deep.toStdString()), m_engine.Job());
+    SetOutputDirectory(
+        FileSystem::SystemPath(deep.toStdString()), m_engine.Job(), m_engine.Writes());
     const std::string longName = std::string(270, 'n') + ".html";
     const std::string deepLink = std::string(250, 'd') + "/" + std::string(40, 'e') + ".gif";
     m_server.SetRoute(
@@ -1001,7 +1002,8 @@ TEST_F(EngineTest, AFullDiskReportsEveryFileItCouldNotStoreAndKeepsNoneCutShort)
     if (::mount("tmpfs", small.toLocal8Bit().constData(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "a tmpfs cannot be mounted here";
     const auto unmount = qScopeGuard([&] { ::umount(small.toLocal8Bit().constData()); });
-    SetOutputDirectory(FileSystem::SystemPath(small.toStdString()), m_engine.Job());
+    SetOutputDirectory(
+        FileSystem::SystemPath(small.toStdString()), m_engine.Job(), m_engine.Writes());
     const std::string body(6000, 'z');
     std::string links;
     for (int i = 0; i < 30; ++i) {

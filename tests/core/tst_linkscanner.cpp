@@ -22,6 +22,7 @@ protected:
         job.FileTypeFilter = ":.html::.gif::.png::.css:";
         return job;
     }();
+    JobWrites m_writes;
     KnownPaths m_known;
     UntypedParts m_parts;
 
@@ -30,7 +31,7 @@ protected:
     {
         DownloadQueue queue;
         ExtractLinks(PageReferencesOf(body, kind, "host.com/dir", m_job), queue, m_known, m_parts,
-            m_job, [] { return true; });
+            m_job, m_writes, [] { return true; });
         std::vector<std::string> queued;
         for (std::size_t row = queue.Count(); row > 0; --row)
             queued.push_back(queue.At(row - 1));
@@ -93,7 +94,8 @@ TEST_F(LinkScannerTest, YieldsAroundEveryLinkAndEndsWhenTheFetchEnds)
         int count = 0;
         ExtractLinks(PageReferencesOf(
                          body, DocumentKind::Page, "host.com/x" + std::to_string(stopAt), m_job),
-            queue, m_known, m_parts, m_job, [&count, stop = stopAt] { return ++count != stop; });
+            queue, m_known, m_parts, m_job, m_writes,
+            [&count, stop = stopAt] { return ++count != stop; });
         EXPECT_EQ(count, yields) << stopAt;
         EXPECT_EQ(queue.Count(), queued) << stopAt;
     }

@@ -91,9 +91,10 @@ TEST(Placeholders, TheSweepDeletesThemInEveryDirectoryTheJobCreatedAndNowhereEls
     test::TempDir root;
     SiteJob job;
     job.outputDir = root.Path();
+    JobWrites writes;
     const auto queue = [&](const std::string &relative) {
         std::string path = root.Path() + relative;
-        EXPECT_TRUE(AppendLine(kPlaceholderText, path, job));
+        EXPECT_TRUE(AppendLine(kPlaceholderText, path, job, writes));
         return path;
     };
     ASSERT_TRUE(FileSystem::MakeDir(root.Path() + "old"));
@@ -106,10 +107,10 @@ TEST(Placeholders, TheSweepDeletesThemInEveryDirectoryTheJobCreatedAndNowhereEls
     for (int i = 0; i < 1500; ++i)
         swept.push_back(
             queue("Host.com/directory-with-a-long-name-" + std::to_string(i) + "/x.tmp"));
-    ASSERT_GT(job.createdDirs.size(), 32767u);
+    ASSERT_GT(writes.DirsMade().size(), 32767u);
     EXPECT_EQ(test::ReadFileBytes(swept[0]), std::string(kPlaceholderText) + "\r\n");
 
-    SweepPlaceholders(job);
+    SweepPlaceholders(writes);
 
     for (const std::string &path : swept)
         ASSERT_FALSE(FileExists(path)) << path;
@@ -156,32 +157,33 @@ TEST(LocalPath, SanitizingAndNormalizingMapUrlsToNames)
 TEST(LocalPath, PrepareCreatesAndRecordsExactlyTheMissingLevels)
 {
     test::TempDir root;
-    SiteJob job;
+    const SiteJob job;
+    JobWrites writes;
     const auto isDir = [](const std::string &path) {
         return QFileInfo(QString::fromStdString(FileSystem::NativePath(path))).isDir();
     };
     const std::string existing = root.Path() + "Sites/";
     ASSERT_TRUE(FileSystem::MakeDir(existing));
     std::string path = existing + "www.Host.com/Dir/page.html";
-    PrepareLocalPath(path, job);
+    PrepareLocalPath(path, job, writes);
     EXPECT_EQ(path, existing + "Host.com/Dir/page.html");
     EXPECT_TRUE(isDir(existing + "Host.com/Dir/"));
     EXPECT_FALSE(isDir(path));
     // Case is kept, so that a case-sensitive file system finds the directories again.
     const std::string recorded = existing + "Host.com/*" + existing + "Host.com/Dir/*";
-    EXPECT_EQ(job.createdDirs, recorded);
-    PrepareLocalPath(path, job);
+    EXPECT_EQ(writes.DirsMade(), recorded);
+    PrepareLocalPath(path, job, writes);
     path = "page.html";
-    PrepareLocalPath(path, job);
-    EXPECT_EQ(job.createdDirs, recorded);
+    PrepareLocalPath(path, job, writes);
+    EXPECT_EQ(writes.DirsMade(), recorded);
 
     // A file where a directory should be: that level and the deeper ones are not recorded.
     ASSERT_TRUE(FileSystem::WriteFile(root.Path() + "blocker", "x"));
     path = root.Path() + "blocker/sub/file.txt";
-    PrepareLocalPath(path, job);
-    MakeDirectory(root.Path() + "fresh/", job);
-    MakeDirectory(root.Path() + "fresh/", job);
-    EXPECT_EQ(job.createdDirs, recorded + root.Path() + "fresh/*");
+    PrepareLocalPath(path, job, writes);
+    MakeDirectory(root.Path() + "fresh/", job, writes);
+    MakeDirectory(root.Path() + "fresh/", job, writes);
+    EXPECT_EQ(writes.DirsMade(), recorded + root.Path() + "fresh/*");
 }
 
 TEST(LocalPath, NamesAndPathsAreFittedToTheSystemsLimitsInAStableWay)

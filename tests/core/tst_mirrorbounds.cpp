@@ -118,6 +118,7 @@ protected:
 
     test::TempDir m_temp;
     SiteJob m_job = test::MirrorJob(m_temp);
+    JobWrites m_writes;
 };
 
 TEST_F(FenceTest, EveryWriterRefusesAPathOutsideTheDownloadFolder)
@@ -127,13 +128,13 @@ TEST_F(FenceTest, EveryWriterRefusesAPathOutsideTheDownloadFolder)
         {"page saver",
             [&] {
                 // Out of the folder and back in, which the system alone would let pass.
-                return SaveDownloadedFile("x", "/new/../../out/x", m_job).kind
+                return SaveDownloadedFile("x", "/new/../../out/x", m_job, m_writes).kind
                     == SaveOutcome::Kind::Failed;
             }},
         {"placeholder and log append",
             [&] {
                 std::string path = m_job.outputDir + "new/../../escaped/x.tmp";
-                return !AppendLine("x", path, m_job);
+                return !AppendLine("x", path, m_job, m_writes);
             }},
     };
     for (const auto &[writer, refuses] : rows) {
@@ -142,7 +143,7 @@ TEST_F(FenceTest, EveryWriterRefusesAPathOutsideTheDownloadFolder)
         EXPECT_TRUE(refuses());
         EXPECT_EQ(Tree(), before);
         EXPECT_EQ(test::ReadFileBytes(m_temp.Path() + "victim.tmp"), "keep");
-        EXPECT_TRUE(m_job.createdDirs.empty());
+        EXPECT_TRUE(m_writes.DirsMade().empty());
     }
 }
 
@@ -159,8 +160,8 @@ TEST_F(FenceTest, AFileTheSystemWouldFoldAboveADeepDownloadFolderIsNotStored)
     m_job.outputDir = deep;
     const QStringList before = Tree();
 
-    const SaveOutcome saved
-        = SaveDownloadedFile("escaped", "/host.com/" + std::string(180, 'p') + ".php", m_job);
+    const SaveOutcome saved = SaveDownloadedFile(
+        "escaped", "/host.com/" + std::string(180, 'p') + ".php", m_job, m_writes);
 
     EXPECT_EQ(saved.kind, SaveOutcome::Kind::Failed);
     EXPECT_EQ(Tree().size(), before.size()) << "nothing is written, inside or outside";

@@ -18,6 +18,7 @@ class PageSaverTest : public testing::Test
 protected:
     test::TempDir m_temp;
     SiteJob m_job = test::MirrorJob(m_temp);
+    JobWrites m_writes;
 
     std::string Read(const std::string &name)
     {
@@ -50,7 +51,8 @@ TEST_F(PageSaverTest, StoresEachKindOfFileUnderItsLocalName)
         {"/host.com/notes.txt", "a\r\n", "host.com/notes.txt", "a\r\n"},
     };
     for (const auto &[relative, response, stored, bytes] : cases) {
-        EXPECT_EQ(SaveDownloadedFile(response, relative, m_job).kind, SaveOutcome::Kind::Stored);
+        EXPECT_EQ(SaveDownloadedFile(response, relative, m_job, m_writes).kind,
+            SaveOutcome::Kind::Stored);
         EXPECT_EQ(Read(stored), bytes) << relative;
     }
 }
@@ -59,13 +61,13 @@ TEST_F(PageSaverTest, DeletesThePlaceholderAndSaysWhatBecameOfTheSave)
 {
     ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + QStringLiteral("/out/host.com")));
     ASSERT_TRUE(FileSystem::WriteFile(m_job.outputDir + "host.com/p.php_id=3.tmp", "q\r\n"));
-    SaveDownloadedFile("one", "/host.com/p.php?id=3", m_job);
-    SaveDownloadedFile("two", "/host.com/p.php?id=3", m_job);
+    SaveDownloadedFile("one", "/host.com/p.php?id=3", m_job, m_writes);
+    SaveDownloadedFile("two", "/host.com/p.php?id=3", m_job, m_writes);
     EXPECT_FALSE(FileExists(m_job.outputDir + "host.com/p.php_id=3.tmp"));
     EXPECT_EQ(Read("host.com/p.php_id=3.html"), "two\r\n");
 
     ASSERT_TRUE(QDir().mkpath(m_temp.NativePath() + QStringLiteral("/out/host.com/taken.html")));
-    const SaveOutcome failed = SaveDownloadedFile("x", "/host.com/taken.html", m_job);
+    const SaveOutcome failed = SaveDownloadedFile("x", "/host.com/taken.html", m_job, m_writes);
     EXPECT_EQ(failed.kind, SaveOutcome::Kind::Failed);
     EXPECT_EQ(failed.reason, "Is a directory");
 }
@@ -76,11 +78,11 @@ TEST_F(PageSaverTest, TheDownloadFolderNameDoesNotDecideWhatAFileIs)
     // keep ".php" pages from their ".html" name.
     m_job.outputDir = m_temp.Path() + "notes.txt/host.com/";
     const std::string gif("GIF89a\r\n\n", 9);
-    SaveDownloadedFile(gif, "/host.com/logo.gif", m_job);
+    SaveDownloadedFile(gif, "/host.com/logo.gif", m_job, m_writes);
     EXPECT_EQ(Read("host.com/logo.gif"), gif);
 
     m_job.outputDir = m_temp.Path() + "site.html/";
-    SaveDownloadedFile("x", "/host.com/list.php", m_job);
+    SaveDownloadedFile("x", "/host.com/list.php", m_job, m_writes);
     EXPECT_EQ(Read("host.com/list.php.html"), "x\r\n");
 }
 

@@ -101,7 +101,8 @@ TEST_F(DownloadTest, TheEndSaysWhatFailed)
     server->SetRoute("/b\x1b[2J.html", Route::Raw(""));
     for (const auto &row : rows) {
         SCOPED_TRACE(row.url);
-        SetOutputDirectory(output.Path() + std::to_string(&row - rows), engine.Job());
+        SetOutputDirectory(
+            output.Path() + std::to_string(&row - rows), engine.Job(), engine.Writes());
         if (row.url[0] == 'h')
             server->UseTls(TestAuthority().Issue({"www.site.test"}));
         ModalDriver driver;
