@@ -3,9 +3,11 @@
 
 #include "gui/windowtest.h"
 
+#include "forms/loginwindow.h"
 #include "forms/twips.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -24,6 +26,26 @@ TEST(FormatThousands, GroupsDigitsInThrees)
             {"-1234", "-1,234"}, {"-123", "-,123"}, {"123456", "123,456"}};
     for (const auto &[text, grouped] : cases)
         EXPECT_EQ(FormatThousands(text), grouped) << '"' << text << '"';
+}
+
+TEST(LoginWindow, ABrowserCookieKeepsItsReachAndItsEnd)
+{
+    QNetworkCookie domainWide("sid", "1");
+    domainWide.setDomain(QStringLiteral(".Example.com"));
+    domainWide.setExpirationDate(QDateTime::fromSecsSinceEpoch(2000000000));
+    QNetworkCookie ownHost("pref", "2");
+    ownHost.setDomain(QStringLiteral("www.example.com"));
+    ownHost.setSecure(true);
+    const std::tuple<QNetworkCookie, const char *, bool, bool, std::int64_t> cases[]
+        = {{domainWide, "example.com", false, false, 2000000000},
+            {ownHost, "www.example.com", true, true, 0}};
+    for (const auto &[cookie, domain, hostOnly, secure, expires] : cases) {
+        const Cookie kept = CookieOfBrowser(cookie);
+        EXPECT_EQ(kept.domain, domain);
+        EXPECT_EQ(kept.hostOnly, hostOnly) << domain;
+        EXPECT_EQ(kept.secure, secure) << domain;
+        EXPECT_EQ(kept.expires, expires) << domain;
+    }
 }
 
 TEST(ConnectionRow, ThePercentIsRounded)
