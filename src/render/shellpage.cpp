@@ -25,19 +25,30 @@ bool IsSpace(char c)
     return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
-std::string TagNameAt(std::string_view html, std::size_t at)
+// Where lower (lower case) first stands in text from on, in any case.
+std::size_t FindNoCase(std::string_view text, std::string_view lower, std::size_t from = 0)
 {
-    std::string name;
-    for (; at < html.size() && (std::isalnum(static_cast<unsigned char>(html[at])) != 0); ++at)
-        name += LowerAscii(html[at]);
-    return name;
+    const char first[] = {lower[0], static_cast<char>(std::toupper(lower[0])), '\0'};
+    for (std::size_t at = text.find_first_of(first, from); at != std::string_view::npos;
+         at = text.find_first_of(first, at + 1))
+        if (StartsWithNoCase(text.substr(at), lower))
+            return at;
+    return std::string_view::npos;
 }
 
-// The value of the attribute name in the tag's text (lower case), without quotes; empty if none.
-std::string AttributeOf(std::string_view tag, std::string_view name)
+std::string_view TagNameAt(std::string_view html, std::size_t at)
 {
-    for (std::size_t at = tag.find(name); at != std::string_view::npos;
-         at = tag.find(name, at + 1)) {
+    std::size_t end = at;
+    while (end < html.size() && (std::isalnum(static_cast<unsigned char>(html[end])) != 0))
+        ++end;
+    return html.substr(at, end - at);
+}
+
+// The value of the attribute name (lower case) in the tag's text, without quotes; empty if none.
+std::string_view AttributeOf(std::string_view tag, std::string_view name)
+{
+    for (std::size_t at = FindNoCase(tag, name); at != std::string_view::npos;
+         at = FindNoCase(tag, name, at + 1)) {
         std::size_t value = at + name.size();
         if (!IsSpace(tag[at - 1]) || value >= tag.size() || tag[value] != '=')
             continue;
@@ -45,10 +56,10 @@ std::string AttributeOf(std::string_view tag, std::string_view name)
         const char quote = value < tag.size() ? tag[value] : ' ';
         if (quote == '"' || quote == '\'') {
             const std::size_t end = tag.find(quote, value + 1);
-            return std::string(tag.substr(value + 1, end - value - 1));
+            return tag.substr(value + 1, end - value - 1);
         }
         const std::size_t end = tag.find_first_of(" \t\r\n>", value);
-        return std::string(tag.substr(value, end - value));
+        return tag.substr(value, end - value);
     }
     return {};
 }
@@ -69,7 +80,11 @@ bool HoldsPlaceholderOnly(std::string_view html, std::size_t at)
 
 PageContent ContentOf(std::string_view html)
 {
-    const std::string lower = ToLower(html);
+    // Read in place, in any case: a page is not copied to be read.
+    const auto isOneOf = [](std::string_view word, const auto &lowerWords) {
+        return std::any_of(lowerWords.begin(), lowerWords.end(),
+            [word](std::string_view lower) { return EqualsNoCase(word, lower); });
+    };
     PageContent content;
     std::size_t at = 0;
     while (at < html.size()) {
@@ -78,23 +93,21 @@ PageContent ContentOf(std::string_view html)
             ++at;
             continue;
         }
-        if (lower.compare(at, 4, "<!--") == 0) {
-            at = std::min(lower.find("-->", at), html.size());
+        if (html.compare(at, 4, "<!--") == 0) {
+            at = std::min(html.find("-->", at), html.size());
             continue;
         }
         const std::size_t end = std::min(html.find('>', at), html.size());
-        const std::string name = TagNameAt(lower, at + 1);
-        const std::string_view tag = std::string_view(lower).substr(at, end - at);
+        const std::string_view name = TagNameAt(html, at + 1);
+        const std::string_view tag = html.substr(at, end - at);
         at = end + 1;
-        if (name == "a" && !AttributeOf(tag, "href").empty())
+        if (EqualsNoCase(name, "a") && !AttributeOf(tag, "href").empty())
             ++content.links;
-        const std::string id = AttributeOf(tag, "id");
-        if (std::find(kRootIds.begin(), kRootIds.end(), id) != kRootIds.end()
-            && HoldsPlaceholderOnly(html, at))
+        if (isOneOf(AttributeOf(tag, "id"), kRootIds) && HoldsPlaceholderOnly(html, at))
             content.emptyRoot = true;
-        if (std::find(kHiddenContent.begin(), kHiddenContent.end(), name) != kHiddenContent.end()) {
-            content.scripts = content.scripts || name == "script";
-            at = std::min(lower.find("</" + name, at), html.size());
+        if (isOneOf(name, kHiddenContent)) {
+            content.scripts = content.scripts || EqualsNoCase(name, "script");
+            at = std::min(FindNoCase(html, "</" + ToLower(name), at), html.size());
         }
     }
     return content;
