@@ -1,6 +1,7 @@
 #include "crawl/sitelogin.h"
 
 #include "common/stringops.h"
+#include "transport/siteaddress.h"
 
 #include <QDateTime>
 #include <QRandomGenerator>
@@ -8,15 +9,6 @@
 namespace tw {
 
 namespace {
-
-// The host's name, without its port or the mark of a TLS port.
-std::string_view NameOf(std::string_view host)
-{
-    host = WithoutTlsPortMark(host);
-    if (host.starts_with('['))
-        return host.substr(0, host.find(']') + 1);
-    return host.substr(0, host.find(':'));
-}
 
 std::string ClientNonce()
 {
@@ -61,7 +53,8 @@ std::string SiteLogin::FieldsFor(
     std::string_view host, std::string_view path, bool secure, bool &withCredentials)
 {
     std::string fields;
-    if (const std::string cookies = m_jar.CookieFieldFor(NameOf(host), path, secure, SecondsNow());
+    if (const std::string cookies
+        = m_jar.CookieFieldFor(HostName(host), path, secure, SecondsNow());
         !cookies.empty())
         fields.append("Cookie: ").append(cookies).append("\r\n");
     withCredentials = false;
@@ -84,7 +77,7 @@ void SiteLogin::TakeCookies(
     const std::int64_t now = SecondsNow();
     for (const auto &[name, value] : answer.fields) {
         if (name == "set-cookie")
-            m_jar.TakeSetCookie(value, NameOf(host), path, secure, now);
+            m_jar.TakeSetCookie(value, HostName(host), path, secure, now);
     }
 }
 

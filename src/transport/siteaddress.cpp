@@ -11,17 +11,9 @@ namespace tw {
 
 namespace {
 
-// host without its ":port", brackets kept.
-std::string_view NameOf(std::string_view host)
-{
-    const std::size_t close = host.starts_with('[') ? host.find(']') : 0;
-    const std::size_t colon = host.find(':', close == std::string_view::npos ? 0 : close);
-    return host.substr(0, colon);
-}
-
 std::string SiteKey(std::string_view host)
 {
-    return ReplaceAll(ToLower(NameOf(host)), "www.", "");
+    return ReplaceAll(ToLower(HostName(host)), "www.", "");
 }
 
 // True for text that begins with a scheme of its own ("mailto:", "ftp://").
@@ -50,7 +42,7 @@ std::string HostOfUrl(std::string_view text)
 
 bool TakesWww(std::string_view host)
 {
-    const std::string_view name = NameOf(host);
+    const std::string_view name = HostName(host);
     if (name.starts_with('[') || ToLower(name) == "localhost" || !Contains(name, "."))
         return false;
     return !LiteralAddress(std::string(name));
@@ -59,7 +51,7 @@ bool TakesWww(std::string_view host)
 std::string WithoutDefaultPort(std::string_view host, bool secure)
 {
     const std::string implied = ':' + std::to_string(secure ? kHttpsPort : kHttpPort);
-    if (host.ends_with(implied) && NameOf(host).size() == host.size() - implied.size())
+    if (host.ends_with(implied) && HostName(host).size() == host.size() - implied.size())
         return std::string(host.substr(0, host.size() - implied.size()));
     return std::string(host);
 }
@@ -87,6 +79,13 @@ StartAddress ParseStartUrl(std::string_view typed)
 bool NamesAHost(std::string_view typed)
 {
     return !Trim(ReplaceAll(ParseStartUrl(typed).address.host, "www.", "")).empty();
+}
+
+std::string_view HostName(std::string_view host)
+{
+    const std::size_t close = host.starts_with('[') ? host.find(']') : 0;
+    const std::size_t colon = host.find(':', close == std::string_view::npos ? 0 : close);
+    return host.substr(0, colon);
 }
 
 bool SameSite(std::string_view host, std::string_view otherHost)

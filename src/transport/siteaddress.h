@@ -50,6 +50,9 @@ StartAddress ParseStartUrl(std::string_view typed);
 // alone.
 bool NamesAHost(std::string_view typed);
 
+// host ("name[:port]") without its ":port", an IPv6 address's brackets kept.
+std::string_view HostName(std::string_view host);
+
 // The same site: the hosts are equal once case, every "www." and any port are ignored.
 bool SameSite(std::string_view host, std::string_view otherHost);
 
