@@ -158,13 +158,17 @@ std::optional<AuthChallenge> ChosenChallenge(const std::vector<std::string> &fie
     return chosen;
 }
 
+std::string BasicCredentials(std::string_view user, std::string_view password)
+{
+    const std::string pair = std::string(user) + ':' + std::string(password);
+    return "Basic " + QByteArray(pair.data(), qsizetype(pair.size())).toBase64().toStdString();
+}
+
 std::string AuthorizationValue(const AuthChallenge &challenge, std::string_view user,
     std::string_view password, std::string_view uri, unsigned count, std::string_view clientNonce)
 {
-    if (challenge.scheme == AuthChallenge::Scheme::Basic) {
-        const std::string pair = std::string(user) + ':' + std::string(password);
-        return "Basic " + QByteArray(pair.data(), qsizetype(pair.size())).toBase64().toStdString();
-    }
+    if (challenge.scheme == AuthChallenge::Scheme::Basic)
+        return BasicCredentials(user, password);
     const bool sha = challenge.sha256;
     const std::string known
         = Hex(std::string(user) + ':' + challenge.realm + ':' + std::string(password), sha);

@@ -30,6 +30,10 @@ struct AuthChallenge
 // understood (another scheme, a Digest without nonce, an algorithm or qop not spoken).
 std::optional<AuthChallenge> ChosenChallenge(const std::vector<std::string> &fields);
 
+// The value of a Basic Authorization (or Proxy-Authorization) field: "Basic " and the Base64 of
+// "user:password".
+std::string BasicCredentials(std::string_view user, std::string_view password);
+
 // The Authorization field's value answering challenge for a GET of uri; count and clientNonce
 // are Digest's nonce count and cnonce.
 std::string AuthorizationValue(const AuthChallenge &challenge, std::string_view user,

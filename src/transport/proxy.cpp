@@ -3,10 +3,9 @@
 #include "common/percentcoding.h"
 #include "common/stringops.h"
 #include "common/textconversion.h"
+#include "transport/httpauth.h"
 #include "transport/httpmessage.h"
 #include "transport/siteaddress.h"
-
-#include <QByteArray>
 
 namespace tw {
 
@@ -56,11 +55,9 @@ std::optional<HttpProxy> ParseProxyUrl(std::string_view url)
     if (const std::size_t at = rest.rfind('@'); at != std::string_view::npos) {
         const std::string_view userInfo = rest.substr(0, at);
         const std::size_t colon = userInfo.find(':');
-        const std::string credentials = PercentDecoded(userInfo.substr(0, colon)) + ':'
-            + (colon == std::string_view::npos ? std::string()
-                                               : PercentDecoded(userInfo.substr(colon + 1)));
-        proxy.authorization
-            = "Basic " + QByteArray::fromStdString(credentials).toBase64().toStdString();
+        proxy.authorization = BasicCredentials(PercentDecoded(userInfo.substr(0, colon)),
+            colon == std::string_view::npos ? std::string()
+                                            : PercentDecoded(userInfo.substr(colon + 1)));
         rest.remove_prefix(at + 1);
     }
     rest = rest.substr(0, rest.find('/'));
